@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdarg>
+
+#include "diag/DebugLog.h"
+
+namespace diag {
+
+// Shows the assertion dialog when the debug folder holds ShowAssertDialog.txt:
+// the expression, source file and line, optional details (null for none) and
+// whether the failure reached Log.txt. Abort ends the process with exit code 0,
+// Retry breaks into the debugger and returns, anything else returns.
+void AssertReport(const char* expressionText, const char* sourceFile, int line, bool logged,
+                  const char* detailsFormat, ...);
+
+// The dialog's text, bounded to 1,023 characters. `detailsFormat` null means
+// no details piece. Exposed for tests.
+void BuildAssertMessage(char (&out)[1024], const char* expressionText, const char* sourceFile,
+                        int line, bool logged, const char* detailsFormat, va_list arguments);
+
+constexpr const char* kAssertCaption = "QXASSERT failed!";
+
+// A failed check: the log line first, then the report with the log's result.
+inline void AssertFailed(const char* expressionText, const char* logText, const char* sourceFile,
+                         int line) {
+    const bool logged = DebugLog(logText, sourceFile, line, "");
+    AssertReport(expressionText, sourceFile, line, logged, nullptr);
+}
+
+template <typename... Arguments>
+void AssertFailedWithDetails(const char* expressionText, const char* logText,
+                             const char* sourceFile, int line, const char* detailsFormat,
+                             Arguments... arguments) {
+    const bool logged = DebugLog(logText, sourceFile, line, detailsFormat, arguments...);
+    AssertReport(expressionText, sourceFile, line, logged, detailsFormat, arguments...);
+}
+
+}  // namespace diag
+
+// Checks an invariant at a fixed log line of the source "Mirolan": on failure
+// logs "ASSERT FAILED: (<expression as written>)" and reports it, then
+// execution continues after the check unless the user chose Abort. The
+// expression text is part of the log's contract, so call sites write it
+// exactly as it must appear.
+#define QXASSERT(line, expression)                                                          \
+    do {                                                                                    \
+        if (!(expression)) {                                                                \
+            ::diag::AssertFailed(#expression, "ASSERT FAILED: (" #expression ")", "Mirolan", \
+                                 line);                                                     \
+        }                                                                                   \
+    } while (0)
+
+#define QXASSERT_DETAILS(line, expression, ...)                                      \
+    do {                                                                             \
+        if (!(expression)) {                                                         \
+            ::diag::AssertFailedWithDetails(#expression, "ASSERT FAILED: (" #expression ")", \
+                                            "Mirolan", line, __VA_ARGS__);           \
+        }                                                                            \
+    } while (0)

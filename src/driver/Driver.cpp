@@ -1,0 +1,46 @@
+// The export, the driver's operation table and its operations.
+#include <new>
+
+#include "diag/DebugLog.h"
+#include "host/HostServices.h"
+#include "qxdriver.h"
+#include "reader/Mirolan.h"
+
+namespace {
+
+int32_t QX_CALL drv_open(StreamHandle* stream, const qx_char16* path, const uint32_t* options) {
+    try {
+        auto* reader = new CMirolan(stream, path, options);
+        stream->pReader = reader;
+        return 1;
+    } catch (...) {  // every failure alike: the reader is gone, pReader untouched
+        return 0;
+    }
+}
+
+void QX_CALL drv_close(StreamHandle* stream) {
+    diag::DebugLog("", "Mirolan", 51, "drv_close");
+    auto* reader = static_cast<CMirolan*>(stream->pReader);
+    if (reader != nullptr) delete reader;
+}
+
+void QX_CALL drv_start(StreamHandle* stream) {
+    auto* reader = static_cast<CMirolan*>(stream->pReader);
+    if (reader == nullptr || !reader->bSuspended) return;
+    reader->pStream->runState = 2;
+    reader->bSuspended = false;
+    platform::ResumeThread(reader->hThread);
+}
+
+void QX_CALL drv_nop() {}
+
+int32_t QX_CALL drv_zero() { return 0; }
+
+const DriverTable kDriverTable = {1, drv_open, drv_close, drv_start, drv_nop, drv_nop, drv_zero};
+
+}  // namespace
+
+extern "C" QX_EXPORT const DriverTable* QX_CALL qxVideoDriver_Mirolan(const HostServices* services) {
+    if (services != nullptr) host::Store(*services);
+    return &kDriverTable;
+}

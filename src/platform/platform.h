@@ -1,0 +1,94 @@
+// The operating-system services the core needs, and nothing more. win32.cpp
+// implements them with the Win32 API, posix.cpp with POSIX; no other folder
+// includes an OS header. Every function says what its caller may rely on.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace platform {
+
+struct FileObject;
+struct MappingObject;
+struct ThreadObject;
+using FileHandle = FileObject*;        // null means none
+using MappingHandle = MappingObject*;  // null means none
+using ThreadHandle = ThreadObject*;    // null means none
+
+// Opens an existing file for reading, letting others read but not write, with
+// the sequential-access hint. Null when the file cannot be opened.
+FileHandle OpenFileForSharedRead(const char16_t* path);
+void CloseFile(FileHandle file);
+
+// Size of the open file in bytes; false when the system cannot tell.
+bool GetFileSize(FileHandle file, int64_t* size);
+
+// The unit every view offset must be a multiple of: 65,536 on every target.
+uint32_t AllocationGranularity();
+
+// A read-only mapping of the whole file. Null when none can be made (an
+// empty file is one such case); LastError() then holds the system's code.
+MappingHandle CreateReadOnlyMapping(FileHandle file);
+void CloseMapping(MappingHandle mapping);
+uint32_t LastError();
+
+// A read-only view of `length` bytes at `offset` (a multiple of the
+// granularity). Null when the view cannot be made; the bytes of a non-null
+// view are all readable. Release with UnmapView.
+const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length);
+void UnmapView(const uint8_t* view);
+
+// Moves the file position to `offset` from the beginning. Fails by the Win32
+// rule: only when the low half comes back as 0xFFFFFFFF and either an error is
+// reported or the high half is 0xFFFFFFFF too. An offset past the end succeeds.
+bool SeekFromBegin(FileHandle file, int64_t offset);
+// Reads up to `count` bytes at the current position into `destination` and
+// advances the position; returns the number of bytes read (0 on failure).
+uint32_t ReadAtPosition(FileHandle file, void* destination, uint32_t count);
+
+// Thread created suspended with `stackBytes` of committed stack; it runs
+// `procedure(argument)` only after ResumeThread. Null on failure, id 0 then.
+using ThreadProcedure = uint32_t (*)(void* argument);
+ThreadHandle CreateSuspendedThread(ThreadProcedure procedure, void* argument,
+                                   uint32_t stackBytes, uint32_t* threadId);
+void ResumeThread(ThreadHandle thread);
+// Asks for time-critical priority for the calling thread; a refusal is ignored.
+void RaiseCurrentThreadToTimeCritical();
+// Waits without a time limit until the thread has ended.
+void WaitForThread(ThreadHandle thread);
+void CloseThread(ThreadHandle thread);
+
+// The debug folder and the files in it. The folder is fixed for the shipped
+// library; tests may move it with SetDebugFolderForTesting.
+enum class DebugPath { Folder, LogFile, FallbackFile, AssertMarker };
+bool DebugPathExists(DebugPath which);
+// True when the path exists and may be written by this process.
+bool DebugPathWritable(DebugPath which);
+// Opens the file for appending without sharing it with any other opener (never
+// following a symbolic link), creating it only when `create` is set, writes
+// `line` in text mode and closes it. False when the open or the write fails.
+bool AppendLineExclusively(DebugPath which, const char* line, bool create);
+// The path as text for messages (UTF-8).
+std::string DebugPathText(DebugPath which);
+// Test seam: use `folder` (UTF-8, ending in a separator) as the debug folder;
+// an empty string restores the fixed folder.
+void SetDebugFolderForTesting(const std::string& folder);
+
+// Local time of day with its milliseconds.
+void LocalTimeNow(std::tm* local, unsigned short* milliseconds);
+
+// The assertion prompt: caption and message shown modally; the user's answer.
+enum class PromptAnswer { Abort, Retry, Ignore };
+PromptAnswer ShowAssertPrompt(const char* caption, const char* message);
+using AssertPromptHook = PromptAnswer (*)(const char* caption, const char* message);
+// Test seam: replace the prompt; null restores the real one.
+void SetAssertPromptForTesting(AssertPromptHook hook);
+void BreakIntoDebugger();
+[[noreturn]] void ExitProcess(int code);
+
+// Converts UTF-16 to UTF-8 (unpaired surrogates become U+FFFD).
+std::string Utf16ToUtf8(const char16_t* text);
+
+}  // namespace platform

@@ -1,0 +1,392 @@
+// POSIX implementation of the platform layer (Linux).
+#include <fcntl.h>
+#include <pthread.h>
+#include <pwd.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+struct FileObject {
+    int fd;
+    int64_t position;  // remembered offset for the seek-and-read pair
+};
+
+struct MappingObject {
+    int fd;  // a duplicate, so the mapping outlives CloseFile as on Windows
+    int64_t size;
+};
+
+namespace {
+thread_local uint32_t lastError = 0;
+
+// A view is a positioned read into a buffer this layer owns, not an mmap:
+// another process may truncate the file, and a mapped page past the new end
+// would raise SIGBUS in the host; a read simply comes up short.
+struct ViewHeader {
+    uint32_t length;
+    uint32_t reserved;
+    uint64_t padding;  // keeps the bytes that follow 16-byte aligned
+};
+}  // namespace
+
+FileHandle OpenFileForSharedRead(const char16_t* path) {
+    const std::string utf8 = Utf16ToUtf8(path);
+    const int fd = ::open(utf8.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        lastError = static_cast<uint32_t>(errno);
+        return nullptr;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        lastError = static_cast<uint32_t>(errno != 0 ? errno : EISDIR);
+        ::close(fd);
+        return nullptr;
+    }
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    auto* file = new (std::nothrow) FileObject{fd, 0};
+    if (file == nullptr) ::close(fd);
+    return file;
+}
+
+void CloseFile(FileHandle file) {
+    if (file == nullptr) return;
+    ::close(file->fd);
+    delete file;
+}
+
+bool GetFileSize(FileHandle file, int64_t* size) {
+    struct stat info {};
+    if (file == nullptr || ::fstat(file->fd, &info) != 0) return false;
+    *size = static_cast<int64_t>(info.st_size);
+    return true;
+}
+
+uint32_t AllocationGranularity() { return 65536; }
+
+MappingHandle CreateReadOnlyMapping(FileHandle file) {
+    int64_t size = 0;
+    if (file == nullptr || !GetFileSize(file, &size)) {
+        lastError = 6;  // ERROR_INVALID_HANDLE
+        return nullptr;
+    }
+    if (size == 0) {
+        lastError = 1006;  // ERROR_FILE_INVALID: an empty file cannot be mapped
+        return nullptr;
+    }
+    const int fd = ::fcntl(file->fd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+        lastError = static_cast<uint32_t>(errno);
+        return nullptr;
+    }
+    auto* mapping = new (std::nothrow) MappingObject{fd, size};
+    if (mapping == nullptr) ::close(fd);
+    return mapping;
+}
+
+void CloseMapping(MappingHandle mapping) {
+    if (mapping == nullptr) return;
+    ::close(mapping->fd);
+    delete mapping;
+}
+
+uint32_t LastError() { return lastError; }
+
+const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length) {
+    if (mapping == nullptr || length == 0 || offset > static_cast<uint64_t>(mapping->size) ||
+        length > static_cast<uint64_t>(mapping->size) - offset) {
+        lastError = 87;  // ERROR_INVALID_PARAMETER: beyond the mapping
+        return nullptr;
+    }
+    auto* block = static_cast<uint8_t*>(std::malloc(sizeof(ViewHeader) + length));
+    if (block == nullptr) {
+        lastError = 8;  // ERROR_NOT_ENOUGH_MEMORY
+        return nullptr;
+    }
+    uint8_t* bytes = block + sizeof(ViewHeader);
+    uint32_t done = 0;
+    while (done < length) {
+        const ssize_t got = ::pread(mapping->fd, bytes + done, length - done,
+                                    static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {  // error, or the file shrank under us
+            lastError = got == 0 ? 38u : static_cast<uint32_t>(errno);  // ERROR_HANDLE_EOF
+            std::free(block);
+            return nullptr;
+        }
+        done += static_cast<uint32_t>(got);
+    }
+    reinterpret_cast<ViewHeader*>(block)->length = length;
+    return bytes;
+}
+
+void UnmapView(const uint8_t* view) {
+    if (view == nullptr) return;
+    std::free(const_cast<uint8_t*>(view) - sizeof(ViewHeader));
+}
+
+bool SeekFromBegin(FileHandle file, int64_t offset) {
+    // The low half of -1 with a high half of -1 is the one position the Win32
+    // rule reads as a failure; a negative offset fails there with an error too.
+    if (file == nullptr || offset < 0) return false;
+    file->position = offset;
+    return true;
+}
+
+uint32_t ReadAtPosition(FileHandle file, void* destination, uint32_t count) {
+    if (file == nullptr) return 0;
+    uint32_t done = 0;
+    auto* bytes = static_cast<uint8_t*>(destination);
+    while (done < count) {
+        const size_t chunk = count - done > 0x40000000u ? 0x40000000u : count - done;
+        const ssize_t got = ::pread(file->fd, bytes + done, chunk,
+                                    static_cast<off_t>(file->position + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        done += static_cast<uint32_t>(got);
+    }
+    file->position += done;
+    return done;
+}
+
+// "Created suspended": the thread waits at a start gate that ResumeThread opens.
+struct ThreadObject {
+    pthread_t thread;
+    ThreadProcedure procedure;
+    void* argument;
+    pthread_mutex_t gateLock;
+    pthread_cond_t gateOpened;
+    bool open;
+};
+
+namespace {
+void* ThreadTrampoline(void* raw) {
+    auto* object = static_cast<ThreadObject*>(raw);
+    pthread_mutex_lock(&object->gateLock);
+    while (!object->open) pthread_cond_wait(&object->gateOpened, &object->gateLock);
+    pthread_mutex_unlock(&object->gateLock);
+    object->procedure(object->argument);
+    return nullptr;
+}
+}  // namespace
+
+ThreadHandle CreateSuspendedThread(ThreadProcedure procedure, void* argument,
+                                   uint32_t stackBytes, uint32_t* threadId) {
+    *threadId = 0;
+    auto* object = new (std::nothrow) ThreadObject();
+    if (object == nullptr) return nullptr;
+    object->procedure = procedure;
+    object->argument = argument;
+    object->open = false;
+    pthread_mutex_init(&object->gateLock, nullptr);
+    pthread_cond_init(&object->gateOpened, nullptr);
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    size_t stack = stackBytes;
+    if (stack < static_cast<size_t>(PTHREAD_STACK_MIN)) stack = PTHREAD_STACK_MIN;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    stack *= 4;  // sanitizer instrumentation needs a larger frame budget
+#endif
+    pthread_attr_setstacksize(&attributes, stack);
+    const int failed = pthread_create(&object->thread, &attributes, ThreadTrampoline, object);
+    pthread_attr_destroy(&attributes);
+    if (failed != 0) {
+        pthread_cond_destroy(&object->gateOpened);
+        pthread_mutex_destroy(&object->gateLock);
+        delete object;
+        return nullptr;
+    }
+    static std::atomic<uint32_t> nextId{1};
+    *threadId = nextId.fetch_add(1);
+    return object;
+}
+
+void ResumeThread(ThreadHandle thread) {
+    if (thread == nullptr) return;
+    pthread_mutex_lock(&thread->gateLock);
+    thread->open = true;
+    pthread_cond_signal(&thread->gateOpened);
+    pthread_mutex_unlock(&thread->gateLock);
+}
+
+// The highest priority of the normal scheduling class, as time-critical is on
+// Windows; an unprivileged process is refused and carries on unchanged.
+void RaiseCurrentThreadToTimeCritical() {
+    const int ignored = setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), -20);
+    (void)ignored;
+}
+
+void WaitForThread(ThreadHandle thread) {
+    if (thread == nullptr) return;
+    pthread_join(thread->thread, nullptr);
+}
+
+void CloseThread(ThreadHandle thread) {
+    if (thread == nullptr) return;
+    pthread_cond_destroy(&thread->gateOpened);
+    pthread_mutex_destroy(&thread->gateLock);
+    delete thread;
+}
+
+// ---- debug folder ----
+
+namespace {
+std::mutex folderLock;
+std::string testFolder;
+
+std::string HomeFolder() {
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
+        found == nullptr || found->pw_dir == nullptr) {
+        return std::string();
+    }
+    return found->pw_dir;
+}
+
+// The folder is taken from the password database, never from the
+// environment: a fixed folder under /tmp would let another user plant links.
+std::string FolderPath() {
+    {
+        std::lock_guard<std::mutex> hold(folderLock);
+        if (!testFolder.empty()) return testFolder;
+    }
+    static const std::string fixed = [] {
+        const std::string home = HomeFolder();
+        return home.empty() ? std::string() : home + "/tovraDebug/";
+    }();
+    return fixed;
+}
+
+std::string PathOf(DebugPath which) {
+    const std::string folder = FolderPath();
+    if (folder.empty()) return std::string();
+    switch (which) {
+        case DebugPath::Folder:
+            return folder;
+        case DebugPath::LogFile:
+            return folder + "Log.txt";
+        case DebugPath::FallbackFile:
+            return folder + "LoggingError.txt";
+        case DebugPath::AssertMarker:
+            return folder + "ShowAssertDialog.txt";
+    }
+    return std::string();
+}
+}  // namespace
+
+bool DebugPathExists(DebugPath which) {
+    const std::string path = PathOf(which);
+    return !path.empty() && ::access(path.c_str(), F_OK) == 0;
+}
+
+bool DebugPathWritable(DebugPath which) {
+    const std::string path = PathOf(which);
+    return !path.empty() && ::access(path.c_str(), W_OK) == 0;
+}
+
+bool AppendLineExclusively(DebugPath which, const char* line, bool create) {
+    const std::string path = PathOf(which);
+    if (path.empty()) return false;
+    int flags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    if (create) flags |= O_CREAT;
+    const int fd = ::open(path.c_str(), flags, 0644);
+    if (fd < 0) return false;
+    struct stat info {};
+    // Without sharing: a second opener (another thread or program) is refused.
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    const size_t length = std::strlen(line);
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t wrote = ::write(fd, line + done, length - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) break;
+        done += static_cast<size_t>(wrote);
+    }
+    ::close(fd);
+    return done == length;
+}
+
+std::string DebugPathText(DebugPath which) { return PathOf(which); }
+
+void SetDebugFolderForTesting(const std::string& folder) {
+    std::lock_guard<std::mutex> hold(folderLock);
+    testFolder = folder;
+}
+
+void LocalTimeNow(std::tm* local, unsigned short* milliseconds) {
+    timeval now {};
+    gettimeofday(&now, nullptr);
+    const time_t seconds = now.tv_sec;
+    localtime_r(&seconds, local);
+    *milliseconds = static_cast<unsigned short>(now.tv_usec / 1000);
+}
+
+// ---- assertion prompt ----
+
+namespace {
+std::atomic<AssertPromptHook> promptHook{nullptr};
+
+// Only a host in the foreground of its terminal is asked; a background
+// process reading the terminal would be stopped by SIGTTIN.
+PromptAnswer TerminalPrompt(const char* caption, const char* message) {
+    const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
+    if (tty < 0) return PromptAnswer::Ignore;
+    PromptAnswer answer = PromptAnswer::Ignore;
+    if (tcgetpgrp(tty) == getpgrp()) {
+        FILE* terminal = fdopen(tty, "r+");
+        if (terminal != nullptr) {
+            std::fprintf(terminal, "\n=== %s ===\n%s\n[A]bort, [R]etry, [I]gnore (Enter = Abort)? ",
+                         caption, message);
+            std::fflush(terminal);
+            char reply[32] = {0};
+            if (std::fgets(reply, sizeof reply, terminal) != nullptr) {
+                const char c = reply[0];
+                if (c == '\n' || c == 'a' || c == 'A') answer = PromptAnswer::Abort;
+                if (c == 'r' || c == 'R') answer = PromptAnswer::Retry;
+            }
+            std::fclose(terminal);
+            return answer;
+        }
+    }
+    ::close(tty);
+    return answer;
+}
+}  // namespace
+
+PromptAnswer ShowAssertPrompt(const char* caption, const char* message) {
+    const AssertPromptHook hook = promptHook.load();
+    if (hook != nullptr) return hook(caption, message);
+    return TerminalPrompt(caption, message);
+}
+
+void SetAssertPromptForTesting(AssertPromptHook hook) { promptHook.store(hook); }
+
+void BreakIntoDebugger() { ::raise(SIGTRAP); }
+
+void ExitProcess(int code) { std::exit(code); }
+
+}  // namespace platform

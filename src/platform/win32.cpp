@@ -1,0 +1,220 @@
+// Win32 implementation of the platform layer (the 32-bit DLL).
+#include <windows.h>
+#include <io.h>
+#include <sys/timeb.h>
+#include <share.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+namespace {
+HANDLE AsHandle(const void* object) { return const_cast<HANDLE>(object); }
+const wchar_t* AsWide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+}  // namespace
+
+FileHandle OpenFileForSharedRead(const char16_t* path) {
+    HANDLE file = CreateFileW(AsWide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    return static_cast<FileHandle>(file);
+}
+
+void CloseFile(FileHandle file) {
+    if (file != nullptr) CloseHandle(AsHandle(file));
+}
+
+bool GetFileSize(FileHandle file, int64_t* size) {
+    LARGE_INTEGER value;
+    if (!GetFileSizeEx(AsHandle(file), &value)) return false;
+    *size = value.QuadPart;
+    return true;
+}
+
+uint32_t AllocationGranularity() {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwAllocationGranularity;
+}
+
+MappingHandle CreateReadOnlyMapping(FileHandle file) {
+    HANDLE mapping = CreateFileMappingW(AsHandle(file), nullptr, PAGE_READONLY, 0, 0, nullptr);
+    return static_cast<MappingHandle>(mapping);
+}
+
+void CloseMapping(MappingHandle mapping) {
+    if (mapping != nullptr) CloseHandle(AsHandle(mapping));
+}
+
+uint32_t LastError() { return GetLastError(); }
+
+const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length) {
+    void* view = MapViewOfFile(AsHandle(mapping), FILE_MAP_READ, static_cast<DWORD>(offset >> 32),
+                               static_cast<DWORD>(offset & 0xFFFFFFFFu), length);
+    return static_cast<const uint8_t*>(view);
+}
+
+void UnmapView(const uint8_t* view) {
+    if (view != nullptr) UnmapViewOfFile(view);
+}
+
+bool SeekFromBegin(FileHandle file, int64_t offset) {
+    LONG high = static_cast<LONG>(static_cast<uint64_t>(offset) >> 32);
+    const DWORD low = SetFilePointer(AsHandle(file), static_cast<LONG>(offset & 0xFFFFFFFF), &high,
+                                     FILE_BEGIN);
+    // 0xFFFFFFFF is also the low half of valid positions; it means failure only
+    // with an error reported or with a high half of 0xFFFFFFFF as well.
+    if (low == INVALID_SET_FILE_POINTER &&
+        (GetLastError() != NO_ERROR || static_cast<DWORD>(high) == 0xFFFFFFFFu)) {
+        return false;
+    }
+    return true;
+}
+
+uint32_t ReadAtPosition(FileHandle file, void* destination, uint32_t count) {
+    DWORD got = 0;
+    if (!ReadFile(AsHandle(file), destination, count, &got, nullptr)) return got;
+    return got;
+}
+
+namespace {
+struct ThreadStart {
+    ThreadProcedure procedure;
+    void* argument;
+};
+
+DWORD WINAPI ThreadEntry(LPVOID raw) {
+    ThreadStart start = *static_cast<ThreadStart*>(raw);
+    delete static_cast<ThreadStart*>(raw);
+    return start.procedure(start.argument);
+}
+}  // namespace
+
+ThreadHandle CreateSuspendedThread(ThreadProcedure procedure, void* argument,
+                                   uint32_t stackBytes, uint32_t* threadId) {
+    *threadId = 0;
+    auto* start = new (std::nothrow) ThreadStart{procedure, argument};
+    if (start == nullptr) return nullptr;
+    DWORD id = 0;
+    HANDLE thread = CreateThread(nullptr, stackBytes, ThreadEntry, start, CREATE_SUSPENDED, &id);
+    if (thread == nullptr) {
+        delete start;
+        return nullptr;
+    }
+    *threadId = id;
+    return static_cast<ThreadHandle>(thread);
+}
+
+void ResumeThread(ThreadHandle thread) {
+    if (thread != nullptr) ::ResumeThread(AsHandle(thread));
+}
+
+void RaiseCurrentThreadToTimeCritical() {
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+}
+
+void WaitForThread(ThreadHandle thread) {
+    if (thread != nullptr) WaitForSingleObject(AsHandle(thread), INFINITE);
+}
+
+void CloseThread(ThreadHandle thread) {
+    if (thread != nullptr) CloseHandle(AsHandle(thread));
+}
+
+// ---- debug folder ----
+
+namespace {
+std::mutex folderLock;
+std::wstring testFolder;
+
+std::wstring PathOf(DebugPath which) {
+    std::wstring folder = L"C:\\tovraDebug\\";
+    {
+        std::lock_guard<std::mutex> hold(folderLock);
+        if (!testFolder.empty()) folder = testFolder;
+    }
+    switch (which) {
+        case DebugPath::Folder:
+            return folder;
+        case DebugPath::LogFile:
+            return folder + L"Log.txt";
+        case DebugPath::FallbackFile:
+            return folder + L"LoggingError.txt";
+        case DebugPath::AssertMarker:
+            return folder + L"ShowAssertDialog.txt";
+    }
+    return folder;
+}
+}  // namespace
+
+bool DebugPathExists(DebugPath which) { return _waccess(PathOf(which).c_str(), 0) == 0; }
+
+bool DebugPathWritable(DebugPath which) { return _waccess(PathOf(which).c_str(), 2) == 0; }
+
+bool AppendLineExclusively(DebugPath which, const char* line, bool /*create*/) {
+    // _wfopen_s opens without sharing; "a+" creates a missing file, which only
+    // the fallback file ever is, since the log file is tested first.
+    FILE* file = nullptr;
+    if (_wfopen_s(&file, PathOf(which).c_str(), L"a+") != 0 || file == nullptr) return false;
+    const bool written = std::fputs(line, file) >= 0;
+    std::fclose(file);
+    return written;
+}
+
+std::string DebugPathText(DebugPath which) {
+    const std::wstring wide = PathOf(which);
+    return Utf16ToUtf8(reinterpret_cast<const char16_t*>(wide.c_str()));
+}
+
+void SetDebugFolderForTesting(const std::string& folder) {
+    std::wstring wide;
+    if (!folder.empty()) {
+        const int length = MultiByteToWideChar(CP_UTF8, 0, folder.c_str(), -1, nullptr, 0);
+        wide.resize(static_cast<size_t>(length));
+        MultiByteToWideChar(CP_UTF8, 0, folder.c_str(), -1, &wide[0], length);
+        wide.resize(static_cast<size_t>(length - 1));
+    }
+    std::lock_guard<std::mutex> hold(folderLock);
+    testFolder = wide;
+}
+
+void LocalTimeNow(std::tm* local, unsigned short* milliseconds) {
+    __timeb64 now;
+    _ftime64_s(&now);
+    _localtime64_s(local, &now.time);
+    *milliseconds = now.millitm;
+}
+
+// ---- assertion prompt ----
+
+namespace {
+std::atomic<AssertPromptHook> promptHook{nullptr};
+}
+
+PromptAnswer ShowAssertPrompt(const char* caption, const char* message) {
+    const AssertPromptHook hook = promptHook.load();
+    if (hook != nullptr) return hook(caption, message);
+    switch (MessageBoxA(nullptr, message, caption, MB_ABORTRETRYIGNORE | MB_ICONHAND)) {
+        case IDABORT:
+            return PromptAnswer::Abort;
+        case IDRETRY:
+            return PromptAnswer::Retry;
+        default:
+            return PromptAnswer::Ignore;  // Ignore, or a failed message box
+    }
+}
+
+void SetAssertPromptForTesting(AssertPromptHook hook) { promptHook.store(hook); }
+
+void BreakIntoDebugger() { DebugBreak(); }
+
+void ExitProcess(int code) { std::exit(code); }
+
+}  // namespace platform

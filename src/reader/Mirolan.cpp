@@ -1,0 +1,203 @@
+#include "reader/Mirolan.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "container/HeaderWalk.h"
+#include "diag/DebugLog.h"
+
+namespace {
+
+constexpr const char* kSource = "Mirolan";
+constexpr int64_t kVideoTimescale = 10000000;
+
+// The text from the last "." of the final path component to the end, or the
+// empty string when that component has none. A separator or a blank ends a
+// candidate, so a "." inside a folder name never counts.
+const char16_t* FindExtension(const char16_t* path) {
+    const char16_t* lastDot = nullptr;
+    const char16_t* p = path;
+    for (; *p != 0; ++p) {
+        if (*p == u'\\' || *p == u'/' || *p == u' ') {
+            lastDot = nullptr;
+        } else if (*p == u'.') {
+            lastDot = p;
+        }
+    }
+    return lastDot != nullptr ? lastDot : p;
+}
+
+bool IsExactlyAviExtension(const char16_t* path) {
+    const char16_t* extension = FindExtension(path);
+    static const char16_t kAvi[] = u".avi";
+    for (size_t i = 0; i < 5; ++i) {
+        if (extension[i] != kAvi[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void ParseOptions(const uint32_t* options, CMirolan& reader) {
+    if (options == nullptr) return;
+    for (const uint32_t* pair = options; pair[0] != 0; pair += 2) {
+        switch (pair[0]) {
+            case QX_TAG_DINT:
+                reader.dintValue = static_cast<int32_t>(pair[1]);
+                break;
+            case QX_TAG_EARS:
+                reader.bAudio = pair[1] != 0;
+                break;
+            case QX_TAG_EYES:
+                reader.bVideo = pair[1] != 0;
+                break;
+            default:  // unknown tags are skipped
+                break;
+        }
+    }
+}
+
+CMirolan::CMirolan(StreamHandle* stream, const uint32_t* options, NotOpened) : pStream(stream) {
+    ParseOptions(options, *this);
+}
+
+CMirolan::CMirolan(StreamHandle* stream, const char16_t* path, const uint32_t* options)
+    : pStream(stream) {
+    ParseOptions(options, *this);
+    Open(path);
+}
+
+void CMirolan::Open(const char16_t* path) {
+    if (!IsExactlyAviExtension(path)) {
+        diag::DebugLog("", kSource, 299, "Not a avi File\n");
+        throw 0;
+    }
+    // A stream carries exactly one medium; anything else has no defined service.
+    if (bVideo == bAudio) throw 0;
+
+    hFile = platform::OpenFileForSharedRead(path);
+    if (hFile == nullptr) throw 0;
+    granularity = platform::AllocationGranularity();
+    if (!platform::GetFileSize(hFile, &fileSize)) FailOpen();
+    diag::DebugLog("", kSource, 324, "%S size is %lld memory granularity is %d ", path,
+                   static_cast<long long>(fileSize), static_cast<int>(granularity));
+
+    hMapFile = platform::CreateReadOnlyMapping(hFile);
+    if (hMapFile == nullptr) {
+        diag::DebugLog("", kSource, 335, "hMapFile is NULL: last error: %d\n",
+                       static_cast<int>(platform::LastError()));
+        FailOpen();
+    }
+
+    try {
+        if (!avi::WalkHeaders(*this)) FailOpen();
+    } catch (const int&) {
+        throw;
+    } catch (...) {
+        CloseFileAndMapping();
+        ReleaseTables();
+        throw;
+    }
+
+    if (bVideo) DescribeVideo(path);
+    if (bAudio) DescribeAudio();
+    CreateRunMonitorThread();
+}
+
+void CMirolan::DescribeVideo(const char16_t* path) {
+    if (bih.biBitCount != 32) FailOpen();
+    // The host sizes its frame buffer from the width and height it is given,
+    // so a frame larger than width x height x 4 would be written past it; a
+    // frame duration of 0 or an empty table leaves nothing to serve.
+    const uint64_t width = static_cast<uint64_t>(bih.biWidth < 0 ? -static_cast<int64_t>(bih.biWidth)
+                                                                 : bih.biWidth);
+    const uint64_t height = static_cast<uint64_t>(
+        bih.biHeight < 0 ? -static_cast<int64_t>(bih.biHeight) : bih.biHeight);
+    if (videoStrh.dwScale == 0 || avih.dwTotalFrames == 0 || bih.biWidth <= 0 ||
+        bih.biSizeImage == 0 || bih.biSizeImage > width * height * 4) {
+        FailOpen();
+    }
+
+    VideoDesc& video = *pStream->pVideo;
+    video.timescale = kVideoTimescale;
+    video.duration = static_cast<int64_t>(static_cast<uint64_t>(avih.dwTotalFrames) *
+                                          static_cast<uint64_t>(videoStrh.dwScale));
+    video.avgFrameDuration = videoStrh.dwScale;
+    video.width = bih.biWidth;
+    video.height = bih.biHeight;
+    video.reservedReal = 0.0f;
+    video.streamFlag = 1;
+    video.reservedWord = 0;
+
+    AudioDesc& audio = *pStream->pAudio;
+    audio.headWord = 0;
+    audio.timescale = 0;
+    audio.duration = 0;
+    audio.sampleRate = 0;
+    audio.channels = 0;
+    audio.reservedWord = 0;
+
+    diag::DebugLog("", kSource, 372,
+                   "Video Mirolan:FileName[%S] Width[%d] Height[%d] avgFrameDuration[%d] Depth[%d] "
+                   "Duration[%lld]",
+                   path, bih.biWidth, bih.biHeight, static_cast<int>(videoStrh.dwScale),
+                   static_cast<int>(bih.biBitCount), static_cast<long long>(video.duration));
+}
+
+void CMirolan::DescribeAudio() {
+    // No sample rate without a scale, and no sample count without a frame size.
+    if (audioStrh.dwScale == 0 || audioStrh.dwRate / audioStrh.dwScale == 0 ||
+        static_cast<uint32_t>(wfx.wBitsPerSample) * wfx.nChannels == 0) {
+        FailOpen();
+    }
+    const uint32_t rate = audioStrh.dwRate / audioStrh.dwScale;
+
+    VideoDesc& video = *pStream->pVideo;
+    video.timescale = 0;
+    video.duration = 0;
+    video.avgFrameDuration = 0;
+    video.width = 0;
+    video.height = 0;
+    video.reservedReal = 0.0f;
+    video.streamFlag = 0;
+    video.reservedWord = 0;
+
+    AudioDesc& audio = *pStream->pAudio;
+    audio.headWord = 0;
+    audio.timescale = rate;
+    audio.duration = audioStrh.dwLength;
+    audio.sampleRate = static_cast<int32_t>(rate);
+    audio.channels = wfx.nChannels;
+    audio.reservedWord = 0;
+}
+
+void CMirolan::FailOpen() {
+    CloseFileAndMapping();
+    ReleaseTables();
+    throw 0;
+}
+
+void CMirolan::CloseFileAndMapping() {
+    if (hMapFile != nullptr) {
+        platform::CloseMapping(hMapFile);
+        hMapFile = nullptr;
+    }
+    if (hFile != nullptr) {
+        platform::CloseFile(hFile);
+        hFile = nullptr;
+    }
+}
+
+void CMirolan::ReleaseTables() {
+    std::deque<AudioChunk>().swap(audioChunks);
+    std::vector<FrameEntry>().swap(frameTable);
+}
+
+CMirolan::~CMirolan() {
+    StopRunMonitorThread();
+    // The worker closes both on its way out; when it was never created they
+    // are still open here.
+    CloseFileAndMapping();
+    ReleaseTables();
+    std::free(stagingBuffer);
+}

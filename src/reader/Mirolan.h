@@ -1,0 +1,94 @@
+// The reader: one per opened stream. Its members are the data model that the
+// header walk and index fill at open and the worker reads while serving.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "container/AviRecords.h"
+#include "platform/platform.h"
+#include "qxdriver.h"
+#include "stream/SampleBlock.h"
+
+// Absolute file offset of one frame's pixel data (the byte after its chunk header).
+using FrameEntry = int64_t;
+
+// One audio data chunk: the samples [firstSample, endSample) stored at `offset`.
+struct AudioChunk {
+    int64_t firstSample;
+    int64_t endSample;
+    int64_t offset;
+    uint32_t size;
+};
+
+class CMirolan {
+public:
+    // Opens the stream: parses the options, checks and maps the file, reads its
+    // headers and index, fills the host's descriptors and creates the worker
+    // suspended. Throws int 0 (or std::bad_alloc) on failure, having released
+    // whatever it had acquired.
+    CMirolan(StreamHandle* stream, const char16_t* path, const uint32_t* options);
+
+    // Initial state and options only; no file is touched. For tests that fill
+    // the tables themselves.
+    struct NotOpened {};
+    CMirolan(StreamHandle* stream, const uint32_t* options, NotOpened);
+
+    // Stops the worker (waiting for it to end), then releases the tables.
+    virtual ~CMirolan();
+
+    CMirolan(const CMirolan&) = delete;
+    CMirolan& operator=(const CMirolan&) = delete;
+
+    // Worker (run monitor thread): created suspended, started by drv_start,
+    // stopped by the destructor.
+    void CreateRunMonitorThread();
+    void StopRunMonitorThread();
+
+    // Reads byteCount bytes at frameOffset straight into destination. False
+    // only when positioning the file fails.
+    bool ReadVideoFrame(uint32_t byteCount, int64_t frameOffset, uint8_t* destination);
+    // Fills the request's channel buffers with the samples [start, end). False
+    // ends the worker.
+    bool ReadAudioSamples(const SampleBlock& request);
+
+    // Closes the mapping, then the file, whichever is still open.
+    void CloseFileAndMapping();
+
+    bool bVideo = false;
+    bool bAudio = false;
+    int32_t dintValue = 0;
+    platform::ThreadHandle hThread = nullptr;
+    uint32_t dwThreadId = 0;
+    bool bSuspended = true;
+    std::atomic<bool> bExit{false};
+    std::deque<AudioChunk> audioChunks;
+    platform::FileHandle hFile = nullptr;
+    platform::MappingHandle hMapFile = nullptr;
+    avi::BITMAPINFOHEADER bih{};
+    avi::WAVEFORMATEX wfx{};
+    int64_t fileSize = 0;
+    uint32_t granularity = 0;
+    avi::MainAVIHeader avih{};
+    avi::AVIStreamHeader audioStrh{};
+    avi::AVIStreamHeader videoStrh{};
+    std::vector<FrameEntry> frameTable;
+    int64_t baseOffset = 0;
+    StreamHandle* pStream = nullptr;
+
+    // Worker-only scratch: the audio staging buffer, kept between requests.
+    uint8_t* stagingBuffer = nullptr;
+    size_t stagingCapacity = 0;
+
+private:
+    void Open(const char16_t* path);
+    [[noreturn]] void FailOpen();
+    void DescribeVideo(const char16_t* path);
+    void DescribeAudio();
+    void ReleaseTables();
+};
+
+// Parses the host's option list into the reader: 'eyes', 'ears', 'dint'.
+void ParseOptions(const uint32_t* options, CMirolan& reader);
