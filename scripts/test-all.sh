@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds every target and runs every suite: native, ASan+UBSan, TSan on the
+# threading suites, then the 32-bit Windows build under Wine. Exits non-zero
+# when anything fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+JOBS=${JOBS:-2}
+status=0
+step() { echo; echo "==== $*"; }
+
+step "native build and tests"
+cmake --preset native >/dev/null
+cmake --build build/native -j "$JOBS"
+bash scripts/check-so.sh build/native/src/libmirolan.so
+(cd build/native && ctest --output-on-failure -j "$JOBS") || status=1
+
+step "AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake --preset asan >/dev/null
+cmake --build build/asan -j "$JOBS"
+(cd build/asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --output-on-failure -j "$JOBS") || status=1
+
+step "ThreadSanitizer on the threading suites"
+cmake --preset tsan >/dev/null
+cmake --build build/tsan -j "$JOBS" --target test_stream test_integration
+(cd build/tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --output-on-failure -R '^(stream|integration)$') || status=1
+
+step "Windows build (mingw-w64 i686) and tests under Wine"
+cmake --preset mingw >/dev/null
+cmake --build build/mingw -j "$JOBS"
+bash scripts/check-dll.sh build/mingw/src/mirolan.dll
+# shellcheck source=wine-env.sh
+source scripts/wine-env.sh
+(cd build/mingw && ctest --output-on-failure) || status=1
+wineserver -k 2>/dev/null || true
+
+echo
+if [ "$status" -eq 0 ]; then echo "==== all tests passed"; else echo "==== FAILURES (see above)"; fi
+exit "$status"

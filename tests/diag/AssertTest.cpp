@@ -1,0 +1,162 @@
+// The assertion check, its dialog text and the answers to it.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "diag/Assert.h"
+#include "platform/platform.h"
+#include "support/TempDir.h"
+
+using testsupport::DebugFolder;
+
+namespace {
+
+struct Prompt {
+    std::string caption;
+    std::string message;
+};
+std::vector<Prompt> prompts;
+platform::PromptAnswer nextAnswer = platform::PromptAnswer::Ignore;
+
+platform::PromptAnswer RecordPrompt(const char* caption, const char* message) {
+    prompts.push_back({caption, message});
+    return nextAnswer;
+}
+
+class AssertCheck : public testing::Test {
+protected:
+    void SetUp() override {
+        prompts.clear();
+        nextAnswer = platform::PromptAnswer::Ignore;
+        platform::SetAssertPromptForTesting(RecordPrompt);
+    }
+    void TearDown() override { platform::SetAssertPromptForTesting(nullptr); }
+    void Fail(int value) {
+        testing::internal::CaptureStdout();
+        QXASSERT(178, value > 0);
+        stdoutText = testing::internal::GetCapturedStdout();
+    }
+    std::string stdoutText;
+};
+
+std::string MessageFor(bool logged, const char* details) {
+    char out[1024];
+    return [&](const char* format, ...) {
+        va_list arguments;
+        va_start(arguments, format);
+        diag::BuildAssertMessage(out, "duration > 0", "Mirolan", 178, logged, format, arguments);
+        va_end(arguments);
+        return std::string(out);
+    }(details);
+}
+
+}  // namespace
+
+TEST_F(AssertCheck, HoldingExpressionLogsAndShowsNothing) {
+    DebugFolder folder;
+    testsupport::WriteFile(folder.Marker(), {});
+    Fail(1);
+    EXPECT_EQ(stdoutText, "");
+    EXPECT_TRUE(prompts.empty());
+}
+
+TEST_F(AssertCheck, FailureWithoutMarkerLogsOnceAndContinues) {
+    DebugFolder folder;
+    Fail(0);
+    EXPECT_NE(stdoutText.find("\tASSERT FAILED: (value > 0)\n"), std::string::npos) << stdoutText;
+    EXPECT_TRUE(prompts.empty());
+}
+
+TEST_F(AssertCheck, MarkerShowsDialogWithLoggedNotice) {
+    DebugFolder folder;
+    folder.CreateLogFile();
+    testsupport::WriteFile(folder.Marker(), {});
+    Fail(0);
+    ASSERT_EQ(prompts.size(), 1u);
+    EXPECT_EQ(prompts[0].caption, "QXASSERT failed!");
+    const std::string expected = "Debug assertion failed!\n\nFile:\tMirolan\nLine:\t178\nExpr:\tvalue > 0"
+                                 "\n\nFailure has been logged to " +
+                                 platform::DebugPathText(platform::DebugPath::LogFile) +
+                                 "\n\n(Press Retry to debug the application.)";
+    EXPECT_EQ(prompts[0].message, expected);
+}
+
+TEST_F(AssertCheck, MarkerWithoutLogFileShowsTheHint) {
+    DebugFolder folder;
+    testsupport::WriteFile(folder.Marker(), {});
+    Fail(0);
+    ASSERT_EQ(prompts.size(), 1u);
+    EXPECT_NE(prompts[0].message.find("\n\nCreate " +
+                                      platform::DebugPathText(platform::DebugPath::LogFile) +
+                                      " to log assert failures."),
+              std::string::npos);
+    EXPECT_NE(folder.FallbackText().find("ASSERT FAILED: (value > 0)"), std::string::npos);
+}
+
+TEST_F(AssertCheck, DetailsComeBetweenExpressionAndLogPiece) {
+    DebugFolder folder;
+    testsupport::WriteFile(folder.Marker(), {});
+    testing::internal::CaptureStdout();
+    QXASSERT_DETAILS(646, 18 == 16, "size %d", 16);
+    const std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_EQ(prompts.size(), 1u);
+    EXPECT_NE(prompts[0].message.find("Expr:\t18 == 16\nDetails:\tsize 16\n\nCreate "), std::string::npos)
+        << prompts[0].message;
+    EXPECT_NE(out.find("ASSERT FAILED: (18 == 16) DETAILS: size 16\n"), std::string::npos) << out;
+}
+
+TEST(AssertMessage, WithoutDetailsHasNoDetailsLine) {
+    const std::string message = MessageFor(false, nullptr);
+    EXPECT_EQ(message.find("Details"), std::string::npos);
+    EXPECT_NE(message.find("Expr:\tduration > 0\n\nCreate "), std::string::npos);
+}
+
+TEST(AssertMessage, IsBoundedTo1023Characters) {
+    std::string long_details(3000, 'q');
+    char out[1024];
+    std::memset(out, 'X', sizeof out);
+    [&](const char* format, ...) {
+        va_list arguments;
+        va_start(arguments, format);
+        diag::BuildAssertMessage(out, "e", "Mirolan", 1, true, format, arguments);
+        va_end(arguments);
+    }("%s", long_details.c_str());
+    EXPECT_EQ(std::strlen(out), 1023u);
+    EXPECT_EQ(out[1023], '\0');
+}
+
+TEST_F(AssertCheck, IgnoreAndRetryReturnToTheCaller) {
+    DebugFolder folder;
+    testsupport::WriteFile(folder.Marker(), {});
+    Fail(0);
+    EXPECT_EQ(prompts.size(), 1u);  // returned: the check after it runs
+}
+
+#ifndef _WIN32
+TEST(AssertCheckDeathTest, RetryBreaksIntoTheDebugger) {
+    EXPECT_EXIT(
+        {
+            DebugFolder folder;
+            testsupport::WriteFile(folder.Marker(), {});
+            platform::SetAssertPromptForTesting(
+                [](const char*, const char*) { return platform::PromptAnswer::Retry; });
+            QXASSERT(1, false);
+        },
+        testing::KilledBySignal(SIGTRAP), "");
+}
+#endif
+
+TEST(AssertCheckDeathTest, AbortEndsTheProcessWithExitCodeZero) {
+    EXPECT_EXIT(
+        {
+            DebugFolder folder;
+            testsupport::WriteFile(folder.Marker(), {});
+            platform::SetAssertPromptForTesting(
+                [](const char*, const char*) { return platform::PromptAnswer::Abort; });
+            QXASSERT(1, false);
+            std::exit(3);  // not reached when Abort ends the process
+        },
+        testing::ExitedWithCode(0), "");
+}

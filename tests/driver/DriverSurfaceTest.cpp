@@ -1,0 +1,132 @@
+// The export, the operation table and the small driver operations.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "host/HostServices.h"
+#include "qxdriver.h"
+#include "reader/Mirolan.h"
+#include "support/FakeHost.h"
+#include "support/TempDir.h"
+
+using testsupport::DebugFolder;
+
+namespace {
+
+int wakesSeenByA = 0;
+int wakesSeenByB = 0;
+int32_t QX_CALL WakeA(StreamHandle*) { return ++wakesSeenByA; }
+int32_t QX_CALL WakeB(StreamHandle*) { return ++wakesSeenByB; }
+
+const DriverTable* Table() { return qxVideoDriver_Mirolan(&testsupport::FakeHostServices()); }
+
+}  // namespace
+
+TEST(DriverEntry, ReturnsTheSameTableOnEveryCall) {
+    HostServices a{};
+    HostServices b{};
+    const DriverTable* first = qxVideoDriver_Mirolan(&a);
+    const DriverTable* second = qxVideoDriver_Mirolan(&b);
+    EXPECT_EQ(first, second);
+}
+
+TEST(DriverEntry, LaterServicesReplaceEarlierOnes) {
+    HostServices a{};
+    a.host_wake = WakeA;
+    HostServices b{};
+    b.host_wake = WakeB;
+    qxVideoDriver_Mirolan(&a);
+    qxVideoDriver_Mirolan(&b);
+    StreamHandle stream{};
+    host::Wake(&stream);
+    EXPECT_EQ(wakesSeenByA, 0);
+    EXPECT_EQ(wakesSeenByB, 1);
+}
+
+TEST(DriverEntry, CopiesTheServicesSoTheHostTableNeedNotOutliveTheCall) {
+    {
+        HostServices temporary{};
+        temporary.host_wake = WakeA;
+        qxVideoDriver_Mirolan(&temporary);
+        temporary.host_wake = nullptr;
+    }
+    const int before = wakesSeenByA;
+    StreamHandle stream{};
+    host::Wake(&stream);
+    EXPECT_EQ(wakesSeenByA, before + 1);
+}
+
+TEST(DriverTable, HoldsVersionThenOpenCloseStartNopNopZero) {
+    const DriverTable* table = Table();
+    EXPECT_EQ(table->version, 1);
+    EXPECT_NE(table->drv_open, nullptr);
+    EXPECT_NE(table->drv_close, nullptr);
+    EXPECT_NE(table->drv_start, nullptr);
+    EXPECT_EQ(table->drv_nop, table->drv_nop2);
+    EXPECT_EQ(table->drv_zero(), 0);
+    table->drv_nop();
+    // Hosts may pass anything to the place-holders.
+    auto zeroWithArguments = reinterpret_cast<int32_t(QX_CALL*)(int, void*, int)>(
+        reinterpret_cast<void(QX_CALL*)(void)>(table->drv_zero));
+    EXPECT_EQ(zeroWithArguments(7, nullptr, -1), 0);
+}
+
+TEST(DriverOpen, RefusesPathsWhoseExtensionIsNotExactlyAvi) {
+    DebugFolder folder;
+    const DriverTable* table = Table();
+    const uint32_t options[] = {QX_TAG_EYES, 1, 0, 0};
+    for (const char16_t* path : {u"C:\\media\\clip.AVI", u"C:\\media\\clip.avi2", u"C:\\media\\clip",
+                                 u"C:\\media.avi\\clip", u"/media.avi/clip"}) {
+        testsupport::FakeStream stream;
+        void* sentinel = &stream;
+        stream.handle.pReader = sentinel;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(table->drv_open(&stream.handle, path, options), 0);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(stream.handle.pReader, sentinel);
+        EXPECT_NE(out.find("Mirolan(299)"), std::string::npos);
+        EXPECT_NE(out.find("\tNot a avi File\n\n"), std::string::npos);
+    }
+}
+
+TEST(DriverOpen, MissingFileFailsWithoutLogLineOfItsOwn) {
+    DebugFolder folder;
+    testsupport::FakeStream stream;
+    const uint32_t options[] = {QX_TAG_EYES, 1, 0, 0};
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Table()->drv_open(&stream.handle, u"/no/such/folder/clip.avi", options), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(stream.handle.pReader, nullptr);
+}
+
+TEST(DriverOpen, RefusesStreamsNamingBothMediaOrNeither) {
+    testsupport::TempDir dir;
+    testsupport::WriteFile(dir.File("clip.avi"), std::vector<uint8_t>(64, 0));
+    const std::u16string path = testsupport::ToUtf16(dir.File("clip.avi"));
+    const uint32_t both[] = {QX_TAG_EYES, 1, QX_TAG_EARS, 1, 0, 0};
+    const uint32_t neither[] = {QX_TAG_DINT, 3, 0, 0};
+    for (const uint32_t* options : {both, neither, static_cast<const uint32_t*>(nullptr)}) {
+        testsupport::FakeStream stream;
+        const VideoDesc videoBefore = stream.video;
+        EXPECT_EQ(Table()->drv_open(&stream.handle, path.c_str(), options), 0);
+        EXPECT_EQ(stream.handle.pReader, nullptr);
+        EXPECT_EQ(std::memcmp(&videoBefore, &stream.video, sizeof videoBefore), 0);
+    }
+}
+
+TEST(DriverClose, EmptySlotOnlyWritesTheCloseLine) {
+    DebugFolder folder;
+    folder.CreateLogFile();
+    testsupport::FakeStream stream;
+    testing::internal::CaptureStdout();
+    Table()->drv_close(&stream.handle);
+    testing::internal::GetCapturedStdout();
+    const std::string log = folder.LogText();
+    EXPECT_NE(log.find("\tMirolan(51)" + std::string(24, ' ') + "\tdrv_close"), std::string::npos) << log;
+}
+
+TEST(DriverStart, EmptySlotDoesNothing) {
+    testsupport::FakeStream stream;
+    Table()->drv_start(&stream.handle);
+    EXPECT_EQ(stream.handle.runState, -1);
+}
