@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "stream/PcmConvert.h"
+
+namespace {
+
+// The reference conversions, written out as the rule states them.
+float Expected16(int x) { return static_cast<float>(static_cast<double>(x) / 32767.0); }
+float Expected8(int x) { return static_cast<float>((static_cast<double>(x) - 128) / 127.0); }
+
+bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+TEST(PcmConvert, Every16BitValueMatchesTheDoubleQuotientRoundedOnce) {
+    std::vector<uint8_t> samples;
+    for (int x = -32768; x <= 32767; ++x) {
+        const auto bits = static_cast<uint16_t>(x);
+        samples.push_back(static_cast<uint8_t>(bits & 0xFF));
+        samples.push_back(static_cast<uint8_t>(bits >> 8));
+    }
+    std::vector<float> mono(65536, -99.0f);
+    float* buffers[] = {mono.data()};
+    stream::Pcm16ToFloat(samples.data(), 1, 65536, buffers, 1, stream::kPcm16Divisor);
+    int mismatches = 0;
+    for (int x = -32768; x <= 32767; ++x) {
+        const float got = mono[static_cast<size_t>(x + 32768)];
+        if (!SameBits(got, Expected16(x))) {
+            if (++mismatches < 10) ADD_FAILURE() << "value " << x << " gave " << got;
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
+TEST(PcmConvert, Every8BitValueMatchesTheDoubleQuotientRoundedOnce) {
+    std::vector<uint8_t> samples;
+    for (int x = 0; x < 256; ++x) samples.push_back(static_cast<uint8_t>(x));
+    std::vector<float> mono(256, -99.0f);
+    float* buffers[] = {mono.data()};
+    stream::Pcm8ToFloat(samples.data(), 1, 256, buffers, 1);
+    for (int x = 0; x < 256; ++x) {
+        EXPECT_TRUE(SameBits(mono[static_cast<size_t>(x)], Expected8(x)))
+            << "byte " << x << " gave " << mono[static_cast<size_t>(x)];
+    }
+}
+
+TEST(PcmConvert, RangeEndsAndSilence) {
+    const uint8_t bytes8[] = {0, 128, 255};
+    float out8[3];
+    float* buffers8[] = {out8};
+    stream::Pcm8ToFloat(bytes8, 1, 3, buffers8, 1);
+    EXPECT_NEAR(out8[0], -1.0078740f, 1e-6);
+    EXPECT_EQ(out8[1], 0.0f);
+    EXPECT_EQ(out8[2], 1.0f);
+
+    const uint8_t bytes16[] = {0x00, 0x80, 0x00, 0x00, 0xFF, 0x7F};  // -32768, 0, 32767
+    float out16[3];
+    float* buffers16[] = {out16};
+    stream::Pcm16ToFloat(bytes16, 1, 3, buffers16, 1, stream::kPcm16Divisor);
+    EXPECT_NEAR(out16[0], -1.0000305f, 1e-7);
+    EXPECT_EQ(out16[1], 0.0f);
+    EXPECT_EQ(out16[2], 1.0f);
+}
+
+TEST(PcmConvert, DeinterleavesStereo16BitIntoOneBufferPerChannel) {
+    // L0 R0 L1 R1 L2 R2 with L = 100, 200, 300 and R = -1, -2, -3.
+    const int16_t values[] = {100, -1, 200, -2, 300, -3};
+    uint8_t bytes[sizeof values];
+    for (size_t i = 0; i < 6; ++i) {
+        const auto bits = static_cast<uint16_t>(values[i]);
+        bytes[2 * i] = static_cast<uint8_t>(bits & 0xFF);
+        bytes[2 * i + 1] = static_cast<uint8_t>(bits >> 8);
+    }
+    float left[4] = {9, 9, 9, 9};
+    float right[4] = {9, 9, 9, 9};
+    float* buffers[] = {left, right};
+    stream::Pcm16ToFloat(bytes, 2, 3, buffers, 2, stream::kPcm16Divisor);
+    EXPECT_EQ(left[0], Expected16(100));
+    EXPECT_EQ(left[1], Expected16(200));
+    EXPECT_EQ(left[2], Expected16(300));
+    EXPECT_EQ(right[0], Expected16(-1));
+    EXPECT_EQ(right[1], Expected16(-2));
+    EXPECT_EQ(right[2], Expected16(-3));
+    EXPECT_EQ(left[3], 9.0f) << "written past the frame count";
+    EXPECT_EQ(right[3], 9.0f) << "written past the frame count";
+}
+
+TEST(PcmConvert, DeinterleavesThreeChannel8Bit) {
+    const uint8_t bytes[] = {0, 128, 255, 1, 129, 254};
+    float a[2], b[2], c[2];
+    float* buffers[] = {a, b, c};
+    stream::Pcm8ToFloat(bytes, 3, 2, buffers, 3);
+    EXPECT_EQ(a[0], Expected8(0));
+    EXPECT_EQ(a[1], Expected8(1));
+    EXPECT_EQ(b[0], Expected8(128));
+    EXPECT_EQ(b[1], Expected8(129));
+    EXPECT_EQ(c[0], Expected8(255));
+    EXPECT_EQ(c[1], Expected8(254));
+}
+
+TEST(PcmConvert, FillsOnlyTheChannelsAskedForAndSkipsNullBuffers) {
+    const uint8_t bytes[] = {10, 20, 30, 40, 50, 60};  // two 3-channel frames, 8-bit
+    float first[2] = {9, 9};
+    float third[2] = {9, 9};
+    float* buffers[] = {first, nullptr, third};
+    stream::Pcm8ToFloat(bytes, 3, 2, buffers, 2);  // the third buffer is not asked for
+    EXPECT_EQ(first[0], Expected8(10));
+    EXPECT_EQ(first[1], Expected8(40));
+    EXPECT_EQ(third[0], 9.0f);
+    EXPECT_EQ(third[1], 9.0f);
+
+    // More channels asked for than the samples carry: capped at the samples' count.
+    float only[2] = {9, 9};
+    float spare[2] = {9, 9};
+    float* two[] = {only, spare};
+    const uint8_t mono16[] = {0xFF, 0x7F, 0x01, 0x00};
+    stream::Pcm16ToFloat(mono16, 1, 2, two, 2, stream::kPcm16Divisor);
+    EXPECT_EQ(only[0], 1.0f);
+    EXPECT_EQ(only[1], Expected16(1));
+    EXPECT_EQ(spare[0], 9.0f);
+}
+
+TEST(PcmConvert, ZeroFramesWriteNothing) {
+    const uint8_t bytes[] = {1, 2};
+    float out[1] = {9};
+    float* buffers[] = {out};
+    stream::Pcm16ToFloat(bytes, 1, 0, buffers, 1, stream::kPcm16Divisor);
+    stream::Pcm8ToFloat(bytes, 1, 0, buffers, 1);
+    EXPECT_EQ(out[0], 9.0f);
+}
+
+}  // namespace

@@ -1,0 +1,156 @@
+#include "support/AviBuilder.h"
+
+#include <cmath>
+
+#include "support/TempDir.h"
+
+namespace testsupport {
+
+std::vector<uint8_t> FramePixels(uint32_t frame, size_t size) {
+    std::vector<uint8_t> pixels(size);
+    uint32_t state = 0x9E3779B9u ^ (frame * 0x85EBCA6Bu);
+    for (size_t i = 0; i < size; ++i) {
+        state = state * 1664525u + 1013904223u;
+        pixels[i] = static_cast<uint8_t>(state >> 24);
+    }
+    return pixels;
+}
+
+namespace {
+
+// Writes a chunk header now and its size when the chunk is closed.
+class ChunkWriter {
+public:
+    explicit ChunkWriter(Bytes& out) : out_(out) {}
+    size_t Open(const char (&code)[5]) {
+        out_.Code(code).U32(0);
+        return out_.size();
+    }
+    size_t OpenList(const char (&code)[5], const char (&type)[5]) {
+        out_.Code(code).U32(0).Code(type);
+        return out_.size() - 4;
+    }
+    void Close(size_t dataStart) {
+        out_.PatchU32(dataStart - 4, static_cast<uint32_t>(out_.size() - dataStart));
+    }
+
+private:
+    Bytes& out_;
+};
+
+}  // namespace
+
+BuiltAvi BuildAvi(const AviSpec& spec) {
+    BuiltAvi built;
+    Bytes out;
+    ChunkWriter chunks(out);
+    const uint32_t absHeight = static_cast<uint32_t>(spec.height < 0 ? -spec.height : spec.height);
+    const uint32_t frameBytes =
+        spec.sizeImage >= 0 ? static_cast<uint32_t>(spec.sizeImage)
+                            : static_cast<uint32_t>(spec.width) * absHeight * spec.bitCount / 8;
+    const uint16_t blockAlign = static_cast<uint16_t>(spec.channels * spec.bitsPerSample / 8);
+    const uint32_t videoFrames = spec.withVideo ? spec.frames : 0;
+    const uint32_t totalSamples = spec.withAudio ? spec.frames * spec.samplesPerChunk : 0;
+
+    const size_t riff = chunks.OpenList("RIFF", "AVI ");
+    const size_t hdrl = chunks.OpenList("LIST", "hdrl");
+    const size_t avih = chunks.Open("avih");
+    out.U32(spec.frameDuration / 10)      // dwMicroSecPerFrame
+        .U32(0)                           // dwMaxBytesPerSec
+        .U32(0)                           // dwPaddingGranularity
+        .U32(spec.hasIndexFlag ? 0x110 : 0x100)  // dwFlags: has-index, interleaved
+        .U32(spec.avihFrames == UINT32_MAX ? videoFrames : spec.avihFrames)  // dwTotalFrames
+        .U32(0)                           // dwInitialFrames
+        .U32((spec.withVideo ? 1 : 0) + (spec.withAudio ? 1 : 0))  // dwStreams
+        .U32(frameBytes)                  // dwSuggestedBufferSize
+        .U32(static_cast<uint32_t>(spec.width))
+        .U32(absHeight)
+        .Zeros(16);  // dwReserved
+    chunks.Close(avih);
+
+    if (spec.withVideo) {
+        const size_t strl = chunks.OpenList("LIST", "strl");
+        const size_t strh = chunks.Open("strh");
+        out.Code("vids").U32(0)           // fccType, fccHandler 0
+            .U32(0).U16(0).U16(0).U32(0)  // dwFlags, wPriority, wLanguage, dwInitialFrames
+            .U32(spec.frameDuration)      // dwScale
+            .U32(10000000)                // dwRate
+            .U32(0).U32(videoFrames)      // dwStart, dwLength
+            .U32(frameBytes).U32(0).U32(0)  // dwSuggestedBufferSize, dwQuality, dwSampleSize
+            .U16(0).U16(0).U16(static_cast<uint16_t>(spec.width)).U16(static_cast<uint16_t>(absHeight));
+        chunks.Close(strh);
+        const size_t strf = chunks.Open("strf");
+        out.U32(40).U32(static_cast<uint32_t>(spec.width)).U32(static_cast<uint32_t>(spec.height))
+            .U16(1).U16(spec.bitCount)  // biPlanes, biBitCount
+            .U32(0).U32(frameBytes)     // biCompression, biSizeImage
+            .Zeros(16);
+        chunks.Close(strf);
+        chunks.Close(strl);
+    }
+    if (spec.withAudio) {
+        const size_t strl = chunks.OpenList("LIST", "strl");
+        const size_t strh = chunks.Open("strh");
+        out.Code("auds").U32(0).U32(0).U16(0).U16(0).U32(0)
+            .U32(spec.audioScale >= 0 ? static_cast<uint32_t>(spec.audioScale) : blockAlign)  // dwScale
+            .U32(spec.audioRate >= 0 ? static_cast<uint32_t>(spec.audioRate)
+                                    : spec.sampleRate * blockAlign)  // dwRate
+            .U32(0).U32(spec.audioLength == UINT32_MAX ? totalSamples : spec.audioLength)
+            .U32(spec.samplesPerChunk * blockAlign).U32(0).U32(blockAlign)
+            .Zeros(8);
+        chunks.Close(strh);
+        const size_t strf = chunks.Open("strf");
+        out.U16(1).U16(spec.channels).U32(spec.sampleRate).U32(spec.sampleRate * blockAlign)
+            .U16(blockAlign).U16(spec.bitsPerSample).U16(0);
+        chunks.Close(strf);
+        chunks.Close(strl);
+    }
+    chunks.Close(hdrl);
+
+    const size_t movi = chunks.OpenList("LIST", "movi");
+    std::vector<uint32_t> videoEntries;
+    std::vector<std::pair<uint32_t, uint32_t>> audioEntries;
+    const uint64_t base = movi - 8;  // index offsets are relative to the 'movi' list header
+    uint32_t sampleCounter = 0;
+    for (uint32_t k = 0; k < spec.frames; ++k) {
+        if (spec.withVideo) {
+            const size_t frame = chunks.Open("00db");
+            built.frameOffsets.push_back(frame);
+            out.Append(FramePixels(k, frameBytes));
+            chunks.Close(frame);
+            videoEntries.push_back(static_cast<uint32_t>(frame - base));
+        }
+        if (spec.withAudio) {
+            const size_t audio = chunks.Open("01wb");
+            const uint32_t bytes = spec.samplesPerChunk * blockAlign;
+            for (uint32_t i = 0; i < bytes; ++i) {
+                const uint8_t value = static_cast<uint8_t>((sampleCounter * 7 + i * 13 + k) & 0xFF);
+                out.U8(value);
+                built.pcm.push_back(value);
+            }
+            sampleCounter += spec.samplesPerChunk;
+            chunks.Close(audio);
+            audioEntries.push_back({static_cast<uint32_t>(audio - base), bytes});
+        }
+    }
+    if (spec.withVideo) {
+        const size_t ix = chunks.Open("ix00");
+        out.U16(2).U8(0).U8(1).U32(static_cast<uint32_t>(videoEntries.size())).Code("00db").U64(base).U32(0);
+        for (uint32_t offset : videoEntries) out.U32(offset).U32(frameBytes);
+        chunks.Close(ix);
+    }
+    if (spec.withAudio) {
+        const size_t ix = chunks.Open("ix01");
+        out.U16(2).U8(0).U8(1).U32(static_cast<uint32_t>(audioEntries.size())).Code("01wb").U64(base).U32(0);
+        for (const auto& entry : audioEntries) out.U32(entry.first).U32(entry.second);
+        chunks.Close(ix);
+    }
+    chunks.Close(movi);
+    const size_t idx1 = chunks.Open("idx1");
+    for (uint32_t offset : videoEntries) out.Code("00db").U32(0x10).U32(offset - 16).U32(frameBytes);  // relative to "movi"
+    chunks.Close(idx1);
+    chunks.Close(riff);
+    built.bytes = out.data();
+    return built;
+}
+
+}  // namespace testsupport
