@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace avimake {
@@ -15,12 +16,17 @@ public:
     void U32(uint32_t v) { Le(v, 4); }
     void U64(uint64_t v) { Le(v, 8); }
     // A four-character code: exactly four ASCII letters in file order.
-    void FourCC(const char* code) { bytes_.insert(bytes_.end(), code, code + 4); }
-    void Bytes(const void* data, size_t size) {
-        const uint8_t* p = static_cast<const uint8_t*>(data);
-        bytes_.insert(bytes_.end(), p, p + size);
+    void FourCC(const char* code) {
+        for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<uint8_t>(code[i]));
     }
-    void Zeros(size_t count) { bytes_.insert(bytes_.end(), count, uint8_t{0}); }
+    // resize + memcpy rather than range insert: GCC 12 misreports the insert as an overflow.
+    void Bytes(const void* data, size_t size) {
+        if (size == 0) return;
+        const size_t at = bytes_.size();
+        bytes_.resize(at + size);
+        std::memcpy(&bytes_[at], data, size);
+    }
+    void Zeros(size_t count) { bytes_.resize(bytes_.size() + count, 0); }
     void Append(const ByteBuffer& other) { Bytes(other.data(), other.size()); }
 
     const uint8_t* data() const { return bytes_.data(); }

@@ -44,31 +44,61 @@ using FlagSetter = std::function<void(Options&)>;
 
 const std::map<std::string, ValueSetter>& ValueOptions() {
     static const std::map<std::string, ValueSetter> options = {
-        {"--width", [](Options& o, const std::string& v) { o.width = ParseAs<uint32_t>("--width", v, 1, 32768); }},
-        {"--height", [](Options& o, const std::string& v) { o.height = ParseAs<uint32_t>("--height", v, 1, 32768); }},
-        {"--frames", [](Options& o, const std::string& v) { o.frames = ParseNumber("--frames", v, 0, UINT32_MAX); }},
-        {"--frame-duration", [](Options& o, const std::string& v) { o.frame_duration = ParseAs<uint32_t>("--frame-duration", v, 10, UINT32_MAX); }},
-        {"--audio-rate", [](Options& o, const std::string& v) { o.audio_rate = ParseAs<uint32_t>("--audio-rate", v, 1, 768000); }},
-        {"--channels", [](Options& o, const std::string& v) { o.channels = ParseAs<uint16_t>("--channels", v, 1, 16); }},
-        {"--bits", [](Options& o, const std::string& v) {
+        {"--width",
+         [](Options& o, const std::string& v) {
+             o.width = ParseAs<uint32_t>("--width", v, 1, 32768);
+         }},
+        {"--height",
+         [](Options& o, const std::string& v) {
+             o.height = ParseAs<uint32_t>("--height", v, 1, 32768);
+         }},
+        {"--frames",
+         [](Options& o, const std::string& v) {
+             o.frames = ParseNumber("--frames", v, 0, UINT32_MAX);
+         }},
+        {"--frame-duration",
+         [](Options& o, const std::string& v) {
+             o.frame_duration = ParseAs<uint32_t>("--frame-duration", v, 10, UINT32_MAX);
+         }},
+        {"--audio-rate",
+         [](Options& o, const std::string& v) {
+             o.audio_rate = ParseAs<uint32_t>("--audio-rate", v, 1, 768000);
+         }},
+        {"--channels",
+         [](Options& o, const std::string& v) {
+             o.channels = ParseAs<uint16_t>("--channels", v, 1, 16);
+         }},
+        {"--bits",
+         [](Options& o, const std::string& v) {
              o.bits = ParseAs<uint16_t>("--bits", v, 8, 16);
              if (o.bits != 8 && o.bits != 16) throw UsageError("--bits must be 8 or 16");
          }},
-        {"--segment-limit", [](Options& o, const std::string& v) { o.segment_limit = ParseNumber("--segment-limit", v, 4096, 0xFFFF0000u); }},
+        {"--segment-limit",
+         [](Options& o, const std::string& v) {
+             o.segment_limit = ParseNumber("--segment-limit", v, 4096, 0xFFFF0000u);
+         }},
         {"--video-raw", [](Options& o, const std::string& v) { o.video_raw = v; }},
         {"--audio-raw", [](Options& o, const std::string& v) { o.audio_raw = v; }},
         {"--record", [](Options& o, const std::string& v) { o.record = v; }},
-        {"--gap", [](Options& o, const std::string& v) { o.gap = ParseNumber("--gap", v, 0, uint64_t{1} << 50); }},
-        {"--bpp", [](Options& o, const std::string& v) {
+        {"--gap",
+         [](Options& o, const std::string& v) {
+             o.gap = ParseNumber("--gap", v, 0, uint64_t{1} << 50);
+         }},
+        {"--bpp",
+         [](Options& o, const std::string& v) {
              o.bpp = ParseAs<uint16_t>("--bpp", v, 24, 32);
              if (o.bpp != 24 && o.bpp != 32) throw UsageError("--bpp must be 24 or 32");
          }},
-        {"--handler", [](Options& o, const std::string& v) {
+        {"--handler",
+         [](Options& o, const std::string& v) {
              if (v.empty() || v.size() > 4) throw UsageError("--handler needs 1 to 4 characters");
              o.handler = v;
          }},
         {"--avih-frames", ParseAvihFrames},
-        {"--truncate", [](Options& o, const std::string& v) { o.truncate = ParseNumber("--truncate", v, 0, uint64_t{1} << 50); }},
+        {"--truncate",
+         [](Options& o, const std::string& v) {
+             o.truncate = ParseNumber("--truncate", v, 0, uint64_t{1} << 50);
+         }},
     };
     return options;
 }
@@ -145,8 +175,10 @@ Content
   --no-audio             write no audio stream
   --no-video             write no video stream (audio becomes stream 0, chunks '00wb')
   --video-raw F|-        raw frames of W*H*4 bytes (BGRA, top row first, the layout of
-                         ffmpeg -f rawvideo -pix_fmt bgra) from F or standard input;
-                         they are flipped into the bottom-up order of the file
+                         ffmpeg -f rawvideo -pix_fmt bgra; W*H*3 BGR with --bpp 24) from F
+                         or standard input; they are flipped into the bottom-up order of
+                         the file. Without --frames, reads to the end of the input (from a
+                         pipe, at most 256 segments: pass --frames for more)
   --audio-raw F          raw interleaved PCM in the chosen format; audio stops at its end
 
 Layout

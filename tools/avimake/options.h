@@ -15,8 +15,8 @@ struct Options {
     std::string out_path;
     uint32_t width = 320;
     uint32_t height = 240;
-    std::optional<uint64_t> frames;     // unset: 50 for the pattern, end of input for raw input
-    uint32_t frame_duration = 400000;   // 100 ns units
+    std::optional<uint64_t> frames;    // unset: 50 for the pattern, end of input for raw input
+    uint32_t frame_duration = 400000;  // 100 ns units
     uint32_t audio_rate = 48000;
     uint16_t channels = 2;
     uint16_t bits = 16;

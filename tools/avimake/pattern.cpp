@@ -41,7 +41,8 @@ TestPattern::TestPattern(uint32_t width, uint32_t height, uint32_t bytes_per_pix
     }
     ramp_row_.resize(size_t{width} * pixel_bytes_);
     for (uint32_t x = 0; x < width; ++x) {
-        const uint8_t grey = static_cast<uint8_t>(uint64_t{x} * 255 / std::max<uint32_t>(1, width - 1));
+        const uint8_t grey =
+            static_cast<uint8_t>(uint64_t{x} * 255 / std::max<uint32_t>(1, width - 1));
         PutPixel(&ramp_row_[size_t{x} * pixel_bytes_], pixel_bytes_, grey, grey, grey);
     }
 }
@@ -90,7 +91,8 @@ void TestPattern::DrawNumber(uint64_t index, uint8_t* frame) const {
     FillBlock(frame, left, top, box_w, box_h, 0);
     for (size_t i = 0; i < text.size(); ++i) {
         const uint8_t* glyph = kDigits[text[i] - '0'];
-        const uint32_t glyph_left = left + (static_cast<uint32_t>(i) * (kGlyphWidth + 1) + 1) * scale;
+        const uint32_t glyph_left =
+            left + (static_cast<uint32_t>(i) * (kGlyphWidth + 1) + 1) * scale;
         for (uint32_t gy = 0; gy < kGlyphHeight; ++gy) {
             for (uint32_t gx = 0; gx < kGlyphWidth; ++gx) {
                 if ((glyph[gy] >> (kGlyphWidth - 1 - gx) & 1) == 0) continue;

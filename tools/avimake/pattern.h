@@ -29,8 +29,8 @@ private:
     uint32_t width_;
     uint32_t height_;
     uint32_t pixel_bytes_;
-    uint32_t bar_rows_;                  // image rows (from the top) showing the bars
-    std::vector<uint8_t> bars_twice_;    // two periods of the bar row, so any shift is a copy
+    uint32_t bar_rows_;                // image rows (from the top) showing the bars
+    std::vector<uint8_t> bars_twice_;  // two periods of the bar row, so any shift is a copy
     std::vector<uint8_t> ramp_row_;
 };
 

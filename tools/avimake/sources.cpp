@@ -98,7 +98,8 @@ public:
                 if (bytes_ == 1) {
                     *out++ = static_cast<uint8_t>(128 + std::lround(level * 127));
                 } else {
-                    const auto v = static_cast<uint16_t>(static_cast<int16_t>(std::lround(level * 32767)));
+                    const auto v =
+                        static_cast<uint16_t>(static_cast<int16_t>(std::lround(level * 32767)));
                     *out++ = static_cast<uint8_t>(v);
                     *out++ = static_cast<uint8_t>(v >> 8);
                 }
@@ -144,8 +145,8 @@ std::unique_ptr<VideoSource> MakePatternVideo(uint32_t width, uint32_t height,
     return std::make_unique<PatternVideo>(width, height, pixel_bytes);
 }
 
-std::unique_ptr<VideoSource> MakeRawVideo(const std::string& path, uint32_t width,
-                                          uint32_t height, uint32_t pixel_bytes) {
+std::unique_ptr<VideoSource> MakeRawVideo(const std::string& path, uint32_t width, uint32_t height,
+                                          uint32_t pixel_bytes) {
     return std::make_unique<RawVideo>(path, width, height, pixel_bytes);
 }
 

@@ -27,8 +27,8 @@ public:
 std::unique_ptr<VideoSource> MakePatternVideo(uint32_t width, uint32_t height,
                                               uint32_t pixel_bytes);
 // Raw top-row-first frames from `path` ("-" = standard input), flipped to bottom-up.
-std::unique_ptr<VideoSource> MakeRawVideo(const std::string& path, uint32_t width,
-                                          uint32_t height, uint32_t pixel_bytes);
+std::unique_ptr<VideoSource> MakeRawVideo(const std::string& path, uint32_t width, uint32_t height,
+                                          uint32_t pixel_bytes);
 
 // Sine of 440 Hz * (c + 2) / 2 on channel c at half of full scale.
 std::unique_ptr<AudioSource> MakeToneAudio(uint32_t rate, uint16_t channels, uint16_t bits);
