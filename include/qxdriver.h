@@ -118,14 +118,13 @@ typedef struct DriverTable {
 typedef const DriverTable *(QX_CALL *qx_entry_fn)(const HostServices *services);
 #define QX_ENTRY_NAME "qxVideoDriver_Mirolan"
 
-#ifdef QX_BUILDING_DRIVER
 #if defined(_WIN32)
 #define QX_EXPORT
 #else
 #define QX_EXPORT __attribute__((visibility("default")))
 #endif
+/* For hosts that link the library instead of loading it by path. */
 QX_EXPORT const DriverTable *QX_CALL qxVideoDriver_Mirolan(const HostServices *services);
-#endif
 
 #if defined(_WIN32) && !defined(_WIN64) && defined(__cplusplus)
 /* The 32-bit layout the host shares with the driver. */
