@@ -57,13 +57,13 @@ void AviBuilder::StreamHeader(const char (&type)[5], uint32_t dwSize) {
     StreamHeader(type, none, dwSize);
 }
 
-void AviBuilder::BitmapFormat(uint32_t sizeImage, uint16_t bitCount) {
-    bytes.Code("strf").U32(40);
+void AviBuilder::BitmapFormat(uint32_t sizeImage, uint32_t dwSize) {
+    bytes.Code("strf").U32(dwSize);
     bytes.U32(40);         // biSize
     bytes.U32(4);          // biWidth
     bytes.U32(4);          // biHeight
     bytes.U16(1);          // biPlanes
-    bytes.U16(bitCount);   // biBitCount
+    bytes.U16(32);         // biBitCount
     bytes.U32(0);          // biCompression (BI_RGB)
     bytes.U32(sizeImage);  // biSizeImage
     bytes.Zeros(16);       // pels per meter x/y, colours used/important
@@ -71,10 +71,10 @@ void AviBuilder::BitmapFormat(uint32_t sizeImage, uint16_t bitCount) {
 
 void AviBuilder::WaveFormat(uint16_t channels, uint16_t bitsPerSample, uint32_t bodySize) {
     bytes.Code("strf").U32(bodySize);
-    bytes.U16(1);                                   // wFormatTag (PCM)
-    bytes.U16(channels);                            // nChannels
-    bytes.U32(48000);                               // nSamplesPerSec
-    bytes.U32(48000u * channels * bitsPerSample / 8);  // nAvgBytesPerSec
+    bytes.U16(1);                                                    // wFormatTag (PCM)
+    bytes.U16(channels);                                             // nChannels
+    bytes.U32(48000);                                                // nSamplesPerSec
+    bytes.U32(48000u * channels * bitsPerSample / 8);                // nAvgBytesPerSec
     bytes.U16(static_cast<uint16_t>(channels * bitsPerSample / 8));  // nBlockAlign
     bytes.U16(bitsPerSample);                                        // wBitsPerSample
     if (bodySize >= 18) bytes.U16(0);                                // cbSize
@@ -107,6 +107,33 @@ void AviBuilder::IndexEntry(uint32_t offset, uint32_t size) { bytes.U32(offset).
 
 void AviBuilder::CloseIndex(size_t start) {
     bytes.PatchU32(start + 4, static_cast<uint32_t>(bytes.size() - start - 8));
+}
+
+size_t Headers(AviBuilder& avi, const ExampleOptions& options) {
+    const size_t riff = avi.OpenList("RIFF", "AVI ");
+    const size_t hdrl = avi.OpenList("LIST", "hdrl");
+    avi.MainHeader(0x10, options.totalFramesField);
+    const size_t videoStrl = avi.OpenList("LIST", "strl");
+    avi.StreamHeader("vids");
+    avi.BitmapFormat(options.sizeImage);
+    avi.CloseList(videoStrl);
+    const size_t audioStrl = avi.OpenList("LIST", "strl");
+    avi.StreamHeader("auds");
+    avi.WaveFormat(options.channels, options.bitsPerSample);
+    avi.CloseList(audioStrl);
+    avi.CloseList(hdrl);
+    return riff;
+}
+
+std::vector<uint64_t> VideoMovie(AviBuilder& avi, uint32_t frames, uint32_t sizeImage) {
+    std::vector<uint64_t> offsets;
+    const size_t movi = avi.OpenList("LIST", "movi");
+    for (uint32_t i = 0; i < frames; ++i) offsets.push_back(avi.Chunk("00db", sizeImage));
+    const size_t ix00 = avi.OpenIndex("ix00", "00db", movi);
+    for (uint64_t offset : offsets) avi.IndexEntry(static_cast<uint32_t>(offset - movi), sizeImage);
+    avi.CloseIndex(ix00);
+    avi.CloseList(movi);
+    return offsets;
 }
 
 ExampleFile BuildExample(const ExampleOptions& options) {
@@ -159,8 +186,8 @@ ExampleFile BuildExample(const ExampleOptions& options) {
 MappedReader::MappedReader(const std::string& path, Medium medium) {
     static const uint32_t kVideoOptions[] = {QX_TAG_EYES, 1, 0, 0};
     static const uint32_t kAudioOptions[] = {QX_TAG_EARS, 1, 0, 0};
-    reader_ = std::make_unique<CMirolan>(
-        nullptr, medium == kVideo ? kVideoOptions : kAudioOptions, CMirolan::NotOpened{});
+    reader_ = std::make_unique<CMirolan>(nullptr, medium == kVideo ? kVideoOptions : kAudioOptions,
+                                         CMirolan::NotOpened{});
     CMirolan& r = *reader_;
     r.hFile = platform::OpenFileForSharedRead(testsupport::ToUtf16(path).c_str());
     EXPECT_NE(r.hFile, nullptr) << path;

@@ -27,7 +27,7 @@ public:
     void StreamHeader(const char (&type)[5], const char (&handler)[5], uint32_t dwSize = 56);
     void StreamHeader(const char (&type)[5], uint32_t dwSize = 56);
     // 'strf' with a 40-byte bitmap header.
-    void BitmapFormat(uint32_t sizeImage, uint16_t bitCount = 32);
+    void BitmapFormat(uint32_t sizeImage, uint32_t dwSize = 40);
     // 'strf' with a wave format; `bodySize` 16 omits the cbSize field.
     void WaveFormat(uint16_t channels, uint16_t bitsPerSample, uint32_t bodySize = 18);
     // Any chunk with `size` data bytes of `fill`; returns the data's offset.
@@ -50,8 +50,8 @@ public:
 // the two standard indexes at its end, then 'idx1'.
 struct ExampleFile {
     AviBuilder avi;
-    std::vector<uint64_t> frameOffsets;                         // data offset per frame
-    std::vector<std::pair<uint64_t, uint32_t>> audioChunks;    // data offset, size
+    std::vector<uint64_t> frameOffsets;                      // data offset per frame
+    std::vector<std::pair<uint64_t, uint32_t>> audioChunks;  // data offset, size
     uint64_t videoIndexBase = 0;
     uint64_t audioIndexBase = 0;
 };
@@ -64,6 +64,13 @@ struct ExampleOptions {
     uint16_t bitsPerSample = 16;
 };
 ExampleFile BuildExample(const ExampleOptions& options = ExampleOptions{});
+
+// Opens 'RIFF' 'AVI ' and writes a whole 'hdrl' (main header with the
+// has-index flag, a video and an audio 'strl'); returns the 'RIFF' start.
+size_t Headers(AviBuilder& avi, const ExampleOptions& options = ExampleOptions{});
+// A 'movi' list of `frames` '00db' chunks followed by their 'ix00' (base
+// offset: the list's start); returns the frames' data offsets.
+std::vector<uint64_t> VideoMovie(AviBuilder& avi, uint32_t frames, uint32_t sizeImage);
 
 // Writes the file and opens a reader on it with the file, its mapping, its
 // size and the granularity set, as the opening sequence does.

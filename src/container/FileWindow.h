@@ -1,0 +1,63 @@
+// The moving read-only view through which the open reads headers and index:
+// one view of the file mapping at a multiple of the allocation granularity,
+// reaching a requested number of bytes past the byte about to be read.
+#pragma once
+
+#include <cstdint>
+
+class CMirolan;
+
+namespace avi {
+
+// One window over the reader's mapping. Owns its view: the view is released
+// when the window is remapped, released explicitly, or destroyed.
+struct FileWindow {
+    const uint8_t* view = nullptr;  // none before the first mapping and after a failure
+    uint64_t position = 0;          // absolute offset of the next byte to read
+    uint64_t offsetInView = 0;      // offset of `position` within the view
+    uint32_t length = 0;            // bytes in the view
+
+    FileWindow() = default;
+    FileWindow(const FileWindow&) = delete;
+    FileWindow& operator=(const FileWindow&) = delete;
+    ~FileWindow() { Release(); }
+
+    // Releases the view, if any; the window then holds none.
+    void Release();
+
+    // True when the view holds the n bytes at `position`. EnsureWindow can
+    // succeed with the bytes still running past the end of the file, so this
+    // is the test that guards every read.
+    bool Holds(uint64_t n) const {
+        return view != nullptr && offsetInView <= length && n <= length - offsetInView;
+    }
+    // The byte at `position`; only valid after Holds() said so.
+    const uint8_t* Cursor() const { return view + offsetInView; }
+};
+
+// Where the next view goes: returns its start (the largest multiple of the
+// reader's granularity not above `position`) and sets `length` to reach
+// `requested` bytes past `position`, clipped at the end of the file, and
+// `offsetInView`. Returns 0 and changes nothing when `position` is at or past
+// the end of the file (or the granularity is 0).
+uint64_t PlaceWindow(const CMirolan& reader, FileWindow& window, uint32_t requested);
+
+// Releases the current view and maps a new one at `position`. False, with no
+// view, when `position` is at or past the end of the file (silently) or the
+// platform refuses the mapping (logged, line 936).
+bool MapWindow(const CMirolan& reader, FileWindow& window, uint32_t requested);
+
+// True when the n bytes at `position` lie in the current view, or after
+// remapping at `position`. After a remap the n bytes are not tested again:
+// near the end of the file they may still run past the view (see Holds).
+bool EnsureWindow(const CMirolan& reader, FileWindow& window, uint64_t n, uint32_t requested);
+
+// EnsureWindow followed by Holds: true only when the n bytes can be read.
+bool EnsureReadable(const CMirolan& reader, FileWindow& window, uint64_t n, uint32_t requested);
+
+// Moves `position` and `offsetInView` n bytes on. False, leaving the window
+// unchanged, when that would pass the end of the file (a position equal to
+// the file size is allowed: the next EnsureWindow then fails).
+bool StepWindow(const CMirolan& reader, FileWindow& window, uint64_t n);
+
+}  // namespace avi

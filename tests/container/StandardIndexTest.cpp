@@ -1,0 +1,336 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <new>
+
+#include "AviFixture.h"
+#include "container/HeaderWalk.h"
+#include "container/StandardIndex.h"
+#include "platform/platform.h"
+
+namespace {
+
+using fixture::AviBuilder;
+using fixture::ExampleOptions;
+using fixture::MappedReader;
+using testsupport::DebugFolder;
+using testsupport::TempDir;
+
+std::vector<int64_t> Offsets(const std::vector<uint64_t>& offsets) {
+    return std::vector<int64_t>(offsets.begin(), offsets.end());
+}
+
+avi::WAVEFORMATEX Format(uint16_t channels, uint16_t bitsPerSample) {
+    avi::WAVEFORMATEX format{};
+    format.nChannels = channels;
+    format.wBitsPerSample = bitsPerSample;
+    return format;
+}
+
+TEST(AudioSampleCount, DividesBitsByBitsPerSampleFrameIn32Bits) {
+    EXPECT_EQ(avi::SampleCount(19200, Format(2, 16)), 4800u);
+    EXPECT_EQ(avi::SampleCount(1001, Format(1, 8)), 1001u);
+    EXPECT_EQ(avi::SampleCount(3, Format(2, 16)), 0u);  // a partial sample frame counts nothing
+    EXPECT_EQ(avi::SampleCount(6, Format(6, 8)), 1u);
+    // size x 8 wraps modulo 2^32: 0x20000004 x 8 = 0x100000020 -> 0x20 bits.
+    EXPECT_EQ(avi::SampleCount(0x20000004u, Format(1, 8)), 4u);
+}
+
+TEST(AudioSampleCount, FormatWithoutBitsOrChannelsCountsNothing) {
+    EXPECT_EQ(avi::SampleCount(4000, Format(0, 16)), 0u);
+    EXPECT_EQ(avi::SampleCount(4000, Format(2, 0)), 0u);
+}
+
+class StandardIndex : public ::testing::Test {
+protected:
+    std::unique_ptr<MappedReader> Open(const AviBuilder& avi, MappedReader::Medium medium) {
+        return fixture::Open(dir_, "index" + std::to_string(files_++) + ".avi", avi.bytes.data(),
+                             medium);
+    }
+    DebugFolder debug_;
+    TempDir dir_;
+    int files_ = 0;
+};
+
+// Two segments whose main header counts only the first one's frames, each
+// 'movi' with interleaved video and audio and its own standard indexes.
+struct TwoSegments {
+    AviBuilder avi;
+    std::vector<uint64_t> frames;
+    std::vector<uint64_t> audio;
+};
+TwoSegments BuildTwoSegments() {
+    TwoSegments file;
+    AviBuilder& avi = file.avi;
+    ExampleOptions options;
+    options.totalFramesField = 2;
+    const size_t riff = fixture::Headers(avi, options);
+    for (uint32_t segment = 0; segment < 2; ++segment) {
+        const size_t movi = avi.OpenList("LIST", "movi");
+        const size_t first = file.frames.size();
+        for (uint32_t i = 0; i < 2 + segment; ++i) {
+            file.frames.push_back(avi.Chunk("00db", 64));
+            file.audio.push_back(avi.Chunk("01wb", 40));
+        }
+        const size_t ix00 = avi.OpenIndex("ix00", "00db", movi);
+        for (size_t i = first; i < file.frames.size(); ++i) {
+            avi.IndexEntry(static_cast<uint32_t>(file.frames[i] - movi), 64);
+        }
+        avi.CloseIndex(ix00);
+        const size_t ix01 = avi.OpenIndex("ix01", "01wb", movi);
+        for (size_t i = first; i < file.audio.size(); ++i) {
+            avi.IndexEntry(static_cast<uint32_t>(file.audio[i] - movi), 40);
+        }
+        avi.CloseIndex(ix01);
+        avi.CloseList(movi);
+        if (segment == 0) {
+            avi.Chunk("idx1", 32);
+            avi.CloseList(riff);
+            avi.OpenList("RIFF", "AVIX");
+        }
+    }
+    return file;
+}
+
+TEST_F(StandardIndex, ScanEntersTheNextSegmentAndGrowsTheFrameCount) {
+    const TwoSegments file = BuildTwoSegments();
+    auto video = Open(file.avi, MappedReader::kVideo);
+    ASSERT_TRUE(avi::WalkHeaders(**video));
+    EXPECT_EQ((*video)->frameTable, Offsets(file.frames));
+    EXPECT_EQ((*video)->avih.dwTotalFrames, 5u);
+}
+
+TEST_F(StandardIndex, ScanAddsTheNextSegmentsAudioWithContinuousSamples) {
+    const TwoSegments file = BuildTwoSegments();
+    auto audio = Open(file.avi, MappedReader::kAudio);
+    ASSERT_TRUE(avi::WalkHeaders(**audio));
+    const std::deque<AudioChunk>& chunks = (*audio)->audioChunks;
+    ASSERT_EQ(chunks.size(), 5u);
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(chunks[i].offset, static_cast<int64_t>(file.audio[i])) << i;
+        EXPECT_EQ(chunks[i].firstSample, static_cast<int64_t>(10 * i)) << i;
+        EXPECT_EQ(chunks[i].endSample, static_cast<int64_t>(10 * i + 10)) << i;
+    }
+}
+
+TEST_F(StandardIndex, VideoEntriesEndAtFirstSizeOtherThanTheImageSize) {
+    AviBuilder avi;
+    fixture::Headers(avi);
+    const size_t movi = avi.OpenList("LIST", "movi");
+    const uint64_t f0 = avi.Chunk("00db", 64);
+    const uint64_t f1 = avi.Chunk("00db", 64);
+    const size_t ix00 = avi.OpenIndex("ix00", "00db", movi);
+    avi.IndexEntry(static_cast<uint32_t>(f0 - movi), 64);
+    avi.IndexEntry(static_cast<uint32_t>(f1 - movi), 64);
+    avi.IndexEntry(0, 63);     // ends the entries
+    avi.IndexEntry(4000, 64);  // never read
+    avi.CloseIndex(ix00);
+    const uint64_t f2 = avi.Chunk("00db", 64);  // found by the scan after the index
+    avi.CloseList(movi);
+
+    auto file = Open(avi, MappedReader::kVideo);
+    ASSERT_TRUE(avi::WalkHeaders(**file));
+    EXPECT_EQ((*file)->frameTable, Offsets({f0, f1, f2}));
+    EXPECT_EQ((*file)->avih.dwTotalFrames, 3u);
+}
+
+TEST_F(StandardIndex, AudioEntriesEndAtTheEndOfTheIndexChunk) {
+    AviBuilder avi;
+    fixture::Headers(avi);
+    const size_t movi = avi.OpenList("LIST", "movi");
+    const uint64_t a0 = avi.Chunk("01wb", 40);
+    const uint64_t a1 = avi.Chunk("01wb", 40);
+    const size_t ix01 = avi.OpenIndex("ix01", "01wb", movi);
+    avi.IndexEntry(static_cast<uint32_t>(a0 - movi), 40);
+    avi.IndexEntry(static_cast<uint32_t>(a1 - movi), 40);
+    avi.CloseIndex(ix01);
+    // Read as an entry, this header would give a chunk at movi + '01wb'.
+    const uint64_t a2 = avi.Chunk("01wb", 80);
+    avi.CloseList(movi);
+
+    auto file = Open(avi, MappedReader::kAudio);
+    ASSERT_TRUE(avi::WalkHeaders(**file));
+    const std::deque<AudioChunk>& chunks = (*file)->audioChunks;
+    ASSERT_EQ(chunks.size(), 3u);
+    EXPECT_EQ(chunks[0].offset, static_cast<int64_t>(a0));
+    EXPECT_EQ(chunks[1].offset, static_cast<int64_t>(a1));
+    EXPECT_EQ(chunks[2].offset, static_cast<int64_t>(a2));  // from the scan
+    EXPECT_EQ(chunks[2].size, 80u);
+    EXPECT_EQ(chunks[2].firstSample, 20);
+    EXPECT_EQ(chunks[2].endSample, 40);
+}
+
+TEST_F(StandardIndex, AudioRecordsCountSamplesAndScanSkipsEmptyChunks) {
+    AviBuilder avi;
+    fixture::Headers(avi);  // 16-bit stereo
+    const size_t movi = avi.OpenList("LIST", "movi");
+    const uint64_t a0 = avi.Chunk("01wb", 19200);
+    const uint64_t a1 = avi.Chunk("01wb", 3);
+    const size_t ix01 = avi.OpenIndex("ix01", "01wb", movi);
+    avi.IndexEntry(static_cast<uint32_t>(a0 - movi), 19200);
+    avi.IndexEntry(static_cast<uint32_t>(a1 - movi), 3);
+    avi.IndexEntry(0, 0);  // a zero size ends the entries
+    avi.CloseIndex(ix01);
+    avi.Chunk("01wb", 0);   // adds no record
+    avi.Chunk("00db", 64);  // the other stream: stepped over by its size
+    const uint64_t a2 = avi.Chunk("01wb", 40);
+    avi.CloseList(movi);
+
+    auto file = Open(avi, MappedReader::kAudio);
+    ASSERT_TRUE(avi::WalkHeaders(**file));
+    const std::deque<AudioChunk>& chunks = (*file)->audioChunks;
+    ASSERT_EQ(chunks.size(), 3u);
+    EXPECT_EQ(chunks[0].firstSample, 0);
+    EXPECT_EQ(chunks[0].endSample, 4800);
+    EXPECT_EQ(chunks[1].firstSample, 4800);
+    EXPECT_EQ(chunks[1].endSample, 4800);  // 3 bytes hold no whole sample frame
+    EXPECT_EQ(chunks[2].offset, static_cast<int64_t>(a2));
+    EXPECT_EQ(chunks[2].firstSample, 4800);
+    EXPECT_EQ(chunks[2].endSample, 4810);
+}
+
+TEST_F(StandardIndex, AudioFormatWithoutChannelsCountsNoSamples) {
+    ExampleOptions options;
+    options.channels = 0;
+    auto file = Open(fixture::BuildExample(options).avi, MappedReader::kAudio);
+    ASSERT_TRUE(avi::WalkHeaders(**file));
+    ASSERT_EQ((*file)->audioChunks.size(), 3u);
+    for (const AudioChunk& chunk : (*file)->audioChunks) {
+        EXPECT_EQ(chunk.firstSample, 0);
+        EXPECT_EQ(chunk.endSample, 0);
+    }
+}
+
+TEST_F(StandardIndex, ScanStoresEveryVideoChunkAndStepsTheImageSize) {
+    AviBuilder avi;
+    fixture::Headers(avi);
+    const size_t movi = avi.OpenList("LIST", "movi");
+    const uint64_t f0 = avi.Chunk("00db", 64);
+    const size_t ix00 = avi.OpenIndex("ix00", "00db", movi);
+    avi.IndexEntry(static_cast<uint32_t>(f0 - movi), 64);
+    avi.CloseIndex(ix00);
+    avi.ChunkHeader("00db", 10);  // size field wrong, 64 data bytes follow
+    const uint64_t f1 = avi.size();
+    avi.bytes.Zeros(64);
+    avi.Chunk("01wb", 40);  // the other stream: stepped over by its size
+    const uint64_t f2 = avi.Chunk("00db", 64);
+    avi.CloseList(movi);
+
+    auto file = Open(avi, MappedReader::kVideo);
+    ASSERT_TRUE(avi::WalkHeaders(**file));
+    EXPECT_EQ((*file)->frameTable, Offsets({f0, f1, f2}));
+}
+
+TEST_F(StandardIndex, IndexWithoutEntriesStoresNothingAndSkipsTheScan) {
+    AviBuilder avi;
+    fixture::Headers(avi);
+    const size_t movi = avi.OpenList("LIST", "movi");
+    const size_t ix00 = avi.OpenIndex("ix00", "00db", movi);
+    avi.IndexEntry(12, 65);  // fails the size test at once
+    avi.CloseIndex(ix00);
+    avi.Chunk("00db", 64);
+    avi.CloseList(movi);
+
+    auto file = Open(avi, MappedReader::kVideo);
+    ASSERT_TRUE(avi::WalkHeaders(**file));
+    EXPECT_TRUE((*file)->frameTable.empty());
+    EXPECT_EQ((*file)->avih.dwTotalFrames, 0u);
+}
+
+TEST_F(StandardIndex, IndexHeaderAtTheEndOfTheFileFailsTheWalk) {
+    AviBuilder avi;
+    fixture::Headers(avi);
+    avi.OpenList("LIST", "movi");
+    avi.OpenIndex("ix00", "00db", 0);  // nothing after its 32 bytes
+    auto file = Open(avi, MappedReader::kVideo);
+    EXPECT_FALSE(avi::WalkHeaders(**file));
+    EXPECT_TRUE((*file)->frameTable.empty());
+}
+
+TEST_F(StandardIndex, FailedFirstViewReleasesTheHandedOverViewAndStoresNothing) {
+    auto file = Open(fixture::BuildExample().avi, MappedReader::kAudio);
+    CMirolan& reader = **file;
+    const uint64_t end = static_cast<uint64_t>(reader.fileSize);
+    const uint8_t* slot = platform::MapView(reader.hMapFile, 0, 64);
+    ASSERT_NE(slot, nullptr);
+    EXPECT_FALSE(avi::ReadStandardIndex(reader, slot, end, end + 64));
+    EXPECT_EQ(slot, nullptr);  // released, not leaked (the sanitizer build checks)
+    EXPECT_TRUE(reader.audioChunks.empty());
+}
+
+TEST_F(StandardIndex, HugeFrameCountInASmallFileReservesOnlyWhatTheFileCanHold) {
+    ExampleOptions options;
+    options.totalFramesField = 0x1FFFFFFF;  // byte size 0xFFFFFFF8: still 32 bits
+    auto file = Open(fixture::BuildExample(options).avi, MappedReader::kVideo);
+    ASSERT_TRUE(avi::WalkHeaders(**file));
+    EXPECT_LE((*file)->frameTable.capacity(), static_cast<size_t>((*file)->fileSize / 8));
+    EXPECT_EQ((*file)->frameTable.size(), 3u);
+    EXPECT_EQ((*file)->avih.dwTotalFrames, 3u);
+}
+
+TEST_F(StandardIndex, FrameCountWhoseByteSizePasses32BitsIsAnAllocationFailure) {
+    for (uint32_t count : {0x20000000u, 0xFFFFFFFFu}) {
+        ExampleOptions options;
+        options.totalFramesField = count;
+        auto file = Open(fixture::BuildExample(options).avi, MappedReader::kVideo);
+        EXPECT_THROW(avi::WalkHeaders(**file), std::bad_alloc) << count;
+    }
+}
+
+// A sparse file of just over 5 GB: headers and indexes at its start, the
+// media chunks above 4 GiB, reached through 64-bit base offsets and views.
+TEST_F(StandardIndex, FramesAndAudioAbove4GiBAreIndexedAndScanned) {
+    constexpr uint64_t kBase = 4999999992ull;  // first chunk header; its data at 5,000,000,000
+    AviBuilder low;
+    fixture::Headers(low);
+    low.OpenList("LIST", "movi");
+    // Above kBase: 00db(64) 01wb(40) 00db(64) 01wb(40) 00db(64) 01wb(40).
+    const uint32_t stride = 8 + 64 + 8 + 40;
+    const size_t ix00 = low.OpenIndex("ix00", "00db", kBase);
+    low.IndexEntry(8, 64);
+    low.IndexEntry(8 + stride, 64);
+    low.CloseIndex(ix00);
+    const size_t ix01 = low.OpenIndex("ix01", "01wb", kBase);
+    low.IndexEntry(8 + 72, 40);
+    low.IndexEntry(8 + 72 + stride, 40);
+    low.CloseIndex(ix01);
+
+    AviBuilder high;
+    std::vector<uint64_t> frames;
+    std::vector<uint64_t> audio;
+    for (int i = 0; i < 3; ++i) {
+        frames.push_back(kBase + high.Chunk("00db", 64));
+        audio.push_back(kBase + high.Chunk("01wb", 40));
+    }
+    const std::string path = dir_.File("large.avi");
+    {
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(low.bytes.data().data()),
+                  static_cast<std::streamsize>(low.size()));
+        out.seekp(static_cast<std::streamoff>(kBase));
+        out.write(reinterpret_cast<const char*>(high.bytes.data().data()),
+                  static_cast<std::streamsize>(high.size()));
+        ASSERT_TRUE(out.good());
+    }
+    ASSERT_EQ(frames[0], 5000000000ull);
+
+    {
+        MappedReader video(path, MappedReader::kVideo);
+        ASSERT_EQ(video->fileSize, static_cast<int64_t>(kBase + high.size()));
+        ASSERT_TRUE(avi::WalkHeaders(*video));
+        EXPECT_EQ(video->frameTable, Offsets(frames));
+        EXPECT_EQ(video->avih.dwTotalFrames, 3u);
+    }
+    {
+        MappedReader sound(path, MappedReader::kAudio);
+        ASSERT_TRUE(avi::WalkHeaders(*sound));
+        ASSERT_EQ(sound->audioChunks.size(), 3u);
+        for (size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(sound->audioChunks[i].offset, static_cast<int64_t>(audio[i])) << i;
+            EXPECT_EQ(sound->audioChunks[i].endSample, static_cast<int64_t>(10 * i + 10)) << i;
+        }
+    }
+    testsupport::RemoveFile(path);
+}
+
+}  // namespace
