@@ -14,7 +14,12 @@ namespace testsupport {
 
 LoadedPlugin::LoadedPlugin(const std::string& path) {
 #ifdef _WIN32
-    std::wstring wide(path.begin(), path.end());
+    // The build passes a Unix path; under Wine the Unix root is drive Z:.
+    std::string windowsPath = (!path.empty() && path[0] == '/') ? "Z:" + path : path;
+    for (char& c : windowsPath) {
+        if (c == '/') c = '\\';
+    }
+    std::wstring wide(windowsPath.begin(), windowsPath.end());
     HMODULE module = LoadLibraryW(wide.c_str());
     if (module == nullptr) {
         error_ = "LoadLibraryW failed: " + std::to_string(GetLastError());
