@@ -1,0 +1,277 @@
+// qxhost driving the built plug-in on files written by avimake, checked
+// against what ffmpeg reads from the same files.
+#if defined(QXHOST_PATH) && defined(AVIMAKE_PATH) && defined(MIROLAN_PLUGIN_PATH)
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static std::atomic<int> counter{0};
+        dir_ = fs::temp_directory_path() /
+               ("qxhost-e2e-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        std::error_code error;
+        fs::remove_all(dir_, error);
+    }
+
+    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+    // Runs a shell command; captures standard output and standard error.
+    Result Run(const std::string& command) const {
+        Result result;
+        const std::string errFile = Path("stderr.txt");
+        FILE* pipe = popen((command + " 2>'" + errFile + "'").c_str(), "r");
+        if (pipe == nullptr) return result;
+        char buffer[65536];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+        const int status = pclose(pipe);
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.err = ReadText(errFile);
+        return result;
+    }
+
+    Result Qxhost(const std::string& args) const {
+        return Run(std::string("'") + QXHOST_PATH + "' --plugin '" + MIROLAN_PLUGIN_PATH + "' " +
+                   args);
+    }
+
+    // Writes an AVI file with avimake; fails the test when avimake does.
+    std::string Make(const std::string& name, const std::string& options) const {
+        const std::string file = Path(name);
+        const Result made = Run(std::string("'") + AVIMAKE_PATH + "' '" + file + "' " + options);
+        EXPECT_EQ(made.status, 0) << "avimake " << options << ": " << made.err;
+        return file;
+    }
+
+    static std::string ReadText(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), {});
+    }
+
+    static bool HaveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
+
+    fs::path dir_;
+};
+
+// The (size, md5) pairs of the frame lines of framemd5 output, in order.
+std::vector<std::pair<std::string, std::string>> FrameHashes(const std::string& text) {
+    std::vector<std::pair<std::string, std::string>> frames;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> columns;
+        std::istringstream fields(line);
+        std::string field;
+        while (std::getline(fields, field, ',')) {
+            columns.push_back(field.substr(field.find_first_not_of(' ')));
+        }
+        if (columns.size() == 6) frames.emplace_back(columns[4], columns[5]);
+    }
+    return frames;
+}
+
+std::vector<float> WavFloats(const std::string& bytes) {
+    std::vector<float> samples;
+    if (bytes.size() < 58) return samples;
+    samples.resize((bytes.size() - 58) / 4);
+    std::memcpy(samples.data(), bytes.data() + 58, samples.size() * 4);
+    return samples;
+}
+
+TEST_F(EndToEnd, InfoReportsTheStreamsAvimakeWrote) {
+    const std::string file =
+        Make("info.avi", "--width 96 --height 64 --frames 12 --audio-rate 22050 --channels 1");
+    const Result r = Qxhost("info '" + file + "' --json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"timescale\": 10000000, \"duration\": 4800000, "
+                         "\"avgFrameDuration\": 400000, \"width\": 96, \"height\": 64, "
+                         "\"streamFlag\": 1, \"frames\": 12, \"fps\": 25"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\"sampleRate\": 22050, \"channels\": 1"), std::string::npos) << r.out;
+}
+
+TEST_F(EndToEnd, FrameHashesMatchFfmpegsPacketsAcrossSegments) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    // Small segments force several RIFF 'AVIX' parts and standard indexes.
+    const std::string file =
+        Make("hash.avi", "--width 66 --height 38 --frames 40 --segment-limit 100000");
+    const Result ours = Qxhost("framemd5 '" + file + "'");
+    ASSERT_EQ(ours.status, 0) << ours.err;
+    const Result theirs = Run("ffmpeg -v error -i '" + file + "' -map 0:v -c copy -f framemd5 -");
+    ASSERT_EQ(theirs.status, 0) << theirs.err;
+    const auto ourFrames = FrameHashes(ours.out);
+    const auto theirFrames = FrameHashes(theirs.out);
+    ASSERT_EQ(ourFrames.size(), 40u) << ours.out;
+    EXPECT_EQ(ourFrames, theirFrames);
+    EXPECT_EQ(ourFrames[0].first, std::to_string(66 * 38 * 4));
+    EXPECT_NE(ourFrames[0].second, ourFrames[1].second);  // the pattern moves
+}
+
+void ExpectAudioMatches(const std::vector<float>& ours, const std::vector<float>& reference) {
+    ASSERT_EQ(ours.size(), reference.size());
+    size_t mismatches = 0;
+    for (size_t i = 0; i < ours.size(); ++i) {
+        if (std::fabs(ours[i] - reference[i]) > 1e-6f && mismatches++ < 5) {
+            ADD_FAILURE() << "sample " << i << ": " << ours[i] << " vs " << reference[i];
+        }
+    }
+    EXPECT_EQ(mismatches, 0u);
+}
+
+TEST_F(EndToEnd, SixteenBitAudioMatchesFfmpegsSamplesOver32767) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    const std::string file =
+        Make("a16.avi", "--frames 30 --audio-rate 44100 --channels 2 --bits 16");
+    const std::string wav = Path("a16.wav");
+    const Result ours = Qxhost("audio '" + file + "' --out '" + wav + "'");
+    ASSERT_EQ(ours.status, 0) << ours.err;
+    const Result raw = Run("ffmpeg -v error -i '" + file + "' -map 0:a -f s16le -");
+    ASSERT_EQ(raw.status, 0) << raw.err;
+    std::vector<float> reference(raw.out.size() / 2);
+    for (size_t i = 0; i < reference.size(); ++i) {
+        int16_t x;
+        std::memcpy(&x, raw.out.data() + 2 * i, 2);
+        reference[i] = static_cast<float>(x / 32767.0);
+    }
+    ASSERT_GT(reference.size(), 44100u);  // 1.2 s of stereo
+    ExpectAudioMatches(WavFloats(ReadText(wav)), reference);
+    // The header matches what ffprobe sees.
+    const Result probe =
+        Run("ffprobe -v error -show_entries stream=codec_name,channels,sample_rate "
+            "-of compact=p=0:nk=1 '" +
+            wav + "'");
+    EXPECT_EQ(probe.out, "pcm_f32le|44100|2\n");
+}
+
+TEST_F(EndToEnd, EightBitAudioMatchesFfmpegsSamplesCentredOn128) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    // The plug-in steps over movie chunks without skipping pad bytes, so the
+    // audio chunks are kept even: 1,920 samples of 3 bytes per frame.
+    const std::string file = Make("a8.avi", "--frames 20 --audio-rate 48000 --channels 3 --bits 8");
+    const std::string wav = Path("a8.wav");
+    const Result ours = Qxhost("audio '" + file + "' --out '" + wav + "'");
+    ASSERT_EQ(ours.status, 0) << ours.err;
+    const Result raw = Run("ffmpeg -v error -i '" + file + "' -map 0:a -f u8 -");
+    ASSERT_EQ(raw.status, 0) << raw.err;
+    std::vector<float> reference(raw.out.size());
+    for (size_t i = 0; i < reference.size(); ++i) {
+        reference[i] = static_cast<float>((static_cast<uint8_t>(raw.out[i]) - 128) / 127.0);
+    }
+    ExpectAudioMatches(WavFloats(ReadText(wav)), reference);
+}
+
+TEST_F(EndToEnd, FramesAreWrittenUprightAsFfmpegDecodesThem) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    const std::string file = Make("pics.avi", "--width 80 --height 60 --frames 9");
+    const std::string out = Path("pics");
+    const Result r = Qxhost("frames '" + file + "' --out '" + out + "' --every 4");
+    if (r.status != 0 && r.err.find("not available in this build") != std::string::npos) {
+        GTEST_SKIP() << "built without libpng";
+    }
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(out + "/frame_000000.png"));
+    EXPECT_TRUE(fs::exists(out + "/frame_000008.png"));
+    EXPECT_FALSE(fs::exists(out + "/frame_000001.png"));
+    EXPECT_TRUE(fs::exists(out + "/contact_sheet.png"));
+    const Result ours =
+        Run("ffmpeg -v error -i '" + out + "/frame_000004.png' -f rawvideo -pix_fmt rgb24 -");
+    const Result theirs = Run("ffmpeg -v error -i '" + file +
+                              "' -vf 'select=eq(n\\,4)' -frames:v 1 -f rawvideo -pix_fmt rgb24 -");
+    ASSERT_EQ(ours.out.size(), 80u * 60u * 3u);
+    EXPECT_TRUE(ours.out == theirs.out) << "frame 4 differs from ffmpeg's decoding";
+}
+
+TEST_F(EndToEnd, PlayServesBothStreamsInFull) {
+    const std::string file =
+        Make("play.avi", "--width 32 --height 16 --frames 25 --audio-rate 8000");
+    const Result r = Qxhost("play '" + file + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("video: 25 of 25 frames, 51200 bytes"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("audio: 8000 of 8000 samples"), std::string::npos) << r.out;
+}
+
+TEST_F(EndToEnd, AFileWithoutAudioStillServesItsVideo) {
+    const std::string file = Make("mute.avi", "--width 16 --height 16 --frames 5 --no-audio");
+    const Result info = Qxhost("info '" + file + "'");
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("audio: none"), std::string::npos) << info.out;
+    const Result hashes = Qxhost("framemd5 '" + file + "'");
+    ASSERT_EQ(hashes.status, 0) << hashes.err;
+    EXPECT_EQ(FrameHashes(hashes.out).size(), 5u);
+    const Result audio = Qxhost("audio '" + file + "' --out '" + Path("none.wav") + "'");
+    EXPECT_EQ(audio.status, 1);
+    EXPECT_NE(audio.err.find("refused the audio stream"), std::string::npos) << audio.err;
+}
+
+TEST_F(EndToEnd, ANonAsciiFileNameReachesThePlugIn) {
+    // "Ünïcødé 🎬.avi" in UTF-8.
+    const std::string name =
+        "\xC3\x9C"
+        "n"
+        "\xC3\xAF"
+        "c"
+        "\xC3\xB8"
+        "d"
+        "\xC3\xA9"
+        " \xF0\x9F\x8E\xAC.avi";
+    const std::string file = Make(name, "--width 16 --height 8 --frames 3");
+    const Result info = Qxhost("info '" + file + "'");
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("width 16, height 8"), std::string::npos) << info.out;
+}
+
+TEST_F(EndToEnd, FailuresEndWithOneLineAndANonZeroStatus) {
+    const Result missing = Qxhost("info '" + Path("absent.avi") + "'");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("no such file"), std::string::npos) << missing.err;
+    EXPECT_EQ(std::count(missing.err.begin(), missing.err.end(), '\n'), 1);
+
+    // Without an OpenDML index the plug-in serves neither stream.
+    const std::string plain = Make("plain.avi", "--frames 3 --idx1-only");
+    const Result refused = Qxhost("info '" + plain + "'");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("refused the video and the audio stream"), std::string::npos)
+        << refused.err;
+
+    const Result noPlugin = Run(std::string("'") + QXHOST_PATH + "' info '" + plain +
+                                "' --plugin '" + Path("libnothing.so") + "'");
+    EXPECT_EQ(noPlugin.status, 1);
+    EXPECT_NE(noPlugin.err.find("cannot load plug-in"), std::string::npos) << noPlugin.err;
+
+    const Result usage = Run(std::string("'") + QXHOST_PATH + "' frames '" + plain + "'");
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_NE(usage.err.find("frames needs --out"), std::string::npos) << usage.err;
+}
+
+}  // namespace
+
+#endif

@@ -1,0 +1,172 @@
+#include "Args.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace qxhost {
+namespace {
+
+uint32_t ParseCount(const std::string& option, const std::string& text, uint32_t min) {
+    if (text.empty() || text[0] < '0' || text[0] > '9') {
+        throw UsageError(option + " needs a number, got '" + text + "'");
+    }
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || value < min || value > 0xFFFFFFFFull) {
+        throw UsageError(option + " must be a whole number of at least " + std::to_string(min) +
+                         ", got '" + text + "'");
+    }
+    return static_cast<uint32_t>(value);
+}
+
+Command ParseCommand(const std::string& name) {
+    if (name == "info") return Command::kInfo;
+    if (name == "framemd5") return Command::kFrameMd5;
+    if (name == "frames") return Command::kFrames;
+    if (name == "audio") return Command::kAudio;
+    if (name == "play") return Command::kPlay;
+    throw UsageError("unknown command '" + name + "'");
+}
+
+std::string CommandName(Command command) {
+    switch (command) {
+        case Command::kInfo:
+            return "info";
+        case Command::kFrameMd5:
+            return "framemd5";
+        case Command::kFrames:
+            return "frames";
+        case Command::kAudio:
+            return "audio";
+        case Command::kPlay:
+            return "play";
+        default:
+            return "help";
+    }
+}
+
+// Whether `option` belongs to `command`.
+bool Accepts(Command command, const std::string& option) {
+    if (option == "--plugin" || option == "--timeout") return true;
+    switch (command) {
+        case Command::kInfo:
+            return option == "--json";
+        case Command::kFrames:
+            return option == "--out" || option == "--every" || option == "--alpha";
+        case Command::kAudio:
+            return option == "--out";
+        case Command::kPlay:
+            return option == "--realtime";
+        default:
+            return false;
+    }
+}
+
+bool TakesValue(const std::string& option) {
+    return option == "--plugin" || option == "--timeout" || option == "--out" ||
+           option == "--every";
+}
+
+bool Known(const std::string& option) {
+    return TakesValue(option) || option == "--json" || option == "--realtime" ||
+           option == "--alpha";
+}
+
+}  // namespace
+
+Arguments ParseArguments(const std::vector<std::string>& args) {
+    Arguments parsed;
+    bool haveCommand = false;
+    bool haveFile = false;
+    // Options may come before the command; check them against it afterwards.
+    std::vector<std::string> seen;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        if (name == "-h" || name == "--help") {
+            parsed.command = Command::kHelp;
+            return parsed;
+        }
+        if (name.size() > 1 && name[0] == '-') {
+            std::string value;
+            bool inlineValue = false;
+            const size_t eq = name.find('=');
+            if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
+                value = name.substr(eq + 1);
+                name = name.substr(0, eq);
+                inlineValue = true;
+            }
+            if (!Known(name)) throw UsageError("unknown option " + name);
+            if (TakesValue(name)) {
+                if (!inlineValue) {
+                    if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
+                    value = args[++i];
+                }
+                if (value.empty()) throw UsageError(name + " needs a non-empty value");
+            } else if (inlineValue) {
+                throw UsageError(name + " takes no value");
+            }
+            if (name == "--plugin") parsed.plugin = value;
+            if (name == "--timeout") parsed.timeoutSeconds = ParseCount(name, value, 1);
+            if (name == "--out") parsed.out = value;
+            if (name == "--every") parsed.every = ParseCount(name, value, 1);
+            if (name == "--json") parsed.json = true;
+            if (name == "--realtime") parsed.realtime = true;
+            if (name == "--alpha") parsed.alpha = true;
+            seen.push_back(name);
+        } else if (!haveCommand) {
+            parsed.command = ParseCommand(name);
+            haveCommand = true;
+        } else if (!haveFile) {
+            parsed.file = name;
+            haveFile = true;
+        } else {
+            throw UsageError("unexpected argument '" + name + "'");
+        }
+    }
+    if (!haveCommand) throw UsageError("no command given");
+    if (!haveFile) throw UsageError("no input file given");
+    for (const std::string& option : seen) {
+        if (!Accepts(parsed.command, option)) {
+            throw UsageError(option + " does not apply to " + CommandName(parsed.command));
+        }
+    }
+    if ((parsed.command == Command::kFrames || parsed.command == Command::kAudio) &&
+        parsed.out.empty()) {
+        throw UsageError(CommandName(parsed.command) + " needs --out");
+    }
+    return parsed;
+}
+
+std::string HelpText() {
+    return R"(usage: qxhost COMMAND FILE [options]
+
+Loads the Mirolan plug-in the way a host application does and drives it on FILE.
+
+Commands
+  info FILE [--json]           what the plug-in reports when it opens the video and the
+                               audio stream: time scale, duration, frame duration, size,
+                               sample rate, channels; frame count and frames per second
+  framemd5 FILE                one line per frame in the layout of ffmpeg's framemd5 muxer
+                               (stream, dts, pts, duration, size, MD5 of the frame's bytes)
+  frames FILE --out DIR [--every N] [--alpha]
+                               every Nth frame (default 1) as DIR/frame_NNNNNN.png, upright,
+                               RGB (RGBA with --alpha), plus DIR/contact_sheet.png
+  audio FILE --out F.wav       the whole audio track as a 32-bit float WAV file
+  play FILE [--realtime]       serves video and audio in full, each on its own thread, with a
+                               progress bar on a terminal and a summary; --realtime paces the
+                               requests at the streams' own rates
+
+Options for every command
+  --plugin PATH                the plug-in library to load (default: the one next to
+                               qxhost, else the one this qxhost was built with)
+  --timeout SECONDS            give up when the plug-in delivers nothing for this long
+                               (default 30)
+  -h, --help                   this text
+
+Exit status: 0 on success, 1 when the file cannot be served or the plug-in misbehaves,
+2 for a usage error.
+)";
+}
+
+}  // namespace qxhost

@@ -1,0 +1,37 @@
+// Command line of qxhost.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace qxhost {
+
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class Command { kHelp, kInfo, kFrameMd5, kFrames, kAudio, kPlay };
+
+struct Arguments {
+    Command command = Command::kHelp;
+    std::string file;
+    std::string plugin;  // empty: the default plug-in
+    std::string out;     // frames: folder; audio: WAV file
+    bool json = false;
+    bool realtime = false;
+    bool alpha = false;
+    uint32_t every = 1;
+    uint32_t timeoutSeconds = 30;
+};
+
+// Parses the arguments after the program name. Throws UsageError with a
+// one-line reason for anything it does not accept; options that belong to
+// another command are refused.
+Arguments ParseArguments(const std::vector<std::string>& args);
+
+std::string HelpText();
+
+}  // namespace qxhost

@@ -1,0 +1,579 @@
+#include "Commands.h"
+
+#include <atomic>
+#include <chrono>
+#include <cinttypes>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <numeric>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "HostStream.h"
+#include "Image.h"
+#include "Md5.h"
+#include "PluginLoader.h"
+#include "Utf.h"
+#include "Wav.h"
+#ifdef QXHOST_HAVE_PNG
+#include "Png.h"
+#endif
+
+namespace qxhost {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t kRequestsInFlight = 4;
+constexpr int64_t kAudioSpan = 4096;
+constexpr int kThumbnailWidth = 320;
+constexpr int kSheetColumns = 4;
+constexpr uint64_t kSheetMaxFrames = 64;
+
+// A video request with its own frame buffer, sized from the descriptor.
+struct VideoRequest {
+    SampleRequest request{};
+    std::vector<uint8_t> frame;
+};
+
+// An audio request with one float buffer per channel.
+struct AudioRequest {
+    SampleRequest request{};
+    std::vector<std::vector<float>> samples;
+    std::vector<float*> channels;
+};
+
+// What the video descriptor says about frames, checked before any request.
+struct VideoLayout {
+    int64_t frameDuration;
+    uint64_t frames;
+    uint64_t frameBytes;
+};
+
+VideoLayout CheckVideo(const VideoDesc& video) {
+    if (video.avgFrameDuration <= 0) throw HostError("the video descriptor has no frame duration");
+    if (video.width <= 0 || video.height == 0)
+        throw HostError("the video descriptor has no frame size");
+    const uint64_t height = static_cast<uint64_t>(std::llabs(int64_t{video.height}));
+    const uint64_t bytes = static_cast<uint64_t>(video.width) * height * 4;
+    if (bytes > (uint64_t{1} << 31))
+        throw HostError("the video frames are too large for this host");
+    const uint64_t frames =
+        video.duration > 0 ? static_cast<uint64_t>(video.duration / video.avgFrameDuration) : 0;
+    return {video.avgFrameDuration, frames, bytes};
+}
+
+std::vector<std::unique_ptr<VideoRequest>> MakeVideoRequests(const VideoLayout& layout) {
+    std::vector<std::unique_ptr<VideoRequest>> requests;
+    for (size_t i = 0; i < kRequestsInFlight; ++i) {
+        auto r = std::make_unique<VideoRequest>();
+        r->frame.resize(static_cast<size_t>(layout.frameBytes));
+        r->request.frameBuffer = r->frame.data();
+        requests.push_back(std::move(r));
+    }
+    return requests;
+}
+
+std::vector<std::unique_ptr<AudioRequest>> MakeAudioRequests(int32_t channels) {
+    std::vector<std::unique_ptr<AudioRequest>> requests;
+    for (size_t i = 0; i < kRequestsInFlight; ++i) {
+        auto r = std::make_unique<AudioRequest>();
+        r->samples.assign(static_cast<size_t>(channels), std::vector<float>(kAudioSpan));
+        for (auto& channel : r->samples) r->channels.push_back(channel.data());
+        r->request.channels = channels;
+        r->request.channelBuffers = r->channels.data();
+        requests.push_back(std::move(r));
+    }
+    return requests;
+}
+
+template <typename T>
+std::vector<SampleRequest*> Pool(const std::vector<std::unique_ptr<T>>& requests) {
+    std::vector<SampleRequest*> pool;
+    for (const auto& r : requests) pool.push_back(&r->request);
+    return pool;
+}
+
+void CheckAudio(const AudioDesc& audio) {
+    if (audio.channels <= 0 || audio.channels > 64) {
+        throw HostError("the audio descriptor gives " + std::to_string(audio.channels) +
+                        " channels");
+    }
+    if (audio.sampleRate <= 0) throw HostError("the audio descriptor has no sample rate");
+}
+
+// Audio request i covers [i * span, min((i + 1) * span, duration)).
+void SetAudioSpan(SampleRequest& request, uint64_t index, int64_t duration) {
+    request.start = static_cast<int64_t>(index) * kAudioSpan;
+    request.end = std::min(request.start + kAudioSpan, duration);
+}
+
+uint64_t AudioRequestCount(const AudioDesc& audio) {
+    return audio.duration > 0
+               ? static_cast<uint64_t>((audio.duration + kAudioSpan - 1) / kAudioSpan)
+               : 0;
+}
+
+// Clears the channel buffers so that samples the plug-in does not convert (at
+// the end of the stream) come out as silence.
+void ClearChannels(SampleRequest& request) {
+    for (int32_t c = 0; c < request.channels; ++c) {
+        std::fill(request.channelBuffers[c], request.channelBuffers[c] + kAudioSpan, 0.0f);
+    }
+}
+
+// The plug-in loaded and the file's streams opened (those the plug-in accepts).
+struct Session {
+    std::unique_ptr<Driver> driver;
+    std::unique_ptr<Stream> video;
+    std::unique_ptr<Stream> audio;
+};
+
+// Opens the streams named. Throws HostError when the file is missing or when
+// every stream asked for is refused.
+void OpenSession(Session& session, const Arguments& args, const std::string& builtInPlugin,
+                 bool wantVideo, bool wantAudio) {
+    std::error_code error;
+    if (!fs::is_regular_file(fs::u8path(args.file), error)) {
+        throw HostError("no such file: " + args.file);
+    }
+    std::u16string path;
+    if (!Utf8ToUtf16(args.file, path)) throw HostError("the file name is not valid UTF-8");
+    session.driver = std::make_unique<Driver>(ResolvePluginPath(args.plugin, builtInPlugin));
+    if (wantVideo) {
+        session.video = std::make_unique<Stream>(*session.driver, MediaKind::kVideo);
+        if (!session.video->Open(path)) session.video.reset();
+    }
+    if (wantAudio) {
+        session.audio = std::make_unique<Stream>(*session.driver, MediaKind::kAudio);
+        if (!session.audio->Open(path)) session.audio.reset();
+    }
+    if (!session.video && !session.audio) {
+        const char* what = wantVideo && wantAudio ? "the video and the audio stream"
+                           : wantVideo            ? "the video stream"
+                                                  : "the audio stream";
+        throw HostError(std::string("the plug-in refused ") + what + " of " + args.file);
+    }
+}
+
+std::chrono::milliseconds Timeout(const Arguments& args) {
+    return std::chrono::milliseconds(int64_t{args.timeoutSeconds} * 1000);
+}
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string FormatDouble(double value, const char* format) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+int RunInfo(const Arguments& args, const std::string& builtInPlugin) {
+    Session session;
+    OpenSession(session, args, builtInPlugin, true, true);
+    const std::string text =
+        DescribeStreams(args.file, session.video ? &session.video->video() : nullptr,
+                        session.audio ? &session.audio->audio() : nullptr, args.json);
+    std::fputs(text.c_str(), stdout);
+    return 0;
+}
+
+int RunFrameMd5(const Arguments& args, const std::string& builtInPlugin) {
+    Session session;
+    OpenSession(session, args, builtInPlugin, true, false);
+    Stream& stream = *session.video;
+    const VideoDesc& video = stream.video();
+    const VideoLayout layout = CheckVideo(video);
+    const int64_t timescale = video.timescale > 0 ? video.timescale : 10000000;
+    std::fputs(
+        FrameMd5Header(Reduce(layout.frameDuration, timescale), video.width, video.height).c_str(),
+        stdout);
+    const auto requests = MakeVideoRequests(layout);
+    stream.Start();
+    ServeInOrder(
+        stream, layout.frames, Pool(requests),
+        [&](SampleRequest& request, uint64_t k) {
+            request.start = static_cast<int64_t>(k) * layout.frameDuration;
+            request.end = request.start + layout.frameDuration;
+        },
+        [&](const Stream::Delivery& delivery, uint64_t k) {
+            const std::string line = FrameMd5Line(
+                static_cast<int64_t>(k), delivery.duration / layout.frameDuration,
+                layout.frameBytes,
+                Md5::Hex(delivery.request->frameBuffer, static_cast<size_t>(layout.frameBytes)));
+            std::fputs(line.c_str(), stdout);
+        },
+        Timeout(args));
+    stream.Close();
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+int RunFrames(const Arguments& args, const std::string& builtInPlugin) {
+#ifndef QXHOST_HAVE_PNG
+    (void)args;
+    (void)builtInPlugin;
+    throw HostError("frames: PNG output is not available in this build");
+#else
+    Session session;
+    OpenSession(session, args, builtInPlugin, true, false);
+    Stream& stream = *session.video;
+    const VideoDesc& video = stream.video();
+    const VideoLayout layout = CheckVideo(video);
+    std::error_code error;
+    fs::create_directories(fs::u8path(args.out), error);
+    if (!fs::is_directory(fs::u8path(args.out), error)) {
+        throw HostError("cannot create folder " + args.out);
+    }
+    const uint64_t chosen = (layout.frames + args.every - 1) / args.every;
+    const uint64_t sheetFrames = std::min(chosen, kSheetMaxFrames);
+    int thumbWidth = 0, thumbHeight = 0;
+    ThumbnailSize(video.width, std::abs(video.height), kThumbnailWidth, thumbWidth, thumbHeight);
+    ContactSheet sheet(thumbWidth, thumbHeight, kSheetColumns, static_cast<int>(sheetFrames));
+    uint64_t nextSheetSlot = 0;
+    const auto requests = MakeVideoRequests(layout);
+    stream.Start();
+    ServeInOrder(
+        stream, chosen, Pool(requests),
+        [&](SampleRequest& request, uint64_t i) {
+            request.start = static_cast<int64_t>(i * args.every) * layout.frameDuration;
+            request.end = request.start + layout.frameDuration;
+        },
+        [&](const Stream::Delivery& delivery, uint64_t i) {
+            const uint64_t frame = i * args.every;
+            const Picture picture = UprightFromBgra(delivery.request->frameBuffer, video.width,
+                                                    video.height, args.alpha);
+            char name[32];
+            std::snprintf(name, sizeof name, "frame_%06" PRIu64 ".png", frame);
+            WritePng((fs::u8path(args.out) / name).u8string(), picture);
+            // Sheet slot j shows chosen frame j * chosen / sheetFrames.
+            if (nextSheetSlot < sheetFrames && i == nextSheetSlot * chosen / sheetFrames) {
+                sheet.Place(static_cast<int>(nextSheetSlot++),
+                            Downscale(picture, thumbWidth, thumbHeight));
+            }
+        },
+        Timeout(args));
+    stream.Close();
+    if (sheetFrames > 0)
+        WritePng((fs::u8path(args.out) / "contact_sheet.png").u8string(), sheet.picture());
+    std::fprintf(stderr, "qxhost: wrote %" PRIu64 " frame(s) and contact_sheet.png to %s\n", chosen,
+                 args.out.c_str());
+    return 0;
+#endif
+}
+
+int RunAudio(const Arguments& args, const std::string& builtInPlugin) {
+    Session session;
+    OpenSession(session, args, builtInPlugin, false, true);
+    Stream& stream = *session.audio;
+    const AudioDesc& audio = stream.audio();
+    CheckAudio(audio);
+    FloatWavWriter wav(args.out, static_cast<uint32_t>(audio.channels),
+                       static_cast<uint32_t>(audio.sampleRate));
+    const auto requests = MakeAudioRequests(audio.channels);
+    std::vector<float> interleaved;
+    stream.Start();
+    ServeInOrder(
+        stream, AudioRequestCount(audio), Pool(requests),
+        [&](SampleRequest& request, uint64_t i) {
+            SetAudioSpan(request, i, audio.duration);
+            ClearChannels(request);
+        },
+        [&](const Stream::Delivery& delivery, uint64_t) {
+            const SampleRequest& request = *delivery.request;
+            const std::vector<const float*> channels(request.channelBuffers,
+                                                     request.channelBuffers + request.channels);
+            interleaved.clear();
+            Interleave(channels, static_cast<size_t>(request.end - request.start), interleaved);
+            wav.Write(interleaved);
+        },
+        Timeout(args));
+    stream.Close();
+    wav.Close();
+    return 0;
+}
+
+// Counters of one stream while it is played.
+struct PlayProgress {
+    std::atomic<uint64_t> done{0};
+    uint64_t total = 0;
+    std::atomic<uint64_t> bytes{0};
+    std::string error;
+};
+
+void PaceUntil(Clock::time_point start, double seconds) {
+    std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(
+                                              std::chrono::duration<double>(seconds)));
+}
+
+void PlayVideo(Stream& stream, const Arguments& args, PlayProgress& progress,
+               Clock::time_point t0) {
+    try {
+        const VideoLayout layout = CheckVideo(stream.video());
+        const double timescale =
+            stream.video().timescale > 0 ? static_cast<double>(stream.video().timescale) : 1e7;
+        const auto requests = MakeVideoRequests(layout);
+        progress.total = layout.frames;
+        stream.Start();
+        ServeInOrder(
+            stream, layout.frames, Pool(requests),
+            [&](SampleRequest& request, uint64_t k) {
+                request.start = static_cast<int64_t>(k) * layout.frameDuration;
+                request.end = request.start + layout.frameDuration;
+                if (args.realtime) PaceUntil(t0, static_cast<double>(request.start) / timescale);
+            },
+            [&](const Stream::Delivery&, uint64_t) {
+                progress.bytes += layout.frameBytes;
+                ++progress.done;
+            },
+            Timeout(args));
+        stream.Close();
+    } catch (const std::exception& e) {
+        progress.error = std::string("video: ") + e.what();
+    }
+}
+
+void PlayAudio(Stream& stream, const Arguments& args, PlayProgress& progress,
+               Clock::time_point t0) {
+    try {
+        const AudioDesc& audio = stream.audio();
+        CheckAudio(audio);
+        const auto requests = MakeAudioRequests(audio.channels);
+        progress.total = static_cast<uint64_t>(std::max<int64_t>(audio.duration, 0));
+        stream.Start();
+        ServeInOrder(
+            stream, AudioRequestCount(audio), Pool(requests),
+            [&](SampleRequest& request, uint64_t i) {
+                SetAudioSpan(request, i, audio.duration);
+                if (args.realtime) {
+                    PaceUntil(t0, static_cast<double>(request.start) / audio.sampleRate);
+                }
+            },
+            [&](const Stream::Delivery& delivery, uint64_t) {
+                const auto samples =
+                    static_cast<uint64_t>(delivery.request->end - delivery.request->start);
+                progress.bytes += samples * static_cast<uint64_t>(audio.channels) * sizeof(float);
+                progress.done += samples;
+            },
+            Timeout(args));
+        stream.Close();
+    } catch (const std::exception& e) {
+        progress.error = std::string("audio: ") + e.what();
+    }
+}
+
+std::string ProgressBar(const PlayProgress& video, const PlayProgress& audio, bool haveVideo,
+                        bool haveAudio) {
+    std::string line;
+    auto part = [&line](const char* label, const PlayProgress& p) {
+        const uint64_t done = p.done.load();
+        const double fraction =
+            p.total > 0 ? static_cast<double>(done) / static_cast<double>(p.total) : 1.0;
+        const int filled = static_cast<int>(fraction * 20);
+        line += label;
+        line += " [" + std::string(static_cast<size_t>(filled), '#') +
+                std::string(static_cast<size_t>(20 - filled), '.') + "] ";
+        line += FormatDouble(fraction * 100, "%5.1f%%  ");
+    };
+    if (haveVideo) part("video", video);
+    if (haveAudio) part("audio", audio);
+    return line;
+}
+
+int RunPlay(const Arguments& args, const std::string& builtInPlugin) {
+    Session session;
+    OpenSession(session, args, builtInPlugin, true, true);
+    PlayProgress video, audio;
+    const Clock::time_point t0 = Clock::now();
+    std::vector<std::thread> threads;
+    if (session.video) {
+        threads.emplace_back(PlayVideo, std::ref(*session.video), std::cref(args), std::ref(video),
+                             t0);
+    }
+    if (session.audio) {
+        threads.emplace_back(PlayAudio, std::ref(*session.audio), std::cref(args), std::ref(audio),
+                             t0);
+    }
+    std::atomic<bool> playing{true};
+    std::thread bar;
+    if (StderrIsTerminal()) {
+        bar = std::thread([&] {
+            while (playing) {
+                std::fprintf(
+                    stderr, "\r%s",
+                    ProgressBar(video, audio, session.video != nullptr, session.audio != nullptr)
+                        .c_str());
+                std::fflush(stderr);
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    playing = false;
+    if (bar.joinable()) {
+        bar.join();
+        std::fprintf(
+            stderr, "\r%s\n",
+            ProgressBar(video, audio, session.video != nullptr, session.audio != nullptr).c_str());
+    }
+    const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
+    const uint64_t bytes = video.bytes + audio.bytes;
+    std::ostringstream summary;
+    if (session.video) {
+        summary << "video: " << video.done << " of " << video.total << " frames, " << video.bytes
+                << " bytes\n";
+    } else {
+        summary << "video: none\n";
+    }
+    if (session.audio) {
+        summary << "audio: " << audio.done << " of " << audio.total << " samples, " << audio.bytes
+                << " bytes as float\n";
+    } else {
+        summary << "audio: none\n";
+    }
+    summary << "total: " << bytes << " bytes in " << FormatDouble(elapsed, "%.3f") << " s, "
+            << FormatDouble(elapsed > 0 ? static_cast<double>(bytes) / 1e6 / elapsed : 0, "%.1f")
+            << " MB/s\n";
+    std::fputs(summary.str().c_str(), stdout);
+    for (const PlayProgress* p : {&video, &audio}) {
+        if (!p->error.empty()) throw HostError(p->error);
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::string ResolvePluginPath(const std::string& requested, const std::string& builtInPlugin) {
+    if (!requested.empty()) return requested;
+    const std::string folder = ExecutableFolder();
+    const std::string beside = folder + PluginFileName();
+    std::error_code error;
+    if (!folder.empty() && fs::exists(fs::u8path(beside), error)) return beside;
+    if (!builtInPlugin.empty()) return builtInPlugin;
+    return beside.empty() ? PluginFileName() : beside;
+}
+
+Rational Reduce(int64_t num, int64_t den) {
+    if (den < 0) {
+        num = -num;
+        den = -den;
+    }
+    const int64_t divisor = std::gcd(num, den);
+    if (divisor > 1) {
+        num /= divisor;
+        den /= divisor;
+    }
+    return {num, den};
+}
+
+std::string FrameMd5Header(const Rational& timeBase, int32_t width, int32_t height) {
+    std::ostringstream out;
+    out << "#format: frame checksums\n"
+        << "#version: 2\n"
+        << "#hash: MD5\n"
+        << "#software: qxhost\n"
+        << "#tb 0: " << timeBase.num << '/' << timeBase.den << '\n'
+        << "#media_type 0: video\n"
+        << "#codec_id 0: rawvideo\n"
+        << "#dimensions 0: " << width << 'x' << std::llabs(int64_t{height}) << '\n'
+        << "#stream#, dts,        pts, duration,     size, hash\n";
+    return out.str();
+}
+
+std::string FrameMd5Line(int64_t frame, int64_t duration, uint64_t size, const std::string& md5) {
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  "0, %10" PRId64 ", %10" PRId64 ", %8" PRId64 ", %8" PRIu64 ", %s\n", frame, frame,
+                  duration, size, md5.c_str());
+    return line;
+}
+
+std::string DescribeStreams(const std::string& file, const VideoDesc* video, const AudioDesc* audio,
+                            bool json) {
+    std::ostringstream out;
+    int64_t frames = 0;
+    double fps = 0;
+    if (video != nullptr && video->avgFrameDuration > 0) {
+        frames = video->duration / video->avgFrameDuration;
+        const double timescale = video->timescale > 0 ? static_cast<double>(video->timescale) : 1e7;
+        fps = timescale / static_cast<double>(video->avgFrameDuration);
+    }
+    if (json) {
+        out << "{\"file\": " << JsonString(file) << ", \"video\": ";
+        if (video != nullptr) {
+            out << "{\"timescale\": " << video->timescale << ", \"duration\": " << video->duration
+                << ", \"avgFrameDuration\": " << video->avgFrameDuration
+                << ", \"width\": " << video->width << ", \"height\": " << video->height
+                << ", \"streamFlag\": " << video->streamFlag << ", \"frames\": " << frames
+                << ", \"fps\": " << FormatDouble(fps, "%.6g") << "}";
+        } else {
+            out << "null";
+        }
+        out << ", \"audio\": ";
+        if (audio != nullptr) {
+            out << "{\"timescale\": " << audio->timescale << ", \"duration\": " << audio->duration
+                << ", \"sampleRate\": " << audio->sampleRate
+                << ", \"channels\": " << audio->channels << "}";
+        } else {
+            out << "null";
+        }
+        out << "}\n";
+        return out.str();
+    }
+    out << "file: " << file << '\n';
+    if (video != nullptr) {
+        out << "video: timescale " << video->timescale << ", duration " << video->duration
+            << ", avgFrameDuration " << video->avgFrameDuration << ", width " << video->width
+            << ", height " << video->height << ", streamFlag " << video->streamFlag << '\n'
+            << "       frames " << frames << ", fps " << FormatDouble(fps, "%.6g")
+            << (video->height > 0 ? ", rows bottom-up" : ", rows top-down") << '\n';
+    } else {
+        out << "video: none (refused by the plug-in)\n";
+    }
+    if (audio != nullptr) {
+        out << "audio: timescale " << audio->timescale << ", duration " << audio->duration
+            << ", sampleRate " << audio->sampleRate << ", channels " << audio->channels << '\n';
+    } else {
+        out << "audio: none (refused by the plug-in)\n";
+    }
+    return out.str();
+}
+
+int RunCommand(const Arguments& args, const std::string& builtInPlugin) {
+    switch (args.command) {
+        case Command::kInfo:
+            return RunInfo(args, builtInPlugin);
+        case Command::kFrameMd5:
+            return RunFrameMd5(args, builtInPlugin);
+        case Command::kFrames:
+            return RunFrames(args, builtInPlugin);
+        case Command::kAudio:
+            return RunAudio(args, builtInPlugin);
+        case Command::kPlay:
+            return RunPlay(args, builtInPlugin);
+        case Command::kHelp:
+            break;
+    }
+    std::fputs(HelpText().c_str(), stdout);
+    return 0;
+}
+
+}  // namespace qxhost

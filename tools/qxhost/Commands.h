@@ -1,0 +1,38 @@
+// The subcommands of qxhost.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "Args.h"
+#include "qxdriver.h"
+
+namespace qxhost {
+
+// Runs a parsed command. `builtInPlugin` is the plug-in path this qxhost was
+// built with, tried when none is given and none lies next to the executable.
+// Returns the exit status; failures are reported as one line on stderr.
+int RunCommand(const Arguments& args, const std::string& builtInPlugin);
+
+// The plug-in to load: the requested path, else the library next to the
+// executable when it exists, else `builtInPlugin` when given.
+std::string ResolvePluginPath(const std::string& requested, const std::string& builtInPlugin);
+
+// A fraction in lowest terms; den is positive.
+struct Rational {
+    int64_t num = 0;
+    int64_t den = 1;
+};
+Rational Reduce(int64_t num, int64_t den);
+
+// The lines of ffmpeg's framemd5 muxer for one raw video stream.
+std::string FrameMd5Header(const Rational& timeBase, int32_t width, int32_t height);
+std::string FrameMd5Line(int64_t frame, int64_t duration, uint64_t size, const std::string& md5);
+
+// The text of `info`, for the descriptors the plug-in filled (null when the
+// stream was refused).
+std::string DescribeStreams(const std::string& file, const VideoDesc* video, const AudioDesc* audio,
+                            bool json);
+
+}  // namespace qxhost
