@@ -1,6 +1,151 @@
+#include "stream/RunMonitor.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "diag/Assert.h"
+#include "diag/DebugLog.h"
+#include "host/HostServices.h"
 #include "reader/Mirolan.h"
 
-void CMirolan::CreateRunMonitorThread() {}  // TODO(stream)
-void CMirolan::StopRunMonitorThread() {}    // TODO(stream)
-bool CMirolan::ReadVideoFrame(uint32_t, int64_t, uint8_t*) { return false; }
-bool CMirolan::ReadAudioSamples(const SampleBlock&) { return false; }
+namespace {
+
+constexpr const char* kSource = "Mirolan";
+constexpr uint32_t kStackBytes = 0x20000;  // committed: the loop keeps only a few words
+
+// end - start with the wrap of 64-bit two's-complement arithmetic, so that a
+// span the host got wrong comes out as what it is instead of overflowing.
+int64_t SpanOf(const SampleRequest& request) {
+    return static_cast<int64_t>(static_cast<uint64_t>(request.end) -
+                                static_cast<uint64_t>(request.start));
+}
+
+// Frames that can be served: those the index found, and never more than the
+// frame table holds.
+uint32_t FramesAvailable(const CMirolan& reader) {
+    const size_t tableSize = reader.frameTable.size();
+    return tableSize < reader.avih.dwTotalFrames ? static_cast<uint32_t>(tableSize)
+                                                 : reader.avih.dwTotalFrames;
+}
+
+// The last frame that ends at or before `end`: end / avgFrameDuration - 1 in
+// 32 bits. A number outside the table (negative ones included, as unsigned) is
+// printed and replaced by the last frame. False when no frame can be chosen:
+// a frame duration that is not positive, or no frames at all.
+bool ChooseFrame(const CMirolan& reader, int64_t avgFrameDuration, int64_t end, int64_t* offset) {
+    const uint32_t frameCount = FramesAvailable(reader);
+    if (avgFrameDuration <= 0 || frameCount == 0) {
+        diag::DebugLog("", kSource, 171, "No frame to serve: avgFrameDuration %lld, %u frames",
+                       static_cast<long long>(avgFrameDuration), frameCount);
+        return false;
+    }
+    // A positive divisor: never a division by 0 nor INT64_MIN / -1.
+    const int64_t quotient = end / avgFrameDuration;
+    auto frame = static_cast<int32_t>(static_cast<uint32_t>(quotient) - 1u);
+    if (static_cast<uint32_t>(frame) >= frameCount) {
+        std::printf("Wrong Index %d\n", frame);
+        frame = static_cast<int32_t>(frameCount - 1);
+    }
+    *offset = reader.frameTable[static_cast<uint32_t>(frame)];
+    return true;
+}
+
+// Serves one video request. False ends the worker without delivering it.
+bool ServeVideo(CMirolan& reader, SampleRequest& request) {
+    const VideoDesc* video = reader.pStream->pVideo;
+    int64_t frameOffset = 0;
+    if (video == nullptr ||
+        !ChooseFrame(reader, video->avgFrameDuration, request.end, &frameOffset)) {
+        return false;
+    }
+    if (!reader.ReadVideoFrame(reader.bih.biSizeImage, frameOffset, request.frameBuffer)) {
+        return false;
+    }
+    const int64_t duration = SpanOf(request);
+    QXASSERT(178, duration > 0);
+    if (duration > 0) {  // an empty or reversed span is dropped, never handed back
+        host::SetDuration(reader.pStream, &request,
+                          stream::VideoDurationForHost(video->timescale, duration));
+        host::Deliver(reader.pStream, &request);
+    }
+    return true;
+}
+
+// Serves one audio request; the read works on a copy of the request's block.
+bool ServeAudio(CMirolan& reader, SampleRequest& request) {
+    if (!reader.ReadAudioSamples(CopyBlock(request))) return false;
+    const int64_t duration = SpanOf(request);
+    QXASSERT(197, duration > 0);
+    if (duration > 0) {  // an empty or reversed span is dropped, never handed back
+        host::SetDuration(reader.pStream, &request, duration);
+        host::Deliver(reader.pStream, &request);
+    }
+    return true;
+}
+
+// Takes requests until the host has none, a read fails or a stop is asked
+// for. The stop flag is looked at before the first request and after each
+// one, never while the host holds the worker in its acquire.
+void ServeRequests(CMirolan& reader) {
+    const uint32_t kind = reader.bVideo ? QX_TAG_EYES : QX_TAG_EARS;
+    while (!reader.bExit.load()) {
+        SampleRequest* request = host::Acquire(reader.pStream, kind);
+        if (request == nullptr) break;
+        const bool served =
+            reader.bVideo ? ServeVideo(reader, *request) : ServeAudio(reader, *request);
+        if (!served) break;
+    }
+    reader.bExit = true;
+}
+
+}  // namespace
+
+namespace stream {
+
+int64_t VideoDurationForHost(int64_t timescale, int64_t span) {
+    const double quotient = static_cast<double>(timescale) * static_cast<double>(span) / 10000000.0;
+    // The comparisons are false for NaN as well.
+    if (quotient >= -0x1p63 && quotient < 0x1p63) return static_cast<int64_t>(quotient);
+    return INT64_MIN;
+}
+
+uint32_t RunMonitorThreadProc(void* argument) {
+    CMirolan& reader = *static_cast<CMirolan*>(argument);
+    platform::RaiseCurrentThreadToTimeCritical();
+    try {
+        ServeRequests(reader);
+    } catch (...) {  // nothing may leave the thread; end as after a failed read
+        reader.bExit = true;
+    }
+    // The worker is the last user of the file: after open only it reads it.
+    reader.CloseFileAndMapping();
+    diag::DebugLog("", kSource, 1081, "MIROLAN Exit %s Run Monitor Thread",
+                   reader.bAudio ? "audio" : "video");
+    return 0;
+}
+
+}  // namespace stream
+
+void CMirolan::CreateRunMonitorThread() {
+    dwThreadId = 0;
+    // A failure leaves a null handle: starting then does nothing and the stop
+    // returns at once.
+    hThread = platform::CreateSuspendedThread(stream::RunMonitorThreadProc, this, kStackBytes,
+                                              &dwThreadId);
+}
+
+void CMirolan::StopRunMonitorThread() {
+    if (pStream != nullptr) pStream->runState = 0;
+    bExit = true;
+    if (pStream != nullptr) host::Wake(pStream);
+    // A worker that was never started still waits at its start. Let it run:
+    // it finds the flag before its first request and takes its exit step,
+    // which is what closes the file; otherwise the wait below never ends.
+    if (bSuspended) {
+        platform::ResumeThread(hThread);
+        bSuspended = false;
+    }
+    platform::WaitForThread(hThread);
+    diag::DebugLog("", kSource, 991, "Wait for Exit Run Monitor Thread Completed");
+    platform::CloseThread(hThread);
+}

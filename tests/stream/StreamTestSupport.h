@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -34,8 +35,8 @@ std::vector<uint8_t> PatternFile(size_t size, ByteAt byteAt) {
 
 // A reader that parsed its options only, over `path` opened for reading with
 // a read-only mapping, as open leaves them; the caller fills the tables.
-inline std::unique_ptr<CMirolan> ReaderOver(testsupport::FakeStream& stream, const uint32_t* options,
-                                            const std::string& path) {
+inline std::unique_ptr<CMirolan> ReaderOver(testsupport::FakeStream& stream,
+                                            const uint32_t* options, const std::string& path) {
     host::Store(testsupport::FakeHostServices());
     auto reader = std::make_unique<CMirolan>(&stream.handle, options, CMirolan::NotOpened{});
     const std::u16string wide = testsupport::ToUtf16(path);
@@ -69,12 +70,18 @@ inline void ServeQueue(testsupport::FakeStream& stream, CMirolan& reader) {
     JoinWorker(reader);
 }
 
-// The log text where `needle` first occurs, npos when absent.
-inline size_t Find(const std::string& text, const std::string& needle) { return text.find(needle); }
+// The log lines that went to the fallback file, with line ends as "\n" on
+// every target (the log file is written in text mode).
+inline std::string LogLines(const testsupport::DebugFolder& debug) {
+    std::string text = debug.FallbackText();
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
 
 inline int CountOf(const std::string& text, const std::string& needle) {
     int count = 0;
-    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++count;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        ++count;
     return count;
 }
 

@@ -1,0 +1,146 @@
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "diag/DebugLog.h"
+#include "reader/Mirolan.h"
+#include "stream/PcmConvert.h"
+
+namespace {
+
+constexpr const char* kSource = "Mirolan";
+
+// b - a for a <= b, without the signed overflow of a span across the whole range.
+uint64_t Distance(int64_t a, int64_t b) {
+    return static_cast<uint64_t>(b) - static_cast<uint64_t>(a);
+}
+
+// Silence as the file stores it: unsigned 8-bit PCM is centred on 128.
+uint8_t SilenceByte(uint16_t bitsPerSample) { return bitsPerSample == 8 ? 0x80 : 0x00; }
+
+// The first chunk whose endSample lies after `start`: the chunk that holds it.
+// endSample never decreases along the list, so a binary search finds the same
+// chunk as a walk from the front, in time for an hour of audio (~90,000 chunks).
+size_t FirstChunkEndingAfter(const std::deque<AudioChunk>& chunks, int64_t start) {
+    const auto found = std::upper_bound(
+        chunks.begin(), chunks.end(), start,
+        [](int64_t sample, const AudioChunk& chunk) { return sample < chunk.endSample; });
+    return static_cast<size_t>(found - chunks.begin());
+}
+
+// Grows the reader's staging buffer to `size` bytes without throwing; the old
+// contents need not survive. False when the memory cannot be had.
+bool ReserveStaging(CMirolan& reader, uint32_t size) {
+    if (reader.stagingCapacity >= size) return true;
+    std::free(reader.stagingBuffer);
+    reader.stagingBuffer = static_cast<uint8_t*>(std::malloc(size));
+    reader.stagingCapacity = reader.stagingBuffer != nullptr ? size : 0;
+    return reader.stagingBuffer != nullptr;
+}
+
+// Reads into the staging buffer every chunk that overlaps [start, end), each
+// at its own place: the bytes of the chunk's sample `s` go to (s - start) *
+// frameBytes. Only whole sample frames are kept, so whatever is not read
+// (a failed positioning, a short read, a chunk smaller than its sample count)
+// stays as the silence the buffer was filled with. Returns the number of
+// samples at the end of the span that lie past the last chunk, or 0 when no
+// chunk holds `start` at all.
+uint64_t StageChunks(CMirolan& reader, int64_t start, int64_t end, uint32_t frameBytes,
+                     uint8_t silence) {
+    const std::deque<AudioChunk>& chunks = reader.audioChunks;
+    const size_t totalChunks = chunks.size();
+    size_t i = FirstChunkEndingAfter(chunks, start);
+    if (i == totalChunks) return 0;
+
+    const bool spanInOneChunk = chunks[i].endSample >= end;
+    for (; i < totalChunks && chunks[i].firstSample < end; ++i) {
+        const AudioChunk& chunk = chunks[i];
+        const int64_t from = std::max(chunk.firstSample, start);
+        const int64_t to = std::min(chunk.endSample, end);
+        if (to <= from) continue;
+
+        const uint64_t skipSamples = Distance(chunk.firstSample, from);
+        const uint32_t chunkFrames = chunk.size / frameBytes;
+        if (skipSamples >= chunkFrames) continue;  // the chunk's data ends before `from`
+        const uint64_t wantFrames =
+            std::min<uint64_t>(Distance(from, to), chunkFrames - skipSamples);
+        // Both stay within the staging size, which fits in 32 bits.
+        const auto want = static_cast<uint32_t>(wantFrames * frameBytes);
+        const auto at = static_cast<uint32_t>(Distance(start, from) * frameBytes);
+        const auto position =
+            static_cast<int64_t>(static_cast<uint64_t>(chunk.offset) + skipSamples * frameBytes);
+
+        if (!platform::SeekFromBegin(reader.hFile, position)) {
+            if (spanInOneChunk) {
+                diag::DebugLog("", kSource, 1139, "Seeking to wrong Position %lld",
+                               static_cast<long long>(position));
+            }
+            continue;
+        }
+        uint32_t got = platform::ReadAtPosition(reader.hFile, reader.stagingBuffer + at, want);
+        if (got > want) got = want;
+        const uint32_t kept = got - got % frameBytes;
+        if (kept < want) std::memset(reader.stagingBuffer + at + kept, silence, want - kept);
+    }
+
+    const int64_t lastEnd = chunks[totalChunks - 1].endSample;
+    return end > lastEnd ? Distance(std::max(lastEnd, start), end) : 0;
+}
+
+// De-interleaves `samples` staged sample frames by the file's channel count
+// into at most as many channel buffers as the request provides, never taking
+// more values than the staging buffer holds (it was sized by the request's
+// channel count, which a host may have got wrong).
+void ConvertStaged(const CMirolan& reader, const SampleBlock& request, uint32_t stagingSize,
+                   uint64_t samples) {
+    const uint16_t bits = reader.wfx.wBitsPerSample;
+    const uint32_t fileChannels = reader.wfx.nChannels;
+    if ((bits != 8 && bits != 16) || fileChannels == 0 || request.channelBuffers == nullptr) return;
+
+    const uint64_t fileFrameBytes = static_cast<uint64_t>(fileChannels) * (bits / 8u);
+    const auto frames =
+        static_cast<uint32_t>(std::min<uint64_t>(samples, stagingSize / fileFrameBytes));
+    const uint32_t channelsToFill =
+        std::min(fileChannels, static_cast<uint32_t>(std::max(request.channels, 0)));
+    if (bits == 8) {
+        stream::Pcm8ToFloat(reader.stagingBuffer, fileChannels, frames, request.channelBuffers,
+                            channelsToFill);
+    } else {
+        stream::Pcm16ToFloat(reader.stagingBuffer, fileChannels, frames, request.channelBuffers,
+                             channelsToFill, stream::kPcm16Divisor);
+    }
+}
+
+}  // namespace
+
+// Stages the span's interleaved bytes (silence wherever nothing is read) and
+// converts them. Always true: whatever happens, the worker hands the request
+// back when its span is positive.
+bool CMirolan::ReadAudioSamples(const SampleBlock& request) {
+    // An empty or reversed span reads and writes nothing; the worker drops it.
+    if (request.end <= request.start) return true;
+    const uint32_t bytesPerSample = wfx.wBitsPerSample / 8u;
+    if (request.channels <= 0 || bytesPerSample == 0) return true;  // no bytes to a sample frame
+
+    const uint64_t frameBytes =
+        static_cast<uint64_t>(bytesPerSample) * static_cast<uint32_t>(request.channels);
+    const uint64_t spanSamples = Distance(request.start, request.end);
+    // The whole span is staged at once; a span beyond what a 32-bit size holds
+    // (an hour of audio asked for by a 32-bit host) cannot be, nor can memory
+    // the system refuses. The request is then handed back unconverted.
+    const bool fits = spanSamples <= UINT32_MAX / frameBytes;
+    if (!fits || !ReserveStaging(*this, static_cast<uint32_t>(spanSamples * frameBytes))) {
+        const unsigned long long bytes =
+            spanSamples > UINT64_MAX / frameBytes ? UINT64_MAX : spanSamples * frameBytes;
+        diag::DebugLog("", "Mirolan", 1140, "Staging buffer of %llu bytes unavailable", bytes);
+        return true;
+    }
+    const auto stagingSize = static_cast<uint32_t>(spanSamples * frameBytes);
+
+    const uint8_t silence = SilenceByte(wfx.wBitsPerSample);
+    std::memset(stagingBuffer, silence, stagingSize);
+    const uint64_t missingSamples =
+        StageChunks(*this, request.start, request.end, static_cast<uint32_t>(frameBytes), silence);
+    ConvertStaged(*this, request, stagingSize, spanSamples - missingSamples);
+    return true;
+}

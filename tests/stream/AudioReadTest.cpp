@@ -1,0 +1,339 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "StreamTestSupport.h"
+#include "stream/SampleBlock.h"
+
+namespace {
+
+using streamtest::CountOf;
+
+constexpr float kUntouched = -7.0f;  // what the host's buffers hold before a read
+constexpr size_t kGuard = 4;         // extra floats after each buffer, never to be written
+
+// The 16-bit word the test files hold at every even offset: varied enough that
+// a sample taken from the wrong place shows.
+int16_t WordAt(size_t offset) {
+    return static_cast<int16_t>(static_cast<uint16_t>((offset / 2) * 40503u + 12345u));
+}
+uint8_t ByteOfWords(size_t offset) {
+    const auto word = static_cast<uint16_t>(WordAt(offset & ~static_cast<size_t>(1)));
+    return static_cast<uint8_t>((offset & 1) != 0 ? word >> 8 : word & 0xFF);
+}
+float Converted16(int x) { return static_cast<float>(static_cast<double>(x) / 32767.0); }
+float Converted8(int x) { return static_cast<float>((static_cast<double>(x) - 128) / 127.0); }
+
+// One float buffer per channel, each `samples` long plus a guard.
+struct Channels {
+    Channels(size_t count, size_t samples)
+        : data(count, std::vector<float>(samples + kGuard, kUntouched)) {
+        for (auto& channel : data) pointers.push_back(channel.data());
+    }
+    std::vector<std::vector<float>> data;
+    std::vector<float*> pointers;
+};
+
+class AudioRead : public ::testing::Test {
+protected:
+    void Open(const std::vector<uint8_t>& file, uint16_t channels, uint16_t bits,
+              const std::vector<AudioChunk>& chunks) {
+        testsupport::WriteFile(dir.File("audio.avi"), file);
+        reader = streamtest::ReaderOver(stream, streamtest::kAudioOptions, dir.File("audio.avi"));
+        reader->wfx.nChannels = channels;
+        reader->wfx.wBitsPerSample = bits;
+        reader->audioChunks.assign(chunks.begin(), chunks.end());
+    }
+
+    // The two-chunk 16-bit stereo file: samples 0..1000 at 5,000 and
+    // 1000..2000 at 9,008 (after record 0's data and an 8-byte chunk header).
+    void OpenTwoChunkStereo() {
+        Open(streamtest::PatternFile(14000, ByteOfWords), 2, 16,
+             {{0, 1000, 5000, 4000}, {1000, 2000, 9008, 4000}});
+    }
+
+    bool Read(int64_t start, int64_t end, int32_t channels, float** buffers) {
+        SampleRequest request = testsupport::MakeRequest(start, end, channels, nullptr, buffers);
+        return reader->ReadAudioSamples(CopyBlock(request));
+    }
+
+    // Checks that channel `ch` holds, from index `from` on, the samples that
+    // start at file offset `position` (16-bit stereo frames).
+    static void ExpectStereoFrom(const Channels& out, size_t from, size_t count, size_t position) {
+        for (size_t j = 0; j < count; ++j) {
+            const size_t at = position + 4 * j;
+            ASSERT_EQ(out.data[0][from + j], Converted16(WordAt(at))) << "left sample " << from + j;
+            ASSERT_EQ(out.data[1][from + j], Converted16(WordAt(at + 2)))
+                << "right sample " << from + j;
+        }
+    }
+    static void ExpectValue(const Channels& out, size_t from, size_t count, float value) {
+        for (const auto& channel : out.data) {
+            for (size_t j = from; j < from + count; ++j)
+                ASSERT_EQ(channel[j], value) << "sample " << j;
+        }
+    }
+
+    testsupport::TempDir dir;
+    testsupport::FakeStream stream;
+    std::unique_ptr<CMirolan> reader;
+};
+
+TEST_F(AudioRead, SpanInsideOneChunkComesFromItsPlace) {
+    OpenTwoChunkStereo();
+    Channels out(2, 200);
+    EXPECT_TRUE(Read(100, 300, 2, out.pointers.data()));
+    ExpectStereoFrom(out, 0, 200, 5400);
+    ExpectValue(out, 200, kGuard, kUntouched);
+}
+
+TEST_F(AudioRead, SpanEndingExactlyAtAChunkEndAndStartingAtAChunkStart) {
+    OpenTwoChunkStereo();
+    Channels tail(2, 200);
+    EXPECT_TRUE(Read(800, 1000, 2, tail.pointers.data()));
+    ExpectStereoFrom(tail, 0, 200, 8200);
+
+    // 1000 is record 0's endSample, so record 1 holds it.
+    Channels head(2, 10);
+    EXPECT_TRUE(Read(1000, 1010, 2, head.pointers.data()));
+    ExpectStereoFrom(head, 0, 10, 9008);
+}
+
+TEST_F(AudioRead, SpanAcrossTwoChunksSkipsTheChunkHeaderBetweenThem) {
+    OpenTwoChunkStereo();
+    Channels out(2, 200);
+    EXPECT_TRUE(Read(900, 1100, 2, out.pointers.data()));
+    ExpectStereoFrom(out, 0, 100, 8600);
+    ExpectStereoFrom(out, 100, 100, 9008);
+    ExpectValue(out, 200, kGuard, kUntouched);
+}
+
+TEST_F(AudioRead, SamplesPastTheLastChunkAreLeftAsTheyWere) {
+    OpenTwoChunkStereo();
+    Channels out(2, 200);
+    EXPECT_TRUE(Read(1900, 2100, 2, out.pointers.data()));
+    ExpectStereoFrom(out, 0, 100, 12608);
+    ExpectValue(out, 100, 100 + kGuard, kUntouched);
+}
+
+TEST_F(AudioRead, SpanWithNoChunkConvertsSilenceNotLeftoverBytes) {
+    OpenTwoChunkStereo();
+    Channels first(2, 200);
+    EXPECT_TRUE(
+        Read(100, 300, 2, first.pointers.data()));  // leaves file bytes in the staging buffer
+    Channels out(2, 100);
+    EXPECT_TRUE(Read(2000, 2100, 2, out.pointers.data()));
+    ExpectValue(out, 0, 100, 0.0f);
+    ExpectValue(out, 100, kGuard, kUntouched);
+}
+
+TEST_F(AudioRead, EmptyChunkListGivesSilence) {
+    Open(streamtest::PatternFile(64, ByteOfWords), 2, 16, {});
+    Channels out(2, 50);
+    EXPECT_TRUE(Read(0, 50, 2, out.pointers.data()));
+    ExpectValue(out, 0, 50, 0.0f);
+}
+
+TEST_F(AudioRead, EightBitSilenceIsTheMiddleByte) {
+    Open(streamtest::PatternFile(4000, [](size_t i) { return static_cast<uint8_t>(i * 7); }), 1, 8,
+         {{0, 1000, 1000, 1000}});
+    Channels out(1, 20);
+    EXPECT_TRUE(Read(990, 1010, 1, out.pointers.data()));
+    for (size_t j = 0; j < 10; ++j) {
+        EXPECT_EQ(out.data[0][j], Converted8(static_cast<uint8_t>((1990 + j) * 7))) << j;
+    }
+    // Past the last chunk: left alone. A span with no chunk at all: silence.
+    ExpectValue(out, 10, 10, kUntouched);
+    Channels none(1, 5);
+    EXPECT_TRUE(Read(1000, 1005, 1, none.pointers.data()));
+    ExpectValue(none, 0, 5, 0.0f);
+}
+
+TEST_F(AudioRead, EmptyOrReversedSpanReadsAndWritesNothing) {
+    OpenTwoChunkStereo();
+    Channels out(2, 4);
+    EXPECT_TRUE(Read(300, 300, 2, out.pointers.data()));
+    EXPECT_TRUE(Read(300, 100, 2, out.pointers.data()));
+    EXPECT_TRUE(Read(INT64_MAX, INT64_MIN, 2, out.pointers.data()));
+    ExpectValue(out, 0, 4 + kGuard, kUntouched);
+    EXPECT_EQ(reader->stagingBuffer, nullptr) << "no staging buffer for an empty span";
+    EXPECT_EQ(reader->stagingCapacity, 0u);
+}
+
+TEST_F(AudioRead, FailedPositioningInsideOneChunkIsLoggedAndGivesSilence) {
+    testsupport::DebugFolder debug;
+    Open(streamtest::PatternFile(64, ByteOfWords), 2, 16, {{0, 1000, -4000, 4000}});
+    Channels out(2, 200);
+    EXPECT_TRUE(Read(100, 300, 2, out.pointers.data()));
+    ExpectValue(out, 0, 200, 0.0f);
+    const std::string log = streamtest::LogLines(debug);
+    EXPECT_NE(log.find("Mirolan(1139)"), std::string::npos) << log;
+    EXPECT_NE(log.find("Seeking to wrong Position -3600\n"), std::string::npos) << log;
+}
+
+TEST_F(AudioRead, FailedPositioningOfAMiddleChunkKeepsLaterChunksInPlace) {
+    testsupport::DebugFolder debug;
+    Open(streamtest::PatternFile(14000, ByteOfWords), 2, 16,
+         {{0, 100, 1000, 400}, {100, 200, -1, 400}, {200, 300, 3000, 400}});
+    Channels out(2, 300);
+    EXPECT_TRUE(Read(50, 300, 2, out.pointers.data()));
+    ExpectStereoFrom(out, 0, 50, 1200);
+    ExpectValue(out, 50, 100, 0.0f);
+    ExpectStereoFrom(out, 150, 100, 3000);
+    EXPECT_EQ(CountOf(streamtest::LogLines(debug), "Seeking to wrong Position"), 0)
+        << "only a span inside one chunk reports its positioning";
+}
+
+TEST_F(AudioRead, ShortReadKeepsWholeFramesAndLaterChunksInPlace) {
+    // The middle chunk claims 400 bytes but the file ends 6 bytes into it:
+    // one whole frame arrives, the half frame after it must not be used.
+    const size_t fileSize = 2006;
+    Open(streamtest::PatternFile(fileSize, ByteOfWords), 2, 16,
+         {{0, 100, 1000, 400}, {100, 200, 2000, 400}, {200, 300, 1400, 400}});
+    Channels out(2, 300);
+    EXPECT_TRUE(Read(0, 300, 2, out.pointers.data()));
+    ExpectStereoFrom(out, 0, 100, 1000);
+    ExpectStereoFrom(out, 100, 1, 2000);
+    ExpectValue(out, 101, 99, 0.0f);
+    ExpectStereoFrom(out, 200, 100, 1400);
+}
+
+TEST_F(AudioRead, ChunkSmallerThanItsSampleCountUsesOnlyWholeFrames) {
+    Open(streamtest::PatternFile(14000, ByteOfWords), 2, 16,
+         {{0, 1000, 5000, 402}, {1000, 2000, 9008, 4000}});
+    Channels out(2, 1010);
+    EXPECT_TRUE(Read(0, 1010, 2, out.pointers.data()));
+    ExpectStereoFrom(out, 0, 100, 5000);
+    ExpectValue(out, 100, 900, 0.0f);
+    ExpectStereoFrom(out, 1000, 10, 9008);
+}
+
+TEST_F(AudioRead, SampleWidthsOtherThan8And16AreNotConverted) {
+    Open(streamtest::PatternFile(14000, ByteOfWords), 2, 24, {{0, 1000, 5000, 6000}});
+    Channels out(2, 100);
+    EXPECT_TRUE(Read(0, 100, 2, out.pointers.data()));
+    ExpectValue(out, 0, 100 + kGuard, kUntouched);
+}
+
+TEST_F(AudioRead, FewerRequestChannelsThanTheFileNeverReadsPastStagingOrWritesMoreBuffers) {
+    OpenTwoChunkStereo();
+    // The host laid out one buffer: the staging buffer holds 100 mono-sized
+    // frames, which is 50 stereo frames, and only the one buffer is written.
+    Channels out(1, 100);
+    EXPECT_TRUE(Read(100, 200, 1, out.pointers.data()));
+    const size_t position = 5000 + 100 * 2;  // positioned with the request's 2-byte frames
+    for (size_t j = 0; j < 50; ++j) {
+        ASSERT_EQ(out.data[0][j], Converted16(WordAt(position + 4 * j))) << j;
+    }
+    ExpectValue(out, 50, 50 + kGuard, kUntouched);
+}
+
+TEST_F(AudioRead, MoreRequestChannelsThanTheFileWritesOnlyTheFileChannels) {
+    OpenTwoChunkStereo();
+    Channels out(4, 100);
+    EXPECT_TRUE(Read(100, 200, 4, out.pointers.data()));
+    for (size_t ch = 2; ch < 4; ++ch) {
+        for (float v : out.data[ch]) ASSERT_EQ(v, kUntouched) << "channel " << ch;
+    }
+    // Positioned and staged with the request's 8-byte frames, de-interleaved
+    // by the file's two channels.
+    ExpectStereoFrom(out, 0, 100, 5000 + 100 * 8);
+    EXPECT_EQ(out.data[0][100], kUntouched);
+    EXPECT_EQ(out.data[1][100], kUntouched);
+}
+
+TEST_F(AudioRead, NoChannelsOrNoBuffersWriteNothing) {
+    OpenTwoChunkStereo();
+    Channels out(2, 100);
+    EXPECT_TRUE(Read(100, 200, 0, out.pointers.data()));
+    EXPECT_TRUE(Read(100, 200, -3, out.pointers.data()));
+    EXPECT_TRUE(Read(100, 200, INT32_MIN, out.pointers.data()));
+    ExpectValue(out, 0, 100 + kGuard, kUntouched);
+    EXPECT_TRUE(Read(100, 200, 2, nullptr));
+}
+
+TEST_F(AudioRead, SpanTooLargeToStageIsLoggedAndConvertsNothing) {
+    testsupport::DebugFolder debug;
+    OpenTwoChunkStereo();
+    Channels out(2, 4);
+    // 2^30 stereo 16-bit frames are 4 GiB: one byte more than a 32-bit size holds.
+    EXPECT_TRUE(Read(0, int64_t{1} << 30, 2, out.pointers.data()));
+    EXPECT_TRUE(Read(INT64_MIN, INT64_MAX, 2, out.pointers.data()));
+    ExpectValue(out, 0, 4 + kGuard, kUntouched);
+    EXPECT_EQ(reader->stagingCapacity, 0u);
+    const std::string log = streamtest::LogLines(debug);
+    EXPECT_NE(log.find("Mirolan(1140)"), std::string::npos) << log;
+    EXPECT_NE(log.find("Staging buffer of 4294967296 bytes unavailable"), std::string::npos) << log;
+    EXPECT_NE(log.find("Staging buffer of 18446744073709551615 bytes unavailable"),
+              std::string::npos)
+        << log;
+}
+
+#if UINTPTR_MAX == 0xFFFFFFFFu
+// A 32-bit process cannot have 4 GiB less 16 bytes in one piece.
+TEST_F(AudioRead, StagingMemoryTheSystemRefusesIsLoggedAndConvertsNothing) {
+    testsupport::DebugFolder debug;
+    OpenTwoChunkStereo();
+    Channels out(2, 4);
+    EXPECT_TRUE(Read(0, 0x3FFFFFFC, 2, out.pointers.data()));
+    ExpectValue(out, 0, 4 + kGuard, kUntouched);
+    EXPECT_NE(streamtest::LogLines(debug).find("Staging buffer of 4294967280 bytes unavailable"),
+              std::string::npos);
+    // The reader goes on serving spans it can stage.
+    Channels small(2, 200);
+    EXPECT_TRUE(Read(100, 300, 2, small.pointers.data()));
+    ExpectStereoFrom(small, 0, 200, 5400);
+}
+#endif
+
+TEST_F(AudioRead, ManyChunksMatchTheSamplesTheChunkListNames) {
+    // Chunks of 1 to 300 frames, each after an 8-byte header, and random spans
+    // over them: every sample must come from its chunk's place in the file.
+    std::mt19937 random(12345);
+    std::vector<AudioChunk> chunks;
+    int64_t sample = 0;
+    int64_t offset = 8;
+    for (int i = 0; i < 2000; ++i) {
+        const int64_t frames = std::uniform_int_distribution<int64_t>(1, 300)(random);
+        chunks.push_back({sample, sample + frames, offset, static_cast<uint32_t>(frames * 4)});
+        sample += frames;
+        offset += frames * 4 + 8;
+    }
+    const int64_t total = sample;
+    Open(streamtest::PatternFile(static_cast<size_t>(offset), ByteOfWords), 2, 16, chunks);
+
+    // Where every sample's left value lies in the file, chunk by chunk.
+    std::vector<size_t> positionOf;
+    for (const AudioChunk& c : chunks) {
+        for (int64_t k = 0; k < c.endSample - c.firstSample; ++k) {
+            positionOf.push_back(static_cast<size_t>(c.offset + k * 4));
+        }
+    }
+    auto expected = [&](int64_t s, int ch) {
+        return Converted16(
+            WordAt(positionOf[static_cast<size_t>(s)] + 2 * static_cast<size_t>(ch)));
+    };
+    for (int round = 0; round < 300; ++round) {
+        const int64_t start = std::uniform_int_distribution<int64_t>(0, total + 50)(random);
+        const int64_t length = std::uniform_int_distribution<int64_t>(1, 2000)(random);
+        Channels out(2, static_cast<size_t>(length));
+        ASSERT_TRUE(Read(start, start + length, 2, out.pointers.data()));
+        for (int64_t j = 0; j < length; ++j) {
+            const int64_t s = start + j;
+            for (int ch = 0; ch < 2; ++ch) {
+                const float got = out.data[static_cast<size_t>(ch)][static_cast<size_t>(j)];
+                if (start >= total) {
+                    ASSERT_EQ(got, 0.0f) << "span " << start << " sample " << s;
+                } else if (s >= total) {
+                    ASSERT_EQ(got, kUntouched) << "span " << start << " sample " << s;
+                } else {
+                    ASSERT_EQ(got, expected(s, ch)) << "span " << start << " sample " << s;
+                }
+            }
+        }
+    }
+}
+
+}  // namespace

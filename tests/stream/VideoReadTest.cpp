@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "StreamTestSupport.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#include <winioctl.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr uint8_t kUntouched = 0xEE;
+
+class VideoRead : public ::testing::Test {
+protected:
+    void Open(const std::string& path) {
+        reader = streamtest::ReaderOver(stream, streamtest::kVideoOptions, path);
+    }
+
+    testsupport::TempDir dir;
+    testsupport::FakeStream stream;
+    std::unique_ptr<CMirolan> reader;
+};
+
+std::vector<uint8_t> CountingFile(size_t size) {
+    return streamtest::PatternFile(size, [](size_t i) { return static_cast<uint8_t>(i * 13 + 1); });
+}
+
+TEST_F(VideoRead, CopiesExactlyTheFrameBytesFromTheOffset) {
+    const std::vector<uint8_t> file = CountingFile(1000);
+    testsupport::WriteFile(dir.File("v.avi"), file);
+    Open(dir.File("v.avi"));
+    std::vector<uint8_t> buffer(64 + 8, kUntouched);
+    EXPECT_TRUE(reader->ReadVideoFrame(64, 300, buffer.data()));
+    EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 64),
+              std::vector<uint8_t>(file.begin() + 300, file.begin() + 364));
+    EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + 64, buffer.end()),
+              std::vector<uint8_t>(8, kUntouched));
+}
+
+TEST_F(VideoRead, ShortReadAtTheEndKeepsTheRestOfTheBuffer) {
+    const std::vector<uint8_t> file = CountingFile(1000);
+    testsupport::WriteFile(dir.File("v.avi"), file);
+    Open(dir.File("v.avi"));
+    std::vector<uint8_t> buffer(64, kUntouched);
+    EXPECT_TRUE(reader->ReadVideoFrame(64, 980, buffer.data()));
+    EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 20),
+              std::vector<uint8_t>(file.begin() + 980, file.end()));
+    EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + 20, buffer.end()),
+              std::vector<uint8_t>(44, kUntouched));
+
+    // Past the end: positioned fine, nothing read, still a success.
+    std::vector<uint8_t> beyond(64, kUntouched);
+    EXPECT_TRUE(reader->ReadVideoFrame(64, 5000, beyond.data()));
+    EXPECT_EQ(beyond, std::vector<uint8_t>(64, kUntouched));
+}
+
+TEST_F(VideoRead, FailedPositioningIsLoggedWithTheRequestedOffsetAndReadsNothing) {
+    testsupport::DebugFolder debug;
+    testsupport::WriteFile(dir.File("v.avi"), CountingFile(1000));
+    Open(dir.File("v.avi"));
+    std::vector<uint8_t> buffer(64, kUntouched);
+    EXPECT_FALSE(reader->ReadVideoFrame(64, -5, buffer.data()));
+    EXPECT_FALSE(reader->ReadVideoFrame(64, -1, buffer.data()));
+    EXPECT_EQ(buffer, std::vector<uint8_t>(64, kUntouched));
+    const std::string log = streamtest::LogLines(debug);
+    EXPECT_NE(log.find("Mirolan(1239)"), std::string::npos) << log;
+    EXPECT_NE(log.find("INVALID_SET_FILE_POINTER File Offset [-5] \n"), std::string::npos) << log;
+    EXPECT_NE(log.find("INVALID_SET_FILE_POINTER File Offset [-1] \n"), std::string::npos) << log;
+}
+
+TEST_F(VideoRead, NullDestinationReadsNothing) {
+    testsupport::WriteFile(dir.File("v.avi"), CountingFile(100));
+    Open(dir.File("v.avi"));
+    EXPECT_TRUE(reader->ReadVideoFrame(64, 0, nullptr));
+}
+
+// Writes `bytes` at `offset` of a new file, leaving a hole before them.
+bool WriteSparse(const std::string& path, int64_t offset, const std::vector<uint8_t>& bytes) {
+#ifdef _WIN32
+    std::wstring wide(path.begin(), path.end());
+    HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD ignored = 0;
+    DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
+    LARGE_INTEGER at;
+    at.QuadPart = offset;
+    DWORD written = 0;
+    const bool ok =
+        SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+        written == bytes.size();
+    CloseHandle(file);
+    return ok;
+#else
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0) return false;
+    const bool ok = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)) ==
+                    static_cast<ssize_t>(bytes.size());
+    ::close(fd);
+    return ok;
+#endif
+}
+
+TEST_F(VideoRead, OffsetWhoseLowHalfIsAllOnesIsAValidPosition) {
+    const int64_t offset = 0x1FFFFFFFF;  // beyond 4 GiB, low 32 bits 0xFFFFFFFF
+    const std::vector<uint8_t> frame = CountingFile(32);
+    ASSERT_TRUE(WriteSparse(dir.File("big.avi"), offset, frame));
+    Open(dir.File("big.avi"));
+    std::vector<uint8_t> buffer(32, kUntouched);
+    EXPECT_TRUE(reader->ReadVideoFrame(32, offset, buffer.data()));
+    EXPECT_EQ(buffer, frame);
+}
+
+}  // namespace
