@@ -50,7 +50,7 @@ TEST(LoadedPlugin, RefusedOpenAndEmptyCloseWriteTheirLinesToTheFixedFolder) {
 #else
     const std::string eol = "\n";
 #endif
-    const std::string pad299 = std::string(35 - 13, ' ');
+    const std::string pad299 = std::string(35 - 12, ' ');
     EXPECT_NE(log.find("\tMirolan(299)" + pad299 + "\tNot a avi File" + eol + eol), std::string::npos)
         << log;
     EXPECT_NE(log.find("\tMirolan(51)" + std::string(35 - 11, ' ') + "\tdrv_close" + eol),

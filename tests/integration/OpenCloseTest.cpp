@@ -195,7 +195,7 @@ TEST_F(OpenClose, OneFileServesVideoAndAudioReadersAtOnce) {
     ASSERT_EQ(Open(audio, path, kAudio), 1);
 
     std::vector<uint8_t> frame(4 * 2 * 4);
-    SampleRequest frameRequest = testsupport::MakeRequest(800000, 1200000, 0, frame.data());
+    SampleRequest frameRequest = testsupport::MakeRequest(400000, 800000, 0, frame.data());
     std::vector<float> left(400), right(400);
     float* channels[] = {left.data(), right.data()};
     SampleRequest audioRequest = testsupport::MakeRequest(0, 400, 2, nullptr, channels);
@@ -265,3 +265,36 @@ TEST_F(OpenClose, FileHeldOpenForWritingCannotBeOpened) {
     EXPECT_EQ(Open(stream, path, kVideo), 0);
 }
 #endif
+
+TEST_F(OpenClose, FramesAbove4GiBAreServed) {
+    AviSpec spec;
+    spec.frames = 3;
+    spec.junkBeforeFrames = 0xFFFFFFF0u;  // pushes every frame past 4 GiB
+    const testsupport::BuiltAvi built = BuildAvi(spec);
+    ASSERT_GT(built.frameOffsets[0], 0x100000000ull);
+    testsupport::WriteAvi(dir.File("big.avi"), built);
+    const std::u16string path = testsupport::ToUtf16(dir.File("big.avi"));
+
+    FakeStream video;
+    ASSERT_EQ(Open(video, path, kVideo), 1);
+    EXPECT_EQ(video.video.duration, 3 * 400000);
+    std::vector<uint8_t> frame(4 * 2 * 4);
+    SampleRequest request = testsupport::MakeRequest(800000, 1200000, 0, frame.data());
+    video.Push(&request);
+    driver->drv_start(&video.handle);
+    ASSERT_TRUE(video.WaitForDeliveries(1));
+    EXPECT_EQ(frame, testsupport::FramePixels(2, frame.size()));
+    driver->drv_close(&video.handle);
+
+    FakeStream audio;
+    ASSERT_EQ(Open(audio, path, kAudio), 1);
+    std::vector<float> left(50), right(50);
+    float* channels[] = {left.data(), right.data()};
+    SampleRequest span = testsupport::MakeRequest(250, 300, 2, nullptr, channels);
+    audio.Push(&span);
+    driver->drv_start(&audio.handle);
+    ASSERT_TRUE(audio.WaitForDeliveries(1));
+    const size_t at = 250 * 4;
+    EXPECT_EQ(left[0], static_cast<float>(static_cast<int16_t>(built.pcm[at] | (built.pcm[at + 1] << 8)) / 32767.0));
+    driver->drv_close(&audio.handle);
+}

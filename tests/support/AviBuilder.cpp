@@ -1,6 +1,9 @@
 #include "support/AviBuilder.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
+#include <cstdio>
 
 #include "support/TempDir.h"
 
@@ -18,24 +21,38 @@ std::vector<uint8_t> FramePixels(uint32_t frame, size_t size) {
 
 namespace {
 
-// Writes a chunk header now and its size when the chunk is closed.
+// Writes a chunk header now and its size when the chunk is closed. Positions
+// are file offsets: once the hole is passed they run ahead of the bytes held.
 class ChunkWriter {
 public:
     explicit ChunkWriter(Bytes& out) : out_(out) {}
-    size_t Open(const char (&code)[5]) {
+    uint64_t Position() const { return out_.size() + (holeAt_ != 0 ? hole_ : 0); }
+    uint64_t Open(const char (&code)[5]) {
         out_.Code(code).U32(0);
-        return out_.size();
+        return Position();
     }
-    size_t OpenList(const char (&code)[5], const char (&type)[5]) {
+    uint64_t OpenList(const char (&code)[5], const char (&type)[5]) {
         out_.Code(code).U32(0).Code(type);
-        return out_.size() - 4;
+        return Position() - 4;
     }
-    void Close(size_t dataStart) {
-        out_.PatchU32(dataStart - 4, static_cast<uint32_t>(out_.size() - dataStart));
+    void Close(uint64_t dataStart) {
+        const uint64_t size = Position() - dataStart;
+        out_.PatchU32(Physical(dataStart - 4), size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(size));
     }
+    void Hole(uint64_t size) {
+        holeAt_ = out_.size();
+        hole_ = size;
+    }
+    size_t holeAt() const { return holeAt_; }
+    uint64_t hole() const { return hole_; }
 
 private:
+    size_t Physical(uint64_t position) const {
+        return static_cast<size_t>(holeAt_ != 0 && position >= holeAt_ ? position - hole_ : position);
+    }
     Bytes& out_;
+    size_t holeAt_ = 0;
+    uint64_t hole_ = 0;
 };
 
 }  // namespace
@@ -52,9 +69,9 @@ BuiltAvi BuildAvi(const AviSpec& spec) {
     const uint32_t videoFrames = spec.withVideo ? spec.frames : 0;
     const uint32_t totalSamples = spec.withAudio ? spec.frames * spec.samplesPerChunk : 0;
 
-    const size_t riff = chunks.OpenList("RIFF", "AVI ");
-    const size_t hdrl = chunks.OpenList("LIST", "hdrl");
-    const size_t avih = chunks.Open("avih");
+    const uint64_t riff = chunks.OpenList("RIFF", "AVI ");
+    const uint64_t hdrl = chunks.OpenList("LIST", "hdrl");
+    const uint64_t avih = chunks.Open("avih");
     out.U32(spec.frameDuration / 10)      // dwMicroSecPerFrame
         .U32(0)                           // dwMaxBytesPerSec
         .U32(0)                           // dwPaddingGranularity
@@ -69,8 +86,8 @@ BuiltAvi BuildAvi(const AviSpec& spec) {
     chunks.Close(avih);
 
     if (spec.withVideo) {
-        const size_t strl = chunks.OpenList("LIST", "strl");
-        const size_t strh = chunks.Open("strh");
+        const uint64_t strl = chunks.OpenList("LIST", "strl");
+        const uint64_t strh = chunks.Open("strh");
         out.Code("vids").U32(0)           // fccType, fccHandler 0
             .U32(0).U16(0).U16(0).U32(0)  // dwFlags, wPriority, wLanguage, dwInitialFrames
             .U32(spec.frameDuration)      // dwScale
@@ -79,7 +96,7 @@ BuiltAvi BuildAvi(const AviSpec& spec) {
             .U32(frameBytes).U32(0).U32(0)  // dwSuggestedBufferSize, dwQuality, dwSampleSize
             .U16(0).U16(0).U16(static_cast<uint16_t>(spec.width)).U16(static_cast<uint16_t>(absHeight));
         chunks.Close(strh);
-        const size_t strf = chunks.Open("strf");
+        const uint64_t strf = chunks.Open("strf");
         out.U32(40).U32(static_cast<uint32_t>(spec.width)).U32(static_cast<uint32_t>(spec.height))
             .U16(1).U16(spec.bitCount)  // biPlanes, biBitCount
             .U32(0).U32(frameBytes)     // biCompression, biSizeImage
@@ -88,8 +105,8 @@ BuiltAvi BuildAvi(const AviSpec& spec) {
         chunks.Close(strl);
     }
     if (spec.withAudio) {
-        const size_t strl = chunks.OpenList("LIST", "strl");
-        const size_t strh = chunks.Open("strh");
+        const uint64_t strl = chunks.OpenList("LIST", "strl");
+        const uint64_t strh = chunks.Open("strh");
         out.Code("auds").U32(0).U32(0).U16(0).U16(0).U32(0)
             .U32(spec.audioScale >= 0 ? static_cast<uint32_t>(spec.audioScale) : blockAlign)  // dwScale
             .U32(spec.audioRate >= 0 ? static_cast<uint32_t>(spec.audioRate)
@@ -98,7 +115,7 @@ BuiltAvi BuildAvi(const AviSpec& spec) {
             .U32(spec.samplesPerChunk * blockAlign).U32(0).U32(blockAlign)
             .Zeros(8);
         chunks.Close(strh);
-        const size_t strf = chunks.Open("strf");
+        const uint64_t strf = chunks.Open("strf");
         out.U16(1).U16(spec.channels).U32(spec.sampleRate).U32(spec.sampleRate * blockAlign)
             .U16(blockAlign).U16(spec.bitsPerSample).U16(0);
         chunks.Close(strf);
@@ -106,21 +123,28 @@ BuiltAvi BuildAvi(const AviSpec& spec) {
     }
     chunks.Close(hdrl);
 
-    const size_t movi = chunks.OpenList("LIST", "movi");
+    const uint64_t movi = chunks.OpenList("LIST", "movi");
+    if (spec.junkBeforeFrames != 0) {
+        const uint64_t junk = chunks.Open("JUNK");
+        chunks.Hole(spec.junkBeforeFrames);
+        chunks.Close(junk);
+    }
     std::vector<uint32_t> videoEntries;
     std::vector<std::pair<uint32_t, uint32_t>> audioEntries;
-    const uint64_t base = movi - 8;  // index offsets are relative to the 'movi' list header
+    // Index offsets are relative to the 'movi' list header, or to the end of
+    // the hole, so that they fit in 32 bits.
+    const uint64_t base = spec.junkBeforeFrames != 0 ? chunks.Position() - 8 : movi - 8;
     uint32_t sampleCounter = 0;
     for (uint32_t k = 0; k < spec.frames; ++k) {
         if (spec.withVideo) {
-            const size_t frame = chunks.Open("00db");
+            const uint64_t frame = chunks.Open("00db");
             built.frameOffsets.push_back(frame);
             out.Append(FramePixels(k, frameBytes));
             chunks.Close(frame);
             videoEntries.push_back(static_cast<uint32_t>(frame - base));
         }
         if (spec.withAudio) {
-            const size_t audio = chunks.Open("01wb");
+            const uint64_t audio = chunks.Open("01wb");
             const uint32_t bytes = spec.samplesPerChunk * blockAlign;
             for (uint32_t i = 0; i < bytes; ++i) {
                 const uint8_t value = static_cast<uint8_t>((sampleCounter * 7 + i * 13 + k) & 0xFF);
@@ -133,24 +157,46 @@ BuiltAvi BuildAvi(const AviSpec& spec) {
         }
     }
     if (spec.withVideo) {
-        const size_t ix = chunks.Open("ix00");
+        const uint64_t ix = chunks.Open("ix00");
         out.U16(2).U8(0).U8(1).U32(static_cast<uint32_t>(videoEntries.size())).Code("00db").U64(base).U32(0);
         for (uint32_t offset : videoEntries) out.U32(offset).U32(frameBytes);
         chunks.Close(ix);
     }
     if (spec.withAudio) {
-        const size_t ix = chunks.Open("ix01");
+        const uint64_t ix = chunks.Open("ix01");
         out.U16(2).U8(0).U8(1).U32(static_cast<uint32_t>(audioEntries.size())).Code("01wb").U64(base).U32(0);
         for (const auto& entry : audioEntries) out.U32(entry.first).U32(entry.second);
         chunks.Close(ix);
     }
     chunks.Close(movi);
-    const size_t idx1 = chunks.Open("idx1");
+    const uint64_t idx1 = chunks.Open("idx1");
     for (uint32_t offset : videoEntries) out.Code("00db").U32(0x10).U32(offset - 16).U32(frameBytes);  // relative to "movi"
     chunks.Close(idx1);
     chunks.Close(riff);
     built.bytes = out.data();
+    if (chunks.holeAt() != 0) {
+        built.tail.assign(built.bytes.begin() + static_cast<std::ptrdiff_t>(chunks.holeAt()), built.bytes.end());
+        built.bytes.resize(chunks.holeAt());
+        built.holeSize = chunks.hole();
+    }
     return built;
+}
+
+void WriteAvi(const std::string& path, const BuiltAvi& built) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr) << path;
+    std::fwrite(built.bytes.data(), 1, built.bytes.size(), file);
+    if (built.holeSize != 0) {
+        // Seek in steps that a 32-bit long can express, then write the tail.
+        uint64_t left = built.holeSize;
+        while (left > 0) {
+            const long step = left > 0x40000000u ? 0x40000000L : static_cast<long>(left);
+            std::fseek(file, step, SEEK_CUR);
+            left -= static_cast<uint64_t>(step);
+        }
+        std::fwrite(built.tail.data(), 1, built.tail.size(), file);
+    }
+    std::fclose(file);
 }
 
 }  // namespace testsupport

@@ -28,10 +28,13 @@ struct AviSpec {
     int64_t audioScale = -1;  // audio dwScale; -1: block align
     uint32_t samplesPerChunk = 100;
     uint32_t audioLength = UINT32_MAX;  // dwLength; UINT32_MAX: the real count
+    uint32_t junkBeforeFrames = 0;      // a 'JUNK' chunk of this size opens 'movi', left as a hole
 };
 
 struct BuiltAvi {
-    std::vector<uint8_t> bytes;
+    std::vector<uint8_t> bytes;  // the whole file, or its head when there is a hole
+    uint64_t holeSize = 0;       // zero bytes that follow the head, never written
+    std::vector<uint8_t> tail;   // what follows the hole
     std::vector<uint64_t> frameOffsets;  // data offset of each frame
     std::vector<uint8_t> pcm;            // all audio bytes, in order
 };
@@ -41,5 +44,8 @@ struct BuiltAvi {
 std::vector<uint8_t> FramePixels(uint32_t frame, size_t size);
 
 BuiltAvi BuildAvi(const AviSpec& spec);
+
+// Writes the file, leaving its hole sparse.
+void WriteAvi(const std::string& path, const BuiltAvi& built);
 
 }  // namespace testsupport

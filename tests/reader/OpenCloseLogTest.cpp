@@ -1,0 +1,159 @@
+// What the opening and closing sequences write to the debug log, driven
+// in-process so the debug folder can be a private one.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "qxdriver.h"
+#include "support/AviBuilder.h"
+#include "support/FakeHost.h"
+#include "support/TempDir.h"
+
+using testsupport::AviSpec;
+using testsupport::FakeStream;
+
+namespace {
+
+const uint32_t kVideo[] = {QX_TAG_EYES, 1, 0, 0};
+const uint32_t kAudio[] = {QX_TAG_EARS, 1, 0, 0};
+
+// The debug log's lines in order, without time stamps and line ends.
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const size_t tab = line.find('\t');
+        lines.push_back(tab == std::string::npos ? line : line.substr(tab + 1));
+        at = end + 1;
+    }
+    return lines;
+}
+
+std::string Location(int line) {
+    std::string location = "Mirolan(" + std::to_string(line) + ")";
+    return location + std::string(35 - location.size(), ' ') + "\t";
+}
+
+class OpenCloseLog : public testing::Test {
+protected:
+    void SetUp() override {
+        folder.CreateLogFile();
+        driver = qxVideoDriver_Mirolan(&testsupport::FakeHostServices());
+        testing::internal::CaptureStdout();
+    }
+    void TearDown() override { testing::internal::GetCapturedStdout(); }
+    std::u16string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
+        testsupport::WriteFile(dir.File(name), bytes);
+        return testsupport::ToUtf16(dir.File(name));
+    }
+    std::vector<std::string> Log() { return Lines(folder.LogText()); }
+
+    testsupport::DebugFolder folder;
+    testsupport::TempDir dir;
+    const DriverTable* driver = nullptr;
+};
+
+}  // namespace
+
+TEST_F(OpenCloseLog, VideoOpenLogsSizeAndDescription) {
+    AviSpec spec;
+    spec.width = 4;
+    spec.height = 2;
+    spec.frames = 3;
+    const testsupport::BuiltAvi built = testsupport::BuildAvi(spec);
+    const std::u16string path = Write("clip.avi", built.bytes);
+    const std::string utf8 = dir.File("clip.avi");
+    FakeStream stream;
+    ASSERT_EQ(driver->drv_open(&stream.handle, path.c_str(), kVideo), 1);
+    driver->drv_close(&stream.handle);
+    const std::vector<std::string> log = Log();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[0], Location(324) + utf8 + " size is " + std::to_string(built.bytes.size()) +
+                          " memory granularity is 65536 ");
+    EXPECT_EQ(log[1], Location(372) + "Video Mirolan:FileName[" + utf8 +
+                          "] Width[4] Height[2] avgFrameDuration[400000] Depth[32] Duration[1200000]");
+}
+
+TEST_F(OpenCloseLog, AudioOpenWritesNoDescriptionLine) {
+    const std::u16string path = Write("clip.avi", testsupport::BuildAvi(AviSpec{}).bytes);
+    FakeStream stream;
+    ASSERT_EQ(driver->drv_open(&stream.handle, path.c_str(), kAudio), 1);
+    const std::vector<std::string> log = Log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].rfind(Location(324), 0), 0u);
+    driver->drv_close(&stream.handle);
+}
+
+TEST_F(OpenCloseLog, CloseLogsCloseThenWorkerExitThenStop) {
+    const std::u16string path = Write("clip.avi", testsupport::BuildAvi(AviSpec{}).bytes);
+    FakeStream stream;
+    ASSERT_EQ(driver->drv_open(&stream.handle, path.c_str(), kVideo), 1);
+    driver->drv_start(&stream.handle);
+    ASSERT_TRUE(stream.WaitUntilAcquireWaits());
+    driver->drv_close(&stream.handle);
+    const std::vector<std::string> log = Log();
+    ASSERT_EQ(log.size(), 5u);
+    EXPECT_EQ(log[2], Location(51) + "drv_close");
+    EXPECT_EQ(log[3], Location(1081) + "MIROLAN Exit video Run Monitor Thread");
+    EXPECT_EQ(log[4], Location(991) + "Wait for Exit Run Monitor Thread Completed");
+    EXPECT_EQ(stream.runStateAtWake, 0);
+}
+
+TEST_F(OpenCloseLog, NeverStartedStreamClosesPromptlyWithTheSameLines) {
+    const std::u16string path = Write("clip.avi", testsupport::BuildAvi(AviSpec{}).bytes);
+    FakeStream stream;
+    ASSERT_EQ(driver->drv_open(&stream.handle, path.c_str(), kAudio), 1);
+    driver->drv_close(&stream.handle);
+    const std::vector<std::string> log = Log();
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[1], Location(51) + "drv_close");
+    EXPECT_EQ(log[2], Location(1081) + "MIROLAN Exit audio Run Monitor Thread");
+    EXPECT_EQ(log[3], Location(991) + "Wait for Exit Run Monitor Thread Completed");
+    EXPECT_EQ(stream.AcquireCount(), 0);
+}
+
+TEST_F(OpenCloseLog, WorkerEndingByItselfClosesTheFileBeforeTheStreamIsClosed) {
+    const std::u16string path = Write("clip.avi", testsupport::BuildAvi(AviSpec{}).bytes);
+    FakeStream stream;
+    ASSERT_EQ(driver->drv_open(&stream.handle, path.c_str(), kVideo), 1);
+    stream.Finish();
+    driver->drv_start(&stream.handle);
+    for (int i = 0; i < 2000 && Log().size() < 3; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const std::vector<std::string> log = Log();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[2], Location(1081) + "MIROLAN Exit video Run Monitor Thread");
+    driver->drv_close(&stream.handle);
+    EXPECT_EQ(Log().size(), 5u);
+}
+
+TEST_F(OpenCloseLog, ZeroLengthFileFailsAtTheMappingWithItsError) {
+    const std::u16string path = Write("empty.avi", {});
+    FakeStream stream;
+    EXPECT_EQ(driver->drv_open(&stream.handle, path.c_str(), kVideo), 0);
+    const std::vector<std::string> log = Log();
+    ASSERT_EQ(log.size(), 3u);  // size line, mapping line, and the empty line after it
+    EXPECT_EQ(log[0].rfind(Location(324), 0), 0u);
+    EXPECT_EQ(log[1].rfind(Location(335) + "hMapFile is NULL: last error: ", 0), 0u) << log[1];
+    EXPECT_EQ(log[2], "");
+    // The file is no longer held.
+    testsupport::RemoveFile(dir.File("empty.avi"));
+    EXPECT_FALSE(testsupport::FileExists(dir.File("empty.avi")));
+}
+
+TEST_F(OpenCloseLog, UnindexedFileIsRefusedWithItsReason) {
+    AviSpec spec;
+    spec.hasIndexFlag = false;
+    const std::u16string path = Write("clip.avi", testsupport::BuildAvi(spec).bytes);
+    FakeStream stream;
+    EXPECT_EQ(driver->drv_open(&stream.handle, path.c_str(), kVideo), 0);
+    const std::vector<std::string> log = Log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1], Location(510) + "AVI is not indexed we cann't use this AVI");
+}
