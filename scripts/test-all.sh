@@ -33,6 +33,7 @@ bash scripts/check-dll.sh build/mingw/src/mirolan.dll
 # shellcheck source=wine-env.sh
 source scripts/wine-env.sh
 (cd build/mingw && ctest --output-on-failure) || status=1
+bash scripts/peer-check.sh || status=1
 wineserver -k 2>/dev/null || true
 
 echo

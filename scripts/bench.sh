@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (native and 32-bit Windows), writes their input files
+# with avimake, runs every benchmark against its references and records the
+# figures: build/bench/results.txt (key=value) and the figures section of
+# BENCHMARKS.md (between its markers). Run by `make bench`.
+#
+# Environment: JOBS (build jobs, default 2); REPS (repetitions, default 7);
+# KEEP_BENCH_DATA=1 keeps the input files over 1 GiB for the next run
+# (otherwise they are removed at the end; smaller ones are always kept and
+# reused); SKIP_WINE=1 leaves out the Windows leg.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+JOBS=${JOBS:-2}
+REPS=${REPS:-7}
+data=build/bench/data
+results=build/bench/results.txt
+step() { echo; echo "==== $*"; }
+
+step "native build (Release)"
+cmake --preset bench >/dev/null
+cmake --build build/bench -j "$JOBS"
+
+wine_leg=0
+if [ "${SKIP_WINE:-0}" != 1 ] && command -v i686-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null; then
+  step "32-bit Windows build (mingw-w64 i686, Release)"
+  cmake -S . -B build/bench-mingw -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+    -DCMAKE_BUILD_TYPE=Release -DMIROLAN_BUILD_BENCH=ON -DMIROLAN_BUILD_TESTS=OFF \
+    -DMIROLAN_BUILD_TOOLS=OFF >/dev/null
+  cmake --build build/bench-mingw -j "$JOBS"
+  wine_leg=1
+fi
+
+# Writes $data/NAME with avimake unless a file made with the same options is
+# there already (the options are kept beside it).
+make_input() {
+  local name=$1
+  shift
+  local stamp="$data/$name.options"
+  if [ -f "$data/$name" ] && [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$*" ]; then
+    echo "reusing $data/$name"
+    return
+  fi
+  echo "writing $data/$name: avimake $*"
+  rm -f "$stamp"
+  build/bench/tools/avimake/avimake "$data/$name" "$@"
+  echo "$*" >"$stamp"
+}
+
+step "input files"
+mkdir -p "$data"
+avail_kb=$(df -Pk "$data" | awk 'NR==2 {print $4}')
+if [ ! -f "$data/frames.avi" ] && [ "$avail_kb" -lt $((4 * 1024 * 1024)) ]; then
+  echo "bench: less than 4 GiB free for the input files" >&2
+  exit 1
+fi
+# 1. Frame serving: 260 frames of 1920x1080 BGRA, 2.16 GB, three RIFF segments.
+make_input frames.avi --width 1920 --height 1080 --frames 260 --no-audio
+# 2. Open: 200,000 small frames with 8 kHz 8-bit mono audio, in three RIFF
+#    segments of at most 50 MB; each segment has its own standard indexes.
+make_input open.avi --width 8 --height 8 --frames 200000 --audio-rate 8000 --channels 1 --bits 8 \
+  --segment-limit 50000000
+# 3. Audio: one hour of 48 kHz stereo 16-bit PCM beside a tiny video.
+make_input audio.avi --width 8 --height 8 --frames 90000 --audio-rate 48000 --channels 2 --bits 16
+
+plugin=build/bench/src/libmirolan.so
+: >"$results.new"
+run() {
+  echo "\$ $*"
+  "$@" | tee -a "$results.new"
+}
+
+step "1. frame serving (and video latency)"
+run build/bench/bench/bench_frames "$plugin" "$data/frames.avi" --reps "$REPS"
+step "1b. frame serving with a host that rotates three frame buffers"
+build/bench/bench/bench_frames "$plugin" "$data/frames.avi" --reps "$REPS" --pool 3 --no-ffmpeg |
+  sed -n 's/^frames\.\(served_gbps\|plain_gbps\|plain_pool_gbps\|ratio_plain\|ratio_plain_pool\)=/pool3.\1=/p' |
+  tee -a "$results.new"
+step "2. open"
+run build/bench/bench/bench_open "$plugin" "$data/open.avi" --reps 9
+step "3. audio (and audio latency)"
+run build/bench/bench/bench_audio "$plugin" "$data/audio.avi" --reps "$REPS"
+
+if [ "$wine_leg" = 1 ]; then
+  step "5. frame serving of the Windows DLL under Wine"
+  # shellcheck source=wine-env.sh
+  source scripts/wine-env.sh
+  dll=$(winepath -w build/bench-mingw/src/mirolan.dll 2>/dev/null)
+  avi=$(winepath -w "$data/frames.avi" 2>/dev/null)
+  echo "\$ wine build/bench-mingw/bench/bench_frames.exe mirolan.dll frames.avi --reps $REPS"
+  wine build/bench-mingw/bench/bench_frames.exe "$dll" "$avi" --reps "$REPS" | tr -d '\r' |
+    sed -n 's/^frames\./wine./p; s/^latency\.video/wine.latency/p' | tee -a "$results.new"
+  wineserver -k 2>/dev/null || true
+fi
+
+# The machine, without paths or names of this installation.
+{
+  echo "machine.cpu=$(LC_ALL=C lscpu | sed -n 's/^Model name: *//p' | head -1)"
+  echo "machine.cores=$(nproc)"
+  echo "machine.ram_gib=$(awk '/MemTotal/ {printf "%.0f", $2 / 1048576}' /proc/meminfo)"
+  echo "machine.os=$(. /etc/os-release && echo "$PRETTY_NAME"), Linux $(uname -r)"
+  echo "machine.ffmpeg=$(ffmpeg -version | head -1 | awk '{print $3}')"
+  if [ "$wine_leg" = 1 ]; then echo "machine.wine=$(wine --version)"; fi
+  echo "machine.date=$(date -u +%Y-%m-%d)"
+} >>"$results.new"
+mv "$results.new" "$results"
+
+step "figures"
+bash bench/report.sh "$results" | tee build/bench/figures.md
+# Replace the figures section of BENCHMARKS.md.
+awk -v figures=build/bench/figures.md '
+  /<!-- figures:begin -->/ { print; while ((getline line < figures) > 0) print line; skip = 1; next }
+  /<!-- figures:end -->/ { skip = 0 }
+  !skip { print }' BENCHMARKS.md >BENCHMARKS.md.new
+mv BENCHMARKS.md.new BENCHMARKS.md
+
+if [ "${KEEP_BENCH_DATA:-0}" != 1 ]; then
+  find "$data" -maxdepth 1 -type f -size +1G -print -delete
+  find "$data" -maxdepth 1 -name '*.options' -print | while read -r stamp; do
+    [ -f "${stamp%.options}" ] || rm -f "$stamp"
+  done
+fi

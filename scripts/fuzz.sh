@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Fuzzes the open-serve-close path with libFuzzer for a bounded time.
+#   FUZZ_SECONDS   run length in seconds (default 600)
+#   FUZZ_MERGE=1   afterwards, merge what the run found into fuzz/corpus
+#                  (minimized: only inputs that add coverage are kept)
+# Seeds: the kept corpus, every past finding (fuzz/regressions), avimake's
+# valid and malformed variants at small sizes and the in-test builder's files.
+# A crash, hang or sanitizer report leaves its input in build/fuzz/artifacts/
+# and makes the script fail: fix it, then keep the input in fuzz/regressions/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+JOBS=${JOBS:-2}
+FUZZ_SECONDS=${FUZZ_SECONDS:-600}
+build=build/fuzz
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DMIROLAN_BUILD_FUZZ=ON -DMIROLAN_SANITIZE=address >/dev/null
+cmake --build "$build" -j "$JOBS" --target fuzz_open fuzz_write_seeds avimake
+
+seeds="$build/seeds"
+work="$build/corpus"
+artifacts="$build/artifacts"
+rm -rf "$seeds"
+mkdir -p "$seeds" "$work" "$artifacts"
+
+# avimake variants: tiny frames, a few of them, low audio rates.
+avimake="$build/tools/avimake/avimake"
+small=(--width 4 --height 2 --frames 3 --audio-rate 8000)
+make_seed() { local name=$1; shift; "$avimake" "$seeds/avimake-$name.avi" "$@" >/dev/null; }
+make_seed valid "${small[@]}"
+make_seed segments --width 4 --height 2 --frames 12 --segment-limit 4096 --audio-rate 8000
+make_seed audio8-mono "${small[@]}" --bits 8 --channels 1
+make_seed no-audio "${small[@]}" --no-audio
+make_seed no-video "${small[@]}" --no-video
+make_seed no-index-flag "${small[@]}" --no-index-flag
+make_seed bpp24 "${small[@]}" --bpp 24
+make_seed handler-dib "${small[@]}" --handler DIB
+make_seed idx1-only "${small[@]}" --idx1-only
+make_seed odd-junk "${small[@]}" --odd-junk
+make_seed audio-strf16 "${small[@]}" --audio-strf16
+make_seed avih-frames-all --width 4 --height 2 --frames 12 --segment-limit 4096 --audio-rate 8000 --avih-frames all
+make_seed avih-frames-99 "${small[@]}" --avih-frames 99
+make_seed truncated "${small[@]}" --truncate 1500
+"$build/fuzz/fuzz_write_seeds" "$seeds" >/dev/null
+
+echo "fuzzing for ${FUZZ_SECONDS} s (seeds: $(ls "$seeds" | wc -l) generated," \
+  "$(ls fuzz/corpus | wc -l) kept, $(ls fuzz/regressions | wc -l) regressions)"
+log="$build/fuzz.log"
+status=0
+# -close_fd_mask=1: the worker prints "Wrong Index" lines on stdout.
+"$build/fuzz/fuzz_open" -max_total_time="$FUZZ_SECONDS" -timeout=30 -rss_limit_mb=2048 \
+  -max_len=16384 -dict=fuzz/avi.dict -close_fd_mask=1 -print_final_stats=1 \
+  -artifact_prefix="$artifacts/" "$work" "$seeds" fuzz/corpus fuzz/regressions 2>&1 | tee "$log" \
+  | grep -E '^#[0-9]+ +(INITED|DONE|pulse)|ERROR|SUMMARY|stat::' || true
+[ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+
+runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+echo "executions: ${runs:-?} in ${FUZZ_SECONDS} s, $(( ${runs:-0} / (FUZZ_SECONDS > 0 ? FUZZ_SECONDS : 1) )) per second"
+
+if [ "${FUZZ_MERGE:-0}" = 1 ]; then
+  merged="$build/merged"
+  rm -rf "$merged" && mkdir -p "$merged"
+  "$build/fuzz/fuzz_open" -merge=1 -close_fd_mask=1 "$merged" fuzz/corpus "$work" >/dev/null 2>&1
+  rm -f fuzz/corpus/*
+  cp "$merged"/* fuzz/corpus/
+  echo "fuzz/corpus: $(ls fuzz/corpus | wc -l) inputs after merge"
+fi
+
+if ls "$artifacts"/* >/dev/null 2>&1; then
+  echo "findings in $artifacts:"; ls -l "$artifacts"
+  status=1
+fi
+exit "$status"
