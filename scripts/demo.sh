@@ -29,7 +29,7 @@ echo "== qxhost frames (every 10th frame and a contact sheet)"
 "$qxhost" frames "$file" --out "$out/frames" --every 10
 echo
 echo "== qxhost audio"
-"$qxhost" audio "$file" --out "$out/audio.wav" || echo "(no audio stream served)"
+"$qxhost" audio "$file" --out "$out/audio.wav" && echo "wrote $out/audio.wav" || echo "(no audio stream served)"
 echo
 echo "== outputs in $out/:"
 echo "   info.txt            what the plug-in put into the host's descriptors"
