@@ -7,7 +7,7 @@ dump=$(i686-w64-mingw32-objdump -p "$dll")
 fail() { echo "check-dll: $*" >&2; exit 1; }
 grep -q "file format pei-i386" <<<"$dump" || fail "not a PE32 i386 image"
 grep -q "Magic.*010b.*(PE32)" <<<"$dump" || fail "not PE32"
-exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | grep -E '^\s*\[' || true)
+exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | grep -E '^\s*\[ *[0-9]+\]' || true)
 [ "$(wc -l <<<"$exports")" -eq 1 ] || fail "expected one export, got: $exports"
 grep -q "qxVideoDriver_Mirolan" <<<"$exports" || fail "qxVideoDriver_Mirolan not exported"
 grep -q "Ordinal Base.*1" <<<"$dump" || fail "ordinal base is not 1"

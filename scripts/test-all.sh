@@ -11,25 +11,30 @@ step() { echo; echo "==== $*"; }
 step "native build and tests"
 cmake --preset native >/dev/null
 cmake --build build/native -j "$JOBS"
-bash scripts/check-so.sh build/native/src/libmirolan.so
+bash scripts/check-so.sh build/native/src/libmirolan.so || status=1
 (cd build/native && ctest --output-on-failure -j "$JOBS") || status=1
 
+# The whole native suite, the reliability suite's replay of the kept fuzz
+# corpus and its bad-input sweep included; LeakSanitizer reports leaks at exit.
 step "AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null
 cmake --build build/asan -j "$JOBS"
-(cd build/asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+(cd build/asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=1:check_initialization_order=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --output-on-failure -j "$JOBS") || status=1
 
+# The suites that run the worker thread against a host: streaming, the
+# loaded library, and the lifecycle stress, corpus replay and bad inputs.
 step "ThreadSanitizer on the threading suites"
 cmake --preset tsan >/dev/null
-cmake --build build/tsan -j "$JOBS" --target test_stream test_integration
+cmake --build build/tsan -j "$JOBS" --target test_stream test_integration test_reliability
 (cd build/tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ctest --output-on-failure -R '^(stream|integration)$') || status=1
+  ctest --output-on-failure -R '^(stream|integration|reliability)$') || status=1
 
 step "Windows build (mingw-w64 i686) and tests under Wine"
 cmake --preset mingw >/dev/null
 cmake --build build/mingw -j "$JOBS"
-bash scripts/check-dll.sh build/mingw/src/mirolan.dll
+bash scripts/check-dll.sh build/mingw/src/mirolan.dll || status=1
 # shellcheck source=wine-env.sh
 source scripts/wine-env.sh
 (cd build/mingw && ctest --output-on-failure) || status=1
