@@ -75,6 +75,7 @@ void Md5::Block(const uint8_t* block) {
 }
 
 void Md5::Update(const void* data, size_t size) {
+    if (size == 0) return;  // data may be null then
     const auto* bytes = static_cast<const uint8_t*>(data);
     length_ += size;
     if (pendingSize_ > 0) {
