@@ -1,4 +1,4 @@
-#include "md5.h"
+#include "common/Md5.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +11,9 @@
 
 namespace {
 
-using avimake::Md5;
-using avimake::Md5Hex;
+using tools::Md5;
 
-std::string Hex(const std::string& text) { return Md5Hex(text.data(), text.size()); }
+std::string Hex(const std::string& text) { return Md5::Hex(text.data(), text.size()); }
 
 TEST(Md5, MatchesTheRfc1321TestSuite) {
     EXPECT_EQ(Hex(""), "d41d8cd98f00b204e9800998ecf8427e");
@@ -48,7 +47,7 @@ TEST(Md5, AgreesWithMd5sumAroundThePaddingBoundaries) {
 TEST(Md5, PiecewiseUpdatesGiveTheOneShotDigest) {
     std::vector<uint8_t> data(1000);
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 131 + 7);
-    const std::string whole = Md5Hex(data.data(), data.size());
+    const std::string whole = Md5::Hex(data.data(), data.size());
     for (size_t piece : {1u, 3u, 63u, 64u, 65u, 500u}) {
         Md5 md5;
         for (size_t at = 0; at < data.size(); at += piece) {

@@ -47,7 +47,7 @@ void RecordWriter::Line(const std::string& text) {
 }
 
 void RecordWriter::AddFrame(uint64_t index, const std::vector<uint8_t>& frame) {
-    Line(FrameLine(0, index, frame.size(), Md5Hex(frame.data(), frame.size())));
+    Line(FrameLine(0, index, frame.size(), tools::Md5::Hex(frame.data(), frame.size())));
 }
 
 void RecordWriter::AddAudio(const std::vector<uint8_t>& pcm) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "md5.h"
+#include "common/Md5.h"
 #include "options.h"
 #include "stream_format.h"
 
@@ -31,7 +31,7 @@ private:
     FILE* file_ = nullptr;
     bool has_audio_;
     uint32_t audio_stream_;
-    Md5 audio_md5_;
+    tools::Md5 audio_md5_;
     uint64_t audio_bytes_ = 0;
 };
 

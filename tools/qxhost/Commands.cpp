@@ -14,7 +14,7 @@
 
 #include "HostStream.h"
 #include "Image.h"
-#include "Md5.h"
+#include "common/Md5.h"
 #include "PluginLoader.h"
 #include "Utf.h"
 #include "Wav.h"
@@ -219,7 +219,7 @@ int RunFrameMd5(const Arguments& args, const std::string& builtInPlugin) {
             const std::string line = FrameMd5Line(
                 static_cast<int64_t>(k), delivery.duration / layout.frameDuration,
                 layout.frameBytes,
-                Md5::Hex(delivery.request->frameBuffer, static_cast<size_t>(layout.frameBytes)));
+                tools::Md5::Hex(delivery.request->frameBuffer, static_cast<size_t>(layout.frameBytes)));
             std::fputs(line.c_str(), stdout);
         },
         Timeout(args));

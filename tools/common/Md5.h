@@ -1,4 +1,5 @@
-// MD5 message digest (RFC 1321), for frame hashes in ffmpeg's framemd5 layout.
+// MD5 message digest (RFC 1321), written here so the tools need no crypto library:
+// frame hashes in ffmpeg's framemd5 layout, and the audio digest of a record.
 #pragma once
 
 #include <array>
@@ -6,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace qxhost {
+namespace tools {
 
 class Md5 {
 public:
@@ -21,6 +22,8 @@ public:
     // The digest of one buffer, as 32 lowercase hexadecimal digits.
     static std::string Hex(const void* data, size_t size);
     static std::string ToHex(const std::array<uint8_t, 16>& digest);
+    // Final() as 32 lowercase hexadecimal digits.
+    std::string HexDigest() { return ToHex(Final()); }
 
 private:
     void Block(const uint8_t* block);
@@ -31,4 +34,4 @@ private:
     size_t pendingSize_;
 };
 
-}  // namespace qxhost
+}  // namespace tools

@@ -1,8 +1,8 @@
-#include "Md5.h"
+#include "common/Md5.h"
 
 #include <cstring>
 
-namespace qxhost {
+namespace tools {
 namespace {
 
 // Per-round shift amounts and the sines table T[i] = floor(2^32 * |sin(i + 1)|).
@@ -124,4 +124,4 @@ std::string Md5::Hex(const void* data, size_t size) {
     return ToHex(md5.Final());
 }
 
-}  // namespace qxhost
+}  // namespace tools
