@@ -4,14 +4,14 @@
 # figures: build/bench/results.txt (key=value) and the figures section of
 # BENCHMARKS.md (between its markers). Run by `make bench`.
 #
-# Environment: JOBS (build jobs, default 2); REPS (repetitions, default 7);
+# Environment: JOBS (build jobs, default 2); REPS (repetitions, default 11);
 # KEEP_BENCH_DATA=1 keeps the input files over 1 GiB for the next run
 # (otherwise they are removed at the end; smaller ones are always kept and
 # reused); SKIP_WINE=1 leaves out the Windows leg.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 JOBS=${JOBS:-2}
-REPS=${REPS:-7}
+REPS=${REPS:-11}
 data=build/bench/data
 results=build/bench/results.txt
 step() { echo; echo "==== $*"; }
@@ -23,7 +23,7 @@ cmake --build build/bench -j "$JOBS"
 wine_leg=0
 if [ "${SKIP_WINE:-0}" != 1 ] && command -v i686-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null; then
   step "32-bit Windows build (mingw-w64 i686, Release)"
-  cmake -S . -B build/bench-mingw -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+  cmake --no-warn-unused-cli -S . -B build/bench-mingw -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
     -DCMAKE_BUILD_TYPE=Release -DMIROLAN_BUILD_BENCH=ON -DMIROLAN_BUILD_TESTS=OFF \
     -DMIROLAN_BUILD_TOOLS=OFF >/dev/null
   cmake --build build/bench-mingw -j "$JOBS"
@@ -61,6 +61,9 @@ make_input open.avi --width 8 --height 8 --frames 200000 --audio-rate 8000 --cha
   --segment-limit 50000000
 # 3. Audio: one hour of 48 kHz stereo 16-bit PCM beside a tiny video.
 make_input audio.avi --width 8 --height 8 --frames 90000 --audio-rate 48000 --channels 2 --bits 16
+# Freshly written gigabytes are still being written back for a while; let that
+# finish before anything is timed.
+sync
 
 plugin=build/bench/src/libmirolan.so
 : >"$results.new"
@@ -76,7 +79,7 @@ build/bench/bench/bench_frames "$plugin" "$data/frames.avi" --reps "$REPS" --poo
   sed -n 's/^frames\.\(served_gbps\|plain_gbps\|plain_pool_gbps\|ratio_plain\|ratio_plain_pool\)=/pool3.\1=/p' |
   tee -a "$results.new"
 step "2. open"
-run build/bench/bench/bench_open "$plugin" "$data/open.avi" --reps 9
+run build/bench/bench/bench_open "$plugin" "$data/open.avi" --reps 15
 step "3. audio (and audio latency)"
 run build/bench/bench/bench_audio "$plugin" "$data/audio.avi" --reps "$REPS"
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <vector>
 
 #include "container/FileWindow.h"
 #include "reader/Mirolan.h"
@@ -166,7 +167,14 @@ void ScanMovieData(CMirolan& reader) {
         if (!ScanChunk(reader, window, sampleCounter, &step)) break;
         if (!StepWindow(reader, window, step)) break;
     }
-    if (reader.bVideo) reader.avih.dwTotalFrames = static_cast<uint32_t>(reader.frameTable.size());
+    if (reader.bVideo) {
+        reader.avih.dwTotalFrames = static_cast<uint32_t>(reader.frameTable.size());
+        // Frames of later segments grow the table by doubling past the main
+        // header's count; the table lives as long as the stream, so give the
+        // unused room back (it can be as much as the table itself).
+        std::vector<FrameEntry>& table = reader.frameTable;
+        if (table.capacity() - table.size() > table.size() / 8) table.shrink_to_fit();
+    }
 }
 
 }  // namespace avi

@@ -18,10 +18,32 @@ uint64_t Distance(int64_t a, int64_t b) {
 // Silence as the file stores it: unsigned 8-bit PCM is centred on 128.
 uint8_t SilenceByte(uint16_t bitsPerSample) { return bitsPerSample == 8 ? 0x80 : 0x00; }
 
+// True when chunk i is the first whose endSample lies after `start`: since
+// endSample never decreases along the list, that is the chunk ending after
+// `start` whose predecessor does not.
+bool IsFirstChunkEndingAfter(const std::deque<AudioChunk>& chunks, size_t i, int64_t start) {
+    return i < chunks.size() && chunks[i].endSample > start &&
+           (i == 0 || chunks[i - 1].endSample <= start);
+}
+
 // The first chunk whose endSample lies after `start`: the chunk that holds it.
-// endSample never decreases along the list, so a binary search finds the same
-// chunk as a walk from the front, in time for an hour of audio (~90,000 chunks).
+// Most files cut their audio into chunks of one length, so the chunk numbered
+// start / (the first chunk's length) is tried first; the test above accepts it
+// only when it is that chunk. Otherwise a binary search over endSample finds
+// the same chunk as a walk from the front, in time for an hour of audio
+// (~90,000 chunks).
 size_t FirstChunkEndingAfter(const std::deque<AudioChunk>& chunks, int64_t start) {
+    if (!chunks.empty() && start >= 0) {
+        const int64_t firstLength = chunks[0].endSample - chunks[0].firstSample;
+        if (firstLength > 0) {
+            const uint64_t guess =
+                static_cast<uint64_t>(start) / static_cast<uint64_t>(firstLength);
+            if (guess < chunks.size() &&
+                IsFirstChunkEndingAfter(chunks, static_cast<size_t>(guess), start)) {
+                return static_cast<size_t>(guess);
+            }
+        }
+    }
     const auto found = std::upper_bound(
         chunks.begin(), chunks.end(), start,
         [](int64_t sample, const AudioChunk& chunk) { return sample < chunk.endSample; });

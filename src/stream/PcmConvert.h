@@ -1,5 +1,7 @@
 // Conversion of interleaved PCM sample frames into the host's per-channel
-// float buffers. Each routine is one plain pass per channel.
+// float buffers. Each routine is one plain pass per channel (both channels of
+// stereo 16-bit in one pass); the results are the floats the quotients below
+// give, computed more cheaply where that is exact (see PcmConvert.cpp).
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -331,6 +332,36 @@ TEST_F(AudioRead, ManyChunksMatchTheSamplesTheChunkListNames) {
                 } else {
                     ASSERT_EQ(got, expected(s, ch)) << "span " << start << " sample " << s;
                 }
+            }
+        }
+    }
+}
+
+TEST_F(AudioRead, ChunksOfUnequalLengthAreFoundWhateverTheFirstChunksLength) {
+    // The chunk holding `start` is looked for first at start / (the first
+    // chunk's length), which is right only when the chunks are of one length.
+    // A short first chunk makes that guess land past the right chunk, a long
+    // one before it; either way the samples must come from the right place.
+    for (const int64_t firstFrames : {int64_t{10}, int64_t{5000}}) {
+        reader.reset();  // closes the previous file, so that it can be written again
+        std::vector<AudioChunk> chunks;
+        int64_t sample = 0;
+        int64_t offset = 8;
+        for (int i = 0; i < 40; ++i) {
+            const int64_t frames = i == 0 ? firstFrames : 100 + 37 * (i % 5);
+            chunks.push_back({sample, sample + frames, offset, static_cast<uint32_t>(frames * 4)});
+            sample += frames;
+            offset += frames * 4 + 8;
+        }
+        Open(streamtest::PatternFile(static_cast<size_t>(offset), ByteOfWords), 2, 16, chunks);
+        for (const AudioChunk& c : chunks) {
+            for (const int64_t into : {int64_t{0}, (c.endSample - c.firstSample) / 2}) {
+                const int64_t start = c.firstSample + into;
+                const int64_t count = std::min<int64_t>(4, c.endSample - start);
+                Channels out(2, static_cast<size_t>(count));
+                ASSERT_TRUE(Read(start, start + count, 2, out.pointers.data()));
+                ExpectStereoFrom(out, 0, static_cast<size_t>(count),
+                                 static_cast<size_t>(c.offset + into * 4));
             }
         }
     }

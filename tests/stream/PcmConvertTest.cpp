@@ -87,6 +87,37 @@ TEST(PcmConvert, DeinterleavesStereo16BitIntoOneBufferPerChannel) {
     EXPECT_EQ(right[3], 9.0f) << "written past the frame count";
 }
 
+TEST(PcmConvert, EveryStereo16BitValueMatchesInBothChannels) {
+    // Left runs through every value upward, right through every value downward;
+    // three frames more than 65,536 so that a count that is not a multiple of
+    // four is covered as well.
+    constexpr uint32_t kFrames = 65536 + 3;
+    std::vector<uint8_t> bytes;
+    for (uint32_t j = 0; j < kFrames; ++j) {
+        const auto l = static_cast<uint16_t>(j);
+        const auto r = static_cast<uint16_t>(0xFFFFu - j);
+        for (uint16_t v : {l, r}) {
+            bytes.push_back(static_cast<uint8_t>(v & 0xFF));
+            bytes.push_back(static_cast<uint8_t>(v >> 8));
+        }
+    }
+    std::vector<float> left(kFrames + 1, -99.0f), right(kFrames + 1, -99.0f);
+    float* buffers[] = {left.data(), right.data()};
+    stream::Pcm16ToFloat(bytes.data(), 2, kFrames, buffers, 2, stream::kPcm16Divisor);
+    int mismatches = 0;
+    for (uint32_t j = 0; j < kFrames; ++j) {
+        const int l = static_cast<int16_t>(static_cast<uint16_t>(j));
+        const int r = static_cast<int16_t>(static_cast<uint16_t>(0xFFFFu - j));
+        if (!SameBits(left[j], Expected16(l)) || !SameBits(right[j], Expected16(r))) {
+            if (++mismatches < 10)
+                ADD_FAILURE() << "frame " << j << ": " << left[j] << ", " << right[j];
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_EQ(left[kFrames], -99.0f) << "written past the frame count";
+    EXPECT_EQ(right[kFrames], -99.0f) << "written past the frame count";
+}
+
 TEST(PcmConvert, DeinterleavesThreeChannel8Bit) {
     const uint8_t bytes[] = {0, 128, 255, 1, 129, 254};
     float a[2], b[2], c[2];

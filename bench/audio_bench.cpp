@@ -1,0 +1,379 @@
+// Audio serving: a long 16-bit PCM stream served through the loaded plug-in in
+// requests of a fixed number of samples, against a plain loop of positioned
+// reads of the same bytes, one request's span at a time (the limit), and
+// ffmpeg decoding the same audio to 32-bit floats. Also the latency of an
+// audio request, from the return of host_acquire to the call of host_deliver.
+//
+// usage: bench_audio PLUGIN FILE.avi [--reps N] [--request SAMPLES] [--no-ffmpeg]
+//                    [--no-check] [--served-only]
+// --no-check skips the comparison of every served sample with the file (done
+// in the warm-up pass); --served-only times only the plug-in, for profiling.
+// Prints key=value lines; rates in millions of sample frames per second.
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+#include "bench_common.h"
+
+namespace {
+
+using bench::Clock;
+
+constexpr size_t kPoolSets = 4;  // the host's reused sets of channel buffers
+
+// One pass of requests, prepared before the worker starts.
+struct AudioPass {
+    std::vector<SampleRequest> requests;
+    std::atomic<size_t> next{0};
+    std::atomic<size_t> delivered{0};
+    std::atomic<size_t> wrongDurations{0};
+    bool timestamps = false;
+    std::vector<Clock::time_point> acquiredAt;
+    std::vector<Clock::time_point> deliveredAt;
+    // Set for the checking pass: called with every delivered request.
+    void (*check)(const SampleRequest&) = nullptr;
+    Clock::time_point lastDelivery;
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;
+};
+
+AudioPass* currentPass = nullptr;
+
+SampleRequest* QX_CALL HostAcquire(StreamHandle*, uint32_t) {
+    AudioPass& pass = *currentPass;
+    const size_t i = pass.next.fetch_add(1, std::memory_order_relaxed);
+    if (i >= pass.requests.size()) return nullptr;
+    if (pass.timestamps) pass.acquiredAt[i] = Clock::now();
+    return &pass.requests[i];
+}
+
+int32_t QX_CALL HostSetDuration(StreamHandle*, SampleRequest* request, int64_t duration) {
+    if (duration != request->end - request->start) currentPass->wrongDurations.fetch_add(1);
+    return 0;
+}
+
+int32_t QX_CALL HostDeliver(StreamHandle*, SampleRequest* request) {
+    AudioPass& pass = *currentPass;
+    const auto i = static_cast<size_t>(request - pass.requests.data());
+    if (pass.timestamps) pass.deliveredAt[i] = Clock::now();
+    if (pass.check != nullptr) pass.check(*request);
+    if (pass.delivered.fetch_add(1) + 1 == pass.requests.size()) {
+        const Clock::time_point now = Clock::now();  // the end of the pass
+        std::lock_guard<std::mutex> hold(pass.lock);
+        pass.lastDelivery = now;
+        pass.done = true;
+        pass.finished.notify_one();
+    }
+    return 0;
+}
+
+int32_t QX_CALL HostWake(StreamHandle*) { return 0; }  // acquire never waits
+
+struct Setup {
+    std::string plugin;
+    std::string file;
+    int reps = 5;
+    uint32_t requestSamples = 1024;
+    bool ffmpeg = true;
+    bool check = true;
+    bool servedOnly = false;
+};
+
+Setup ParseArgs(int argc, char** argv) {
+    Setup s;
+    if (argc < 3)
+        bench::Fail(
+            "usage: bench_audio PLUGIN FILE.avi [--reps N] [--request SAMPLES] [--no-ffmpeg]");
+    s.plugin = argv[1];
+    s.file = argv[2];
+    for (int i = 3; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--reps" && i + 1 < argc) {
+            s.reps = std::atoi(argv[++i]);
+        } else if (a == "--request" && i + 1 < argc) {
+            s.requestSamples = static_cast<uint32_t>(std::atoi(argv[++i]));
+        } else if (a == "--no-ffmpeg") {
+            s.ffmpeg = false;
+        } else if (a == "--no-check") {
+            s.check = false;
+        } else if (a == "--served-only") {
+            s.servedOnly = true;
+            s.ffmpeg = false;
+        } else {
+            bench::Fail("unknown argument " + a);
+        }
+    }
+    if (s.reps < 1 || s.requestSamples < 1) bench::Fail("--reps and --request must be at least 1");
+    return s;
+}
+
+// A byte range of the file that one request reads, and where it lands in the
+// request's staging area.
+struct Piece {
+    uint64_t offset;
+    uint32_t size;
+    uint32_t at;
+};
+
+// The file's audio as the plain reference sees it: its chunks, and for every
+// request the pieces of those chunks that hold the request's samples.
+class AudioLayout {
+public:
+    AudioLayout(bench::PlainFile& file, uint32_t frameBytes, uint32_t requestSamples)
+        : frameBytes_(frameBytes) {
+        chunks_ = bench::ListDataChunks(file, QX_FOURCC('0', '1', 'w', 'b'));
+        uint64_t samples = 0;
+        for (const bench::DataChunk& c : chunks_) {
+            firstSample_.push_back(samples);
+            samples += c.size / frameBytes;
+        }
+        totalSamples_ = samples;
+        size_t chunk = 0;
+        for (uint64_t start = 0; start < totalSamples_; start += requestSamples) {
+            const uint64_t end = std::min<uint64_t>(start + requestSamples, totalSamples_);
+            spans_.push_back({start, end});
+            firstPiece_.push_back(pieces_.size());
+            while (firstSample_[chunk] + chunks_[chunk].size / frameBytes <= start) ++chunk;
+            for (size_t c = chunk; c < chunks_.size() && firstSample_[c] < end; ++c) {
+                const uint64_t from = std::max(start, firstSample_[c]);
+                const uint64_t to = std::min(end, firstSample_[c] + chunks_[c].size / frameBytes);
+                pieces_.push_back({chunks_[c].offset + (from - firstSample_[c]) * frameBytes,
+                                   static_cast<uint32_t>((to - from) * frameBytes),
+                                   static_cast<uint32_t>((from - start) * frameBytes)});
+            }
+        }
+        firstPiece_.push_back(pieces_.size());
+    }
+
+    uint64_t totalSamples() const { return totalSamples_; }
+    size_t requestCount() const { return spans_.size(); }
+    std::pair<uint64_t, uint64_t> span(size_t i) const { return spans_[i]; }
+
+    // Reads request i's bytes into `staging`; the number of bytes read.
+    uint64_t ReadRequest(bench::PlainFile& file, size_t i, uint8_t* staging) const {
+        uint64_t got = 0;
+        for (size_t p = firstPiece_[i]; p < firstPiece_[i + 1]; ++p) {
+            got += file.ReadAt(pieces_[p].offset, staging + pieces_[p].at, pieces_[p].size);
+        }
+        return got;
+    }
+
+private:
+    uint32_t frameBytes_;
+    std::vector<bench::DataChunk> chunks_;
+    std::vector<uint64_t> firstSample_;
+    uint64_t totalSamples_ = 0;
+    std::vector<std::pair<uint64_t, uint64_t>> spans_;
+    std::vector<Piece> pieces_;
+    std::vector<size_t> firstPiece_;
+};
+
+// What the checking pass compares the served floats with: the file's bytes,
+// read the plain way, converted by the conversion rule itself.
+struct Checker {
+    bench::PlainFile* file = nullptr;
+    const AudioLayout* layout = nullptr;
+    const SampleRequest* firstRequest = nullptr;
+    uint32_t channels = 0;
+    std::vector<uint8_t> staging;
+    size_t mismatches = 0;
+};
+Checker checker;
+
+void CheckRequest(const SampleRequest& request) {
+    const auto i = static_cast<size_t>(&request - checker.firstRequest);
+    const uint64_t samples = static_cast<uint64_t>(request.end - request.start);
+    checker.layout->ReadRequest(*checker.file, i, checker.staging.data());
+    for (uint64_t j = 0; j < samples; ++j) {
+        for (uint32_t ch = 0; ch < checker.channels; ++ch) {
+            const uint8_t* p = checker.staging.data() + (j * checker.channels + ch) * 2;
+            const auto x = static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
+            const auto expected = static_cast<float>(static_cast<double>(x) / 32767.0);
+            const float got = request.channelBuffers[ch][j];
+            if (std::memcmp(&expected, &got, sizeof got) != 0) ++checker.mismatches;
+        }
+    }
+}
+
+class AudioBench {
+public:
+    AudioBench(const Setup& setup, const DriverTable& driver, const AudioLayout& layout,
+               uint32_t channels)
+        : setup_(setup), driver_(driver), layout_(layout), channels_(channels) {
+        for (size_t set = 0; set < kPoolSets; ++set) {
+            std::vector<float*> pointers;
+            for (uint32_t ch = 0; ch < channels; ++ch) {
+                storage_.emplace_back(setup.requestSamples, 0.0f);
+                pointers.push_back(storage_.back().data());
+            }
+            sets_.push_back(pointers);
+        }
+        staging_.resize(static_cast<size_t>(setup.requestSamples) * channels * 2);
+    }
+
+    // One pass through the plug-in: open, start, every request, close. Seconds
+    // from the start to the last delivery.
+    double ServePass(bool timestamps, bool check, std::vector<double>* latencies) {
+        bench::HostStream stream;
+        const std::u16string path = bench::ToUtf16(setup_.file);
+        if (driver_.drv_open(&stream.handle, path.c_str(), bench::OptionsFor(false)) != 1) {
+            bench::Fail("drv_open refused the audio of " + setup_.file);
+        }
+        if (stream.audio.duration != static_cast<int64_t>(layout_.totalSamples()) ||
+            stream.audio.channels != static_cast<int32_t>(channels_)) {
+            bench::Fail("the plug-in describes other audio than the file holds");
+        }
+        AudioPass pass;
+        const size_t count = layout_.requestCount();
+        pass.requests.resize(count);
+        for (size_t i = 0; i < count; ++i) {
+            SampleRequest& r = pass.requests[i];
+            std::memset(&r, 0, sizeof r);
+            r.start = static_cast<int64_t>(layout_.span(i).first);
+            r.end = static_cast<int64_t>(layout_.span(i).second);
+            r.channels = static_cast<int32_t>(channels_);
+            r.channelBuffers = sets_[i % sets_.size()].data();
+        }
+        pass.timestamps = timestamps;
+        if (timestamps) {
+            pass.acquiredAt.resize(count);
+            pass.deliveredAt.resize(count);
+        }
+        if (check) {
+            checker.firstRequest = pass.requests.data();
+            checker.mismatches = 0;
+            pass.check = CheckRequest;
+        }
+        currentPass = &pass;
+
+        const Clock::time_point start = Clock::now();
+        driver_.drv_start(&stream.handle);
+        {
+            std::unique_lock<std::mutex> hold(pass.lock);
+            pass.finished.wait(hold, [&] { return pass.done; });
+        }
+        const double seconds = std::chrono::duration<double>(pass.lastDelivery - start).count();
+        driver_.drv_close(&stream.handle);
+        currentPass = nullptr;
+
+        if (pass.wrongDurations.load() != 0) bench::Fail("the plug-in set wrong durations");
+        if (check && checker.mismatches != 0) {
+            bench::Fail(std::to_string(checker.mismatches) +
+                        " served samples differ from the file");
+        }
+        if (latencies != nullptr) {
+            for (size_t i = 0; i < count; ++i) {
+                latencies->push_back(std::chrono::duration<double, std::micro>(pass.deliveredAt[i] -
+                                                                               pass.acquiredAt[i])
+                                         .count());
+            }
+        }
+        return seconds;
+    }
+
+    // The limit: the same bytes, request by request, into one staging buffer.
+    double ReadPass(bench::PlainFile& file) {
+        uint64_t bytes = 0;
+        const Clock::time_point start = Clock::now();
+        for (size_t i = 0; i < layout_.requestCount(); ++i)
+            bytes += layout_.ReadRequest(file, i, staging_.data());
+        const double seconds = bench::SecondsSince(start);
+        if (bytes != layout_.totalSamples() * channels_ * 2) bench::Fail("short plain read");
+        return seconds;
+    }
+
+private:
+    const Setup& setup_;
+    const DriverTable& driver_;
+    const AudioLayout& layout_;
+    uint32_t channels_;
+    std::vector<std::vector<float>> storage_;
+    std::vector<std::vector<float*>> sets_;
+    std::vector<uint8_t> staging_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Setup setup = ParseArgs(argc, argv);
+    const HostServices services = {nullptr,         HostAcquire, HostDeliver,
+                                   HostSetDuration, nullptr,     HostWake};
+    const bench::Plugin plugin(setup.plugin);
+    const DriverTable& driver = plugin.Connect(services);
+
+    // The channel count as the plug-in describes it; the benchmark files are 16-bit.
+    uint32_t channels = 0;
+    {
+        bench::HostStream probe;
+        const std::u16string path = bench::ToUtf16(setup.file);
+        if (driver.drv_open(&probe.handle, path.c_str(), bench::OptionsFor(false)) != 1) {
+            bench::Fail("drv_open refused the audio of " + setup.file);
+        }
+        channels = static_cast<uint32_t>(probe.audio.channels);
+        driver.drv_close(&probe.handle);
+    }
+    if (channels == 0) bench::Fail("no channels");
+
+    bench::PlainFile file(setup.file);
+    const AudioLayout layout(file, channels * 2, setup.requestSamples);
+    AudioBench audioBench(setup, driver, layout, channels);
+    bench::RaiseToWorkerPriority();
+    bench::WarmPageCache(file);
+
+    // Warm-up that also checks every served sample against the file.
+    bench::PlainFile checkFile(setup.file);
+    checker.file = &checkFile;
+    checker.layout = &layout;
+    checker.channels = channels;
+    checker.staging.resize(static_cast<size_t>(setup.requestSamples) * channels * 2);
+    audioBench.ServePass(false, setup.check, nullptr);
+
+    // Each repetition times the plug-in and the reference back to back, in
+    // alternating order. Time only ever gets added on a shared machine, so the
+    // figures are the best pass of each side; the median of the repetitions'
+    // own ratios is printed beside them as a check on the spread.
+    std::vector<double> served, plain, ffmpeg, ratios;
+    for (int rep = 0; rep < setup.reps; ++rep) {
+        const bool plainFirst = rep % 2 == 1 && !setup.servedOnly;
+        if (plainFirst) plain.push_back(audioBench.ReadPass(file));
+        served.push_back(audioBench.ServePass(false, false, nullptr));
+        if (setup.servedOnly) continue;
+        if (!plainFirst) plain.push_back(audioBench.ReadPass(file));
+        ratios.push_back(plain.back() / served.back());
+        if (setup.ffmpeg && rep < 3) {
+            const double s =
+                bench::TimeCommand({"ffmpeg", "-nostdin", "-v", "error", "-i", setup.file, "-map",
+                                    "0:a", "-c:a", "pcm_f32le", "-f", "f32le", "-"});
+            if (s < 0) bench::Fail("ffmpeg failed");
+            ffmpeg.push_back(s);
+        }
+    }
+    std::vector<double> latencies;
+    const double latencyPass = audioBench.ServePass(true, false, &latencies);
+
+    const double samples = static_cast<double>(layout.totalSamples());
+    const double servedRate = samples / bench::Best(served) / 1e6;
+    const double plainRate = plain.empty() ? 0.0 : samples / bench::Best(plain) / 1e6;
+    std::printf("audio.samples=%.0f\n", samples);
+    std::printf("audio.channels=%u\n", channels);
+    std::printf("audio.requests=%zu\n", layout.requestCount());
+    std::printf("audio.request_samples=%u\n", setup.requestSamples);
+    std::printf("audio.reps=%d\n", setup.reps);
+    std::printf("audio.served_msps=%.2f\n", servedRate);
+    std::printf("audio.plain_msps=%.2f\n", plainRate);
+    if (!ratios.empty()) {
+        std::printf("audio.ratio_plain=%.3f\n", servedRate / plainRate);
+        std::printf("audio.ratio_plain_median=%.3f\n", bench::Median(ratios));
+    }
+    if (!ffmpeg.empty()) {
+        const double ffmpegRate = samples / bench::Best(ffmpeg) / 1e6;
+        std::printf("audio.ffmpeg_msps=%.2f\n", ffmpegRate);
+        std::printf("audio.ratio_ffmpeg=%.3f\n", servedRate / ffmpegRate);
+    }
+    std::printf("audio.latency_pass_msps=%.2f\n",
+                static_cast<double>(layout.totalSamples()) / latencyPass / 1e6);
+    std::printf("latency.audio_median_us=%.2f\n", bench::Median(latencies));
+    std::printf("latency.audio_p99_us=%.2f\n", bench::Quantile(latencies, 0.99));
+    return 0;
+}

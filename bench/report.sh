@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Turns the key=value figures of one benchmark run (build/bench/results.txt)
+# into the Markdown of the figures section of BENCHMARKS.md, with each goal
+# checked against the figures of that same run.
+set -euo pipefail
+results=${1:-build/bench/results.txt}
+[ -f "$results" ] || { echo "report: no $results" >&2; exit 1; }
+
+awk -F= '
+  { v[$1] = substr($0, length($1) + 2) }
+  function has(k) { return (k in v) && v[k] != "" }
+  function verdict(ok) { return ok ? "met" : "**not met**" }
+  END {
+    printf "Run of %s on %s (%s cores, %s GiB RAM), %s; ffmpeg %s", v["machine.date"], v["machine.cpu"],
+           v["machine.cores"], v["machine.ram_gib"], v["machine.os"], v["machine.ffmpeg"]
+    if (has("machine.wine")) printf ", %s", v["machine.wine"]
+    printf ".\n\n"
+
+    printf "Rates are the best of %s passes of each side (repetitions alternate the plug-in and the reference); open times are medians.\n\n", v["frames.reps"]
+    print "| # | benchmark | plug-in | reference (same run) | ratio | goal | |"
+    print "|---|---|---|---|---|---|---|"
+    printf "| 1 | frame serving, %s frames of %s bytes (%s GB) from the page cache | %s GB/s | plain positioned reads into one buffer: %s GB/s | **%s** (median of ratios %s) | >= 0.9 | %s |\n",
+      v["frames.count"], v["frames.frame_bytes"], v["frames.total_gb"], v["frames.served_gbps"],
+      v["frames.plain_gbps"], v["frames.ratio_plain"], v["frames.ratio_plain_median"], verdict(v["frames.ratio_plain"] >= 0.9)
+    if (has("frames.ffmpeg_gbps"))
+      printf "| 1 | | | ffmpeg -c copy to the null muxer: %s GB/s | %s | (peer) | |\n",
+        v["frames.ffmpeg_gbps"], v["frames.ratio_ffmpeg"]
+    if (has("pool3.ratio_plain_pool"))
+      printf "| 1b | the same, host rotating 3 frame buffers | %s GB/s | plain reads into the same 3 buffers: %s GB/s; into one: %s GB/s | %s; %s | (footprint check) | |\n",
+        v["pool3.served_gbps"], v["pool3.plain_pool_gbps"], v["pool3.plain_gbps"],
+        v["pool3.ratio_plain_pool"], v["pool3.ratio_plain"]
+    printf "| 2 | open, video, %s frames in 3 RIFF segments (median of %s opens) | %s ms | ffprobe -show_entries stream=nb_frames: %s ms | **%s** | <= 0.2 | %s |\n",
+      v["open.frames"], v["open.reps"], v["open.video_ms"], v["open.ffprobe_ms"], v["open.ratio_video"],
+      verdict(v["open.ratio_video"] <= 0.2)
+    printf "| 2 | open, audio, %s chunks | %s ms | the same ffprobe | **%s** | <= 0.2 | %s |\n",
+      v["open.audio_chunks"], v["open.audio_ms"], v["open.ratio_audio"], verdict(v["open.ratio_audio"] <= 0.2)
+    vmem = v["open.video_retained_bytes"] <= 8 * v["open.frames"] + 65536
+    printf "| 2 | open memory, video: heap left by the open | %s bytes (%s a frame; peak %s a frame) | the frame table: 8 bytes a frame | | <= 8 a frame + 64 KiB | %s |\n",
+      v["open.video_retained_bytes"], v["open.video_retained_per_frame"], v["open.video_peak_per_frame"], verdict(vmem)
+    amem = v["open.audio_retained_per_chunk"] <= 40
+    printf "| 2 | open memory, audio: heap left by the open | %s bytes (%s a chunk; peak %s a chunk) | the chunk list: one 32-byte AudioChunk a chunk | | <= 40 a chunk | %s |\n",
+      v["open.audio_retained_bytes"], v["open.audio_retained_per_chunk"], v["open.audio_peak_per_chunk"], verdict(amem)
+    printf "| 3 | audio, 1 h of 48 kHz stereo 16-bit in %s requests of %s samples | %s M samples/s | plain positioned reads of each request'"'"'s bytes: %s M samples/s | **%s** (median of ratios %s) | >= 0.5 | %s |\n",
+      v["audio.requests"], v["audio.request_samples"], v["audio.served_msps"], v["audio.plain_msps"],
+      v["audio.ratio_plain"], v["audio.ratio_plain_median"], verdict(v["audio.ratio_plain"] >= 0.5)
+    if (has("audio.ffmpeg_msps"))
+      printf "| 3 | | | ffmpeg to f32le: %s M samples/s | %s | (peer) | |\n", v["audio.ffmpeg_msps"], v["audio.ratio_ffmpeg"]
+    if (has("wine.ratio_plain")) {
+      rel = v["wine.ratio_plain"] / v["frames.ratio_plain"]
+      printf "| 5 | frame serving, mirolan.dll under Wine | %s GB/s | ReadFile loop into one buffer: %s GB/s | **%s** (median of ratios %s); %.2f x the native ratio | within 10%% of native | %s |\n",
+        v["wine.served_gbps"], v["wine.plain_gbps"], v["wine.ratio_plain"], v["wine.ratio_plain_median"], rel, verdict(rel >= 0.9 && rel <= 1.1)
+    }
+    print ""
+    print "Memory of one open (heap counted by the benchmark'"'"'s own allocator):"
+    print ""
+    print "| stream | left by the open | per frame or chunk | peak during the open | per frame or chunk | allocations | not returned by close |"
+    print "|---|---|---|---|---|---|---|"
+    printf "| video | %s bytes | %s | %s bytes | %s | %s | %s bytes |\n", v["open.video_retained_bytes"],
+      v["open.video_retained_per_frame"], v["open.video_peak_bytes"], v["open.video_peak_per_frame"],
+      v["open.video_allocations"], v["open.video_leaked_bytes"]
+    printf "| audio | %s bytes | %s | %s bytes | %s | %s | %s bytes |\n", v["open.audio_retained_bytes"],
+      v["open.audio_retained_per_chunk"], v["open.audio_peak_bytes"], v["open.audio_peak_per_chunk"],
+      v["open.audio_allocations"], v["open.audio_leaked_bytes"]
+    print ""
+    print "Latency from the return of host_acquire to the call of host_deliver (benchmark 4):"
+    print ""
+    print "| requests | median | 99th percentile |"
+    print "|---|---|---|"
+    printf "| video, one %s-byte frame each (native) | %s us | %s us |\n", v["frames.frame_bytes"],
+      v["latency.video_median_us"], v["latency.video_p99_us"]
+    if (has("wine.latency_median_us"))
+      printf "| video, the same under Wine | %s us | %s us |\n", v["wine.latency_median_us"], v["wine.latency_p99_us"]
+    printf "| audio, %s samples each | %s us | %s us |\n", v["audio.request_samples"],
+      v["latency.audio_median_us"], v["latency.audio_p99_us"]
+  }' "$results"
