@@ -130,6 +130,8 @@ void PrepareFrameTable(CMirolan& reader, uint32_t totalFrames) {
     const uint64_t fileCanHold =
         reader.fileSize > 0 ? static_cast<uint64_t>(reader.fileSize) / kEntrySize : 0;
     reader.frameTable.clear();
+    // Only a video reader fills the table; an audio reader would hold the room for nothing.
+    if (!reader.bVideo) return;
     reader.frameTable.reserve(static_cast<size_t>(std::min<uint64_t>(totalFrames, fileCanHold)));
 }
 
