@@ -1,5 +1,6 @@
 #include "reader/Mirolan.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -108,13 +109,18 @@ void CMirolan::DescribeVideo(const char16_t* path) {
     if (bih.biBitCount != 32) FailOpen();
     // The host sizes its frame buffer from the width and height it is given,
     // so a frame larger than width x height x 4 would be written past it; a
-    // frame duration of 0 or an empty table leaves nothing to serve.
+    // 32-bit host computes that size in 32 bits, so a buffer that does not fit
+    // there (or a height without a 32-bit magnitude) would wrap to a smaller
+    // one. A frame duration of 0 or an empty table leaves nothing to serve.
     const uint64_t width = static_cast<uint64_t>(bih.biWidth < 0 ? -static_cast<int64_t>(bih.biWidth)
                                                                  : bih.biWidth);
     const uint64_t height = static_cast<uint64_t>(
         bih.biHeight < 0 ? -static_cast<int64_t>(bih.biHeight) : bih.biHeight);
+    // width < 2^31 once biWidth > 0, height <= 2^31: the product cannot wrap.
+    const uint64_t hostBuffer = width * height * 4;
     if (videoStrh.dwScale == 0 || avih.dwTotalFrames == 0 || bih.biWidth <= 0 ||
-        bih.biSizeImage == 0 || bih.biSizeImage > width * height * 4) {
+        bih.biHeight == INT32_MIN || hostBuffer > UINT32_MAX || bih.biSizeImage == 0 ||
+        bih.biSizeImage > hostBuffer) {
         FailOpen();
     }
 

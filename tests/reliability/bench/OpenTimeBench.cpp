@@ -1,0 +1,238 @@
+// How long an open can be made to take: large hostile files built sparse
+// where they can be (all zeros after valid headers, which the walk and the
+// scan cross 8 bytes at a time), random bytes after valid headers, runs of
+// empty chunk headers, and indexes of millions of tiny entries. Each file is
+// opened as video and as audio through the export in-process; the time of the
+// open and the growth of the process's resident memory are printed per GiB.
+//
+//   open_time_bench [GiB of zeros, default 4] [folder, default the temp folder]
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/AviBuilder.h"
+#include "support/FakeHost.h"
+#include "support/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint64_t kGiB = 1ull << 30;
+
+long ResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    }
+    return -1;
+}
+
+void Put32(std::vector<uint8_t>& bytes, size_t at, uint32_t v) {
+    for (size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+size_t Find(const std::vector<uint8_t>& bytes, const char* code) {
+    for (size_t i = 0; i + 4 <= bytes.size(); ++i) {
+        if (std::memcmp(&bytes[i], code, 4) == 0) return i;
+    }
+    return bytes.size();
+}
+
+// Writes `head`, then `fill` bytes produced by `writeFill` (or a sparse hole
+// when it is empty), then `tail`.
+void WriteFile(const std::string& path, const std::vector<uint8_t>& head, uint64_t fill,
+               const std::function<void(std::ofstream&, uint64_t)>& writeFill,
+               const std::vector<uint8_t>& tail) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(head.data()),
+              static_cast<std::streamsize>(head.size()));
+    if (writeFill) {
+        writeFill(out, fill);
+    } else {
+        out.seekp(static_cast<std::streamoff>(head.size() + fill));
+    }
+    out.write(reinterpret_cast<const char*>(tail.data()),
+              static_cast<std::streamsize>(tail.size()));
+    if (tail.empty() && !writeFill) {  // a hole at the very end still needs the size
+        out.close();
+        fs::resize_file(path, head.size() + fill);
+    }
+}
+
+struct Timing {
+    double seconds;
+    bool opened;
+    long residentGrowthKiB;  // while the stream is open
+};
+
+Timing TimeOpen(const std::string& path, bool video) {
+    const DriverTable* driver = qxVideoDriver_Mirolan(&testsupport::FakeHostServices());
+    const uint32_t options[] = {video ? QX_TAG_EYES : QX_TAG_EARS, 1, 0, 0};
+    testsupport::FakeStream stream;
+    const std::u16string wide = testsupport::ToUtf16(path);
+    const long before = ResidentKiB();
+    const auto start = std::chrono::steady_clock::now();
+    const int32_t opened = driver->drv_open(&stream.handle, wide.c_str(), options);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const long growth = ResidentKiB() - before;
+    if (opened != 0) driver->drv_close(&stream.handle);
+    return {seconds, opened != 0, growth};
+}
+
+double worstPerGiB = 0;
+std::string worstCase;
+
+void Report(const std::string& name, const std::string& path) {
+    const double gib = static_cast<double>(fs::file_size(path)) / static_cast<double>(kGiB);
+    for (bool video : {true, false}) {
+        const Timing t = TimeOpen(path, video);
+        const double perGiB = t.seconds / gib;
+        std::printf("| %s | %s | %.2f | %s | %.2f | %.2f | %ld |\n", name.c_str(),
+                    video ? "video" : "audio", gib, t.opened ? "served" : "refused", t.seconds,
+                    perGiB, t.residentGrowthKiB / 1024);
+        std::fflush(stdout);
+        if (perGiB > worstPerGiB) {
+            worstPerGiB = perGiB;
+            worstCase = name + (video ? " (video)" : " (audio)");
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const uint64_t zeroGiB = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 4;
+    const std::string folder =
+        argc > 2 ? std::string(argv[2]) + "/" : fs::temp_directory_path().string() + "/";
+    const std::string path = folder + "mirolan-open-bench.avi";
+
+    testsupport::AviSpec spec;
+    spec.width = 4;
+    spec.height = 2;
+    spec.frames = 3;
+    const testsupport::BuiltAvi valid = testsupport::BuildAvi(spec);
+
+    std::printf(
+        "| file | opened as | GiB | result | open s | s per GiB | RSS growth while open, MiB |\n");
+    std::printf("|---|---|---:|---|---:|---:|---:|\n");
+
+    // 1. Valid file, then zeros to the end: the scan after the index crosses
+    //    them one empty 8-byte chunk header at a time.
+    WriteFile(path, valid.bytes, zeroGiB * kGiB, nullptr, {});
+    Report("valid file + " + std::to_string(zeroGiB) + " GiB of zeros (scan)", path);
+
+    // 2. Zeros in 'movi' before the frames: the header walk crosses them the
+    //    same way before it reaches the index. The builder leaves a 'JUNK'
+    //    chunk over a hole; its header is zeroed so the walk cannot skip it.
+    {
+        testsupport::AviSpec holed = spec;
+        holed.junkBeforeFrames =
+            static_cast<uint32_t>(std::min<uint64_t>(zeroGiB * kGiB, 0xFFFFFFF0u));
+        testsupport::BuiltAvi built = testsupport::BuildAvi(holed);
+        const size_t junk = Find(built.bytes, "JUNK");
+        std::memset(&built.bytes[junk], 0, 8);
+        WriteFile(path, built.bytes, built.holeSize, nullptr, built.tail);
+        Report("zeros inside 'movi' before the frames (walk)", path);
+    }
+
+    // 3. Random bytes after the headers: chunk sizes are random, so the steps
+    //    are long; written for real, so 1 GiB.
+    {
+        std::mt19937_64 random(7);
+        WriteFile(path, valid.bytes, kGiB,
+                  [&](std::ofstream& out, uint64_t n) {
+                      std::vector<uint64_t> block(1 << 16);
+                      for (uint64_t done = 0; done < n; done += block.size() * 8) {
+                          for (auto& word : block) word = random();
+                          out.write(reinterpret_cast<const char*>(block.data()),
+                                    static_cast<std::streamsize>(block.size() * 8));
+                      }
+                  },
+                  {});
+        Report("valid file + 1 GiB of random bytes", path);
+    }
+
+    // 4. Runs of empty media chunk headers after the headers: '00db' and
+    //    '01wb' with size 0, each costing the scan 8 bytes and the video
+    //    reader one frame.
+    for (const char* code : {"00db", "01wb"}) {
+        std::vector<uint8_t> header(8, 0);
+        std::memcpy(header.data(), code, 4);
+        WriteFile(path, valid.bytes, kGiB / 4,
+                  [&](std::ofstream& out, uint64_t n) {
+                      std::vector<uint8_t> block;
+                      for (int i = 0; i < 8192; ++i)
+                          block.insert(block.end(), header.begin(), header.end());
+                      for (uint64_t done = 0; done < n; done += block.size()) {
+                          out.write(reinterpret_cast<const char*>(block.data()),
+                                    static_cast<std::streamsize>(block.size()));
+                      }
+                  },
+                  {});
+        Report(std::string("valid file + 0.25 GiB of empty '") + code + "' headers", path);
+    }
+
+    // 5. Indexes of millions of tiny entries: 16 million 8-byte entries of
+    //    1x1 frames (4 bytes) and of 1-byte audio chunks.
+    {
+        testsupport::AviSpec tiny = spec;
+        tiny.width = 1;
+        tiny.height = 1;
+        tiny.frames = 1;
+        tiny.channels = 1;
+        tiny.bitsPerSample = 8;
+        tiny.samplesPerChunk = 1;
+        std::vector<uint8_t> head = testsupport::BuildAvi(tiny).bytes;
+        const uint32_t entries = 16u << 20;
+        // Keep everything before the first index; append one 'ix00' and one
+        // 'ix01' of `entries` entries each, all pointing at the first frame.
+        const size_t ix00 = Find(head, "ix00");
+        std::vector<uint8_t> prefix(head.begin(),
+                                    head.begin() + static_cast<std::ptrdiff_t>(ix00 + 32));
+        const uint32_t firstEntry = head[ix00 + 32] | (head[ix00 + 33] << 8) |
+                                    (head[ix00 + 34] << 16) |
+                                    (static_cast<uint32_t>(head[ix00 + 35]) << 24);
+        Put32(prefix, ix00 + 4, 24 + 8 * entries);  // chunk size
+        Put32(prefix, ix00 + 12, entries);
+        const size_t avih = Find(prefix, "avih") + 8;
+        Put32(prefix, avih + 16, entries);  // dwTotalFrames
+        std::vector<uint8_t> audioIndex(prefix.begin() + static_cast<std::ptrdiff_t>(ix00),
+                                        prefix.begin() + static_cast<std::ptrdiff_t>(ix00 + 32));
+        std::memcpy(audioIndex.data(), "ix01", 4);
+        std::memcpy(audioIndex.data() + 16, "01wb", 4);
+        WriteFile(path, prefix, 0,
+                  [&](std::ofstream& out, uint64_t) {
+                      for (int pass = 0; pass < 2; ++pass) {
+                          if (pass == 1) {
+                              out.write(reinterpret_cast<const char*>(audioIndex.data()), 32);
+                          }
+                          const uint32_t size = pass == 0 ? 4u : 1u;
+                          std::vector<uint32_t> block;
+                          for (int i = 0; i < 65536; ++i) {
+                              block.push_back(firstEntry);
+                              block.push_back(size);
+                          }
+                          for (uint32_t done = 0; done < entries; done += 65536) {
+                              out.write(reinterpret_cast<const char*>(block.data()),
+                                        static_cast<std::streamsize>(block.size() * 4));
+                          }
+                      }
+                  },
+                  {});
+        Report("'ix00' and 'ix01' of 16 Mi tiny entries each", path);
+    }
+
+    fs::remove(path);
+    std::printf("\nworst open time: %.2f s per GiB (%s)\n", worstPerGiB, worstCase.c_str());
+    return 0;
+}
