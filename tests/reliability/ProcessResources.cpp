@@ -3,8 +3,10 @@
 #include <thread>
 
 #ifdef _WIN32
-#include <tlhelp32.h>
+// clang-format off: tlhelp32.h needs the types of windows.h first
 #include <windows.h>
+#include <tlhelp32.h>
+// clang-format on
 #else
 #include <dirent.h>
 #endif
