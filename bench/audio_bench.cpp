@@ -22,49 +22,24 @@ using bench::Clock;
 constexpr size_t kPoolSets = 4;  // the host's reused sets of channel buffers
 
 // One pass of requests, prepared before the worker starts.
-struct AudioPass {
-    std::vector<SampleRequest> requests;
-    std::atomic<size_t> next{0};
-    std::atomic<size_t> delivered{0};
-    std::atomic<size_t> wrongDurations{0};
-    bool timestamps = false;
-    std::vector<Clock::time_point> acquiredAt;
-    std::vector<Clock::time_point> deliveredAt;
+struct AudioPass : bench::RequestPass {
     // Set for the checking pass: called with every delivered request.
     void (*check)(const SampleRequest&) = nullptr;
-    Clock::time_point lastDelivery;
-    std::mutex lock;
-    std::condition_variable finished;
-    bool done = false;
 };
 
 AudioPass* currentPass = nullptr;
 
-SampleRequest* QX_CALL HostAcquire(StreamHandle*, uint32_t) {
-    AudioPass& pass = *currentPass;
-    const size_t i = pass.next.fetch_add(1, std::memory_order_relaxed);
-    if (i >= pass.requests.size()) return nullptr;
-    if (pass.timestamps) pass.acquiredAt[i] = Clock::now();
-    return &pass.requests[i];
-}
+SampleRequest* QX_CALL HostAcquire(StreamHandle*, uint32_t) { return currentPass->Acquire(); }
 
 int32_t QX_CALL HostSetDuration(StreamHandle*, SampleRequest* request, int64_t duration) {
-    if (duration != request->end - request->start) currentPass->wrongDurations.fetch_add(1);
+    currentPass->CheckDuration(*request, duration);
     return 0;
 }
 
 int32_t QX_CALL HostDeliver(StreamHandle*, SampleRequest* request) {
     AudioPass& pass = *currentPass;
-    const auto i = static_cast<size_t>(request - pass.requests.data());
-    if (pass.timestamps) pass.deliveredAt[i] = Clock::now();
     if (pass.check != nullptr) pass.check(*request);
-    if (pass.delivered.fetch_add(1) + 1 == pass.requests.size()) {
-        const Clock::time_point now = Clock::now();  // the end of the pass
-        std::lock_guard<std::mutex> hold(pass.lock);
-        pass.lastDelivery = now;
-        pass.done = true;
-        pass.finished.notify_one();
-    }
+    pass.Delivered(pass.IndexOf(request));
     return 0;
 }
 
@@ -226,7 +201,7 @@ public:
         }
         AudioPass pass;
         const size_t count = layout_.requestCount();
-        pass.requests.resize(count);
+        pass.Prepare(count, timestamps);
         for (size_t i = 0; i < count; ++i) {
             SampleRequest& r = pass.requests[i];
             std::memset(&r, 0, sizeof r);
@@ -234,11 +209,6 @@ public:
             r.end = static_cast<int64_t>(layout_.span(i).second);
             r.channels = static_cast<int32_t>(channels_);
             r.channelBuffers = sets_[i % sets_.size()].data();
-        }
-        pass.timestamps = timestamps;
-        if (timestamps) {
-            pass.acquiredAt.resize(count);
-            pass.deliveredAt.resize(count);
         }
         if (check) {
             checker.firstRequest = pass.requests.data();
@@ -249,11 +219,7 @@ public:
 
         const Clock::time_point start = Clock::now();
         driver_.drv_start(&stream.handle);
-        {
-            std::unique_lock<std::mutex> hold(pass.lock);
-            pass.finished.wait(hold, [&] { return pass.done; });
-        }
-        const double seconds = std::chrono::duration<double>(pass.lastDelivery - start).count();
+        const double seconds = pass.SecondsFrom(start);
         driver_.drv_close(&stream.handle);
         currentPass = nullptr;
 
@@ -262,13 +228,7 @@ public:
             bench::Fail(std::to_string(checker.mismatches) +
                         " served samples differ from the file");
         }
-        if (latencies != nullptr) {
-            for (size_t i = 0; i < count; ++i) {
-                latencies->push_back(std::chrono::duration<double, std::micro>(pass.deliveredAt[i] -
-                                                                               pass.acquiredAt[i])
-                                         .count());
-            }
-        }
+        if (latencies != nullptr) pass.AppendLatencies(latencies);
         return seconds;
     }
 

@@ -5,11 +5,14 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -45,6 +48,70 @@ inline double Median(const std::vector<double>& values) { return Quantile(values
 inline double Best(const std::vector<double>& seconds) {
     return seconds.empty() ? 0.0 : *std::min_element(seconds.begin(), seconds.end());
 }
+
+// One pass of requests, prepared before the worker starts: the host's acquire
+// hands them out with an atomic index and never blocks, its deliver counts
+// them, and the last delivery ends the pass.
+struct RequestPass {
+    std::vector<SampleRequest> requests;
+    std::atomic<size_t> next{0};
+    std::atomic<size_t> delivered{0};
+    std::atomic<size_t> wrongDurations{0};
+    bool timestamps = false;  // record acquire and deliver times per request
+    std::vector<Clock::time_point> acquiredAt;
+    std::vector<Clock::time_point> deliveredAt;
+
+    void Prepare(size_t count, bool withTimestamps) {
+        requests.resize(count);
+        timestamps = withTimestamps;
+        if (timestamps) {
+            acquiredAt.resize(count);
+            deliveredAt.resize(count);
+        }
+    }
+    SampleRequest* Acquire() {
+        const size_t i = next.fetch_add(1, std::memory_order_relaxed);
+        if (i >= requests.size()) return nullptr;
+        if (timestamps) acquiredAt[i] = Clock::now();
+        return &requests[i];
+    }
+    void CheckDuration(const SampleRequest& request, int64_t duration) {
+        if (duration != request.end - request.start) wrongDurations.fetch_add(1);
+    }
+    // Index of a request handed out by this pass.
+    size_t IndexOf(const SampleRequest* request) const {
+        return static_cast<size_t>(request - requests.data());
+    }
+    void Delivered(size_t i) {
+        if (timestamps) deliveredAt[i] = Clock::now();
+        if (delivered.fetch_add(1) + 1 == requests.size()) {
+            const Clock::time_point now = Clock::now();  // the end of the pass
+            std::lock_guard<std::mutex> hold(lock_);
+            lastDelivery_ = now;
+            done_ = true;
+            finished_.notify_one();
+        }
+    }
+    // Waits for the last delivery and returns the seconds from `start` to it.
+    double SecondsFrom(Clock::time_point start) {
+        std::unique_lock<std::mutex> hold(lock_);
+        finished_.wait(hold, [&] { return done_; });
+        return std::chrono::duration<double>(lastDelivery_ - start).count();
+    }
+    // Microseconds from the return of acquire to the call of deliver.
+    void AppendLatencies(std::vector<double>* latencies) const {
+        for (size_t i = 0; i < requests.size(); ++i) {
+            latencies->push_back(
+                std::chrono::duration<double, std::micro>(deliveredAt[i] - acquiredAt[i]).count());
+        }
+    }
+
+private:
+    Clock::time_point lastDelivery_;
+    std::mutex lock_;
+    std::condition_variable finished_;
+    bool done_ = false;
+};
 
 [[noreturn]] inline void Fail(const std::string& message) {
     std::fprintf(stderr, "bench: %s\n", message.c_str());

@@ -22,36 +22,17 @@ using bench::Clock;
 
 // One pass of requests, prepared before the worker starts: request i asks for
 // frame i and points at one of the host's reused frame buffers.
-struct VideoPass {
-    std::vector<SampleRequest> requests;
-    std::atomic<size_t> next{0};
-    std::atomic<size_t> delivered{0};
+struct VideoPass : bench::RequestPass {
     std::atomic<size_t> wrongFrames{0};
-    std::atomic<size_t> wrongDurations{0};
     int64_t frameDuration = 0;
-    bool timestamps = false;
-    std::vector<Clock::time_point> acquiredAt;
-    std::vector<Clock::time_point> deliveredAt;
-    Clock::time_point lastDelivery;
-    std::mutex lock;
-    std::condition_variable finished;
-    bool done = false;
 };
 
 VideoPass* currentPass = nullptr;
 
-SampleRequest* QX_CALL HostAcquire(StreamHandle*, uint32_t) {
-    VideoPass& pass = *currentPass;
-    const size_t i = pass.next.fetch_add(1, std::memory_order_relaxed);
-    if (i >= pass.requests.size()) return nullptr;
-    if (pass.timestamps) pass.acquiredAt[i] = Clock::now();
-    return &pass.requests[i];
-}
+SampleRequest* QX_CALL HostAcquire(StreamHandle*, uint32_t) { return currentPass->Acquire(); }
 
 int32_t QX_CALL HostSetDuration(StreamHandle*, SampleRequest* request, int64_t duration) {
-    VideoPass& pass = *currentPass;
-    if (duration != request->end - request->start) pass.wrongDurations.fetch_add(1);
-    (void)pass;
+    currentPass->CheckDuration(*request, duration);
     return 0;
 }
 
@@ -68,16 +49,9 @@ bool CarriesFrameNumber(const uint8_t* frame, size_t number) {
 
 int32_t QX_CALL HostDeliver(StreamHandle*, SampleRequest* request) {
     VideoPass& pass = *currentPass;
-    const auto i = static_cast<size_t>(request - pass.requests.data());
-    if (pass.timestamps) pass.deliveredAt[i] = Clock::now();
+    const size_t i = pass.IndexOf(request);
     if (!CarriesFrameNumber(request->frameBuffer, i)) pass.wrongFrames.fetch_add(1);
-    if (pass.delivered.fetch_add(1) + 1 == pass.requests.size()) {
-        const Clock::time_point now = Clock::now();  // the end of the pass
-        std::lock_guard<std::mutex> hold(pass.lock);
-        pass.lastDelivery = now;
-        pass.done = true;
-        pass.finished.notify_one();
-    }
+    pass.Delivered(i);
     return 0;
 }
 
@@ -135,7 +109,7 @@ public:
             stream.video.duration / pass.frameDuration != static_cast<int64_t>(frames_)) {
             bench::Fail("the plug-in describes another frame count than the file holds");
         }
-        pass.requests.resize(frames_);
+        pass.Prepare(frames_, timestamps);
         for (size_t i = 0; i < frames_; ++i) {
             SampleRequest& r = pass.requests[i];
             std::memset(&r, 0, sizeof r);
@@ -143,33 +117,18 @@ public:
             r.end = r.start + pass.frameDuration;
             r.frameBuffer = buffers_[i % buffers_.size()].data();
         }
-        pass.timestamps = timestamps;
-        if (timestamps) {
-            pass.acquiredAt.resize(frames_);
-            pass.deliveredAt.resize(frames_);
-        }
         currentPass = &pass;
 
         const Clock::time_point start = Clock::now();
         driver_.drv_start(&stream.handle);
-        {
-            std::unique_lock<std::mutex> hold(pass.lock);
-            pass.finished.wait(hold, [&] { return pass.done; });
-        }
-        const double seconds = std::chrono::duration<double>(pass.lastDelivery - start).count();
+        const double seconds = pass.SecondsFrom(start);
         driver_.drv_close(&stream.handle);
         currentPass = nullptr;
 
         if (pass.wrongFrames.load() != 0)
             bench::Fail("the plug-in served frames with the wrong content");
         if (pass.wrongDurations.load() != 0) bench::Fail("the plug-in set wrong durations");
-        if (latencies != nullptr) {
-            for (size_t i = 0; i < frames_; ++i) {
-                latencies->push_back(std::chrono::duration<double, std::micro>(pass.deliveredAt[i] -
-                                                                               pass.acquiredAt[i])
-                                         .count());
-            }
-        }
+        if (latencies != nullptr) pass.AppendLatencies(latencies);
         return seconds;
     }
 

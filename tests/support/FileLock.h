@@ -14,8 +14,8 @@ public:
 
 private:
     bool held_ = false;
-    void* handle_ = nullptr;
-    int fd_ = -1;
+    [[maybe_unused]] void* handle_ = nullptr;  // Windows
+    [[maybe_unused]] int fd_ = -1;             // POSIX
 };
 
 // Holds a file open for writing while letting others read it.
