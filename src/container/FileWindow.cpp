@@ -40,33 +40,14 @@ bool MapWindow(const CMirolan& reader, FileWindow& window, uint32_t requested) {
     window.Release();
     if (window.position >= FileEnd(reader) || reader.granularity == 0) return false;
     const uint64_t start = PlaceWindow(reader, window, requested);
-    window.view = platform::MapView(reader.hMapFile, start, window.length);
+    window.view = platform::MapView(reader.hMapFile, start, window.length,
+                                    static_cast<uint32_t>(window.offsetInView));
     if (window.view != nullptr) return true;
     diag::DebugLog(
         "", "Mirolan", 936, "Unable to map the File View offsetLow[%d] offsetHigh[%d] mapSize[%d]",
         static_cast<int>(static_cast<uint32_t>(start & 0xFFFFFFFFu)),
         static_cast<int>(static_cast<uint32_t>(start >> 32)), static_cast<int>(window.length));
     return false;
-}
-
-bool EnsureWindow(const CMirolan& reader, FileWindow& window, uint64_t n, uint32_t requested) {
-    if (window.view != nullptr && window.offsetInView <= window.length &&
-        n <= window.length - window.offsetInView) {
-        return true;
-    }
-    return MapWindow(reader, window, requested);
-}
-
-bool EnsureReadable(const CMirolan& reader, FileWindow& window, uint64_t n, uint32_t requested) {
-    return EnsureWindow(reader, window, n, requested) && window.Holds(n);
-}
-
-bool StepWindow(const CMirolan& reader, FileWindow& window, uint64_t n) {
-    const uint64_t end = FileEnd(reader);
-    if (window.position > end || n > end - window.position) return false;
-    window.position += n;
-    window.offsetInView += n;  // offsetInView <= position, so this cannot wrap either
-    return true;
 }
 
 }  // namespace avi

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-class CMirolan;
+#include "reader/Mirolan.h"
 
 namespace avi {
 
@@ -47,17 +47,32 @@ uint64_t PlaceWindow(const CMirolan& reader, FileWindow& window, uint32_t reques
 // platform refuses the mapping (logged, line 936).
 bool MapWindow(const CMirolan& reader, FileWindow& window, uint32_t requested);
 
+// These three run once or more per chunk header of the file, so they are
+// inline; only a move of the window leaves the header.
+
 // True when the n bytes at `position` lie in the current view, or after
 // remapping at `position`. After a remap the n bytes are not tested again:
 // near the end of the file they may still run past the view (see Holds).
-bool EnsureWindow(const CMirolan& reader, FileWindow& window, uint64_t n, uint32_t requested);
+inline bool EnsureWindow(const CMirolan& reader, FileWindow& window, uint64_t n,
+                         uint32_t requested) {
+    return window.Holds(n) || MapWindow(reader, window, requested);
+}
 
 // EnsureWindow followed by Holds: true only when the n bytes can be read.
-bool EnsureReadable(const CMirolan& reader, FileWindow& window, uint64_t n, uint32_t requested);
+inline bool EnsureReadable(const CMirolan& reader, FileWindow& window, uint64_t n,
+                           uint32_t requested) {
+    return window.Holds(n) || (MapWindow(reader, window, requested) && window.Holds(n));
+}
 
 // Moves `position` and `offsetInView` n bytes on. False, leaving the window
 // unchanged, when that would pass the end of the file (a position equal to
 // the file size is allowed: the next EnsureWindow then fails).
-bool StepWindow(const CMirolan& reader, FileWindow& window, uint64_t n);
+inline bool StepWindow(const CMirolan& reader, FileWindow& window, uint64_t n) {
+    const auto end = static_cast<uint64_t>(reader.fileSize);
+    if (window.position > end || n > end - window.position) return false;
+    window.position += n;
+    window.offsetInView += n;  // offsetInView <= position, so this cannot wrap either
+    return true;
+}
 
 }  // namespace avi

@@ -36,8 +36,11 @@ uint32_t LastError();
 
 // A read-only view of `length` bytes at `offset` (a multiple of the
 // granularity). Null when the view cannot be made; the bytes of a non-null
-// view are all readable. Release with UnmapView.
-const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length);
+// view are all readable. The caller reads nothing of the first `unusedPrefix`
+// bytes (the alignment below the position it wants), so a layer that copies
+// may leave them unfilled. Release with UnmapView.
+const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length,
+                       uint32_t unusedPrefix = 0);
 void UnmapView(const uint8_t* view);
 
 // Moves the file position to `offset` from the beginning. Fails by the Win32

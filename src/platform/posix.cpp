@@ -111,7 +111,8 @@ void CloseMapping(MappingHandle mapping) {
 
 uint32_t LastError() { return lastError; }
 
-const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length) {
+const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length,
+                       uint32_t unusedPrefix) {
     if (mapping == nullptr || length == 0 || offset > static_cast<uint64_t>(mapping->size) ||
         length > static_cast<uint64_t>(mapping->size) - offset) {
         lastError = 87;  // ERROR_INVALID_PARAMETER: beyond the mapping
@@ -123,7 +124,9 @@ const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length) 
         return nullptr;
     }
     uint8_t* bytes = block + sizeof(ViewHeader);
-    uint32_t done = 0;
+    // Only what the caller will read is copied: consecutive views of a walk
+    // overlap by their alignment prefix, which would otherwise be read twice.
+    uint32_t done = unusedPrefix < length ? unusedPrefix : length;
     while (done < length) {
         const ssize_t got = ::pread(mapping->fd, bytes + done, length - done,
                                     static_cast<off_t>(offset + done));

@@ -55,7 +55,8 @@ void CloseMapping(MappingHandle mapping) {
 
 uint32_t LastError() { return GetLastError(); }
 
-const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length) {
+const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length,
+                       uint32_t /*unusedPrefix: a mapped view costs nothing where unread*/) {
     void* view = MapViewOfFile(AsHandle(mapping), FILE_MAP_READ, static_cast<DWORD>(offset >> 32),
                                static_cast<DWORD>(offset & 0xFFFFFFFFu), length);
     return static_cast<const uint8_t*>(view);
