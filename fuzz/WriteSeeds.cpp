@@ -9,17 +9,17 @@
 
 #include "support/AviBuilder.h"
 
-using testsupport::AviSpec;
+using testsupport::AviLayout;
 
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: fuzz_write_seeds FOLDER\n");
         return 2;
     }
-    std::vector<std::pair<std::string, AviSpec>> seeds;
-    AviSpec base;
+    std::vector<std::pair<std::string, AviLayout>> seeds;
+    AviLayout base;
     seeds.emplace_back("builder-both", base);
-    AviSpec s = base;
+    AviLayout s = base;
     s.withAudio = false;
     seeds.emplace_back("builder-video-only", s);
     s = base;
@@ -55,9 +55,9 @@ int main(int argc, char** argv) {
     s.samplesPerChunk = 1;
     seeds.emplace_back("builder-one-sample-chunks", s);
 
-    for (const auto& [name, spec] : seeds) {
+    for (const auto& [name, layout] : seeds) {
         const std::string path = std::string(argv[1]) + "/" + name + ".avi";
-        const std::vector<uint8_t> bytes = testsupport::BuildAvi(spec).bytes;
+        const std::vector<uint8_t> bytes = testsupport::BuildAvi(layout).bytes;
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()),
                   static_cast<std::streamsize>(bytes.size()));

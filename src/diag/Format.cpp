@@ -38,16 +38,16 @@ private:
 
 // Formats one conversion with the C library and appends it.
 template <typename Value>
-void AppendConversion(Output& out, const std::string& spec, Value value) {
+void AppendConversion(Output& out, const std::string& directive, Value value) {
     char small[128];
-    const int needed = std::snprintf(small, sizeof small, spec.c_str(), value);
+    const int needed = std::snprintf(small, sizeof small, directive.c_str(), value);
     if (needed < 0) return;
     if (static_cast<size_t>(needed) < sizeof small) {
         out.Append(small, static_cast<size_t>(needed));
         return;
     }
     std::string large(static_cast<size_t>(needed) + 1, '\0');
-    std::snprintf(&large[0], large.size(), spec.c_str(), value);
+    std::snprintf(&large[0], large.size(), directive.c_str(), value);
     out.Append(large.c_str(), static_cast<size_t>(needed));
 }
 
@@ -67,21 +67,21 @@ int FormatV(char* buffer, size_t capacity, const char* format, va_list arguments
             continue;
         }
         // One conversion: %[flags][width][.precision][length]conversion
-        std::string spec = "%";
+        std::string directive = "%";
         ++p;
-        while (*p != '\0' && std::strchr("-+ #0'", *p) != nullptr) spec += *p++;
+        while (*p != '\0' && std::strchr("-+ #0'", *p) != nullptr) directive += *p++;
         if (*p == '*') {
-            spec += std::to_string(va_arg(args, int));
+            directive += std::to_string(va_arg(args, int));
             ++p;
         }
-        while (*p >= '0' && *p <= '9') spec += *p++;
+        while (*p >= '0' && *p <= '9') directive += *p++;
         if (*p == '.') {
-            spec += *p++;
+            directive += *p++;
             if (*p == '*') {
-                spec += std::to_string(va_arg(args, int));
+                directive += std::to_string(va_arg(args, int));
                 ++p;
             }
-            while (*p >= '0' && *p <= '9') spec += *p++;
+            while (*p >= '0' && *p <= '9') directive += *p++;
         }
         std::string length;
         while (*p != '\0' && std::strchr("hlLjzt", *p) != nullptr) length += *p++;
@@ -100,11 +100,11 @@ int FormatV(char* buffer, size_t capacity, const char* format, va_list arguments
             case 'o':
             case 'c':
                 if (length == "ll" || length == "j") {
-                    AppendConversion(out, spec + "ll" + conversion, va_arg(args, long long));
+                    AppendConversion(out, directive + "ll" + conversion, va_arg(args, long long));
                 } else if (length == "l" || length == "z" || length == "t") {
-                    AppendConversion(out, spec + "l" + conversion, va_arg(args, long));
+                    AppendConversion(out, directive + "l" + conversion, va_arg(args, long));
                 } else {  // int, and the promoted h / hh arguments
-                    AppendConversion(out, spec + length + conversion, va_arg(args, int));
+                    AppendConversion(out, directive + length + conversion, va_arg(args, int));
                 }
                 break;
             case 'f':
@@ -113,28 +113,28 @@ int FormatV(char* buffer, size_t capacity, const char* format, va_list arguments
             case 'E':
             case 'g':
             case 'G':
-                AppendConversion(out, spec + conversion, va_arg(args, double));
+                AppendConversion(out, directive + conversion, va_arg(args, double));
                 break;
             case 'p':
-                AppendConversion(out, spec + conversion, va_arg(args, void*));
+                AppendConversion(out, directive + conversion, va_arg(args, void*));
                 break;
             case 's':
                 if (length == "l") {  // a wide string is taken as UTF-16 here too
                     const std::string text = platform::Utf16ToUtf8(va_arg(args, const char16_t*));
-                    AppendConversion(out, spec + 's', text.c_str());
+                    AppendConversion(out, directive + 's', text.c_str());
                 } else {
                     const char* text = va_arg(args, const char*);
-                    AppendConversion(out, spec + 's', text == nullptr ? "(null)" : text);
+                    AppendConversion(out, directive + 's', text == nullptr ? "(null)" : text);
                 }
                 break;
             case 'S': {
                 const char16_t* wide = va_arg(args, const char16_t*);
                 const std::string text = wide == nullptr ? "(null)" : platform::Utf16ToUtf8(wide);
-                AppendConversion(out, spec + 's', text.c_str());
+                AppendConversion(out, directive + 's', text.c_str());
                 break;
             }
             default:  // unknown conversion: written as it stands
-                out.Append(spec.c_str(), spec.size());
+                out.Append(directive.c_str(), directive.size());
                 out.Append(length.c_str(), length.size());
                 out.Append(&conversion, 1);
                 break;

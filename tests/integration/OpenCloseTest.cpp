@@ -11,7 +11,7 @@
 #include "support/PluginLoader.h"
 #include "support/TempDir.h"
 
-using testsupport::AviSpec;
+using testsupport::AviLayout;
 using testsupport::BuildAvi;
 using testsupport::FakeStream;
 
@@ -31,13 +31,13 @@ protected:
         testsupport::WriteFile(dir.File(name), bytes);
         return testsupport::ToUtf16(dir.File(name));
     }
-    std::u16string Write(const AviSpec& spec) { return Write("clip.avi", BuildAvi(spec).bytes); }
+    std::u16string Write(const AviLayout& layout) { return Write("clip.avi", BuildAvi(layout).bytes); }
     int32_t Open(FakeStream& stream, const std::u16string& path, const uint32_t* options) {
         return driver->drv_open(&stream.handle, path.c_str(), options);
     }
     // Opens, and expects a refusal that leaves both descriptors as they were.
-    void ExpectRefused(const AviSpec& spec, const uint32_t* options) {
-        const std::u16string path = Write(spec);
+    void ExpectRefused(const AviLayout& layout, const uint32_t* options) {
+        const std::u16string path = Write(layout);
         FakeStream stream;
         VideoDesc video;
         std::memset(&video, 0x77, sizeof video);
@@ -58,11 +58,11 @@ protected:
 }  // namespace
 
 TEST_F(OpenClose, VideoOpenDescribesTheStreamAndClearsAudio) {
-    AviSpec spec;
-    spec.width = 6;
-    spec.height = -3;
-    spec.frames = 5;
-    const std::u16string path = Write(spec);
+    AviLayout layout;
+    layout.width = 6;
+    layout.height = -3;
+    layout.frames = 5;
+    const std::u16string path = Write(layout);
     FakeStream stream;
     std::memset(&stream.audio, 0x55, sizeof stream.audio);
     stream.audio.hostField = 0x1234;
@@ -88,12 +88,12 @@ TEST_F(OpenClose, VideoOpenDescribesTheStreamAndClearsAudio) {
 }
 
 TEST_F(OpenClose, DurationAbove32BitsIsKept) {
-    AviSpec spec;
-    spec.width = 1;
-    spec.height = 1;
-    spec.frames = 20000;
-    spec.withAudio = false;
-    const std::u16string path = Write(spec);
+    AviLayout layout;
+    layout.width = 1;
+    layout.height = 1;
+    layout.frames = 20000;
+    layout.withAudio = false;
+    const std::u16string path = Write(layout);
     FakeStream stream;
     ASSERT_EQ(Open(stream, path, kVideo), 1);
     EXPECT_EQ(stream.video.duration, 8000000000LL);
@@ -106,10 +106,10 @@ TEST_F(OpenClose, AudioRateIsRateOverScaleAndVideoIsCleared) {
         int32_t expected;
     } cases[] = {{176400, 4, 44100}, {44100, 1, 44100}, {10, 4, 2}};
     for (const auto& c : cases) {
-        AviSpec spec;
-        spec.audioRate = c.rate;
-        spec.audioScale = c.scale;
-        const std::u16string path = Write(spec);
+        AviLayout layout;
+        layout.audioRate = c.rate;
+        layout.audioScale = c.scale;
+        const std::u16string path = Write(layout);
         FakeStream stream;
         std::memset(&stream.video.timescale, 0x44, sizeof stream.video - 8);
         ASSERT_EQ(Open(stream, path, kAudio), 1);
@@ -129,37 +129,37 @@ TEST_F(OpenClose, AudioRateIsRateOverScaleAndVideoIsCleared) {
 }
 
 TEST_F(OpenClose, RefusesWhatCannotBeServedWithoutTouchingDescriptors) {
-    AviSpec depth24;
+    AviLayout depth24;
     depth24.bitCount = 24;
     ExpectRefused(depth24, kVideo);
 
-    AviSpec noScale;
+    AviLayout noScale;
     noScale.frameDuration = 0;
     ExpectRefused(noScale, kVideo);
 
-    AviSpec narrow;
+    AviLayout narrow;
     narrow.width = 0;
     narrow.sizeImage = 16;
     ExpectRefused(narrow, kVideo);
 
-    AviSpec oversized;
+    AviLayout oversized;
     oversized.sizeImage = 4 * 2 * 4 + 4;  // one pixel more than the host's buffer holds
     ExpectRefused(oversized, kVideo);
 
-    AviSpec emptyFrames;
+    AviLayout emptyFrames;
     emptyFrames.sizeImage = 0;
     ExpectRefused(emptyFrames, kVideo);
 
-    AviSpec audioNoScale;
+    AviLayout audioNoScale;
     audioNoScale.audioScale = 0;
     ExpectRefused(audioNoScale, kAudio);
 
-    AviSpec slowAudio;
+    AviLayout slowAudio;
     slowAudio.audioRate = 3;
     slowAudio.audioScale = 4;  // a rate quotient of 0
     ExpectRefused(slowAudio, kAudio);
 
-    AviSpec noBits;
+    AviLayout noBits;
     noBits.bitsPerSample = 0;
     noBits.audioScale = 1;
     noBits.audioRate = 48000;
@@ -167,10 +167,10 @@ TEST_F(OpenClose, RefusesWhatCannotBeServedWithoutTouchingDescriptors) {
 }
 
 TEST_F(OpenClose, BrokenAudioHeaderDoesNotRefuseTheVideo) {
-    AviSpec spec;
-    spec.audioRate = 3;
-    spec.audioScale = 0;
-    const std::u16string path = Write(spec);
+    AviLayout layout;
+    layout.audioRate = 3;
+    layout.audioScale = 0;
+    const std::u16string path = Write(layout);
     FakeStream stream;
     EXPECT_EQ(Open(stream, path, kVideo), 1);
     driver->drv_close(&stream.handle);
@@ -185,9 +185,9 @@ TEST_F(OpenClose, ZeroLengthFileFailsAtTheMapping) {
 }
 
 TEST_F(OpenClose, OneFileServesVideoAndAudioReadersAtOnce) {
-    AviSpec spec;
-    spec.frames = 4;
-    const testsupport::BuiltAvi built = BuildAvi(spec);
+    AviLayout layout;
+    layout.frames = 4;
+    const testsupport::BuiltAvi built = BuildAvi(layout);
     const std::u16string path = Write("clip.avi", built.bytes);
     FakeStream video;
     FakeStream audio;
@@ -219,7 +219,7 @@ TEST_F(OpenClose, OneFileServesVideoAndAudioReadersAtOnce) {
 }
 
 TEST_F(OpenClose, StartTwiceResumesOnce) {
-    const std::u16string path = Write(AviSpec{});
+    const std::u16string path = Write(AviLayout{});
     FakeStream stream;
     ASSERT_EQ(Open(stream, path, kVideo), 1);
     driver->drv_start(&stream.handle);
@@ -232,7 +232,7 @@ TEST_F(OpenClose, StartTwiceResumesOnce) {
 }
 
 TEST_F(OpenClose, CloseAfterTheWorkerEndedByItselfReleasesEverything) {
-    const std::u16string path = Write(AviSpec{});
+    const std::u16string path = Write(AviLayout{});
     FakeStream stream;
     ASSERT_EQ(Open(stream, path, kVideo), 1);
     stream.Finish();  // the first acquire returns null
@@ -248,7 +248,7 @@ TEST_F(OpenClose, CloseAfterTheWorkerEndedByItselfReleasesEverything) {
 }
 
 TEST_F(OpenClose, CloseWithoutStartReturns) {
-    const std::u16string path = Write(AviSpec{});
+    const std::u16string path = Write(AviLayout{});
     FakeStream stream;
     ASSERT_EQ(Open(stream, path, kAudio), 1);
     driver->drv_close(&stream.handle);
@@ -258,7 +258,7 @@ TEST_F(OpenClose, CloseWithoutStartReturns) {
 
 #ifdef _WIN32
 TEST_F(OpenClose, FileHeldOpenForWritingCannotBeOpened) {
-    const std::u16string path = Write(AviSpec{});
+    const std::u16string path = Write(AviLayout{});
     testsupport::WriterHold writer(dir.File("clip.avi"));
     ASSERT_TRUE(writer.held());
     FakeStream stream;
@@ -267,10 +267,10 @@ TEST_F(OpenClose, FileHeldOpenForWritingCannotBeOpened) {
 #endif
 
 TEST_F(OpenClose, FramesAbove4GiBAreServed) {
-    AviSpec spec;
-    spec.frames = 3;
-    spec.junkBeforeFrames = 0xFFFFFFF0u;  // pushes every frame past 4 GiB
-    const testsupport::BuiltAvi built = BuildAvi(spec);
+    AviLayout layout;
+    layout.frames = 3;
+    layout.junkBeforeFrames = 0xFFFFFFF0u;  // pushes every frame past 4 GiB
+    const testsupport::BuiltAvi built = BuildAvi(layout);
     ASSERT_GT(built.frameOffsets[0], 0x100000000ull);
     testsupport::WriteAvi(dir.File("big.avi"), built);
     const std::u16string path = testsupport::ToUtf16(dir.File("big.avi"));

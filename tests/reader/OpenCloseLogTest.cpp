@@ -10,7 +10,7 @@
 #include "support/FakeHost.h"
 #include "support/TempDir.h"
 
-using testsupport::AviSpec;
+using testsupport::AviLayout;
 using testsupport::FakeStream;
 
 namespace {
@@ -61,11 +61,11 @@ protected:
 }  // namespace
 
 TEST_F(OpenCloseLog, VideoOpenLogsSizeAndDescription) {
-    AviSpec spec;
-    spec.width = 4;
-    spec.height = 2;
-    spec.frames = 3;
-    const testsupport::BuiltAvi built = testsupport::BuildAvi(spec);
+    AviLayout layout;
+    layout.width = 4;
+    layout.height = 2;
+    layout.frames = 3;
+    const testsupport::BuiltAvi built = testsupport::BuildAvi(layout);
     const std::u16string path = Write("clip.avi", built.bytes);
     const std::string utf8 = dir.File("clip.avi");
     FakeStream stream;
@@ -80,7 +80,7 @@ TEST_F(OpenCloseLog, VideoOpenLogsSizeAndDescription) {
 }
 
 TEST_F(OpenCloseLog, AudioOpenWritesNoDescriptionLine) {
-    const std::u16string path = Write("clip.avi", testsupport::BuildAvi(AviSpec{}).bytes);
+    const std::u16string path = Write("clip.avi", testsupport::BuildAvi(AviLayout{}).bytes);
     FakeStream stream;
     ASSERT_EQ(driver->drv_open(&stream.handle, path.c_str(), kAudio), 1);
     const std::vector<std::string> log = Log();
@@ -90,7 +90,7 @@ TEST_F(OpenCloseLog, AudioOpenWritesNoDescriptionLine) {
 }
 
 TEST_F(OpenCloseLog, CloseLogsCloseThenWorkerExitThenStop) {
-    const std::u16string path = Write("clip.avi", testsupport::BuildAvi(AviSpec{}).bytes);
+    const std::u16string path = Write("clip.avi", testsupport::BuildAvi(AviLayout{}).bytes);
     FakeStream stream;
     ASSERT_EQ(driver->drv_open(&stream.handle, path.c_str(), kVideo), 1);
     driver->drv_start(&stream.handle);
@@ -105,7 +105,7 @@ TEST_F(OpenCloseLog, CloseLogsCloseThenWorkerExitThenStop) {
 }
 
 TEST_F(OpenCloseLog, NeverStartedStreamClosesPromptlyWithTheSameLines) {
-    const std::u16string path = Write("clip.avi", testsupport::BuildAvi(AviSpec{}).bytes);
+    const std::u16string path = Write("clip.avi", testsupport::BuildAvi(AviLayout{}).bytes);
     FakeStream stream;
     ASSERT_EQ(driver->drv_open(&stream.handle, path.c_str(), kAudio), 1);
     driver->drv_close(&stream.handle);
@@ -118,7 +118,7 @@ TEST_F(OpenCloseLog, NeverStartedStreamClosesPromptlyWithTheSameLines) {
 }
 
 TEST_F(OpenCloseLog, WorkerEndingByItselfClosesTheFileBeforeTheStreamIsClosed) {
-    const std::u16string path = Write("clip.avi", testsupport::BuildAvi(AviSpec{}).bytes);
+    const std::u16string path = Write("clip.avi", testsupport::BuildAvi(AviLayout{}).bytes);
     FakeStream stream;
     ASSERT_EQ(driver->drv_open(&stream.handle, path.c_str(), kVideo), 1);
     stream.Finish();
@@ -148,9 +148,9 @@ TEST_F(OpenCloseLog, ZeroLengthFileFailsAtTheMappingWithItsError) {
 }
 
 TEST_F(OpenCloseLog, UnindexedFileIsRefusedWithItsReason) {
-    AviSpec spec;
-    spec.hasIndexFlag = false;
-    const std::u16string path = Write("clip.avi", testsupport::BuildAvi(spec).bytes);
+    AviLayout layout;
+    layout.hasIndexFlag = false;
+    const std::u16string path = Write("clip.avi", testsupport::BuildAvi(layout).bytes);
     FakeStream stream;
     EXPECT_EQ(driver->drv_open(&stream.handle, path.c_str(), kVideo), 0);
     const std::vector<std::string> log = Log();

@@ -20,7 +20,7 @@
 #include "support/AviBuilder.h"
 #include "support/TempDir.h"
 
-using testsupport::AviSpec;
+using testsupport::AviLayout;
 
 namespace {
 
@@ -154,27 +154,27 @@ void SetField(std::vector<uint8_t>& bytes, const Field& field, uint64_t value) {
     if (field.width == 8) Put64(bytes, field.at, value);
 }
 
-std::vector<uint8_t> Base(const AviSpec& spec) { return testsupport::BuildAvi(spec).bytes; }
+std::vector<uint8_t> Base(const AviLayout& layout) { return testsupport::BuildAvi(layout).bytes; }
 
-AviSpec SmallBoth() {
-    AviSpec spec;
-    spec.width = 8;
-    spec.height = 4;
-    spec.frames = 12;
-    spec.samplesPerChunk = 40;
-    return spec;
+AviLayout SmallBoth() {
+    AviLayout layout;
+    layout.width = 8;
+    layout.height = 4;
+    layout.frames = 12;
+    layout.samplesPerChunk = 40;
+    return layout;
 }
 
-AviSpec SmallMono8() {
-    AviSpec spec = SmallBoth();
-    spec.channels = 1;
-    spec.bitsPerSample = 8;
-    spec.height = -4;
-    return spec;
+AviLayout SmallMono8() {
+    AviLayout layout = SmallBoth();
+    layout.channels = 1;
+    layout.bitsPerSample = 8;
+    layout.height = -4;
+    return layout;
 }
 
-void AddTruncations(std::vector<Input>& inputs, const std::string& baseName, const AviSpec& spec) {
-    const std::vector<uint8_t> whole = Base(spec);
+void AddTruncations(std::vector<Input>& inputs, const std::string& baseName, const AviLayout& layout) {
+    const std::vector<uint8_t> whole = Base(layout);
     const size_t ix00 = FindFirst(whole, "ix00");
     const size_t ix01 = FindFirst(whole, "ix01");
     for (size_t cut = 0; cut < whole.size(); cut += 512) {
@@ -361,18 +361,18 @@ void AddAudioFormats(std::vector<Input>& inputs, const std::string& baseName,
 
 std::vector<Input> AllInputs() {
     std::vector<Input> inputs;
-    const std::vector<std::pair<std::string, AviSpec>> bases = {{"stereo16", SmallBoth()},
+    const std::vector<std::pair<std::string, AviLayout>> bases = {{"stereo16", SmallBoth()},
                                                                 {"mono8", SmallMono8()}};
     // Truncations of larger files, so that the cuts fall in every region:
     // headers, frames, audio chunks, the indexes and 'idx1'.
-    for (const auto& [name, spec] : bases) {
-        AviSpec larger = spec;
+    for (const auto& [name, layout] : bases) {
+        AviLayout larger = layout;
         larger.width = 16;
         larger.frames = 40;
         AddTruncations(inputs, name, larger);
     }
-    for (const auto& [name, spec] : bases) {
-        const std::vector<uint8_t> whole = Base(spec);
+    for (const auto& [name, layout] : bases) {
+        const std::vector<uint8_t> whole = Base(layout);
         AddFieldValues(inputs, "header sizes and counts: 0, odd, all ones", name, whole,
                        HeaderFields(whole));
         AddFieldValues(inputs, "chunk and list sizes: 0, odd, all ones", name, whole,

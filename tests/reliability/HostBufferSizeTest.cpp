@@ -19,13 +19,13 @@ const uint32_t kVideo[] = {QX_TAG_EYES, 1, 0, 0};
 // Opens, as video, a valid file whose format claims width x height with
 // frames of `sizeImage` bytes (the index and the chunks agree with it).
 int32_t OpenWithShape(int32_t width, int32_t height, uint32_t sizeImage) {
-    testsupport::AviSpec spec;
-    spec.width = 4;
-    spec.height = 2;
-    spec.frames = 2;
-    spec.withAudio = false;
-    spec.sizeImage = sizeImage;
-    std::vector<uint8_t> bytes = testsupport::BuildAvi(spec).bytes;
+    testsupport::AviLayout layout;
+    layout.width = 4;
+    layout.height = 2;
+    layout.frames = 2;
+    layout.withAudio = false;
+    layout.sizeImage = sizeImage;
+    std::vector<uint8_t> bytes = testsupport::BuildAvi(layout).bytes;
     // Only the format's width and height are bent: the frames stay readable.
     for (size_t i = 0; i + 4 <= bytes.size(); ++i) {
         if (std::memcmp(&bytes[i], "strf", 4) == 0) {

@@ -108,16 +108,16 @@ class LifecycleStress : public testing::Test {
 protected:
     void SetUp() override {
         driver = qxVideoDriver_Mirolan(&testsupport::FakeHostServices());
-        testsupport::AviSpec spec;
-        spec.width = 16;
-        spec.height = 8;
-        spec.frames = 6;
-        spec.channels = 2;
-        spec.bitsPerSample = 16;
-        spec.samplesPerChunk = 100;
-        built = testsupport::BuildAvi(spec);
+        testsupport::AviLayout layout;
+        layout.width = 16;
+        layout.height = 8;
+        layout.frames = 6;
+        layout.channels = 2;
+        layout.bitsPerSample = 16;
+        layout.samplesPerChunk = 100;
+        built = testsupport::BuildAvi(layout);
         frameBytes = 16u * 8u * 4u;
-        frameDuration = spec.frameDuration;
+        frameDuration = layout.frameDuration;
         testsupport::WriteFile(dir.File("clip.avi"), built.bytes);
         path = testsupport::ToUtf16(dir.File("clip.avi"));
     }

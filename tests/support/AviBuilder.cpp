@@ -57,112 +57,112 @@ private:
 
 }  // namespace
 
-BuiltAvi BuildAvi(const AviSpec& spec) {
+BuiltAvi BuildAvi(const AviLayout& layout) {
     BuiltAvi built;
     Bytes out;
     ChunkWriter chunks(out);
-    const uint32_t absHeight = static_cast<uint32_t>(spec.height < 0 ? -spec.height : spec.height);
+    const uint32_t absHeight = static_cast<uint32_t>(layout.height < 0 ? -layout.height : layout.height);
     const uint32_t frameBytes =
-        spec.sizeImage >= 0 ? static_cast<uint32_t>(spec.sizeImage)
-                            : static_cast<uint32_t>(spec.width) * absHeight * spec.bitCount / 8;
-    const uint16_t blockAlign = static_cast<uint16_t>(spec.channels * spec.bitsPerSample / 8);
-    const uint32_t videoFrames = spec.withVideo ? spec.frames : 0;
-    const uint32_t totalSamples = spec.withAudio ? spec.frames * spec.samplesPerChunk : 0;
+        layout.sizeImage >= 0 ? static_cast<uint32_t>(layout.sizeImage)
+                            : static_cast<uint32_t>(layout.width) * absHeight * layout.bitCount / 8;
+    const uint16_t blockAlign = static_cast<uint16_t>(layout.channels * layout.bitsPerSample / 8);
+    const uint32_t videoFrames = layout.withVideo ? layout.frames : 0;
+    const uint32_t totalSamples = layout.withAudio ? layout.frames * layout.samplesPerChunk : 0;
 
     const uint64_t riff = chunks.OpenList("RIFF", "AVI ");
     const uint64_t hdrl = chunks.OpenList("LIST", "hdrl");
     const uint64_t avih = chunks.Open("avih");
-    out.U32(spec.frameDuration / 10)      // dwMicroSecPerFrame
+    out.U32(layout.frameDuration / 10)      // dwMicroSecPerFrame
         .U32(0)                           // dwMaxBytesPerSec
         .U32(0)                           // dwPaddingGranularity
-        .U32(spec.hasIndexFlag ? 0x110 : 0x100)  // dwFlags: has-index, interleaved
-        .U32(spec.avihFrames == UINT32_MAX ? videoFrames : spec.avihFrames)  // dwTotalFrames
+        .U32(layout.hasIndexFlag ? 0x110 : 0x100)  // dwFlags: has-index, interleaved
+        .U32(layout.avihFrames == UINT32_MAX ? videoFrames : layout.avihFrames)  // dwTotalFrames
         .U32(0)                           // dwInitialFrames
-        .U32((spec.withVideo ? 1 : 0) + (spec.withAudio ? 1 : 0))  // dwStreams
+        .U32((layout.withVideo ? 1 : 0) + (layout.withAudio ? 1 : 0))  // dwStreams
         .U32(frameBytes)                  // dwSuggestedBufferSize
-        .U32(static_cast<uint32_t>(spec.width))
+        .U32(static_cast<uint32_t>(layout.width))
         .U32(absHeight)
         .Zeros(16);  // dwReserved
     chunks.Close(avih);
 
-    if (spec.withVideo) {
+    if (layout.withVideo) {
         const uint64_t strl = chunks.OpenList("LIST", "strl");
         const uint64_t strh = chunks.Open("strh");
         out.Code("vids").U32(0)           // fccType, fccHandler 0
             .U32(0).U16(0).U16(0).U32(0)  // dwFlags, wPriority, wLanguage, dwInitialFrames
-            .U32(spec.frameDuration)      // dwScale
+            .U32(layout.frameDuration)      // dwScale
             .U32(10000000)                // dwRate
             .U32(0).U32(videoFrames)      // dwStart, dwLength
             .U32(frameBytes).U32(0).U32(0)  // dwSuggestedBufferSize, dwQuality, dwSampleSize
-            .U16(0).U16(0).U16(static_cast<uint16_t>(spec.width)).U16(static_cast<uint16_t>(absHeight));
+            .U16(0).U16(0).U16(static_cast<uint16_t>(layout.width)).U16(static_cast<uint16_t>(absHeight));
         chunks.Close(strh);
         const uint64_t strf = chunks.Open("strf");
-        out.U32(40).U32(static_cast<uint32_t>(spec.width)).U32(static_cast<uint32_t>(spec.height))
-            .U16(1).U16(spec.bitCount)  // biPlanes, biBitCount
+        out.U32(40).U32(static_cast<uint32_t>(layout.width)).U32(static_cast<uint32_t>(layout.height))
+            .U16(1).U16(layout.bitCount)  // biPlanes, biBitCount
             .U32(0).U32(frameBytes)     // biCompression, biSizeImage
             .Zeros(16);
         chunks.Close(strf);
         chunks.Close(strl);
     }
-    if (spec.withAudio) {
+    if (layout.withAudio) {
         const uint64_t strl = chunks.OpenList("LIST", "strl");
         const uint64_t strh = chunks.Open("strh");
         out.Code("auds").U32(0).U32(0).U16(0).U16(0).U32(0)
-            .U32(spec.audioScale >= 0 ? static_cast<uint32_t>(spec.audioScale) : blockAlign)  // dwScale
-            .U32(spec.audioRate >= 0 ? static_cast<uint32_t>(spec.audioRate)
-                                    : spec.sampleRate * blockAlign)  // dwRate
-            .U32(0).U32(spec.audioLength == UINT32_MAX ? totalSamples : spec.audioLength)
-            .U32(spec.samplesPerChunk * blockAlign).U32(0).U32(blockAlign)
+            .U32(layout.audioScale >= 0 ? static_cast<uint32_t>(layout.audioScale) : blockAlign)  // dwScale
+            .U32(layout.audioRate >= 0 ? static_cast<uint32_t>(layout.audioRate)
+                                    : layout.sampleRate * blockAlign)  // dwRate
+            .U32(0).U32(layout.audioLength == UINT32_MAX ? totalSamples : layout.audioLength)
+            .U32(layout.samplesPerChunk * blockAlign).U32(0).U32(blockAlign)
             .Zeros(8);
         chunks.Close(strh);
         const uint64_t strf = chunks.Open("strf");
-        out.U16(1).U16(spec.channels).U32(spec.sampleRate).U32(spec.sampleRate * blockAlign)
-            .U16(blockAlign).U16(spec.bitsPerSample).U16(0);
+        out.U16(1).U16(layout.channels).U32(layout.sampleRate).U32(layout.sampleRate * blockAlign)
+            .U16(blockAlign).U16(layout.bitsPerSample).U16(0);
         chunks.Close(strf);
         chunks.Close(strl);
     }
     chunks.Close(hdrl);
 
     const uint64_t movi = chunks.OpenList("LIST", "movi");
-    if (spec.junkBeforeFrames != 0) {
+    if (layout.junkBeforeFrames != 0) {
         const uint64_t junk = chunks.Open("JUNK");
-        chunks.Hole(spec.junkBeforeFrames);
+        chunks.Hole(layout.junkBeforeFrames);
         chunks.Close(junk);
     }
     std::vector<uint32_t> videoEntries;
     std::vector<std::pair<uint32_t, uint32_t>> audioEntries;
     // Index offsets are relative to the 'movi' list header, or to the end of
     // the hole, so that they fit in 32 bits.
-    const uint64_t base = spec.junkBeforeFrames != 0 ? chunks.Position() - 8 : movi - 8;
+    const uint64_t base = layout.junkBeforeFrames != 0 ? chunks.Position() - 8 : movi - 8;
     uint32_t sampleCounter = 0;
-    for (uint32_t k = 0; k < spec.frames; ++k) {
-        if (spec.withVideo) {
+    for (uint32_t k = 0; k < layout.frames; ++k) {
+        if (layout.withVideo) {
             const uint64_t frame = chunks.Open("00db");
             built.frameOffsets.push_back(frame);
             out.Append(FramePixels(k, frameBytes));
             chunks.Close(frame);
             videoEntries.push_back(static_cast<uint32_t>(frame - base));
         }
-        if (spec.withAudio) {
+        if (layout.withAudio) {
             const uint64_t audio = chunks.Open("01wb");
-            const uint32_t bytes = spec.samplesPerChunk * blockAlign;
+            const uint32_t bytes = layout.samplesPerChunk * blockAlign;
             for (uint32_t i = 0; i < bytes; ++i) {
                 const uint8_t value = static_cast<uint8_t>((sampleCounter * 7 + i * 13 + k) & 0xFF);
                 out.U8(value);
                 built.pcm.push_back(value);
             }
-            sampleCounter += spec.samplesPerChunk;
+            sampleCounter += layout.samplesPerChunk;
             chunks.Close(audio);
             audioEntries.push_back({static_cast<uint32_t>(audio - base), bytes});
         }
     }
-    if (spec.withVideo) {
+    if (layout.withVideo) {
         const uint64_t ix = chunks.Open("ix00");
         out.U16(2).U8(0).U8(1).U32(static_cast<uint32_t>(videoEntries.size())).Code("00db").U64(base).U32(0);
         for (uint32_t offset : videoEntries) out.U32(offset).U32(frameBytes);
         chunks.Close(ix);
     }
-    if (spec.withAudio) {
+    if (layout.withAudio) {
         const uint64_t ix = chunks.Open("ix01");
         out.U16(2).U8(0).U8(1).U32(static_cast<uint32_t>(audioEntries.size())).Code("01wb").U64(base).U32(0);
         for (const auto& entry : audioEntries) out.U32(entry.first).U32(entry.second);

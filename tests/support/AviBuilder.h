@@ -10,7 +10,7 @@ namespace testsupport {
 // 'strl' per stream, a 'movi' list of interleaved '00db' frames and '01wb'
 // PCM chunks, an 'ix00' and 'ix01' standard index at the end of 'movi', then
 // 'idx1'. Every field can be bent to make the malformed files tests need.
-struct AviSpec {
+struct AviLayout {
     int32_t width = 4;
     int32_t height = 2;
     uint16_t bitCount = 32;
@@ -43,7 +43,7 @@ struct BuiltAvi {
 // be told from any other.
 std::vector<uint8_t> FramePixels(uint32_t frame, size_t size);
 
-BuiltAvi BuildAvi(const AviSpec& spec);
+BuiltAvi BuildAvi(const AviLayout& layout);
 
 // Writes the file, leaving its hole sparse.
 void WriteAvi(const std::string& path, const BuiltAvi& built);

@@ -116,11 +116,11 @@ int main(int argc, char** argv) {
         argc > 2 ? std::string(argv[2]) + "/" : fs::temp_directory_path().string() + "/";
     const std::string path = folder + "mirolan-open-bench.avi";
 
-    testsupport::AviSpec spec;
-    spec.width = 4;
-    spec.height = 2;
-    spec.frames = 3;
-    const testsupport::BuiltAvi valid = testsupport::BuildAvi(spec);
+    testsupport::AviLayout layout;
+    layout.width = 4;
+    layout.height = 2;
+    layout.frames = 3;
+    const testsupport::BuiltAvi valid = testsupport::BuildAvi(layout);
 
     std::printf(
         "| file | opened as | GiB | result | open s | s per GiB | RSS growth while open, MiB |\n");
@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
     //    same way before it reaches the index. The builder leaves a 'JUNK'
     //    chunk over a hole; its header is zeroed so the walk cannot skip it.
     {
-        testsupport::AviSpec holed = spec;
+        testsupport::AviLayout holed = layout;
         holed.junkBeforeFrames =
             static_cast<uint32_t>(std::min<uint64_t>(zeroGiB * kGiB, 0xFFFFFFF0u));
         testsupport::BuiltAvi built = testsupport::BuildAvi(holed);
@@ -185,7 +185,7 @@ int main(int argc, char** argv) {
     // 5. Indexes of millions of tiny entries: 16 million 8-byte entries of
     //    1x1 frames (4 bytes) and of 1-byte audio chunks.
     {
-        testsupport::AviSpec tiny = spec;
+        testsupport::AviLayout tiny = layout;
         tiny.width = 1;
         tiny.height = 1;
         tiny.frames = 1;
