@@ -132,14 +132,23 @@ void CloseThread(ThreadHandle thread) {
 // ---- debug folder ----
 
 namespace {
-std::mutex folderLock;
-std::wstring testFolder;
+// The tests' override of the folder. Built on first use, so that loading the
+// library runs no constructor of ours.
+struct FolderOverride {
+    std::mutex lock;
+    std::wstring folder;
+};
+FolderOverride& Override() {
+    static FolderOverride value;
+    return value;
+}
 
 std::wstring PathOf(DebugPath which) {
     std::wstring folder = L"C:\\tovraDebug\\";
     {
-        std::lock_guard<std::mutex> hold(folderLock);
-        if (!testFolder.empty()) folder = testFolder;
+        FolderOverride& current = Override();
+        std::lock_guard<std::mutex> hold(current.lock);
+        if (!current.folder.empty()) folder = current.folder;
     }
     switch (which) {
         case DebugPath::Folder:
@@ -182,8 +191,9 @@ void SetDebugFolderForTesting(const std::string& folder) {
         MultiByteToWideChar(CP_UTF8, 0, folder.c_str(), -1, &wide[0], length);
         wide.resize(static_cast<size_t>(length - 1));
     }
-    std::lock_guard<std::mutex> hold(folderLock);
-    testFolder = wide;
+    FolderOverride& current = Override();
+    std::lock_guard<std::mutex> hold(current.lock);
+    current.folder = wide;
 }
 
 void LocalTimeNow(std::tm* local, unsigned short* milliseconds) {
