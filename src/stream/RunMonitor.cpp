@@ -44,6 +44,7 @@ bool ChooseFrame(const CMirolan& reader, int64_t avgFrameDuration, int64_t end, 
     auto frame = static_cast<int32_t>(static_cast<uint32_t>(quotient) - 1u);
     if (static_cast<uint32_t>(frame) >= frameCount) {
         std::printf("Wrong Index %d\n", frame);
+        std::fflush(stdout);  // seen at once even when standard output is a pipe
         frame = static_cast<int32_t>(frameCount - 1);
     }
     *offset = reader.frameTable[static_cast<uint32_t>(frame)];
