@@ -313,33 +313,6 @@ void CheckSlot(Stream& s, const Slot& slot, bool video, const uint8_t* data, siz
 
 // ---- one stream ----
 
-// Runs drv_close on a thread of its own and waits for it at most `bound`.
-// False when it has not returned: the thread is then left running.
-bool CloseWithin(const DriverTable& driver, Stream& s, std::chrono::seconds bound) {
-    struct Shared {
-        std::mutex lock;
-        std::condition_variable done;
-        bool returned = false;
-    };
-    auto shared = std::make_shared<Shared>();
-    StreamHandle* handle = &s.handle;
-    std::thread closer([&driver, handle, shared] {
-        driver.drv_close(handle);
-        std::lock_guard<std::mutex> hold(shared->lock);
-        shared->returned = true;
-        shared->done.notify_all();
-    });
-    std::unique_lock<std::mutex> hold(shared->lock);
-    if (!shared->done.wait_for(hold, bound, [&] { return shared->returned; })) {
-        hold.unlock();
-        closer.detach();
-        return false;
-    }
-    hold.unlock();
-    closer.join();
-    return true;
-}
-
 enum class Mode { CloseUnstarted, ServeAll, CloseAtOnce };
 
 void ExerciseStream(const DriverTable& driver, const std::u16string& path, bool video,
@@ -410,7 +383,7 @@ void ExerciseStream(const DriverTable& driver, const std::u16string& path, bool 
             s.changed.wait_for(hold, std::chrono::milliseconds(5));
         }
     }
-    if (!CloseWithin(driver, s, std::chrono::seconds(choices.patienceSeconds))) {
+    if (!CloseWithin(driver, &s.handle, std::chrono::seconds(choices.patienceSeconds))) {
         outcome.problems.push_back(kind + "drv_close did not return");
         owned.release();  // the stuck close still uses the stream
         return;
@@ -441,6 +414,30 @@ Outcome Exercise(const DriverTable& driver, const std::u16string& path, const ui
     ExerciseStream(driver, path, true, data, size, random, options, outcome);
     ExerciseStream(driver, path, false, data, size, random, options, outcome);
     return outcome;
+}
+
+bool CloseWithin(const DriverTable& driver, StreamHandle* handle, std::chrono::milliseconds bound) {
+    struct Shared {
+        std::mutex lock;
+        std::condition_variable done;
+        bool returned = false;
+    };
+    auto shared = std::make_shared<Shared>();
+    std::thread closer([&driver, handle, shared] {
+        driver.drv_close(handle);
+        std::lock_guard<std::mutex> hold(shared->lock);
+        shared->returned = true;
+        shared->done.notify_all();
+    });
+    std::unique_lock<std::mutex> hold(shared->lock);
+    if (!shared->done.wait_for(hold, bound, [&] { return shared->returned; })) {
+        hold.unlock();
+        closer.detach();
+        return false;
+    }
+    hold.unlock();
+    closer.join();
+    return true;
 }
 
 }  // namespace fuzzhost

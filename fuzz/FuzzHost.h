@@ -6,6 +6,7 @@
 // that the host checks itself on targets without it.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -47,5 +48,10 @@ struct Options {
 // close at once; then close.
 Outcome Exercise(const DriverTable& driver, const std::u16string& path, const uint8_t* data,
                  size_t size, const Options& options = Options());
+
+// Runs drv_close on a thread of its own and waits for it at most `bound`.
+// False when it has not returned: the thread is then left running with the
+// stream, which the caller must then leave alive.
+bool CloseWithin(const DriverTable& driver, StreamHandle* handle, std::chrono::milliseconds bound);
 
 }  // namespace fuzzhost

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "FuzzHost.h"
 #include "ProcessResources.h"
 #include "support/AviBuilder.h"
 #include "support/FakeHost.h"
@@ -75,33 +76,12 @@ struct Cycle {
     }
 };
 
-// Runs drv_close on a thread of its own; false when it has not returned
-// within the bound (the cycle is then left to leak: waiting longer would
-// only hang the suite).
+// drv_close within the bound; a cycle whose close is stuck is left to leak:
+// waiting longer would only hang the suite.
 bool CloseWithinBound(const DriverTable& driver, std::unique_ptr<Cycle>& cycle) {
-    struct Shared {
-        std::mutex lock;
-        std::condition_variable done;
-        bool returned = false;
-    };
-    auto shared = std::make_shared<Shared>();
-    StreamHandle* handle = &cycle->stream.handle;
-    std::thread closer([&driver, handle, shared] {
-        driver.drv_close(handle);
-        std::lock_guard<std::mutex> hold(shared->lock);
-        shared->returned = true;
-        shared->done.notify_all();
-    });
-    std::unique_lock<std::mutex> hold(shared->lock);
-    if (!shared->done.wait_for(hold, kCloseBound, [&] { return shared->returned; })) {
-        hold.unlock();
-        closer.detach();
-        cycle.release();  // still in use by the stuck close
-        return false;
-    }
-    hold.unlock();
-    closer.join();
-    return true;
+    if (fuzzhost::CloseWithin(driver, &cycle->stream.handle, kCloseBound)) return true;
+    cycle.release();  // still in use by the stuck close
+    return false;
 }
 
 class LifecycleStress : public testing::Test {
