@@ -9,6 +9,7 @@ packages=(
   mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
   wine wine32:i386
   ffmpeg clang libclang-rt-14-dev valgrind
+  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
 )
 
 missing=()
