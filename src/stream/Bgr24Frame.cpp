@@ -1,0 +1,159 @@
+#include "stream/Bgr24Frame.h"
+
+#include <cstring>
+
+namespace stream {
+
+namespace {
+
+typedef uint8_t Byte16 __attribute__((vector_size(16)));
+
+using RowConverter = void (*)(const uint8_t* source, uint8_t* destination, uint32_t width);
+
+// One pixel: its three bytes are read before the four are written, so the
+// pixel may be converted onto its own source.
+inline void PixelToBgra(const uint8_t* source, uint8_t* destination) {
+    const uint8_t blue = source[0], green = source[1], red = source[2];
+    destination[0] = blue;
+    destination[1] = green;
+    destination[2] = red;
+    destination[3] = 255;
+}
+
+// Four pixels from 12 source bytes, by shifts of three little-endian words:
+// the plain form, for targets without a byte shuffle.
+inline void GroupByWords(const uint8_t* source, uint8_t* destination) {
+    uint32_t a, b, c;
+    std::memcpy(&a, source, 4);
+    std::memcpy(&b, source + 4, 4);
+    std::memcpy(&c, source + 8, 4);
+    const uint32_t out[4] = {a | 0xFF000000u, (a >> 24) | (b << 8) | 0xFF000000u,
+                             (b >> 16) | (c << 16) | 0xFF000000u, (c >> 8) | 0xFF000000u};
+    std::memcpy(destination, out, sizeof out);
+}
+
+// Four pixels by one byte shuffle of a 16-byte load (the last 4 bytes loaded
+// are not used), with alpha taken from a vector of 255s.
+inline void GroupByShuffle(const uint8_t* source, uint8_t* destination) {
+    const Byte16 alpha = {255, 255, 255, 255, 255, 255, 255, 255,
+                          255, 255, 255, 255, 255, 255, 255, 255};
+    Byte16 pixels;
+    std::memcpy(&pixels, source, sizeof pixels);
+    const Byte16 out = __builtin_shufflevector(pixels, alpha, 0, 1, 2, 16, 3, 4, 5, 16, 6, 7, 8, 16,
+                                               9, 10, 11, 16);
+    std::memcpy(destination, &out, sizeof out);
+}
+
+// The row, last pixel first. A group of four pixels at pixel i loads the
+// bytes [3i, 3i + 16) before it stores [4i, 4i + 16); with the destination
+// not below the source, the store never reaches the source of a pixel before
+// i, which is all that is still to be read, so the row may be converted onto
+// itself. The bytes loaded past the group's 12 belong to pixels already
+// converted and are not used. Groups are taken only where the 16-byte load
+// stays inside the row's 3 x width bytes: 12g + 16 <= 3 x width for group g,
+// hence (3 x width - 4) / 12 groups; the pixels after them go one by one.
+template <bool kShuffle>
+inline __attribute__((always_inline)) void RowBackward(const uint8_t* source, uint8_t* destination,
+                                                       uint32_t width) {
+    const uint32_t groups =
+        width < 2 ? 0u : static_cast<uint32_t>((static_cast<uint64_t>(width) * 3 - 4) / 12);
+    for (uint32_t i = width; i-- > groups * 4;)
+        PixelToBgra(source + 3 * static_cast<size_t>(i), destination + 4 * static_cast<size_t>(i));
+    for (uint32_t g = groups; g-- > 0;) {
+        const uint8_t* from = source + 12 * static_cast<size_t>(g);
+        uint8_t* to = destination + 16 * static_cast<size_t>(g);
+        if (kShuffle) {
+            GroupByShuffle(from, to);
+        } else {
+            GroupByWords(from, to);
+        }
+    }
+}
+
+void RowPlain(const uint8_t* source, uint8_t* destination, uint32_t width) {
+    RowBackward<false>(source, destination, width);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// The shuffle is one instruction from SSSE3 on; the processor is asked once
+// per frame.
+__attribute__((target("ssse3"))) void RowSsse3(const uint8_t* source, uint8_t* destination,
+                                               uint32_t width) {
+    RowBackward<true>(source, destination, width);
+}
+
+RowConverter ChooseRowConverter() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3") ? RowSsse3 : RowPlain;
+}
+#else
+RowConverter ChooseRowConverter() { return RowPlain; }
+#endif
+
+// Converts, in place, a band of `rows` stored rows that was read to the start
+// of its own output `band` (rows x width x 4 bytes), of which `bytesRead`
+// bytes arrived. Pixels read in full are converted, the rest of the band is
+// zeroed.
+//
+// Why in place is sound: stored row r lies at r x stride and its output at
+// r x 4 x width, and stride <= 4 x width (3 x width rounded up to 4 is at
+// most 4 x width for every width >= 1), so every row's source is not below
+// its output, as the row converter requires. Rows go last first: the output
+// of row r starts at r x 4 x width >= r x stride, where row r's own source
+// starts, and rows before r end at (r - 1) x stride + 3 x width <= r x stride,
+// so converting row r never reaches a source still to be read. For the same
+// reason every converted pixel's source ends before its output ends, so the
+// zeroed tail after the last pixel read in full holds nothing still needed.
+void ConvertBandInPlace(uint8_t* band, uint32_t width, uint32_t rows, uint64_t stride,
+                        uint64_t bytesRead, RowConverter convert) {
+    const uint64_t outRow = static_cast<uint64_t>(width) * 4;
+    const uint64_t fullRows = bytesRead / stride < rows ? bytesRead / stride : rows;
+    uint64_t partial = 0;
+    if (fullRows < rows) {
+        partial = bytesRead % stride / 3;
+        if (partial > width) partial = width;  // padding bytes of the row
+        convert(band + fullRows * stride, band + fullRows * outRow, static_cast<uint32_t>(partial));
+    }
+    for (uint64_t r = fullRows; r-- > 0;) convert(band + r * stride, band + r * outRow, width);
+    const uint64_t converted = fullRows * outRow + partial * 4;
+    std::memset(band + converted, 0, static_cast<size_t>(rows * outRow - converted));
+}
+
+}  // namespace
+
+void Bgr24RowToBgraPortable(const uint8_t* source, uint8_t* destination, uint32_t width) {
+    RowPlain(source, destination, width);
+}
+
+void Bgr24RowToBgra(const uint8_t* source, uint8_t* destination, uint32_t width) {
+    ChooseRowConverter()(source, destination, width);
+}
+
+// The frame is read straight into the host's buffer, which is large enough
+// since a stored row is never longer than its output row; bands go from the
+// last to the first so that each band is read to the start of its own output
+// range, below which only earlier bands, not yet read, lie.
+bool ReadBgr24Frame(platform::FileHandle file, int64_t offset, uint32_t width, uint32_t rows,
+                    uint8_t* destination, uint32_t bandBytes) {
+    const uint64_t outRow = static_cast<uint64_t>(width) * 4;
+    if (outRow * rows > 0xFFFFFFFFu) return false;
+    if (!platform::SeekFromBegin(file, offset)) return false;
+    if (width == 0 || rows == 0 || destination == nullptr) return true;
+    const uint64_t stride = Bgr24StoredRowBytes(width);
+    const uint32_t rowsPerBand =
+        bandBytes / outRow > 0 ? static_cast<uint32_t>(bandBytes / outRow) : 1u;
+    const RowConverter convert = ChooseRowConverter();
+    for (uint32_t end = rows; end > 0;) {
+        const uint32_t first = end > rowsPerBand ? end - rowsPerBand : 0;
+        uint8_t* band = destination + first * outRow;
+        const uint64_t wanted = (end - first) * stride;  // <= the band's output, so < 2^32
+        uint32_t got = 0;
+        if (platform::SeekFromBegin(file, offset + static_cast<int64_t>(first * stride)))
+            got = platform::ReadAtPosition(file, band, static_cast<uint32_t>(wanted));
+        ConvertBandInPlace(band, width, end - first, stride, got, convert);
+        end = first;
+    }
+    return true;
+}
+
+}  // namespace stream
