@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "support/PluginLoader.h"
 
 namespace {
 
@@ -270,6 +273,145 @@ TEST_F(EndToEnd, FailuresEndWithOneLineAndANonZeroStatus) {
     const Result usage = Run(std::string("'") + QXHOST_PATH + "' frames '" + plain + "'");
     EXPECT_EQ(usage.status, 2);
     EXPECT_NE(usage.err.find("frames needs --out"), std::string::npos) << usage.err;
+}
+
+// Whether `text` is one JSON value and nothing else (RFC 8259 grammar; string
+// escapes checked, numbers by their shape).
+class JsonChecker {
+public:
+    explicit JsonChecker(const std::string& text) : s_(text) {}
+    bool Valid() {
+        Space();
+        if (!Value()) return false;
+        Space();
+        return i_ == s_.size();
+    }
+
+private:
+    bool Value() {
+        if (i_ >= s_.size()) return false;
+        const char c = s_[i_];
+        if (c == '{') return Members('}', true);
+        if (c == '[') return Members(']', false);
+        if (c == '"') return String();
+        if (Word("true") || Word("false") || Word("null")) return true;
+        return Number();
+    }
+    bool Members(char close, bool object) {
+        ++i_;
+        Space();
+        if (Eat(close)) return true;
+        do {
+            Space();
+            if (object) {
+                if (!String()) return false;
+                Space();
+                if (!Eat(':')) return false;
+                Space();
+            }
+            if (!Value()) return false;
+            Space();
+        } while (Eat(','));
+        return Eat(close);
+    }
+    bool String() {
+        if (!Eat('"')) return false;
+        while (i_ < s_.size() && s_[i_] != '"') {
+            const unsigned char c = static_cast<unsigned char>(s_[i_++]);
+            if (c < 0x20) return false;
+            if (c == '\\') {
+                if (i_ >= s_.size()) return false;
+                const char e = s_[i_++];
+                if (e == 'u') {
+                    for (int k = 0; k < 4; ++k, ++i_)
+                        if (i_ >= s_.size() || !std::isxdigit(static_cast<unsigned char>(s_[i_])))
+                            return false;
+                } else if (std::string("\"\\/bfnrt").find(e) == std::string::npos) {
+                    return false;
+                }
+            }
+        }
+        return Eat('"');
+    }
+    bool Number() {
+        const size_t start = i_;
+        Eat('-');
+        if (!Digits()) return false;
+        if (s_[start + (s_[start] == '-' ? 1 : 0)] == '0' && i_ - start > 1u + (s_[start] == '-'))
+            return false;  // no leading zeros
+        if (Eat('.') && !Digits()) return false;
+        if (Eat('e') || Eat('E')) {
+            if (!Eat('+')) Eat('-');
+            if (!Digits()) return false;
+        }
+        return true;
+    }
+    bool Digits() {
+        const size_t start = i_;
+        while (i_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i_]))) ++i_;
+        return i_ > start;
+    }
+    bool Word(const char* word) {
+        const size_t n = std::strlen(word);
+        if (s_.compare(i_, n, word) != 0) return false;
+        i_ += n;
+        return true;
+    }
+    bool Eat(char c) {
+        if (i_ < s_.size() && s_[i_] == c) {
+            ++i_;
+            return true;
+        }
+        return false;
+    }
+    void Space() {
+        while (i_ < s_.size() && std::strchr(" \t\r\n", s_[i_]) != nullptr) ++i_;
+    }
+    const std::string& s_;
+    size_t i_ = 0;
+};
+
+TEST(JsonCheck, AcceptsJsonAndRejectsLogLinesAroundIt) {
+    EXPECT_TRUE(JsonChecker("{\"a\": [1, -2.5e3, \"x\\n\", true, null], \"b\": {}}\n").Valid());
+    EXPECT_FALSE(JsonChecker("12:00:00\tMirolan(1)\n{\"a\": 1}").Valid());
+    EXPECT_FALSE(JsonChecker("{\"a\": 1}\nlog line\n").Valid());
+    EXPECT_FALSE(JsonChecker("{\"a\": 01}").Valid());
+    EXPECT_FALSE(JsonChecker("{\"a\" 1}").Valid());
+}
+
+// The lines of `text` that do not start with '#', each with its line end.
+std::vector<std::string> DataLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.empty() || line[0] != '#') lines.push_back(line + "\n");
+    return lines;
+}
+
+// With the debug folder present the plug-in logs to its standard output;
+// qxhost sends that to the standard error and keeps its own output exact.
+TEST_F(EndToEnd, OutputStaysExactWhileThePlugInLogs) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    testsupport::FixedDebugFolder folder;
+    if (!folder.usable()) GTEST_SKIP() << "the fixed debug folder exists already; not touching it";
+    const std::string file = Make("logged.avi", "--width 34 --height 20 --frames 12");
+
+    const Result hashes = Qxhost("framemd5 '" + file + "'");
+    ASSERT_EQ(hashes.status, 0) << hashes.err;
+    // The log went somewhere: to the standard error.
+    EXPECT_NE(hashes.err.find("\tMirolan("), std::string::npos) << hashes.err;
+    const Result theirs = Run("ffmpeg -v error -i '" + file + "' -map 0:v -c copy -f framemd5 -");
+    ASSERT_EQ(theirs.status, 0) << theirs.err;
+    EXPECT_EQ(DataLines(hashes.out), DataLines(theirs.out)) << hashes.out;
+    EXPECT_EQ(DataLines(hashes.out).size(), 12u);
+    EXPECT_EQ(hashes.out.find("Mirolan("), std::string::npos) << hashes.out;
+
+    const Result info = Qxhost("info '" + file + "' --json");
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.err.find("\tMirolan("), std::string::npos) << info.err;
+    EXPECT_TRUE(JsonChecker(info.out).Valid()) << info.out;
+    EXPECT_NE(info.out.find("\"width\": 34, \"height\": 20"), std::string::npos) << info.out;
 }
 
 }  // namespace

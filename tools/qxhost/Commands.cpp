@@ -14,10 +14,10 @@
 
 #include "HostStream.h"
 #include "Image.h"
-#include "common/Md5.h"
 #include "PluginLoader.h"
 #include "Utf.h"
 #include "Wav.h"
+#include "common/Md5.h"
 #ifdef QXHOST_HAVE_PNG
 #include "Png.h"
 #endif
@@ -193,7 +193,7 @@ int RunInfo(const Arguments& args, const std::string& builtInPlugin) {
     const std::string text =
         DescribeStreams(args.file, session.video ? &session.video->video() : nullptr,
                         session.audio ? &session.audio->audio() : nullptr, args.json);
-    std::fputs(text.c_str(), stdout);
+    std::fputs(text.c_str(), DataOutput());
     return 0;
 }
 
@@ -206,7 +206,7 @@ int RunFrameMd5(const Arguments& args, const std::string& builtInPlugin) {
     const int64_t timescale = video.timescale > 0 ? video.timescale : 10000000;
     std::fputs(
         FrameMd5Header(Reduce(layout.frameDuration, timescale), video.width, video.height).c_str(),
-        stdout);
+        DataOutput());
     const auto requests = MakeVideoRequests(layout);
     stream.Start();
     ServeInOrder(
@@ -216,15 +216,16 @@ int RunFrameMd5(const Arguments& args, const std::string& builtInPlugin) {
             request.end = request.start + layout.frameDuration;
         },
         [&](const Stream::Delivery& delivery, uint64_t k) {
-            const std::string line = FrameMd5Line(
-                static_cast<int64_t>(k), delivery.duration / layout.frameDuration,
-                layout.frameBytes,
-                tools::Md5::Hex(delivery.request->frameBuffer, static_cast<size_t>(layout.frameBytes)));
-            std::fputs(line.c_str(), stdout);
+            const std::string line =
+                FrameMd5Line(static_cast<int64_t>(k), delivery.duration / layout.frameDuration,
+                             layout.frameBytes,
+                             tools::Md5::Hex(delivery.request->frameBuffer,
+                                             static_cast<size_t>(layout.frameBytes)));
+            std::fputs(line.c_str(), DataOutput());
         },
         Timeout(args));
     stream.Close();
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    return std::fflush(DataOutput()) == 0 ? 0 : 1;
 }
 
 int RunFrames(const Arguments& args, const std::string& builtInPlugin) {
@@ -452,7 +453,7 @@ int RunPlay(const Arguments& args, const std::string& builtInPlugin) {
     summary << "total: " << bytes << " bytes in " << FormatDouble(elapsed, "%.3f") << " s, "
             << FormatDouble(elapsed > 0 ? static_cast<double>(bytes) / 1e6 / elapsed : 0, "%.1f")
             << " MB/s\n";
-    std::fputs(summary.str().c_str(), stdout);
+    std::fputs(summary.str().c_str(), DataOutput());
     for (const PlayProgress* p : {&video, &audio}) {
         if (!p->error.empty()) throw HostError(p->error);
     }
@@ -557,6 +558,13 @@ std::string DescribeStreams(const std::string& file, const VideoDesc* video, con
     return out.str();
 }
 
+namespace {
+std::FILE* dataOutput = nullptr;
+}  // namespace
+
+std::FILE* DataOutput() { return dataOutput != nullptr ? dataOutput : stdout; }
+void SetDataOutput(std::FILE* stream) { dataOutput = stream; }
+
 int RunCommand(const Arguments& args, const std::string& builtInPlugin) {
     switch (args.command) {
         case Command::kInfo:
@@ -572,7 +580,7 @@ int RunCommand(const Arguments& args, const std::string& builtInPlugin) {
         case Command::kHelp:
             break;
     }
-    std::fputs(HelpText().c_str(), stdout);
+    std::fputs(HelpText().c_str(), DataOutput());
     return 0;
 }
 

@@ -15,6 +15,12 @@ namespace qxhost {
 // Returns the exit status; failures are reported as one line on stderr.
 int RunCommand(const Arguments& args, const std::string& builtInPlugin);
 
+// Where the commands write their data (hash lines, info, summaries, help):
+// stdout unless set, and main sets it to the copy of the real standard
+// output that it keeps away from the plug-in.
+std::FILE* DataOutput();
+void SetDataOutput(std::FILE* stream);
+
 // The plug-in to load: the requested path, else the library next to the
 // executable when it exists, else `builtInPlugin` when given.
 std::string ResolvePluginPath(const std::string& requested, const std::string& builtInPlugin);

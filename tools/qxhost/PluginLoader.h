@@ -2,6 +2,7 @@
 // library by path, and the few facts about the process the tool needs.
 #pragma once
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,8 +34,13 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv);
 // Whether the standard error stream is an interactive terminal.
 bool StderrIsTerminal();
 
-// Makes the standard output write bytes unchanged (no CR added before LF), so
-// that hash lines compare equal to ffmpeg's.
-void UseBinaryStdout();
+// Keeps the standard output for qxhost's own data. Returns a stream on a copy
+// of the original standard output that writes bytes unchanged (no CR added
+// before LF, so that hash lines compare equal to ffmpeg's), and points the
+// process's standard output (descriptor 1 and the C runtime's stdout) at the
+// standard error: whatever a loaded plug-in prints there, such as its debug
+// log, goes to the standard error and never into the data. When no copy can
+// be made, nothing is moved and stdout itself is returned.
+std::FILE* DivertStdoutToStderr();
 
 }  // namespace qxhost

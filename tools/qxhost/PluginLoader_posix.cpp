@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 
 #include "PluginLoader.h"
 
@@ -53,6 +54,20 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
-void UseBinaryStdout() {}
+std::FILE* DivertStdoutToStderr() {
+    std::fflush(stdout);
+    const int copy = dup(STDOUT_FILENO);
+    if (copy < 0) return stdout;
+    std::FILE* data = fdopen(copy, "wb");
+    if (data == nullptr) {
+        close(copy);
+        return stdout;
+    }
+    if (dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        std::fclose(data);
+        return stdout;
+    }
+    return data;
+}
 
 }  // namespace qxhost

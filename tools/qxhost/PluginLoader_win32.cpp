@@ -86,6 +86,29 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
 
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
-void UseBinaryStdout() { _setmode(_fileno(stdout), _O_BINARY); }
+std::FILE* DivertStdoutToStderr() {
+    // The plug-in shares this C runtime (msvcrt.dll), so moving descriptor 1
+    // moves its stdout too; _dup2 also updates the process's standard handle.
+    std::fflush(stdout);
+    const int out = _fileno(stdout);
+    const int copy = out >= 0 ? _dup(out) : -1;
+    if (copy < 0) {
+        if (out >= 0) _setmode(out, _O_BINARY);
+        return stdout;
+    }
+    _setmode(copy, _O_BINARY);
+    std::FILE* data = _fdopen(copy, "wb");
+    if (data == nullptr) {
+        _close(copy);
+        _setmode(out, _O_BINARY);
+        return stdout;
+    }
+    if (_dup2(_fileno(stderr), out) != 0) {
+        std::fclose(data);
+        _setmode(out, _O_BINARY);
+        return stdout;
+    }
+    return data;
+}
 
 }  // namespace qxhost
