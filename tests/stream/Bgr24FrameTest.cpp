@@ -68,8 +68,9 @@ TEST(Bgr24Row, RowsOfAPaddedImageIgnoreThePadding) {
     // stride (rounded up to 4); padding is set to values that would show.
     for (const Converter& c : kConverters) {
         for (uint32_t width : {1u, 2u, 3u, 5u, 6u, 9u, 13u, 17u}) {
-            for (uint64_t stride : {uint64_t{3} * width + 1, uint64_t{3} * width + 2,
-                                    uint64_t{3} * width + 3, stream::Bgr24StoredRowBytes(width)}) {
+            const size_t stored = static_cast<size_t>(stream::Bgr24StoredRowBytes(width));
+            for (size_t stride :
+                 {size_t{3} * width + 1, size_t{3} * width + 2, size_t{3} * width + 3, stored}) {
                 const uint32_t rows = 5;
                 std::vector<uint8_t> image(stride * rows, 0xA5);
                 for (uint32_t r = 0; r < rows; ++r)
@@ -110,7 +111,7 @@ TEST(Bgr24Row, ConvertsOntoItselfWhenTheOutputIsNotBelowTheSource) {
 
 // A stored frame of `rows` rows padded to 4 bytes, padding bytes non-zero.
 std::vector<uint8_t> StoredFrame(uint32_t width, uint32_t rows) {
-    const uint64_t stride = stream::Bgr24StoredRowBytes(width);
+    const size_t stride = static_cast<size_t>(stream::Bgr24StoredRowBytes(width));
     std::vector<uint8_t> frame(stride * rows, 0x5A);
     for (uint32_t r = 0; r < rows; ++r)
         for (uint32_t i = 0; i < 3 * width; ++i)
@@ -122,8 +123,8 @@ std::vector<uint8_t> StoredFrame(uint32_t width, uint32_t rows) {
 // full are converted, everything after them is zero.
 std::vector<uint8_t> ExpectedFrame(const std::vector<uint8_t>& stored, uint32_t width,
                                    uint32_t rows, size_t available) {
-    const uint64_t stride = stream::Bgr24StoredRowBytes(width);
-    std::vector<uint8_t> out(4ull * width * rows, 0);
+    const size_t stride = static_cast<size_t>(stream::Bgr24StoredRowBytes(width));
+    std::vector<uint8_t> out(size_t{4} * width * rows, 0);
     for (uint32_t r = 0; r < rows; ++r)
         for (uint32_t p = 0; p < width; ++p) {
             if (r * stride + 3 * p + 3 > available) return out;
@@ -234,7 +235,7 @@ TEST(Bgr24Ffmpeg, KernelEqualsFfmpegsBgraConversion) {
     const uint32_t width = 37, rows = 11;
     ASSERT_EQ(bgr.size(), 3u * width * rows);
     ASSERT_EQ(bgra.size(), 4u * width * rows);
-    const uint64_t stride = stream::Bgr24StoredRowBytes(width);
+    const size_t stride = static_cast<size_t>(stream::Bgr24StoredRowBytes(width));
     std::vector<uint8_t> padded(stride * rows, 0x77);
     for (uint32_t r = 0; r < rows; ++r)
         std::copy(bgr.begin() + 3 * width * r, bgr.begin() + 3 * width * (r + 1),
