@@ -36,4 +36,26 @@ for variant in "one" "several"; do
     status=1
   fi
 done
+
+# With the debug folder present the plug-in logs to its standard output;
+# qxhost.exe sends that to its standard error, so its hash lines stay exactly
+# ffmpeg's, byte for byte (no CR either). The folder lives in the private Wine
+# prefix and is made here only when absent, and removed again.
+debug="$WINEPREFIX/drive_c/tovraDebug"
+if [ ! -e "$debug" ]; then
+  mkdir "$debug"
+  file="$work/logged.avi"
+  "$native/tools/avimake/avimake" "$file" --width 34 --height 20 --frames 12 >/dev/null
+  wine "$win/tools/qxhost/qxhost.exe" framemd5 --plugin "$win/src/mirolan.dll" "$file" \
+    >"$work/logged.md5" 2>"$work/logged.err"
+  rm -rf "$debug"
+  ffmpeg -nostdin -v error -i "$file" -map 0:v -c copy -f framemd5 - >"$work/logged-ffmpeg.md5"
+  if grep -q 'Mirolan(' "$work/logged.err" &&
+    cmp -s <(grep -v '^#' "$work/logged.md5") <(grep -v '^#' "$work/logged-ffmpeg.md5"); then
+    echo "peer-check: with the debug folder present: hash lines equal ffmpeg's, the log went to stderr"
+  else
+    echo "peer-check: with the debug folder present: qxhost.exe's output is not ffmpeg's hash lines" >&2
+    status=1
+  fi
+fi
 exit "$status"
