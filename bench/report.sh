@@ -72,4 +72,20 @@ awk -F= '
       printf "| video, the same under Wine | %s us | %s us |\n", v["wine.latency_median_us"], v["wine.latency_p99_us"]
     printf "| audio, %s samples each | %s us | %s us |\n", v["audio.request_samples"],
       v["latency.audio_median_us"], v["latency.audio_p99_us"]
+    if (has("bgr24.reps")) {
+      print ""
+      print "24-bit frames read into 32-bit BGRA (benchmark 6), frames per second, best of " v["bgr24.reps"] " passes; ratios against the plain read of the stored bytes in the same run:"
+      print ""
+      print "| frame | plain read, stored bytes | plain read, output bytes | in place, 256 KiB bands (kept) | in place, whole frame | staged, 256 KiB buffer | staged, whole frame | goal | |"
+      print "|---|---|---|---|---|---|---|---|---|"
+      split("640x360 1920x1080", sizes, " ")
+      for (n = 1; n <= 2; n++) {
+        k = "bgr24." sizes[n]
+        printf "| %s (%s -> %s bytes) | %s | %s | %s: **%s** | %s: %s | %s: %s | %s: %s | >= 0.5 | %s |\n", sizes[n],
+          v[k ".stored_bytes"], v[k ".output_bytes"], v[k ".plain_stored_fps"], v[k ".plain_output_fps"],
+          v[k ".inplace_256k_fps"], v[k ".inplace_256k_ratio_stored"], v[k ".inplace_whole_fps"], v[k ".inplace_whole_ratio_stored"],
+          v[k ".staged_256k_fps"], v[k ".staged_256k_ratio_stored"], v[k ".staged_whole_fps"], v[k ".staged_whole_ratio_stored"],
+          verdict(v[k ".inplace_256k_ratio_stored"] >= 0.5)
+      }
+    }
   }' "$results"

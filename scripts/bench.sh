@@ -82,6 +82,8 @@ step "2. open"
 run build/bench/bench/bench_open "$plugin" "$data/open.avi" --reps 15
 step "3. audio (and audio latency)"
 run build/bench/bench/bench_audio "$plugin" "$data/audio.avi" --reps "$REPS"
+step "6. 24-bit frames read into 32-bit BGRA"
+run build/bench/bench/bench_bgr24 "$data" --reps "$REPS"
 
 if [ "$wine_leg" = 1 ]; then
   step "5. frame serving of the Windows DLL under Wine"
