@@ -75,20 +75,26 @@ void RowPlain(const uint8_t* source, uint8_t* destination, uint32_t width) {
 }
 
 #if defined(__x86_64__) || defined(__i386__)
-// The shuffle is one instruction from SSSE3 on; the processor is asked once
-// per frame.
+// The shuffle is one instruction from SSSE3 on.
 __attribute__((target("ssse3"))) void RowSsse3(const uint8_t* source, uint8_t* destination,
                                                uint32_t width) {
     RowBackward<true>(source, destination, width);
 }
 
-RowConverter ChooseRowConverter() {
+RowConverter AskTheProcessor() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("ssse3") ? RowSsse3 : RowPlain;
 }
 #else
-RowConverter ChooseRowConverter() { return RowPlain; }
+RowConverter AskTheProcessor() { return RowPlain; }
 #endif
+
+// The processor is asked once, on the first conversion (not at load), and
+// the answer kept; the initialisation is thread-safe.
+RowConverter ChooseRowConverter() {
+    static const RowConverter chosen = AskTheProcessor();
+    return chosen;
+}
 
 // Converts, in place, a band of `rows` stored rows that was read to the start
 // of its own output `band` (rows x width x 4 bytes), of which `bytesRead`
@@ -132,7 +138,11 @@ void Bgr24RowToBgra(const uint8_t* source, uint8_t* destination, uint32_t width)
 // The frame is read straight into the host's buffer, which is large enough
 // since a stored row is never longer than its output row; bands go from the
 // last to the first so that each band is read to the start of its own output
-// range, below which only earlier bands, not yet read, lie.
+// range, below which only earlier bands, not yet read, lie. (The other way
+// round, the frame read to the end of the buffer and converted first row
+// first, fails for some widths: the last row's source then starts only
+// 4 x width - stride bytes after its output, fewer than width, and a forward
+// conversion overwrites pixels of that row not yet read.)
 bool ReadBgr24Frame(platform::FileHandle file, int64_t offset, uint32_t width, uint32_t rows,
                     uint8_t* destination, uint32_t bandBytes) {
     const uint64_t outRow = static_cast<uint64_t>(width) * 4;
@@ -148,7 +158,10 @@ bool ReadBgr24Frame(platform::FileHandle file, int64_t offset, uint32_t width, u
         uint8_t* band = destination + first * outRow;
         const uint64_t wanted = (end - first) * stride;  // <= the band's output, so < 2^32
         uint32_t got = 0;
-        if (platform::SeekFromBegin(file, offset + static_cast<int64_t>(first * stride)))
+        // Unsigned, so that an offset near the top wraps to a position the
+        // seek refuses (its band then comes out as zeros) instead of overflowing.
+        const uint64_t at = static_cast<uint64_t>(offset) + first * stride;
+        if (platform::SeekFromBegin(file, static_cast<int64_t>(at)))
             got = platform::ReadAtPosition(file, band, static_cast<uint32_t>(wanted));
         ConvertBandInPlace(band, width, end - first, stride, got, convert);
         end = first;
