@@ -468,7 +468,7 @@ struct BaselineLine {
 };
 using Baseline = std::map<std::string, BaselineLine>;  // by "<key> <medium>"
 
-std::string BaselinePath() { return MIROLAN_SERVED_BASELINE; }
+std::string BaselinePath() { return MIROLAN_SERVED_BASELINE_FILE; }
 
 // The Windows build positions the file with the Win32 rule, under which a
 // seek far past the end fails where a POSIX positioned read just reads
