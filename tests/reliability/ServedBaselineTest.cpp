@@ -29,7 +29,6 @@
 #include <map>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -155,9 +154,8 @@ bool Serve(FakeStream& stream, SampleRequest* request) {
     const auto* reader = static_cast<const CMirolan*>(stream.handle.pReader);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (std::chrono::steady_clock::now() < deadline) {
-        if (stream.Deliveries() > before) return true;
+        if (stream.WaitForDeliveries(before + 1, std::chrono::milliseconds(1))) return true;
         if (reader->bExit.load()) return stream.Deliveries() > before;
-        std::this_thread::sleep_for(std::chrono::microseconds(20));
     }
     Problems().push_back("no delivery and no end of the worker within 20 s");
     return false;
@@ -329,14 +327,17 @@ private:
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (std::chrono::steady_clock::now() < deadline) {
             {
-                std::lock_guard<std::mutex> hold(stream.lock);
-                if (stream.waitingInAcquire && stream.queue.empty()) return;
+                std::unique_lock<std::mutex> hold(stream.lock);
+                if (stream.changed.wait_for(hold, std::chrono::milliseconds(1), [&stream] {
+                        return stream.waitingInAcquire && stream.queue.empty();
+                    })) {
+                    return;
+                }
             }
             if (reader->bExit.load() &&
                 folder_.LogText().find("Run Monitor Thread") != std::string::npos) {
                 return;
             }
-            std::this_thread::sleep_for(std::chrono::microseconds(50));
         }
         Problems().push_back("the worker neither waits for a request nor has ended");
     }
