@@ -24,7 +24,8 @@ artifacts="$build/artifacts"
 rm -rf "$seeds"
 mkdir -p "$seeds" "$work" "$artifacts"
 
-# avimake variants: tiny frames, a few of them, low audio rates.
+# avimake variants: tiny frames, a few of them, low audio rates. The served-data
+# baseline (tests/reliability/ServedBaselineTest.cpp) makes the same ones.
 avimake="$build/tools/avimake/avimake"
 small=(--width 4 --height 2 --frames 3 --audio-rate 8000)
 make_seed() { local name=$1; shift; "$avimake" "$seeds/avimake-$name.avi" "$@" >/dev/null; }

@@ -199,4 +199,46 @@ void WriteAvi(const std::string& path, const BuiltAvi& built) {
     std::fclose(file);
 }
 
+std::vector<NamedLayout> SeedLayouts() {
+    std::vector<NamedLayout> seeds;
+    AviLayout base;
+    seeds.push_back({"builder-both", base});
+    AviLayout s = base;
+    s.withAudio = false;
+    seeds.push_back({"builder-video-only", s});
+    s = base;
+    s.withVideo = false;
+    seeds.push_back({"builder-audio-only", s});
+    s = base;
+    s.bitsPerSample = 8;
+    s.channels = 1;
+    seeds.push_back({"builder-audio8-mono", s});
+    s = base;
+    s.height = -2;
+    s.frames = 5;
+    seeds.push_back({"builder-top-down", s});
+    s = base;
+    s.avihFrames = 1;
+    seeds.push_back({"builder-avih-frames-1", s});
+    s = base;
+    s.avihFrames = 0;
+    seeds.push_back({"builder-avih-frames-0", s});
+    s = base;
+    s.sizeImage = 7;
+    seeds.push_back({"builder-size-image-odd", s});
+    s = base;
+    s.frameDuration = 0;
+    seeds.push_back({"builder-scale-0", s});
+    s = base;
+    s.audioScale = 0;
+    seeds.push_back({"builder-audio-scale-0", s});
+    s = base;
+    s.bitsPerSample = 24;
+    seeds.push_back({"builder-audio24", s});
+    s = base;
+    s.samplesPerChunk = 1;
+    seeds.push_back({"builder-one-sample-chunks", s});
+    return seeds;
+}
+
 }  // namespace testsupport

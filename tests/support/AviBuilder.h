@@ -48,4 +48,13 @@ BuiltAvi BuildAvi(const AviLayout& layout);
 // Writes the file, leaving its hole sparse.
 void WriteAvi(const std::string& path, const BuiltAvi& built);
 
+// The builder's seed files, by stable name: small valid files of every stream
+// layout and a few with bent fields, each a different path through the open.
+// The fuzz seeds and the served-data baseline are made from this one list.
+struct NamedLayout {
+    std::string name;
+    AviLayout layout;
+};
+std::vector<NamedLayout> SeedLayouts();
+
 }  // namespace testsupport

@@ -1,0 +1,692 @@
+// Every file that is served must stay served byte for byte as the baseline
+// recorded it: the same descriptors, the same frames, the same samples, the
+// same debug log lines while opening, serving and closing. Each file of the
+// fixture set (avimake's files, the builder's seeds) and of the kept fuzz
+// inputs is opened in-process as video and as audio; what is served is
+// recorded and compared with reliability/served-baseline.txt. A medium the
+// baseline has as refused may be served now (what is accepted widens): it is
+// counted, never failed.
+//
+// Environment:
+//   MIROLAN_SERVED_BASELINE=write  rewrite the baseline's lines of each set
+//       from this build. Only when a change deliberately alters what is
+//       served; natively, since avimake's files are needed.
+//   MIROLAN_AVIMAKE_FILES=<folder>  where avimake's files are kept: written
+//       there natively, read from there by a build that cannot run avimake
+//       (the Windows build under Wine skips that set without it).
+//   MIROLAN_SERVED_DETAIL=<folder>  write every record in full (each frame's
+//       and request's digest, each log line) to one file per file and medium,
+//       for a diff between two builds.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/Md5.h"
+#include "qxdriver.h"
+#include "reader/Mirolan.h"
+#include "support/AviBuilder.h"
+#include "support/FakeHost.h"
+#include "support/TempDir.h"
+
+namespace fs = std::filesystem;
+using testsupport::FakeStream;
+
+namespace {
+
+const uint32_t kVideoOptions[] = {QX_TAG_EYES, 1, 0, 0};
+const uint32_t kAudioOptions[] = {QX_TAG_EARS, 1, 0, 0};
+
+// Work per file is capped so the whole set runs in seconds: frames spread
+// evenly over the stream (first and last included), at most two seconds of
+// audio, and a bounded number of floats per request and per file.
+constexpr uint64_t kMostFrames = 300;
+constexpr uint64_t kLargestFrameBuffer = 64u << 20;
+constexpr int64_t kAudioSeconds = 2;
+constexpr int64_t kAudioRequest = 1777;  // odd: requests end inside chunks at many places
+constexpr int64_t kMostFloatsPerRequest = 1 << 20;
+constexpr int64_t kMostFloatsPerFile = 1 << 22;
+// Every file is opened under this name in the current folder, so the log
+// lines that name it read the same on every target and in every temporary
+// folder (an absolute path would also move the cut of an overlong line).
+constexpr const char* kOpenedName = "clip.avi";
+
+std::string Hex(const void* data, size_t size) { return tools::Md5::Hex(data, size); }
+
+std::string HexOfLines(const std::vector<std::string>& lines) {
+    tools::Md5 md5;
+    for (const std::string& line : lines) {
+        md5.Update(line.data(), line.size());
+        md5.Update("\n", 1);
+    }
+    return md5.HexDigest();
+}
+
+// One debug log line without its time stamp. The stamp's milliseconds are not
+// padded, so the cut of an overlong line moves by up to two characters: such
+// a line keeps only what every cut keeps.
+std::string WithoutTimeStamp(std::string line) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t tab = line.find('\t');
+    std::string rest = tab == std::string::npos ? line : line.substr(tab + 1);
+    constexpr size_t kCutKeep = 253;
+    constexpr size_t kLongestStamp = 23;  // "YYYY-MM-DD HH:MM:SS.mmm"
+    if (line.size() >= kCutKeep + 5 && line.compare(line.size() - 5, 5, "[...]") == 0) {
+        rest = rest.substr(0, kCutKeep - kLongestStamp - 1) + "[cut]";
+    }
+    return rest;
+}
+
+// A line's location field is padded to 35 characters before its tab; the
+// baseline keeps the location and the text with one blank between them.
+std::string Compact(const std::string& line) {
+    const size_t tab = line.find('\t');
+    if (tab == std::string::npos) return line;
+    std::string location = line.substr(0, tab);
+    while (!location.empty() && location.back() == ' ') location.pop_back();
+    return location + " " + line.substr(tab + 1);
+}
+
+// The log's lines in order. "Wrong Index" notices are left out: they are not
+// debug log lines today, and the frame they replace shows in the frame data.
+std::vector<std::string> LogLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.find("Wrong Index") != std::string::npos) continue;
+        lines.push_back(Compact(WithoutTimeStamp(line)));
+    }
+    return lines;
+}
+
+std::string DescribeVideo(const VideoDesc& v) {
+    uint32_t realBits = 0;
+    std::memcpy(&realBits, &v.reservedReal, sizeof realBits);
+    std::ostringstream out;
+    out << "ts=" << v.timescale << " dur=" << v.duration << " afd=" << v.avgFrameDuration
+        << " w=" << v.width << " h=" << v.height << " real=" << realBits << " flag=" << v.streamFlag
+        << " word=" << v.reservedWord;
+    return out.str();
+}
+
+std::string DescribeAudio(const AudioDesc& a) {
+    std::ostringstream out;
+    out << "head=" << a.headWord << " ts=" << a.timescale << " dur=" << a.duration
+        << " rate=" << a.sampleRate << " ch=" << a.channels << " word=" << a.reservedWord;
+    return out.str();
+}
+
+// What one medium of one file gave. `summary` is the baseline line's text
+// after the key: the open's result and, when served, the descriptors and the
+// counts in clear, then a digest of the served data (every frame's or
+// request's digest and duration). `log` holds the debug log's lines from the
+// open to the close when served; `detail` every digest and log line.
+struct MediumRecord {
+    bool served = false;
+    std::string summary;
+    std::vector<std::string> log;
+    std::vector<std::string> detail;
+};
+
+// Problems seen while standard output is captured, reported once it is not
+// (a failure reported while it is captured would print nothing).
+std::vector<std::string>& Problems() {
+    static std::vector<std::string> problems;
+    return problems;
+}
+
+// Hands the worker one request and waits until it is delivered, or until the
+// worker has ended on its own (a failed read ends it without a delivery).
+bool Serve(FakeStream& stream, SampleRequest* request) {
+    const size_t before = stream.Deliveries();
+    stream.Push(request);
+    const auto* reader = static_cast<const CMirolan*>(stream.handle.pReader);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (stream.WaitForDeliveries(before + 1, std::chrono::milliseconds(1))) return true;
+        if (reader->bExit.load()) return stream.Deliveries() > before;
+    }
+    Problems().push_back("no delivery and no end of the worker within 20 s");
+    return false;
+}
+
+int64_t LastDuration(FakeStream& stream) {
+    const std::vector<FakeStream::Event> events = stream.Events();
+    for (auto it = events.rbegin(); it != events.rend(); ++it) {
+        if (it->kind == FakeStream::Event::SetDuration) return it->duration;
+    }
+    return INT64_MIN;
+}
+
+// Frame k is asked for with the span [k, k + 1) frame durations, whose end
+// chooses it; only frames below the described count are asked for. The
+// buffer is zero-filled before each request, so bytes a read leaves alone
+// (a frame cut short by the end of the file) are zero, as a mended read
+// would leave them. Returns the summary's counts.
+std::string ServeVideo(FakeStream& stream, std::vector<std::string>& data) {
+    const VideoDesc& v = stream.video;
+    if (v.avgFrameDuration <= 0 || v.duration <= 0) return "frames=0";
+    const uint64_t frameDuration = static_cast<uint64_t>(v.avgFrameDuration);
+    const uint64_t count = static_cast<uint64_t>(v.duration) / frameDuration;
+    // What the host gives a frame: width x |height| x 4 bytes.
+    const uint64_t width =
+        static_cast<uint64_t>(v.width < 0 ? -static_cast<int64_t>(v.width) : v.width);
+    const uint64_t height =
+        static_cast<uint64_t>(v.height < 0 ? -static_cast<int64_t>(v.height) : v.height);
+    const uint64_t bufferSize = width * height * 4;
+    std::ostringstream counts;
+    counts << "frames=" << count;
+    if (count == 0 || bufferSize == 0 || bufferSize > kLargestFrameBuffer) {
+        counts << " checked=0 buffer=" << bufferSize;
+        return counts.str();
+    }
+    const uint64_t asked = std::min(count, kMostFrames);
+    std::vector<uint8_t> buffer(static_cast<size_t>(bufferSize));
+    uint64_t served = 0;
+    for (uint64_t i = 0; i < asked; ++i) {
+        const uint64_t k = asked == 1 ? 0 : i * (count - 1) / (asked - 1);
+        // (k + 1) x frameDuration <= duration < 2^63: no overflow.
+        SampleRequest request = testsupport::MakeRequest(
+            static_cast<int64_t>(k * frameDuration), static_cast<int64_t>((k + 1) * frameDuration),
+            0, buffer.data());
+        std::fill(buffer.begin(), buffer.end(), uint8_t{0});
+        if (!Serve(stream, &request)) {
+            data.push_back("f" + std::to_string(k) + " not delivered: the worker ended");
+            break;
+        }
+        ++served;
+        data.push_back("f" + std::to_string(k) + " d=" + std::to_string(LastDuration(stream)) +
+                       " " + Hex(buffer.data(), buffer.size()));
+    }
+    counts << " checked=" << served;
+    return counts.str();
+}
+
+// The span [0, min(duration, two seconds)) in requests of a fixed size, one
+// float buffer per described channel, each zero-filled before the request.
+// No request reaches past the described duration; samples past the last chunk
+// are left as the zero they were filled with, which is also the silence a
+// mended read writes there.
+std::string ServeAudio(FakeStream& stream, std::vector<std::string>& data) {
+    const AudioDesc& a = stream.audio;
+    std::ostringstream counts;
+    counts << "samples=" << a.duration;
+    if (a.channels <= 0 || a.duration <= 0 || a.sampleRate <= 0) return counts.str() + " checked=0";
+    const int64_t channels = a.channels;
+    const int64_t span =
+        std::min({a.duration, kAudioSeconds * a.sampleRate, kMostFloatsPerFile / channels});
+    const int64_t step =
+        std::max<int64_t>(1, std::min(kAudioRequest, kMostFloatsPerRequest / channels));
+    std::vector<std::vector<float>> buffers(static_cast<size_t>(channels));
+    std::vector<float*> pointers(static_cast<size_t>(channels));
+    int64_t served = 0;
+    for (int64_t start = 0; start < span; start += step) {
+        const int64_t end = std::min(start + step, span);
+        for (size_t ch = 0; ch < buffers.size(); ++ch) {
+            buffers[ch].assign(static_cast<size_t>(end - start), 0.0f);
+            pointers[ch] = buffers[ch].data();
+        }
+        SampleRequest request = testsupport::MakeRequest(start, end, static_cast<int32_t>(channels),
+                                                         nullptr, pointers.data());
+        if (!Serve(stream, &request)) {
+            data.push_back("a" + std::to_string(start) + " not delivered: the worker ended");
+            break;
+        }
+        served = end;
+        // One digest per channel for the usual layouts; one for all beyond eight.
+        std::string digests;
+        if (channels <= 8) {
+            for (const std::vector<float>& buffer : buffers) {
+                digests += " " + Hex(buffer.data(), buffer.size() * sizeof(float));
+            }
+        } else {
+            tools::Md5 md5;
+            for (const std::vector<float>& buffer : buffers) {
+                md5.Update(buffer.data(), buffer.size() * sizeof(float));
+            }
+            digests = " all " + md5.HexDigest();
+        }
+        data.push_back("a" + std::to_string(start) + "-" + std::to_string(end) +
+                       " d=" + std::to_string(LastDuration(stream)) + digests);
+    }
+    counts << " checked=" << served;
+    return counts.str();
+}
+
+// Drives the plug-in through the export, in-process, with a private debug
+// folder and a private working folder holding the file being recorded.
+class Recorder {
+public:
+    Recorder() : previous_(fs::current_path()) {
+        driver_ = qxVideoDriver_Mirolan(&testsupport::FakeHostServices());
+        fs::current_path(dir_.path());
+    }
+    ~Recorder() {
+        std::error_code error;
+        fs::current_path(previous_, error);
+    }
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    MediumRecord Record(const std::vector<uint8_t>& bytes, bool video) {
+        testsupport::WriteFile(dir_.File(kOpenedName), bytes);
+        folder_.CreateLogFile();  // empty again
+        testsupport::RemoveFile(folder_.FallbackFile());
+
+        MediumRecord record;
+        FakeStream stream;
+        const std::u16string path = testsupport::ToUtf16(kOpenedName);
+        const int32_t opened =
+            driver_->drv_open(&stream.handle, path.c_str(), video ? kVideoOptions : kAudioOptions);
+        std::vector<std::string> data;
+        if (opened != 1) {
+            record.summary = "refused open=" + std::to_string(opened);
+            record.detail.push_back(record.summary);
+            for (const std::string& line : LogLines(folder_.LogText()))
+                record.detail.push_back("log " + line);
+            return record;
+        }
+        record.served = true;
+        const std::string described =
+            "video{" + DescribeVideo(stream.video) + "} audio{" + DescribeAudio(stream.audio) + "}";
+        driver_->drv_start(&stream.handle);
+        const std::string counts = video ? ServeVideo(stream, data) : ServeAudio(stream, data);
+        SettleWorker(stream);
+        driver_->drv_close(&stream.handle);
+
+        std::vector<std::string> log = LogLines(folder_.LogText());
+        const std::string fallback = folder_.FallbackText();
+        if (!fallback.empty()) {
+            for (const std::string& line : LogLines(fallback)) log.push_back("fallback " + line);
+        }
+        record.summary = "served " + described + " " + counts + " data=" + HexOfLines(data);
+        record.log = log;
+        record.detail.push_back(record.summary);
+        for (std::string& line : data) record.detail.push_back(std::move(line));
+        for (const std::string& line : log) record.detail.push_back("log " + line);
+        return record;
+    }
+
+private:
+    // Before the close, the worker is either waiting for a request (the close
+    // then logs first, the worker's exit line after) or has ended and logged
+    // its exit line, so the log's order never depends on timing.
+    void SettleWorker(FakeStream& stream) {
+        const auto* reader = static_cast<const CMirolan*>(stream.handle.pReader);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline) {
+            {
+                std::unique_lock<std::mutex> hold(stream.lock);
+                if (stream.changed.wait_for(hold, std::chrono::milliseconds(1), [&stream] {
+                        return stream.waitingInAcquire && stream.queue.empty();
+                    })) {
+                    return;
+                }
+            }
+            if (reader->bExit.load() &&
+                folder_.LogText().find("Run Monitor Thread") != std::string::npos) {
+                return;
+            }
+        }
+        Problems().push_back("the worker neither waits for a request nor has ended");
+    }
+
+    testsupport::DebugFolder folder_;
+    testsupport::TempDir dir_;
+    fs::path previous_;
+    const DriverTable* driver_ = nullptr;
+};
+
+struct Input {
+    std::string key;  // "<set>/<name>", the same on every target
+    std::vector<uint8_t> bytes;
+};
+
+// avimake's files: its valid and malformed variants as the fuzz seeds make
+// them, and ordinary files at a few sizes and layouts.
+const std::vector<std::pair<std::string, std::string>>& AvimakeVariants() {
+    static const std::vector<std::pair<std::string, std::string>> variants = {
+        {"valid", "--width 4 --height 2 --frames 3 --audio-rate 8000"},
+        {"segments", "--width 4 --height 2 --frames 12 --segment-limit 4096 --audio-rate 8000"},
+        {"audio8-mono", "--width 4 --height 2 --frames 3 --audio-rate 8000 --bits 8 --channels 1"},
+        {"no-audio", "--width 4 --height 2 --frames 3 --audio-rate 8000 --no-audio"},
+        {"no-video", "--width 4 --height 2 --frames 3 --audio-rate 8000 --no-video"},
+        {"no-index-flag", "--width 4 --height 2 --frames 3 --audio-rate 8000 --no-index-flag"},
+        {"bpp24", "--width 4 --height 2 --frames 3 --audio-rate 8000 --bpp 24"},
+        {"handler-dib", "--width 4 --height 2 --frames 3 --audio-rate 8000 --handler DIB"},
+        {"idx1-only", "--width 4 --height 2 --frames 3 --audio-rate 8000 --idx1-only"},
+        {"odd-junk", "--width 4 --height 2 --frames 3 --audio-rate 8000 --odd-junk"},
+        {"audio-strf16", "--width 4 --height 2 --frames 3 --audio-rate 8000 --audio-strf16"},
+        {"avih-frames-all",
+         "--width 4 --height 2 --frames 12 --segment-limit 4096 --audio-rate 8000 --avih-frames "
+         "all"},
+        {"avih-frames-99", "--width 4 --height 2 --frames 3 --audio-rate 8000 --avih-frames 99"},
+        {"truncated", "--width 4 --height 2 --frames 3 --audio-rate 8000 --truncate 1500"},
+        {"qcif-25fps", "--width 176 --height 144 --frames 50"},
+        {"vga-ntsc",
+         "--width 640 --height 480 --frames 12 --frame-duration 333667 --audio-rate 44100"},
+        {"long-small-frames", "--width 8 --height 4 --frames 700 --audio-rate 22050"},
+        {"several-segments", "--width 96 --height 54 --frames 40 --segment-limit 60000"},
+        {"many-segments-8bit-mono",
+         "--width 32 --height 16 --frames 90 --segment-limit 8192 --bits 8 --channels 1 "
+         "--audio-rate 11025"},
+        {"mono8-odd-chunks",
+         "--width 16 --height 9 --frames 25 --bits 8 --channels 1 --audio-rate 11025"},
+        {"six-channels", "--width 16 --height 8 --frames 10 --channels 6 --audio-rate 48000"},
+        {"video-only", "--width 64 --height 36 --frames 30 --no-audio"},
+        {"audio-only", "--frames 30 --no-video --audio-rate 44100"},
+        {"gap", "--width 16 --height 8 --frames 10 --gap 70000"},
+    };
+    return variants;
+}
+
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// The avimake files, made now natively; read from MIROLAN_AVIMAKE_FILES on a
+// build that has no avimake. False when they cannot be had.
+bool AvimakeInputs(std::vector<Input>& inputs, std::string& why) {
+    const std::string kept = Environment("MIROLAN_AVIMAKE_FILES");
+#ifdef AVIMAKE_PATH
+    testsupport::TempDir scratch;
+    const std::string folder = kept.empty() ? scratch.path() : kept + "/";
+    std::error_code error;
+    fs::create_directories(folder, error);
+    for (const auto& [name, arguments] : AvimakeVariants()) {
+        const std::string path = folder + "avimake-" + name + ".avi";
+        const std::string command =
+            std::string("\"") + AVIMAKE_PATH + "\" \"" + path + "\" " + arguments + " >/dev/null";
+        if (std::system(command.c_str()) != 0) {
+            why = "avimake failed: " + command;
+            return false;
+        }
+    }
+#else
+    if (kept.empty()) {
+        why = "no avimake in this build and MIROLAN_AVIMAKE_FILES is not set";
+        return false;
+    }
+    const std::string folder = kept + "/";
+#endif
+    for (const auto& variant : AvimakeVariants()) {
+        const std::string path = folder + "avimake-" + variant.first + ".avi";
+        if (!testsupport::FileExists(path)) {
+            why = "missing " + path + " (written by the native leg)";
+            return false;
+        }
+        inputs.push_back({"avimake/" + variant.first, testsupport::ReadFileBytes(path)});
+    }
+    return true;
+}
+
+std::vector<Input> BuilderInputs() {
+    std::vector<Input> inputs;
+    for (const testsupport::NamedLayout& seed : testsupport::SeedLayouts()) {
+        inputs.push_back({"builder/" + seed.name, testsupport::BuildAvi(seed.layout).bytes});
+    }
+    return inputs;
+}
+
+std::vector<Input> KeptFuzzInputs(const std::string& folder) {
+    std::vector<fs::path> files;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(fs::path(MIROLAN_FUZZ_DIR) / folder, error)) {
+        if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') {
+            files.push_back(entry.path());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    std::vector<Input> inputs;
+    for (const fs::path& file : files) {
+        inputs.push_back(
+            {folder + "/" + file.filename().string(), testsupport::ReadFileBytes(file.string())});
+    }
+    return inputs;
+}
+
+// The baseline: "<key> <medium> in=<md5>:<size> <summary>" per file and
+// medium, sorted by key; below a served one, its log lines, each as
+//   log "<line>"
+// (quoted, since some lines end in a blank). '#' lines are comments, kept
+// when the file is rewritten.
+struct BaselineLine {
+    std::string input;
+    std::string summary;
+    std::vector<std::string> log;  // written below it as  log "<line>"
+};
+using Baseline = std::map<std::string, BaselineLine>;  // by "<key> <medium>"
+
+std::string BaselinePath() { return MIROLAN_SERVED_BASELINE_FILE; }
+
+// The Windows build positions the file with the Win32 rule, under which a
+// seek far past the end fails where a POSIX positioned read just reads
+// nothing: a few hostile inputs are served differently there for that reason
+// alone. Their Windows records are kept beside the others, as "<medium>@win32"
+// lines, and only where they differ.
+#ifdef _WIN32
+const std::string kLeg = "@win32";
+#else
+const std::string kLeg;
+#endif
+
+bool IsLegLine(const std::string& id) { return id.find('@') != std::string::npos; }
+
+bool Same(const BaselineLine& a, const BaselineLine& b) {
+    return a.input == b.input && a.summary == b.summary && a.log == b.log;
+}
+
+Baseline ReadBaseline(std::vector<std::string>* comments = nullptr) {
+    Baseline baseline;
+    std::ifstream in(BaselinePath(), std::ios::binary);
+    std::string line;
+    BaselineLine* last = nullptr;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        const std::string logMark = "  log \"";
+        if (line.compare(0, logMark.size(), logMark) == 0 && line.back() == '"' &&
+            last != nullptr) {
+            last->log.push_back(line.substr(logMark.size(), line.size() - logMark.size() - 1));
+            continue;
+        }
+        if (line[0] == '#') {
+            if (comments != nullptr) comments->push_back(line);
+            continue;
+        }
+        const size_t key = line.find(' ');
+        const size_t medium = line.find(' ', key + 1);
+        const size_t input = line.find(' ', medium + 1);
+        if (key == std::string::npos || medium == std::string::npos || input == std::string::npos) {
+            ADD_FAILURE() << "malformed baseline line: " << line;
+            continue;
+        }
+        last = &baseline[line.substr(0, medium)];
+        *last = {line.substr(medium + 1, input - medium - 1), line.substr(input + 1), {}};
+    }
+    return baseline;
+}
+
+// Replaces this leg's lines of the set `prefix` ("avimake/"...) with
+// `lines`: natively the plain lines; on Windows the "@win32" lines, written
+// only where the record differs from the plain line.
+void RewriteBaseline(const std::string& prefix, const Baseline& lines) {
+    std::vector<std::string> comments;
+    Baseline all = ReadBaseline(&comments);
+    for (auto it = all.begin(); it != all.end();) {
+        const bool ours = it->first.compare(0, prefix.size(), prefix) == 0 &&
+                          IsLegLine(it->first) == !kLeg.empty();
+        it = ours ? all.erase(it) : std::next(it);
+    }
+    for (const auto& [id, line] : lines) {
+        const auto plain = all.find(id);
+        if (kLeg.empty()) {
+            all[id] = line;
+        } else if (plain == all.end() || !Same(plain->second, line)) {
+            all[id + kLeg] = line;
+        }
+    }
+    std::ofstream out(BaselinePath(), std::ios::binary | std::ios::trunc);
+    for (const std::string& comment : comments) out << comment << "\n";
+    for (const auto& [key, line] : all) {
+        out << key << " " << line.input << " " << line.summary << "\n";
+        for (const std::string& log : line.log) out << "  log \"" << log << "\"\n";
+    }
+    ASSERT_TRUE(out.good()) << "cannot write " << BaselinePath();
+}
+
+// The fields of the summary (served/refused, descriptors, counts, data)
+// that differ, and the log lines that do, by name.
+std::string WhatDiffers(const BaselineLine& expected, const MediumRecord& actual) {
+    std::istringstream a(expected.summary), b(actual.summary);
+    std::string x, y, differs;
+    const auto add = [&differs](const std::string& what) {
+        differs += (differs.empty() ? "" : "; ") + what;
+    };
+    for (;;) {
+        const bool more = static_cast<bool>(a >> x);
+        const bool moreToo = static_cast<bool>(b >> y);
+        if (!more && !moreToo) break;
+        if (!more || !moreToo || x != y) {
+            add((more ? x : std::string("(nothing)")) + " -> " +
+                (moreToo ? y : std::string("(nothing)")));
+        }
+        if (!more || !moreToo) break;
+    }
+    const size_t lines = std::max(expected.log.size(), actual.log.size());
+    for (size_t i = 0; i < lines; ++i) {
+        const std::string was = i < expected.log.size() ? expected.log[i] : "(no line)";
+        const std::string now = i < actual.log.size() ? actual.log[i] : "(no line)";
+        if (was != now)
+            add("log line " + std::to_string(i + 1) + " \"" + was + "\" -> \"" + now + "\"");
+    }
+    return differs;
+}
+
+void WriteDetail(const std::string& key, const char* medium, const MediumRecord& record) {
+    const std::string folder = Environment("MIROLAN_SERVED_DETAIL");
+    if (folder.empty()) return;
+    std::string name = key;
+    std::replace(name.begin(), name.end(), '/', '-');
+    std::error_code error;
+    fs::create_directories(folder, error);
+    std::ofstream out(folder + "/" + name + "-" + medium + ".txt",
+                      std::ios::binary | std::ios::trunc);
+    for (const std::string& line : record.detail) out << line << "\n";
+}
+
+// Records every input of one set and holds it to the baseline, or rewrites
+// the set's baseline lines.
+void CheckSet(const std::string& set, const std::vector<Input>& inputs) {
+    const bool write = Environment("MIROLAN_SERVED_BASELINE") == "write";
+    const std::string prefix = set + "/";
+    const Baseline baseline = ReadBaseline();
+    Baseline fresh;
+    size_t servedBefore = 0, refusedBefore = 0, newlyServed = 0, unknown = 0;
+    std::vector<std::string> newlyServedKeys;
+
+    testing::internal::CaptureStdout();  // every log line is also printed there
+    {
+        Recorder recorder;
+        for (const Input& input : inputs) {
+            const std::string digest = "in=" + Hex(input.bytes.data(), input.bytes.size()) + ":" +
+                                       std::to_string(input.bytes.size());
+            for (const bool video : {true, false}) {
+                const char* medium = video ? "video" : "audio";
+                const std::string id = input.key + " " + medium;
+                const MediumRecord record = recorder.Record(input.bytes, video);
+                WriteDetail(input.key, medium, record);
+                fresh[id] = {digest, record.summary, record.log};
+                if (write) continue;
+                auto found = baseline.find(id + kLeg);
+                if (found == baseline.end()) found = baseline.find(id);
+                if (found == baseline.end()) {
+                    ++unknown;
+                    continue;
+                }
+                const BaselineLine& expected = found->second;
+                const bool wasServed = expected.summary.compare(0, 7, "served ") == 0;
+                (wasServed ? servedBefore : refusedBefore) += 1;
+                if (expected.input != digest) {
+                    Problems().push_back(id +
+                                         ": the input is not the file the baseline recorded (" +
+                                         expected.input + ", now " + digest +
+                                         "): a fixture generator changed; its files must be "
+                                         "served as before");
+                    continue;
+                }
+                if (!wasServed) {
+                    if (record.served) newlyServedKeys.push_back(id);
+                    continue;
+                }
+                if (record.summary != expected.summary || record.log != expected.log) {
+                    std::string detail;
+                    for (const std::string& line : record.detail) detail += "    " + line + "\n";
+                    Problems().push_back(
+                        id + " is no longer served as before: " + WhatDiffers(expected, record) +
+                        "\n  baseline: " + expected.summary + "\n  now:      " + record.summary +
+                        "\n  this build's record:\n" + detail);
+                }
+            }
+        }
+    }
+    testing::internal::GetCapturedStdout();
+    for (const std::string& problem : Problems()) ADD_FAILURE() << problem;
+    Problems().clear();
+    newlyServed = newlyServedKeys.size();
+
+    if (write) {
+        RewriteBaseline(prefix, fresh);
+        std::printf("%s: baseline rewritten, %zu lines\n", set.c_str(), fresh.size());
+        return;
+    }
+    for (const auto& entry : baseline) {
+        if (entry.first.compare(0, prefix.size(), prefix) == 0 && !IsLegLine(entry.first) &&
+            fresh.count(entry.first) == 0) {
+            ADD_FAILURE() << entry.first
+                          << ": in the baseline but no longer in the set (a kept input or fixture "
+                             "was removed; keep it, or rewrite the baseline if that is deliberate)";
+        }
+    }
+    std::printf(
+        "%s: %zu inputs; baseline media served %zu (all identical unless reported), "
+        "refused %zu, of which served now %zu; not in the baseline %zu\n",
+        set.c_str(), inputs.size(), servedBefore, refusedBefore, newlyServed, unknown);
+    for (const std::string& key : newlyServedKeys) std::printf("  newly served: %s\n", key.c_str());
+}
+
+}  // namespace
+
+TEST(ServedBaseline, AvimakeFilesAreServedAsBefore) {
+    std::vector<Input> inputs;
+    std::string why;
+    if (!AvimakeInputs(inputs, why)) {
+#ifdef AVIMAKE_PATH
+        FAIL() << why;
+#else
+        GTEST_SKIP() << why;
+#endif
+    }
+    CheckSet("avimake", inputs);
+}
+
+TEST(ServedBaseline, BuilderFilesAreServedAsBefore) { CheckSet("builder", BuilderInputs()); }
+
+TEST(ServedBaseline, KeptFuzzInputsAreServedAsBefore) {
+    const std::vector<Input> corpus = KeptFuzzInputs("corpus");
+    ASSERT_GE(corpus.size(), 10u) << "the kept corpus is missing from " << MIROLAN_FUZZ_DIR;
+    CheckSet("corpus", corpus);
+    CheckSet("regressions", KeptFuzzInputs("regressions"));
+}
