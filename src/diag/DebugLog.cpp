@@ -69,6 +69,15 @@ bool DebugLogV(const char* text, const char* sourceFile, int line, const char* d
     return false;
 }
 
+void PrintNotice(const char* format, ...) {
+    if (!platform::DebugPathExists(platform::DebugPath::Folder)) return;
+    va_list arguments;
+    va_start(arguments, format);
+    std::vprintf(format, arguments);
+    va_end(arguments);
+    std::fflush(stdout);  // seen at once even when standard output is a pipe
+}
+
 bool DebugLog(const char* text, const char* sourceFile, int line, const char* detailsFormat, ...) {
     va_list arguments;
     va_start(arguments, detailsFormat);
