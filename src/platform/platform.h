@@ -96,6 +96,11 @@ std::string DebugPathText(DebugPath which);
 // an empty string restores the fixed folder.
 void SetDebugFolderForTesting(const std::string& folder);
 
+// Writes `text` to the process's standard output and flushes it. A standard
+// output that is a pipe nobody reads loses the text; it never raises the
+// broken-pipe signal that would end the host.
+void WriteStandardOutput(const char* text);
+
 // Local time of day with its milliseconds.
 void LocalTimeNow(std::tm* local, unsigned short* milliseconds);
 

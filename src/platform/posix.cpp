@@ -414,6 +414,27 @@ void SetDebugFolderForTesting(const std::string& folder) {
     testFolder = folder;
 }
 
+void WriteStandardOutput(const char* text) {
+    // SIGPIPE blocked around the write, and one that this write raised taken
+    // back before the mask is restored: the host's own disposition of the
+    // signal never sees it.
+    sigset_t brokenPipe;
+    sigset_t previous;
+    sigset_t pending;
+    sigemptyset(&brokenPipe);
+    sigaddset(&brokenPipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &brokenPipe, &previous);
+    sigpending(&pending);
+    const bool alreadyPending = sigismember(&pending, SIGPIPE) == 1;
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+    if (!alreadyPending && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+        const timespec noWait{0, 0};
+        ::sigtimedwait(&brokenPipe, nullptr, &noWait);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
 void LocalTimeNow(std::tm* local, unsigned short* milliseconds) {
     timeval now {};
     gettimeofday(&now, nullptr);

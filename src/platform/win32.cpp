@@ -261,6 +261,12 @@ void SetDebugFolderForTesting(const std::string& folder) {
     current.folder = wide;
 }
 
+// Windows raises no signal for a closed pipe: the write simply fails.
+void WriteStandardOutput(const char* text) {
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+}
+
 void LocalTimeNow(std::tm* local, unsigned short* milliseconds) {
     __timeb64 now;
     _ftime64_s(&now);
