@@ -58,8 +58,7 @@ bool DebugLogV(const char* text, const char* sourceFile, int line, const char* d
     char logLine[kBufferSize];
     BuildLogLine(logLine, timeStamp, milliseconds, location, text, details);
 
-    std::fputs(logLine, stdout);
-    std::fflush(stdout);
+    platform::WriteStandardOutput(logLine);
 
     if (platform::DebugPathWritable(platform::DebugPath::LogFile) &&
         platform::AppendLineExclusively(platform::DebugPath::LogFile, logLine, false)) {
@@ -67,6 +66,16 @@ bool DebugLogV(const char* text, const char* sourceFile, int line, const char* d
     }
     platform::AppendLineExclusively(platform::DebugPath::FallbackFile, logLine, true);
     return false;
+}
+
+void PrintNotice(const char* format, ...) {
+    if (!platform::DebugPathExists(platform::DebugPath::Folder)) return;
+    char notice[kBufferSize];
+    va_list arguments;
+    va_start(arguments, format);
+    FormatV(notice, sizeof notice, format, arguments);
+    va_end(arguments);
+    platform::WriteStandardOutput(notice);  // flushed: seen at once even through a pipe
 }
 
 bool DebugLog(const char* text, const char* sourceFile, int line, const char* detailsFormat, ...) {

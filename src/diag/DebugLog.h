@@ -14,6 +14,12 @@ bool DebugLog(const char* text, const char* sourceFile, int line, const char* de
 bool DebugLogV(const char* text, const char* sourceFile, int line, const char* detailsFormat,
                va_list arguments);
 
+// Prints `format` to standard output as it stands (no time stamp, no log
+// file), behind the same gate as DebugLog: nothing at all when the debug
+// folder does not exist, since a host's standard output may be a pipe nobody
+// reads or a descriptor it reuses for its own data. Never throws.
+void PrintNotice(const char* format, ...);
+
 // The pure part of DebugLog: builds the line from its pieces into `out`
 // (260 bytes), applying the 259-character cut. Exposed for tests.
 void BuildLogLine(char (&out)[260], const char* timeStamp, unsigned short milliseconds,

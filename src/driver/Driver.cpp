@@ -21,7 +21,13 @@ int32_t QX_CALL drv_open(StreamHandle* stream, const qx_char16* path, const uint
 void QX_CALL drv_close(StreamHandle* stream) {
     diag::DebugLog("", "Mirolan", 51, "drv_close");
     auto* reader = static_cast<CMirolan*>(stream->pReader);
-    if (reader != nullptr) delete reader;
+    // Cleared first: a second close of the stream finds no reader and does nothing.
+    stream->pReader = nullptr;
+    if (reader == nullptr) return;
+    // A close from inside a host service on the worker's own thread cannot
+    // wait for that thread: the worker destroys the reader as it ends.
+    if (reader->StopFromOwnWorker()) return;
+    delete reader;
 }
 
 void QX_CALL drv_start(StreamHandle* stream) {

@@ -18,7 +18,8 @@ using MappingHandle = MappingObject*;  // null means none
 using ThreadHandle = ThreadObject*;    // null means none
 
 // Opens an existing file for reading, letting others read but not write, with
-// the sequential-access hint. Null when the file cannot be opened.
+// the sequential-access hint. Null when the file cannot be opened or is not a
+// regular file (a FIFO, socket or device): never waits for another party.
 FileHandle OpenFileForSharedRead(const char16_t* path);
 void CloseFile(FileHandle file);
 
@@ -52,16 +53,28 @@ bool SeekFromBegin(FileHandle file, int64_t offset);
 uint32_t ReadAtPosition(FileHandle file, void* destination, uint32_t count);
 
 // Thread created suspended with `stackBytes` of committed stack; it runs
-// `procedure(argument)` only after ResumeThread. Null on failure, id 0 then.
+// `procedure(argument)` only after ResumeThread. Null on failure (the system's
+// thread limit reached, say), id 0 then and LastError() the system's code.
+// The thread runs with the broken-pipe signal blocked, where the system has
+// one: a write of ours to a pipe nobody reads fails instead of killing the
+// host.
 using ThreadProcedure = uint32_t (*)(void* argument);
 ThreadHandle CreateSuspendedThread(ThreadProcedure procedure, void* argument,
                                    uint32_t stackBytes, uint32_t* threadId);
+// Test seam: while set, CreateSuspendedThread fails as at the thread limit.
+void SetThreadCreationFailureForTesting(bool fail);
 void ResumeThread(ThreadHandle thread);
 // Asks for time-critical priority for the calling thread; a refusal is ignored.
 void RaiseCurrentThreadToTimeCritical();
-// Waits without a time limit until the thread has ended.
+// True when the caller runs on `thread` itself (false for a null handle).
+bool IsCurrentThread(ThreadHandle thread);
+// Waits without a time limit until the thread has ended. Never called by the
+// thread itself: it would wait for ever.
 void WaitForThread(ThreadHandle thread);
 void CloseThread(ThreadHandle thread);
+// Releases the handle of a thread that is still running, without waiting:
+// the system reclaims the thread when it ends. Lets a thread release itself.
+void DetachThread(ThreadHandle thread);
 
 // The debug folder and the files in it. The folder is fixed for the shipped
 // library; tests may move it with SetDebugFolderForTesting.
@@ -72,12 +85,21 @@ bool DebugPathWritable(DebugPath which);
 // Opens the file for appending without sharing it with any other opener (never
 // following a symbolic link), creating it only when `create` is set, writes
 // `line` in text mode and closes it. False when the open or the write fails.
+// Writers of this process take turns; a file held by another opener is waited
+// for, at most about 200 ms, before the call gives up. The line is written
+// with one write of the whole line, and a write that comes up short (a full
+// disk, a file-size limit) is cut back off the file: never a torn line.
 bool AppendLineExclusively(DebugPath which, const char* line, bool create);
 // The path as text for messages (UTF-8).
 std::string DebugPathText(DebugPath which);
 // Test seam: use `folder` (UTF-8, ending in a separator) as the debug folder;
 // an empty string restores the fixed folder.
 void SetDebugFolderForTesting(const std::string& folder);
+
+// Writes `text` to the process's standard output and flushes it. A standard
+// output that is a pipe nobody reads loses the text; it never raises the
+// broken-pipe signal that would end the host.
+void WriteStandardOutput(const char* text);
 
 // Local time of day with its milliseconds.
 void LocalTimeNow(std::tm* local, unsigned short* milliseconds);

@@ -6,10 +6,11 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/time.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -51,14 +52,24 @@ struct ViewHeader {
 
 FileHandle OpenFileForSharedRead(const char16_t* path) {
     const std::string utf8 = Utf16ToUtf8(path);
-    const int fd = ::open(utf8.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking first: the open of a FIFO waits for a writer, and anyone
+    // who can drop a file named *.avi into a folder could freeze the host.
+    const int fd = ::open(utf8.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         lastError = static_cast<uint32_t>(errno);
         return nullptr;
     }
     struct stat info {};
+    errno = 0;
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         lastError = static_cast<uint32_t>(errno != 0 ? errno : EISDIR);
+        ::close(fd);
+        return nullptr;
+    }
+    // A regular file: reads block as reads of a file do.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        lastError = static_cast<uint32_t>(errno);
         ::close(fd);
         return nullptr;
     }
@@ -182,21 +193,39 @@ struct ThreadObject {
 };
 
 namespace {
+std::atomic<bool> failThreadCreation{false};
+
 void* ThreadTrampoline(void* raw) {
     auto* object = static_cast<ThreadObject*>(raw);
+    // SIGPIPE would end the whole host for a write to a pipe nobody reads;
+    // blocked, the write fails with EPIPE instead.
+    sigset_t brokenPipe;
+    sigemptyset(&brokenPipe);
+    sigaddset(&brokenPipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &brokenPipe, nullptr);
     pthread_mutex_lock(&object->gateLock);
     while (!object->open) pthread_cond_wait(&object->gateOpened, &object->gateLock);
     pthread_mutex_unlock(&object->gateLock);
+    // The procedure may release `object` itself (DetachThread): not touched after.
     object->procedure(object->argument);
     return nullptr;
 }
 }  // namespace
 
+void SetThreadCreationFailureForTesting(bool fail) { failThreadCreation.store(fail); }
+
 ThreadHandle CreateSuspendedThread(ThreadProcedure procedure, void* argument,
                                    uint32_t stackBytes, uint32_t* threadId) {
     *threadId = 0;
+    if (failThreadCreation.load()) {
+        lastError = EAGAIN;  // what pthread_create says at the thread limit
+        return nullptr;
+    }
     auto* object = new (std::nothrow) ThreadObject();
-    if (object == nullptr) return nullptr;
+    if (object == nullptr) {
+        lastError = ENOMEM;
+        return nullptr;
+    }
     object->procedure = procedure;
     object->argument = argument;
     object->open = false;
@@ -213,6 +242,7 @@ ThreadHandle CreateSuspendedThread(ThreadProcedure procedure, void* argument,
     const int failed = pthread_create(&object->thread, &attributes, ThreadTrampoline, object);
     pthread_attr_destroy(&attributes);
     if (failed != 0) {
+        lastError = static_cast<uint32_t>(failed);
         pthread_cond_destroy(&object->gateOpened);
         pthread_mutex_destroy(&object->gateLock);
         delete object;
@@ -238,6 +268,10 @@ void RaiseCurrentThreadToTimeCritical() {
     (void)ignored;
 }
 
+bool IsCurrentThread(ThreadHandle thread) {
+    return thread != nullptr && pthread_equal(thread->thread, pthread_self()) != 0;
+}
+
 void WaitForThread(ThreadHandle thread) {
     if (thread == nullptr) return;
     pthread_join(thread->thread, nullptr);
@@ -248,6 +282,12 @@ void CloseThread(ThreadHandle thread) {
     pthread_cond_destroy(&thread->gateOpened);
     pthread_mutex_destroy(&thread->gateLock);
     delete thread;
+}
+
+void DetachThread(ThreadHandle thread) {
+    if (thread == nullptr) return;
+    pthread_detach(thread->thread);
+    CloseThread(thread);
 }
 
 // ---- debug folder ----
@@ -308,29 +348,63 @@ bool DebugPathWritable(DebugPath which) {
     return !path.empty() && ::access(path.c_str(), W_OK) == 0;
 }
 
+namespace {
+// Writers of this process take turns here before the file lock, so that two
+// streams logging at once queue instead of refusing each other.
+std::mutex appendLock;
+constexpr long kLockPatienceNs = 200L * 1000 * 1000;
+constexpr long kLockPollNs = 500L * 1000;
+
+long NanosecondsSince(const timespec& start) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (now.tv_sec - start.tv_sec) * 1000000000L + (now.tv_nsec - start.tv_nsec);
+}
+
+// The exclusive lock, waited for at most kLockPatienceNs: another process (or
+// a program holding the file) gets that long to finish its line.
+bool LockWithinPatience(int fd) {
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK && errno != EINTR) return false;
+        if (NanosecondsSince(start) >= kLockPatienceNs) return false;
+        const timespec pause{0, kLockPollNs};
+        ::nanosleep(&pause, nullptr);
+    }
+}
+}  // namespace
+
 bool AppendLineExclusively(DebugPath which, const char* line, bool create) {
     const std::string path = PathOf(which);
     if (path.empty()) return false;
+    std::lock_guard<std::mutex> turn(appendLock);
     int flags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
     if (create) flags |= O_CREAT;
     const int fd = ::open(path.c_str(), flags, 0644);
     if (fd < 0) return false;
     struct stat info {};
-    // Without sharing: a second opener (another thread or program) is refused.
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // Without sharing: a second opener (another thread or program) waits.
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !LockWithinPatience(fd) ||
+        ::fstat(fd, &info) != 0) {
         ::close(fd);
         return false;
     }
+    // One write of the whole line; a short one (a full disk, a file-size
+    // limit) is cut back off, so that no reader ever sees half a line.
     const size_t length = std::strlen(line);
-    size_t done = 0;
-    while (done < length) {
-        const ssize_t wrote = ::write(fd, line + done, length - done);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) break;
-        done += static_cast<size_t>(wrote);
+    ssize_t wrote = -1;
+    do {
+        wrote = ::write(fd, line, length);
+    } while (wrote < 0 && errno == EINTR);
+    const bool whole = wrote == static_cast<ssize_t>(length);
+    if (!whole && wrote > 0) {
+        const int ignored = ::ftruncate(fd, info.st_size);
+        (void)ignored;
     }
     ::close(fd);
-    return done == length;
+    return whole;
 }
 
 std::string DebugPathText(DebugPath which) { return PathOf(which); }
@@ -338,6 +412,27 @@ std::string DebugPathText(DebugPath which) { return PathOf(which); }
 void SetDebugFolderForTesting(const std::string& folder) {
     std::lock_guard<std::mutex> hold(folderLock);
     testFolder = folder;
+}
+
+void WriteStandardOutput(const char* text) {
+    // SIGPIPE blocked around the write, and one that this write raised taken
+    // back before the mask is restored: the host's own disposition of the
+    // signal never sees it.
+    sigset_t brokenPipe;
+    sigset_t previous;
+    sigset_t pending;
+    sigemptyset(&brokenPipe);
+    sigaddset(&brokenPipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &brokenPipe, &previous);
+    sigpending(&pending);
+    const bool alreadyPending = sigismember(&pending, SIGPIPE) == 1;
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+    if (!alreadyPending && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+        const timespec noWait{0, 0};
+        ::sigtimedwait(&brokenPipe, nullptr, &noWait);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 void LocalTimeNow(std::tm* local, unsigned short* milliseconds) {

@@ -98,9 +98,20 @@ DWORD WINAPI ThreadEntry(LPVOID raw) {
 }
 }  // namespace
 
+namespace {
+std::atomic<bool> failThreadCreation{false};
+}
+
+void SetThreadCreationFailureForTesting(bool fail) { failThreadCreation.store(fail); }
+
+// Windows has no broken-pipe signal: a write to a closed pipe fails by itself.
 ThreadHandle CreateSuspendedThread(ThreadProcedure procedure, void* argument,
                                    uint32_t stackBytes, uint32_t* threadId) {
     *threadId = 0;
+    if (failThreadCreation.load()) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);  // what CreateThread says at the limit
+        return nullptr;
+    }
     auto* start = new (std::nothrow) ThreadStart{procedure, argument};
     if (start == nullptr) return nullptr;
     DWORD id = 0;
@@ -121,6 +132,10 @@ void RaiseCurrentThreadToTimeCritical() {
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
 }
 
+bool IsCurrentThread(ThreadHandle thread) {
+    return thread != nullptr && GetThreadId(AsHandle(thread)) == GetCurrentThreadId();
+}
+
 void WaitForThread(ThreadHandle thread) {
     if (thread != nullptr) WaitForSingleObject(AsHandle(thread), INFINITE);
 }
@@ -128,6 +143,9 @@ void WaitForThread(ThreadHandle thread) {
 void CloseThread(ThreadHandle thread) {
     if (thread != nullptr) CloseHandle(AsHandle(thread));
 }
+
+// Closing a thread's handle never stops the thread; it ends on its own.
+void DetachThread(ThreadHandle thread) { CloseThread(thread); }
 
 // ---- debug folder ----
 
@@ -168,14 +186,61 @@ bool DebugPathExists(DebugPath which) { return _waccess(PathOf(which).c_str(), 0
 
 bool DebugPathWritable(DebugPath which) { return _waccess(PathOf(which).c_str(), 2) == 0; }
 
-bool AppendLineExclusively(DebugPath which, const char* line, bool /*create*/) {
-    // _wfopen_s opens without sharing; "a+" creates a missing file, which only
-    // the fallback file ever is, since the log file is tested first.
-    FILE* file = nullptr;
-    if (_wfopen_s(&file, PathOf(which).c_str(), L"a+") != 0 || file == nullptr) return false;
-    const bool written = std::fputs(line, file) >= 0;
-    std::fclose(file);
-    return written;
+namespace {
+// Writers of this process take turns here before the file's own exclusion,
+// so that two streams logging at once queue instead of refusing each other.
+// Built on first use: loading the library runs no constructor of ours.
+std::mutex& AppendLock() {
+    static std::mutex lock;
+    return lock;
+}
+constexpr DWORD kLockPatienceMs = 200;
+
+// The file opened for writing without sharing; a file another opener holds
+// is tried again until kLockPatienceMs have passed.
+HANDLE OpenWithinPatience(const std::wstring& path, bool create) {
+    const DWORD started = GetTickCount();
+    for (;;) {
+        HANDLE file =
+            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                        create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) return file;
+        const DWORD error = GetLastError();
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) return file;
+        if (GetTickCount() - started >= kLockPatienceMs) return file;
+        Sleep(1);
+    }
+}
+}  // namespace
+
+bool AppendLineExclusively(DebugPath which, const char* line, bool create) {
+    // Text mode as the C runtime's "a+" writes it: each line feed reaches the
+    // disk as a carriage return and a line feed.
+    // A line is at most 259 characters; the copy is cut at its buffer all the same.
+    char text[1024];
+    DWORD length = 0;
+    for (const char* c = line; *c != '\0' && length + 2 < sizeof text; ++c) {
+        if (*c == '\n') text[length++] = '\r';
+        text[length++] = *c;
+    }
+    std::lock_guard<std::mutex> turn(AppendLock());
+    HANDLE file = OpenWithinPatience(PathOf(which), create);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER end;
+    end.QuadPart = 0;
+    bool whole = false;
+    if (SetFilePointerEx(file, end, &end, FILE_END)) {
+        // One write of the whole line; a short one (a full disk) is cut back
+        // off, so that no reader ever sees half a line.
+        DWORD wrote = 0;
+        const BOOL ok = WriteFile(file, text, length, &wrote, nullptr);
+        whole = ok && wrote == length;
+        if (!whole && wrote > 0 && SetFilePointerEx(file, end, nullptr, FILE_BEGIN)) {
+            SetEndOfFile(file);
+        }
+    }
+    CloseHandle(file);
+    return whole;
 }
 
 std::string DebugPathText(DebugPath which) {
@@ -194,6 +259,12 @@ void SetDebugFolderForTesting(const std::string& folder) {
     FolderOverride& current = Override();
     std::lock_guard<std::mutex> hold(current.lock);
     current.folder = wide;
+}
+
+// Windows raises no signal for a closed pipe: the write simply fails.
+void WriteStandardOutput(const char* text) {
+    std::fputs(text, stdout);
+    std::fflush(stdout);
 }
 
 void LocalTimeNow(std::tm* local, unsigned short* milliseconds) {

@@ -102,7 +102,7 @@ void CMirolan::Open(const char16_t* path) {
 
     if (bVideo) DescribeVideo(path);
     if (bAudio) DescribeAudio();
-    CreateRunMonitorThread();
+    if (!CreateRunMonitorThread()) FailOpen();
 }
 
 void CMirolan::DescribeVideo(const char16_t* path) {
@@ -152,7 +152,9 @@ void CMirolan::DescribeVideo(const char16_t* path) {
 
 void CMirolan::DescribeAudio() {
     // No sample rate without a scale, and no sample count without a frame size.
+    // A rate the host's signed 32-bit field cannot hold would read as negative.
     if (audioStrh.dwScale == 0 || audioStrh.dwRate / audioStrh.dwScale == 0 ||
+        audioStrh.dwRate / audioStrh.dwScale > INT32_MAX ||
         static_cast<uint32_t>(wfx.wBitsPerSample) * wfx.nChannels == 0) {
         FailOpen();
     }

@@ -43,9 +43,14 @@ public:
     CMirolan& operator=(const CMirolan&) = delete;
 
     // Worker (run monitor thread): created suspended, started by drv_start,
-    // stopped by the destructor.
-    void CreateRunMonitorThread();
+    // stopped by the destructor. False (logged) when it cannot be created.
+    bool CreateRunMonitorThread();
     void StopRunMonitorThread();
+    // For a close on the worker's own thread (from inside a host service the
+    // worker called): asks the worker to stop once that call returns and to
+    // destroy the reader itself as it ends; true, and the caller must not
+    // touch the reader again. False on any other thread.
+    bool StopFromOwnWorker();
 
     // Reads byteCount bytes at frameOffset straight into destination. False
     // only when positioning the file fails.
@@ -78,9 +83,13 @@ public:
     int64_t baseOffset = 0;
     StreamHandle* pStream = nullptr;
 
-    // Worker-only scratch: the audio staging buffer, kept between requests.
+    // Worker-only scratch: the audio staging buffer, kept between requests
+    // while it is small; whether its failure was logged already.
     uint8_t* stagingBuffer = nullptr;
     size_t stagingCapacity = 0;
+    bool stagingFailureLogged = false;
+    // Worker-only: the host closed the stream on the worker's own thread.
+    bool bDestroyOnExit = false;
 
 private:
     void Open(const char16_t* path);

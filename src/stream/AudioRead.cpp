@@ -9,6 +9,11 @@
 namespace {
 
 constexpr const char* kSource = "Mirolan";
+// The staging buffer a stream keeps between requests: enough for every
+// ordinary request (a second of 8-channel 16-bit 48 kHz audio is 768 KiB). A
+// larger one is released after its request instead of pinning memory (and a
+// 32-bit host's address space) until close.
+constexpr size_t kKeptStagingBytes = 1u << 20;
 
 // b - a for a <= b, without the signed overflow of a span across the whole range.
 uint64_t Distance(int64_t a, int64_t b) {
@@ -63,16 +68,15 @@ bool ReserveStaging(CMirolan& reader, uint32_t size) {
 // Reads into the staging buffer every chunk that overlaps [start, end), each
 // at its own place: the bytes of the chunk's sample `s` go to (s - start) *
 // frameBytes. Only whole sample frames are kept, so whatever is not read
-// (a failed positioning, a short read, a chunk smaller than its sample count)
-// stays as the silence the buffer was filled with. Returns the number of
-// samples at the end of the span that lie past the last chunk, or 0 when no
-// chunk holds `start` at all.
-uint64_t StageChunks(CMirolan& reader, int64_t start, int64_t end, uint32_t frameBytes,
-                     uint8_t silence) {
+// (a failed positioning, a short read, a chunk smaller than its sample count,
+// the part of the span past the last chunk) stays as the silence the buffer
+// was filled with.
+void StageChunks(CMirolan& reader, int64_t start, int64_t end, uint32_t frameBytes,
+                 uint8_t silence) {
     const std::deque<AudioChunk>& chunks = reader.audioChunks;
     const size_t totalChunks = chunks.size();
     size_t i = FirstChunkEndingAfter(chunks, start);
-    if (i == totalChunks) return 0;
+    if (i == totalChunks) return;
 
     const bool spanInOneChunk = chunks[i].endSample >= end;
     for (; i < totalChunks && chunks[i].firstSample < end; ++i) {
@@ -104,9 +108,14 @@ uint64_t StageChunks(CMirolan& reader, int64_t start, int64_t end, uint32_t fram
         const uint32_t kept = got - got % frameBytes;
         if (kept < want) std::memset(reader.stagingBuffer + at + kept, silence, want - kept);
     }
+}
 
-    const int64_t lastEnd = chunks[totalChunks - 1].endSample;
-    return end > lastEnd ? Distance(std::max(lastEnd, start), end) : 0;
+// Gives back a staging buffer too large to keep between requests.
+void TrimStaging(CMirolan& reader) {
+    if (reader.stagingCapacity <= kKeptStagingBytes) return;
+    std::free(reader.stagingBuffer);
+    reader.stagingBuffer = nullptr;
+    reader.stagingCapacity = 0;
 }
 
 // De-interleaves `samples` staged sample frames by the file's channel count
@@ -152,17 +161,24 @@ bool CMirolan::ReadAudioSamples(const SampleBlock& request) {
     // the system refuses. The request is then handed back unconverted.
     const bool fits = spanSamples <= UINT32_MAX / frameBytes;
     if (!fits || !ReserveStaging(*this, static_cast<uint32_t>(spanSamples * frameBytes))) {
-        const unsigned long long bytes =
-            spanSamples > UINT64_MAX / frameBytes ? UINT64_MAX : spanSamples * frameBytes;
-        diag::DebugLog("", "Mirolan", 1140, "Staging buffer of %llu bytes unavailable", bytes);
+        // Once per stream: a file written per request would slow the
+        // time-critical thread on every request after it.
+        if (!stagingFailureLogged) {
+            stagingFailureLogged = true;
+            const unsigned long long bytes =
+                spanSamples > UINT64_MAX / frameBytes ? UINT64_MAX : spanSamples * frameBytes;
+            diag::DebugLog("", "Mirolan", 1140, "Staging buffer of %llu bytes unavailable", bytes);
+        }
         return true;
     }
     const auto stagingSize = static_cast<uint32_t>(spanSamples * frameBytes);
 
     const uint8_t silence = SilenceByte(wfx.wBitsPerSample);
     std::memset(stagingBuffer, silence, stagingSize);
-    const uint64_t missingSamples =
-        StageChunks(*this, request.start, request.end, static_cast<uint32_t>(frameBytes), silence);
-    ConvertStaged(*this, request, stagingSize, spanSamples - missingSamples);
+    StageChunks(*this, request.start, request.end, static_cast<uint32_t>(frameBytes), silence);
+    // The whole span: what lies past the end of the audio is silence, whether
+    // the span straddles the end or lies wholly beyond it.
+    ConvertStaged(*this, request, stagingSize, spanSamples);
+    TrimStaging(*this);
     return true;
 }

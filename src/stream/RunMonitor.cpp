@@ -1,7 +1,6 @@
 #include "stream/RunMonitor.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "diag/Assert.h"
 #include "diag/DebugLog.h"
@@ -28,10 +27,18 @@ uint32_t FramesAvailable(const CMirolan& reader) {
                                                  : reader.avih.dwTotalFrames;
 }
 
-// The last frame that ends at or before `end`: end / avgFrameDuration - 1 in
-// 32 bits. A number outside the table (negative ones included, as unsigned) is
-// printed and replaced by the last frame. False when no frame can be chosen:
-// a frame duration that is not positive, or no frames at all.
+// The frame number quotient - 1 as the "Wrong Index" notice prints it: a
+// 32-bit decimal, numbers beyond that range shown at its ends.
+int32_t NoticeNumber(int64_t quotient) {
+    return static_cast<int32_t>(
+        std::clamp<int64_t>(quotient, int64_t{INT32_MIN} + 1, int64_t{INT32_MAX} + 1) - 1);
+}
+
+// The last frame that ends at or before `end`: end / avgFrameDuration - 1, in
+// 64 bits, so that a request 2^32 frames on is past the end and not its low
+// half. A number outside the table (negative ones included) is printed, when
+// the debug folder exists, and replaced by the last frame. False when no frame
+// can be chosen: a frame duration that is not positive, or no frames at all.
 bool ChooseFrame(const CMirolan& reader, int64_t avgFrameDuration, int64_t end, int64_t* offset) {
     const uint32_t frameCount = FramesAvailable(reader);
     if (avgFrameDuration <= 0 || frameCount == 0) {
@@ -41,13 +48,13 @@ bool ChooseFrame(const CMirolan& reader, int64_t avgFrameDuration, int64_t end, 
     }
     // A positive divisor: never a division by 0 nor INT64_MIN / -1.
     const int64_t quotient = end / avgFrameDuration;
-    auto frame = static_cast<int32_t>(static_cast<uint32_t>(quotient) - 1u);
-    if (static_cast<uint32_t>(frame) >= frameCount) {
-        std::printf("Wrong Index %d\n", frame);
-        std::fflush(stdout);  // seen at once even when standard output is a pipe
-        frame = static_cast<int32_t>(frameCount - 1);
+    uint32_t frame = frameCount - 1;
+    if (quotient >= 1 && quotient <= static_cast<int64_t>(frameCount)) {
+        frame = static_cast<uint32_t>(quotient - 1);
+    } else {
+        diag::PrintNotice("Wrong Index %d\n", NoticeNumber(quotient));
     }
-    *offset = reader.frameTable[static_cast<uint32_t>(frame)];
+    *offset = reader.frameTable[frame];
     return true;
 }
 
@@ -67,7 +74,9 @@ bool ServeVideo(CMirolan& reader, SampleRequest& request) {
     if (duration > 0) {  // an empty or reversed span is dropped, never handed back
         host::SetDuration(reader.pStream, &request,
                           stream::VideoDurationForHost(video->timescale, duration));
-        host::Deliver(reader.pStream, &request);
+        // A host that closed the stream from inside its set-duration service
+        // has taken the stream back: nothing more goes to it.
+        if (reader.pStream != nullptr) host::Deliver(reader.pStream, &request);
     }
     return true;
 }
@@ -79,7 +88,7 @@ bool ServeAudio(CMirolan& reader, SampleRequest& request) {
     QXASSERT(197, duration > 0);
     if (duration > 0) {  // an empty or reversed span is dropped, never handed back
         host::SetDuration(reader.pStream, &request, duration);
-        host::Deliver(reader.pStream, &request);
+        if (reader.pStream != nullptr) host::Deliver(reader.pStream, &request);
     }
     return true;
 }
@@ -91,7 +100,8 @@ void ServeRequests(CMirolan& reader) {
     const uint32_t kind = reader.bVideo ? QX_TAG_EYES : QX_TAG_EARS;
     while (!reader.bExit.load()) {
         SampleRequest* request = host::Acquire(reader.pStream, kind);
-        if (request == nullptr) break;
+        // Null, or the host closed the stream from inside its acquire service.
+        if (request == nullptr || reader.pStream == nullptr) break;
         const bool served =
             reader.bVideo ? ServeVideo(reader, *request) : ServeAudio(reader, *request);
         if (!served) break;
@@ -122,20 +132,48 @@ uint32_t RunMonitorThreadProc(void* argument) {
     reader.CloseFileAndMapping();
     diag::DebugLog("", kSource, 1081, "MIROLAN Exit %s Run Monitor Thread",
                    reader.bAudio ? "audio" : "video");
+    // Closed by the host on this very thread: the reader is ours to destroy
+    // now that nothing of the loop uses it any more.
+    if (reader.bDestroyOnExit) delete &reader;
     return 0;
 }
 
 }  // namespace stream
 
-void CMirolan::CreateRunMonitorThread() {
+bool CMirolan::CreateRunMonitorThread() {
     dwThreadId = 0;
-    // A failure leaves a null handle: starting then does nothing and the stop
-    // returns at once.
     hThread = platform::CreateSuspendedThread(stream::RunMonitorThreadProc, this, kStackBytes,
                                               &dwThreadId);
+    // Without its worker a stream would never deliver and the host would wait
+    // for it for ever: the open fails instead.
+    if (hThread == nullptr) {
+        diag::DebugLog("", kSource, 1082, "Run Monitor Thread not created: last error: %d",
+                       static_cast<int>(platform::LastError()));
+        return false;
+    }
+    return true;
+}
+
+bool CMirolan::StopFromOwnWorker() {
+    if (!platform::IsCurrentThread(hThread)) return false;
+    if (pStream != nullptr) pStream->runState = 0;
+    bExit = true;
+    if (pStream != nullptr) host::Wake(pStream);
+    // The host may release its record as soon as the close returns.
+    pStream = nullptr;
+    bDestroyOnExit = true;
+    return true;
 }
 
 void CMirolan::StopRunMonitorThread() {
+    if (platform::IsCurrentThread(hThread)) {
+        // Destroyed by its own worker, which has left the loop: nothing to
+        // wait for, and a thread that waited for itself would wait for ever.
+        diag::DebugLog("", kSource, 991, "Wait for Exit Run Monitor Thread Completed");
+        platform::DetachThread(hThread);
+        hThread = nullptr;
+        return;
+    }
     if (pStream != nullptr) pStream->runState = 0;
     bExit = true;
     if (pStream != nullptr) host::Wake(pStream);

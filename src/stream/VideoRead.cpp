@@ -1,15 +1,22 @@
+#include <cstring>
+
 #include "diag/DebugLog.h"
 #include "reader/Mirolan.h"
 
 // One positioning and one read straight into the host's buffer: no copy, no
 // allocation. Only a failed positioning is an error; a failed or short read
-// leaves the rest of the buffer as it was and the frame is delivered anyway.
+// (a frame cut off by the end of a truncated file) has the part it could not
+// read zero-filled, so the host never shows the previous frame's pixels in
+// it, and the frame is delivered anyway.
 bool CMirolan::ReadVideoFrame(uint32_t byteCount, int64_t frameOffset, uint8_t* destination) {
     if (!platform::SeekFromBegin(hFile, frameOffset)) {
         diag::DebugLog("", "Mirolan", 1239, "INVALID_SET_FILE_POINTER File Offset [%lld] ",
                        static_cast<long long>(frameOffset));
         return false;
     }
-    if (destination != nullptr) platform::ReadAtPosition(hFile, destination, byteCount);
+    if (destination == nullptr) return true;
+    uint32_t got = platform::ReadAtPosition(hFile, destination, byteCount);
+    if (got > byteCount) got = byteCount;
+    if (got < byteCount) std::memset(destination + got, 0, byteCount - got);
     return true;
 }

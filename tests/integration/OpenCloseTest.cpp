@@ -104,7 +104,7 @@ TEST_F(OpenClose, AudioRateIsRateOverScaleAndVideoIsCleared) {
     const struct {
         int64_t rate, scale;
         int32_t expected;
-    } cases[] = {{176400, 4, 44100}, {44100, 1, 44100}, {10, 4, 2}};
+    } cases[] = {{176400, 4, 44100}, {44100, 1, 44100}, {10, 4, 2}, {0xFFFFFFFF, 2, INT32_MAX}};
     for (const auto& c : cases) {
         AviLayout layout;
         layout.audioRate = c.rate;
@@ -164,6 +164,14 @@ TEST_F(OpenClose, RefusesWhatCannotBeServedWithoutTouchingDescriptors) {
     noBits.audioScale = 1;
     noBits.audioRate = 48000;
     ExpectRefused(noBits, kAudio);
+
+    // A rate the host's signed 32-bit field would read as negative.
+    for (const int64_t rate : {int64_t{0xFFFFFFFF}, int64_t{0x80000000}}) {
+        AviLayout hugeRate;
+        hugeRate.audioRate = rate;
+        hugeRate.audioScale = 1;
+        ExpectRefused(hugeRate, kAudio);
+    }
 }
 
 TEST_F(OpenClose, BrokenAudioHeaderDoesNotRefuseTheVideo) {

@@ -82,6 +82,7 @@ TEST_F(RunMonitorVideo, ChoosesLastFrameEndingAtOrBeforeEnd) {
                           {4000000, 9}, {4400000, 9}, {399999, 9}};
     for (const Case& c : cases) Queue(c.end >= kFrameDuration ? c.end - kFrameDuration : 0, c.end);
 
+    testsupport::DebugFolder debug;  // the notice is printed only with the debug folder
     testing::internal::CaptureStdout();
     streamtest::ServeQueue(stream, *reader);
     const std::string printed = testing::internal::GetCapturedStdout();
@@ -110,6 +111,7 @@ TEST_F(RunMonitorVideo, SingleFrameStreamServesFrameZeroForEveryEnd) {
     Queue(0, 400000);
     Queue(400000, 800000);
     Queue(0, 399999);
+    testsupport::DebugFolder debug;
     testing::internal::CaptureStdout();
     streamtest::ServeQueue(stream, *reader);
     const std::string printed = testing::internal::GetCapturedStdout();
@@ -122,6 +124,7 @@ TEST_F(RunMonitorVideo, SingleFrameStreamServesFrameZeroForEveryEnd) {
 TEST_F(RunMonitorVideo, NeverChoosesBeyondTheFrameTable) {
     reader->frameTable.resize(3);  // the header claims 10 frames, the table holds 3
     Queue(1600000, 2000000);       // frame 4
+    testsupport::DebugFolder debug;
     testing::internal::CaptureStdout();
     streamtest::ServeQueue(stream, *reader);
     const std::string printed = testing::internal::GetCapturedStdout();
@@ -215,11 +218,13 @@ TEST_F(RunMonitorVideo, NoPositiveFrameDurationOrNoFramesEndsTheWorkerWithoutRea
 
 TEST_F(RunMonitorVideo, MostNegativeEndIsAWrongIndexWithoutOverflow) {
     stream.video.avgFrameDuration = 1;
-    Queue(INT64_MIN, INT64_MIN);  // frame -1; then dropped for its empty span
+    Queue(INT64_MIN, INT64_MIN);  // frame -2^63 - 1, shown at the 32-bit end; then dropped
+    testsupport::DebugFolder debug;
     testing::internal::CaptureStdout();
     streamtest::ServeQueue(stream, *reader);
     const std::string printed = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(LinesWith(printed, "Wrong Index"), (std::vector<std::string>{"Wrong Index -1"}));
+    EXPECT_EQ(LinesWith(printed, "Wrong Index"),
+              (std::vector<std::string>{"Wrong Index -2147483648"}));
     EXPECT_EQ(Buffer(0), FrameBytes(9));
     EXPECT_EQ(stream.Events().size(), 0u);
 }
@@ -412,7 +417,8 @@ TEST_F(RunMonitorAudio, DurationIsTheSampleCountUnconverted) {
     EXPECT_EQ(left[0], Sample16(file, 9008));
     EXPECT_EQ(right[0], Sample16(file, 9010));
     EXPECT_EQ(left[999], Sample16(file, 9008 + 999 * 4));
-    EXPECT_EQ(left[1000], -7.0f) << "past the last chunk";
+    EXPECT_EQ(left[1000], 0.0f) << "past the last chunk: silence";
+    EXPECT_EQ(right[1023], 0.0f) << "past the last chunk: silence";
     EXPECT_EQ(request.start, 1000) << "the host's record is never written";
     EXPECT_EQ(request.end, 2024);
 }

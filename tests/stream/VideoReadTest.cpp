@@ -45,21 +45,26 @@ TEST_F(VideoRead, CopiesExactlyTheFrameBytesFromTheOffset) {
               std::vector<uint8_t>(8, kUntouched));
 }
 
-TEST_F(VideoRead, ShortReadAtTheEndKeepsTheRestOfTheBuffer) {
+// A frame cut short by the end of a truncated file: the part that could not
+// be read is zero-filled, never left with the previous frame's pixels.
+TEST_F(VideoRead, ShortReadAtTheEndZeroFillsTheRestOfTheFrame) {
     const std::vector<uint8_t> file = CountingFile(1000);
     testsupport::WriteFile(dir.File("v.avi"), file);
     Open(dir.File("v.avi"));
-    std::vector<uint8_t> buffer(64, kUntouched);
+    std::vector<uint8_t> buffer(64 + 8, kUntouched);
     EXPECT_TRUE(reader->ReadVideoFrame(64, 980, buffer.data()));
     EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 20),
               std::vector<uint8_t>(file.begin() + 980, file.end()));
-    EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + 20, buffer.end()),
-              std::vector<uint8_t>(44, kUntouched));
+    EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + 20, buffer.begin() + 64),
+              std::vector<uint8_t>(44, 0));
+    EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + 64, buffer.end()),
+              std::vector<uint8_t>(8, kUntouched))
+        << "nothing past the frame";
 
-    // Past the end: positioned fine, nothing read, still a success.
+    // Past the end: positioned fine, nothing read, still a success; all zeros.
     std::vector<uint8_t> beyond(64, kUntouched);
     EXPECT_TRUE(reader->ReadVideoFrame(64, 5000, beyond.data()));
-    EXPECT_EQ(beyond, std::vector<uint8_t>(64, kUntouched));
+    EXPECT_EQ(beyond, std::vector<uint8_t>(64, 0));
 }
 
 TEST_F(VideoRead, FailedPositioningIsLoggedWithTheRequestedOffsetAndReadsNothing) {

@@ -39,9 +39,12 @@ SampleRequest* QX_CALL Acquire(StreamHandle* handle, uint32_t kind) {
 
 int32_t QX_CALL Deliver(StreamHandle* handle, SampleRequest* request) {
     FakeStream& s = StreamOf(handle);
-    std::lock_guard<std::mutex> hold(s.lock);
+    std::unique_lock<std::mutex> hold(s.lock);
     s.events.push_back({FakeStream::Event::Deliver, request, 0});
     s.changed.notify_all();
+    auto hook = s.onDeliver;
+    hold.unlock();
+    if (hook != nullptr) hook(s, request);
     return 0;
 }
 
@@ -129,7 +132,8 @@ uint32_t FakeStream::LastKind() {
 }
 
 const HostServices& FakeHostServices() {
-    static const HostServices services = {NeverCalled, Acquire, Deliver, SetDuration, NeverCalled, Wake};
+    static const HostServices services = {NeverCalled, Acquire,     Deliver,
+                                          SetDuration, NeverCalled, Wake};
     return services;
 }
 

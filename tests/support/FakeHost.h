@@ -29,7 +29,8 @@ struct FakeStream {
     void Push(SampleRequest* request);
     void Finish();  // acquire returns null once the queue is empty
     // Waits until `count` deliveries were made; false on timeout.
-    bool WaitForDeliveries(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    bool WaitForDeliveries(size_t count,
+                           std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Waits until the worker is blocked inside host_acquire with an empty queue.
     bool WaitUntilAcquireWaits(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     std::vector<Event> Events();
@@ -51,6 +52,10 @@ struct FakeStream {
     std::vector<Event> events;
     // Optional hook run inside host_acquire before it returns a request.
     void (*onAcquire)(FakeStream&, SampleRequest*) = nullptr;
+    // Optional hook run inside host_deliver, after the delivery is recorded.
+    void (*onDeliver)(FakeStream&, SampleRequest*) = nullptr;
+    // Free for hooks: whatever they need to reach.
+    void* hookData = nullptr;
 };
 
 // The host's service table dispatching to FakeStream objects.
