@@ -1,39 +1,59 @@
-// The frame table and the audio chunk list: read from the first OpenDML
-// standard index of the reader's stream, then completed by a scan of the
-// movie data after the last indexed chunk (later 'AVIX' segments included).
+// Index sources that build the frame table or the audio chunk list of the
+// served stream. Each reads through its own windows and appends to a
+// MediaIndex; OpenIndex chooses among them.
 #pragma once
 
 #include <cstdint>
 
-#include "container/AviRecords.h"
-
-class CMirolan;
+#include "container/AviLayout.h"
+#include "container/FileSource.h"
+#include "container/MediaIndex.h"
 
 namespace avi {
 
-// Reads the 8-byte entries of a standard index, from `firstEntry` up to the
-// first entry that fails its stream's test (a video size other than
-// biSizeImage, an audio size of 0) or to `entriesEnd` (the end of the index
-// chunk), whichever comes first, then runs ScanMovieData. Takes over the view
-// in `viewSlot` and leaves the slot empty. False only when its first view
-// cannot be mapped; then nothing is stored. May throw std::bad_alloc.
-bool ReadStandardIndex(CMirolan& reader, const uint8_t*& viewSlot, uint64_t firstEntry,
-                       uint64_t entriesEnd);
+// The frame size and the chunk ids of the stream being indexed.
+struct IndexTarget {
+    Medium medium = Medium::Video;
+    uint32_t frameSize = 0;  // video: the bytes of one stored frame
+    const AviLayout* layout = nullptr;
+};
 
-// Adds the frames ('00db') or audio chunks ('01wb') that follow the last
-// indexed one, up to the end of the file, stepping into the 'movi' list of
-// each further 'RIFF' segment. Does nothing when the index gave no entry. A
-// video reader's avih.dwTotalFrames ends as the number of frames stored.
-void ScanMovieData(CMirolan& reader);
+// OpenDML standard index ('ix##'): reads the 8-byte entries from the
+// layout's first entry up to the end of the index chunk. Entry sizes lose
+// bit 31 (the OpenDML not-a-key-frame flag). Video: a size of 0 is a drop
+// frame, the frame size a frame, any other size ends the index. Audio: a
+// size of 0 ends the index. Sets `indexedEnd` past the last chunk listed.
+// False only when the first view cannot be mapped; then nothing is stored.
+// May throw std::bad_alloc.
+bool ReadStandardIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index);
 
-// Sample frames in an audio chunk of `size` bytes: (size x 8) / (bits x
-// channels) in unsigned 32-bit arithmetic, 0 when bits x channels is 0.
-uint32_t SampleCount(uint32_t size, const WAVEFORMATEX& format);
+// AVI 1.0 index ('idx1'): 16-byte entries (chunk id, flags, offset, size)
+// read through one view of the whole chunk. Offsets count from the 'movi'
+// code or from the start of the file; the first entry decides, checked
+// against the chunk header it points at. Video: a size of 0 is a drop frame,
+// any other size a frame; audio: every chunk of a size above 0. False when
+// the chunk cannot be read or neither reading of the offsets fits; then
+// nothing is stored. May throw std::bad_alloc.
+bool ReadIdx1Index(const FileSource& source, const IndexTarget& target, MediaIndex& index);
 
-// Sizes the frame table for a main header's frame count: throws
-// std::bad_alloc when count x 8 does not fit 32 bits, and otherwise reserves
-// no more entries than the file could hold. The table starts empty and grows
-// as frames are found.
-void PrepareFrameTable(CMirolan& reader, uint32_t totalFrames);
+// The movie-data scan: from `start` to the end of the file, chunk header by
+// chunk header, each chunk stepped by its own size (and its pad byte): the
+// served stream's chunks are appended (a video chunk of size 0 is a drop
+// frame, an audio chunk of size 0 is skipped), a 'RIFF' form and a 'LIST'
+// 'movi' or 'rec ' list are entered, any other chunk or list stepped over.
+// May throw std::bad_alloc.
+void ScanMovieData(const FileSource& source, const IndexTarget& target, uint64_t start,
+                   MediaIndex& index);
+
+// Which source built the tables. A super-index source ('indx' straight to
+// the standard indexes) is the cheapest and is tried first once it exists.
+enum class IndexSource : uint8_t { None, StandardIndex, Idx1, MovieScan };
+
+// The cheapest sound source: the walk's standard index (then a scan of the
+// movie data after the last chunk it lists), else 'idx1' (then a scan of
+// what follows the first 'RIFF' form), else a scan of every 'movi' list.
+// Returns the source used, or None (with `refusal` set) when there is none.
+IndexSource OpenIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index,
+                      Refusal& refusal);
 
 }  // namespace avi

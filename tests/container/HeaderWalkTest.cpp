@@ -29,7 +29,7 @@ TEST_F(HeaderWalk, VideoReaderCopiesHeadersAndHandsOverAtVideoIndex) {
     const fixture::ExampleFile example = fixture::BuildExample();
     auto file = Open(example.avi, MappedReader::kVideo);
     CMirolan& reader = **file;
-    ASSERT_TRUE(avi::WalkHeaders(reader));
+    ASSERT_TRUE(reader.ReadContainer());
 
     EXPECT_EQ(reader.avih.dwFlags, 0x10u);
     EXPECT_EQ(reader.avih.dwStreams, 2u);
@@ -51,7 +51,7 @@ TEST_F(HeaderWalk, AudioReaderStepsOverVideoIndexAndHandsOverAtAudioIndex) {
     const fixture::ExampleFile example = fixture::BuildExample();
     auto file = Open(example.avi, MappedReader::kAudio);
     CMirolan& reader = **file;
-    ASSERT_TRUE(avi::WalkHeaders(reader));
+    ASSERT_TRUE(reader.ReadContainer());
 
     EXPECT_EQ(reader.baseOffset, static_cast<int64_t>(example.audioIndexBase));
     ASSERT_EQ(reader.audioChunks.size(), 3u);
@@ -73,7 +73,7 @@ TEST_F(HeaderWalk, StepsOverOddSizedJunkWithoutPad) {
     avi.Chunk("JUNK", 1);
     const std::vector<uint64_t> frames = fixture::VideoMovie(avi, 2, 64);
     auto file = Open(avi, MappedReader::kVideo);
-    ASSERT_TRUE(avi::WalkHeaders(**file));
+    ASSERT_TRUE((*file)->ReadContainer());
     EXPECT_EQ((*file)->frameTable, std::vector<int64_t>(frames.begin(), frames.end()));
 }
 
@@ -102,7 +102,7 @@ TEST_F(HeaderWalk, StepsOverOtherListsWholeWithoutVisitingTheirChunks) {
     avi.CloseList(movi);
 
     auto file = Open(avi, MappedReader::kVideo);
-    ASSERT_TRUE(avi::WalkHeaders(**file));
+    ASSERT_TRUE((*file)->ReadContainer());
     EXPECT_EQ((*file)->baseOffset, static_cast<int64_t>(movi));
     EXPECT_EQ((*file)->frameTable, std::vector<int64_t>{static_cast<int64_t>(frame)});
 }
@@ -113,7 +113,7 @@ TEST_F(HeaderWalk, ListSmallerThanItsTypeFieldRunsPastTheEndAndFails) {
     avi.bytes.Code("LIST").U32(2).Code("XXXX");  // size - 4 wraps to just under 4 GiB
     fixture::VideoMovie(avi, 1, 64);
     auto file = Open(avi, MappedReader::kVideo);
-    EXPECT_FALSE(avi::WalkHeaders(**file));
+    EXPECT_FALSE((*file)->ReadContainer());
 }
 
 TEST_F(HeaderWalk, IndexOfTheOtherStreamIsSteppedOverKeepingItsBaseOffset) {
@@ -127,13 +127,13 @@ TEST_F(HeaderWalk, IndexOfTheOtherStreamIsSteppedOverKeepingItsBaseOffset) {
     avi.CloseList(movi);
 
     auto onlyAudioIndex = Open(avi, MappedReader::kVideo);
-    EXPECT_FALSE(avi::WalkHeaders(**onlyAudioIndex));
+    EXPECT_FALSE((*onlyAudioIndex)->ReadContainer());
     EXPECT_EQ((*onlyAudioIndex)->baseOffset, 777);
     EXPECT_TRUE((*onlyAudioIndex)->frameTable.empty());
 
     const std::vector<uint64_t> frames = fixture::VideoMovie(avi, 2, 64);
     auto withVideoIndex = Open(avi, MappedReader::kVideo);
-    EXPECT_TRUE(avi::WalkHeaders(**withVideoIndex));
+    EXPECT_TRUE((*withVideoIndex)->ReadContainer());
     EXPECT_EQ((*withVideoIndex)->frameTable, std::vector<int64_t>(frames.begin(), frames.end()));
 }
 
@@ -145,7 +145,7 @@ TEST_F(HeaderWalk, IndexedOnlyByIdx1IsRefused) {
     avi.CloseList(movi);
     avi.bytes.Code("idx1").U32(16).Code("00db").U32(0x10).U32(4).U32(64);
     auto file = Open(avi, MappedReader::kVideo);
-    EXPECT_FALSE(avi::WalkHeaders(**file));
+    EXPECT_FALSE((*file)->ReadContainer());
 }
 
 TEST_F(HeaderWalk, StreamWithHandlerCodeIsRefusedForEitherReader) {
@@ -161,7 +161,7 @@ TEST_F(HeaderWalk, StreamWithHandlerCodeIsRefusedForEitherReader) {
         fixture::VideoMovie(avi, 1, 64);
         avi.CloseList(riff);
         auto file = Open(avi, MappedReader::kVideo);
-        EXPECT_FALSE(avi::WalkHeaders(**file)) << "audio handler: " << audioHandler;
+        EXPECT_FALSE((*file)->ReadContainer()) << "audio handler: " << audioHandler;
     }
 }
 
@@ -172,7 +172,7 @@ TEST_F(HeaderWalk, MainHeaderWithoutIndexFlagIsRefusedAndLogged) {
     avi.MainHeader(0x00, 1);
     fixture::VideoMovie(avi, 1, 64);
     auto file = Open(avi, MappedReader::kVideo);
-    EXPECT_FALSE(avi::WalkHeaders(**file));
+    EXPECT_FALSE((*file)->ReadContainer());
     EXPECT_TRUE(LogHas("Mirolan(510)"));
     EXPECT_TRUE(LogHas("AVI is not indexed we cann't use this AVI"));
 }
@@ -184,7 +184,7 @@ TEST_F(HeaderWalk, IndexBeforeAnyMainHeaderFails) {
     avi.OpenList("LIST", "hdrl");
     avi.MainHeader(0x10, 1);
     auto file = Open(avi, MappedReader::kVideo);
-    EXPECT_FALSE(avi::WalkHeaders(**file));
+    EXPECT_FALSE((*file)->ReadContainer());
     EXPECT_TRUE((*file)->frameTable.empty());
 }
 
@@ -198,7 +198,7 @@ TEST_F(HeaderWalk, ShortAudioFormatIsAssertedAndCopiedAsEighteenBytes) {
     avi.bytes.U16(0x1234);      // the two bytes the walk reads as cbSize and steps over
     fixture::VideoMovie(avi, 1, 64);
     auto file = Open(avi, MappedReader::kVideo);
-    EXPECT_TRUE(avi::WalkHeaders(**file));
+    EXPECT_TRUE((*file)->ReadContainer());
     EXPECT_EQ((*file)->wfx.cbSize, 0x1234u);
     EXPECT_EQ((*file)->wfx.wBitsPerSample, 16u);
     EXPECT_TRUE(LogHas("Mirolan(646)"));
@@ -215,7 +215,7 @@ TEST_F(HeaderWalk, SizeMismatchesAreAssertedWithTheirTextsAndTheWalkGoesOn) {
     avi.StreamHeader("txts");      // another stream type: stepped over
     const std::vector<uint64_t> frames = fixture::VideoMovie(avi, 1, 64);
     auto file = Open(avi, MappedReader::kVideo);
-    EXPECT_TRUE(avi::WalkHeaders(**file));
+    EXPECT_TRUE((*file)->ReadContainer());
     EXPECT_EQ((*file)->frameTable, std::vector<int64_t>(frames.begin(), frames.end()));
     EXPECT_EQ((*file)->bih.biSizeImage, 64u);
     EXPECT_TRUE(LogHas("Mirolan(452)"));
@@ -231,7 +231,7 @@ TEST_F(HeaderWalk, SizeMismatchesAreAssertedWithTheirTextsAndTheWalkGoesOn) {
 
 TEST_F(HeaderWalk, WellFormedFileLogsNoAssertion) {
     auto file = Open(fixture::BuildExample().avi, MappedReader::kAudio);
-    EXPECT_TRUE(avi::WalkHeaders(**file));
+    EXPECT_TRUE((*file)->ReadContainer());
     EXPECT_FALSE(LogHas("ASSERT FAILED"));
 }
 
@@ -258,7 +258,7 @@ TEST_F(HeaderWalk, TruncatedFilesFailOrKeepWhatTheyHold) {
         const std::vector<uint8_t> prefix(whole.begin(), whole.begin() + cut);
         auto file = fixture::Open(dir_, "cut.avi", prefix, MappedReader::kVideo);
         CMirolan& reader = **file;
-        const bool served = avi::WalkHeaders(reader);
+        const bool served = reader.ReadContainer();
         if (cut <= firstEntry) {
             EXPECT_FALSE(served) << cut;
             continue;
