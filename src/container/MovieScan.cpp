@@ -17,10 +17,13 @@ bool ScanChunk(const FileSource& source, const IndexTarget& target, FileWindow& 
     StepWindow(source, window, kChunkHeaderSize);  // EnsureReadable said the header is there
     const AviLayout& layout = *target.layout;
     if (target.medium == Medium::Video && layout.IsVideoChunk(code)) {
-        const bool stored =
-            size == 0 ? AppendDropFrame(index) : AppendFrame(index, window.position);
-        if (!stored) return false;
-    } else if (target.medium == Medium::Audio && layout.IsAudioChunk(code)) {
+        // A size of 0 is a drop frame. Any other size is a frame, stepped by
+        // the frame size: a size field written wrong still leaves the frame's
+        // bytes where they are, as this plug-in has always read them.
+        if (size == 0) return AppendDropFrame(index);
+        return AppendFrame(index, window.position) && StepWindow(source, window, target.frameSize);
+    }
+    if (target.medium == Medium::Audio && layout.IsAudioChunk(code)) {
         if (size != 0) AppendAudioChunk(index, layout.wfx, window.position, size);
     } else if (code == kRIFF) {
         // A further segment: its form type, then its chunks ('LIST' 'movi' among them).

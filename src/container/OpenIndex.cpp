@@ -8,13 +8,7 @@ IndexSource OpenIndex(const FileSource& source, const IndexTarget& target, Media
     const bool video = target.medium == Medium::Video;
     PrepareFrameTable(index, layout.avih.dwTotalFrames, source.End(), video);
 
-    if (layout.haveStandardIndex) {
-        if (!ReadStandardIndex(source, target, index)) {
-            refusal = MakeRefusal(RefusalKind::Unreadable,
-                                  "the standard index at offset %llu cannot be read",
-                                  static_cast<unsigned long long>(layout.standardIndexEntries));
-            return IndexSource::None;
-        }
+    if (layout.haveStandardIndex && ReadStandardIndex(source, target, index)) {
         // One index covers one segment: what follows its last chunk (the
         // rest of the file's segments) is found by the scan.
         if (index.indexedEnd != 0) ScanMovieData(source, target, index.indexedEnd, index);

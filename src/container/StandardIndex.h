@@ -39,7 +39,8 @@ bool ReadIdx1Index(const FileSource& source, const IndexTarget& target, MediaInd
 // The movie-data scan: from `start` to the end of the file, chunk header by
 // chunk header, each chunk stepped by its own size (and its pad byte): the
 // served stream's chunks are appended (a video chunk of size 0 is a drop
-// frame, an audio chunk of size 0 is skipped), a 'RIFF' form and a 'LIST'
+// frame, any other video chunk a frame stepped by the frame size, an audio
+// chunk of size 0 is skipped), a 'RIFF' form and a 'LIST'
 // 'movi' or 'rec ' list are entered, any other chunk or list stepped over.
 // May throw std::bad_alloc.
 void ScanMovieData(const FileSource& source, const IndexTarget& target, uint64_t start,
@@ -51,7 +52,8 @@ enum class IndexSource : uint8_t { None, StandardIndex, Idx1, MovieScan };
 
 // The cheapest sound source: the walk's standard index (then a scan of the
 // movie data after the last chunk it lists), else 'idx1' (then a scan of
-// what follows the first 'RIFF' form), else a scan of every 'movi' list.
+// what follows the first 'RIFF' form), else a scan of every 'movi' list. A
+// standard index that cannot be read at all counts as none.
 // Returns the source used, or None (with `refusal` set) when there is none.
 IndexSource OpenIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index,
                       Refusal& refusal);

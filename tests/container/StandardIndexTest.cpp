@@ -189,16 +189,13 @@ TEST_F(StandardIndex, AudioRecordsCountSamplesAndScanSkipsEmptyChunks) {
     EXPECT_EQ(chunks[2].endSample, 4810);
 }
 
-TEST_F(StandardIndex, AudioFormatWithoutChannelsCountsNoSamples) {
+TEST_F(StandardIndex, AudioFormatWithoutChannelsIsRefused) {
     ExampleOptions options;
     options.channels = 0;
     auto file = Open(fixture::BuildExample(options).avi, MappedReader::kAudio);
-    ASSERT_TRUE((*file)->ReadContainer());
-    ASSERT_EQ((*file)->audioChunks.size(), 3u);
-    for (const AudioChunk& chunk : (*file)->audioChunks) {
-        EXPECT_EQ(chunk.firstSample, 0);
-        EXPECT_EQ(chunk.endSample, 0);
-    }
+    EXPECT_FALSE((*file)->ReadContainer());
+    EXPECT_EQ((*file)->openRefusal.kind, avi::RefusalKind::AudioFormat);
+    EXPECT_TRUE((*file)->audioChunks.empty());
 }
 
 TEST_F(StandardIndex, ScanStoresEveryVideoChunkAndStepsTheImageSize) {
@@ -232,7 +229,8 @@ TEST_F(StandardIndex, IndexWithoutEntriesStoresNothingAndSkipsTheScan) {
     avi.CloseList(movi);
 
     auto file = Open(avi, MappedReader::kVideo);
-    ASSERT_TRUE((*file)->ReadContainer());
+    EXPECT_FALSE((*file)->ReadContainer());
+    EXPECT_EQ((*file)->openRefusal.kind, avi::RefusalKind::NoFrames);
     EXPECT_TRUE((*file)->frameTable.empty());
     EXPECT_EQ((*file)->avih.dwTotalFrames, 0u);
 }
