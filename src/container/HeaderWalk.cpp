@@ -266,23 +266,26 @@ private:
     Turn OnStreamFormat() {
         ChunkHeader chnk{};
         if (!ReadChunk(chnk)) return Turn::Ended;
-        // The size checks follow the last video or audio header (a format
-        // before any is taken as video); 16 and 40 bytes are audio formats
-        // of their own (without cbSize, and extensible).
-        if (!audioFormatNext_) {
-            // clang-format off
-            QXASSERT(629, sizeof(BITMAPINFOHEADER)==chnk.dwSize);
-            // clang-format on
-        } else {
-            // clang-format off
-            QXASSERT_SPELLED(646, chnk.dwSize == 18 || chnk.dwSize == kPcmFormatSize || chnk.dwSize == kExtensibleSize, sizeof(WAVEFORMATEX)==chnk.dwSize);
-            // clang-format on
-        }
         // A format is stepped by its own size when that lies inside its
         // 'strl' list; a size that runs past the list cannot be the
         // format's, and the record's own size is taken instead.
         const bool sizeFits =
             window_.position <= strlEnd_ && chnk.dwSize <= strlEnd_ - window_.position;
+        // The size checks follow the last video or audio header (a format
+        // before any is taken as video). Besides the records' own sizes, a
+        // bitmap header with masks or a palette, a wave format without cbSize
+        // (16 bytes) or with extra bytes (extensible: 40) is a format of its
+        // own when it fits its list; the format of another stream is not checked.
+        const uint32_t n = chnk.dwSize;
+        if (current_ != StreamKind::Other && !audioFormatNext_) {
+            // clang-format off
+            QXASSERT_SPELLED(629, n == kBitmapHeaderSize || (sizeFits && n > kBitmapHeaderSize), sizeof(BITMAPINFOHEADER)==chnk.dwSize);
+            // clang-format on
+        } else if (current_ != StreamKind::Other) {
+            // clang-format off
+            QXASSERT_SPELLED(646, n == kWaveRecordSize || (sizeFits && (n == kPcmFormatSize || n > kWaveRecordSize)), sizeof(WAVEFORMATEX)==chnk.dwSize);
+            // clang-format on
+        }
         const uint32_t size =
             sizeFits ? chnk.dwSize : (audioFormatNext_ ? kWaveRecordSize : kBitmapHeaderSize);
         if (current_ == StreamKind::Video && size >= kBitmapHeaderSize &&
