@@ -335,4 +335,135 @@ TEST_F(StandardIndex, FramesAndAudioAbove4GiBAreIndexedAndScanned) {
     testsupport::RemoveFile(path);
 }
 
+// A video-only file as other writers lay it out: 'strl' with a 4x4 32-bit
+// 'vids' stream, then 'movi' with '00dc' chunks of the given sizes (0: a drop
+// frame). Returns each chunk's data offset; `moviType` is where the 'movi'
+// code lies.
+struct DropFile {
+    AviBuilder avi;
+    std::vector<uint64_t> chunks;
+    uint64_t moviType = 0;
+    size_t movi = 0;
+};
+DropFile BuildDropFile(const std::vector<uint32_t>& sizes) {
+    DropFile file;
+    AviBuilder& avi = file.avi;
+    avi.OpenList("RIFF", "AVI ");
+    const size_t hdrl = avi.OpenList("LIST", "hdrl");
+    avi.MainHeader(0x10, static_cast<uint32_t>(sizes.size()));
+    const size_t strl = avi.OpenList("LIST", "strl");
+    avi.TimedStreamHeader("vids", "\0\0\0\0", 1, 25, static_cast<uint32_t>(sizes.size()));
+    avi.Bitmap(4, 4, 32, 0, 64);
+    avi.CloseList(strl);
+    avi.CloseList(hdrl);
+    file.movi = avi.OpenList("LIST", "movi");
+    file.moviType = file.movi + 8;
+    for (uint32_t size : sizes) file.chunks.push_back(avi.Chunk("00dc", size, 0x11));
+    return file;
+}
+
+// Each index source gives the same table: a drop frame shows the picture
+// before it, and a leading one the first picture that comes.
+TEST_F(StandardIndex, DropFramesShowThePreviousPictureFromEverySource) {
+    const std::vector<uint32_t> sizes = {0, 64, 0, 64, 0, 0};
+    for (int source = 0; source < 4; ++source) {
+        DropFile file = BuildDropFile(sizes);
+        AviBuilder& avi = file.avi;
+        if (source == 0) {  // standard index at the end of 'movi'
+            const size_t ix = avi.OpenIndex("ix00", "00dc", file.movi);
+            for (size_t i = 0; i < sizes.size(); ++i) {
+                avi.IndexEntry(static_cast<uint32_t>(file.chunks[i] - file.movi), sizes[i]);
+            }
+            avi.CloseIndex(ix);
+        }
+        avi.CloseList(file.movi);
+        if (source == 1 || source == 2) {  // idx1: offsets from 'movi', or absolute
+            avi.bytes.Code("idx1").U32(static_cast<uint32_t>(16 * sizes.size()));
+            const uint64_t base = source == 1 ? file.moviType : 0;
+            for (size_t i = 0; i < sizes.size(); ++i) {
+                avi.Idx1Entry("00dc", static_cast<uint32_t>(file.chunks[i] - 8 - base), sizes[i]);
+            }
+        }
+        auto reader = Open(avi, MappedReader::kVideo);
+        ASSERT_TRUE((*reader)->ReadContainer()) << source;
+        const avi::IndexSource expected[] = {avi::IndexSource::StandardIndex,
+                                             avi::IndexSource::Idx1, avi::IndexSource::Idx1,
+                                             avi::IndexSource::MovieScan};
+        EXPECT_EQ((*reader)->indexSource, expected[source]);
+        const auto f1 = static_cast<int64_t>(file.chunks[1]);
+        const auto f3 = static_cast<int64_t>(file.chunks[3]);
+        EXPECT_EQ((*reader)->frameTable, (std::vector<int64_t>{f1, f1, f1, f3, f3, f3})) << source;
+        EXPECT_EQ((*reader)->avih.dwTotalFrames, 6u);
+    }
+}
+
+// An 'idx1' whose offsets fit neither reading is not trusted: the scan of
+// 'movi' finds the frames instead.
+TEST_F(StandardIndex, Idx1PointingAtNoChunkGivesWayToTheScan) {
+    DropFile file = BuildDropFile({64, 64});
+    file.avi.CloseList(file.movi);
+    file.avi.bytes.Code("idx1").U32(32);
+    file.avi.Idx1Entry("00dc", 3, 64);  // neither from 'movi' nor from 0 a chunk header
+    file.avi.Idx1Entry("00dc", 80, 64);
+    auto reader = Open(file.avi, MappedReader::kVideo);
+    ASSERT_TRUE((*reader)->ReadContainer());
+    EXPECT_EQ((*reader)->indexSource, avi::IndexSource::MovieScan);
+    EXPECT_EQ((*reader)->frameTable, Offsets(file.chunks));
+}
+
+// Bit 31 of a standard index size marks a frame that is not a key frame;
+// it is no part of the size.
+TEST_F(StandardIndex, StandardIndexSizesLoseTheirTopBit) {
+    AviBuilder avi;
+    fixture::Headers(avi);
+    const size_t movi = avi.OpenList("LIST", "movi");
+    const uint64_t f0 = avi.Chunk("00db", 64);
+    const uint64_t a0 = avi.Chunk("01wb", 40);
+    const uint64_t f1 = avi.Chunk("00db", 64);
+    const uint64_t a1 = avi.Chunk("01wb", 40);
+    const size_t ix00 = avi.OpenIndex("ix00", "00db", movi);
+    avi.IndexEntry(static_cast<uint32_t>(f0 - movi), 64);
+    avi.IndexEntry(static_cast<uint32_t>(f1 - movi), 0x80000000u | 64);
+    avi.CloseIndex(ix00);
+    const size_t ix01 = avi.OpenIndex("ix01", "01wb", movi);
+    avi.IndexEntry(static_cast<uint32_t>(a0 - movi), 0x80000000u | 40);
+    avi.IndexEntry(static_cast<uint32_t>(a1 - movi), 0x80000000u | 40);
+    avi.CloseIndex(ix01);
+    avi.CloseList(movi);
+
+    auto video = Open(avi, MappedReader::kVideo);
+    ASSERT_TRUE((*video)->ReadContainer());
+    EXPECT_EQ((*video)->frameTable, Offsets({f0, f1}));
+    auto audio = Open(avi, MappedReader::kAudio);
+    ASSERT_TRUE((*audio)->ReadContainer());
+    ASSERT_EQ((*audio)->audioChunks.size(), 2u);
+    EXPECT_EQ((*audio)->audioChunks[1].size, 40u);
+    EXPECT_EQ((*audio)->audioChunks[1].offset, static_cast<int64_t>(a1));
+    EXPECT_EQ((*audio)->audioChunks[1].endSample, 20);
+}
+
+// A later segment may hold other chunks before its 'movi' list: the scan
+// walks the segment's chunks to it. The walk asserts nothing on 'AVIX'.
+TEST_F(StandardIndex, SegmentWithJunkBeforeItsMovieListIsScanned) {
+    AviBuilder avi;
+    ExampleOptions options;
+    options.totalFramesField = 1;
+    const size_t riff = fixture::Headers(avi, options);
+    const std::vector<uint64_t> first = fixture::VideoMovie(avi, 1, 64);
+    avi.CloseList(riff);
+    const size_t avix = avi.OpenList("RIFF", "AVIX");
+    avi.Chunk("JUNK", 20);
+    const size_t movi = avi.OpenList("LIST", "movi");
+    const uint64_t f1 = avi.Chunk("00db", 64);
+    const uint64_t f2 = avi.Chunk("00dc", 64);
+    avi.CloseList(movi);
+    avi.CloseList(avix);
+
+    auto file = Open(avi, MappedReader::kVideo);
+    ASSERT_TRUE((*file)->ReadContainer());
+    EXPECT_EQ((*file)->frameTable, Offsets({first[0], f1, f2}));
+    EXPECT_EQ((*file)->avih.dwTotalFrames, 3u);
+    EXPECT_FALSE(debug_.FallbackText().find("ASSERT FAILED") != std::string::npos);
+}
+
 }  // namespace
