@@ -25,8 +25,6 @@ const char* RefusalKindName(RefusalKind kind) {
             return "NotRiffAvi";
         case RefusalKind::NoMainHeader:
             return "NoMainHeader";
-        case RefusalKind::NotIndexed:
-            return "NotIndexed";
         case RefusalKind::NoStream:
             return "NoStream";
         case RefusalKind::CompressedVideo:

@@ -17,7 +17,6 @@ enum class RefusalKind : uint8_t {
     Unreadable,       // a view could not be mapped, or the file ends inside a header
     NotRiffAvi,       // the file does not start as a RIFF 'AVI ' form
     NoMainHeader,     // no 'avih'
-    NotIndexed,       // the main header lacks the has-index flag
     NoStream,         // no video (or audio) stream of a kind that is read
     CompressedVideo,  // the first video stream is not uncompressed RGB
     VideoBitDepth,    // uncompressed, but not 32 bits per pixel
@@ -57,6 +56,7 @@ uint32_t StreamChunkId(int32_t stream, char a, char b);
 struct AviLayout {
     bool startsRiffAvi = false;  // the first chunk is 'RIFF' with form 'AVI '
     bool haveMainHeader = false;
+    bool hasIndexFlag = false;  // the main header's has-index flag (0x10)
     MainAVIHeader avih{};
 
     int32_t streamCount = 0;  // stream headers met

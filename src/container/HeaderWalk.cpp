@@ -6,7 +6,6 @@
 #include "container/AviRecords.h"
 #include "container/FileWindow.h"
 #include "diag/Assert.h"
-#include "diag/DebugLog.h"
 
 // The records keep their on-disk names so that the assertion texts read as
 // the log expects them, e.g. "sizeof(MainAVIHeader)==chnk.dwSize".
@@ -201,8 +200,8 @@ private:
         return StepBody(static_cast<uint32_t>(lst.dwSize - 4u));
     }
 
-    // The main header decides whether the file is served at all: without the
-    // has-index flag there is no index to read frames from.
+    // The main header: its has-index flag is only remembered (writers leave
+    // it clear on files whose index or movie data serve perfectly well).
     Turn OnMainHeader() {
         ChunkHeader chnk{};
         if (!ReadChunk(chnk)) return Turn::Ended;
@@ -211,13 +210,7 @@ private:
         // clang-format on
         if (!Need(kMainHeaderSize)) return Turn::Ended;
         layout_.avih = DecodeMainHeader(window_.Cursor());
-        if ((layout_.avih.dwFlags & kAvifHasIndex) == 0) {
-            diag::DebugLog("", "Mirolan", 510, "AVI is not indexed we cann't use this AVI");
-            refusal_ = MakeRefusal(RefusalKind::NotIndexed,
-                                   "the main header lacks the has-index flag (flags 0x%08X)",
-                                   layout_.avih.dwFlags);
-            return Turn::Refused;
-        }
+        layout_.hasIndexFlag = (layout_.avih.dwFlags & kAvifHasIndex) != 0;
         // No table of more frames than a 32-bit byte count can hold: refused
         // here, before anything else is read.
         if (static_cast<uint64_t>(layout_.avih.dwTotalFrames) * 8u > 0xFFFFFFFFu) {

@@ -24,8 +24,8 @@ struct WalkResult {
 // the first 'movi' list and 'idx1' chunk, and, for the stream of `medium`,
 // its first standard index, where the walk stops. Every chunk is stepped by
 // its own size and a pad byte after an odd size is skipped when the next
-// chunk starts after it. Logs the has-index refusal (510), a refused
-// mapping (936) and the walk's assertions. Throws std::bad_alloc for a main
+// chunk starts after it. Logs a refused mapping (936) and the walk's
+// assertions. Throws std::bad_alloc for a main
 // header whose frame count no table could hold.
 WalkResult WalkHeaders(const FileSource& source, Medium medium, AviLayout& layout);
 

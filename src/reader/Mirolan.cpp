@@ -108,6 +108,16 @@ void CMirolan::Open(const char16_t* path) {
 }
 
 bool CMirolan::ReadContainer() {
+    if (ReadContainerValues()) return true;
+    // A file whose main header says it has no index, and which cannot be
+    // served, is refused with the line such files have always had.
+    if (haveMainHeaderWithoutIndexFlag) {
+        diag::DebugLog("", kSource, 510, "AVI is not indexed we cann't use this AVI");
+    }
+    return false;
+}
+
+bool CMirolan::ReadContainerValues() {
     const avi::FileSource source = Source();
     const avi::Medium medium = bVideo ? avi::Medium::Video : avi::Medium::Audio;
     avi::AviLayout layout;
@@ -118,6 +128,7 @@ bool CMirolan::ReadContainer() {
     audioStrh = layout.audioStrh;
     wfx = layout.wfx;
     baseOffset = layout.baseOffset;
+    haveMainHeaderWithoutIndexFlag = layout.haveMainHeader && !layout.hasIndexFlag;
     if (walk.end == avi::WalkEnd::Refused) {
         openRefusal = walk.refusal;
         return false;

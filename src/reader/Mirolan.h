@@ -99,6 +99,8 @@ private:
     void DescribeVideo(const char16_t* path);
     void DescribeAudio();
     void ReleaseTables();
+    bool ReadContainerValues();
+    bool haveMainHeaderWithoutIndexFlag = false;
 };
 
 // Parses the host's option list into the reader: 'eyes', 'ears', 'dint'.

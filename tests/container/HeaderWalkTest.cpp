@@ -172,16 +172,34 @@ TEST_F(HeaderWalk, HandlerCodeIsNoReasonToRefuse) {
     }
 }
 
-TEST_F(HeaderWalk, MainHeaderWithoutIndexFlagIsRefusedAndLogged) {
-    AviBuilder avi;
-    avi.OpenList("RIFF", "AVI ");
-    avi.OpenList("LIST", "hdrl");
-    avi.MainHeader(0x00, 1);
-    fixture::VideoMovie(avi, 1, 64);
-    auto file = Open(avi, MappedReader::kVideo);
-    EXPECT_FALSE((*file)->ReadContainer());
-    EXPECT_TRUE(LogHas("Mirolan(510)"));
-    EXPECT_TRUE(LogHas("AVI is not indexed we cann't use this AVI"));
+// Writers leave the has-index flag clear on files that serve well (an
+// audio-only file with no index at all): the flag refuses nothing, but a
+// file without it that cannot be served keeps its log line.
+TEST_F(HeaderWalk, MainHeaderWithoutIndexFlagIsServedFromItsDataOrRefusedAndLogged) {
+    for (bool withMovie : {true, false}) {
+        AviBuilder avi;
+        avi.OpenList("RIFF", "AVI ");
+        const size_t hdrl = avi.OpenList("LIST", "hdrl");
+        avi.MainHeader(0x00, 1);
+        const size_t strl = avi.OpenList("LIST", "strl");
+        avi.StreamHeader("vids");
+        avi.BitmapFormat(64);
+        avi.CloseList(strl);
+        avi.CloseList(hdrl);
+        uint64_t frame = 0;
+        if (withMovie) {
+            const size_t movi = avi.OpenList("LIST", "movi");
+            frame = avi.Chunk("00db", 64);
+            avi.CloseList(movi);
+        }
+        auto file = Open(avi, MappedReader::kVideo);
+        EXPECT_EQ((*file)->ReadContainer(), withMovie);
+        if (withMovie) {
+            EXPECT_EQ((*file)->frameTable, std::vector<int64_t>{static_cast<int64_t>(frame)});
+        }
+        EXPECT_EQ(LogHas("Mirolan(510)"), !withMovie);
+        EXPECT_EQ(LogHas("AVI is not indexed we cann't use this AVI"), !withMovie);
+    }
 }
 
 TEST_F(HeaderWalk, IndexBeforeAnyMainHeaderFails) {

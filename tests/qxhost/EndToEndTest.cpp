@@ -255,8 +255,8 @@ TEST_F(EndToEnd, FailuresEndWithOneLineAndANonZeroStatus) {
     EXPECT_NE(missing.err.find("no such file"), std::string::npos) << missing.err;
     EXPECT_EQ(std::count(missing.err.begin(), missing.err.end(), '\n'), 1);
 
-    // A main header that says the file has no index: neither stream is served.
-    const std::string plain = Make("plain.avi", "--frames 3 --no-index-flag");
+    // 24-bit video and no audio: neither stream is served.
+    const std::string plain = Make("plain.avi", "--frames 3 --bpp 24 --no-audio");
     const Result refused = Qxhost("info '" + plain + "'");
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("refused the video and the audio stream"), std::string::npos)

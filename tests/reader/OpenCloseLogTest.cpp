@@ -147,9 +147,12 @@ TEST_F(OpenCloseLog, ZeroLengthFileFailsAtTheMappingWithItsError) {
     EXPECT_FALSE(testsupport::FileExists(dir.File("empty.avi")));
 }
 
+// A main header without the has-index flag refuses nothing by itself; a
+// file without it that cannot be served (here: no video) logs it.
 TEST_F(OpenCloseLog, UnindexedFileIsRefusedWithItsReason) {
     AviLayout layout;
     layout.hasIndexFlag = false;
+    layout.withVideo = false;
     const std::u16string path = Write("clip.avi", testsupport::BuildAvi(layout).bytes);
     FakeStream stream;
     EXPECT_EQ(driver->drv_open(&stream.handle, path.c_str(), kVideo), 0);
