@@ -1,5 +1,5 @@
 #include "container/FileWindow.h"
-#include "container/StandardIndex.h"
+#include "container/IndexSources.h"
 
 namespace avi {
 

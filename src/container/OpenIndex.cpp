@@ -1,4 +1,4 @@
-#include "container/StandardIndex.h"
+#include "container/IndexSources.h"
 
 namespace avi {
 

@@ -1,6 +1,5 @@
-#include "container/StandardIndex.h"
-
 #include "container/FileWindow.h"
+#include "container/IndexSources.h"
 
 namespace avi {
 

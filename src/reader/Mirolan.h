@@ -11,7 +11,7 @@
 #include "container/AviRecords.h"
 #include "container/FileSource.h"
 #include "container/MediaIndex.h"
-#include "container/StandardIndex.h"
+#include "container/IndexSources.h"
 #include "platform/platform.h"
 #include "qxdriver.h"
 #include "stream/SampleBlock.h"

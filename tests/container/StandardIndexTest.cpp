@@ -5,7 +5,7 @@
 
 #include "AviFixture.h"
 #include "container/HeaderWalk.h"
-#include "container/StandardIndex.h"
+#include "container/IndexSources.h"
 #include "platform/platform.h"
 
 namespace {

@@ -46,8 +46,9 @@ bool ReadIdx1Index(const FileSource& source, const IndexTarget& target, MediaInd
 void ScanMovieData(const FileSource& source, const IndexTarget& target, uint64_t start,
                    MediaIndex& index);
 
-// Which source built the tables. A super-index source ('indx' straight to
-// the standard indexes) is the cheapest and is tried first once it exists.
+// Which source built the tables. A super-index source ('indx' read from the
+// header list, straight to every segment's standard index) is the cheapest:
+// it slots in here and at the head of OpenIndex.
 enum class IndexSource : uint8_t { None, StandardIndex, Idx1, MovieScan };
 
 // The cheapest sound source: the walk's standard index (then a scan of the
