@@ -21,7 +21,8 @@ bool ScanChunk(const FileSource& source, const IndexTarget& target, FileWindow& 
         // the frame size: a size field written wrong still leaves the frame's
         // bytes where they are, as this plug-in has always read them.
         if (size == 0) return AppendDropFrame(index);
-        return AppendFrame(index, window.position) && StepWindow(source, window, target.frameSize);
+        return AppendFrame(index, window.position) &&
+               StepChunkBody(source, window, target.frameSize, requested);
     }
     if (target.medium == Medium::Audio && layout.IsAudioChunk(code)) {
         if (size != 0) AppendAudioChunk(index, layout.wfx, window.position, size);
@@ -47,6 +48,9 @@ void ScanMovieData(const FileSource& source, const IndexTarget& target, uint64_t
     FileWindow window;
     window.position = start;
     if (!MapWindow(source, window, requested)) return;
+    // The start is often the end of an indexed chunk: after an odd size its
+    // pad byte comes first.
+    if ((start & 1u) != 0) SkipPadByte(source, window, requested);
     while (EnsureReadable(source, window, kChunkHeaderSize, requested)) {
         if (!ScanChunk(source, target, window, index)) break;
     }

@@ -466,4 +466,39 @@ TEST_F(StandardIndex, SegmentWithJunkBeforeItsMovieListIsScanned) {
     EXPECT_FALSE(debug_.FallbackText().find("ASSERT FAILED") != std::string::npos);
 }
 
+// 8-bit mono chunks of odd size, each with its pad byte: the scan that
+// follows the index starts on the pad byte after the last indexed chunk and
+// still finds the next segment's chunks.
+TEST_F(StandardIndex, ScanAfterAnOddLastIndexedChunkStepsOverItsPadByte) {
+    AviBuilder avi;
+    ExampleOptions options;
+    options.channels = 1;
+    options.bitsPerSample = 8;
+    const size_t riff = fixture::Headers(avi, options);
+    const size_t movi = avi.OpenList("LIST", "movi");
+    std::vector<uint64_t> chunks;
+    chunks.push_back(avi.PaddedChunk("01wb", 441, 0x80));
+    chunks.push_back(avi.PaddedChunk("01wb", 441, 0x80));
+    const size_t ix01 = avi.OpenIndex("ix01", "01wb", movi);
+    for (uint64_t chunk : chunks) avi.IndexEntry(static_cast<uint32_t>(chunk - movi), 441);
+    avi.CloseIndex(ix01);
+    avi.CloseList(movi);
+    avi.CloseList(riff);
+    const size_t avix = avi.OpenList("RIFF", "AVIX");
+    const size_t movi2 = avi.OpenList("LIST", "movi");
+    chunks.push_back(avi.PaddedChunk("01wb", 441, 0x80));
+    chunks.push_back(avi.PaddedChunk("01wb", 3, 0x80));
+    avi.CloseList(movi2);
+    avi.CloseList(avix);
+
+    auto file = Open(avi, MappedReader::kAudio);
+    ASSERT_TRUE((*file)->ReadContainer());
+    const std::deque<AudioChunk>& found = (*file)->audioChunks;
+    ASSERT_EQ(found.size(), chunks.size());
+    for (size_t i = 0; i < chunks.size(); ++i) {
+        EXPECT_EQ(found[i].offset, static_cast<int64_t>(chunks[i])) << i;
+    }
+    EXPECT_EQ(found.back().endSample, 3 * 441 + 3);
+}
+
 }  // namespace
