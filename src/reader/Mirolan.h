@@ -10,8 +10,8 @@
 #include "container/AviLayout.h"
 #include "container/AviRecords.h"
 #include "container/FileSource.h"
-#include "container/MediaIndex.h"
 #include "container/IndexSources.h"
+#include "container/MediaIndex.h"
 #include "platform/platform.h"
 #include "qxdriver.h"
 #include "stream/SampleBlock.h"
@@ -58,7 +58,8 @@ public:
     // audioChunks) and checks that the stream can be served. False, with
     // the reason in openRefusal, when it cannot. For a video stream
     // bih.biSizeImage then holds the stored frame size and avih.dwTotalFrames
-    // the number of frames found. May throw std::bad_alloc.
+    // the number of frames found. A refused file whose main header lacks the
+    // has-index flag logs line 510. May throw std::bad_alloc.
     bool ReadContainer();
 
     bool bVideo = false;
