@@ -19,6 +19,12 @@ const char* RefusalKindName(RefusalKind kind) {
     switch (kind) {
         case RefusalKind::None:
             return "None";
+        case RefusalKind::NotAviName:
+            return "NotAviName";
+        case RefusalKind::NoMedium:
+            return "NoMedium";
+        case RefusalKind::CannotOpen:
+            return "CannotOpen";
         case RefusalKind::Unreadable:
             return "Unreadable";
         case RefusalKind::NotRiffAvi:

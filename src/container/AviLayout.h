@@ -14,6 +14,11 @@ namespace avi {
 // Refusal carries the values.
 enum class RefusalKind : uint8_t {
     None,
+    // Before the file is read (the reader's open).
+    NotAviName,  // the path does not end in ".avi"
+    NoMedium,    // the options ask for neither or both of video and audio
+    CannotOpen,  // the file cannot be opened, sized or mapped
+    // What the file holds.
     Unreadable,       // a view could not be mapped, or the file ends inside a header
     NotRiffAvi,       // the file does not start as a RIFF 'AVI ' form
     NoMainHeader,     // no 'avih'

@@ -73,11 +73,18 @@ CMirolan::CMirolan(StreamHandle* stream, const char16_t* path, const uint32_t* o
 void CMirolan::Open(const char16_t* path) {
     if (!IsExactlyAviExtension(path)) {
         diag::DebugLog("", kSource, 299, "Not a avi File\n");
+        openRefusal = avi::MakeRefusal(avi::RefusalKind::NotAviName,
+                                       "the file name does not end in \".avi\"");
         throw 0;
     }
     // A stream carries exactly one medium; anything else has no defined service.
-    if (bVideo == bAudio) throw 0;
+    if (bVideo == bAudio) {
+        openRefusal = avi::MakeRefusal(avi::RefusalKind::NoMedium, "the stream asks for %s",
+                                       bVideo ? "video and audio" : "no medium");
+        throw 0;
+    }
 
+    openRefusal = avi::MakeRefusal(avi::RefusalKind::CannotOpen, "the file cannot be opened");
     hFile = platform::OpenFileForSharedRead(path);
     if (hFile == nullptr) throw 0;
     granularity = platform::AllocationGranularity();
@@ -89,8 +96,11 @@ void CMirolan::Open(const char16_t* path) {
     if (hMapFile == nullptr) {
         diag::DebugLog("", kSource, 335, "hMapFile is NULL: last error: %d\n",
                        static_cast<int>(platform::LastError()));
+        openRefusal = avi::MakeRefusal(avi::RefusalKind::CannotOpen,
+                                       "the file cannot be mapped (an empty file cannot)");
         FailOpen();
     }
+    openRefusal = avi::Refusal{};
 
     try {
         if (!ReadContainer()) FailOpen();
@@ -214,6 +224,9 @@ void CMirolan::DescribeAudio() {
     audio.reservedWord = 0;
 }
 
+// Every refusal once the file is open passes here, with openRefusal saying
+// why (the earlier ones set it and throw at once); a log line of the reason
+// or a checking tool reads it here.
 void CMirolan::FailOpen() {
     CloseFileAndMapping();
     ReleaseTables();
