@@ -44,6 +44,23 @@ make_seed avih-frames-all --width 4 --height 2 --frames 12 --segment-limit 4096 
 make_seed avih-frames-99 "${small[@]}" --avih-frames 99
 make_seed truncated "${small[@]}" --truncate 1500
 "$build/fuzz/fuzz_write_seeds" "$seeds" >/dev/null
+# Files as other writers make them: 'idx1' only, '00dc' chunks, audio as
+# stream 0, odd 8-bit chunks with pad bytes, drop frames, a compressed stream.
+if command -v ffmpeg >/dev/null; then
+  ff() { local name=$1; shift; ffmpeg -loglevel error -y "$@" "$seeds/ffmpeg-$name.avi" || true; }
+  tiny=(-f lavfi -i testsrc=size=4x2:rate=25 -t 0.12)
+  ff bgra-u8-mono "${tiny[@]}" -f lavfi -i sine=sample_rate=2205 -t 0.12 -ac 1 \
+    -pix_fmt bgra -c:v rawvideo -c:a pcm_u8 -frame_size 41
+  ff audio-only -f lavfi -i sine=sample_rate=2000 -t 0.1 -c:a pcm_s16le
+  ff drop-frames -f lavfi -i "testsrc=size=4x2:rate=25,setpts='PTS+if(gte(N\,2)\,2\,0)'" \
+    -t 0.2 -pix_fmt bgra -c:v rawvideo -fps_mode passthrough
+  ff mjpeg "${tiny[@]}" -c:v mjpeg
+fi
+if command -v gst-launch-1.0 >/dev/null; then
+  gst-launch-1.0 -q videotestsrc num-buffers=3 ! video/x-raw,format=BGRx,width=16,height=16,framerate=25/1 ! mux. \
+    audiotestsrc num-buffers=3 samplesperbuffer=41 ! audio/x-raw,format=U8,channels=1,rate=1025 \
+    ! mux. avimux name=mux ! filesink location="$seeds/gstreamer-bgrx-u8.avi" >/dev/null 2>&1 || true
+fi
 
 echo "fuzzing for ${FUZZ_SECONDS} s (seeds: $(ls "$seeds" | wc -l) generated," \
   "$(ls fuzz/corpus | wc -l) kept, $(ls fuzz/regressions | wc -l) regressions)"

@@ -19,9 +19,12 @@ constexpr uint32_t kRIFF = MakeFourCC('R', 'I', 'F', 'F');
 constexpr uint32_t kLIST = MakeFourCC('L', 'I', 'S', 'T');
 constexpr uint32_t kList = MakeFourCC('L', 'i', 's', 't');
 constexpr uint32_t kAVI = MakeFourCC('A', 'V', 'I', ' ');
+constexpr uint32_t kAVIX = MakeFourCC('A', 'V', 'I', 'X');
 constexpr uint32_t kHdrl = MakeFourCC('h', 'd', 'r', 'l');
 constexpr uint32_t kStrl = MakeFourCC('s', 't', 'r', 'l');
 constexpr uint32_t kMovi = MakeFourCC('m', 'o', 'v', 'i');
+constexpr uint32_t kRec = MakeFourCC('r', 'e', 'c', ' ');
+constexpr uint32_t kIdx1 = MakeFourCC('i', 'd', 'x', '1');
 constexpr uint32_t kAvih = MakeFourCC('a', 'v', 'i', 'h');
 constexpr uint32_t kStrh = MakeFourCC('s', 't', 'r', 'h');
 constexpr uint32_t kStrf = MakeFourCC('s', 't', 'r', 'f');
@@ -33,12 +36,27 @@ constexpr uint32_t kAuds = MakeFourCC('a', 'u', 'd', 's');
 constexpr uint32_t k00db = MakeFourCC('0', '0', 'd', 'b');
 constexpr uint32_t k01wb = MakeFourCC('0', '1', 'w', 'b');
 
+// 'ix' and two digits: an OpenDML standard index, named after its stream.
+constexpr bool IsStandardIndexCode(uint32_t code) {
+    return (code >> 16) == 0x6978u && ((code >> 8) & 0xFFu) >= '0' &&
+           ((code >> 8) & 0xFFu) <= '9' && (code & 0xFFu) >= '0' && (code & 0xFFu) <= '9';
+}
+
+// Letters, digits, blank and '_': what a chunk code written by any AVI
+// writer is made of. A pad byte (0) or media data rarely passes.
+constexpr bool IsChunkCodeByte(uint32_t c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == ' ' ||
+           c == '_';
+}
+constexpr bool LooksLikeChunkCode(uint32_t code) {
+    return IsChunkCodeByte(code >> 24) && IsChunkCodeByte((code >> 16) & 0xFFu) &&
+           IsChunkCodeByte((code >> 8) & 0xFFu) && IsChunkCodeByte(code & 0xFFu);
+}
+
 // The code as printable text for logs, e.g. "00db".
 std::string FourCCText(uint32_t code);
 
-inline uint16_t ReadLe16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
+inline uint16_t ReadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t ReadLe32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -53,6 +71,14 @@ inline uint32_t ReadFourCC(const uint8_t* p) {
 }
 
 constexpr uint32_t kAvifHasIndex = 0x10;
+
+// biCompression values of uncompressed RGB.
+constexpr uint32_t kBiRgb = 0;
+constexpr uint32_t kBiBitfields = 3;
+// wFormatTag values.
+constexpr uint16_t kWaveFormatPcm = 0x0001;
+constexpr uint16_t kWaveFormatFloat = 0x0003;
+constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
 
 struct MainAVIHeader {
     uint32_t dwMicroSecPerFrame;

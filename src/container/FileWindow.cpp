@@ -1,17 +1,10 @@
 #include "container/FileWindow.h"
 
+#include "container/AviRecords.h"
 #include "diag/DebugLog.h"
 #include "platform/platform.h"
-#include "reader/Mirolan.h"
 
 namespace avi {
-
-namespace {
-
-// The file size as an unsigned bound; every comparison with it is unsigned.
-uint64_t FileEnd(const CMirolan& reader) { return static_cast<uint64_t>(reader.fileSize); }
-
-}  // namespace
 
 void FileWindow::Release() {
     if (view != nullptr) {
@@ -20,10 +13,10 @@ void FileWindow::Release() {
     }
 }
 
-uint64_t PlaceWindow(const CMirolan& reader, FileWindow& window, uint32_t requested) {
-    const uint64_t end = FileEnd(reader);
-    if (window.position >= end || reader.granularity == 0) return 0;
-    const uint64_t start = window.position / reader.granularity * reader.granularity;
+uint64_t PlaceWindow(const FileSource& source, FileWindow& window, uint32_t requested) {
+    const uint64_t end = source.End();
+    if (window.position >= end || source.granularity == 0) return 0;
+    const uint64_t start = window.position / source.granularity * source.granularity;
     const uint64_t intoView = window.position - start;  // below the granularity
     uint64_t length = static_cast<uint64_t>(requested) + intoView;
     // start < end here, so end - start cannot wrap.
@@ -36,11 +29,11 @@ uint64_t PlaceWindow(const CMirolan& reader, FileWindow& window, uint32_t reques
     return start;
 }
 
-bool MapWindow(const CMirolan& reader, FileWindow& window, uint32_t requested) {
+bool MapWindow(const FileSource& source, FileWindow& window, uint32_t requested) {
     window.Release();
-    if (window.position >= FileEnd(reader) || reader.granularity == 0) return false;
-    const uint64_t start = PlaceWindow(reader, window, requested);
-    window.view = platform::MapView(reader.hMapFile, start, window.length,
+    if (window.position >= source.End() || source.granularity == 0) return false;
+    const uint64_t start = PlaceWindow(source, window, requested);
+    window.view = platform::MapView(source.mapping, start, window.length,
                                     static_cast<uint32_t>(window.offsetInView));
     if (window.view != nullptr) return true;
     diag::DebugLog(
@@ -48,6 +41,16 @@ bool MapWindow(const CMirolan& reader, FileWindow& window, uint32_t requested) {
         static_cast<int>(static_cast<uint32_t>(start & 0xFFFFFFFFu)),
         static_cast<int>(static_cast<uint32_t>(start >> 32)), static_cast<int>(window.length));
     return false;
+}
+
+void SkipPadByte(const FileSource& source, FileWindow& window, uint32_t requested) {
+    // Two codes: at the position and one byte on. Near the end of the file
+    // there is no room for a chunk after a pad byte, so the position stands.
+    if (!EnsureReadable(source, window, 5, requested)) return;
+    const uint8_t* p = window.Cursor();
+    if (!LooksLikeChunkCode(ReadFourCC(p)) && LooksLikeChunkCode(ReadFourCC(p + 1))) {
+        StepWindow(source, window, 1);
+    }
 }
 
 }  // namespace avi

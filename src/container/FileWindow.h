@@ -5,11 +5,11 @@
 
 #include <cstdint>
 
-#include "reader/Mirolan.h"
+#include "container/FileSource.h"
 
 namespace avi {
 
-// One window over the reader's mapping. Owns its view: the view is released
+// One window over the source's mapping. Owns its view: the view is released
 // when the window is remapped, released explicitly, or destroyed.
 struct FileWindow {
     const uint8_t* view = nullptr;  // none before the first mapping and after a failure
@@ -36,16 +36,16 @@ struct FileWindow {
 };
 
 // Where the next view goes: returns its start (the largest multiple of the
-// reader's granularity not above `position`) and sets `length` to reach
+// source's granularity not above `position`) and sets `length` to reach
 // `requested` bytes past `position`, clipped at the end of the file, and
 // `offsetInView`. Returns 0 and changes nothing when `position` is at or past
 // the end of the file (or the granularity is 0).
-uint64_t PlaceWindow(const CMirolan& reader, FileWindow& window, uint32_t requested);
+uint64_t PlaceWindow(const FileSource& source, FileWindow& window, uint32_t requested);
 
 // Releases the current view and maps a new one at `position`. False, with no
 // view, when `position` is at or past the end of the file (silently) or the
 // platform refuses the mapping (logged, line 936).
-bool MapWindow(const CMirolan& reader, FileWindow& window, uint32_t requested);
+bool MapWindow(const FileSource& source, FileWindow& window, uint32_t requested);
 
 // These three run once or more per chunk header of the file, so they are
 // inline; only a move of the window leaves the header.
@@ -53,25 +53,40 @@ bool MapWindow(const CMirolan& reader, FileWindow& window, uint32_t requested);
 // True when the n bytes at `position` lie in the current view, or after
 // remapping at `position`. After a remap the n bytes are not tested again:
 // near the end of the file they may still run past the view (see Holds).
-inline bool EnsureWindow(const CMirolan& reader, FileWindow& window, uint64_t n,
+inline bool EnsureWindow(const FileSource& source, FileWindow& window, uint64_t n,
                          uint32_t requested) {
-    return window.Holds(n) || MapWindow(reader, window, requested);
+    return window.Holds(n) || MapWindow(source, window, requested);
 }
 
 // EnsureWindow followed by Holds: true only when the n bytes can be read.
-inline bool EnsureReadable(const CMirolan& reader, FileWindow& window, uint64_t n,
+inline bool EnsureReadable(const FileSource& source, FileWindow& window, uint64_t n,
                            uint32_t requested) {
-    return window.Holds(n) || (MapWindow(reader, window, requested) && window.Holds(n));
+    return window.Holds(n) || (MapWindow(source, window, requested) && window.Holds(n));
 }
 
 // Moves `position` and `offsetInView` n bytes on. False, leaving the window
 // unchanged, when that would pass the end of the file (a position equal to
 // the file size is allowed: the next EnsureWindow then fails).
-inline bool StepWindow(const CMirolan& reader, FileWindow& window, uint64_t n) {
-    const auto end = static_cast<uint64_t>(reader.fileSize);
+inline bool StepWindow(const FileSource& source, FileWindow& window, uint64_t n) {
+    const auto end = source.End();
     if (window.position > end || n > end - window.position) return false;
     window.position += n;
     window.offsetInView += n;  // offsetInView <= position, so this cannot wrap either
+    return true;
+}
+
+// After a chunk of odd size the next chunk starts one pad byte later, but
+// some writers leave the pad byte out (this plug-in's own files did): moves
+// the window past the pad byte only when a chunk code starts after it and
+// none at the position itself. Call it right after stepping over an odd size.
+void SkipPadByte(const FileSource& source, FileWindow& window, uint32_t requested);
+
+// Steps over a chunk body of `size` bytes and its pad byte, if any (above).
+// False, as StepWindow, when that would pass the end of the file.
+inline bool StepChunkBody(const FileSource& source, FileWindow& window, uint64_t size,
+                          uint32_t requested) {
+    if (!StepWindow(source, window, size)) return false;
+    if ((size & 1u) != 0) SkipPadByte(source, window, requested);
     return true;
 }
 

@@ -1,22 +1,22 @@
 #include "container/HeaderWalk.h"
 
+#include <cstring>
+#include <new>
+
 #include "container/AviRecords.h"
 #include "container/FileWindow.h"
-#include "container/StandardIndex.h"
 #include "diag/Assert.h"
-#include "diag/DebugLog.h"
-#include "reader/Mirolan.h"
 
 // The records keep their on-disk names so that the assertion texts read as
 // the log expects them, e.g. "sizeof(MainAVIHeader)==chnk.dwSize".
 using avi::AVIStreamHeader;
-using avi::BITMAPINFOHEADER;
 using avi::MainAVIHeader;
 
-// QXASSERT whose logged expression is only spelled, not compiled: the form
-// type check logs the multi-character literal 'AVI ', which GCC warns about
-// wherever it is evaluated (and no pragma silences that lexer warning). The
-// test itself compares with the same code as a constant.
+// QXASSERT whose logged expression is only spelled, not compiled: the log
+// keeps the expression text of the exact-size checks while the test also
+// accepts the other sizes a format has on disk, and the form type check logs
+// the multi-character literal 'AVI ', which GCC warns about wherever it is
+// evaluated (and no pragma silences that lexer warning).
 #define QXASSERT_SPELLED(line, test, expression)                                             \
     do {                                                                                     \
         if (!(test)) {                                                                       \
@@ -25,23 +25,9 @@ using avi::MainAVIHeader;
         }                                                                                    \
     } while (0)
 
-namespace {
+namespace avi {
 
-// The wave format as it lies in a 'strf' chunk: 18 bytes. The reader's copy
-// (avi::WAVEFORMATEX) carries two bytes of tail padding in memory; this one
-// exists so that the size check compares against the on-disk size.
-#pragma pack(push, 1)
-struct WAVEFORMATEX {
-    uint16_t wFormatTag;
-    uint16_t nChannels;
-    uint32_t nSamplesPerSec;
-    uint32_t nAvgBytesPerSec;
-    uint16_t nBlockAlign;
-    uint16_t wBitsPerSample;
-    uint16_t cbSize;
-};
-#pragma pack(pop)
-static_assert(sizeof(WAVEFORMATEX) == avi::kWaveFormatSize, "wave format is 18 bytes on disk");
+namespace {
 
 // 'RIFF', 'LIST' or 'List' header: code, size of type + contents, type.
 struct ListHeader {
@@ -58,79 +44,139 @@ struct ChunkHeader {
 
 constexpr uint64_t kListHeaderSize = 12;
 constexpr uint64_t kChunkHeaderSize = 8;
-constexpr uint64_t kIndexHeaderSize = 32;  // standard index header, before its entries
+constexpr uint64_t kIndexHeaderSize = 32;   // standard index header, before its entries
+constexpr uint32_t kBitmapHeaderSize = 40;  // BITMAPINFOHEADER on disk
+constexpr uint32_t kBitfieldsSize = 52;     // ... followed by the three colour masks
+constexpr uint32_t kPcmFormatSize = 16;     // PCMWAVEFORMAT: a wave format without cbSize
+constexpr uint32_t kWaveRecordSize = 18;    // WAVEFORMATEX
+constexpr uint32_t kExtensibleSize = 40;    // WAVEFORMATEXTENSIBLE
+constexpr uint32_t kStreamHeaderSize = 56;
+constexpr uint32_t kMainHeaderSize = 56;
 
-// What the loop does after one chunk.
-enum class Turn { Next, Fail, Served };
+// The sub-format GUID of an extensible format is a format tag followed by
+// this fixed tail (KSDATAFORMAT_SUBTYPE_* share it).
+constexpr uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                        0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
-// One walk over a reader's file: its window, the expected-format flag and one
-// handler per chunk kind. Every handler makes sure of the bytes it reads and
-// ends the walk with Fail when the file ends inside them.
+// Uncompressed RGB: BI_RGB, or BI_BITFIELDS with the masks of BGRA bytes.
+bool IsUncompressedRgb(const BITMAPINFOHEADER& bih, const uint8_t* masks) {
+    if (bih.biCompression == kBiRgb) return true;
+    return bih.biCompression == kBiBitfields && masks != nullptr &&
+           ReadLe32(masks) == 0x00FF0000u && ReadLe32(masks + 4) == 0x0000FF00u &&
+           ReadLe32(masks + 8) == 0x000000FFu;
+}
+
+enum class Turn { Next, Ended, HandOver, Refused };
+enum class StreamKind { None, Video, Audio, Other };
+
+// One walk over a file: its window, the stream being described and one
+// handler per chunk kind. Every handler makes sure of the bytes it reads; a
+// file that ends inside them ends the walk.
 class Walk {
 public:
-    explicit Walk(CMirolan& reader) : reader_(reader), requested_(reader.granularity) {}
+    Walk(const FileSource& source, Medium medium, AviLayout& layout)
+        : source_(source), medium_(medium), layout_(layout), requested_(source.granularity) {}
 
-    bool Run() {
-        if (!MapWindow(reader_, window_, requested_)) return false;
+    WalkResult Run() {
+        WalkResult result;
+        if (!MapWindow(source_, window_, requested_)) {
+            result.end = WalkEnd::Refused;
+            result.refusal =
+                MakeRefusal(RefusalKind::Unreadable, "the file is empty or cannot be read");
+            return result;
+        }
         for (;;) {
             // The end of the file without a hand-over ends the walk here.
-            if (!Need(4)) return false;
-            const Turn turn = Dispatch(avi::ReadFourCC(window_.Cursor()));
-            if (turn == Turn::Fail) return false;
-            if (turn == Turn::Served) return true;
+            Turn turn = Need(4) ? Dispatch(ReadFourCC(window_.Cursor())) : Turn::Ended;
+            if (turn == Turn::Next) continue;
+            if (turn == Turn::Ended && mapRefused_) {
+                refusal_ = MakeRefusal(RefusalKind::Unreadable,
+                                       "a view of the file at offset %llu cannot be mapped",
+                                       static_cast<unsigned long long>(window_.position));
+                turn = Turn::Refused;
+            }
+            result.end = turn == Turn::HandOver  ? WalkEnd::HandOver
+                         : turn == Turn::Refused ? WalkEnd::Refused
+                                                 : WalkEnd::Ended;
+            result.refusal = refusal_;
+            return result;
         }
     }
 
 private:
     Turn Dispatch(uint32_t code) {
         switch (code) {
-            case avi::kRIFF:
+            case kRIFF:
                 return OnRiff();
-            case avi::kLIST:
-            case avi::kList:
+            case kLIST:
+            case kList:
                 return OnList();
-            case avi::kAvih:
+            case kAvih:
                 return OnMainHeader();
-            case avi::kStrh:
+            case kStrh:
                 return OnStreamHeader();
-            case avi::kStrf:
+            case kStrf:
                 return OnStreamFormat();
-            case avi::kIx00:
-            case avi::kIx01:
-                return OnStandardIndex();
-            default:  // 'indx', media chunks, 'idx1', 'JUNK', anything unknown
+            default:
+                if (IsStandardIndexCode(code)) return OnStandardIndex();
+                // 'indx', media chunks, 'idx1', 'JUNK', anything unknown
                 return OnOtherChunk();
         }
     }
 
-    // True when the n bytes at the position can be read.
-    bool Need(uint64_t n) { return EnsureReadable(reader_, window_, n, requested_); }
-    bool Step(uint64_t n) { return StepWindow(reader_, window_, n); }
-    Turn StepOrFail(uint64_t n) { return Step(n) ? Turn::Next : Turn::Fail; }
+    // True when the n bytes at the position can be read. A mapping the
+    // platform refuses (not the end of the file) is remembered: it refuses
+    // the file instead of ending the walk.
+    bool Need(uint64_t n) {
+        if (EnsureReadable(source_, window_, n, requested_)) return true;
+        if (window_.view == nullptr && window_.position < source_.End()) mapRefused_ = true;
+        return false;
+    }
+    bool Step(uint64_t n) { return StepWindow(source_, window_, n); }
+    Turn StepBody(uint64_t n) {
+        return StepChunkBody(source_, window_, n, requested_) ? Turn::Next : Turn::Ended;
+    }
 
     bool ReadList(ListHeader& lst) {
         if (!Need(kListHeaderSize)) return false;
         const uint8_t* p = window_.Cursor();
-        lst.dwList = avi::ReadFourCC(p);
-        lst.dwSize = avi::ReadLe32(p + 4);
-        lst.dwFourCC = avi::ReadFourCC(p + 8);
+        lst.dwList = ReadFourCC(p);
+        lst.dwSize = ReadLe32(p + 4);
+        lst.dwFourCC = ReadFourCC(p + 8);
         return Step(kListHeaderSize);
     }
 
     bool ReadChunk(ChunkHeader& chnk) {
         if (!Need(kChunkHeaderSize)) return false;
-        chnk.dwFourCC = avi::ReadFourCC(window_.Cursor());
-        chnk.dwSize = avi::ReadLe32(window_.Cursor() + 4);
+        chnk.dwFourCC = ReadFourCC(window_.Cursor());
+        chnk.dwSize = ReadLe32(window_.Cursor() + 4);
         return Step(kChunkHeaderSize);
     }
 
-    // Any form type is entered (a later segment is 'AVIX'); only 'AVI ' is expected.
+    // Copies the first `size` bytes of a chunk body (at most `room`) into a
+    // zeroed record-sized buffer: a short record reads as zeros past its end.
+    bool ReadBody(uint32_t size, uint8_t* out, uint32_t room) {
+        std::memset(out, 0, room);
+        const uint32_t n = size < room ? size : room;
+        if (!Need(n)) return false;
+        std::memcpy(out, window_.Cursor(), n);
+        return true;
+    }
+
+    // Any form type is entered (a later segment is 'AVIX'); only 'AVI ' and
+    // 'AVIX' are expected.
     Turn OnRiff() {
+        const uint64_t start = window_.position;
         ListHeader lst{};
-        if (!ReadList(lst)) return Turn::Fail;
+        if (!ReadList(lst)) return Turn::Ended;
         // clang-format off
-        QXASSERT_SPELLED(452, lst.dwFourCC == avi::kAVI, lst.dwFourCC=='AVI ');
+        QXASSERT_SPELLED(452, lst.dwFourCC == kAVI || lst.dwFourCC == kAVIX, lst.dwFourCC=='AVI ');
         // clang-format on
+        if (start == 0) {
+            layout_.startsRiffAvi = lst.dwFourCC == kAVI;
+            const uint64_t end = kChunkHeaderSize + lst.dwSize;
+            layout_.firstRiffEnd = end < source_.End() ? end : source_.End();
+        }
         return Turn::Next;
     }
 
@@ -139,125 +185,205 @@ private:
     // runs past the end of the file and ends the walk).
     Turn OnList() {
         ListHeader lst{};
-        if (!ReadList(lst)) return Turn::Fail;
-        if (lst.dwFourCC == avi::kHdrl || lst.dwFourCC == avi::kStrl ||
-            lst.dwFourCC == avi::kMovi) {
+        if (!ReadList(lst)) return Turn::Ended;
+        if (lst.dwFourCC == kStrl) {
+            current_ = StreamKind::None;
+            // lst.dwSize counts the type code: a size below 4 leaves an empty list.
+            strlEnd_ = window_.position + (lst.dwSize >= 4 ? lst.dwSize - 4u : 0u);
             return Turn::Next;
         }
-        return StepOrFail(static_cast<uint32_t>(lst.dwSize - 4u));
+        if (lst.dwFourCC == kMovi && !layout_.haveMovie) {
+            layout_.haveMovie = true;
+            layout_.moviType = window_.position - 4;
+        }
+        if (lst.dwFourCC == kHdrl || lst.dwFourCC == kMovi) return Turn::Next;
+        return StepBody(static_cast<uint32_t>(lst.dwSize - 4u));
     }
 
-    // The main header decides whether the file is served at all: without the
-    // has-index flag there is no standard index to read frames from.
+    // The main header: its has-index flag is only remembered (writers leave
+    // it clear on files whose index or movie data serve perfectly well).
     Turn OnMainHeader() {
         ChunkHeader chnk{};
-        if (!ReadChunk(chnk)) return Turn::Fail;
+        if (!ReadChunk(chnk)) return Turn::Ended;
         // clang-format off
         QXASSERT(495, sizeof(MainAVIHeader)==chnk.dwSize);
         // clang-format on
-        if (!Need(sizeof(MainAVIHeader))) return Turn::Fail;
-        reader_.avih = avi::DecodeMainHeader(window_.Cursor());
-        if ((reader_.avih.dwFlags & avi::kAvifHasIndex) == 0) {
-            diag::DebugLog("", "Mirolan", 510, "AVI is not indexed we cann't use this AVI");
-            return Turn::Fail;
+        if (!Need(kMainHeaderSize)) return Turn::Ended;
+        layout_.avih = DecodeMainHeader(window_.Cursor());
+        layout_.hasIndexFlag = (layout_.avih.dwFlags & kAvifHasIndex) != 0;
+        // No table of more frames than a 32-bit byte count can hold: refused
+        // here, before anything else is read.
+        if (static_cast<uint64_t>(layout_.avih.dwTotalFrames) * 8u > 0xFFFFFFFFu) {
+            throw std::bad_alloc();
         }
-        avi::PrepareFrameTable(reader_, reader_.avih.dwTotalFrames);
-        haveMainHeader_ = true;
-        return StepOrFail(sizeof(MainAVIHeader));  // whatever dwSize said
+        layout_.haveMainHeader = true;
+        // The record's own size, whatever dwSize says: every writer writes 56.
+        return Step(kMainHeaderSize) ? Turn::Next : Turn::Ended;
     }
 
-    // Video and audio headers are kept and set which format the next 'strf'
-    // is; only streams without a handler code (uncompressed) are served, and
-    // that holds for both streams whichever one the reader serves.
+    // Stream headers number the streams (one per 'strl') and say what the
+    // next 'strf' describes. Only the first video and audio streams count.
     Turn OnStreamHeader() {
         ChunkHeader chnk{};
-        if (!ReadChunk(chnk)) return Turn::Fail;
+        if (!ReadChunk(chnk)) return Turn::Ended;
         // clang-format off
         QXASSERT(534, sizeof(AVIStreamHeader)==chnk.dwSize);
         // clang-format on
-        if (!Need(sizeof(AVIStreamHeader))) return Turn::Fail;
-        const uint32_t fccType = avi::ReadFourCC(window_.Cursor());
-        if (fccType == avi::kVids) {
-            reader_.videoStrh = avi::DecodeStreamHeader(window_.Cursor());
+        if (!Need(kStreamHeaderSize)) return Turn::Ended;
+        const uint8_t* body = window_.Cursor();
+        const uint32_t fccType = ReadFourCC(body);
+        const int32_t stream = streamHeaders_++;
+        if (fccType == kVids) {
+            current_ = StreamKind::Video;
             audioFormatNext_ = false;
-            if (!Step(sizeof(AVIStreamHeader))) return Turn::Fail;
-            return reader_.videoStrh.fccHandler == 0 ? Turn::Next : Turn::Fail;
-        }
-        if (fccType == avi::kAuds) {
-            reader_.audioStrh = avi::DecodeStreamHeader(window_.Cursor());
+            pendingVideo_ = DecodeStreamHeader(body);
+            currentStream_ = stream;
+        } else if (fccType == kAuds) {
+            current_ = StreamKind::Audio;
             audioFormatNext_ = true;
-            if (!Step(sizeof(AVIStreamHeader))) return Turn::Fail;
-            return reader_.audioStrh.fccHandler == 0 ? Turn::Next : Turn::Fail;
+            currentStream_ = stream;
+            if (layout_.audioStream == kNoStream) {
+                layout_.audioStream = stream;
+                layout_.audioStrh = DecodeStreamHeader(body);
+            }
+        } else {
+            current_ = StreamKind::Other;
         }
-        return StepOrFail(sizeof(AVIStreamHeader));
+        layout_.streamCount = streamHeaders_;
+        // The record's own size, whatever dwSize says: every writer writes 56.
+        return Step(kStreamHeaderSize) ? Turn::Next : Turn::Ended;
     }
 
-    // The format's own size is read and stepped, not dwSize: a short format
-    // is still copied whole, running into whatever follows it.
+    // A format describes the stream whose header came last; the format of
+    // any other stream is stepped over untouched.
     Turn OnStreamFormat() {
         ChunkHeader chnk{};
-        if (!ReadChunk(chnk)) return Turn::Fail;
-        if (!audioFormatNext_) {
+        if (!ReadChunk(chnk)) return Turn::Ended;
+        // A format is stepped by its own size when that lies inside its
+        // 'strl' list; a size that runs past the list cannot be the
+        // format's, and the record's own size is taken instead.
+        const bool sizeFits =
+            window_.position <= strlEnd_ && chnk.dwSize <= strlEnd_ - window_.position;
+        // The size checks follow the last video or audio header (a format
+        // before any is taken as video). Besides the records' own sizes, a
+        // bitmap header with masks or a palette, a wave format without cbSize
+        // (16 bytes) or with extra bytes (extensible: 40) is a format of its
+        // own when it fits its list; the format of another stream is not checked.
+        const uint32_t n = chnk.dwSize;
+        if (current_ != StreamKind::Other && !audioFormatNext_) {
             // clang-format off
-            QXASSERT(629, sizeof(BITMAPINFOHEADER)==chnk.dwSize);
+            QXASSERT_SPELLED(629, n == kBitmapHeaderSize || (sizeFits && n > kBitmapHeaderSize), sizeof(BITMAPINFOHEADER)==chnk.dwSize);
             // clang-format on
-            if (!Need(sizeof(BITMAPINFOHEADER))) return Turn::Fail;
-            reader_.bih = avi::DecodeBitmapHeader(window_.Cursor());
-            return StepOrFail(sizeof(BITMAPINFOHEADER));
+        } else if (current_ != StreamKind::Other) {
+            // clang-format off
+            QXASSERT_SPELLED(646, n == kWaveRecordSize || (sizeFits && (n == kPcmFormatSize || n > kWaveRecordSize)), sizeof(WAVEFORMATEX)==chnk.dwSize);
+            // clang-format on
         }
-        // clang-format off
-        QXASSERT(646, sizeof(WAVEFORMATEX)==chnk.dwSize);
-        // clang-format on
-        if (!Need(sizeof(WAVEFORMATEX))) return Turn::Fail;
-        reader_.wfx = avi::DecodeWaveFormat(window_.Cursor());
-        return StepOrFail(sizeof(WAVEFORMATEX));
+        const uint32_t size =
+            sizeFits ? chnk.dwSize : (audioFormatNext_ ? kWaveRecordSize : kBitmapHeaderSize);
+        if (current_ == StreamKind::Video && size >= kBitmapHeaderSize &&
+            layout_.videoStream == kNoStream && !ReadVideoFormat(size)) {
+            return Turn::Ended;
+        }
+        if (current_ == StreamKind::Audio && size >= kPcmFormatSize &&
+            currentStream_ == layout_.audioStream && layout_.audioFormatSize == 0 &&
+            !ReadAudioFormat(size)) {
+            return Turn::Ended;
+        }
+        current_ = StreamKind::Other;  // one format per stream
+        if (!sizeFits) return Step(size) ? Turn::Next : Turn::Ended;
+        return StepBody(size);
     }
 
-    // The first standard index of the reader's stream ends the walk: the
-    // index reader takes over the view. Another stream's index is stepped over.
+    // The first 'vids' stream in uncompressed RGB becomes the video stream.
+    bool ReadVideoFormat(uint32_t size) {
+        uint8_t body[kBitfieldsSize];
+        if (!ReadBody(size, body, kBitfieldsSize)) return false;
+        const BITMAPINFOHEADER bih = DecodeBitmapHeader(body);
+        if (!layout_.sawVideo) {
+            layout_.sawVideo = true;
+            layout_.firstVideoCompression = bih.biCompression;
+        }
+        if (IsUncompressedRgb(bih, size >= kBitfieldsSize ? body + kBitmapHeaderSize : nullptr)) {
+            layout_.videoStream = currentStream_;
+            layout_.videoStrh = pendingVideo_;
+            layout_.bih = bih;
+        }
+        return true;
+    }
+
+    bool ReadAudioFormat(uint32_t size) {
+        uint8_t body[kExtensibleSize];
+        if (!ReadBody(size, body, kExtensibleSize)) return false;
+        layout_.wfx = DecodeWaveFormat(body);  // cbSize reads 0 from a 16-byte format
+        layout_.audioFormatSize = size;
+        if (size >= kExtensibleSize) {
+            layout_.subFormatTag = ReadLe16(body + 24);
+            layout_.subFormatIsStandard = std::memcmp(body + 26, kSubFormatTail, 14) == 0;
+        }
+        return true;
+    }
+
+    // The first standard index of the served stream ends the walk; another
+    // stream's index is stepped over.
     Turn OnStandardIndex() {
         const uint64_t headerPosition = window_.position;
-        if (!Need(kIndexHeaderSize)) return Turn::Fail;
+        if (!Need(kIndexHeaderSize)) return Turn::Ended;
         const uint8_t* p = window_.Cursor();
-        const uint32_t chunkSize = avi::ReadLe32(p + 4);
-        const uint32_t chunkId = avi::ReadFourCC(p + 16);
-        reader_.baseOffset = static_cast<int64_t>(avi::ReadLe64(p + 20));
-        if (!Step(kIndexHeaderSize)) return Turn::Fail;
+        const uint32_t chunkSize = ReadLe32(p + 4);
+        const uint32_t chunkId = ReadFourCC(p + 16);
+        layout_.baseOffset = static_cast<int64_t>(ReadLe64(p + 20));
+        if (!Step(kIndexHeaderSize)) return Turn::Ended;
 
-        const bool ours =
-            (chunkId == avi::k00db && reader_.bVideo) || (chunkId == avi::k01wb && reader_.bAudio);
+        const bool ours = medium_ == Medium::Video ? layout_.IsVideoChunk(chunkId)
+                                                   : layout_.IsAudioChunk(chunkId);
         if (!ours) {
             // 24 = the header bytes that the chunk's size counts.
-            return StepOrFail(static_cast<uint32_t>(chunkSize - 24u));
+            return StepBody(static_cast<uint32_t>(chunkSize - 24u));
         }
         // The index fills the frame table that the main header sized.
-        if (!haveMainHeader_) return Turn::Fail;
-        const uint64_t entriesEnd = headerPosition + kChunkHeaderSize + chunkSize;
-        if (avi::ReadStandardIndex(reader_, window_.view, window_.position, entriesEnd)) {
-            return Turn::Served;
+        if (!layout_.haveMainHeader) {
+            refusal_ = MakeRefusal(RefusalKind::NoMainHeader,
+                                   "a standard index comes before the main header ('avih')");
+            return Turn::Refused;
         }
-        // The index reader released the view; read on from the same position.
-        return MapWindow(reader_, window_, requested_) ? Turn::Next : Turn::Fail;
+        layout_.haveStandardIndex = true;
+        layout_.standardIndexEntries = window_.position;
+        layout_.standardIndexEnd = headerPosition + kChunkHeaderSize + chunkSize;
+        return Turn::HandOver;
     }
 
-    // Stepped over by its size, without a pad byte after an odd size.
+    // Stepped over by its size; the first 'idx1' is where an AVI 1.0 index lies.
     Turn OnOtherChunk() {
         ChunkHeader chnk{};
-        if (!ReadChunk(chnk)) return Turn::Fail;
-        return StepOrFail(chnk.dwSize);
+        if (!ReadChunk(chnk)) return Turn::Ended;
+        if (chnk.dwFourCC == kIdx1 && !layout_.haveIdx1) {
+            layout_.haveIdx1 = true;
+            layout_.idx1Data = window_.position;
+            layout_.idx1Size = chnk.dwSize;
+        }
+        return StepBody(chnk.dwSize);
     }
 
-    CMirolan& reader_;
+    const FileSource& source_;
+    const Medium medium_;
+    AviLayout& layout_;
     const uint32_t requested_;
-    avi::FileWindow window_;  // released when the walk ends, whatever the result
-    bool audioFormatNext_ = false;
-    bool haveMainHeader_ = false;
+    FileWindow window_;  // released when the walk ends, whatever the result
+    Refusal refusal_;
+    bool mapRefused_ = false;
+    int32_t streamHeaders_ = 0;     // 'strh' chunks met: the next stream's number
+    uint64_t strlEnd_ = 0;          // end of the last 'strl' list entered
+    bool audioFormatNext_ = false;  // the last 'vids' or 'auds' header was 'auds'
+    int32_t currentStream_ = 0;
+    StreamKind current_ = StreamKind::None;
+    AVIStreamHeader pendingVideo_{};  // the header of the 'vids' stream whose format comes next
 };
 
 }  // namespace
 
-namespace avi {
-
-bool WalkHeaders(CMirolan& reader) { return Walk(reader).Run(); }
+WalkResult WalkHeaders(const FileSource& source, Medium medium, AviLayout& layout) {
+    return Walk(source, medium, layout).Run();
+}
 
 }  // namespace avi

@@ -1,13 +1,32 @@
+// The header walk: reads a file's RIFF structure from offset 0 and reports
+// what it found as an AviLayout.
 #pragma once
 
-class CMirolan;
+#include "container/AviLayout.h"
+#include "container/FileSource.h"
 
 namespace avi {
 
-// Walks the file's RIFF structure from offset 0, copies the main header, the
-// stream headers and formats into the reader, and hands over to the standard
-// index reader at the first 'ix00'/'ix01' of the reader's stream. True only
-// when that index was read. May throw std::bad_alloc.
-bool WalkHeaders(CMirolan& reader);
+enum class WalkEnd {
+    HandOver,  // met the first standard index of the served stream: the walk stops there
+    Ended,     // reached the end of what can be read without such an index
+    Refused,   // the file cannot be served (the refusal says why)
+};
+
+struct WalkResult {
+    WalkEnd end = WalkEnd::Ended;
+    Refusal refusal;  // set when end is Refused
+};
+
+// Walks from offset 0 into 'RIFF' forms and the 'hdrl', 'strl' and 'movi'
+// lists, filling `layout`: the main header, the first uncompressed RGB
+// 'vids' stream and the first 'auds' stream with their headers and formats,
+// the first 'movi' list and 'idx1' chunk, and, for the stream of `medium`,
+// its first standard index, where the walk stops. Every chunk is stepped by
+// its own size and a pad byte after an odd size is skipped when the next
+// chunk starts after it. Logs a refused mapping (936) and the walk's
+// assertions. Throws std::bad_alloc for a main
+// header whose frame count no table could hold.
+WalkResult WalkHeaders(const FileSource& source, Medium medium, AviLayout& layout);
 
 }  // namespace avi

@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "container/HeaderWalk.h"
+#include "container/StreamRules.h"
 #include "diag/DebugLog.h"
 
 namespace {
@@ -71,11 +73,18 @@ CMirolan::CMirolan(StreamHandle* stream, const char16_t* path, const uint32_t* o
 void CMirolan::Open(const char16_t* path) {
     if (!IsExactlyAviExtension(path)) {
         diag::DebugLog("", kSource, 299, "Not a avi File\n");
+        openRefusal = avi::MakeRefusal(avi::RefusalKind::NotAviName,
+                                       "the file name does not end in \".avi\"");
         throw 0;
     }
     // A stream carries exactly one medium; anything else has no defined service.
-    if (bVideo == bAudio) throw 0;
+    if (bVideo == bAudio) {
+        openRefusal = avi::MakeRefusal(avi::RefusalKind::NoMedium, "the stream asks for %s",
+                                       bVideo ? "video and audio" : "no medium");
+        throw 0;
+    }
 
+    openRefusal = avi::MakeRefusal(avi::RefusalKind::CannotOpen, "the file cannot be opened");
     hFile = platform::OpenFileForSharedRead(path);
     if (hFile == nullptr) throw 0;
     granularity = platform::AllocationGranularity();
@@ -87,11 +96,14 @@ void CMirolan::Open(const char16_t* path) {
     if (hMapFile == nullptr) {
         diag::DebugLog("", kSource, 335, "hMapFile is NULL: last error: %d\n",
                        static_cast<int>(platform::LastError()));
+        openRefusal = avi::MakeRefusal(avi::RefusalKind::CannotOpen,
+                                       "the file cannot be mapped (an empty file cannot)");
         FailOpen();
     }
+    openRefusal = avi::Refusal{};
 
     try {
-        if (!avi::WalkHeaders(*this)) FailOpen();
+        if (!ReadContainer()) FailOpen();
     } catch (const int&) {
         throw;
     } catch (...) {
@@ -100,35 +112,76 @@ void CMirolan::Open(const char16_t* path) {
         throw;
     }
 
+    // The worker is created (suspended) before the descriptors are written, so
+    // that an open refused for want of a thread leaves them as the host had them.
+    if (!CreateRunMonitorThread()) FailOpen();
     if (bVideo) DescribeVideo(path);
     if (bAudio) DescribeAudio();
-    if (!CreateRunMonitorThread()) FailOpen();
+}
+
+bool CMirolan::ReadContainer() {
+    if (ReadContainerValues()) return true;
+    // A file whose main header says it has no index, and which cannot be
+    // served, is refused with the line such files have always had.
+    if (haveMainHeaderWithoutIndexFlag) {
+        diag::DebugLog("", kSource, 510, "AVI is not indexed we cann't use this AVI");
+    }
+    return false;
+}
+
+bool CMirolan::ReadContainerValues() {
+    const avi::FileSource source = Source();
+    const avi::Medium medium = bVideo ? avi::Medium::Video : avi::Medium::Audio;
+    avi::AviLayout layout;
+    const avi::WalkResult walk = avi::WalkHeaders(source, medium, layout);
+    avih = layout.avih;
+    videoStrh = layout.videoStrh;
+    bih = layout.bih;
+    audioStrh = layout.audioStrh;
+    wfx = layout.wfx;
+    baseOffset = layout.baseOffset;
+    haveMainHeaderWithoutIndexFlag = layout.haveMainHeader && !layout.hasIndexFlag;
+    if (walk.end == avi::WalkEnd::Refused) {
+        openRefusal = walk.refusal;
+        return false;
+    }
+    if (!layout.haveMainHeader) {
+        openRefusal =
+            layout.startsRiffAvi
+                ? avi::MakeRefusal(avi::RefusalKind::NoMainHeader, "no main header ('avih')")
+                : avi::MakeRefusal(avi::RefusalKind::NotRiffAvi, "not a RIFF AVI file");
+        return false;
+    }
+
+    uint32_t frameSize = 0;
+    openRefusal =
+        bVideo ? avi::CheckVideoFormat(layout, &frameSize) : avi::CheckAudioFormat(layout);
+    if (openRefusal.Refused()) return false;
+    if (bVideo) {
+        bih.biSizeImage = frameSize;  // what the worker reads for each frame
+        frameDuration = static_cast<int64_t>(avi::FrameDuration(videoStrh));
+    }
+
+    avi::MediaIndex index;
+    const avi::IndexTarget target{medium, frameSize, &layout};
+    indexSource = avi::OpenIndex(source, target, index, openRefusal);
+    if (indexSource == avi::IndexSource::None) return false;
+    if (bVideo) avi::TrimFrameTable(index);  // the table lives as long as the stream
+    frameTable = std::move(index.frameTable);
+    audioChunks = std::move(index.audioChunks);
+    if (!bVideo) return true;
+    avih.dwTotalFrames = static_cast<uint32_t>(frameTable.size());
+    openRefusal = avi::CheckVideoFrames(layout, frameTable.size());
+    return !openRefusal.Refused();
 }
 
 void CMirolan::DescribeVideo(const char16_t* path) {
-    if (bih.biBitCount != 32) FailOpen();
-    // The host sizes its frame buffer from the width and height it is given,
-    // so a frame larger than width x height x 4 would be written past it; a
-    // 32-bit host computes that size in 32 bits, so a buffer that does not fit
-    // there (or a height without a 32-bit magnitude) would wrap to a smaller
-    // one. A frame duration of 0 or an empty table leaves nothing to serve.
-    const uint64_t width = static_cast<uint64_t>(bih.biWidth < 0 ? -static_cast<int64_t>(bih.biWidth)
-                                                                 : bih.biWidth);
-    const uint64_t height = static_cast<uint64_t>(
-        bih.biHeight < 0 ? -static_cast<int64_t>(bih.biHeight) : bih.biHeight);
-    // width < 2^31 once biWidth > 0, height <= 2^31: the product cannot wrap.
-    const uint64_t hostBuffer = width * height * 4;
-    if (videoStrh.dwScale == 0 || avih.dwTotalFrames == 0 || bih.biWidth <= 0 ||
-        bih.biHeight == INT32_MIN || hostBuffer > UINT32_MAX || bih.biSizeImage == 0 ||
-        bih.biSizeImage > hostBuffer) {
-        FailOpen();
-    }
-
     VideoDesc& video = *pStream->pVideo;
     video.timescale = kVideoTimescale;
+    // CheckVideoFrames made sure that the product fits 63 bits.
     video.duration = static_cast<int64_t>(static_cast<uint64_t>(avih.dwTotalFrames) *
-                                          static_cast<uint64_t>(videoStrh.dwScale));
-    video.avgFrameDuration = videoStrh.dwScale;
+                                          static_cast<uint64_t>(frameDuration));
+    video.avgFrameDuration = frameDuration;
     video.width = bih.biWidth;
     video.height = bih.biHeight;
     video.reservedReal = 0.0f;
@@ -146,18 +199,12 @@ void CMirolan::DescribeVideo(const char16_t* path) {
     diag::DebugLog("", kSource, 372,
                    "Video Mirolan:FileName[%S] Width[%d] Height[%d] avgFrameDuration[%d] Depth[%d] "
                    "Duration[%lld]",
-                   path, bih.biWidth, bih.biHeight, static_cast<int>(videoStrh.dwScale),
+                   path, bih.biWidth, bih.biHeight, static_cast<int>(frameDuration),
                    static_cast<int>(bih.biBitCount), static_cast<long long>(video.duration));
 }
 
 void CMirolan::DescribeAudio() {
-    // No sample rate without a scale, and no sample count without a frame size.
-    // A rate the host's signed 32-bit field cannot hold would read as negative.
-    if (audioStrh.dwScale == 0 || audioStrh.dwRate / audioStrh.dwScale == 0 ||
-        audioStrh.dwRate / audioStrh.dwScale > INT32_MAX ||
-        static_cast<uint32_t>(wfx.wBitsPerSample) * wfx.nChannels == 0) {
-        FailOpen();
-    }
+    // CheckAudioFormat made sure of a scale and a rate that fits 31 bits.
     const uint32_t rate = audioStrh.dwRate / audioStrh.dwScale;
 
     VideoDesc& video = *pStream->pVideo;
@@ -179,6 +226,9 @@ void CMirolan::DescribeAudio() {
     audio.reservedWord = 0;
 }
 
+// Every refusal once the file is open passes here, with openRefusal saying
+// why (the earlier ones set it and throw at once); a log line of the reason
+// or a checking tool reads it here.
 void CMirolan::FailOpen() {
     CloseFileAndMapping();
     ReleaseTables();

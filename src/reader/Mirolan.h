@@ -7,21 +7,14 @@
 #include <deque>
 #include <vector>
 
+#include "container/AviLayout.h"
 #include "container/AviRecords.h"
+#include "container/FileSource.h"
+#include "container/IndexSources.h"
+#include "container/MediaIndex.h"
 #include "platform/platform.h"
 #include "qxdriver.h"
 #include "stream/SampleBlock.h"
-
-// Absolute file offset of one frame's pixel data (the byte after its chunk header).
-using FrameEntry = int64_t;
-
-// One audio data chunk: the samples [firstSample, endSample) stored at `offset`.
-struct AudioChunk {
-    int64_t firstSample;
-    int64_t endSample;
-    int64_t offset;
-    uint32_t size;
-};
 
 class CMirolan {
 public:
@@ -62,6 +55,18 @@ public:
     // Closes the mapping, then the file, whichever is still open.
     void CloseFileAndMapping();
 
+    // The file as the container code reads it: mapping, size, granularity.
+    avi::FileSource Source() const { return avi::FileSource{hMapFile, fileSize, granularity}; }
+
+    // Reads the file's headers and the served stream's index into the
+    // members (avih, the stream headers and formats, frameTable or
+    // audioChunks) and checks that the stream can be served. False, with
+    // the reason in openRefusal, when it cannot. For a video stream
+    // bih.biSizeImage then holds the stored frame size and avih.dwTotalFrames
+    // the number of frames found. A refused file whose main header lacks the
+    // has-index flag logs line 510. May throw std::bad_alloc.
+    bool ReadContainer();
+
     bool bVideo = false;
     bool bAudio = false;
     int32_t dintValue = 0;
@@ -83,6 +88,13 @@ public:
     int64_t baseOffset = 0;
     StreamHandle* pStream = nullptr;
 
+    // Why the open refused the file (kind None after a successful open),
+    // and which index built the tables.
+    avi::Refusal openRefusal{};
+    avi::IndexSource indexSource = avi::IndexSource::None;
+    // Video frame duration in 100 ns units, from the stream's scale and rate.
+    int64_t frameDuration = 0;
+
     // Worker-only scratch: the audio staging buffer, kept between requests
     // while it is small; whether its failure was logged already.
     uint8_t* stagingBuffer = nullptr;
@@ -97,6 +109,8 @@ private:
     void DescribeVideo(const char16_t* path);
     void DescribeAudio();
     void ReleaseTables();
+    bool ReadContainerValues();
+    bool haveMainHeaderWithoutIndexFlag = false;
 };
 
 // Parses the host's option list into the reader: 'eyes', 'ears', 'dint'.

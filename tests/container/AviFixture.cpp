@@ -80,6 +80,82 @@ void AviBuilder::WaveFormat(uint16_t channels, uint16_t bitsPerSample, uint32_t 
     if (bodySize >= 18) bytes.U16(0);                                // cbSize
 }
 
+void AviBuilder::TimedStreamHeader(const char (&type)[5], const char (&handler)[5], uint32_t scale,
+                                   uint32_t rate, uint32_t length) {
+    bytes.Code("strh").U32(56);
+    bytes.Code(type);     // fccType
+    bytes.Code(handler);  // fccHandler
+    bytes.U32(0);         // dwFlags
+    bytes.U16(0);         // wPriority
+    bytes.U16(0);         // wLanguage
+    bytes.U32(0);         // dwInitialFrames
+    bytes.U32(scale);     // dwScale
+    bytes.U32(rate);      // dwRate
+    bytes.U32(0);         // dwStart
+    bytes.U32(length);    // dwLength
+    bytes.U32(0);         // dwSuggestedBufferSize
+    bytes.U32(0);         // dwQuality
+    bytes.U32(0);         // dwSampleSize
+    bytes.Zeros(8);       // rcFrame
+}
+
+void AviBuilder::Bitmap(int32_t width, int32_t height, uint16_t bitCount, uint32_t compression,
+                        uint32_t sizeImage, uint32_t dwSize, const uint32_t* masks) {
+    bytes.Code("strf").U32(dwSize);
+    bytes.U32(40);                             // biSize
+    bytes.U32(static_cast<uint32_t>(width));   // biWidth
+    bytes.U32(static_cast<uint32_t>(height));  // biHeight (negative: top row first)
+    bytes.U16(1);                              // biPlanes
+    bytes.U16(bitCount);                       // biBitCount
+    bytes.U32(compression);                    // biCompression
+    bytes.U32(sizeImage);                      // biSizeImage
+    bytes.Zeros(16);                           // pels per meter x/y, colours used/important
+    if (dwSize >= 52) {
+        static const uint32_t kBgra[3] = {0x00FF0000u, 0x0000FF00u, 0x000000FFu};
+        const uint32_t* m = masks != nullptr ? masks : kBgra;
+        bytes.U32(m[0]).U32(m[1]).U32(m[2]);  // red, green, blue masks
+        bytes.Zeros(dwSize - 52);
+    } else if (dwSize > 40) {
+        bytes.Zeros(dwSize - 40);
+    }
+}
+
+void AviBuilder::Wave(uint16_t tag, uint16_t channels, uint16_t bitsPerSample, uint32_t bodySize,
+                      uint16_t subFormat) {
+    const auto blockAlign = static_cast<uint16_t>(channels * bitsPerSample / 8);
+    bytes.Code("strf").U32(bodySize);
+    bytes.U16(tag);                 // wFormatTag
+    bytes.U16(channels);            // nChannels
+    bytes.U32(8000);                // nSamplesPerSec
+    bytes.U32(8000u * blockAlign);  // nAvgBytesPerSec
+    bytes.U16(blockAlign);          // nBlockAlign
+    bytes.U16(bitsPerSample);       // wBitsPerSample
+    if (bodySize < 18) return;
+    bytes.U16(static_cast<uint16_t>(bodySize - 18));  // cbSize
+    if (bodySize < 40) {
+        bytes.Zeros(bodySize - 18);
+        return;
+    }
+    bytes.U16(bitsPerSample);  // wValidBitsPerSample
+    bytes.U32(3);              // dwChannelMask
+    // Sub-format GUID: the format tag, then the fixed tail shared by all.
+    static const uint8_t kTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                      0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    bytes.U16(subFormat);
+    for (uint8_t b : kTail) bytes.U8(b);
+    bytes.Zeros(bodySize - 40);
+}
+
+uint64_t AviBuilder::PaddedChunk(const char (&code)[5], uint32_t size, uint8_t fill) {
+    const uint64_t data = Chunk(code, size, fill);
+    if ((size & 1u) != 0) bytes.U8(0);  // the RIFF pad byte
+    return data;
+}
+
+void AviBuilder::Idx1Entry(const char (&code)[5], uint32_t offset, uint32_t size, uint32_t flags) {
+    bytes.Code(code).U32(flags).U32(offset).U32(size);
+}
+
 uint64_t AviBuilder::Chunk(const char (&code)[5], uint32_t size, uint8_t fill) {
     bytes.Code(code).U32(size);
     const uint64_t data = bytes.size();

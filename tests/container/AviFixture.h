@@ -30,6 +30,22 @@ public:
     void BitmapFormat(uint32_t sizeImage, uint32_t dwSize = 40);
     // 'strf' with a wave format; `bodySize` 16 omits the cbSize field.
     void WaveFormat(uint16_t channels, uint16_t bitsPerSample, uint32_t bodySize = 18);
+    // 'strh' with the given timing: scale and rate (frames or samples per
+    // second = rate / scale) and length.
+    void TimedStreamHeader(const char (&type)[5], const char (&handler)[5], uint32_t scale,
+                           uint32_t rate, uint32_t length);
+    // 'strf' with a bitmap header of any shape; `dwSize` 52 adds the three
+    // BI_BITFIELDS masks (`masks`, standard BGRA when null).
+    void Bitmap(int32_t width, int32_t height, uint16_t bitCount, uint32_t compression,
+                uint32_t sizeImage, uint32_t dwSize = 40, const uint32_t* masks = nullptr);
+    // 'strf' with a wave format of any tag; `bodySize` 16 omits cbSize, 40
+    // writes WAVEFORMATEXTENSIBLE whose sub-format starts with `subFormat`.
+    void Wave(uint16_t tag, uint16_t channels, uint16_t bitsPerSample, uint32_t bodySize = 18,
+              uint16_t subFormat = 1);
+    // A chunk followed by a pad byte when its size is odd; returns the data's offset.
+    uint64_t PaddedChunk(const char (&code)[5], uint32_t size, uint8_t fill = 0);
+    // 'idx1' entry: chunk id, flags, offset, size (16 bytes, no header).
+    void Idx1Entry(const char (&code)[5], uint32_t offset, uint32_t size, uint32_t flags = 0x10);
     // Any chunk with `size` data bytes of `fill`; returns the data's offset.
     uint64_t Chunk(const char (&code)[5], uint32_t size, uint8_t fill = 0);
     // A chunk header only, with the given size field and no data.

@@ -35,7 +35,7 @@ TEST_P(WindowPlacement, StartsAtGranularityAndReachesRequestedBytesClippedAtEnd)
     FileWindow window;
     window.position = row.position;
 
-    EXPECT_EQ(avi::PlaceWindow(reader, window, row.requested), row.start);
+    EXPECT_EQ(avi::PlaceWindow(reader.Source(), window, row.requested), row.start);
     EXPECT_EQ(window.length, row.length);
     EXPECT_EQ(window.offsetInView, row.offsetInView);
     EXPECT_EQ(window.position, row.position);
@@ -65,7 +65,7 @@ TEST(WindowPlacementLimits, PositionAtOrPastEndChangesNothing) {
         window.position = position;
         window.offsetInView = 7;
         window.length = 9;
-        EXPECT_EQ(avi::PlaceWindow(reader, window, kGranularity), 0u) << position;
+        EXPECT_EQ(avi::PlaceWindow(reader.Source(), window, kGranularity), 0u) << position;
         EXPECT_EQ(window.offsetInView, 7u);
         EXPECT_EQ(window.length, 9u);
     }
@@ -88,7 +88,7 @@ TEST_F(WindowMapping, ShortFileIsOneViewFromZeroHoldingTheBytesAtPosition) {
     auto file = fixture::Open(dir_, "short.avi", bytes, MappedReader::kVideo);
     FileWindow window;
     window.position = 1000;
-    ASSERT_TRUE(avi::MapWindow(**file, window, kGranularity));
+    ASSERT_TRUE(avi::MapWindow((*file)->Source(), window, kGranularity));
     ASSERT_NE(window.view, nullptr);
     EXPECT_EQ(window.length, 30000u);
     EXPECT_EQ(window.offsetInView, 1000u);
@@ -101,7 +101,7 @@ TEST_F(WindowMapping, ViewAfterFirstGranuleHoldsTheFileBytes) {
     auto file = fixture::Open(dir_, "long.avi", bytes, MappedReader::kVideo);
     FileWindow window;
     window.position = 150000;
-    ASSERT_TRUE(avi::MapWindow(**file, window, 8));
+    ASSERT_TRUE(avi::MapWindow((*file)->Source(), window, 8));
     EXPECT_EQ(window.offsetInView, 150000u - 131072u);
     EXPECT_EQ(window.length, 150000u - 131072u + 8u);
     for (int i = 0; i < 8; ++i) EXPECT_EQ(window.Cursor()[i], bytes[150000 + i]);
@@ -110,9 +110,9 @@ TEST_F(WindowMapping, ViewAfterFirstGranuleHoldsTheFileBytes) {
 TEST_F(WindowMapping, PositionAtFileSizeReleasesViewAndLogsNothing) {
     auto file = fixture::Open(dir_, "end.avi", Counting(5000), MappedReader::kVideo);
     FileWindow window;
-    ASSERT_TRUE(avi::MapWindow(**file, window, kGranularity));
+    ASSERT_TRUE(avi::MapWindow((*file)->Source(), window, kGranularity));
     window.position = 5000;
-    EXPECT_FALSE(avi::MapWindow(**file, window, kGranularity));
+    EXPECT_FALSE(avi::MapWindow((*file)->Source(), window, kGranularity));
     EXPECT_EQ(window.view, nullptr);
     EXPECT_FALSE(testsupport::FileExists(debug_.FallbackFile()));
 }
@@ -124,7 +124,7 @@ TEST_F(WindowMapping, RefusedMappingAbove4GiBLogsLowPartThenHighPartThenLength) 
     (*file)->fileSize = 6000000000ll;
     FileWindow window;
     window.position = 5000000000ull;
-    EXPECT_FALSE(avi::MapWindow(**file, window, kGranularity));
+    EXPECT_FALSE(avi::MapWindow((*file)->Source(), window, kGranularity));
     EXPECT_EQ(window.view, nullptr);
     const std::string log = debug_.FallbackText();
     EXPECT_NE(log.find("Mirolan(936)"), std::string::npos) << log;
@@ -137,10 +137,10 @@ TEST_F(WindowMapping, RefusedMappingAbove4GiBLogsLowPartThenHighPartThenLength) 
 TEST_F(WindowMapping, EnsureKeepsTheViewWhileTheBytesLieInIt) {
     auto file = fixture::Open(dir_, "keep.avi", Counting(200000), MappedReader::kVideo);
     FileWindow window;
-    ASSERT_TRUE(avi::MapWindow(**file, window, kGranularity));
+    ASSERT_TRUE(avi::MapWindow((*file)->Source(), window, kGranularity));
     const uint8_t* first = window.view;
-    ASSERT_TRUE(avi::StepWindow(**file, window, kGranularity - 8));
-    EXPECT_TRUE(avi::EnsureWindow(**file, window, 8, kGranularity));
+    ASSERT_TRUE(avi::StepWindow((*file)->Source(), window, kGranularity - 8));
+    EXPECT_TRUE(avi::EnsureWindow((*file)->Source(), window, 8, kGranularity));
     EXPECT_EQ(window.view, first);
     EXPECT_EQ(window.offsetInView, kGranularity - 8u);
 }
@@ -149,9 +149,9 @@ TEST_F(WindowMapping, EnsureRemapsAtThePositionWhenTheBytesRunPastTheView) {
     const std::vector<uint8_t> bytes = Counting(200000);
     auto file = fixture::Open(dir_, "move.avi", bytes, MappedReader::kVideo);
     FileWindow window;
-    ASSERT_TRUE(avi::MapWindow(**file, window, kGranularity));
-    ASSERT_TRUE(avi::StepWindow(**file, window, kGranularity - 4));
-    EXPECT_TRUE(avi::EnsureWindow(**file, window, 8, kGranularity));
+    ASSERT_TRUE(avi::MapWindow((*file)->Source(), window, kGranularity));
+    ASSERT_TRUE(avi::StepWindow((*file)->Source(), window, kGranularity - 4));
+    EXPECT_TRUE(avi::EnsureWindow((*file)->Source(), window, 8, kGranularity));
     // Remapped at the same granule, now reaching a full granularity further.
     EXPECT_EQ(window.offsetInView, kGranularity - 4u);
     EXPECT_EQ(window.length, 2 * kGranularity - 4u);
@@ -162,12 +162,12 @@ TEST_F(WindowMapping, EnsureCanSucceedWhileTheBytesRunPastTheFileButReadableSays
     auto file = fixture::Open(dir_, "tail.avi", Counting(1000), MappedReader::kVideo);
     FileWindow window;
     window.position = 996;
-    EXPECT_TRUE(avi::EnsureWindow(**file, window, 8, kGranularity));
+    EXPECT_TRUE(avi::EnsureWindow((*file)->Source(), window, 8, kGranularity));
     EXPECT_EQ(window.length, 1000u);
     EXPECT_FALSE(window.Holds(8));
     EXPECT_TRUE(window.Holds(4));
-    EXPECT_FALSE(avi::EnsureReadable(**file, window, 8, kGranularity));
-    EXPECT_TRUE(avi::EnsureReadable(**file, window, 4, kGranularity));
+    EXPECT_FALSE(avi::EnsureReadable((*file)->Source(), window, 8, kGranularity));
+    EXPECT_TRUE(avi::EnsureReadable((*file)->Source(), window, 4, kGranularity));
 }
 
 TEST_F(WindowMapping, StepsStopAtTheEndOfTheFileWithoutWrapping) {
@@ -175,13 +175,13 @@ TEST_F(WindowMapping, StepsStopAtTheEndOfTheFileWithoutWrapping) {
     FileWindow window;
     window.position = 990;
     window.offsetInView = 990;
-    EXPECT_FALSE(avi::StepWindow(**file, window, 11));
-    EXPECT_FALSE(avi::StepWindow(**file, window, ~uint64_t{0} - 5));
+    EXPECT_FALSE(avi::StepWindow((*file)->Source(), window, 11));
+    EXPECT_FALSE(avi::StepWindow((*file)->Source(), window, ~uint64_t{0} - 5));
     EXPECT_EQ(window.position, 990u);
-    EXPECT_TRUE(avi::StepWindow(**file, window, 10));  // onto the end itself
+    EXPECT_TRUE(avi::StepWindow((*file)->Source(), window, 10));  // onto the end itself
     EXPECT_EQ(window.position, 1000u);
     EXPECT_EQ(window.offsetInView, 1000u);
-    EXPECT_FALSE(avi::EnsureWindow(**file, window, 1, kGranularity));
+    EXPECT_FALSE(avi::EnsureWindow((*file)->Source(), window, 1, kGranularity));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "AviFixture.h"
 #include "container/HeaderWalk.h"
+#include "container/StreamRules.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ TEST_F(HeaderWalk, VideoReaderCopiesHeadersAndHandsOverAtVideoIndex) {
     const fixture::ExampleFile example = fixture::BuildExample();
     auto file = Open(example.avi, MappedReader::kVideo);
     CMirolan& reader = **file;
-    ASSERT_TRUE(avi::WalkHeaders(reader));
+    ASSERT_TRUE(reader.ReadContainer());
 
     EXPECT_EQ(reader.avih.dwFlags, 0x10u);
     EXPECT_EQ(reader.avih.dwStreams, 2u);
@@ -51,7 +52,7 @@ TEST_F(HeaderWalk, AudioReaderStepsOverVideoIndexAndHandsOverAtAudioIndex) {
     const fixture::ExampleFile example = fixture::BuildExample();
     auto file = Open(example.avi, MappedReader::kAudio);
     CMirolan& reader = **file;
-    ASSERT_TRUE(avi::WalkHeaders(reader));
+    ASSERT_TRUE(reader.ReadContainer());
 
     EXPECT_EQ(reader.baseOffset, static_cast<int64_t>(example.audioIndexBase));
     ASSERT_EQ(reader.audioChunks.size(), 3u);
@@ -73,7 +74,7 @@ TEST_F(HeaderWalk, StepsOverOddSizedJunkWithoutPad) {
     avi.Chunk("JUNK", 1);
     const std::vector<uint64_t> frames = fixture::VideoMovie(avi, 2, 64);
     auto file = Open(avi, MappedReader::kVideo);
-    ASSERT_TRUE(avi::WalkHeaders(**file));
+    ASSERT_TRUE((*file)->ReadContainer());
     EXPECT_EQ((*file)->frameTable, std::vector<int64_t>(frames.begin(), frames.end()));
 }
 
@@ -102,7 +103,7 @@ TEST_F(HeaderWalk, StepsOverOtherListsWholeWithoutVisitingTheirChunks) {
     avi.CloseList(movi);
 
     auto file = Open(avi, MappedReader::kVideo);
-    ASSERT_TRUE(avi::WalkHeaders(**file));
+    ASSERT_TRUE((*file)->ReadContainer());
     EXPECT_EQ((*file)->baseOffset, static_cast<int64_t>(movi));
     EXPECT_EQ((*file)->frameTable, std::vector<int64_t>{static_cast<int64_t>(frame)});
 }
@@ -113,7 +114,7 @@ TEST_F(HeaderWalk, ListSmallerThanItsTypeFieldRunsPastTheEndAndFails) {
     avi.bytes.Code("LIST").U32(2).Code("XXXX");  // size - 4 wraps to just under 4 GiB
     fixture::VideoMovie(avi, 1, 64);
     auto file = Open(avi, MappedReader::kVideo);
-    EXPECT_FALSE(avi::WalkHeaders(**file));
+    EXPECT_FALSE((*file)->ReadContainer());
 }
 
 TEST_F(HeaderWalk, IndexOfTheOtherStreamIsSteppedOverKeepingItsBaseOffset) {
@@ -127,28 +128,33 @@ TEST_F(HeaderWalk, IndexOfTheOtherStreamIsSteppedOverKeepingItsBaseOffset) {
     avi.CloseList(movi);
 
     auto onlyAudioIndex = Open(avi, MappedReader::kVideo);
-    EXPECT_FALSE(avi::WalkHeaders(**onlyAudioIndex));
+    EXPECT_FALSE((*onlyAudioIndex)->ReadContainer());
     EXPECT_EQ((*onlyAudioIndex)->baseOffset, 777);
     EXPECT_TRUE((*onlyAudioIndex)->frameTable.empty());
 
     const std::vector<uint64_t> frames = fixture::VideoMovie(avi, 2, 64);
     auto withVideoIndex = Open(avi, MappedReader::kVideo);
-    EXPECT_TRUE(avi::WalkHeaders(**withVideoIndex));
+    EXPECT_TRUE((*withVideoIndex)->ReadContainer());
     EXPECT_EQ((*withVideoIndex)->frameTable, std::vector<int64_t>(frames.begin(), frames.end()));
 }
 
-TEST_F(HeaderWalk, IndexedOnlyByIdx1IsRefused) {
+TEST_F(HeaderWalk, IndexedOnlyByIdx1IsServedFromIt) {
     AviBuilder avi;
     fixture::Headers(avi);
     const size_t movi = avi.OpenList("LIST", "movi");
-    avi.Chunk("00db", 64);
+    const uint64_t frame = avi.Chunk("00db", 64);
     avi.CloseList(movi);
+    // Offset 4: from the 'movi' code to the chunk's header.
     avi.bytes.Code("idx1").U32(16).Code("00db").U32(0x10).U32(4).U32(64);
     auto file = Open(avi, MappedReader::kVideo);
-    EXPECT_FALSE(avi::WalkHeaders(**file));
+    ASSERT_TRUE((*file)->ReadContainer());
+    EXPECT_EQ((*file)->indexSource, avi::IndexSource::Idx1);
+    EXPECT_EQ((*file)->frameTable, std::vector<int64_t>{static_cast<int64_t>(frame)});
 }
 
-TEST_F(HeaderWalk, StreamWithHandlerCodeIsRefusedForEitherReader) {
+// The handler code says nothing about the format: uncompressed video and PCM
+// audio are served whatever it holds, for either reader.
+TEST_F(HeaderWalk, HandlerCodeIsNoReasonToRefuse) {
     for (bool audioHandler : {false, true}) {
         AviBuilder avi;
         const size_t riff = avi.OpenList("RIFF", "AVI ");
@@ -156,25 +162,44 @@ TEST_F(HeaderWalk, StreamWithHandlerCodeIsRefusedForEitherReader) {
         avi.MainHeader(0x10, 1);
         avi.StreamHeader("vids", audioHandler ? "\0\0\0\0" : "DIB ");
         avi.BitmapFormat(64);
-        avi.StreamHeader("auds", audioHandler ? "PCM " : "\0\0\0\0");
+        avi.StreamHeader("auds", audioHandler ? "\x01\0\0\0" : "\0\0\0\0");
         avi.WaveFormat(2, 16);
         fixture::VideoMovie(avi, 1, 64);
         avi.CloseList(riff);
         auto file = Open(avi, MappedReader::kVideo);
-        EXPECT_FALSE(avi::WalkHeaders(**file)) << "audio handler: " << audioHandler;
+        EXPECT_TRUE((*file)->ReadContainer()) << "audio handler: " << audioHandler;
+        EXPECT_EQ((*file)->frameTable.size(), 1u);
     }
 }
 
-TEST_F(HeaderWalk, MainHeaderWithoutIndexFlagIsRefusedAndLogged) {
-    AviBuilder avi;
-    avi.OpenList("RIFF", "AVI ");
-    avi.OpenList("LIST", "hdrl");
-    avi.MainHeader(0x00, 1);
-    fixture::VideoMovie(avi, 1, 64);
-    auto file = Open(avi, MappedReader::kVideo);
-    EXPECT_FALSE(avi::WalkHeaders(**file));
-    EXPECT_TRUE(LogHas("Mirolan(510)"));
-    EXPECT_TRUE(LogHas("AVI is not indexed we cann't use this AVI"));
+// Writers leave the has-index flag clear on files that serve well (an
+// audio-only file with no index at all): the flag refuses nothing, but a
+// file without it that cannot be served keeps its log line.
+TEST_F(HeaderWalk, MainHeaderWithoutIndexFlagIsServedFromItsDataOrRefusedAndLogged) {
+    for (bool withMovie : {true, false}) {
+        AviBuilder avi;
+        avi.OpenList("RIFF", "AVI ");
+        const size_t hdrl = avi.OpenList("LIST", "hdrl");
+        avi.MainHeader(0x00, 1);
+        const size_t strl = avi.OpenList("LIST", "strl");
+        avi.StreamHeader("vids");
+        avi.BitmapFormat(64);
+        avi.CloseList(strl);
+        avi.CloseList(hdrl);
+        uint64_t frame = 0;
+        if (withMovie) {
+            const size_t movi = avi.OpenList("LIST", "movi");
+            frame = avi.Chunk("00db", 64);
+            avi.CloseList(movi);
+        }
+        auto file = Open(avi, MappedReader::kVideo);
+        EXPECT_EQ((*file)->ReadContainer(), withMovie);
+        if (withMovie) {
+            EXPECT_EQ((*file)->frameTable, std::vector<int64_t>{static_cast<int64_t>(frame)});
+        }
+        EXPECT_EQ(LogHas("Mirolan(510)"), !withMovie);
+        EXPECT_EQ(LogHas("AVI is not indexed we cann't use this AVI"), !withMovie);
+    }
 }
 
 TEST_F(HeaderWalk, IndexBeforeAnyMainHeaderFails) {
@@ -184,22 +209,25 @@ TEST_F(HeaderWalk, IndexBeforeAnyMainHeaderFails) {
     avi.OpenList("LIST", "hdrl");
     avi.MainHeader(0x10, 1);
     auto file = Open(avi, MappedReader::kVideo);
-    EXPECT_FALSE(avi::WalkHeaders(**file));
+    EXPECT_FALSE((*file)->ReadContainer());
     EXPECT_TRUE((*file)->frameTable.empty());
 }
 
-TEST_F(HeaderWalk, ShortAudioFormatIsAssertedAndCopiedAsEighteenBytes) {
+// Outside a 'strl' list a format's size cannot be checked against its list,
+// so a short format is read and stepped as 18 bytes, as it always was.
+TEST_F(HeaderWalk, ShortAudioFormatOutsideAStreamListIsAssertedAndSteppedAsEighteenBytes) {
     AviBuilder avi;
     avi.OpenList("RIFF", "AVI ");
     avi.OpenList("LIST", "hdrl");
     avi.MainHeader(0x10, 1);
+    avi.StreamHeader("vids");
+    avi.BitmapFormat(64);
     avi.StreamHeader("auds");
-    avi.WaveFormat(2, 16, 16);  // no cbSize field
-    avi.bytes.U16(0x1234);      // the two bytes the walk reads as cbSize and steps over
+    avi.WaveFormat(2, 16, 17);  // size field 17: no wave format has that size
+    avi.bytes.U16(0x1234);      // the two bytes the walk steps over with the 18
     fixture::VideoMovie(avi, 1, 64);
     auto file = Open(avi, MappedReader::kVideo);
-    EXPECT_TRUE(avi::WalkHeaders(**file));
-    EXPECT_EQ((*file)->wfx.cbSize, 0x1234u);
+    EXPECT_TRUE((*file)->ReadContainer());
     EXPECT_EQ((*file)->wfx.wBitsPerSample, 16u);
     EXPECT_TRUE(LogHas("Mirolan(646)"));
     EXPECT_TRUE(LogHas("ASSERT FAILED: (sizeof(WAVEFORMATEX)==chnk.dwSize)"));
@@ -207,7 +235,7 @@ TEST_F(HeaderWalk, ShortAudioFormatIsAssertedAndCopiedAsEighteenBytes) {
 
 TEST_F(HeaderWalk, SizeMismatchesAreAssertedWithTheirTextsAndTheWalkGoesOn) {
     AviBuilder avi;
-    avi.OpenList("RIFF", "AVIX");  // form type other than 'AVI '
+    avi.OpenList("RIFF", "AVIY");  // form type other than 'AVI ' and 'AVIX'
     avi.OpenList("LIST", "hdrl");
     avi.MainHeader(0x10, 1, 52);   // size field 52, body 56
     avi.StreamHeader("vids", 60);  // size field 60, body 56
@@ -215,7 +243,7 @@ TEST_F(HeaderWalk, SizeMismatchesAreAssertedWithTheirTextsAndTheWalkGoesOn) {
     avi.StreamHeader("txts");      // another stream type: stepped over
     const std::vector<uint64_t> frames = fixture::VideoMovie(avi, 1, 64);
     auto file = Open(avi, MappedReader::kVideo);
-    EXPECT_TRUE(avi::WalkHeaders(**file));
+    EXPECT_TRUE((*file)->ReadContainer());
     EXPECT_EQ((*file)->frameTable, std::vector<int64_t>(frames.begin(), frames.end()));
     EXPECT_EQ((*file)->bih.biSizeImage, 64u);
     EXPECT_TRUE(LogHas("Mirolan(452)"));
@@ -231,7 +259,7 @@ TEST_F(HeaderWalk, SizeMismatchesAreAssertedWithTheirTextsAndTheWalkGoesOn) {
 
 TEST_F(HeaderWalk, WellFormedFileLogsNoAssertion) {
     auto file = Open(fixture::BuildExample().avi, MappedReader::kAudio);
-    EXPECT_TRUE(avi::WalkHeaders(**file));
+    EXPECT_TRUE((*file)->ReadContainer());
     EXPECT_FALSE(LogHas("ASSERT FAILED"));
 }
 
@@ -258,16 +286,312 @@ TEST_F(HeaderWalk, TruncatedFilesFailOrKeepWhatTheyHold) {
         const std::vector<uint8_t> prefix(whole.begin(), whole.begin() + cut);
         auto file = fixture::Open(dir_, "cut.avi", prefix, MappedReader::kVideo);
         CMirolan& reader = **file;
-        const bool served = avi::WalkHeaders(reader);
+        const bool served = reader.ReadContainer();
         if (cut <= firstEntry) {
-            EXPECT_FALSE(served) << cut;
+            // No index entry yet: the frames whose headers the prefix holds, found
+            // by the scan of 'movi'; nothing before the first of them.
+            std::vector<int64_t> present;
+            for (int64_t offset : allFrames) {
+                if (static_cast<size_t>(offset) <= cut) present.push_back(offset);
+            }
+            EXPECT_EQ(served, !present.empty()) << cut;
+            EXPECT_EQ(reader.frameTable, served ? present : std::vector<int64_t>{}) << cut;
             continue;
         }
-        ASSERT_TRUE(served) << cut;
+        // From the index on, it decides: no whole entry, no frame.
         const bool anyEntry = cut - firstEntry >= 8;
+        EXPECT_EQ(served, anyEntry) << cut;
         EXPECT_EQ(reader.frameTable, anyEntry ? allFrames : std::vector<int64_t>{}) << cut;
-        EXPECT_EQ(reader.avih.dwTotalFrames, reader.frameTable.size()) << cut;
+        if (served) {
+            EXPECT_EQ(reader.avih.dwTotalFrames, reader.frameTable.size()) << cut;
+        }
     }
+}
+
+// Files as other writers lay them out: each stream in its own 'strl' list,
+// handler codes, 'NNdc' video chunks, an 'idx1' index after 'movi'.
+struct WriterStream {
+    enum Kind { kRgb, kVideo, kWave, kText } kind = kRgb;
+    uint32_t compression = 0;  // video
+    uint16_t bitCount = 32;
+    uint32_t strfSize = 40;
+    uint16_t waveTag = 1;  // audio
+    uint16_t channels = 2;
+    uint16_t bits = 16;
+    uint16_t subFormat = 1;
+    uint32_t scale = 1;
+    uint32_t rate = 25;
+};
+
+// 'RIFF' 'AVI ', 'hdrl' with one 'strl' per stream (4x4 pictures), the
+// opened 'movi' list; returns its start.
+size_t WriterHeaders(AviBuilder& avi, const std::vector<WriterStream>& streams) {
+    avi.OpenList("RIFF", "AVI ");
+    const size_t hdrl = avi.OpenList("LIST", "hdrl");
+    avi.MainHeader(0x10, 3);
+    for (const WriterStream& s : streams) {
+        const size_t strl = avi.OpenList("LIST", "strl");
+        switch (s.kind) {
+            case WriterStream::kRgb:
+            case WriterStream::kVideo:
+                avi.TimedStreamHeader("vids", "\0\0\0\0", s.scale, s.rate, 3);
+                avi.Bitmap(4, 4, s.bitCount, s.compression, 4 * 4 * s.bitCount / 8, s.strfSize);
+                break;
+            case WriterStream::kWave:
+                avi.TimedStreamHeader("auds", "\x01\0\0\0", s.scale, s.rate, 30);
+                avi.Wave(s.waveTag, s.channels, s.bits, s.strfSize, s.subFormat);
+                break;
+            case WriterStream::kText:
+                avi.TimedStreamHeader("txts", "\0\0\0\0", 1, 25, 3);
+                avi.PaddedChunk("strf", 7, 0x55);  // odd: a pad byte follows
+                break;
+        }
+        avi.Chunk("JUNK", 24);  // room for a super index, as writers leave it
+        avi.CloseList(strl);
+    }
+    avi.CloseList(hdrl);
+    return avi.OpenList("LIST", "movi");
+}
+
+TEST_F(HeaderWalk, FirstUncompressedVideoAndFirstAudioAreServedOthersNeverTouchThem) {
+    WriterStream mjpg;
+    mjpg.kind = WriterStream::kVideo;
+    mjpg.compression = avi::MakeFourCC('G', 'P', 'J', 'M');  // 'MJPG' as stored
+    WriterStream audio;
+    audio.kind = WriterStream::kWave;
+    WriterStream rgb;
+    WriterStream laterAudio = audio;
+    laterAudio.channels = 7;
+    WriterStream text;
+    text.kind = WriterStream::kText;
+    WriterStream laterRgb = rgb;
+    laterRgb.rate = 50;
+
+    AviBuilder avi;
+    const size_t movi = WriterHeaders(avi, {mjpg, audio, rgb, laterAudio, text, laterRgb});
+    std::vector<uint64_t> frames;
+    std::vector<uint64_t> chunks;
+    for (uint8_t i = 0; i < 3; ++i) {
+        avi.Chunk("00dc", 9, 0xEE);  // compressed stream: never a frame
+        frames.push_back(avi.Chunk("02dc", 64, i));
+        chunks.push_back(avi.Chunk("01wb", 40));
+        avi.Chunk("03wb", 70);
+        avi.Chunk("05db", 64);
+    }
+    avi.CloseList(movi);
+
+    auto video = Open(avi, MappedReader::kVideo);
+    ASSERT_TRUE((*video)->ReadContainer()) << (*video)->openRefusal.text;
+    EXPECT_EQ((*video)->frameTable, std::vector<int64_t>(frames.begin(), frames.end()));
+    EXPECT_EQ((*video)->videoStrh.dwRate, 25u);
+    EXPECT_EQ((*video)->frameDuration, 400000);
+
+    auto sound = Open(avi, MappedReader::kAudio);
+    ASSERT_TRUE((*sound)->ReadContainer()) << (*sound)->openRefusal.text;
+    ASSERT_EQ((*sound)->audioChunks.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ((*sound)->audioChunks[i].offset, static_cast<int64_t>(chunks[i]));
+    }
+    EXPECT_EQ((*sound)->wfx.nChannels, 2u);
+    EXPECT_FALSE(LogHas("ASSERT FAILED"));
+}
+
+struct FormatRow {
+    const char* name;
+    WriterStream stream;
+    avi::RefusalKind refusal;
+    const char* textPiece;
+};
+
+WriterStream Video(uint32_t compression, uint16_t bitCount, uint32_t strfSize) {
+    WriterStream s;
+    s.compression = compression;
+    s.bitCount = bitCount;
+    s.strfSize = strfSize;
+    return s;
+}
+WriterStream Audio(uint16_t tag, uint16_t bits, uint32_t strfSize, uint16_t subFormat = 1) {
+    WriterStream s;
+    s.kind = WriterStream::kWave;
+    s.waveTag = tag;
+    s.bits = bits;
+    s.strfSize = strfSize;
+    s.subFormat = subFormat;
+    s.rate = 8000;
+    return s;
+}
+
+// Accepted or refused by the format alone, never by the handler code.
+TEST_F(HeaderWalk, FormatsDecideWhatIsServed) {
+    using K = avi::RefusalKind;
+    const FormatRow rows[] = {
+        {"BI_RGB 32-bit", Video(0, 32, 40), K::None, ""},
+        {"BI_BITFIELDS BGRA", Video(3, 32, 52), K::None, ""},
+        {"BI_BITFIELDS without masks", Video(3, 32, 40), K::CompressedVideo, "compressed"},
+        {"MJPG", Video(avi::MakeFourCC('G', 'P', 'J', 'M'), 24, 40), K::CompressedVideo, "'MJPG'"},
+        {"BI_RGB 24-bit", Video(0, 24, 40), K::VideoBitDepth, "24-bit"},
+        {"PCM 16-bit, 16-byte format", Audio(1, 16, 16), K::None, ""},
+        {"PCM 8-bit", Audio(1, 8, 18), K::None, ""},
+        {"extensible PCM", Audio(0xFFFE, 16, 40), K::None, ""},
+        {"extensible float", Audio(0xFFFE, 32, 40, 3), K::AudioNotPcm, "float"},
+        {"float", Audio(3, 32, 18), K::AudioNotPcm, "32-bit float"},
+        {"24-bit PCM", Audio(1, 24, 18), K::AudioSampleSize, "audio is 24-bit PCM"},
+        {"MP3", Audio(0x55, 0, 30), K::AudioNotPcm, "0x0055"},
+    };
+    for (const FormatRow& row : rows) {
+        const bool isAudio = row.stream.kind == WriterStream::kWave;
+        AviBuilder avi;
+        const size_t movi = WriterHeaders(avi, {row.stream});
+        avi.Chunk(isAudio ? "00wb" : "00dc", 64);
+        avi.CloseList(movi);
+        auto file = Open(avi, isAudio ? MappedReader::kAudio : MappedReader::kVideo);
+        const bool served = (*file)->ReadContainer();
+        EXPECT_EQ(served, row.refusal == K::None) << row.name;
+        EXPECT_EQ((*file)->openRefusal.kind, row.refusal) << row.name;
+        EXPECT_NE(std::string((*file)->openRefusal.text).find(row.textPiece), std::string::npos)
+            << row.name << ": " << (*file)->openRefusal.text;
+    }
+    // 16- and 40-byte wave formats are formats of their own, not short ones.
+    EXPECT_FALSE(LogHas("ASSERT FAILED"));
+}
+
+TEST(FrameDuration, IsTenMillionTimesScaleOverRateRoundedToNearest) {
+    struct Row {
+        uint32_t scale, rate;
+        uint64_t duration;
+    };
+    const Row rows[] = {
+        {400000, 10000000, 400000},  // the rate this plug-in's own files write
+        {1, 25, 400000},
+        {1001, 30000, 333667},  // 333,666.67
+        {1, 30, 333333},
+        {3, 7, 4285714},   // 4,285,714.29
+        {1, 20000000, 1},  // 0.5 rounds up
+        {0, 25, 0},
+        {1, 0, 0},
+        {0xFFFFFFFFu, 1, 42949672950000000ull},
+    };
+    for (const Row& row : rows) {
+        avi::AVIStreamHeader header{};
+        header.dwScale = row.scale;
+        header.dwRate = row.rate;
+        EXPECT_EQ(avi::FrameDuration(header), row.duration) << row.scale << "/" << row.rate;
+    }
+}
+
+TEST_F(HeaderWalk, RatesThatGiveNoTimeAreRefused) {
+    struct Row {
+        bool audio;
+        uint32_t scale, rate;
+    };
+    const Row rows[] = {{false, 0, 25},  {false, 1, 0}, {false, 1, 30000000},  // 0.33 x 100 ns
+                        {true, 0, 8000}, {true, 1, 0},  {true, 1, 0x80000000u}};
+    for (const Row& row : rows) {
+        WriterStream s = row.audio ? Audio(1, 16, 16) : Video(0, 32, 40);
+        s.scale = row.scale;
+        s.rate = row.rate;
+        AviBuilder avi;
+        const size_t movi = WriterHeaders(avi, {s});
+        avi.Chunk(row.audio ? "00wb" : "00dc", 64);
+        avi.CloseList(movi);
+        auto file = Open(avi, row.audio ? MappedReader::kAudio : MappedReader::kVideo);
+        EXPECT_FALSE((*file)->ReadContainer()) << row.scale << "/" << row.rate;
+        EXPECT_EQ((*file)->openRefusal.kind, avi::RefusalKind::RateOrScale) << row.scale;
+    }
+}
+
+// A biSizeImage of 0 or width x height only hints: a frame is width x
+// |height| x 4 bytes, and the index entries of that size are the frames.
+TEST_F(HeaderWalk, ImageSizeOfZeroOrWidthTimesHeightMeansTheWholeFrame) {
+    for (uint32_t sizeImage : {0u, 16u, 64u}) {
+        AviBuilder avi;
+        avi.OpenList("RIFF", "AVI ");
+        const size_t hdrl = avi.OpenList("LIST", "hdrl");
+        avi.MainHeader(0x10, 2);
+        const size_t strl = avi.OpenList("LIST", "strl");
+        avi.TimedStreamHeader("vids", "\0\0\0\0", 1, 25, 2);
+        avi.Bitmap(4, -4, 32, 0, sizeImage);
+        avi.CloseList(strl);
+        avi.CloseList(hdrl);
+        const size_t movi = avi.OpenList("LIST", "movi");
+        const uint64_t f0 = avi.Chunk("00dc", 64);
+        const uint64_t f1 = avi.Chunk("00dc", 64);
+        avi.CloseList(movi);
+        avi.bytes.Code("idx1").U32(32);
+        avi.Idx1Entry("00dc", static_cast<uint32_t>(f0 - 8 - (movi + 8)), 64);
+        avi.Idx1Entry("00dc", static_cast<uint32_t>(f1 - 8 - (movi + 8)), 64);
+        auto file = Open(avi, MappedReader::kVideo);
+        ASSERT_TRUE((*file)->ReadContainer()) << sizeImage;
+        EXPECT_EQ((*file)->bih.biSizeImage, 64u) << sizeImage;
+        EXPECT_EQ((*file)->frameTable,
+                  (std::vector<int64_t>{static_cast<int64_t>(f0), static_cast<int64_t>(f1)}));
+    }
+}
+
+// Odd chunks: written with their pad byte (every writer) or without it (this
+// plug-in's own files did); both are walked and scanned to the same chunks.
+TEST_F(HeaderWalk, OddChunksWithOrWithoutPadBytesKeepTheirPlace) {
+    for (bool padded : {true, false}) {
+        AviBuilder avi;
+        WriterStream mono = Audio(1, 8, 16);
+        mono.channels = 1;
+        const size_t movi = WriterHeaders(avi, {mono});
+        std::vector<uint64_t> chunks;
+        for (uint32_t size : {441u, 441u, 440u, 3u}) {
+            chunks.push_back(padded ? avi.PaddedChunk("00wb", size, 0x80)
+                                    : avi.Chunk("00wb", size, 0x80));
+        }
+        avi.CloseList(movi);
+        auto file = Open(avi, MappedReader::kAudio);
+        ASSERT_TRUE((*file)->ReadContainer()) << padded;
+        EXPECT_EQ((*file)->indexSource, avi::IndexSource::MovieScan);
+        const std::deque<AudioChunk>& found = (*file)->audioChunks;
+        ASSERT_EQ(found.size(), chunks.size()) << padded;
+        for (size_t i = 0; i < chunks.size(); ++i) {
+            EXPECT_EQ(found[i].offset, static_cast<int64_t>(chunks[i])) << padded << " " << i;
+        }
+        EXPECT_EQ(found.back().endSample, 441 + 441 + 440 + 3);
+    }
+}
+
+TEST_F(HeaderWalk, AudioOnlyFileServesStreamZero) {
+    AviBuilder avi;
+    const size_t movi = WriterHeaders(avi, {Audio(1, 16, 16)});
+    const uint64_t a0 = avi.Chunk("00wb", 40);
+    avi.CloseList(movi);
+    avi.bytes.Code("idx1").U32(16);
+    avi.Idx1Entry("00wb", static_cast<uint32_t>(a0 - 8 - (movi + 8)), 40);
+    auto file = Open(avi, MappedReader::kAudio);
+    ASSERT_TRUE((*file)->ReadContainer()) << (*file)->openRefusal.text;
+    EXPECT_EQ((*file)->indexSource, avi::IndexSource::Idx1);
+    ASSERT_EQ((*file)->audioChunks.size(), 1u);
+    EXPECT_EQ((*file)->audioChunks[0].offset, static_cast<int64_t>(a0));
+    EXPECT_EQ((*file)->audioChunks[0].endSample, 10);
+
+    auto video = Open(avi, MappedReader::kVideo);
+    EXPECT_FALSE((*video)->ReadContainer());
+    EXPECT_EQ((*video)->openRefusal.kind, avi::RefusalKind::NoStream);
+}
+
+TEST_F(HeaderWalk, RefusalsSayWhatTheFileIs) {
+    AviBuilder notRiff;
+    notRiff.Chunk("JUNK", 16);
+    auto file = Open(notRiff, MappedReader::kVideo);
+    EXPECT_FALSE((*file)->ReadContainer());
+    EXPECT_EQ((*file)->openRefusal.kind, avi::RefusalKind::NotRiffAvi);
+    EXPECT_STREQ((*file)->openRefusal.text, "not a RIFF AVI file");
+
+    AviBuilder noMovie;
+    noMovie.OpenList("RIFF", "AVI ");
+    const size_t hdrl = noMovie.OpenList("LIST", "hdrl");
+    noMovie.MainHeader(0x10, 1);
+    noMovie.StreamHeader("vids");
+    noMovie.BitmapFormat(64);
+    noMovie.CloseList(hdrl);
+    file = Open(noMovie, MappedReader::kVideo);
+    EXPECT_FALSE((*file)->ReadContainer());
+    EXPECT_EQ((*file)->openRefusal.kind, avi::RefusalKind::NoIndexNoMovie);
+    EXPECT_STREQ((*file)->openRefusal.text, "no index and no 'movi' list");
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 #include "AviFixture.h"
 #include "container/HeaderWalk.h"
-#include "container/StandardIndex.h"
+#include "container/IndexSources.h"
 #include "platform/platform.h"
 
 namespace {
@@ -95,7 +95,7 @@ TwoSegments BuildTwoSegments() {
 TEST_F(StandardIndex, ScanEntersTheNextSegmentAndGrowsTheFrameCount) {
     const TwoSegments file = BuildTwoSegments();
     auto video = Open(file.avi, MappedReader::kVideo);
-    ASSERT_TRUE(avi::WalkHeaders(**video));
+    ASSERT_TRUE((*video)->ReadContainer());
     EXPECT_EQ((*video)->frameTable, Offsets(file.frames));
     EXPECT_EQ((*video)->avih.dwTotalFrames, 5u);
 }
@@ -103,7 +103,7 @@ TEST_F(StandardIndex, ScanEntersTheNextSegmentAndGrowsTheFrameCount) {
 TEST_F(StandardIndex, ScanAddsTheNextSegmentsAudioWithContinuousSamples) {
     const TwoSegments file = BuildTwoSegments();
     auto audio = Open(file.avi, MappedReader::kAudio);
-    ASSERT_TRUE(avi::WalkHeaders(**audio));
+    ASSERT_TRUE((*audio)->ReadContainer());
     const std::deque<AudioChunk>& chunks = (*audio)->audioChunks;
     ASSERT_EQ(chunks.size(), 5u);
     for (size_t i = 0; i < 5; ++i) {
@@ -129,7 +129,7 @@ TEST_F(StandardIndex, VideoEntriesEndAtFirstSizeOtherThanTheImageSize) {
     avi.CloseList(movi);
 
     auto file = Open(avi, MappedReader::kVideo);
-    ASSERT_TRUE(avi::WalkHeaders(**file));
+    ASSERT_TRUE((*file)->ReadContainer());
     EXPECT_EQ((*file)->frameTable, Offsets({f0, f1, f2}));
     EXPECT_EQ((*file)->avih.dwTotalFrames, 3u);
 }
@@ -149,7 +149,7 @@ TEST_F(StandardIndex, AudioEntriesEndAtTheEndOfTheIndexChunk) {
     avi.CloseList(movi);
 
     auto file = Open(avi, MappedReader::kAudio);
-    ASSERT_TRUE(avi::WalkHeaders(**file));
+    ASSERT_TRUE((*file)->ReadContainer());
     const std::deque<AudioChunk>& chunks = (*file)->audioChunks;
     ASSERT_EQ(chunks.size(), 3u);
     EXPECT_EQ(chunks[0].offset, static_cast<int64_t>(a0));
@@ -177,7 +177,7 @@ TEST_F(StandardIndex, AudioRecordsCountSamplesAndScanSkipsEmptyChunks) {
     avi.CloseList(movi);
 
     auto file = Open(avi, MappedReader::kAudio);
-    ASSERT_TRUE(avi::WalkHeaders(**file));
+    ASSERT_TRUE((*file)->ReadContainer());
     const std::deque<AudioChunk>& chunks = (*file)->audioChunks;
     ASSERT_EQ(chunks.size(), 3u);
     EXPECT_EQ(chunks[0].firstSample, 0);
@@ -189,16 +189,13 @@ TEST_F(StandardIndex, AudioRecordsCountSamplesAndScanSkipsEmptyChunks) {
     EXPECT_EQ(chunks[2].endSample, 4810);
 }
 
-TEST_F(StandardIndex, AudioFormatWithoutChannelsCountsNoSamples) {
+TEST_F(StandardIndex, AudioFormatWithoutChannelsIsRefused) {
     ExampleOptions options;
     options.channels = 0;
     auto file = Open(fixture::BuildExample(options).avi, MappedReader::kAudio);
-    ASSERT_TRUE(avi::WalkHeaders(**file));
-    ASSERT_EQ((*file)->audioChunks.size(), 3u);
-    for (const AudioChunk& chunk : (*file)->audioChunks) {
-        EXPECT_EQ(chunk.firstSample, 0);
-        EXPECT_EQ(chunk.endSample, 0);
-    }
+    EXPECT_FALSE((*file)->ReadContainer());
+    EXPECT_EQ((*file)->openRefusal.kind, avi::RefusalKind::AudioFormat);
+    EXPECT_TRUE((*file)->audioChunks.empty());
 }
 
 TEST_F(StandardIndex, ScanStoresEveryVideoChunkAndStepsTheImageSize) {
@@ -217,7 +214,7 @@ TEST_F(StandardIndex, ScanStoresEveryVideoChunkAndStepsTheImageSize) {
     avi.CloseList(movi);
 
     auto file = Open(avi, MappedReader::kVideo);
-    ASSERT_TRUE(avi::WalkHeaders(**file));
+    ASSERT_TRUE((*file)->ReadContainer());
     EXPECT_EQ((*file)->frameTable, Offsets({f0, f1, f2}));
 }
 
@@ -232,7 +229,8 @@ TEST_F(StandardIndex, IndexWithoutEntriesStoresNothingAndSkipsTheScan) {
     avi.CloseList(movi);
 
     auto file = Open(avi, MappedReader::kVideo);
-    ASSERT_TRUE(avi::WalkHeaders(**file));
+    EXPECT_FALSE((*file)->ReadContainer());
+    EXPECT_EQ((*file)->openRefusal.kind, avi::RefusalKind::NoFrames);
     EXPECT_TRUE((*file)->frameTable.empty());
     EXPECT_EQ((*file)->avih.dwTotalFrames, 0u);
 }
@@ -243,26 +241,30 @@ TEST_F(StandardIndex, IndexHeaderAtTheEndOfTheFileFailsTheWalk) {
     avi.OpenList("LIST", "movi");
     avi.OpenIndex("ix00", "00db", 0);  // nothing after its 32 bytes
     auto file = Open(avi, MappedReader::kVideo);
-    EXPECT_FALSE(avi::WalkHeaders(**file));
+    EXPECT_FALSE((*file)->ReadContainer());
     EXPECT_TRUE((*file)->frameTable.empty());
 }
 
-TEST_F(StandardIndex, FailedFirstViewReleasesTheHandedOverViewAndStoresNothing) {
+TEST_F(StandardIndex, FirstViewPastTheEndOfTheFileStoresNothing) {
     auto file = Open(fixture::BuildExample().avi, MappedReader::kAudio);
     CMirolan& reader = **file;
     const uint64_t end = static_cast<uint64_t>(reader.fileSize);
-    const uint8_t* slot = platform::MapView(reader.hMapFile, 0, 64);
-    ASSERT_NE(slot, nullptr);
-    EXPECT_FALSE(avi::ReadStandardIndex(reader, slot, end, end + 64));
-    EXPECT_EQ(slot, nullptr);  // released, not leaked (the sanitizer build checks)
-    EXPECT_TRUE(reader.audioChunks.empty());
+    avi::AviLayout layout;
+    layout.audioStream = 1;
+    layout.standardIndexEntries = end;
+    layout.standardIndexEnd = end + 64;
+    avi::MediaIndex index;
+    EXPECT_FALSE(avi::ReadStandardIndex(reader.Source(),
+                                        avi::IndexTarget{avi::Medium::Audio, 0, &layout}, index));
+    EXPECT_TRUE(index.audioChunks.empty());
+    EXPECT_EQ(index.indexedEnd, 0u);
 }
 
 TEST_F(StandardIndex, HugeFrameCountInASmallFileReservesOnlyWhatTheFileCanHold) {
     ExampleOptions options;
     options.totalFramesField = 0x1FFFFFFF;  // byte size 0xFFFFFFF8: still 32 bits
     auto file = Open(fixture::BuildExample(options).avi, MappedReader::kVideo);
-    ASSERT_TRUE(avi::WalkHeaders(**file));
+    ASSERT_TRUE((*file)->ReadContainer());
     EXPECT_LE((*file)->frameTable.capacity(), static_cast<size_t>((*file)->fileSize / 8));
     EXPECT_EQ((*file)->frameTable.size(), 3u);
     EXPECT_EQ((*file)->avih.dwTotalFrames, 3u);
@@ -273,7 +275,7 @@ TEST_F(StandardIndex, FrameCountWhoseByteSizePasses32BitsIsAnAllocationFailure) 
         ExampleOptions options;
         options.totalFramesField = count;
         auto file = Open(fixture::BuildExample(options).avi, MappedReader::kVideo);
-        EXPECT_THROW(avi::WalkHeaders(**file), std::bad_alloc) << count;
+        EXPECT_THROW((*file)->ReadContainer(), std::bad_alloc) << count;
     }
 }
 
@@ -317,13 +319,13 @@ TEST_F(StandardIndex, FramesAndAudioAbove4GiBAreIndexedAndScanned) {
     {
         MappedReader video(path, MappedReader::kVideo);
         ASSERT_EQ(video->fileSize, static_cast<int64_t>(kBase + high.size()));
-        ASSERT_TRUE(avi::WalkHeaders(*video));
+        ASSERT_TRUE(video->ReadContainer());
         EXPECT_EQ(video->frameTable, Offsets(frames));
         EXPECT_EQ(video->avih.dwTotalFrames, 3u);
     }
     {
         MappedReader sound(path, MappedReader::kAudio);
-        ASSERT_TRUE(avi::WalkHeaders(*sound));
+        ASSERT_TRUE(sound->ReadContainer());
         ASSERT_EQ(sound->audioChunks.size(), 3u);
         for (size_t i = 0; i < 3; ++i) {
             EXPECT_EQ(sound->audioChunks[i].offset, static_cast<int64_t>(audio[i])) << i;
@@ -331,6 +333,172 @@ TEST_F(StandardIndex, FramesAndAudioAbove4GiBAreIndexedAndScanned) {
         }
     }
     testsupport::RemoveFile(path);
+}
+
+// A video-only file as other writers lay it out: 'strl' with a 4x4 32-bit
+// 'vids' stream, then 'movi' with '00dc' chunks of the given sizes (0: a drop
+// frame). Returns each chunk's data offset; `moviType` is where the 'movi'
+// code lies.
+struct DropFile {
+    AviBuilder avi;
+    std::vector<uint64_t> chunks;
+    uint64_t moviType = 0;
+    size_t movi = 0;
+};
+DropFile BuildDropFile(const std::vector<uint32_t>& sizes) {
+    DropFile file;
+    AviBuilder& avi = file.avi;
+    avi.OpenList("RIFF", "AVI ");
+    const size_t hdrl = avi.OpenList("LIST", "hdrl");
+    avi.MainHeader(0x10, static_cast<uint32_t>(sizes.size()));
+    const size_t strl = avi.OpenList("LIST", "strl");
+    avi.TimedStreamHeader("vids", "\0\0\0\0", 1, 25, static_cast<uint32_t>(sizes.size()));
+    avi.Bitmap(4, 4, 32, 0, 64);
+    avi.CloseList(strl);
+    avi.CloseList(hdrl);
+    file.movi = avi.OpenList("LIST", "movi");
+    file.moviType = file.movi + 8;
+    for (uint32_t size : sizes) file.chunks.push_back(avi.Chunk("00dc", size, 0x11));
+    return file;
+}
+
+// Each index source gives the same table: a drop frame shows the picture
+// before it, and a leading one the first picture that comes.
+TEST_F(StandardIndex, DropFramesShowThePreviousPictureFromEverySource) {
+    const std::vector<uint32_t> sizes = {0, 64, 0, 64, 0, 0};
+    for (int source = 0; source < 4; ++source) {
+        DropFile file = BuildDropFile(sizes);
+        AviBuilder& avi = file.avi;
+        if (source == 0) {  // standard index at the end of 'movi'
+            const size_t ix = avi.OpenIndex("ix00", "00dc", file.movi);
+            for (size_t i = 0; i < sizes.size(); ++i) {
+                avi.IndexEntry(static_cast<uint32_t>(file.chunks[i] - file.movi), sizes[i]);
+            }
+            avi.CloseIndex(ix);
+        }
+        avi.CloseList(file.movi);
+        if (source == 1 || source == 2) {  // idx1: offsets from 'movi', or absolute
+            avi.bytes.Code("idx1").U32(static_cast<uint32_t>(16 * sizes.size()));
+            const uint64_t base = source == 1 ? file.moviType : 0;
+            for (size_t i = 0; i < sizes.size(); ++i) {
+                avi.Idx1Entry("00dc", static_cast<uint32_t>(file.chunks[i] - 8 - base), sizes[i]);
+            }
+        }
+        auto reader = Open(avi, MappedReader::kVideo);
+        ASSERT_TRUE((*reader)->ReadContainer()) << source;
+        const avi::IndexSource expected[] = {avi::IndexSource::StandardIndex,
+                                             avi::IndexSource::Idx1, avi::IndexSource::Idx1,
+                                             avi::IndexSource::MovieScan};
+        EXPECT_EQ((*reader)->indexSource, expected[source]);
+        const auto f1 = static_cast<int64_t>(file.chunks[1]);
+        const auto f3 = static_cast<int64_t>(file.chunks[3]);
+        EXPECT_EQ((*reader)->frameTable, (std::vector<int64_t>{f1, f1, f1, f3, f3, f3})) << source;
+        EXPECT_EQ((*reader)->avih.dwTotalFrames, 6u);
+    }
+}
+
+// An 'idx1' whose offsets fit neither reading is not trusted: the scan of
+// 'movi' finds the frames instead.
+TEST_F(StandardIndex, Idx1PointingAtNoChunkGivesWayToTheScan) {
+    DropFile file = BuildDropFile({64, 64});
+    file.avi.CloseList(file.movi);
+    file.avi.bytes.Code("idx1").U32(32);
+    file.avi.Idx1Entry("00dc", 3, 64);  // neither from 'movi' nor from 0 a chunk header
+    file.avi.Idx1Entry("00dc", 80, 64);
+    auto reader = Open(file.avi, MappedReader::kVideo);
+    ASSERT_TRUE((*reader)->ReadContainer());
+    EXPECT_EQ((*reader)->indexSource, avi::IndexSource::MovieScan);
+    EXPECT_EQ((*reader)->frameTable, Offsets(file.chunks));
+}
+
+// Bit 31 of a standard index size marks a frame that is not a key frame;
+// it is no part of the size.
+TEST_F(StandardIndex, StandardIndexSizesLoseTheirTopBit) {
+    AviBuilder avi;
+    fixture::Headers(avi);
+    const size_t movi = avi.OpenList("LIST", "movi");
+    const uint64_t f0 = avi.Chunk("00db", 64);
+    const uint64_t a0 = avi.Chunk("01wb", 40);
+    const uint64_t f1 = avi.Chunk("00db", 64);
+    const uint64_t a1 = avi.Chunk("01wb", 40);
+    const size_t ix00 = avi.OpenIndex("ix00", "00db", movi);
+    avi.IndexEntry(static_cast<uint32_t>(f0 - movi), 64);
+    avi.IndexEntry(static_cast<uint32_t>(f1 - movi), 0x80000000u | 64);
+    avi.CloseIndex(ix00);
+    const size_t ix01 = avi.OpenIndex("ix01", "01wb", movi);
+    avi.IndexEntry(static_cast<uint32_t>(a0 - movi), 0x80000000u | 40);
+    avi.IndexEntry(static_cast<uint32_t>(a1 - movi), 0x80000000u | 40);
+    avi.CloseIndex(ix01);
+    avi.CloseList(movi);
+
+    auto video = Open(avi, MappedReader::kVideo);
+    ASSERT_TRUE((*video)->ReadContainer());
+    EXPECT_EQ((*video)->frameTable, Offsets({f0, f1}));
+    auto audio = Open(avi, MappedReader::kAudio);
+    ASSERT_TRUE((*audio)->ReadContainer());
+    ASSERT_EQ((*audio)->audioChunks.size(), 2u);
+    EXPECT_EQ((*audio)->audioChunks[1].size, 40u);
+    EXPECT_EQ((*audio)->audioChunks[1].offset, static_cast<int64_t>(a1));
+    EXPECT_EQ((*audio)->audioChunks[1].endSample, 20);
+}
+
+// A later segment may hold other chunks before its 'movi' list: the scan
+// walks the segment's chunks to it. The walk asserts nothing on 'AVIX'.
+TEST_F(StandardIndex, SegmentWithJunkBeforeItsMovieListIsScanned) {
+    AviBuilder avi;
+    ExampleOptions options;
+    options.totalFramesField = 1;
+    const size_t riff = fixture::Headers(avi, options);
+    const std::vector<uint64_t> first = fixture::VideoMovie(avi, 1, 64);
+    avi.CloseList(riff);
+    const size_t avix = avi.OpenList("RIFF", "AVIX");
+    avi.Chunk("JUNK", 20);
+    const size_t movi = avi.OpenList("LIST", "movi");
+    const uint64_t f1 = avi.Chunk("00db", 64);
+    const uint64_t f2 = avi.Chunk("00dc", 64);
+    avi.CloseList(movi);
+    avi.CloseList(avix);
+
+    auto file = Open(avi, MappedReader::kVideo);
+    ASSERT_TRUE((*file)->ReadContainer());
+    EXPECT_EQ((*file)->frameTable, Offsets({first[0], f1, f2}));
+    EXPECT_EQ((*file)->avih.dwTotalFrames, 3u);
+    EXPECT_FALSE(debug_.FallbackText().find("ASSERT FAILED") != std::string::npos);
+}
+
+// 8-bit mono chunks of odd size, each with its pad byte: the scan that
+// follows the index starts on the pad byte after the last indexed chunk and
+// still finds the next segment's chunks.
+TEST_F(StandardIndex, ScanAfterAnOddLastIndexedChunkStepsOverItsPadByte) {
+    AviBuilder avi;
+    ExampleOptions options;
+    options.channels = 1;
+    options.bitsPerSample = 8;
+    const size_t riff = fixture::Headers(avi, options);
+    const size_t movi = avi.OpenList("LIST", "movi");
+    std::vector<uint64_t> chunks;
+    chunks.push_back(avi.PaddedChunk("01wb", 441, 0x80));
+    chunks.push_back(avi.PaddedChunk("01wb", 441, 0x80));
+    const size_t ix01 = avi.OpenIndex("ix01", "01wb", movi);
+    for (uint64_t chunk : chunks) avi.IndexEntry(static_cast<uint32_t>(chunk - movi), 441);
+    avi.CloseIndex(ix01);
+    avi.CloseList(movi);
+    avi.CloseList(riff);
+    const size_t avix = avi.OpenList("RIFF", "AVIX");
+    const size_t movi2 = avi.OpenList("LIST", "movi");
+    chunks.push_back(avi.PaddedChunk("01wb", 441, 0x80));
+    chunks.push_back(avi.PaddedChunk("01wb", 3, 0x80));
+    avi.CloseList(movi2);
+    avi.CloseList(avix);
+
+    auto file = Open(avi, MappedReader::kAudio);
+    ASSERT_TRUE((*file)->ReadContainer());
+    const std::deque<AudioChunk>& found = (*file)->audioChunks;
+    ASSERT_EQ(found.size(), chunks.size());
+    for (size_t i = 0; i < chunks.size(); ++i) {
+        EXPECT_EQ(found[i].offset, static_cast<int64_t>(chunks[i])) << i;
+    }
+    EXPECT_EQ(found.back().endSample, 3 * 441 + 3);
 }
 
 }  // namespace

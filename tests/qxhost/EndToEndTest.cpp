@@ -258,8 +258,8 @@ TEST_F(EndToEnd, FailuresEndWithOneLineAndANonZeroStatus) {
     EXPECT_NE(missing.err.find("no such file"), std::string::npos) << missing.err;
     EXPECT_EQ(std::count(missing.err.begin(), missing.err.end(), '\n'), 1);
 
-    // Without an OpenDML index the plug-in serves neither stream.
-    const std::string plain = Make("plain.avi", "--frames 3 --idx1-only");
+    // 24-bit video and no audio: neither stream is served.
+    const std::string plain = Make("plain.avi", "--frames 3 --bpp 24 --no-audio");
     const Result refused = Qxhost("info '" + plain + "'");
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("refused the video and the audio stream"), std::string::npos)

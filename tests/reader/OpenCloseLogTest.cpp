@@ -75,8 +75,31 @@ TEST_F(OpenCloseLog, VideoOpenLogsSizeAndDescription) {
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[0], Location(324) + utf8 + " size is " + std::to_string(built.bytes.size()) +
                           " memory granularity is 65536 ");
-    EXPECT_EQ(log[1], Location(372) + "Video Mirolan:FileName[" + utf8 +
-                          "] Width[4] Height[2] avgFrameDuration[400000] Depth[32] Duration[1200000]");
+    EXPECT_EQ(log[1],
+              Location(372) + "Video Mirolan:FileName[" + utf8 +
+                  "] Width[4] Height[2] avgFrameDuration[400000] Depth[32] Duration[1200000]");
+}
+
+// Other writers give the frame rate as rate / scale (here 30000 / 1001):
+// the frame duration is 10,000,000 x scale / rate in 100 ns units, rounded.
+TEST_F(OpenCloseLog, VideoDescriptionCarriesTheFrameDurationOfScaleAndRate) {
+    AviLayout layout;
+    layout.frames = 3;
+    layout.frameDuration = 1001;
+    layout.videoRate = 30000;
+    const std::u16string path = Write("clip.avi", testsupport::BuildAvi(layout).bytes);
+    const std::string utf8 = dir.File("clip.avi");
+    FakeStream stream;
+    ASSERT_EQ(driver->drv_open(&stream.handle, path.c_str(), kVideo), 1);
+    EXPECT_EQ(stream.video.avgFrameDuration, 333667);
+    EXPECT_EQ(stream.video.duration, 3 * 333667);
+    EXPECT_EQ(stream.video.timescale, 10000000);
+    driver->drv_close(&stream.handle);
+    const std::vector<std::string> log = Log();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[1],
+              Location(372) + "Video Mirolan:FileName[" + utf8 +
+                  "] Width[4] Height[2] avgFrameDuration[333667] Depth[32] Duration[1001001]");
 }
 
 TEST_F(OpenCloseLog, AudioOpenWritesNoDescriptionLine) {
@@ -147,9 +170,12 @@ TEST_F(OpenCloseLog, ZeroLengthFileFailsAtTheMappingWithItsError) {
     EXPECT_FALSE(testsupport::FileExists(dir.File("empty.avi")));
 }
 
+// A main header without the has-index flag refuses nothing by itself; a
+// file without it that cannot be served (here: no video) logs it.
 TEST_F(OpenCloseLog, UnindexedFileIsRefusedWithItsReason) {
     AviLayout layout;
     layout.hasIndexFlag = false;
+    layout.withVideo = false;
     const std::u16string path = Write("clip.avi", testsupport::BuildAvi(layout).bytes);
     FakeStream stream;
     EXPECT_EQ(driver->drv_open(&stream.handle, path.c_str(), kVideo), 0);

@@ -173,17 +173,19 @@ AviLayout SmallMono8() {
     return layout;
 }
 
-void AddTruncations(std::vector<Input>& inputs, const std::string& baseName, const AviLayout& layout) {
+void AddTruncations(std::vector<Input>& inputs, const std::string& baseName,
+                    const AviLayout& layout) {
     const std::vector<uint8_t> whole = Base(layout);
-    const size_t ix00 = FindFirst(whole, "ix00");
-    const size_t ix01 = FindFirst(whole, "ix01");
+    // A file cut short is served from a scan of the movie data it holds:
+    // video once the header of a frame is there, audio once 'movi' is.
+    const size_t firstFrame = FindFirst(whole, "00db");
+    const size_t movi = FindFirst(whole, "movi");
     for (size_t cut = 0; cut < whole.size(); cut += 512) {
         Input input{
             "truncated at every 512-byte boundary", baseName + " cut at " + std::to_string(cut),
             std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut))};
-        // Without the whole header of its index a stream cannot be served.
-        input.videoMustBeRefused = cut < ix00 + 32;
-        input.audioMustBeRefused = cut < ix01 + 32;
+        input.videoMustBeRefused = cut < firstFrame + 8;
+        input.audioMustBeRefused = cut < movi + 4;
         inputs.push_back(std::move(input));
     }
 }
@@ -362,7 +364,7 @@ void AddAudioFormats(std::vector<Input>& inputs, const std::string& baseName,
 std::vector<Input> AllInputs() {
     std::vector<Input> inputs;
     const std::vector<std::pair<std::string, AviLayout>> bases = {{"stereo16", SmallBoth()},
-                                                                {"mono8", SmallMono8()}};
+                                                                  {"mono8", SmallMono8()}};
     // Truncations of larger files, so that the cuts fall in every region:
     // headers, frames, audio chunks, the indexes and 'idx1'.
     for (const auto& [name, layout] : bases) {

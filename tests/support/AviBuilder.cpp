@@ -37,7 +37,8 @@ public:
     }
     void Close(uint64_t dataStart) {
         const uint64_t size = Position() - dataStart;
-        out_.PatchU32(Physical(dataStart - 4), size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(size));
+        out_.PatchU32(Physical(dataStart - 4),
+                      size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(size));
     }
     void Hole(uint64_t size) {
         holeAt_ = out_.size();
@@ -48,7 +49,8 @@ public:
 
 private:
     size_t Physical(uint64_t position) const {
-        return static_cast<size_t>(holeAt_ != 0 && position >= holeAt_ ? position - hole_ : position);
+        return static_cast<size_t>(holeAt_ != 0 && position >= holeAt_ ? position - hole_
+                                                                       : position);
     }
     Bytes& out_;
     size_t holeAt_ = 0;
@@ -61,10 +63,11 @@ BuiltAvi BuildAvi(const AviLayout& layout) {
     BuiltAvi built;
     Bytes out;
     ChunkWriter chunks(out);
-    const uint32_t absHeight = static_cast<uint32_t>(layout.height < 0 ? -layout.height : layout.height);
-    const uint32_t frameBytes =
-        layout.sizeImage >= 0 ? static_cast<uint32_t>(layout.sizeImage)
-                            : static_cast<uint32_t>(layout.width) * absHeight * layout.bitCount / 8;
+    const uint32_t absHeight =
+        static_cast<uint32_t>(layout.height < 0 ? -layout.height : layout.height);
+    const uint32_t frameBytes = layout.sizeImage >= 0 ? static_cast<uint32_t>(layout.sizeImage)
+                                                      : static_cast<uint32_t>(layout.width) *
+                                                            absHeight * layout.bitCount / 8;
     const uint16_t blockAlign = static_cast<uint16_t>(layout.channels * layout.bitsPerSample / 8);
     const uint32_t videoFrames = layout.withVideo ? layout.frames : 0;
     const uint32_t totalSamples = layout.withAudio ? layout.frames * layout.samplesPerChunk : 0;
@@ -72,14 +75,14 @@ BuiltAvi BuildAvi(const AviLayout& layout) {
     const uint64_t riff = chunks.OpenList("RIFF", "AVI ");
     const uint64_t hdrl = chunks.OpenList("LIST", "hdrl");
     const uint64_t avih = chunks.Open("avih");
-    out.U32(layout.frameDuration / 10)      // dwMicroSecPerFrame
-        .U32(0)                           // dwMaxBytesPerSec
-        .U32(0)                           // dwPaddingGranularity
+    out.U32(layout.frameDuration / 10)             // dwMicroSecPerFrame
+        .U32(0)                                    // dwMaxBytesPerSec
+        .U32(0)                                    // dwPaddingGranularity
         .U32(layout.hasIndexFlag ? 0x110 : 0x100)  // dwFlags: has-index, interleaved
         .U32(layout.avihFrames == UINT32_MAX ? videoFrames : layout.avihFrames)  // dwTotalFrames
-        .U32(0)                           // dwInitialFrames
-        .U32((layout.withVideo ? 1 : 0) + (layout.withAudio ? 1 : 0))  // dwStreams
-        .U32(frameBytes)                  // dwSuggestedBufferSize
+        .U32(0)                                                                  // dwInitialFrames
+        .U32((layout.withVideo ? 1 : 0) + (layout.withAudio ? 1 : 0))            // dwStreams
+        .U32(frameBytes)  // dwSuggestedBufferSize
         .U32(static_cast<uint32_t>(layout.width))
         .U32(absHeight)
         .Zeros(16);  // dwReserved
@@ -88,18 +91,32 @@ BuiltAvi BuildAvi(const AviLayout& layout) {
     if (layout.withVideo) {
         const uint64_t strl = chunks.OpenList("LIST", "strl");
         const uint64_t strh = chunks.Open("strh");
-        out.Code("vids").U32(0)           // fccType, fccHandler 0
-            .U32(0).U16(0).U16(0).U32(0)  // dwFlags, wPriority, wLanguage, dwInitialFrames
-            .U32(layout.frameDuration)      // dwScale
-            .U32(10000000)                // dwRate
-            .U32(0).U32(videoFrames)      // dwStart, dwLength
-            .U32(frameBytes).U32(0).U32(0)  // dwSuggestedBufferSize, dwQuality, dwSampleSize
-            .U16(0).U16(0).U16(static_cast<uint16_t>(layout.width)).U16(static_cast<uint16_t>(absHeight));
+        out.Code("vids")
+            .U32(0)  // fccType, fccHandler 0
+            .U32(0)
+            .U16(0)
+            .U16(0)
+            .U32(0)                     // dwFlags, wPriority, wLanguage, dwInitialFrames
+            .U32(layout.frameDuration)  // dwScale
+            .U32(layout.videoRate)      // dwRate
+            .U32(0)
+            .U32(videoFrames)  // dwStart, dwLength
+            .U32(frameBytes)
+            .U32(0)
+            .U32(0)  // dwSuggestedBufferSize, dwQuality, dwSampleSize
+            .U16(0)
+            .U16(0)
+            .U16(static_cast<uint16_t>(layout.width))
+            .U16(static_cast<uint16_t>(absHeight));
         chunks.Close(strh);
         const uint64_t strf = chunks.Open("strf");
-        out.U32(40).U32(static_cast<uint32_t>(layout.width)).U32(static_cast<uint32_t>(layout.height))
-            .U16(1).U16(layout.bitCount)  // biPlanes, biBitCount
-            .U32(0).U32(frameBytes)     // biCompression, biSizeImage
+        out.U32(40)
+            .U32(static_cast<uint32_t>(layout.width))
+            .U32(static_cast<uint32_t>(layout.height))
+            .U16(1)
+            .U16(layout.bitCount)  // biPlanes, biBitCount
+            .U32(0)
+            .U32(frameBytes)  // biCompression, biSizeImage
             .Zeros(16);
         chunks.Close(strf);
         chunks.Close(strl);
@@ -107,17 +124,31 @@ BuiltAvi BuildAvi(const AviLayout& layout) {
     if (layout.withAudio) {
         const uint64_t strl = chunks.OpenList("LIST", "strl");
         const uint64_t strh = chunks.Open("strh");
-        out.Code("auds").U32(0).U32(0).U16(0).U16(0).U32(0)
-            .U32(layout.audioScale >= 0 ? static_cast<uint32_t>(layout.audioScale) : blockAlign)  // dwScale
+        out.Code("auds")
+            .U32(0)
+            .U32(0)
+            .U16(0)
+            .U16(0)
+            .U32(0)
+            .U32(layout.audioScale >= 0 ? static_cast<uint32_t>(layout.audioScale)
+                                        : blockAlign)  // dwScale
             .U32(layout.audioRate >= 0 ? static_cast<uint32_t>(layout.audioRate)
-                                    : layout.sampleRate * blockAlign)  // dwRate
-            .U32(0).U32(layout.audioLength == UINT32_MAX ? totalSamples : layout.audioLength)
-            .U32(layout.samplesPerChunk * blockAlign).U32(0).U32(blockAlign)
+                                       : layout.sampleRate * blockAlign)  // dwRate
+            .U32(0)
+            .U32(layout.audioLength == UINT32_MAX ? totalSamples : layout.audioLength)
+            .U32(layout.samplesPerChunk * blockAlign)
+            .U32(0)
+            .U32(blockAlign)
             .Zeros(8);
         chunks.Close(strh);
         const uint64_t strf = chunks.Open("strf");
-        out.U16(1).U16(layout.channels).U32(layout.sampleRate).U32(layout.sampleRate * blockAlign)
-            .U16(blockAlign).U16(layout.bitsPerSample).U16(0);
+        out.U16(1)
+            .U16(layout.channels)
+            .U32(layout.sampleRate)
+            .U32(layout.sampleRate * blockAlign)
+            .U16(blockAlign)
+            .U16(layout.bitsPerSample)
+            .U16(0);
         chunks.Close(strf);
         chunks.Close(strl);
     }
@@ -158,24 +189,38 @@ BuiltAvi BuildAvi(const AviLayout& layout) {
     }
     if (layout.withVideo) {
         const uint64_t ix = chunks.Open("ix00");
-        out.U16(2).U8(0).U8(1).U32(static_cast<uint32_t>(videoEntries.size())).Code("00db").U64(base).U32(0);
+        out.U16(2)
+            .U8(0)
+            .U8(1)
+            .U32(static_cast<uint32_t>(videoEntries.size()))
+            .Code("00db")
+            .U64(base)
+            .U32(0);
         for (uint32_t offset : videoEntries) out.U32(offset).U32(frameBytes);
         chunks.Close(ix);
     }
     if (layout.withAudio) {
         const uint64_t ix = chunks.Open("ix01");
-        out.U16(2).U8(0).U8(1).U32(static_cast<uint32_t>(audioEntries.size())).Code("01wb").U64(base).U32(0);
+        out.U16(2)
+            .U8(0)
+            .U8(1)
+            .U32(static_cast<uint32_t>(audioEntries.size()))
+            .Code("01wb")
+            .U64(base)
+            .U32(0);
         for (const auto& entry : audioEntries) out.U32(entry.first).U32(entry.second);
         chunks.Close(ix);
     }
     chunks.Close(movi);
     const uint64_t idx1 = chunks.Open("idx1");
-    for (uint32_t offset : videoEntries) out.Code("00db").U32(0x10).U32(offset - 16).U32(frameBytes);  // relative to "movi"
+    for (uint32_t offset : videoEntries)
+        out.Code("00db").U32(0x10).U32(offset - 16).U32(frameBytes);  // relative to "movi"
     chunks.Close(idx1);
     chunks.Close(riff);
     built.bytes = out.data();
     if (chunks.holeAt() != 0) {
-        built.tail.assign(built.bytes.begin() + static_cast<std::ptrdiff_t>(chunks.holeAt()), built.bytes.end());
+        built.tail.assign(built.bytes.begin() + static_cast<std::ptrdiff_t>(chunks.holeAt()),
+                          built.bytes.end());
         built.bytes.resize(chunks.holeAt());
         built.holeSize = chunks.hole();
     }

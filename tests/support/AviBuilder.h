@@ -15,8 +15,9 @@ struct AviLayout {
     int32_t height = 2;
     uint16_t bitCount = 32;
     uint32_t frames = 3;
-    uint32_t frameDuration = 400000;  // video dwScale, in 100 ns units
-    int64_t sizeImage = -1;           // biSizeImage; -1: width * |height| * bitCount / 8
+    uint32_t frameDuration = 400000;   // video dwScale, in 100 ns units at the default rate
+    uint32_t videoRate = 10000000;     // video dwRate: frames per second = rate / scale
+    int64_t sizeImage = -1;            // biSizeImage; -1: width * |height| * bitCount / 8
     uint32_t avihFrames = UINT32_MAX;  // dwTotalFrames; UINT32_MAX: the real count
     bool hasIndexFlag = true;
     bool withAudio = true;
@@ -32,9 +33,9 @@ struct AviLayout {
 };
 
 struct BuiltAvi {
-    std::vector<uint8_t> bytes;  // the whole file, or its head when there is a hole
-    uint64_t holeSize = 0;       // zero bytes that follow the head, never written
-    std::vector<uint8_t> tail;   // what follows the hole
+    std::vector<uint8_t> bytes;          // the whole file, or its head when there is a hole
+    uint64_t holeSize = 0;               // zero bytes that follow the head, never written
+    std::vector<uint8_t> tail;           // what follows the hole
     std::vector<uint64_t> frameOffsets;  // data offset of each frame
     std::vector<uint8_t> pcm;            // all audio bytes, in order
 };

@@ -1,0 +1,114 @@
+// What the header walk found in a file, as a value: the main header, the
+// served video and audio streams (headers, formats, stream numbers), where
+// the indexes and the movie data lie, and why the file cannot be served when
+// it cannot.
+#pragma once
+
+#include <cstdint>
+
+#include "container/AviRecords.h"
+
+namespace avi {
+
+// Why a file is refused. Each kind says what was found; the text of a
+// Refusal carries the values.
+enum class RefusalKind : uint8_t {
+    None,
+    // Before the file is read (the reader's open).
+    NotAviName,  // the path does not end in ".avi"
+    NoMedium,    // the options ask for neither or both of video and audio
+    CannotOpen,  // the file cannot be opened, sized or mapped
+    // What the file holds.
+    Unreadable,       // a view could not be mapped, or the file ends inside a header
+    NotRiffAvi,       // the file does not start as a RIFF 'AVI ' form
+    NoMainHeader,     // no 'avih'
+    NoStream,         // no video (or audio) stream of a kind that is read
+    CompressedVideo,  // the first video stream is not uncompressed RGB
+    VideoBitDepth,    // uncompressed, but not 32 bits per pixel
+    VideoFrameSize,   // width, height or frame size unusable
+    AudioNotPcm,      // an audio format other than integer PCM
+    AudioSampleSize,  // integer PCM of another sample size than 8 or 16 bits
+    AudioFormat,      // no channels, or a format record too short to read
+    RateOrScale,      // a stream rate or scale of 0, or a rate that does not fit
+    NoIndexNoMovie,   // neither an index nor a 'movi' list to scan
+    NoFrames,         // the index and the scan found no frame
+};
+
+struct Refusal {
+    RefusalKind kind = RefusalKind::None;
+    char text[160] =
+        {};  // e.g. "video is compressed ('MJPG'); this plug-in reads uncompressed RGB"
+
+    bool Refused() const { return kind != RefusalKind::None; }
+};
+
+// A refusal of `kind` whose text is printf-formatted (cut to fit).
+Refusal MakeRefusal(RefusalKind kind, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+// The name of a kind, for tools and tests: "CompressedVideo", ...
+const char* RefusalKindName(RefusalKind kind);
+
+constexpr int32_t kNoStream = -1;
+
+// Chunk id of stream `stream` (0..99) with the two-letter suffix, e.g. ('d',
+// 'c') for stream 0 gives '00dc'; 0 (no code) for a stream out of that range.
+uint32_t StreamChunkId(int32_t stream, char a, char b);
+
+struct AviLayout {
+    bool startsRiffAvi = false;  // the first chunk is 'RIFF' with form 'AVI '
+    bool haveMainHeader = false;
+    bool hasIndexFlag = false;  // the main header's has-index flag (0x10)
+    MainAVIHeader avih{};
+
+    int32_t streamCount = 0;  // stream headers met
+
+    // The served video stream: the first 'vids' whose format is uncompressed RGB.
+    int32_t videoStream = kNoStream;
+    AVIStreamHeader videoStrh{};
+    BITMAPINFOHEADER bih{};  // biSizeImage: the stored frame size (see StoredFrameSize)
+    // The first 'vids' stream met, whatever its format: for the refusal text.
+    bool sawVideo = false;
+    uint32_t firstVideoCompression = 0;
+
+    // The served audio stream: the first 'auds'.
+    int32_t audioStream = kNoStream;
+    AVIStreamHeader audioStrh{};
+    WAVEFORMATEX wfx{};
+    uint32_t audioFormatSize = 0;  // the 'strf' chunk's size
+    uint16_t subFormatTag = 0;     // extensible formats: the first two bytes of the sub-format GUID
+    bool subFormatIsStandard = false;  // ... and the rest of it is the standard base GUID
+
+    // The first standard index of the served stream ('ix##' with its chunk id).
+    bool haveStandardIndex = false;
+    uint64_t standardIndexEntries = 0;  // absolute offset of its first entry
+    uint64_t standardIndexEnd = 0;      // end of the index chunk
+    int64_t baseOffset = 0;             // the base offset of the last index header read
+
+    // The first 'idx1' chunk (AVI 1.0 index) and the first 'movi' list.
+    bool haveIdx1 = false;
+    uint64_t idx1Data = 0;
+    uint32_t idx1Size = 0;
+    bool haveMovie = false;
+    uint64_t moviType = 0;      // offset of the 'movi' code: idx1 offsets count from here
+    uint64_t firstRiffEnd = 0;  // end of the first 'RIFF' form, clipped to the file
+
+    // Chunk ids of the served streams' data ('NNdb'/'NNdc', 'NNwb'); 0 when
+    // the stream is absent.
+    uint32_t VideoChunkDb() const { return StreamChunkId(videoStream, 'd', 'b'); }
+    uint32_t VideoChunkDc() const { return StreamChunkId(videoStream, 'd', 'c'); }
+    uint32_t AudioChunkWb() const { return StreamChunkId(audioStream, 'w', 'b'); }
+    bool IsVideoChunk(uint32_t code) const {
+        return code != 0 && (code == VideoChunkDb() || code == VideoChunkDc());
+    }
+    // A file with one stream may still name its audio chunks '01wb' (this
+    // plug-in's own test files did): no other stream can own them.
+    bool IsAudioChunk(uint32_t code) const {
+        return code != 0 && (code == AudioChunkWb() || (code == k01wb && streamCount < 2));
+    }
+};
+
+}  // namespace avi

@@ -1,0 +1,64 @@
+// The two tables that serving needs, built at open by one of the index
+// sources: the frame table (one file offset per frame) and the audio chunk
+// list (one record per audio data chunk, with the samples it holds).
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "container/AviRecords.h"
+
+// Absolute file offset of one frame's pixel data (the byte after its chunk header).
+using FrameEntry = int64_t;
+
+// One audio data chunk: the samples [firstSample, endSample) stored at `offset`.
+struct AudioChunk {
+    int64_t firstSample;
+    int64_t endSample;
+    int64_t offset;
+    uint32_t size;
+};
+
+namespace avi {
+
+struct MediaIndex {
+    std::vector<FrameEntry> frameTable;
+    std::deque<AudioChunk> audioChunks;
+    // Drop frames met before any picture: each shows the first picture that
+    // follows, so they are stored once that picture is known.
+    uint32_t pendingDropFrames = 0;
+    // File offset just past the last chunk an index listed: where a scan for
+    // what the index does not cover starts.
+    uint64_t indexedEnd = 0;
+    uint64_t sampleCounter = 0;  // endSample of the last audio chunk
+};
+
+// Sample frames in an audio chunk of `size` bytes: (size x 8) / (bits x
+// channels) in unsigned 32-bit arithmetic, 0 when bits x channels is 0.
+uint32_t SampleCount(uint32_t size, const WAVEFORMATEX& format);
+
+// Sizes the frame table for a main header's frame count: throws
+// std::bad_alloc when count x 8 does not fit 32 bits, and otherwise reserves
+// no more entries than a file of `fileSize` bytes could hold (nothing for an
+// audio stream). The table starts empty and grows as frames are found.
+void PrepareFrameTable(MediaIndex& index, uint32_t totalFrames, uint64_t fileSize, bool video);
+
+// Appends one frame's offset (and any drop frames waiting for a picture).
+// False when the table already holds as many frames as a 32-bit count can
+// say; the caller then stops adding.
+bool AppendFrame(MediaIndex& index, uint64_t offset);
+
+// Appends a drop frame: a frame of its own whose picture is the previous
+// frame's. False as AppendFrame.
+bool AppendDropFrame(MediaIndex& index);
+
+// Appends the chunk's record after the last one; a chunk counts the samples
+// that `format` says its size holds.
+void AppendAudioChunk(MediaIndex& index, const WAVEFORMATEX& format, uint64_t offset,
+                      uint32_t size);
+
+// Gives back the room a table grown by doubling does not use.
+void TrimFrameTable(MediaIndex& index);
+
+}  // namespace avi
