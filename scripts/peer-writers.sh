@@ -31,7 +31,9 @@ cd "$(dirname "$0")/.."
 # tests/peers/avi_peers.py inspect): idx1-only, odml, avix, dc, db, drop (0-byte
 # video chunks), pad (odd chunks followed by a pad byte), bit31 (standard index
 # entries with the OpenDML non-key-frame bit), strf16/strf18 (audio format size),
-# ahandler (a non-zero audio handler code), audio0 (audio is stream 0),
+# strf40 (WAVE_FORMAT_EXTENSIBLE), ahandler (a non-zero audio handler code),
+# audio0 (audio is stream 0), multi (a second vids or auds stream),
+# first-vids-not-rgb32 (the first video stream is not the one served),
 # sizeimage-wh (biSizeImage = width x height), scale1 (dwScale 1), no-index
 # (neither idx1 nor OpenDML indexes), no-index-flag (avih without AVIF_HASINDEX).
 #
@@ -58,6 +60,11 @@ ROWS=(
   "ff-va30k-u8      |small|serve |serve |idx1-only,dc,strf16,pad          |ff -f lavfi -i $V30K -f lavfi -i $U8 -t 2 -pix_fmt bgra -c:v rawvideo -ac 1 -c:a pcm_u8"
   "ff-va25-drop     |small|serve |serve |idx1-only,dc,drop                |ff -f lavfi -i $V25 -f lavfi -i $S16 -t 2 -vf 'select=not(between(n\,10\,14)+eq(n\,30))' -fps_mode passthrough -pix_fmt bgra -c:v rawvideo -ac 2 -c:a pcm_s16le"
   "ff-va30k-drop-u8 |small|serve |serve |idx1-only,dc,drop,pad            |ff -f lavfi -i $V30K -f lavfi -i $U8 -t 2 -vf 'select=not(between(n\,3\,4))' -fps_mode passthrough -pix_fmt bgra -c:v rawvideo -ac 1 -c:a pcm_u8"
+  # WAVE_FORMAT_EXTENSIBLE (40 bytes): ffmpeg writes it above 48 kHz
+  "ff-a-s16-96k     |small|none  |serve |idx1-only,strf40,audio0          |ff -f lavfi -i $S16 -t 1 -ar 96000 -ac 2 -c:a pcm_s16le"
+  # several streams: served are the first 32-bit uncompressed video and the first audio
+  "ff-multi         |small|serve |serve |idx1-only,dc,multi               |ff -f lavfi -i $V25 -f lavfi -i testsrc=size=32x24:rate=25 -f lavfi -i $S16 -f lavfi -i $U8 -t 2 -map 0:v -map 1:v -map 2:a -map 3:a -pix_fmt bgra -c:v rawvideo -c:a:0 pcm_s16le -ac:a:0 2 -c:a:1 pcm_u8 -ac:a:1 1"
+  "ff-multi-mjpeg1st|small|serve |serve |idx1-only,dc,multi,first-vids-not-rgb32 |ff -f lavfi -i testsrc=size=32x24:rate=25 -f lavfi -i $V25 -f lavfi -i $U8 -f lavfi -i $S16 -t 2 -map 0:v -map 1:v -map 2:a -map 3:a -c:v:0 mjpeg -c:v:1 rawvideo -pix_fmt:v:1 bgra -c:a:0 pcm_u8 -ac:a:0 1 -c:a:1 pcm_s16le -ac:a:1 2"
   # 24-bit video: refused today and after the files-from-real-writers work; flip
   # these two rows to "serve" when 24-bit frames are served.
   "ff-v25-bgr24     |small|refuse|none  |idx1-only,dc         |ff -f lavfi -i $V25 -t 2 -pix_fmt bgr24 -c:v rawvideo"

@@ -185,6 +185,10 @@ def properties(path):
         names.add("bit31")
     if p["junk_before_avix_movi"]:
         names.add("junk-avix")
+    if len(vids) > 1 or len(auds) > 1:
+        names.add("multi")
+    if vids and (vids[0].get("compression") not in (0, 3) or vids[0].get("bits") != 32):
+        names.add("first-vids-not-rgb32")
     for s in auds[:1]:
         names.add("strf%d" % s.get("strf_size", 0))
         if s.get("handler"):
@@ -217,14 +221,28 @@ def run(cmd, **kw):
 
 def ffprobe_streams(path):
     r = run(["ffprobe", "-v", "error", "-of", "json", "-show_entries",
-             "stream=index,codec_type,codec_name,r_frame_rate,time_base,sample_rate,channels,"
-             "sample_fmt", path])
+             "stream=index,codec_type,codec_name,pix_fmt,r_frame_rate,time_base,sample_rate,"
+             "channels,sample_fmt", path])
     return json.loads(r.stdout or b"{}").get("streams", [])
 
 
-def ffmpeg_video(path):
-    """(time base, [(pts, duration, size, md5)]) of the first video stream's packets."""
-    r = run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-c", "copy",
+def served_video(streams):
+    """The stream a host is served: the first uncompressed 32-bit RGB video stream."""
+    for s in streams:
+        if s.get("codec_type") == "video" and s.get("codec_name") == "rawvideo" \
+                and s.get("pix_fmt") in ("bgra", "bgr0"):
+            return s
+    return None
+
+
+def served_audio(streams):
+    """The first audio stream: a host is served that one or none."""
+    return next((s for s in streams if s.get("codec_type") == "audio"), None)
+
+
+def ffmpeg_video(path, index):
+    """(time base, [(pts, duration, size, md5)]) of one video stream's packets."""
+    r = run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:%d" % index, "-c", "copy",
              "-f", "framemd5", "-"])
     tb, rows = None, []
     for line in r.stdout.decode().splitlines():
@@ -261,10 +279,10 @@ def expected_frames(tb, rate, packets):
     return pictures
 
 
-def ffmpeg_samples(path, fmt):
-    """ffmpeg's decoded samples of the first audio stream, interleaved."""
+def ffmpeg_samples(path, index, fmt):
+    """ffmpeg's decoded samples of one audio stream, interleaved."""
     codec = {"s16": ("s16le", "pcm_s16le", "h"), "u8": ("u8", "pcm_u8", "B")}[fmt]
-    r = run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:a:0", "-c:a", codec[1],
+    r = run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:%d" % index, "-c:a", codec[1],
              "-f", codec[0], "-"])
     a = array.array(codec[2])
     a.frombytes(r.stdout[:len(r.stdout) // a.itemsize * a.itemsize])
@@ -350,16 +368,16 @@ class Check:
         if got is None:
             self.problem("video: refused")
             return
-        vs = [s for s in streams if s.get("codec_type") == "video"]
-        if not vs:
-            self.problem("reference: ffprobe sees no video stream")
+        vs = served_video(streams)
+        if vs is None:
+            self.problem("reference: ffprobe sees no 32-bit uncompressed video stream")
             return
-        rate = Fraction(vs[0]["r_frame_rate"])
+        rate = Fraction(vs["r_frame_rate"])
         duration = round(Fraction(10000000) / rate)
         if got.get("avgFrameDuration") != duration:
             self.problem("video: frame duration %s, ffprobe's rate %s gives %d"
                          % (got.get("avgFrameDuration"), rate, duration))
-        tb, packets = ffmpeg_video(self.a.file)
+        tb, packets = ffmpeg_video(self.a.file, int(vs["index"]))
         if tb is None or not packets:
             self.problem("reference: ffmpeg gives no video packets")
             return
@@ -369,7 +387,7 @@ class Check:
             self.problem("video: qxhost framemd5 status %d: %s" % (rc, err.strip()[:200]))
         ours = [[x.strip() for x in l.split(",")] for l in out.splitlines()
                 if l and not l.startswith("#")]
-        frame_size = vs and got["width"] * abs(got["height"]) * 4
+        frame_size = got["width"] * abs(got["height"]) * 4
         if len(ours) != len(want_pictures) or got.get("frames") != len(want_pictures):
             self.problem("video: %d frames served (info says %s), ffmpeg's stream is %d frames long"
                          % (len(ours), got.get("frames"), len(want_pictures)))
@@ -401,20 +419,20 @@ class Check:
         if got is None:
             self.problem("audio: refused")
             return
-        aus = [s for s in streams if s.get("codec_type") == "audio"]
-        if not aus or aus[0].get("sample_fmt") not in ("s16", "u8"):
-            self.problem("reference: ffprobe sees no 8/16-bit PCM audio stream")
+        au = served_audio(streams)
+        if au is None or au.get("sample_fmt") not in ("s16", "u8"):
+            self.problem("reference: ffprobe's first audio stream is not 8/16-bit PCM")
             return
-        fmt = aus[0]["sample_fmt"]
+        fmt = au["sample_fmt"]
         rc, _, err = self.qxhost("audio", self.a.file, "--out", wav, "--timeout", "20")
         if rc != 0:
             self.problem("audio: qxhost audio status %d: %s" % (rc, err.strip()[:200]))
             return
         ch, rate, ours = read_float_wav(wav)
-        if ch != int(aus[0]["channels"]) or rate != int(aus[0]["sample_rate"]):
+        if ch != int(au["channels"]) or rate != int(au["sample_rate"]):
             self.problem("audio: %d channels at %d Hz, ffprobe says %s at %s"
-                         % (ch, rate, aus[0]["channels"], aus[0]["sample_rate"]))
-        theirs = converted(ffmpeg_samples(self.a.file, fmt), fmt)
+                         % (ch, rate, au["channels"], au["sample_rate"]))
+        theirs = converted(ffmpeg_samples(self.a.file, int(au["index"]), fmt), fmt)
         if len(ours) != len(theirs):
             self.problem("audio: %d samples served, ffmpeg decodes %d"
                          % (len(ours) // max(ch, 1), len(theirs) // max(ch, 1)))

@@ -70,14 +70,12 @@ class File:
                 bits, comp = struct.unpack("<HI", strf[14:20])
                 if bits == 32 and comp in (BI_RGB, BI_BITFIELDS):
                     video = (n, strh, strf)
-                else:
-                    video = False
             elif kind == b"auds" and audio is None and len(strf) >= 16:
                 tag, _, _, _, _, bits = struct.unpack("<HHIIHH", strf[:16])
                 if tag == EXTENSIBLE and len(strf) >= 40 and strf[26:40] == PCM_GUID_TAIL:
                     tag = struct.unpack("<H", strf[24:26])[0]
                 audio = (n, strh, strf) if tag == PCM and bits in (8, 16) else False
-        return video or None, audio or None
+        return video, audio or None
 
     def data(self, off, size):
         return self.read(off, size)
