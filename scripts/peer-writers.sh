@@ -28,7 +28,7 @@ cd "$(dirname "$0")/.."
 # (equal to ffmpeg), refuse it (nothing served), or none (no such stream).
 # "the file must have": properties the walk of the written file must find, so
 # each row keeps testing what it claims even when a writer changes (see
-# tests/peers/avi_peers.py inspect): idx1-only, odml, avix, dc, db, drop (0-byte
+# tests/peers/avi_peers.py props): idx1-only, odml, avix, dc, db, drop (0-byte
 # video chunks), pad (odd chunks followed by a pad byte), bit31 (standard index
 # entries with the OpenDML non-key-frame bit), strf16/strf18 (audio format size),
 # strf40 (WAVE_FORMAT_EXTENSIBLE), ahandler (a non-zero audio handler code),

@@ -17,7 +17,7 @@ bash scripts/check-so.sh build/native/src/libmirolan.so || status=1
 # Files over 1 GiB written by ffmpeg and GStreamer (several RIFF segments),
 # natively; the small files of the same matrix are the ctest peer_writers.
 step "files over 1 GiB from other writers"
-bash scripts/peer-writers.sh --legs native --group large || status=1
+bash scripts/peer-writers.sh --legs model,native --group large || status=1
 
 # The whole native suite, the reliability suite's replay of the kept fuzz
 # corpus and its bad-input sweep included; LeakSanitizer reports leaks at exit.

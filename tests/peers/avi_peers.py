@@ -2,7 +2,7 @@
 """Checks one AVI file written by another program against what a host gets
 from the plug-in, with ffmpeg as the reference.
 
-  avi_peers.py inspect FILE
+  avi_peers.py props FILE
       the file's properties as the RIFF walk sees them (one JSON object)
   avi_peers.py check FILE --name N --leg L --video E --audio E [--has P,P...]
                  --qxhost CMD... [--work DIR]
@@ -36,7 +36,7 @@ def fourcc(b):
     return b.decode("latin-1")
 
 
-class Inspector:
+class RiffWalk:
     """Walks the chunk headers by seeking, so a file of several GiB costs only
     its header count. Follows RIFF padding (odd chunks are followed by one pad
     byte) and records where a writer did or did not pad."""
@@ -140,6 +140,8 @@ class Inspector:
         for i in range(0, len(data) - 7, 8):
             if struct.unpack("<I", data[i + 4:i + 8])[0] & 0x80000000:
                 self.p["ix_bit31"] += 1
+                key = "ix_bit31_" + fourcc(h[8:12])
+                self.p[key] = self.p.get(key, 0) + 1
 
     def movi(self, off, end):
         while off + 8 <= end:
@@ -159,7 +161,7 @@ class Inspector:
 
 def properties(path):
     """Short names of the properties the suite's table asks for."""
-    p = Inspector(path).p
+    p = RiffWalk(path).p
     names = set()
     vids = [s for s in p["streams"] if s.get("type") == "vids"]
     auds = [s for s in p["streams"] if s.get("type") == "auds"]
@@ -469,7 +471,7 @@ class Check:
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     sub = ap.add_subparsers(dest="cmd", required=True)
-    ins = sub.add_parser("inspect")
+    ins = sub.add_parser("props")
     ins.add_argument("file")
     chk = sub.add_parser("check")
     chk.add_argument("file")
@@ -481,7 +483,7 @@ def main():
     chk.add_argument("--work", default=".")
     chk.add_argument("--qxhost", nargs=argparse.REMAINDER, required=True)
     a = ap.parse_args()
-    if a.cmd == "inspect":
+    if a.cmd == "props":
         print(json.dumps(properties(a.file), indent=1, sort_keys=True))
         return 0
     try:
