@@ -7,7 +7,7 @@
 # duration equals ffprobe's rate, and what is out of scope is refused with
 # nothing served. One line per file and leg; exits non-zero on any mismatch.
 #
-#   scripts/peer-writers.sh                      every group on every leg it can run
+#   scripts/peer-writers.sh                      every group on every leg (model, native, wine)
 #   scripts/peer-writers.sh --legs native        the native library only (also: wine;
 #                                                model: tests/peers/model_host.py, a reader
 #                                                written from the rules, checks the reference)
@@ -18,6 +18,8 @@
 # The large group (one file over 1 GiB per writer, several RIFF segments) runs
 # natively only; its files are deleted as soon as they are checked.
 set -euo pipefail
+# The writers' functions below are called through eval.
+# shellcheck disable=SC2317
 cd "$(dirname "$0")/.."
 
 # ---------------------------------------------------------------- the matrix
@@ -97,7 +99,7 @@ ROWS=(
 )
 
 # ---------------------------------------------------------------- options
-legs="native,wine"
+legs="model,native,wine"
 groups="small,large"
 only="*"
 keep=""
@@ -151,6 +153,26 @@ if [[ ",$legs," == *,wine,* ]]; then
   wineserver -p >/dev/null 2>&1 </dev/null
   wine "$win/tools/qxhost/qxhost.exe" --help >/dev/null 2>&1 </dev/null || true
   stop_wine=1
+fi
+
+# The checks themselves must fail on a wrong host: the model host with one
+# fault at a time, on the control file and on a refused one.
+if [[ ",$legs," == *,model,* ]]; then
+  out="$work/self-test.avi"
+  avimake --width 64 --height 48 --frames 10
+  out="$work/self-test-24.avi"
+  avimake --width 64 --height 48 --frames 10 --bpp 24 --no-audio
+  for fault in frame count duration sample serve-refused; do
+    file=$work/self-test.avi video=serve
+    [ "$fault" = serve-refused ] && file=$work/self-test-24.avi video=refuse
+    audio=serve
+    [ "$fault" = serve-refused ] && audio=none
+    if "${checker[@]}" "$file" --name "self-test-$fault" --leg model --video "$video" \
+      --audio "$audio" --work "$work" --qxhost python3 tests/peers/model_host.py --mutate "$fault" >/dev/null; then
+      echo "FAIL self-test: a host with the fault '$fault' passed the checks"
+      status=1
+    fi
+  done
 fi
 
 for row in "${ROWS[@]}"; do

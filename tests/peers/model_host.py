@@ -121,30 +121,55 @@ def info(path, f, video, audio):
     return {"file": path, "video": v, "audio": a}
 
 
+def mutate(kind, what, value):
+    """One deliberate fault (--mutate KIND) so the suite can prove its checks fail."""
+    if kind == "frame" and what == "frames" and len(value) > 1:
+        value[1] = value[0]
+    elif kind == "count" and what == "frames":
+        value.pop()
+    elif kind == "duration" and what == "info" and value["video"]:
+        value["video"]["avgFrameDuration"] += 1
+    elif kind == "sample" and what == "samples" and len(value) > 100:
+        value[100] = -value[100] if value[100] else 0.5
+    elif kind == "serve-refused" and what == "pick":
+        value[:] = [value[0] or ("fake", b"", b""), value[1]]
+    return value
+
+
 def main(argv):
+    kind = ""
+    if argv[:1] == ["--mutate"]:
+        kind, argv = argv[1], argv[2:]
     if argv[:1] == ["--plugin"]:
         argv = argv[2:]
     cmd, path = argv[0], argv[1]
     f = File(path)
-    video, audio = f.pick()
+    video, audio = mutate(kind, "pick", list(f.pick()))
     if cmd == "info":
         if not video and not audio:
             sys.stderr.write("qxhost: the plug-in refused the video and the audio stream of %s\n" % path)
             return 1
-        print(json.dumps(info(path, f, video, audio)))
+        if video and video[0] == "fake":
+            print(json.dumps({"file": path, "video": {"avgFrameDuration": 1, "width": 1,
+                                                      "height": 1, "frames": 1}, "audio": None}))
+            return 0
+        print(json.dumps(mutate(kind, "info", info(path, f, video, audio))))
         return 0
     if cmd == "framemd5":
         if not video:
             return 1
+        if video[0] == "fake":
+            print("0, 0, 0, 1, 4, %s" % hashlib.md5(b"\0" * 4).hexdigest())
+            return 0
         print("#tb 0: model")
-        for k, (size, md5) in enumerate(frames(f, video)):
+        for k, (size, md5) in enumerate(mutate(kind, "frames", frames(f, video))):
             print("0, %d, %d, 1, %d, %s" % (k, k, size, md5))
         return 0
     if cmd == "audio":
         if not audio:
             return 1
         ch, rate = struct.unpack("<HI", audio[2][2:8])
-        s = samples(f, audio)
+        s = mutate(kind, "samples", samples(f, audio))
         body = struct.pack("<%df" % len(s), *s)
         fmt = struct.pack("<HHIIHH", 3, ch, rate, rate * ch * 4, ch * 4, 32)
         wav = b"WAVE" + b"fmt " + struct.pack("<I", len(fmt)) + fmt + b"data" + struct.pack("<I", len(body)) + body
