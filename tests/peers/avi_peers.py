@@ -223,8 +223,8 @@ def run(cmd, **kw):
 
 def ffprobe_streams(path):
     r = run(["ffprobe", "-v", "error", "-of", "json", "-show_entries",
-             "stream=index,codec_type,codec_name,pix_fmt,r_frame_rate,time_base,sample_rate,"
-             "channels,sample_fmt", path])
+             "stream=index,codec_type,codec_name,pix_fmt,width,height,r_frame_rate,time_base,"
+             "sample_rate,channels,sample_fmt", path])
     return json.loads(r.stdout or b"{}").get("streams", [])
 
 
@@ -374,6 +374,9 @@ class Check:
         if vs is None:
             self.problem("reference: ffprobe sees no 32-bit uncompressed video stream")
             return
+        if got.get("width") != vs.get("width") or abs(got.get("height", 0)) != vs.get("height"):
+            self.problem("video: %sx%s, ffprobe says %sx%s"
+                         % (got.get("width"), got.get("height"), vs.get("width"), vs.get("height")))
         rate = Fraction(vs["r_frame_rate"])
         duration = round(Fraction(10000000) / rate)
         if got.get("avgFrameDuration") != duration:
