@@ -37,7 +37,8 @@ cd "$(dirname "$0")/.."
 # audio0 (audio is stream 0), multi (a second vids or auds stream),
 # first-vids-not-rgb32 (the first video stream is not the one served),
 # sizeimage-wh (biSizeImage = width x height), scale1 (dwScale 1), no-index
-# (neither idx1 nor OpenDML indexes), no-index-flag (avih without AVIF_HASINDEX).
+# (neither idx1 nor OpenDML indexes), no-index-flag (avih without AVIF_HASINDEX),
+# over-1gib (the file is larger than 1 GiB).
 #
 # $out is the file to write; $src a 2 s clip (bgra + s16 stereo) written by ffmpeg.
 V25="testsrc=size=64x48:rate=25"
@@ -94,8 +95,8 @@ ROWS=(
   "menc-va25-s16    |small|serve |serve |idx1-only,dc,ahandler,strf18     |menc \$src -ovc raw -vf format=bgr32 -ffourcc 0 -oac pcm"
   "menc-va25-rgbtag |small|refuse|serve |idx1-only,dc         |menc \$src -ovc raw -vf format=bgr32 -oac pcm"
   # over 1 GiB: several RIFF segments (ffmpeg and GStreamer switch to OpenDML at 1 GiB)
-  "ff-big-va25-s16  |large|serve |serve |odml,avix,dc         |ff -f lavfi -i testsrc=size=1280x720:rate=25 -f lavfi -i $S16 -t 12 -pix_fmt bgra -c:v rawvideo -ac 2 -c:a pcm_s16le"
-  "gst-big-va25-s16 |large|serve |serve |odml,avix,db,bit31   |gst videotestsrc num-buffers=300 pattern=smpte ! video/x-raw,width=1280,height=720,framerate=25/1 ! videoconvert ! video/x-raw,format=BGRx ! queue ! mux. audiotestsrc num-buffers=300 samplesperbuffer=1920 ! audio/x-raw,format=S16LE,rate=48000,channels=2 ! queue ! mux. avimux name=mux"
+  "ff-big-va25-s16  |large|serve |serve |odml,avix,dc,over-1gib       |ff -f lavfi -i testsrc=size=1280x720:rate=25 -f lavfi -i $S16 -t 12 -pix_fmt bgra -c:v rawvideo -ac 2 -c:a pcm_s16le"
+  "gst-big-va25-s16 |large|serve |serve |odml,avix,db,bit31,over-1gib |gst videotestsrc num-buffers=300 pattern=smpte ! video/x-raw,width=1280,height=720,framerate=25/1 ! videoconvert ! video/x-raw,format=BGRx ! queue ! mux. audiotestsrc num-buffers=300 samplesperbuffer=1920 ! audio/x-raw,format=S16LE,rate=48000,channels=2 ! queue ! mux. avimux name=mux"
 )
 
 # ---------------------------------------------------------------- options
@@ -112,7 +113,7 @@ while [ $# -gt 0 ]; do
     --only) only=$2; shift 2 ;;
     --keep) keep=$2; shift 2 ;;
     --native-dir) native=$2; shift 2 ;;
-    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,/^set /p' "$0" | grep '^#' | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "peer-writers: unknown option $1" >&2; exit 2 ;;
   esac
 done

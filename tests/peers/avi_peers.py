@@ -173,6 +173,8 @@ def properties(path):
         names.add("no-index-flag")
     if p["indx"]:
         names.add("odml")
+    if os.path.getsize(path) > 1 << 30:
+        names.add("over-1gib")
     if p["riff_forms"].count("AVIX") >= 1:
         names.add("avix")
     if any(k.endswith("dc") for k in p["video_chunk_ids"]):
