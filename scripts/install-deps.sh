@@ -10,6 +10,7 @@ packages=(
   wine wine32:i386
   ffmpeg clang libclang-rt-14-dev valgrind
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  mencoder python3
 )
 
 missing=()

@@ -17,6 +17,11 @@ cmake --build build/native -j "$JOBS"
 bash scripts/check-so.sh build/native/src/libmirolan.so || status=1
 (cd build/native && ctest --output-on-failure -j "$JOBS") || status=1
 
+# Files over 1 GiB written by ffmpeg and GStreamer (several RIFF segments),
+# natively; the small files of the same matrix are the ctest peer_writers.
+step "files over 1 GiB from other writers"
+bash scripts/peer-writers.sh --legs model,native --group large || status=1
+
 # The whole native suite, the reliability suite's replay of the kept fuzz
 # corpus and its bad-input sweep included; LeakSanitizer reports leaks at exit.
 step "AddressSanitizer + UndefinedBehaviorSanitizer"
@@ -42,6 +47,7 @@ bash scripts/check-dll.sh build/mingw/src/mirolan.dll || status=1
 source scripts/wine-env.sh
 (cd build/mingw && ctest --output-on-failure) || status=1
 bash scripts/peer-check.sh || status=1
+bash scripts/peer-writers.sh --legs wine --group small || status=1
 wineserver -k 2>/dev/null || true
 
 echo

@@ -1,0 +1,205 @@
+#!/usr/bin/env bash
+# Files written by other programs (ffmpeg's avi muxer, GStreamer's avimux,
+# mencoder's own muxer, and avimake as the control), each served through the
+# plug-in by qxhost and compared with ffmpeg's own reading of the same file:
+# frames equal ffmpeg's packets (a drop frame repeats the previous picture),
+# audio equals ffmpeg's decoded samples by the conversion rule, the frame
+# duration equals ffprobe's rate, and what is out of scope is refused with
+# nothing served. One line per file and leg; exits non-zero on any mismatch.
+#
+#   scripts/peer-writers.sh                      every group on every leg (model, native, wine)
+#   scripts/peer-writers.sh --legs native        the native library only (also: wine;
+#                                                model: tests/peers/model_host.py, a reader
+#                                                written from the rules, checks the reference)
+#   scripts/peer-writers.sh --group small        the small files only (also: large)
+#   scripts/peer-writers.sh --only 'gst-*'       rows whose name matches the pattern
+#   scripts/peer-writers.sh --keep DIR           write the files to DIR and keep them
+#
+# The large group (one file over 1 GiB per writer, several RIFF segments) runs
+# natively only; its files are deleted as soon as they are checked.
+set -euo pipefail
+# The writers' functions below are called through eval.
+# shellcheck disable=SC2317
+cd "$(dirname "$0")/.."
+
+# ---------------------------------------------------------------- the matrix
+#
+# name | group | video | audio | the file must have | how it is written
+#
+# video/audio: what the plug-in must do with that stream of the file: serve it
+# (equal to ffmpeg), refuse it (nothing served), or none (no such stream).
+# "the file must have": properties the walk of the written file must find, so
+# each row keeps testing what it claims even when a writer changes (see
+# tests/peers/avi_peers.py props): idx1-only, odml, avix, dc, db, drop (0-byte
+# video chunks), pad (odd chunks followed by a pad byte), bit31 (standard index
+# entries with the OpenDML non-key-frame bit), strf16/strf18 (audio format size),
+# strf40 (WAVE_FORMAT_EXTENSIBLE), ahandler (a non-zero audio handler code),
+# audio0 (audio is stream 0), multi (a second vids or auds stream),
+# first-vids-not-rgb32 (the first video stream is not the one served),
+# sizeimage-wh (biSizeImage = width x height), scale1 (dwScale 1), no-index
+# (neither idx1 nor OpenDML indexes), no-index-flag (avih without AVIF_HASINDEX),
+# over-1gib (the file is larger than 1 GiB).
+#
+# $out is the file to write; $src a 2 s clip (bgra + s16 stereo) written by ffmpeg.
+V25="testsrc=size=64x48:rate=25"
+V30K="testsrc=size=64x48:rate=30000/1001"
+S16="sine=frequency=440:sample_rate=48000"
+U8="sine=frequency=440:sample_rate=22050:samples_per_frame=1001"
+GV="videotestsrc num-buffers=50 pattern=smpte ! video/x-raw,width=64,height=48"
+GA="audiotestsrc num-buffers=40 samplesperbuffer=1201 freq=440"
+GA8="audiotestsrc num-buffers=50 samplesperbuffer=1001 freq=440"
+ROWS=(
+  # avimake, the control: the first two are served today
+  "avimake-va25-s16 |small|serve |serve |odml,db        |avimake --width 64 --height 48 --frames 50"
+  "avimake-va25-u8  |small|serve |serve |odml,avix      |avimake --width 64 --height 48 --frames 50 --bits 8 --channels 1 --audio-rate 22050 --segment-limit 100000"
+  # avimake pads odd chunks (735 or 736 bytes of 8-bit audio per frame): refused today
+  "avimake-va30k-u8 |small|serve |serve |odml,avix,pad  |avimake --width 64 --height 48 --frames 60 --frame-duration 333667 --bits 8 --channels 1 --audio-rate 22050 --segment-limit 100000"
+  # ffmpeg
+  "ff-v25-bgra      |small|serve |none  |idx1-only,dc,scale1  |ff -f lavfi -i $V25 -t 2 -pix_fmt bgra -c:v rawvideo"
+  "ff-v30k-bgra     |small|serve |none  |idx1-only,dc         |ff -f lavfi -i $V30K -t 2 -pix_fmt bgra -c:v rawvideo"
+  "ff-a-s16         |small|none  |serve |idx1-only,strf16,ahandler,audio0 |ff -f lavfi -i $S16 -t 2 -ac 2 -c:a pcm_s16le"
+  "ff-a-u8          |small|none  |serve |idx1-only,strf16,pad,audio0      |ff -f lavfi -i $U8 -t 2 -ac 1 -c:a pcm_u8"
+  "ff-va25-s16      |small|serve |serve |idx1-only,dc,strf16,ahandler     |ff -f lavfi -i $V25 -f lavfi -i $S16 -t 2 -pix_fmt bgra -c:v rawvideo -ac 2 -c:a pcm_s16le"
+  "ff-va30k-u8      |small|serve |serve |idx1-only,dc,strf16,pad          |ff -f lavfi -i $V30K -f lavfi -i $U8 -t 2 -pix_fmt bgra -c:v rawvideo -ac 1 -c:a pcm_u8"
+  "ff-va25-drop     |small|serve |serve |idx1-only,dc,drop                |ff -f lavfi -i $V25 -f lavfi -i $S16 -t 2 -vf 'select=not(between(n\,10\,14)+eq(n\,30))' -fps_mode passthrough -pix_fmt bgra -c:v rawvideo -ac 2 -c:a pcm_s16le"
+  "ff-va30k-drop-u8 |small|serve |serve |idx1-only,dc,drop,pad            |ff -f lavfi -i $V30K -f lavfi -i $U8 -t 2 -vf 'select=not(between(n\,3\,4))' -fps_mode passthrough -pix_fmt bgra -c:v rawvideo -ac 1 -c:a pcm_u8"
+  # WAVE_FORMAT_EXTENSIBLE (40 bytes): ffmpeg writes it above 48 kHz
+  "ff-a-s16-96k     |small|none  |serve |idx1-only,strf40,audio0          |ff -f lavfi -i $S16 -t 1 -ar 96000 -ac 2 -c:a pcm_s16le"
+  # several streams: served are the first 32-bit uncompressed video and the first audio
+  "ff-multi         |small|serve |serve |idx1-only,dc,multi               |ff -f lavfi -i $V25 -f lavfi -i testsrc=size=32x24:rate=25 -f lavfi -i $S16 -f lavfi -i $U8 -t 2 -map 0:v -map 1:v -map 2:a -map 3:a -pix_fmt bgra -c:v rawvideo -c:a:0 pcm_s16le -ac:a:0 2 -c:a:1 pcm_u8 -ac:a:1 1"
+  "ff-multi-mjpeg1st|small|serve |serve |idx1-only,dc,multi,first-vids-not-rgb32 |ff -f lavfi -i testsrc=size=32x24:rate=25 -f lavfi -i $V25 -f lavfi -i $U8 -f lavfi -i $S16 -t 2 -map 0:v -map 1:v -map 2:a -map 3:a -c:v:0 mjpeg -c:v:1 rawvideo -pix_fmt:v:1 bgra -c:a:0 pcm_u8 -ac:a:0 1 -c:a:1 pcm_s16le -ac:a:1 2"
+  # 24-bit video: refused today and after the files-from-real-writers work; flip
+  # these two rows to "serve" when 24-bit frames are served.
+  "ff-v25-bgr24     |small|refuse|none  |idx1-only,dc         |ff -f lavfi -i $V25 -t 2 -pix_fmt bgr24 -c:v rawvideo"
+  "gst-v25-bgr24    |small|refuse|none  |idx1-only,db         |gst $GV,framerate=25/1 ! videoconvert ! video/x-raw,format=BGR ! avimux"
+  # compressed video, non-PCM audio: refused (the other stream is served)
+  "ff-v25-mjpeg     |small|refuse|none  |idx1-only,dc         |ff -f lavfi -i $V25 -t 1 -c:v mjpeg"
+  "ff-va25-ffv1-s16 |small|refuse|serve |idx1-only,dc         |ff -f lavfi -i $V25 -f lavfi -i $S16 -t 1 -c:v ffv1 -ac 2 -c:a pcm_s16le"
+  "ff-a-s24         |small|none  |refuse|idx1-only            |ff -f lavfi -i $S16 -t 1 -ac 2 -c:a pcm_s24le"
+  "ff-va25-f32      |small|serve |refuse|idx1-only,dc         |ff -f lavfi -i $V25 -f lavfi -i $S16 -t 1 -pix_fmt bgra -c:v rawvideo -ac 2 -c:a pcm_f32le"
+  "ff-a-adpcm       |small|none  |refuse|idx1-only            |ff -f lavfi -i $S16 -t 1 -ac 2 -c:a adpcm_ms"
+  "ff-a-mp3         |small|none  |refuse|idx1-only            |ff -f lavfi -i $S16 -t 1 -ac 2 -c:a libmp3lame"
+  # GStreamer
+  "gst-v25-bgrx     |small|serve |none  |idx1-only,db,sizeimage-wh,scale1 |gst $GV,framerate=25/1 ! videoconvert ! video/x-raw,format=BGRx ! avimux"
+  "gst-v30k-bgra    |small|serve |none  |idx1-only,db,sizeimage-wh        |gst $GV,framerate=30000/1001 ! videoconvert ! video/x-raw,format=BGRA ! avimux"
+  "gst-a-s16        |small|none  |serve |no-index,no-index-flag,ahandler,audio0 |gst $GA ! audio/x-raw,format=S16LE,rate=48000,channels=2 ! avimux"
+  "gst-a-u8         |small|none  |serve |no-index,no-index-flag,pad,audio0 |gst $GA8 ! audio/x-raw,format=U8,rate=22050,channels=1 ! avimux"
+  "gst-va25-s16     |small|serve |serve |idx1-only,db,ahandler            |gst $GV,framerate=25/1 ! videoconvert ! video/x-raw,format=BGRx ! queue ! mux. $GA ! audio/x-raw,format=S16LE,rate=48000,channels=2 ! queue ! mux. avimux name=mux"
+  "gst-va30k-u8     |small|serve |serve |idx1-only,db,pad                 |gst $GV,framerate=30000/1001 ! videoconvert ! video/x-raw,format=BGRA ! queue ! mux. $GA8 ! audio/x-raw,format=U8,rate=22050,channels=1 ! queue ! mux. avimux name=mux"
+  "gst-v25-jpeg     |small|refuse|none  |idx1-only            |gst $GV,framerate=25/1 ! jpegenc ! avimux"
+  "gst-a-s24        |small|none  |refuse|no-index             |gst $GA ! audio/x-raw,format=S24LE,rate=48000,channels=2 ! avimux"
+  "gst-a-alaw       |small|none  |refuse|no-index             |gst $GA ! audio/x-raw,format=S16LE,rate=8000,channels=1 ! alawenc ! avimux"
+  # mencoder, its own AVI muxer, from ffmpeg's clip. "-ffourcc 0" writes the
+  # frames as BI_RGB; by default the compression code is ' RGB' (mplayer's own
+  # code, which ffmpeg cannot decode either): refused.
+  "menc-va25-s16    |small|serve |serve |idx1-only,dc,ahandler,strf18     |menc \$src -ovc raw -vf format=bgr32 -ffourcc 0 -oac pcm"
+  "menc-va25-rgbtag |small|refuse|serve |idx1-only,dc         |menc \$src -ovc raw -vf format=bgr32 -oac pcm"
+  # over 1 GiB: several RIFF segments (ffmpeg and GStreamer switch to OpenDML at 1 GiB)
+  "ff-big-va25-s16  |large|serve |serve |odml,avix,dc,over-1gib       |ff -f lavfi -i testsrc=size=1280x720:rate=25 -f lavfi -i $S16 -t 12 -pix_fmt bgra -c:v rawvideo -ac 2 -c:a pcm_s16le"
+  "gst-big-va25-s16 |large|serve |serve |odml,avix,db,bit31,over-1gib |gst videotestsrc num-buffers=300 pattern=smpte ! video/x-raw,width=1280,height=720,framerate=25/1 ! videoconvert ! video/x-raw,format=BGRx ! queue ! mux. audiotestsrc num-buffers=300 samplesperbuffer=1920 ! audio/x-raw,format=S16LE,rate=48000,channels=2 ! queue ! mux. avimux name=mux"
+)
+
+# ---------------------------------------------------------------- options
+legs="model,native,wine"
+groups="small,large"
+only="*"
+keep=""
+native=${NATIVE_DIR:-build/native}
+win=${WIN_DIR:-build/mingw}
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --legs) legs=$2; shift 2 ;;
+    --group) groups=$2; shift 2 ;;
+    --only) only=$2; shift 2 ;;
+    --keep) keep=$2; shift 2 ;;
+    --native-dir) native=$2; shift 2 ;;
+    -h|--help) sed -n '2,/^set /p' "$0" | grep '^#' | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "peer-writers: unknown option $1" >&2; exit 2 ;;
+  esac
+done
+
+if [ -n "$keep" ]; then
+  work=$keep
+  mkdir -p "$work"
+else
+  work=$(mktemp -d)
+fi
+stop_wine=0
+finish() {
+  if [ "$stop_wine" = 1 ]; then wineserver -k 2>/dev/null || true; fi
+  if [ -z "$keep" ]; then rm -rf "$work"; fi
+}
+trap finish EXIT
+checker=(python3 tests/peers/avi_peers.py check)
+qx_native=("$native/tools/qxhost/qxhost" --plugin "$native/src/libmirolan.so")
+qx_wine=(wine "$win/tools/qxhost/qxhost.exe" --plugin "$win/src/mirolan.dll")
+
+# The writers, each writing the row's file to $out.
+ff() { ffmpeg -nostdin -v error -y "$@" "$out"; }
+gst() { gst-launch-1.0 -q "$@" ! filesink location="$out" >/dev/null; }
+menc() { mencoder -really-quiet "$@" -o "$out" >/dev/null 2>&1; }
+avimake() { "$native/tools/avimake/avimake" "$out" "$@" >/dev/null; }
+
+status=0
+t0=$SECONDS
+src="$work/src.avi"
+out=$src ff -f lavfi -i "$V25" -f lavfi -i "$S16" -t 2 -pix_fmt bgra -c:v rawvideo -ac 2 -c:a pcm_s16le
+
+if [[ ",$legs," == *,wine,* ]]; then
+  # shellcheck source=wine-env.sh
+  source scripts/wine-env.sh
+  # Wine's own services start with the first program and inherit its output:
+  # started here with nothing open, under a server that stays up, they no
+  # longer hold each check's pipes open for seconds after qxhost.exe exits.
+  wineserver -p >/dev/null 2>&1 </dev/null
+  wine "$win/tools/qxhost/qxhost.exe" --help >/dev/null 2>&1 </dev/null || true
+  stop_wine=1
+fi
+
+# The checks themselves must fail on a wrong host: the model host with one
+# fault at a time, on the control file and on a refused one.
+if [[ ",$legs," == *,model,* ]]; then
+  out="$work/self-test.avi"
+  avimake --width 64 --height 48 --frames 10
+  out="$work/self-test-24.avi"
+  avimake --width 64 --height 48 --frames 10 --bpp 24 --no-audio
+  for fault in frame count duration sample serve-refused; do
+    file=$work/self-test.avi video=serve
+    [ "$fault" = serve-refused ] && file=$work/self-test-24.avi video=refuse
+    audio=serve
+    [ "$fault" = serve-refused ] && audio=none
+    if "${checker[@]}" "$file" --name "self-test-$fault" --leg model --video "$video" \
+      --audio "$audio" --work "$work" --qxhost python3 tests/peers/model_host.py --mutate "$fault" >/dev/null; then
+      echo "FAIL self-test: a host with the fault '$fault' passed the checks"
+      status=1
+    fi
+  done
+fi
+
+for row in "${ROWS[@]}"; do
+  IFS='|' read -r name group video audio has command <<<"$row"
+  name=${name// /} group=${group// /} video=${video// /} audio=${audio// /} has=${has// /}
+  # shellcheck disable=SC2053
+  [[ $name == $only ]] || continue
+  [[ ",$groups," == *,$group,* ]] || continue
+  out="$work/$name.avi"
+  if ! (eval "$command") || [ ! -s "$out" ]; then
+    echo "FAIL writer $name: the writer failed: $command"
+    status=1
+    continue
+  fi
+  for leg in ${legs//,/ }; do
+    [ "$group" = large ] && [ "$leg" = wine ] && continue
+    case "$leg" in
+      native) qx=("${qx_native[@]}") ;;
+      wine) qx=("${qx_wine[@]}") ;;
+      model) qx=(python3 tests/peers/model_host.py) ;;
+      *) echo "peer-writers: unknown leg $leg" >&2; exit 2 ;;
+    esac
+    "${checker[@]}" "$out" --name "$name" --leg "$leg" --video "$video" --audio "$audio" \
+      --has "$has" --work "$work" --qxhost "${qx[@]}" || status=1
+  done
+  [ "$group" = large ] && [ -z "$keep" ] && rm -f "$out"
+done
+echo "peer-writers: $((SECONDS - t0)) s, $([ $status -eq 0 ] && echo 'every file as expected' || echo 'MISMATCHES above')"
+exit "$status"
