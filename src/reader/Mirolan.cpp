@@ -220,10 +220,21 @@ void CMirolan::DescribeAudio() {
     AudioDesc& audio = *pStream->pAudio;
     audio.headWord = 0;
     audio.timescale = rate;
-    audio.duration = audioStrh.dwLength;
+    audio.duration = AudioLength();
     audio.sampleRate = static_cast<int32_t>(rate);
     audio.channels = wfx.nChannels;
     audio.reservedWord = 0;
+}
+
+int64_t CMirolan::AudioLength() const {
+    // Files without an OpenDML index come from AVI 1.0 writers, some of which
+    // count one sample fewer in the stream header than their chunks hold;
+    // players play the chunks, so the host is told of every sample they hold.
+    // A file with an OpenDML index keeps its header's length.
+    const bool openDml = indexSource == avi::IndexSource::StandardIndex;
+    if (openDml || audioChunks.empty()) return audioStrh.dwLength;
+    const int64_t held = audioChunks.back().endSample;
+    return held > audioStrh.dwLength && held <= INT64_C(0xFFFFFFFF) ? held : audioStrh.dwLength;
 }
 
 // Every refusal once the file is open passes here, with openRefusal saying

@@ -108,6 +108,9 @@ private:
     [[noreturn]] void FailOpen();
     void DescribeVideo(const char16_t* path);
     void DescribeAudio();
+    // Samples the host is told of: the stream header's length, or the
+    // samples the chunks hold when a file without an OpenDML index says fewer.
+    int64_t AudioLength() const;
     void ReleaseTables();
     bool ReadContainerValues();
     bool haveMainHeaderWithoutIndexFlag = false;

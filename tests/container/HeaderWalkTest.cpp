@@ -554,6 +554,38 @@ TEST_F(HeaderWalk, OddChunksWithOrWithoutPadBytesKeepTheirPlace) {
     }
 }
 
+// A file without an OpenDML index may count fewer samples in its stream
+// header than its chunks hold (GStreamer writes one fewer); the host is told
+// of every sample the chunks hold, and a longer header length still stands.
+TEST_F(HeaderWalk, AudioLengthWithoutOpenDmlIndexCoversTheChunks) {
+    struct Case {
+        bool withIdx1;
+        uint32_t chunkBytes;  // 16-bit stereo: 4 bytes a sample; the header says 30
+        int64_t duration;
+    };
+    for (const Case& c : {Case{true, 124, 31}, Case{false, 124, 31}, Case{true, 40, 30}}) {
+        AviBuilder avi;
+        const size_t movi = WriterHeaders(avi, {Audio(1, 16, 16)});
+        const uint64_t a0 = avi.Chunk("00wb", c.chunkBytes);
+        avi.CloseList(movi);
+        if (c.withIdx1) {
+            avi.bytes.Code("idx1").U32(16);
+            avi.Idx1Entry("00wb", static_cast<uint32_t>(a0 - 8 - (movi + 8)), c.chunkBytes);
+        }
+        const std::string path = dir_.File("length" + std::to_string(files_++) + ".avi");
+        testsupport::WriteFile(path, avi.bytes.data());
+        const std::u16string wide(path.begin(), path.end());
+        VideoDesc video{};
+        AudioDesc audio{};
+        StreamHandle stream{};
+        stream.pVideo = &video;
+        stream.pAudio = &audio;
+        const uint32_t options[] = {QX_TAG_EARS, 1, 0, 0};
+        CMirolan reader(&stream, wide.c_str(), options);
+        EXPECT_EQ(audio.duration, c.duration) << c.withIdx1 << " " << c.chunkBytes;
+    }
+}
+
 TEST_F(HeaderWalk, AudioOnlyFileServesStreamZero) {
     AviBuilder avi;
     const size_t movi = WriterHeaders(avi, {Audio(1, 16, 16)});
