@@ -12,19 +12,6 @@
 using avi::AVIStreamHeader;
 using avi::MainAVIHeader;
 
-// QXASSERT whose logged expression is only spelled, not compiled: the log
-// keeps the expression text of the exact-size checks while the test also
-// accepts the other sizes a format has on disk, and the form type check logs
-// the multi-character literal 'AVI ', which GCC warns about wherever it is
-// evaluated (and no pragma silences that lexer warning).
-#define QXASSERT_SPELLED(line, test, expression)                                             \
-    do {                                                                                     \
-        if (!(test)) {                                                                       \
-            ::diag::AssertFailed(#expression, "ASSERT FAILED: (" #expression ")", "Mirolan", \
-                                 line);                                                      \
-        }                                                                                    \
-    } while (0)
-
 namespace avi {
 
 namespace {

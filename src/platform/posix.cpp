@@ -40,14 +40,13 @@ struct MappingObject {
 namespace {
 thread_local uint32_t lastError = 0;
 
-// A view is a positioned read into a buffer this layer owns, not an mmap:
-// another process may truncate the file, and a mapped page past the new end
-// would raise SIGBUS in the host; a read simply comes up short.
-struct ViewHeader {
-    uint32_t length;
-    uint32_t reserved;
-    uint64_t padding;  // keeps the bytes that follow 16-byte aligned
-};
+// The Win32 codes this layer reports where Windows would report them, so that
+// a logged "last error" means the same on both targets.
+constexpr uint32_t kErrorInvalidHandle = 6;
+constexpr uint32_t kErrorNotEnoughMemory = 8;
+constexpr uint32_t kErrorHandleEof = 38;
+constexpr uint32_t kErrorInvalidParameter = 87;
+constexpr uint32_t kErrorFileInvalid = 1006;
 }  // namespace
 
 FileHandle OpenFileForSharedRead(const char16_t* path) {
@@ -97,11 +96,11 @@ uint32_t AllocationGranularity() { return 65536; }
 MappingHandle CreateReadOnlyMapping(FileHandle file) {
     int64_t size = 0;
     if (file == nullptr || !GetFileSize(file, &size)) {
-        lastError = 6;  // ERROR_INVALID_HANDLE
+        lastError = kErrorInvalidHandle;
         return nullptr;
     }
     if (size == 0) {
-        lastError = 1006;  // ERROR_FILE_INVALID: an empty file cannot be mapped
+        lastError = kErrorFileInvalid;  // an empty file cannot be mapped
         return nullptr;
     }
     const int fd = ::fcntl(file->fd, F_DUPFD_CLOEXEC, 0);
@@ -126,15 +125,17 @@ const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length,
                        uint32_t unusedPrefix) {
     if (mapping == nullptr || length == 0 || offset > static_cast<uint64_t>(mapping->size) ||
         length > static_cast<uint64_t>(mapping->size) - offset) {
-        lastError = 87;  // ERROR_INVALID_PARAMETER: beyond the mapping
+        lastError = kErrorInvalidParameter;  // beyond the mapping
         return nullptr;
     }
-    auto* block = static_cast<uint8_t*>(std::malloc(sizeof(ViewHeader) + length));
-    if (block == nullptr) {
-        lastError = 8;  // ERROR_NOT_ENOUGH_MEMORY
+    // A view is a positioned read into a buffer this layer owns, not an mmap:
+    // another process may truncate the file, and a mapped page past the new
+    // end would raise SIGBUS in the host; a read simply comes up short.
+    auto* bytes = static_cast<uint8_t*>(std::malloc(length));
+    if (bytes == nullptr) {
+        lastError = kErrorNotEnoughMemory;
         return nullptr;
     }
-    uint8_t* bytes = block + sizeof(ViewHeader);
     // Only what the caller will read is copied: consecutive views of a walk
     // overlap by their alignment prefix, which would otherwise be read twice.
     uint32_t done = unusedPrefix < length ? unusedPrefix : length;
@@ -143,19 +144,18 @@ const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length,
                                     static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) {  // error, or the file shrank under us
-            lastError = got == 0 ? 38u : static_cast<uint32_t>(errno);  // ERROR_HANDLE_EOF
-            std::free(block);
+            lastError = got == 0 ? kErrorHandleEof : static_cast<uint32_t>(errno);
+            std::free(bytes);
             return nullptr;
         }
         done += static_cast<uint32_t>(got);
     }
-    reinterpret_cast<ViewHeader*>(block)->length = length;
     return bytes;
 }
 
 void UnmapView(const uint8_t* view) {
     if (view == nullptr) return;
-    std::free(const_cast<uint8_t*>(view) - sizeof(ViewHeader));
+    std::free(const_cast<uint8_t*>(view));
 }
 
 bool SeekFromBegin(FileHandle file, int64_t offset) {

@@ -85,30 +85,18 @@ struct Pcm8Table {
 }  // namespace
 
 void Pcm16ToFloat(const uint8_t* interleaved, uint32_t channelCount, uint32_t frameCount,
-                  float* const* channelBuffers, uint32_t channelsToFill, float divisor) {
+                  float* const* channelBuffers, uint32_t channelsToFill) {
     if (channelsToFill > channelCount) channelsToFill = channelCount;
-    const size_t stride = static_cast<size_t>(channelCount) * 2;
-    if (divisor == kPcm16Divisor) {
-        if (channelCount == 2 && channelsToFill == 2 && channelBuffers[0] != nullptr &&
-            channelBuffers[1] != nullptr) {
-            Stereo16(interleaved, frameCount, channelBuffers[0], channelBuffers[1]);
-            return;
-        }
-        for (uint32_t ch = 0; ch < channelsToFill; ++ch) {
-            if (channelBuffers[ch] == nullptr) continue;
-            Channel16(interleaved + static_cast<size_t>(ch) * 2, stride, frameCount,
-                      channelBuffers[ch]);
-        }
+    if (channelCount == 2 && channelsToFill == 2 && channelBuffers[0] != nullptr &&
+        channelBuffers[1] != nullptr) {
+        Stereo16(interleaved, frameCount, channelBuffers[0], channelBuffers[1]);
         return;
     }
-    const double scale = divisor;
+    const size_t stride = static_cast<size_t>(channelCount) * 2;
     for (uint32_t ch = 0; ch < channelsToFill; ++ch) {
-        float* out = channelBuffers[ch];
-        if (out == nullptr) continue;
-        const uint8_t* in = interleaved + static_cast<size_t>(ch) * 2;
-        for (uint32_t j = 0; j < frameCount; ++j, in += stride) {
-            out[j] = static_cast<float>(static_cast<double>(Sample16(in)) / scale);
-        }
+        if (channelBuffers[ch] == nullptr) continue;
+        Channel16(interleaved + static_cast<size_t>(ch) * 2, stride, frameCount,
+                  channelBuffers[ch]);
     }
 }
 

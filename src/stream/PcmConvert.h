@@ -11,17 +11,15 @@ namespace stream {
 // Reads `frameCount` frames of `channelCount` interleaved signed 16-bit
 // little-endian samples from `interleaved` and writes, for every channel ch
 // below `channelsToFill` (capped at `channelCount`), sample j of that channel
-// divided by `divisor` to channelBuffers[ch][j]. The quotient is computed in
-// double precision and rounded once to float. A null channel buffer is skipped.
+// divided by 32767 to channelBuffers[ch][j], so that 32767 gives exactly 1.0.
+// The result is the double-precision quotient rounded once to float. A null
+// channel buffer is skipped.
 void Pcm16ToFloat(const uint8_t* interleaved, uint32_t channelCount, uint32_t frameCount,
-                  float* const* channelBuffers, uint32_t channelsToFill, float divisor);
+                  float* const* channelBuffers, uint32_t channelsToFill);
 
 // The same for unsigned 8-bit samples, centred on 128: (x - 128) / 127, so
 // that 255 gives exactly 1.0.
 void Pcm8ToFloat(const uint8_t* interleaved, uint32_t channelCount, uint32_t frameCount,
                  float* const* channelBuffers, uint32_t channelsToFill);
-
-// The divisor of 16-bit samples: 32767 gives 32767 exactly 1.0.
-constexpr float kPcm16Divisor = 32767.0f;
 
 }  // namespace stream

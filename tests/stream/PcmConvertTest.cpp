@@ -23,7 +23,7 @@ TEST(PcmConvert, Every16BitValueMatchesTheDoubleQuotientRoundedOnce) {
     }
     std::vector<float> mono(65536, -99.0f);
     float* buffers[] = {mono.data()};
-    stream::Pcm16ToFloat(samples.data(), 1, 65536, buffers, 1, stream::kPcm16Divisor);
+    stream::Pcm16ToFloat(samples.data(), 1, 65536, buffers, 1);
     int mismatches = 0;
     for (int x = -32768; x <= 32767; ++x) {
         const float got = mono[static_cast<size_t>(x + 32768)];
@@ -58,7 +58,7 @@ TEST(PcmConvert, RangeEndsAndSilence) {
     const uint8_t bytes16[] = {0x00, 0x80, 0x00, 0x00, 0xFF, 0x7F};  // -32768, 0, 32767
     float out16[3];
     float* buffers16[] = {out16};
-    stream::Pcm16ToFloat(bytes16, 1, 3, buffers16, 1, stream::kPcm16Divisor);
+    stream::Pcm16ToFloat(bytes16, 1, 3, buffers16, 1);
     EXPECT_NEAR(out16[0], -1.0000305f, 1e-7);
     EXPECT_EQ(out16[1], 0.0f);
     EXPECT_EQ(out16[2], 1.0f);
@@ -76,7 +76,7 @@ TEST(PcmConvert, DeinterleavesStereo16BitIntoOneBufferPerChannel) {
     float left[4] = {9, 9, 9, 9};
     float right[4] = {9, 9, 9, 9};
     float* buffers[] = {left, right};
-    stream::Pcm16ToFloat(bytes, 2, 3, buffers, 2, stream::kPcm16Divisor);
+    stream::Pcm16ToFloat(bytes, 2, 3, buffers, 2);
     EXPECT_EQ(left[0], Expected16(100));
     EXPECT_EQ(left[1], Expected16(200));
     EXPECT_EQ(left[2], Expected16(300));
@@ -103,7 +103,7 @@ TEST(PcmConvert, EveryStereo16BitValueMatchesInBothChannels) {
     }
     std::vector<float> left(kFrames + 1, -99.0f), right(kFrames + 1, -99.0f);
     float* buffers[] = {left.data(), right.data()};
-    stream::Pcm16ToFloat(bytes.data(), 2, kFrames, buffers, 2, stream::kPcm16Divisor);
+    stream::Pcm16ToFloat(bytes.data(), 2, kFrames, buffers, 2);
     int mismatches = 0;
     for (uint32_t j = 0; j < kFrames; ++j) {
         const int l = static_cast<int16_t>(static_cast<uint16_t>(j));
@@ -147,7 +147,7 @@ TEST(PcmConvert, FillsOnlyTheChannelsAskedForAndSkipsNullBuffers) {
     float spare[2] = {9, 9};
     float* two[] = {only, spare};
     const uint8_t mono16[] = {0xFF, 0x7F, 0x01, 0x00};
-    stream::Pcm16ToFloat(mono16, 1, 2, two, 2, stream::kPcm16Divisor);
+    stream::Pcm16ToFloat(mono16, 1, 2, two, 2);
     EXPECT_EQ(only[0], 1.0f);
     EXPECT_EQ(only[1], Expected16(1));
     EXPECT_EQ(spare[0], 9.0f);
@@ -157,7 +157,7 @@ TEST(PcmConvert, ZeroFramesWriteNothing) {
     const uint8_t bytes[] = {1, 2};
     float out[1] = {9};
     float* buffers[] = {out};
-    stream::Pcm16ToFloat(bytes, 1, 0, buffers, 1, stream::kPcm16Divisor);
+    stream::Pcm16ToFloat(bytes, 1, 0, buffers, 1);
     stream::Pcm8ToFloat(bytes, 1, 0, buffers, 1);
     EXPECT_EQ(out[0], 9.0f);
 }
