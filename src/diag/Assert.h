@@ -51,8 +51,8 @@ void AssertFailedWithDetails(const char* expressionText, const char* logText,
 #define QXASSERT_SPELLED(line, test, expression) QXASSERT_WITH_TEXT(line, test, #expression)
 
 // The check behind both: `text` is the expression as a string literal.
-#define QXASSERT_WITH_TEXT(line, test, text)                                                  \
-    do {                                                                                      \
+#define QXASSERT_WITH_TEXT(line, test, text)                                                   \
+    do {                                                                                       \
         if (!(test)) ::diag::AssertFailed(text, "ASSERT FAILED: (" text ")", "Mirolan", line); \
     } while (0)
 

@@ -32,10 +32,7 @@ void QX_CALL drv_close(StreamHandle* stream) {
 
 void QX_CALL drv_start(StreamHandle* stream) {
     auto* reader = static_cast<CMirolan*>(stream->pReader);
-    if (reader == nullptr || !reader->bSuspended) return;
-    reader->pStream->runState = 2;
-    reader->bSuspended = false;
-    platform::ResumeThread(reader->hThread);
+    if (reader != nullptr) reader->Start();
 }
 
 void QX_CALL drv_nop() {}

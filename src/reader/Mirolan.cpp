@@ -5,9 +5,8 @@
 #include <cstring>
 #include <utility>
 
-#include "container/HeaderWalk.h"
-#include "container/StreamRules.h"
 #include "diag/DebugLog.h"
+#include "reader/ContainerValues.h"
 
 namespace {
 
@@ -41,32 +40,33 @@ bool IsExactlyAviExtension(const char16_t* path) {
 
 }  // namespace
 
-void ParseOptions(const uint32_t* options, CMirolan& reader) {
-    if (options == nullptr) return;
+StreamOptions ParseOptions(const uint32_t* options) {
+    StreamOptions parsed;
+    if (options == nullptr) return parsed;
     for (const uint32_t* pair = options; pair[0] != 0; pair += 2) {
         switch (pair[0]) {
             case QX_TAG_DINT:
-                reader.dintValue = static_cast<int32_t>(pair[1]);
+                parsed.dintValue = static_cast<int32_t>(pair[1]);
                 break;
             case QX_TAG_EARS:
-                reader.bAudio = pair[1] != 0;
+                parsed.bAudio = pair[1] != 0;
                 break;
             case QX_TAG_EYES:
-                reader.bVideo = pair[1] != 0;
+                parsed.bVideo = pair[1] != 0;
                 break;
             default:  // unknown tags are skipped
                 break;
         }
     }
-}
-
-CMirolan::CMirolan(StreamHandle* stream, const uint32_t* options, NotOpened) : pStream(stream) {
-    ParseOptions(options, *this);
+    return parsed;
 }
 
 CMirolan::CMirolan(StreamHandle* stream, const char16_t* path, const uint32_t* options)
     : pStream(stream) {
-    ParseOptions(options, *this);
+    const StreamOptions parsed = ParseOptions(options);
+    bVideo = parsed.bVideo;
+    bAudio = parsed.bAudio;
+    dintValue = parsed.dintValue;
     Open(path);
 }
 
@@ -85,14 +85,14 @@ void CMirolan::Open(const char16_t* path) {
     }
 
     openRefusal = avi::MakeRefusal(avi::RefusalKind::CannotOpen, "the file cannot be opened");
-    hFile = platform::OpenFileForSharedRead(path);
+    hFile.reset(platform::OpenFileForSharedRead(path));
     if (hFile == nullptr) throw 0;
     granularity = platform::AllocationGranularity();
-    if (!platform::GetFileSize(hFile, &fileSize)) FailOpen();
+    if (!platform::GetFileSize(hFile.get(), &fileSize)) FailOpen();
     diag::DebugLog("", kSource, 324, "%S size is %lld memory granularity is %d ", path,
                    static_cast<long long>(fileSize), static_cast<int>(granularity));
 
-    hMapFile = platform::CreateReadOnlyMapping(hFile);
+    hMapFile.reset(platform::CreateReadOnlyMapping(hFile.get()));
     if (hMapFile == nullptr) {
         diag::DebugLog("", kSource, 335, "hMapFile is NULL: last error: %d\n",
                        static_cast<int>(platform::LastError()));
@@ -102,77 +102,27 @@ void CMirolan::Open(const char16_t* path) {
     }
     openRefusal = avi::Refusal{};
 
-    try {
-        if (!ReadContainer()) FailOpen();
-    } catch (const int&) {
-        throw;
-    } catch (...) {
-        CloseFileAndMapping();
-        ReleaseTables();
-        throw;
-    }
+    ContainerValues values;
+    const bool servable = ReadContainer(avi::FileSource{hMapFile.get(), fileSize, granularity},
+                                        bVideo ? avi::Medium::Video : avi::Medium::Audio, values);
+    avih = values.avih;
+    videoStrh = values.videoStrh;
+    bih = values.bih;
+    audioStrh = values.audioStrh;
+    wfx = values.wfx;
+    baseOffset = values.baseOffset;
+    frameTable = std::move(values.frameTable);
+    audioChunks = std::move(values.audioChunks);
+    indexSource = values.indexSource;
+    frameDuration = values.frameDuration;
+    openRefusal = values.refusal;
+    if (!servable) FailOpen();
 
     // The worker is created (suspended) before the descriptors are written, so
     // that an open refused for want of a thread leaves them as the host had them.
     if (!CreateRunMonitorThread()) FailOpen();
     if (bVideo) DescribeVideo(path);
     if (bAudio) DescribeAudio();
-}
-
-bool CMirolan::ReadContainer() {
-    if (ReadContainerValues()) return true;
-    // A file whose main header says it has no index, and which cannot be
-    // served, is refused with the line such files have always had.
-    if (haveMainHeaderWithoutIndexFlag) {
-        diag::DebugLog("", kSource, 510, "AVI is not indexed we cann't use this AVI");
-    }
-    return false;
-}
-
-bool CMirolan::ReadContainerValues() {
-    const avi::FileSource source = Source();
-    const avi::Medium medium = bVideo ? avi::Medium::Video : avi::Medium::Audio;
-    avi::AviLayout layout;
-    const avi::WalkResult walk = avi::WalkHeaders(source, medium, layout);
-    avih = layout.avih;
-    videoStrh = layout.videoStrh;
-    bih = layout.bih;
-    audioStrh = layout.audioStrh;
-    wfx = layout.wfx;
-    baseOffset = layout.baseOffset;
-    haveMainHeaderWithoutIndexFlag = layout.haveMainHeader && !layout.hasIndexFlag;
-    if (walk.end == avi::WalkEnd::Refused) {
-        openRefusal = walk.refusal;
-        return false;
-    }
-    if (!layout.haveMainHeader) {
-        openRefusal =
-            layout.startsRiffAvi
-                ? avi::MakeRefusal(avi::RefusalKind::NoMainHeader, "no main header ('avih')")
-                : avi::MakeRefusal(avi::RefusalKind::NotRiffAvi, "not a RIFF AVI file");
-        return false;
-    }
-
-    uint32_t frameSize = 0;
-    openRefusal =
-        bVideo ? avi::CheckVideoFormat(layout, &frameSize) : avi::CheckAudioFormat(layout);
-    if (openRefusal.Refused()) return false;
-    if (bVideo) {
-        bih.biSizeImage = frameSize;  // what the worker reads for each frame
-        frameDuration = static_cast<int64_t>(avi::FrameDuration(videoStrh));
-    }
-
-    avi::MediaIndex index;
-    const avi::IndexTarget target{medium, frameSize, &layout};
-    indexSource = avi::OpenIndex(source, target, index, openRefusal);
-    if (indexSource == avi::IndexSource::None) return false;
-    if (bVideo) avi::TrimFrameTable(index);  // the table lives as long as the stream
-    frameTable = std::move(index.frameTable);
-    audioChunks = std::move(index.audioChunks);
-    if (!bVideo) return true;
-    avih.dwTotalFrames = static_cast<uint32_t>(frameTable.size());
-    openRefusal = avi::CheckVideoFrames(layout, frameTable.size());
-    return !openRefusal.Refused();
 }
 
 void CMirolan::DescribeVideo(const char16_t* path) {
@@ -239,34 +189,8 @@ int64_t CMirolan::AudioLength() const {
 
 // Every refusal once the file is open passes here, with openRefusal saying
 // why (the earlier ones set it and throw at once); a log line of the reason
-// or a checking tool reads it here.
-void CMirolan::FailOpen() {
-    CloseFileAndMapping();
-    ReleaseTables();
-    throw 0;
-}
+// or a checking tool reads it here. The owners release what the open had
+// acquired as the throw leaves the constructor.
+void CMirolan::FailOpen() { throw 0; }
 
-void CMirolan::CloseFileAndMapping() {
-    if (hMapFile != nullptr) {
-        platform::CloseMapping(hMapFile);
-        hMapFile = nullptr;
-    }
-    if (hFile != nullptr) {
-        platform::CloseFile(hFile);
-        hFile = nullptr;
-    }
-}
-
-void CMirolan::ReleaseTables() {
-    std::deque<AudioChunk>().swap(audioChunks);
-    std::vector<FrameEntry>().swap(frameTable);
-}
-
-CMirolan::~CMirolan() {
-    StopRunMonitorThread();
-    // The worker closes both on its way out; when it was never created they
-    // are still open here.
-    CloseFileAndMapping();
-    ReleaseTables();
-    std::free(stagingBuffer);
-}
+CMirolan::~CMirolan() { StopRunMonitorThread(); }

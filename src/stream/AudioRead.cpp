@@ -1,10 +1,12 @@
+#include "stream/AudioRead.h"
+
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 #include "diag/DebugLog.h"
-#include "reader/Mirolan.h"
 #include "stream/PcmConvert.h"
+
+namespace stream {
 
 namespace {
 
@@ -55,25 +57,16 @@ size_t FirstChunkEndingAfter(const std::deque<AudioChunk>& chunks, int64_t start
     return static_cast<size_t>(found - chunks.begin());
 }
 
-// Grows the reader's staging buffer to `size` bytes without throwing; the old
-// contents need not survive. False when the memory cannot be had.
-bool ReserveStaging(CMirolan& reader, uint32_t size) {
-    if (reader.stagingCapacity >= size) return true;
-    std::free(reader.stagingBuffer);
-    reader.stagingBuffer = static_cast<uint8_t*>(std::malloc(size));
-    reader.stagingCapacity = reader.stagingBuffer != nullptr ? size : 0;
-    return reader.stagingBuffer != nullptr;
-}
-
 // Reads into the staging buffer every chunk that overlaps [start, end), each
 // at its own place: the bytes of the chunk's sample `s` go to (s - start) *
 // frameBytes. Only whole sample frames are kept, so whatever is not read
 // (a failed positioning, a short read, a chunk smaller than its sample count,
 // the part of the span past the last chunk) stays as the silence the buffer
 // was filled with.
-void StageChunks(CMirolan& reader, int64_t start, int64_t end, uint32_t frameBytes,
+void StageChunks(const ServeContext& context, int64_t start, int64_t end, uint32_t frameBytes,
                  uint8_t silence) {
-    const std::deque<AudioChunk>& chunks = reader.audioChunks;
+    const std::deque<AudioChunk>& chunks = context.audioChunks;
+    uint8_t* const staged = context.staging.Bytes();
     const size_t totalChunks = chunks.size();
     size_t i = FirstChunkEndingAfter(chunks, start);
     if (i == totalChunks) return;
@@ -96,36 +89,28 @@ void StageChunks(CMirolan& reader, int64_t start, int64_t end, uint32_t frameByt
         const auto position =
             static_cast<int64_t>(static_cast<uint64_t>(chunk.offset) + skipSamples * frameBytes);
 
-        if (!platform::SeekFromBegin(reader.hFile, position)) {
+        if (!platform::SeekFromBegin(context.file, position)) {
             if (spanInOneChunk) {
                 diag::DebugLog("", kSource, 1139, "Seeking to wrong Position %lld",
                                static_cast<long long>(position));
             }
             continue;
         }
-        uint32_t got = platform::ReadAtPosition(reader.hFile, reader.stagingBuffer + at, want);
+        uint32_t got = platform::ReadAtPosition(context.file, staged + at, want);
         if (got > want) got = want;
         const uint32_t kept = got - got % frameBytes;
-        if (kept < want) std::memset(reader.stagingBuffer + at + kept, silence, want - kept);
+        if (kept < want) std::memset(staged + at + kept, silence, want - kept);
     }
-}
-
-// Gives back a staging buffer too large to keep between requests.
-void TrimStaging(CMirolan& reader) {
-    if (reader.stagingCapacity <= kKeptStagingBytes) return;
-    std::free(reader.stagingBuffer);
-    reader.stagingBuffer = nullptr;
-    reader.stagingCapacity = 0;
 }
 
 // De-interleaves `samples` staged sample frames by the file's channel count
 // into at most as many channel buffers as the request provides, never taking
 // more values than the staging buffer holds (it was sized by the request's
 // channel count, which a host may have got wrong).
-void ConvertStaged(const CMirolan& reader, const SampleBlock& request, uint32_t stagingSize,
+void ConvertStaged(const ServeContext& context, const SampleBlock& request, uint32_t stagingSize,
                    uint64_t samples) {
-    const uint16_t bits = reader.wfx.wBitsPerSample;
-    const uint32_t fileChannels = reader.wfx.nChannels;
+    const uint16_t bits = context.wfx.wBitsPerSample;
+    const uint32_t fileChannels = context.wfx.nChannels;
     if ((bits != 8 && bits != 16) || fileChannels == 0 || request.channelBuffers == nullptr) return;
 
     const uint64_t fileFrameBytes = static_cast<uint64_t>(fileChannels) * (bits / 8u);
@@ -134,20 +119,21 @@ void ConvertStaged(const CMirolan& reader, const SampleBlock& request, uint32_t 
     const uint32_t channelsToFill =
         std::min(fileChannels, static_cast<uint32_t>(std::max(request.channels, 0)));
     if (bits == 8) {
-        stream::Pcm8ToFloat(reader.stagingBuffer, fileChannels, frames, request.channelBuffers,
-                            channelsToFill);
+        Pcm8ToFloat(context.staging.Bytes(), fileChannels, frames, request.channelBuffers,
+                    channelsToFill);
     } else {
-        stream::Pcm16ToFloat(reader.stagingBuffer, fileChannels, frames, request.channelBuffers,
-                             channelsToFill, stream::kPcm16Divisor);
+        Pcm16ToFloat(context.staging.Bytes(), fileChannels, frames, request.channelBuffers,
+                     channelsToFill);
     }
 }
 
 }  // namespace
 
 // Stages the span's interleaved bytes (silence wherever nothing is read) and
-// converts them. Always true: whatever happens, the worker hands the request
-// back when its span is positive.
-bool CMirolan::ReadAudioSamples(const SampleBlock& request) {
+// converts them.
+bool ReadAudioSamples(const ServeContext& context, const SampleBlock& request) {
+    const avi::WAVEFORMATEX& wfx = context.wfx;
+    StagingBuffer& staging = context.staging;
     // An empty or reversed span reads and writes nothing; the worker drops it.
     if (request.end <= request.start) return true;
     const uint32_t bytesPerSample = wfx.wBitsPerSample / 8u;
@@ -160,11 +146,11 @@ bool CMirolan::ReadAudioSamples(const SampleBlock& request) {
     // (an hour of audio asked for by a 32-bit host) cannot be, nor can memory
     // the system refuses. The request is then handed back unconverted.
     const bool fits = spanSamples <= UINT32_MAX / frameBytes;
-    if (!fits || !ReserveStaging(*this, static_cast<uint32_t>(spanSamples * frameBytes))) {
+    if (!fits || !staging.Reserve(static_cast<uint32_t>(spanSamples * frameBytes))) {
         // Once per stream: a file written per request would slow the
         // time-critical thread on every request after it.
-        if (!stagingFailureLogged) {
-            stagingFailureLogged = true;
+        if (!staging.failureLogged) {
+            staging.failureLogged = true;
             const unsigned long long bytes =
                 spanSamples > UINT64_MAX / frameBytes ? UINT64_MAX : spanSamples * frameBytes;
             diag::DebugLog("", "Mirolan", 1140, "Staging buffer of %llu bytes unavailable", bytes);
@@ -174,11 +160,13 @@ bool CMirolan::ReadAudioSamples(const SampleBlock& request) {
     const auto stagingSize = static_cast<uint32_t>(spanSamples * frameBytes);
 
     const uint8_t silence = SilenceByte(wfx.wBitsPerSample);
-    std::memset(stagingBuffer, silence, stagingSize);
-    StageChunks(*this, request.start, request.end, static_cast<uint32_t>(frameBytes), silence);
+    std::memset(staging.Bytes(), silence, stagingSize);
+    StageChunks(context, request.start, request.end, static_cast<uint32_t>(frameBytes), silence);
     // The whole span: what lies past the end of the audio is silence, whether
     // the span straddles the end or lies wholly beyond it.
-    ConvertStaged(*this, request, stagingSize, spanSamples);
-    TrimStaging(*this);
+    ConvertStaged(context, request, stagingSize, spanSamples);
+    staging.TrimTo(kKeptStagingBytes);
     return true;
 }
+
+}  // namespace stream

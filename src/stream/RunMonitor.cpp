@@ -5,12 +5,14 @@
 #include "diag/Assert.h"
 #include "diag/DebugLog.h"
 #include "host/HostServices.h"
-#include "reader/Mirolan.h"
+#include "stream/AudioRead.h"
+#include "stream/VideoRead.h"
+
+namespace stream {
 
 namespace {
 
 constexpr const char* kSource = "Mirolan";
-constexpr uint32_t kStackBytes = 0x20000;  // committed: the loop keeps only a few words
 
 // end - start with the wrap of 64-bit two's-complement arithmetic, so that a
 // span the host got wrong comes out as what it is instead of overflowing.
@@ -21,10 +23,9 @@ int64_t SpanOf(const SampleRequest& request) {
 
 // Frames that can be served: those the index found, and never more than the
 // frame table holds.
-uint32_t FramesAvailable(const CMirolan& reader) {
-    const size_t tableSize = reader.frameTable.size();
-    return tableSize < reader.avih.dwTotalFrames ? static_cast<uint32_t>(tableSize)
-                                                 : reader.avih.dwTotalFrames;
+uint32_t FramesAvailable(const ServeContext& context) {
+    const size_t tableSize = context.frameTable.size();
+    return tableSize < context.totalFrames ? static_cast<uint32_t>(tableSize) : context.totalFrames;
 }
 
 // The frame number quotient - 1 as the "Wrong Index" notice prints it: a
@@ -39,8 +40,9 @@ int32_t NoticeNumber(int64_t quotient) {
 // half. A number outside the table (negative ones included) is printed, when
 // the debug folder exists, and replaced by the last frame. False when no frame
 // can be chosen: a frame duration that is not positive, or no frames at all.
-bool ChooseFrame(const CMirolan& reader, int64_t avgFrameDuration, int64_t end, int64_t* offset) {
-    const uint32_t frameCount = FramesAvailable(reader);
+bool ChooseFrame(const ServeContext& context, int64_t avgFrameDuration, int64_t end,
+                 int64_t* offset) {
+    const uint32_t frameCount = FramesAvailable(context);
     if (avgFrameDuration <= 0 || frameCount == 0) {
         diag::DebugLog("", kSource, 171, "No frame to serve: avgFrameDuration %lld, %u frames",
                        static_cast<long long>(avgFrameDuration), frameCount);
@@ -54,64 +56,59 @@ bool ChooseFrame(const CMirolan& reader, int64_t avgFrameDuration, int64_t end, 
     } else {
         diag::PrintNotice("Wrong Index %d\n", NoticeNumber(quotient));
     }
-    *offset = reader.frameTable[frame];
+    *offset = context.frameTable[frame];
     return true;
 }
 
 // Serves one video request. False ends the worker without delivering it.
-bool ServeVideo(CMirolan& reader, SampleRequest& request) {
-    const VideoDesc* video = reader.pStream->pVideo;
+bool ServeVideo(const ServeContext& context, SampleRequest& request) {
+    const VideoDesc* video = context.pStream->pVideo;
     int64_t frameOffset = 0;
     if (video == nullptr ||
-        !ChooseFrame(reader, video->avgFrameDuration, request.end, &frameOffset)) {
+        !ChooseFrame(context, video->avgFrameDuration, request.end, &frameOffset)) {
         return false;
     }
-    if (!reader.ReadVideoFrame(reader.bih.biSizeImage, frameOffset, request.frameBuffer)) {
+    if (!ReadVideoFrame(context.file, context.bih.biSizeImage, frameOffset, request.frameBuffer)) {
         return false;
     }
     const int64_t duration = SpanOf(request);
     QXASSERT(178, duration > 0);
     if (duration > 0) {  // an empty or reversed span is dropped, never handed back
-        host::SetDuration(reader.pStream, &request,
-                          stream::VideoDurationForHost(video->timescale, duration));
+        host::SetDuration(context.pStream, &request,
+                          VideoDurationForHost(video->timescale, duration));
         // A host that closed the stream from inside its set-duration service
         // has taken the stream back: nothing more goes to it.
-        if (reader.pStream != nullptr) host::Deliver(reader.pStream, &request);
+        if (context.pStream != nullptr) host::Deliver(context.pStream, &request);
     }
     return true;
 }
 
 // Serves one audio request; the read works on a copy of the request's block.
-bool ServeAudio(CMirolan& reader, SampleRequest& request) {
-    if (!reader.ReadAudioSamples(CopyBlock(request))) return false;
+bool ServeAudio(const ServeContext& context, SampleRequest& request) {
+    if (!ReadAudioSamples(context, CopyBlock(request))) return false;
     const int64_t duration = SpanOf(request);
     QXASSERT(197, duration > 0);
     if (duration > 0) {  // an empty or reversed span is dropped, never handed back
-        host::SetDuration(reader.pStream, &request, duration);
-        if (reader.pStream != nullptr) host::Deliver(reader.pStream, &request);
+        host::SetDuration(context.pStream, &request, duration);
+        if (context.pStream != nullptr) host::Deliver(context.pStream, &request);
     }
     return true;
 }
 
-// Takes requests until the host has none, a read fails or a stop is asked
-// for. The stop flag is looked at before the first request and after each
-// one, never while the host holds the worker in its acquire.
-void ServeRequests(CMirolan& reader) {
-    const uint32_t kind = reader.bVideo ? QX_TAG_EYES : QX_TAG_EARS;
-    while (!reader.bExit.load()) {
-        SampleRequest* request = host::Acquire(reader.pStream, kind);
-        // Null, or the host closed the stream from inside its acquire service.
-        if (request == nullptr || reader.pStream == nullptr) break;
-        const bool served =
-            reader.bVideo ? ServeVideo(reader, *request) : ServeAudio(reader, *request);
-        if (!served) break;
-    }
-    reader.bExit = true;
-}
-
 }  // namespace
 
-namespace stream {
+void ServeRequests(const ServeContext& context) {
+    const uint32_t kind = context.video ? QX_TAG_EYES : QX_TAG_EARS;
+    while (!context.stop.load()) {
+        SampleRequest* request = host::Acquire(context.pStream, kind);
+        // Null, or the host closed the stream from inside its acquire service.
+        if (request == nullptr || context.pStream == nullptr) break;
+        const bool served =
+            context.video ? ServeVideo(context, *request) : ServeAudio(context, *request);
+        if (!served) break;
+    }
+    context.stop = true;
+}
 
 int64_t VideoDurationForHost(int64_t timescale, int64_t span) {
     const double quotient = static_cast<double>(timescale) * static_cast<double>(span) / 10000000.0;
@@ -120,71 +117,4 @@ int64_t VideoDurationForHost(int64_t timescale, int64_t span) {
     return INT64_MIN;
 }
 
-uint32_t RunMonitorThreadProc(void* argument) {
-    CMirolan& reader = *static_cast<CMirolan*>(argument);
-    platform::RaiseCurrentThreadToTimeCritical();
-    try {
-        ServeRequests(reader);
-    } catch (...) {  // nothing may leave the thread; end as after a failed read
-        reader.bExit = true;
-    }
-    // The worker is the last user of the file: after open only it reads it.
-    reader.CloseFileAndMapping();
-    diag::DebugLog("", kSource, 1081, "MIROLAN Exit %s Run Monitor Thread",
-                   reader.bAudio ? "audio" : "video");
-    // Closed by the host on this very thread: the reader is ours to destroy
-    // now that nothing of the loop uses it any more.
-    if (reader.bDestroyOnExit) delete &reader;
-    return 0;
-}
-
 }  // namespace stream
-
-bool CMirolan::CreateRunMonitorThread() {
-    dwThreadId = 0;
-    hThread = platform::CreateSuspendedThread(stream::RunMonitorThreadProc, this, kStackBytes,
-                                              &dwThreadId);
-    // Without its worker a stream would never deliver and the host would wait
-    // for it for ever: the open fails instead.
-    if (hThread == nullptr) {
-        diag::DebugLog("", kSource, 1082, "Run Monitor Thread not created: last error: %d",
-                       static_cast<int>(platform::LastError()));
-        return false;
-    }
-    return true;
-}
-
-bool CMirolan::StopFromOwnWorker() {
-    if (!platform::IsCurrentThread(hThread)) return false;
-    if (pStream != nullptr) pStream->runState = 0;
-    bExit = true;
-    if (pStream != nullptr) host::Wake(pStream);
-    // The host may release its record as soon as the close returns.
-    pStream = nullptr;
-    bDestroyOnExit = true;
-    return true;
-}
-
-void CMirolan::StopRunMonitorThread() {
-    if (platform::IsCurrentThread(hThread)) {
-        // Destroyed by its own worker, which has left the loop: nothing to
-        // wait for, and a thread that waited for itself would wait for ever.
-        diag::DebugLog("", kSource, 991, "Wait for Exit Run Monitor Thread Completed");
-        platform::DetachThread(hThread);
-        hThread = nullptr;
-        return;
-    }
-    if (pStream != nullptr) pStream->runState = 0;
-    bExit = true;
-    if (pStream != nullptr) host::Wake(pStream);
-    // A worker that was never started still waits at its start. Let it run:
-    // it finds the flag before its first request and takes its exit step,
-    // which is what closes the file; otherwise the wait below never ends.
-    if (bSuspended) {
-        platform::ResumeThread(hThread);
-        bSuspended = false;
-    }
-    platform::WaitForThread(hThread);
-    diag::DebugLog("", kSource, 991, "Wait for Exit Run Monitor Thread Completed");
-    platform::CloseThread(hThread);
-}

@@ -259,19 +259,15 @@ ExampleFile BuildExample(const ExampleOptions& options) {
     return file;
 }
 
-MappedReader::MappedReader(const std::string& path, Medium medium) {
-    static const uint32_t kVideoOptions[] = {QX_TAG_EYES, 1, 0, 0};
-    static const uint32_t kAudioOptions[] = {QX_TAG_EARS, 1, 0, 0};
-    reader_ = std::make_unique<CMirolan>(nullptr, medium == kVideo ? kVideoOptions : kAudioOptions,
-                                         CMirolan::NotOpened{});
-    CMirolan& r = *reader_;
-    r.hFile = platform::OpenFileForSharedRead(testsupport::ToUtf16(path).c_str());
-    EXPECT_NE(r.hFile, nullptr) << path;
-    if (r.hFile == nullptr) return;
-    EXPECT_TRUE(platform::GetFileSize(r.hFile, &r.fileSize));
-    r.granularity = platform::AllocationGranularity();
-    r.hMapFile = platform::CreateReadOnlyMapping(r.hFile);
-    EXPECT_NE(r.hMapFile, nullptr) << path;
+MappedReader::MappedReader(const std::string& path, Medium which)
+    : medium(which == kVideo ? avi::Medium::Video : avi::Medium::Audio) {
+    file.reset(platform::OpenFileForSharedRead(testsupport::ToUtf16(path).c_str()));
+    EXPECT_NE(file, nullptr) << path;
+    if (file == nullptr) return;
+    EXPECT_TRUE(platform::GetFileSize(file.get(), &fileSize));
+    granularity = platform::AllocationGranularity();
+    mapping.reset(platform::CreateReadOnlyMapping(file.get()));
+    EXPECT_NE(mapping, nullptr) << path;
 }
 
 std::unique_ptr<MappedReader> Open(const testsupport::TempDir& dir, const std::string& name,

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "reader/Mirolan.h"
+#include "container/FileSource.h"
+#include "reader/ContainerValues.h"
+#include "reader/Owners.h"
 #include "support/TempDir.h"
 
 namespace fixture {
@@ -88,17 +90,26 @@ size_t Headers(AviBuilder& avi, const ExampleOptions& options = ExampleOptions{}
 // offset: the list's start); returns the frames' data offsets.
 std::vector<uint64_t> VideoMovie(AviBuilder& avi, uint32_t frames, uint32_t sizeImage);
 
-// Writes the file and opens a reader on it with the file, its mapping, its
-// size and the granularity set, as the opening sequence does.
-class MappedReader {
+// Writes the file and opens it with its mapping, size and granularity, as
+// the opening sequence does; ReadContainer() then reads it as the open does,
+// into the values this object holds.
+class MappedReader : public ContainerValues {
 public:
     enum Medium { kVideo, kAudio };
-    MappedReader(const std::string& path, Medium medium);
-    CMirolan& operator*() { return *reader_; }
-    CMirolan* operator->() { return reader_.get(); }
+    MappedReader(const std::string& path, Medium which);
+    MappedReader& operator*() { return *this; }
+    MappedReader* operator->() { return this; }
+
+    avi::FileSource Source() const { return avi::FileSource{mapping.get(), fileSize, granularity}; }
+    bool ReadContainer() { return ::ReadContainer(Source(), medium, *this); }
+
+    int64_t fileSize = 0;
+    uint32_t granularity = 0;
 
 private:
-    std::unique_ptr<CMirolan> reader_;
+    avi::Medium medium;
+    FileOwner file;
+    MappingOwner mapping;
 };
 
 // Writes `bytes` to `name` in `dir` and opens a reader of `medium` on it.

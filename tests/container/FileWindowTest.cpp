@@ -23,19 +23,18 @@ struct PlacementRow {
     uint64_t offsetInView;
 };
 
-// Placement needs only the reader's size and granularity: no file is opened.
+// Placement needs only the file's size and granularity: no file is opened.
 class WindowPlacement : public ::testing::TestWithParam<PlacementRow> {};
 
 TEST_P(WindowPlacement, StartsAtGranularityAndReachesRequestedBytesClippedAtEnd) {
     const PlacementRow& row = GetParam();
-    static const uint32_t kOptions[] = {QX_TAG_EYES, 1, 0, 0};
-    CMirolan reader(nullptr, kOptions, CMirolan::NotOpened{});
-    reader.fileSize = row.fileSize;
-    reader.granularity = kGranularity;
+    avi::FileSource source;
+    source.fileSize = row.fileSize;
+    source.granularity = kGranularity;
     FileWindow window;
     window.position = row.position;
 
-    EXPECT_EQ(avi::PlaceWindow(reader.Source(), window, row.requested), row.start);
+    EXPECT_EQ(avi::PlaceWindow(source, window, row.requested), row.start);
     EXPECT_EQ(window.length, row.length);
     EXPECT_EQ(window.offsetInView, row.offsetInView);
     EXPECT_EQ(window.position, row.position);
@@ -56,16 +55,15 @@ INSTANTIATE_TEST_SUITE_P(KnownPlacements, WindowPlacement,
                                           61952}));
 
 TEST(WindowPlacementLimits, PositionAtOrPastEndChangesNothing) {
-    static const uint32_t kOptions[] = {QX_TAG_EYES, 1, 0, 0};
-    CMirolan reader(nullptr, kOptions, CMirolan::NotOpened{});
-    reader.fileSize = 30000;
-    reader.granularity = kGranularity;
+    avi::FileSource source;
+    source.fileSize = 30000;
+    source.granularity = kGranularity;
     for (uint64_t position : {uint64_t{30000}, uint64_t{30001}, ~uint64_t{0}}) {
         FileWindow window;
         window.position = position;
         window.offsetInView = 7;
         window.length = 9;
-        EXPECT_EQ(avi::PlaceWindow(reader.Source(), window, kGranularity), 0u) << position;
+        EXPECT_EQ(avi::PlaceWindow(source, window, kGranularity), 0u) << position;
         EXPECT_EQ(window.offsetInView, 7u);
         EXPECT_EQ(window.length, 9u);
     }

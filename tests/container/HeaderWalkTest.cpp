@@ -3,6 +3,7 @@
 #include "AviFixture.h"
 #include "container/HeaderWalk.h"
 #include "container/StreamRules.h"
+#include "reader/Mirolan.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ protected:
 TEST_F(HeaderWalk, VideoReaderCopiesHeadersAndHandsOverAtVideoIndex) {
     const fixture::ExampleFile example = fixture::BuildExample();
     auto file = Open(example.avi, MappedReader::kVideo);
-    CMirolan& reader = **file;
+    MappedReader& reader = **file;
     ASSERT_TRUE(reader.ReadContainer());
 
     EXPECT_EQ(reader.avih.dwFlags, 0x10u);
@@ -51,7 +52,7 @@ TEST_F(HeaderWalk, VideoReaderCopiesHeadersAndHandsOverAtVideoIndex) {
 TEST_F(HeaderWalk, AudioReaderStepsOverVideoIndexAndHandsOverAtAudioIndex) {
     const fixture::ExampleFile example = fixture::BuildExample();
     auto file = Open(example.avi, MappedReader::kAudio);
-    CMirolan& reader = **file;
+    MappedReader& reader = **file;
     ASSERT_TRUE(reader.ReadContainer());
 
     EXPECT_EQ(reader.baseOffset, static_cast<int64_t>(example.audioIndexBase));
@@ -285,7 +286,7 @@ TEST_F(HeaderWalk, TruncatedFilesFailOrKeepWhatTheyHold) {
     for (size_t cut = 1; cut < whole.size(); ++cut) {
         const std::vector<uint8_t> prefix(whole.begin(), whole.begin() + cut);
         auto file = fixture::Open(dir_, "cut.avi", prefix, MappedReader::kVideo);
-        CMirolan& reader = **file;
+        MappedReader& reader = **file;
         const bool served = reader.ReadContainer();
         if (cut <= firstEntry) {
             // No index entry yet: the frames whose headers the prefix holds, found
@@ -381,13 +382,13 @@ TEST_F(HeaderWalk, FirstUncompressedVideoAndFirstAudioAreServedOthersNeverTouchT
     avi.CloseList(movi);
 
     auto video = Open(avi, MappedReader::kVideo);
-    ASSERT_TRUE((*video)->ReadContainer()) << (*video)->openRefusal.text;
+    ASSERT_TRUE((*video)->ReadContainer()) << (*video)->refusal.text;
     EXPECT_EQ((*video)->frameTable, std::vector<int64_t>(frames.begin(), frames.end()));
     EXPECT_EQ((*video)->videoStrh.dwRate, 25u);
     EXPECT_EQ((*video)->frameDuration, 400000);
 
     auto sound = Open(avi, MappedReader::kAudio);
-    ASSERT_TRUE((*sound)->ReadContainer()) << (*sound)->openRefusal.text;
+    ASSERT_TRUE((*sound)->ReadContainer()) << (*sound)->refusal.text;
     ASSERT_EQ((*sound)->audioChunks.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
         EXPECT_EQ((*sound)->audioChunks[i].offset, static_cast<int64_t>(chunks[i]));
@@ -447,9 +448,9 @@ TEST_F(HeaderWalk, FormatsDecideWhatIsServed) {
         auto file = Open(avi, isAudio ? MappedReader::kAudio : MappedReader::kVideo);
         const bool served = (*file)->ReadContainer();
         EXPECT_EQ(served, row.refusal == K::None) << row.name;
-        EXPECT_EQ((*file)->openRefusal.kind, row.refusal) << row.name;
-        EXPECT_NE(std::string((*file)->openRefusal.text).find(row.textPiece), std::string::npos)
-            << row.name << ": " << (*file)->openRefusal.text;
+        EXPECT_EQ((*file)->refusal.kind, row.refusal) << row.name;
+        EXPECT_NE(std::string((*file)->refusal.text).find(row.textPiece), std::string::npos)
+            << row.name << ": " << (*file)->refusal.text;
     }
     // 16- and 40-byte wave formats are formats of their own, not short ones.
     EXPECT_FALSE(LogHas("ASSERT FAILED"));
@@ -496,7 +497,7 @@ TEST_F(HeaderWalk, RatesThatGiveNoTimeAreRefused) {
         avi.CloseList(movi);
         auto file = Open(avi, row.audio ? MappedReader::kAudio : MappedReader::kVideo);
         EXPECT_FALSE((*file)->ReadContainer()) << row.scale << "/" << row.rate;
-        EXPECT_EQ((*file)->openRefusal.kind, avi::RefusalKind::RateOrScale) << row.scale;
+        EXPECT_EQ((*file)->refusal.kind, avi::RefusalKind::RateOrScale) << row.scale;
     }
 }
 
@@ -594,7 +595,7 @@ TEST_F(HeaderWalk, AudioOnlyFileServesStreamZero) {
     avi.bytes.Code("idx1").U32(16);
     avi.Idx1Entry("00wb", static_cast<uint32_t>(a0 - 8 - (movi + 8)), 40);
     auto file = Open(avi, MappedReader::kAudio);
-    ASSERT_TRUE((*file)->ReadContainer()) << (*file)->openRefusal.text;
+    ASSERT_TRUE((*file)->ReadContainer()) << (*file)->refusal.text;
     EXPECT_EQ((*file)->indexSource, avi::IndexSource::Idx1);
     ASSERT_EQ((*file)->audioChunks.size(), 1u);
     EXPECT_EQ((*file)->audioChunks[0].offset, static_cast<int64_t>(a0));
@@ -602,7 +603,7 @@ TEST_F(HeaderWalk, AudioOnlyFileServesStreamZero) {
 
     auto video = Open(avi, MappedReader::kVideo);
     EXPECT_FALSE((*video)->ReadContainer());
-    EXPECT_EQ((*video)->openRefusal.kind, avi::RefusalKind::NoStream);
+    EXPECT_EQ((*video)->refusal.kind, avi::RefusalKind::NoStream);
 }
 
 TEST_F(HeaderWalk, RefusalsSayWhatTheFileIs) {
@@ -610,8 +611,8 @@ TEST_F(HeaderWalk, RefusalsSayWhatTheFileIs) {
     notRiff.Chunk("JUNK", 16);
     auto file = Open(notRiff, MappedReader::kVideo);
     EXPECT_FALSE((*file)->ReadContainer());
-    EXPECT_EQ((*file)->openRefusal.kind, avi::RefusalKind::NotRiffAvi);
-    EXPECT_STREQ((*file)->openRefusal.text, "not a RIFF AVI file");
+    EXPECT_EQ((*file)->refusal.kind, avi::RefusalKind::NotRiffAvi);
+    EXPECT_STREQ((*file)->refusal.text, "not a RIFF AVI file");
 
     AviBuilder noMovie;
     noMovie.OpenList("RIFF", "AVI ");
@@ -622,8 +623,8 @@ TEST_F(HeaderWalk, RefusalsSayWhatTheFileIs) {
     noMovie.CloseList(hdrl);
     file = Open(noMovie, MappedReader::kVideo);
     EXPECT_FALSE((*file)->ReadContainer());
-    EXPECT_EQ((*file)->openRefusal.kind, avi::RefusalKind::NoIndexNoMovie);
-    EXPECT_STREQ((*file)->openRefusal.text, "no index and no 'movi' list");
+    EXPECT_EQ((*file)->refusal.kind, avi::RefusalKind::NoIndexNoMovie);
+    EXPECT_STREQ((*file)->refusal.text, "no index and no 'movi' list");
 }
 
 }  // namespace

@@ -194,7 +194,7 @@ TEST_F(StandardIndex, AudioFormatWithoutChannelsIsRefused) {
     options.channels = 0;
     auto file = Open(fixture::BuildExample(options).avi, MappedReader::kAudio);
     EXPECT_FALSE((*file)->ReadContainer());
-    EXPECT_EQ((*file)->openRefusal.kind, avi::RefusalKind::AudioFormat);
+    EXPECT_EQ((*file)->refusal.kind, avi::RefusalKind::AudioFormat);
     EXPECT_TRUE((*file)->audioChunks.empty());
 }
 
@@ -230,7 +230,7 @@ TEST_F(StandardIndex, IndexWithoutEntriesStoresNothingAndSkipsTheScan) {
 
     auto file = Open(avi, MappedReader::kVideo);
     EXPECT_FALSE((*file)->ReadContainer());
-    EXPECT_EQ((*file)->openRefusal.kind, avi::RefusalKind::NoFrames);
+    EXPECT_EQ((*file)->refusal.kind, avi::RefusalKind::NoFrames);
     EXPECT_TRUE((*file)->frameTable.empty());
     EXPECT_EQ((*file)->avih.dwTotalFrames, 0u);
 }
@@ -247,7 +247,7 @@ TEST_F(StandardIndex, IndexHeaderAtTheEndOfTheFileFailsTheWalk) {
 
 TEST_F(StandardIndex, FirstViewPastTheEndOfTheFileStoresNothing) {
     auto file = Open(fixture::BuildExample().avi, MappedReader::kAudio);
-    CMirolan& reader = **file;
+    MappedReader& reader = **file;
     const uint64_t end = static_cast<uint64_t>(reader.fileSize);
     avi::AviLayout layout;
     layout.audioStream = 1;

@@ -1,6 +1,7 @@
 // The export, the operation table and the small driver operations.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "host/HostServices.h"

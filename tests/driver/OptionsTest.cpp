@@ -1,8 +1,13 @@
 // The option list given to an open.
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "host/HostServices.h"
 #include "reader/Mirolan.h"
+#include "support/AviBuilder.h"
 #include "support/FakeHost.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -13,9 +18,8 @@ struct Parsed {
 };
 
 Parsed Parse(const uint32_t* options) {
-    testsupport::FakeStream stream;
-    CMirolan reader(&stream.handle, options, CMirolan::NotOpened{});
-    return {reader.bVideo, reader.bAudio, reader.dintValue};
+    const StreamOptions parsed = ParseOptions(options);
+    return {parsed.bVideo, parsed.bAudio, parsed.dintValue};
 }
 
 }  // namespace
@@ -46,15 +50,23 @@ TEST(Options, LastOccurrenceWins) {
     EXPECT_EQ(parsed.dint, -1);
 }
 
-TEST(ReaderState, StartsSuspendedWithoutStopRequest) {
+TEST(ReaderState, OpensSuspendedWithoutStopRequestHoldingItsFileAndTables) {
+    testsupport::TempDir dir;
+    const std::string path = dir.File("state.avi");
+    testsupport::WriteAvi(path, testsupport::BuildAvi(testsupport::AviLayout{}));
+    host::Store(testsupport::FakeHostServices());
     testsupport::FakeStream stream;
-    const uint32_t options[] = {QX_TAG_EYES, 1, 0, 0};
-    CMirolan reader(&stream.handle, options, CMirolan::NotOpened{});
+    const uint32_t options[] = {QX_TAG_EYES, 1, QX_TAG_DINT, 7, 0, 0};
+    CMirolan reader(&stream.handle, testsupport::ToUtf16(path).c_str(), options);
+    EXPECT_TRUE(reader.bVideo);
+    EXPECT_FALSE(reader.bAudio);
+    EXPECT_EQ(reader.dintValue, 7);
     EXPECT_TRUE(reader.bSuspended);
     EXPECT_FALSE(reader.bExit.load());
     EXPECT_EQ(reader.pStream, &stream.handle);
-    EXPECT_EQ(reader.hFile, nullptr);
-    EXPECT_EQ(reader.hMapFile, nullptr);
-    EXPECT_TRUE(reader.frameTable.empty());
+    EXPECT_NE(reader.hThread.get(), nullptr);
+    EXPECT_NE(reader.hFile, nullptr);
+    EXPECT_NE(reader.hMapFile, nullptr);
+    EXPECT_EQ(reader.frameTable.size(), 3u);
     EXPECT_TRUE(reader.audioChunks.empty());
 }

@@ -339,10 +339,10 @@ TEST_F(Hostile, LargeAudioRequestDoesNotPinItsStagingMemory) {
     ASSERT_TRUE(stream.WaitForDeliveries(1));
     const size_t afterLarge = ResidentBytes();
     const auto* reader = static_cast<const CMirolan*>(stream.handle.pReader);
-    EXPECT_LE(reader->stagingCapacity, size_t{1} << 20);
+    EXPECT_LE(reader->staging.Capacity(), size_t{1} << 20);
     stream.Push(&small);
     ASSERT_TRUE(stream.WaitForDeliveries(2));
-    EXPECT_LE(reader->stagingCapacity, size_t{1} << 20);
+    EXPECT_LE(reader->staging.Capacity(), size_t{1} << 20);
     driver->drv_close(&stream.handle);
     // The span past the audio's end is silence.
     EXPECT_EQ(channels[0][kSpan - 1], 0.0f);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "StreamTestSupport.h"
+#include "stream/AudioRead.h"
 #include "stream/SampleBlock.h"
 
 namespace {
@@ -42,7 +43,7 @@ protected:
     void Open(const std::vector<uint8_t>& file, uint16_t channels, uint16_t bits,
               const std::vector<AudioChunk>& chunks) {
         testsupport::WriteFile(dir.File("audio.avi"), file);
-        reader = streamtest::ReaderOver(stream, streamtest::kAudioOptions, dir.File("audio.avi"));
+        reader = std::make_unique<streamtest::ServeInputs>(stream, false, dir.File("audio.avi"));
         reader->wfx.nChannels = channels;
         reader->wfx.wBitsPerSample = bits;
         reader->audioChunks.assign(chunks.begin(), chunks.end());
@@ -57,7 +58,7 @@ protected:
 
     bool Read(int64_t start, int64_t end, int32_t channels, float** buffers) {
         SampleRequest request = testsupport::MakeRequest(start, end, channels, nullptr, buffers);
-        return reader->ReadAudioSamples(CopyBlock(request));
+        return stream::ReadAudioSamples(reader->Context(), CopyBlock(request));
     }
 
     // Checks that channel `ch` holds, from index `from` on, the samples that
@@ -79,7 +80,7 @@ protected:
 
     testsupport::TempDir dir;
     testsupport::FakeStream stream;
-    std::unique_ptr<CMirolan> reader;
+    std::unique_ptr<streamtest::ServeInputs> reader;
 };
 
 TEST_F(AudioRead, SpanInsideOneChunkComesFromItsPlace) {
@@ -162,8 +163,8 @@ TEST_F(AudioRead, EmptyOrReversedSpanReadsAndWritesNothing) {
     EXPECT_TRUE(Read(300, 100, 2, out.pointers.data()));
     EXPECT_TRUE(Read(INT64_MAX, INT64_MIN, 2, out.pointers.data()));
     ExpectValue(out, 0, 4 + kGuard, kUntouched);
-    EXPECT_EQ(reader->stagingBuffer, nullptr) << "no staging buffer for an empty span";
-    EXPECT_EQ(reader->stagingCapacity, 0u);
+    EXPECT_EQ(reader->staging.Bytes(), nullptr) << "no staging buffer for an empty span";
+    EXPECT_EQ(reader->staging.Capacity(), 0u);
 }
 
 TEST_F(AudioRead, FailedPositioningInsideOneChunkIsLoggedAndGivesSilence) {
@@ -268,7 +269,7 @@ TEST_F(AudioRead, SpanTooLargeToStageIsLoggedOnceAndConvertsNothing) {
     EXPECT_TRUE(Read(0, int64_t{1} << 30, 2, out.pointers.data()));
     EXPECT_TRUE(Read(INT64_MIN, INT64_MAX, 2, out.pointers.data()));
     ExpectValue(out, 0, 4 + kGuard, kUntouched);
-    EXPECT_EQ(reader->stagingCapacity, 0u);
+    EXPECT_EQ(reader->staging.Capacity(), 0u);
     const std::string log = streamtest::LogLines(debug);
     EXPECT_NE(log.find("Mirolan(1140)"), std::string::npos) << log;
     EXPECT_NE(log.find("Staging buffer of 4294967296 bytes unavailable"), std::string::npos) << log;

@@ -42,11 +42,11 @@ protected:
             for (uint32_t i = 0; i < kFrameBytes; ++i) file[FrameOffset(k) + i] = FrameByte(k, i);
         }
         testsupport::WriteFile(dir.File("video.avi"), file);
-        reader = streamtest::ReaderOver(stream, streamtest::kVideoOptions, dir.File("video.avi"));
-        reader->bih.biSizeImage = kFrameBytes;
-        reader->avih.dwTotalFrames = kFrames;
+        inputs = std::make_unique<streamtest::ServeInputs>(stream, true, dir.File("video.avi"));
+        inputs->bih.biSizeImage = kFrameBytes;
+        inputs->totalFrames = kFrames;
         for (uint32_t k = 0; k < kFrames; ++k)
-            reader->frameTable.push_back(static_cast<int64_t>(FrameOffset(k)));
+            inputs->frameTable.push_back(static_cast<int64_t>(FrameOffset(k)));
         stream.video.timescale = 10000000;
         stream.video.avgFrameDuration = kFrameDuration;
     }
@@ -70,7 +70,7 @@ protected:
     FakeStream stream;
     std::vector<std::unique_ptr<std::vector<uint8_t>>> buffers;
     std::vector<std::unique_ptr<SampleRequest>> requests;
-    std::unique_ptr<CMirolan> reader;
+    std::unique_ptr<streamtest::ServeInputs> inputs;
 };
 
 TEST_F(RunMonitorVideo, ChoosesLastFrameEndingAtOrBeforeEnd) {
@@ -84,7 +84,7 @@ TEST_F(RunMonitorVideo, ChoosesLastFrameEndingAtOrBeforeEnd) {
 
     testsupport::DebugFolder debug;  // the notice is printed only with the debug folder
     testing::internal::CaptureStdout();
-    streamtest::ServeQueue(stream, *reader);
+    streamtest::ServeQueue(stream, *inputs);
     const std::string printed = testing::internal::GetCapturedStdout();
 
     EXPECT_EQ(LinesWith(printed, "Wrong Index"),
@@ -107,13 +107,13 @@ TEST_F(RunMonitorVideo, ChoosesLastFrameEndingAtOrBeforeEnd) {
 }
 
 TEST_F(RunMonitorVideo, SingleFrameStreamServesFrameZeroForEveryEnd) {
-    reader->avih.dwTotalFrames = 1;
+    inputs->totalFrames = 1;
     Queue(0, 400000);
     Queue(400000, 800000);
     Queue(0, 399999);
     testsupport::DebugFolder debug;
     testing::internal::CaptureStdout();
-    streamtest::ServeQueue(stream, *reader);
+    streamtest::ServeQueue(stream, *inputs);
     const std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_EQ(LinesWith(printed, "Wrong Index"),
               (std::vector<std::string>{"Wrong Index 1", "Wrong Index -1"}));
@@ -122,11 +122,11 @@ TEST_F(RunMonitorVideo, SingleFrameStreamServesFrameZeroForEveryEnd) {
 }
 
 TEST_F(RunMonitorVideo, NeverChoosesBeyondTheFrameTable) {
-    reader->frameTable.resize(3);  // the header claims 10 frames, the table holds 3
+    inputs->frameTable.resize(3);  // the header claims 10 frames, the table holds 3
     Queue(1600000, 2000000);       // frame 4
     testsupport::DebugFolder debug;
     testing::internal::CaptureStdout();
-    streamtest::ServeQueue(stream, *reader);
+    streamtest::ServeQueue(stream, *inputs);
     const std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_EQ(LinesWith(printed, "Wrong Index"), (std::vector<std::string>{"Wrong Index 4"}));
     EXPECT_EQ(Buffer(0), FrameBytes(2));
@@ -138,7 +138,7 @@ TEST_F(RunMonitorVideo, DurationIsConvertedToTheDescriptorTimescale) {
     Queue(0, 400000);
     Queue(400000, 400000 + 900719925);
     testing::internal::CaptureStdout();  // the second end is past the last frame
-    streamtest::ServeQueue(stream, *reader);
+    streamtest::ServeQueue(stream, *inputs);
     testing::internal::GetCapturedStdout();
     const std::vector<FakeStream::Event> events = stream.Events();
     ASSERT_EQ(events.size(), 4u);
@@ -150,7 +150,7 @@ TEST_F(RunMonitorVideo, DurationOutOfRangeIsTheSmallestInt64) {
     stream.video.timescale = INT64_MAX;
     stream.video.avgFrameDuration = 20000000;  // one frame spans two seconds
     Queue(0, 20000000);
-    streamtest::ServeQueue(stream, *reader);
+    streamtest::ServeQueue(stream, *inputs);
     const std::vector<FakeStream::Event> events = stream.Events();
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0].duration, INT64_MIN);
@@ -163,7 +163,7 @@ TEST_F(RunMonitorVideo, EmptyOrReversedSpanIsAssertedAndDropped) {
     Queue(400000, 400000);
     Queue(800000, 400000);
     SampleRequest* good = Queue(0, 400000);
-    streamtest::ServeQueue(stream, *reader);
+    streamtest::ServeQueue(stream, *inputs);
     const std::vector<FakeStream::Event> events = stream.Events();
     ASSERT_EQ(events.size(), 2u) << "only the positive span is handed back";
     EXPECT_EQ(events[0].request, good);
@@ -175,20 +175,16 @@ TEST_F(RunMonitorVideo, EmptyOrReversedSpanIsAssertedAndDropped) {
 
 TEST_F(RunMonitorVideo, FailedPositioningEndsTheWorkerWithoutDelivering) {
     testsupport::DebugFolder debug;
-    reader->frameTable[0] = -5;
+    inputs->frameTable[0] = -5;
     Queue(0, 400000);
     Queue(0, 800000);
-    streamtest::ServeQueue(stream, *reader);
+    streamtest::ServeQueue(stream, *inputs);
     EXPECT_EQ(stream.Events().size(), 0u);
     EXPECT_EQ(stream.AcquireCount(), 1) << "the worker ends after the failed read";
     EXPECT_EQ(Buffer(0), std::vector<uint8_t>(kFrameBytes + 4, kUntouched));
-    EXPECT_TRUE(reader->bExit.load());
+    EXPECT_TRUE(inputs->stop.load());
     const std::string log = streamtest::LogLines(debug);
-    const size_t failed = log.find("INVALID_SET_FILE_POINTER File Offset [-5] ");
-    const size_t exit = log.find("MIROLAN Exit video Run Monitor Thread");
-    ASSERT_NE(failed, std::string::npos) << log;
-    ASSERT_NE(exit, std::string::npos) << log;
-    EXPECT_LT(failed, exit);
+    EXPECT_NE(log.find("INVALID_SET_FILE_POINTER File Offset [-5] "), std::string::npos) << log;
 }
 
 TEST_F(RunMonitorVideo, NoPositiveFrameDurationOrNoFramesEndsTheWorkerWithoutReading) {
@@ -197,21 +193,21 @@ TEST_F(RunMonitorVideo, NoPositiveFrameDurationOrNoFramesEndsTheWorkerWithoutRea
         FakeStream other;
         other.video = stream.video;
         other.video.avgFrameDuration = duration;
-        auto bad = streamtest::ReaderOver(other, streamtest::kVideoOptions, dir.File("video.avi"));
-        bad->bih = reader->bih;
-        bad->avih = reader->avih;
-        bad->frameTable = reader->frameTable;
+        streamtest::ServeInputs bad(other, true, dir.File("video.avi"));
+        bad.bih = inputs->bih;
+        bad.totalFrames = inputs->totalFrames;
+        bad.frameTable = inputs->frameTable;
         std::vector<uint8_t> buffer(kFrameBytes, kUntouched);
         SampleRequest request = MakeRequest(INT64_MIN, INT64_MAX, 0, buffer.data());
         other.Push(&request);
-        streamtest::ServeQueue(other, *bad);
+        streamtest::ServeQueue(other, bad);
         EXPECT_EQ(other.Events().size(), 0u) << "avgFrameDuration " << duration;
         EXPECT_EQ(buffer, std::vector<uint8_t>(kFrameBytes, kUntouched)) << duration;
     }
 
-    reader->avih.dwTotalFrames = 0;
+    inputs->totalFrames = 0;
     Queue(0, 400000);
-    streamtest::ServeQueue(stream, *reader);
+    streamtest::ServeQueue(stream, *inputs);
     EXPECT_EQ(stream.Events().size(), 0u);
     EXPECT_EQ(Buffer(0), std::vector<uint8_t>(kFrameBytes + 4, kUntouched));
 }
@@ -221,7 +217,7 @@ TEST_F(RunMonitorVideo, MostNegativeEndIsAWrongIndexWithoutOverflow) {
     Queue(INT64_MIN, INT64_MIN);  // frame -2^63 - 1, shown at the 32-bit end; then dropped
     testsupport::DebugFolder debug;
     testing::internal::CaptureStdout();
-    streamtest::ServeQueue(stream, *reader);
+    streamtest::ServeQueue(stream, *inputs);
     const std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_EQ(LinesWith(printed, "Wrong Index"),
               (std::vector<std::string>{"Wrong Index -2147483648"}));
@@ -229,11 +225,64 @@ TEST_F(RunMonitorVideo, MostNegativeEndIsAWrongIndexWithoutOverflow) {
     EXPECT_EQ(stream.Events().size(), 0u);
 }
 
-TEST_F(RunMonitorVideo, NullFirstRequestEndsTheWorkerAndClosesTheFile) {
-    testsupport::DebugFolder debug;
-    streamtest::ServeQueue(stream, *reader);
+TEST_F(RunMonitorVideo, NullFirstRequestEndsTheLoopAndSetsTheStopFlag) {
+    streamtest::ServeQueue(stream, *inputs);
     EXPECT_EQ(stream.AcquireCount(), 1);
     EXPECT_EQ(stream.LastKind(), QX_TAG_EYES);
+    EXPECT_TRUE(inputs->stop.load());
+}
+
+TEST_F(RunMonitorVideo, SetStopFlagTakesNoRequest) {
+    inputs->stop = true;
+    Queue(0, 400000);
+    streamtest::ServeQueue(stream, *inputs);
+    EXPECT_EQ(stream.AcquireCount(), 0) << "the flag is looked at before the first acquire";
+    EXPECT_EQ(Buffer(0), std::vector<uint8_t>(kFrameBytes + 4, kUntouched));
+}
+
+// The worker thread of a reader opened over a built file: 2 x 2 pixels of 32
+// bits, so that a frame is kFrameBytes long, one frame every kFrameDuration.
+class RunMonitorWorker : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testsupport::AviLayout layout;
+        layout.width = 2;
+        layout.height = 2;
+        layout.frames = kFrames;
+        layout.frameDuration = static_cast<uint32_t>(kFrameDuration);
+        layout.withAudio = false;
+        testsupport::WriteAvi(dir.File("video.avi"), testsupport::BuildAvi(layout));
+        reader = streamtest::OpenReader(stream, streamtest::kVideoOptions, dir.File("video.avi"));
+    }
+
+    SampleRequest* Queue(int64_t start, int64_t end) {
+        buffers.emplace_back(new std::vector<uint8_t>(kFrameBytes + 4, kUntouched));
+        requests.emplace_back(
+            new SampleRequest(MakeRequest(start, end, 0, buffers.back()->data())));
+        stream.Push(requests.back().get());
+        return requests.back().get();
+    }
+    static std::vector<uint8_t> FrameBytes(uint32_t frame) {
+        std::vector<uint8_t> bytes = testsupport::FramePixels(frame, kFrameBytes);
+        bytes.resize(kFrameBytes + 4, kUntouched);
+        return bytes;
+    }
+
+    testsupport::TempDir dir;
+    FakeStream stream;
+    std::vector<std::unique_ptr<std::vector<uint8_t>>> buffers;
+    std::vector<std::unique_ptr<SampleRequest>> requests;
+    std::unique_ptr<CMirolan> reader;
+};
+
+TEST_F(RunMonitorWorker, NullFirstRequestEndsTheWorkerAndClosesTheFile) {
+    testsupport::DebugFolder debug;
+    stream.Finish();
+    streamtest::StartWorker(stream, *reader);
+    reader->hThread.Join();
+    EXPECT_EQ(stream.AcquireCount(), 1);
+    EXPECT_EQ(stream.LastKind(), QX_TAG_EYES);
+    EXPECT_EQ(stream.handle.runState, kRunStateRunning);
     EXPECT_TRUE(reader->bExit.load());
     EXPECT_EQ(reader->hFile, nullptr);
     EXPECT_EQ(reader->hMapFile, nullptr);
@@ -242,14 +291,29 @@ TEST_F(RunMonitorVideo, NullFirstRequestEndsTheWorkerAndClosesTheFile) {
     EXPECT_NE(log.find("MIROLAN Exit video Run Monitor Thread\n"), std::string::npos) << log;
 }
 
-TEST_F(RunMonitorVideo, StopWhileWaitingForARequest) {
+TEST_F(RunMonitorWorker, FailedReadEndsTheWorkerBeforeItsExitLine) {
     testsupport::DebugFolder debug;
-    reader->CreateRunMonitorThread();
+    reader->frameTable[0] = -5;
+    Queue(0, 400000);
+    stream.Finish();
+    streamtest::StartWorker(stream, *reader);
+    reader->hThread.Join();
+    EXPECT_EQ(stream.Events().size(), 0u);
+    const std::string log = streamtest::LogLines(debug);
+    const size_t failed = log.find("INVALID_SET_FILE_POINTER File Offset [-5] ");
+    const size_t exit = log.find("MIROLAN Exit video Run Monitor Thread");
+    ASSERT_NE(failed, std::string::npos) << log;
+    ASSERT_NE(exit, std::string::npos) << log;
+    EXPECT_LT(failed, exit);
+}
+
+TEST_F(RunMonitorWorker, StopWhileWaitingForARequest) {
+    testsupport::DebugFolder debug;
     streamtest::StartWorker(stream, *reader);
     ASSERT_TRUE(stream.WaitUntilAcquireWaits());
     reader.reset();
     EXPECT_EQ(stream.WakeCount(), 1);
-    EXPECT_EQ(stream.runStateAtWake, 0);
+    EXPECT_EQ(stream.runStateAtWake, kRunStateStopped);
     EXPECT_EQ(stream.Events().size(), 0u);
     const std::string log = streamtest::LogLines(debug);
     const size_t exit = log.find("MIROLAN Exit video Run Monitor Thread");
@@ -279,7 +343,7 @@ void HoldRequestUntilWoken(FakeStream& s, SampleRequest*) {
     s.changed.wait(hold, [&] { return s.woken; });
 }
 
-TEST_F(RunMonitorVideo, StopWhileARequestIsServedStillDeliversIt) {
+TEST_F(RunMonitorWorker, StopWhileARequestIsServedStillDeliversIt) {
     testsupport::DebugFolder debug;
     {
         std::lock_guard<std::mutex> hold(gate.lock);
@@ -288,7 +352,6 @@ TEST_F(RunMonitorVideo, StopWhileARequestIsServedStillDeliversIt) {
     stream.onAcquire = HoldRequestUntilWoken;
     SampleRequest* request = Queue(400000, 800000);
     Queue(800000, 1200000);  // never taken: the stop comes first
-    reader->CreateRunMonitorThread();
     streamtest::StartWorker(stream, *reader);
     {
         std::unique_lock<std::mutex> hold(gate.lock);
@@ -302,20 +365,19 @@ TEST_F(RunMonitorVideo, StopWhileARequestIsServedStillDeliversIt) {
     EXPECT_EQ(events[0].duration, 400000);
     EXPECT_EQ(events[1].kind, FakeStream::Event::Deliver);
     EXPECT_EQ(stream.AcquireCount(), 1) << "the flag is looked at before the next acquire";
-    EXPECT_EQ(Buffer(0), FrameBytes(1));
+    EXPECT_EQ(*buffers[0], FrameBytes(1));
     const std::string log = streamtest::LogLines(debug);
     EXPECT_LT(log.find("MIROLAN Exit video"),
               log.find("Wait for Exit Run Monitor Thread Completed"));
 }
 
-TEST_F(RunMonitorVideo, CloseWithoutStartEndsTheSuspendedWorker) {
+TEST_F(RunMonitorWorker, CloseWithoutStartEndsTheSuspendedWorker) {
     testsupport::DebugFolder debug;
-    reader->CreateRunMonitorThread();
-    ASSERT_NE(reader->hThread, nullptr);
+    ASSERT_NE(reader->hThread.get(), nullptr);
     stream.handle.pReader = reader.release();
     qxVideoDriver_Mirolan(&testsupport::FakeHostServices())->drv_close(&stream.handle);
     EXPECT_EQ(stream.AcquireCount(), 0) << "the flag is looked at before the first acquire";
-    EXPECT_EQ(stream.runStateAtWake, 0);
+    EXPECT_EQ(stream.runStateAtWake, kRunStateStopped);
     const std::string log = streamtest::LogLines(debug);
     const size_t exit = log.find("MIROLAN Exit video Run Monitor Thread");
     const size_t waited = log.find("Wait for Exit Run Monitor Thread Completed");
@@ -324,26 +386,23 @@ TEST_F(RunMonitorVideo, CloseWithoutStartEndsTheSuspendedWorker) {
     EXPECT_LT(exit, waited);
 }
 
-TEST_F(RunMonitorVideo, StopOfANeverStartedWorkerLeavesTheFileClosedByTheWorker) {
-    reader->CreateRunMonitorThread();
-    ASSERT_NE(reader->hThread, nullptr);
+TEST_F(RunMonitorWorker, StopOfANeverStartedWorkerLeavesTheFileClosedByTheWorker) {
+    ASSERT_NE(reader->hThread.get(), nullptr);
     reader->StopRunMonitorThread();
+    EXPECT_EQ(reader->hThread.get(), nullptr);
     EXPECT_EQ(reader->hFile, nullptr);
     EXPECT_EQ(reader->hMapFile, nullptr);
     EXPECT_FALSE(reader->bSuspended);
     EXPECT_EQ(stream.AcquireCount(), 0);
-    reader->hThread = nullptr;  // closed by the stop; the destructor's stop finds none
 }
 
-TEST_F(RunMonitorVideo, StopWithoutAWorkerReturnsAtOnce) {
-    testsupport::DebugFolder debug;
-    ASSERT_EQ(reader->hThread, nullptr);  // as a failed creation leaves it
+TEST_F(RunMonitorWorker, OnlyTheFirstStartResumesTheWorker) {
     streamtest::StartWorker(stream, *reader);
-    reader.reset();
-    EXPECT_EQ(stream.WakeCount(), 1);
-    EXPECT_EQ(stream.AcquireCount(), 0);
-    EXPECT_NE(streamtest::LogLines(debug).find("Wait for Exit Run Monitor Thread Completed"),
-              std::string::npos);
+    ASSERT_TRUE(stream.WaitUntilAcquireWaits());
+    stream.handle.runState = 5;  // a start that ran again would write it back
+    streamtest::StartWorker(stream, *reader);
+    EXPECT_EQ(stream.handle.runState, 5);
+    EXPECT_EQ(stream.AcquireCount(), 1);
 }
 
 TEST(VideoDurationForHost, ExactForEverySpanUpToTheDoublePrecisionLimit) {
@@ -378,11 +437,11 @@ protected:
         std::vector<uint8_t> file(14000);
         for (size_t i = 0; i < file.size(); ++i) file[i] = static_cast<uint8_t>(i % 251);
         testsupport::WriteFile(dir.File("audio.avi"), file);
-        reader = streamtest::ReaderOver(stream, streamtest::kAudioOptions, dir.File("audio.avi"));
-        reader->wfx.nChannels = 2;
-        reader->wfx.wBitsPerSample = 16;
-        reader->audioChunks.push_back({0, 1000, 5000, 4000});
-        reader->audioChunks.push_back({1000, 2000, 9008, 4000});
+        inputs = std::make_unique<streamtest::ServeInputs>(stream, false, dir.File("audio.avi"));
+        inputs->wfx.nChannels = 2;
+        inputs->wfx.wBitsPerSample = 16;
+        inputs->audioChunks.push_back({0, 1000, 5000, 4000});
+        inputs->audioChunks.push_back({1000, 2000, 9008, 4000});
         left.assign(1100, -7.0f);
         right.assign(1100, -7.0f);
         pointers[0] = left.data();
@@ -393,7 +452,7 @@ protected:
     FakeStream stream;
     std::vector<float> left, right;
     float* pointers[2] = {};
-    std::unique_ptr<CMirolan> reader;
+    std::unique_ptr<streamtest::ServeInputs> inputs;
 };
 
 float Sample16(const std::vector<uint8_t>& bytes, size_t at) {
@@ -404,7 +463,7 @@ float Sample16(const std::vector<uint8_t>& bytes, size_t at) {
 TEST_F(RunMonitorAudio, DurationIsTheSampleCountUnconverted) {
     SampleRequest request = MakeRequest(1000, 2024, 2, nullptr, pointers);
     stream.Push(&request);
-    streamtest::ServeQueue(stream, *reader);
+    streamtest::ServeQueue(stream, *inputs);
     const std::vector<FakeStream::Event> events = stream.Events();
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0].kind, FakeStream::Event::SetDuration);
@@ -429,7 +488,7 @@ TEST_F(RunMonitorAudio, EmptyOrReversedSpanIsAssertedAndDropped) {
     SampleRequest reversed = MakeRequest(600, 500, 2, nullptr, pointers);
     stream.Push(&empty);
     stream.Push(&reversed);
-    streamtest::ServeQueue(stream, *reader);
+    streamtest::ServeQueue(stream, *inputs);
     EXPECT_EQ(stream.Events().size(), 0u);
     EXPECT_EQ(stream.AcquireCount(), 3) << "the worker goes on after a dropped request";
     EXPECT_EQ(left[0], -7.0f);
@@ -444,17 +503,31 @@ TEST_F(RunMonitorAudio, UnstageableSpanIsStillHandedBack) {
     float* smallPointers[2] = {small, small};
     SampleRequest request = MakeRequest(0, int64_t{1} << 30, 2, nullptr, smallPointers);
     stream.Push(&request);
-    streamtest::ServeQueue(stream, *reader);
+    streamtest::ServeQueue(stream, *inputs);
     const std::vector<FakeStream::Event> events = stream.Events();
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0].duration, int64_t{1} << 30);
     EXPECT_EQ(small[0], -7.0f);
 }
 
-TEST_F(RunMonitorAudio, NullFirstRequestEndsTheWorkerAndClosesTheFile) {
-    testsupport::DebugFolder debug;
-    streamtest::ServeQueue(stream, *reader);
+TEST_F(RunMonitorAudio, NullFirstRequestEndsTheLoopAskingForAudio) {
+    streamtest::ServeQueue(stream, *inputs);
     EXPECT_EQ(stream.AcquireCount(), 1);
+    EXPECT_EQ(stream.LastKind(), QX_TAG_EARS);
+    EXPECT_TRUE(inputs->stop.load());
+}
+
+TEST(RunMonitorAudioWorker, NullFirstRequestEndsTheWorkerAndClosesTheFile) {
+    testsupport::TempDir dir;
+    testsupport::AviLayout layout;
+    layout.withVideo = false;
+    testsupport::WriteAvi(dir.File("audio.avi"), testsupport::BuildAvi(layout));
+    FakeStream stream;
+    auto reader = streamtest::OpenReader(stream, streamtest::kAudioOptions, dir.File("audio.avi"));
+    testsupport::DebugFolder debug;
+    stream.Finish();
+    streamtest::StartWorker(stream, *reader);
+    reader->hThread.Join();
     EXPECT_EQ(stream.LastKind(), QX_TAG_EARS);
     EXPECT_EQ(reader->hFile, nullptr);
     EXPECT_EQ(reader->hMapFile, nullptr);

@@ -1,13 +1,16 @@
-// Helpers shared by the stream suites: readers over files built in the test,
-// their worker started as the driver starts it, and log lines read back.
+// Helpers shared by the stream suites: what a worker serves from, filled by
+// the test over a file it wrote; readers opened over built AVI files, their
+// worker started as the driver starts it; and log lines read back.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <string>
 #include <thread>
@@ -17,6 +20,9 @@
 #include "platform/platform.h"
 #include "qxdriver.h"
 #include "reader/Mirolan.h"
+#include "stream/RunMonitor.h"
+#include "stream/ServeContext.h"
+#include "support/AviBuilder.h"
 #include "support/FakeHost.h"
 #include "support/TempDir.h"
 
@@ -33,17 +39,45 @@ std::vector<uint8_t> PatternFile(size_t size, ByteAt byteAt) {
     return bytes;
 }
 
-// A reader that parsed its options only, over `path` opened for reading with
-// a read-only mapping, as open leaves them; the caller fills the tables.
-inline std::unique_ptr<CMirolan> ReaderOver(testsupport::FakeStream& stream,
+// What the worker serves from, as the reader would hand it over: `path`
+// opened for reading, and tables and formats the test fills.
+struct ServeInputs {
+    ServeInputs(testsupport::FakeStream& stream, bool servesVideo, const std::string& path)
+        : video(servesVideo), pStream(&stream.handle) {
+        host::Store(testsupport::FakeHostServices());
+        file.reset(platform::OpenFileForSharedRead(testsupport::ToUtf16(path).c_str()));
+        EXPECT_NE(file, nullptr) << path;
+    }
+
+    stream::ServeContext Context() {
+        return stream::ServeContext{video, file.get(), frameTable, totalFrames, audioChunks,
+                                    bih,   wfx,        pStream,    stop,        staging};
+    }
+
+    bool video;
+    FileOwner file;
+    std::vector<FrameEntry> frameTable;
+    uint32_t totalFrames = 0;
+    std::deque<AudioChunk> audioChunks;
+    avi::BITMAPINFOHEADER bih{};
+    avi::WAVEFORMATEX wfx{};
+    StreamHandle* pStream;
+    std::atomic<bool> stop{false};
+    stream::StagingBuffer staging;
+};
+
+// Serves the queued requests on the calling thread until the host has none.
+inline void ServeQueue(testsupport::FakeStream& stream, ServeInputs& inputs) {
+    stream.Finish();
+    stream::ServeRequests(inputs.Context());
+}
+
+// A reader opened over `path` as the driver opens it, its worker created and
+// suspended.
+inline std::unique_ptr<CMirolan> OpenReader(testsupport::FakeStream& stream,
                                             const uint32_t* options, const std::string& path) {
     host::Store(testsupport::FakeHostServices());
-    auto reader = std::make_unique<CMirolan>(&stream.handle, options, CMirolan::NotOpened{});
-    const std::u16string wide = testsupport::ToUtf16(path);
-    reader->hFile = platform::OpenFileForSharedRead(wide.c_str());
-    EXPECT_NE(reader->hFile, nullptr) << path;
-    if (reader->hFile != nullptr) reader->hMapFile = platform::CreateReadOnlyMapping(reader->hFile);
-    return reader;
+    return std::make_unique<CMirolan>(&stream.handle, testsupport::ToUtf16(path).c_str(), options);
 }
 
 // Starts the worker the way the driver's start operation does.
@@ -51,23 +85,6 @@ inline void StartWorker(testsupport::FakeStream& stream, CMirolan& reader) {
     const DriverTable* table = qxVideoDriver_Mirolan(&testsupport::FakeHostServices());
     stream.handle.pReader = &reader;
     table->drv_start(&stream.handle);
-}
-
-// Waits until a worker that ends on its own has ended, and takes its handle
-// over so that the reader's stop finds nothing left to wait for.
-inline void JoinWorker(CMirolan& reader) {
-    platform::WaitForThread(reader.hThread);
-    platform::CloseThread(reader.hThread);
-    reader.hThread = nullptr;
-}
-
-// Runs the queued requests through a started worker until the host has none.
-inline void ServeQueue(testsupport::FakeStream& stream, CMirolan& reader) {
-    stream.Finish();
-    reader.CreateRunMonitorThread();
-    ASSERT_NE(reader.hThread, nullptr);
-    StartWorker(stream, reader);
-    JoinWorker(reader);
 }
 
 // The log lines that went to the fallback file, with line ends as "\n" on

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "StreamTestSupport.h"
+#include "stream/VideoRead.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -21,12 +22,15 @@ constexpr uint8_t kUntouched = 0xEE;
 class VideoRead : public ::testing::Test {
 protected:
     void Open(const std::string& path) {
-        reader = streamtest::ReaderOver(stream, streamtest::kVideoOptions, path);
+        opened.reset(platform::OpenFileForSharedRead(testsupport::ToUtf16(path).c_str()));
+        ASSERT_NE(opened, nullptr) << path;
+    }
+    bool ReadVideoFrame(uint32_t byteCount, int64_t frameOffset, uint8_t* destination) {
+        return stream::ReadVideoFrame(opened.get(), byteCount, frameOffset, destination);
     }
 
     testsupport::TempDir dir;
-    testsupport::FakeStream stream;
-    std::unique_ptr<CMirolan> reader;
+    FileOwner opened;
 };
 
 std::vector<uint8_t> CountingFile(size_t size) {
@@ -38,7 +42,7 @@ TEST_F(VideoRead, CopiesExactlyTheFrameBytesFromTheOffset) {
     testsupport::WriteFile(dir.File("v.avi"), file);
     Open(dir.File("v.avi"));
     std::vector<uint8_t> buffer(64 + 8, kUntouched);
-    EXPECT_TRUE(reader->ReadVideoFrame(64, 300, buffer.data()));
+    EXPECT_TRUE(ReadVideoFrame(64, 300, buffer.data()));
     EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 64),
               std::vector<uint8_t>(file.begin() + 300, file.begin() + 364));
     EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + 64, buffer.end()),
@@ -52,7 +56,7 @@ TEST_F(VideoRead, ShortReadAtTheEndZeroFillsTheRestOfTheFrame) {
     testsupport::WriteFile(dir.File("v.avi"), file);
     Open(dir.File("v.avi"));
     std::vector<uint8_t> buffer(64 + 8, kUntouched);
-    EXPECT_TRUE(reader->ReadVideoFrame(64, 980, buffer.data()));
+    EXPECT_TRUE(ReadVideoFrame(64, 980, buffer.data()));
     EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 20),
               std::vector<uint8_t>(file.begin() + 980, file.end()));
     EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + 20, buffer.begin() + 64),
@@ -63,7 +67,7 @@ TEST_F(VideoRead, ShortReadAtTheEndZeroFillsTheRestOfTheFrame) {
 
     // Past the end: positioned fine, nothing read, still a success; all zeros.
     std::vector<uint8_t> beyond(64, kUntouched);
-    EXPECT_TRUE(reader->ReadVideoFrame(64, 5000, beyond.data()));
+    EXPECT_TRUE(ReadVideoFrame(64, 5000, beyond.data()));
     EXPECT_EQ(beyond, std::vector<uint8_t>(64, 0));
 }
 
@@ -72,8 +76,8 @@ TEST_F(VideoRead, FailedPositioningIsLoggedWithTheRequestedOffsetAndReadsNothing
     testsupport::WriteFile(dir.File("v.avi"), CountingFile(1000));
     Open(dir.File("v.avi"));
     std::vector<uint8_t> buffer(64, kUntouched);
-    EXPECT_FALSE(reader->ReadVideoFrame(64, -5, buffer.data()));
-    EXPECT_FALSE(reader->ReadVideoFrame(64, -1, buffer.data()));
+    EXPECT_FALSE(ReadVideoFrame(64, -5, buffer.data()));
+    EXPECT_FALSE(ReadVideoFrame(64, -1, buffer.data()));
     EXPECT_EQ(buffer, std::vector<uint8_t>(64, kUntouched));
     const std::string log = streamtest::LogLines(debug);
     EXPECT_NE(log.find("Mirolan(1239)"), std::string::npos) << log;
@@ -84,7 +88,7 @@ TEST_F(VideoRead, FailedPositioningIsLoggedWithTheRequestedOffsetAndReadsNothing
 TEST_F(VideoRead, NullDestinationReadsNothing) {
     testsupport::WriteFile(dir.File("v.avi"), CountingFile(100));
     Open(dir.File("v.avi"));
-    EXPECT_TRUE(reader->ReadVideoFrame(64, 0, nullptr));
+    EXPECT_TRUE(ReadVideoFrame(64, 0, nullptr));
 }
 
 // Writes `bytes` at `offset` of a new file, leaving a hole before them.
@@ -121,7 +125,7 @@ TEST_F(VideoRead, OffsetWhoseLowHalfIsAllOnesIsAValidPosition) {
     ASSERT_TRUE(WriteSparse(dir.File("big.avi"), offset, frame));
     Open(dir.File("big.avi"));
     std::vector<uint8_t> buffer(32, kUntouched);
-    EXPECT_TRUE(reader->ReadVideoFrame(32, offset, buffer.data()));
+    EXPECT_TRUE(ReadVideoFrame(32, offset, buffer.data()));
     EXPECT_EQ(buffer, frame);
 }
 

@@ -1,0 +1,70 @@
+#include "reader/ContainerValues.h"
+
+#include <utility>
+
+#include "container/HeaderWalk.h"
+#include "container/StreamRules.h"
+#include "diag/DebugLog.h"
+
+namespace {
+
+// The walk, the format checks and the index, in that order; false at the
+// first that refuses, with values.refusal saying why.
+bool ReadServableStream(const avi::FileSource& source, avi::Medium medium, ContainerValues& values,
+                        bool& mainHeaderWithoutIndexFlag) {
+    const bool video = medium == avi::Medium::Video;
+    avi::AviLayout layout;
+    const avi::WalkResult walk = avi::WalkHeaders(source, medium, layout);
+    values.avih = layout.avih;
+    values.videoStrh = layout.videoStrh;
+    values.bih = layout.bih;
+    values.audioStrh = layout.audioStrh;
+    values.wfx = layout.wfx;
+    values.baseOffset = layout.baseOffset;
+    mainHeaderWithoutIndexFlag = layout.haveMainHeader && !layout.hasIndexFlag;
+    if (walk.end == avi::WalkEnd::Refused) {
+        values.refusal = walk.refusal;
+        return false;
+    }
+    if (!layout.haveMainHeader) {
+        values.refusal =
+            layout.startsRiffAvi
+                ? avi::MakeRefusal(avi::RefusalKind::NoMainHeader, "no main header ('avih')")
+                : avi::MakeRefusal(avi::RefusalKind::NotRiffAvi, "not a RIFF AVI file");
+        return false;
+    }
+
+    uint32_t frameSize = 0;
+    values.refusal =
+        video ? avi::CheckVideoFormat(layout, &frameSize) : avi::CheckAudioFormat(layout);
+    if (values.refusal.Refused()) return false;
+    if (video) {
+        values.bih.biSizeImage = frameSize;  // what the worker reads for each frame
+        values.frameDuration = static_cast<int64_t>(avi::FrameDuration(values.videoStrh));
+    }
+
+    avi::MediaIndex index;
+    const avi::IndexTarget target{medium, frameSize, &layout};
+    values.indexSource = avi::OpenIndex(source, target, index, values.refusal);
+    if (values.indexSource == avi::IndexSource::None) return false;
+    if (video) avi::TrimFrameTable(index);  // the table lives as long as the stream
+    values.frameTable = std::move(index.frameTable);
+    values.audioChunks = std::move(index.audioChunks);
+    if (!video) return true;
+    values.avih.dwTotalFrames = static_cast<uint32_t>(values.frameTable.size());
+    values.refusal = avi::CheckVideoFrames(layout, values.frameTable.size());
+    return !values.refusal.Refused();
+}
+
+}  // namespace
+
+bool ReadContainer(const avi::FileSource& source, avi::Medium medium, ContainerValues& values) {
+    bool mainHeaderWithoutIndexFlag = false;
+    if (ReadServableStream(source, medium, values, mainHeaderWithoutIndexFlag)) return true;
+    // A file whose main header says it has no index, and which cannot be
+    // served, is refused with the line such files have always had.
+    if (mainHeaderWithoutIndexFlag) {
+        diag::DebugLog("", "Mirolan", 510, "AVI is not indexed we cann't use this AVI");
+    }
+    return false;
+}

@@ -1,0 +1,34 @@
+// What the worker serves from, as the reader hands it over: the file, the
+// tables and formats the open found, the host's stream, the stop flag and the
+// worker's own staging buffer. The stream code sees nothing else of the reader.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "container/AviRecords.h"
+#include "container/MediaIndex.h"
+#include "platform/platform.h"
+#include "qxdriver.h"
+#include "stream/StagingBuffer.h"
+
+namespace stream {
+
+struct ServeContext {
+    bool video;                 // serves the video ('eyes'), else the audio ('ears')
+    platform::FileHandle file;  // after open, read by the worker alone
+    const std::vector<FrameEntry>& frameTable;
+    uint32_t totalFrames;  // the frames the open counted (the main header's count)
+    const std::deque<AudioChunk>& audioChunks;
+    avi::BITMAPINFOHEADER bih;  // biSizeImage holds the stored frame size
+    avi::WAVEFORMATEX wfx;
+    // The host's stream, read afresh after every host service: a host that
+    // closes the stream from inside one on the worker's thread nulls it.
+    StreamHandle* const& pStream;
+    std::atomic<bool>& stop;  // set by the stop, and by the worker as it leaves the loop
+    StagingBuffer& staging;
+};
+
+}  // namespace stream
