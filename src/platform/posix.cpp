@@ -42,11 +42,21 @@ thread_local uint32_t lastError = 0;
 
 // The Win32 codes this layer reports where Windows would report them, so that
 // a logged "last error" means the same on both targets.
-constexpr uint32_t kErrorInvalidHandle = 6;
-constexpr uint32_t kErrorNotEnoughMemory = 8;
-constexpr uint32_t kErrorHandleEof = 38;
-constexpr uint32_t kErrorInvalidParameter = 87;
-constexpr uint32_t kErrorFileInvalid = 1006;
+enum Win32Error : uint32_t {
+    kErrorInvalidHandle = 6,
+    kErrorNotEnoughMemory = 8,
+    kErrorHandleEof = 38,
+    kErrorInvalidParameter = 87,
+    kErrorFileInvalid = 1006,
+};
+
+// Closes the descriptor that a file or mapping object holds and frees the object.
+template <typename Object>
+void CloseObject(Object* object) {
+    if (object == nullptr) return;
+    ::close(object->fd);
+    delete object;
+}
 }  // namespace
 
 FileHandle OpenFileForSharedRead(const char16_t* path) {
@@ -78,11 +88,7 @@ FileHandle OpenFileForSharedRead(const char16_t* path) {
     return file;
 }
 
-void CloseFile(FileHandle file) {
-    if (file == nullptr) return;
-    ::close(file->fd);
-    delete file;
-}
+void CloseFile(FileHandle file) { CloseObject(file); }
 
 bool GetFileSize(FileHandle file, int64_t* size) {
     struct stat info {};
@@ -113,11 +119,7 @@ MappingHandle CreateReadOnlyMapping(FileHandle file) {
     return mapping;
 }
 
-void CloseMapping(MappingHandle mapping) {
-    if (mapping == nullptr) return;
-    ::close(mapping->fd);
-    delete mapping;
-}
+void CloseMapping(MappingHandle mapping) { CloseObject(mapping); }
 
 uint32_t LastError() { return lastError; }
 
@@ -144,7 +146,7 @@ const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length,
                                     static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) {  // error, or the file shrank under us
-            lastError = got == 0 ? kErrorHandleEof : static_cast<uint32_t>(errno);
+            lastError = got == 0 ? uint32_t{kErrorHandleEof} : static_cast<uint32_t>(errno);
             std::free(bytes);
             return nullptr;
         }

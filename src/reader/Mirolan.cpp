@@ -29,6 +29,44 @@ const char16_t* FindExtension(const char16_t* path) {
     return lastDot != nullptr ? lastDot : p;
 }
 
+// The values the driver gives a descriptor; all zero for the medium the
+// stream does not serve.
+struct VideoValues {
+    int64_t timescale;
+    int64_t duration;
+    int64_t avgFrameDuration;
+    int32_t width;
+    int32_t height;
+    int32_t streamFlag;
+};
+struct AudioValues {
+    int64_t timescale;
+    int64_t duration;
+    int32_t sampleRate;
+    int32_t channels;
+};
+
+// Writes every field of the descriptor that the driver owns, in field order;
+// the host's own field is never touched.
+void WriteVideoDesc(VideoDesc& video, const VideoValues& values) {
+    video.timescale = values.timescale;
+    video.duration = values.duration;
+    video.avgFrameDuration = values.avgFrameDuration;
+    video.width = values.width;
+    video.height = values.height;
+    video.reservedReal = 0.0f;
+    video.streamFlag = values.streamFlag;
+    video.reservedWord = 0;
+}
+void WriteAudioDesc(AudioDesc& audio, const AudioValues& values) {
+    audio.headWord = 0;
+    audio.timescale = values.timescale;
+    audio.duration = values.duration;
+    audio.sampleRate = values.sampleRate;
+    audio.channels = values.channels;
+    audio.reservedWord = 0;
+}
+
 bool IsExactlyAviExtension(const char16_t* path) {
     const char16_t* extension = FindExtension(path);
     static const char16_t kAvi[] = u".avi";
@@ -127,24 +165,11 @@ void CMirolan::Open(const char16_t* path) {
 
 void CMirolan::DescribeVideo(const char16_t* path) {
     VideoDesc& video = *pStream->pVideo;
-    video.timescale = kVideoTimescale;
     // CheckVideoFrames made sure that the product fits 63 bits.
-    video.duration = static_cast<int64_t>(static_cast<uint64_t>(avih.dwTotalFrames) *
-                                          static_cast<uint64_t>(frameDuration));
-    video.avgFrameDuration = frameDuration;
-    video.width = bih.biWidth;
-    video.height = bih.biHeight;
-    video.reservedReal = 0.0f;
-    video.streamFlag = 1;
-    video.reservedWord = 0;
-
-    AudioDesc& audio = *pStream->pAudio;
-    audio.headWord = 0;
-    audio.timescale = 0;
-    audio.duration = 0;
-    audio.sampleRate = 0;
-    audio.channels = 0;
-    audio.reservedWord = 0;
+    const auto duration = static_cast<int64_t>(static_cast<uint64_t>(avih.dwTotalFrames) *
+                                               static_cast<uint64_t>(frameDuration));
+    WriteVideoDesc(video, {kVideoTimescale, duration, frameDuration, bih.biWidth, bih.biHeight, 1});
+    WriteAudioDesc(*pStream->pAudio, {});
 
     diag::DebugLog("", kSource, 372,
                    "Video Mirolan:FileName[%S] Width[%d] Height[%d] avgFrameDuration[%d] Depth[%d] "
@@ -156,24 +181,9 @@ void CMirolan::DescribeVideo(const char16_t* path) {
 void CMirolan::DescribeAudio() {
     // CheckAudioFormat made sure of a scale and a rate that fits 31 bits.
     const uint32_t rate = audioStrh.dwRate / audioStrh.dwScale;
-
-    VideoDesc& video = *pStream->pVideo;
-    video.timescale = 0;
-    video.duration = 0;
-    video.avgFrameDuration = 0;
-    video.width = 0;
-    video.height = 0;
-    video.reservedReal = 0.0f;
-    video.streamFlag = 0;
-    video.reservedWord = 0;
-
-    AudioDesc& audio = *pStream->pAudio;
-    audio.headWord = 0;
-    audio.timescale = rate;
-    audio.duration = AudioLength();
-    audio.sampleRate = static_cast<int32_t>(rate);
-    audio.channels = wfx.nChannels;
-    audio.reservedWord = 0;
+    WriteVideoDesc(*pStream->pVideo, {});
+    WriteAudioDesc(*pStream->pAudio,
+                   {rate, AudioLength(), static_cast<int32_t>(rate), wfx.nChannels});
 }
 
 int64_t CMirolan::AudioLength() const {
