@@ -1,8 +1,6 @@
 #include "reader/Mirolan.h"
 
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <utility>
 
 #include "diag/DebugLog.h"
@@ -27,6 +25,15 @@ const char16_t* FindExtension(const char16_t* path) {
         }
     }
     return lastDot != nullptr ? lastDot : p;
+}
+
+bool IsExactlyAviExtension(const char16_t* path) {
+    const char16_t* extension = FindExtension(path);
+    static const char16_t kAvi[] = u".avi";
+    for (size_t i = 0; i < 5; ++i) {
+        if (extension[i] != kAvi[i]) return false;
+    }
+    return true;
 }
 
 // The values the driver gives a descriptor; all zero for the medium the
@@ -65,15 +72,6 @@ void WriteAudioDesc(AudioDesc& audio, const AudioValues& values) {
     audio.sampleRate = values.sampleRate;
     audio.channels = values.channels;
     audio.reservedWord = 0;
-}
-
-bool IsExactlyAviExtension(const char16_t* path) {
-    const char16_t* extension = FindExtension(path);
-    static const char16_t kAvi[] = u".avi";
-    for (size_t i = 0; i < 5; ++i) {
-        if (extension[i] != kAvi[i]) return false;
-    }
-    return true;
 }
 
 }  // namespace
