@@ -151,6 +151,10 @@ if [[ ",$legs," == *,wine,* ]]; then
   # Wine's own services start with the first program and inherit its output:
   # started here with nothing open, under a server that stays up, they no
   # longer hold each check's pipes open for seconds after qxhost.exe exits.
+  # A server still up from an earlier script holds those services already:
+  # end it first, so that -p starts a fresh one.
+  wineserver -k >/dev/null 2>&1 </dev/null || true
+  wineserver -w >/dev/null 2>&1 </dev/null || true
   wineserver -p >/dev/null 2>&1 </dev/null
   wine "$win/tools/qxhost/qxhost.exe" --help >/dev/null 2>&1 </dev/null || true
   stop_wine=1
