@@ -352,8 +352,9 @@ void CMirolan::ReleaseTables() {
 }
 
 CMirolan::~CMirolan() {
-    // A reader that never had a worker (one only checked) has none to stop.
-    if (hThread != nullptr) StopRunMonitorThread();
+    // A reader with neither a worker nor a host's stream (one only checked)
+    // has nothing to stop and no one to tell.
+    if (hThread != nullptr || pStream != nullptr) StopRunMonitorThread();
     // The worker closes both on its way out; when it was never created they
     // are still open here.
     CloseFileAndMapping();

@@ -129,9 +129,9 @@ TEST_F(OpenClose, AudioRateIsRateOverScaleAndVideoIsCleared) {
 }
 
 TEST_F(OpenClose, RefusesWhatCannotBeServedWithoutTouchingDescriptors) {
-    AviLayout depth24;
-    depth24.bitCount = 24;
-    ExpectRefused(depth24, kVideo);
+    AviLayout depth16;
+    depth16.bitCount = 16;
+    ExpectRefused(depth16, kVideo);
 
     AviLayout noScale;
     noScale.frameDuration = 0;

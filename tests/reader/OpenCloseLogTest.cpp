@@ -161,10 +161,14 @@ TEST_F(OpenCloseLog, ZeroLengthFileFailsAtTheMappingWithItsError) {
     FakeStream stream;
     EXPECT_EQ(driver->drv_open(&stream.handle, path.c_str(), kVideo), 0);
     const std::vector<std::string> log = Log();
-    ASSERT_EQ(log.size(), 3u);  // size line, mapping line, and the empty line after it
+    // Size line, mapping line, the empty line after it, and the reason.
+    ASSERT_EQ(log.size(), 4u);
     EXPECT_EQ(log[0].rfind(Location(324), 0), 0u);
     EXPECT_EQ(log[1].rfind(Location(335) + "hMapFile is NULL: last error: ", 0), 0u) << log[1];
     EXPECT_EQ(log[2], "");
+    EXPECT_EQ(log[3].rfind(Location(9003) + "Refused: the file is empty or cannot be mapped", 0),
+              0u)
+        << log[3];
     // The file is no longer held.
     testsupport::RemoveFile(dir.File("empty.avi"));
     EXPECT_FALSE(testsupport::FileExists(dir.File("empty.avi")));
@@ -180,6 +184,7 @@ TEST_F(OpenCloseLog, UnindexedFileIsRefusedWithItsReason) {
     FakeStream stream;
     EXPECT_EQ(driver->drv_open(&stream.handle, path.c_str(), kVideo), 0);
     const std::vector<std::string> log = Log();
-    ASSERT_EQ(log.size(), 2u);
+    ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[1], Location(510) + "AVI is not indexed we cann't use this AVI");
+    EXPECT_EQ(log[2], Location(9007) + "Refused: no video stream");
 }
