@@ -17,12 +17,12 @@ using avi::MainAVIHeader;
 // accepts the other sizes a format has on disk, and the form type check logs
 // the multi-character literal 'AVI ', which GCC warns about wherever it is
 // evaluated (and no pragma silences that lexer warning).
-#define QXASSERT_SPELLED(line, test, expression)                                             \
-    do {                                                                                     \
-        if (!(test)) {                                                                       \
-            ::diag::AssertFailed(#expression, "ASSERT FAILED: (" #expression ")", ::diag::kSourceName, \
-                                 line);                                                      \
-        }                                                                                    \
+#define QXASSERT_SPELLED(line, test, expression)                                  \
+    do {                                                                          \
+        if (!(test)) {                                                            \
+            ::diag::AssertFailed(#expression, "ASSERT FAILED: (" #expression ")", \
+                                 ::diag::kSourceName, line);                      \
+        }                                                                         \
     } while (0)
 
 namespace avi {

@@ -43,18 +43,18 @@ void AssertFailedWithDetails(const char* expressionText, const char* logText,
 // execution continues after the check unless the user chose Abort. The
 // expression text is part of the log's contract, so call sites write it
 // exactly as it must appear.
-#define QXASSERT(line, expression)                                                          \
-    do {                                                                                    \
-        if (!(expression)) {                                                                \
-            ::diag::AssertFailed(#expression, "ASSERT FAILED: (" #expression ")", ::diag::kSourceName, \
-                                 line);                                                     \
-        }                                                                                   \
+#define QXASSERT(line, expression)                                                \
+    do {                                                                          \
+        if (!(expression)) {                                                      \
+            ::diag::AssertFailed(#expression, "ASSERT FAILED: (" #expression ")", \
+                                 ::diag::kSourceName, line);                      \
+        }                                                                         \
     } while (0)
 
-#define QXASSERT_DETAILS(line, expression, ...)                                      \
-    do {                                                                             \
-        if (!(expression)) {                                                         \
+#define QXASSERT_DETAILS(line, expression, ...)                                              \
+    do {                                                                                     \
+        if (!(expression)) {                                                                 \
             ::diag::AssertFailedWithDetails(#expression, "ASSERT FAILED: (" #expression ")", \
-                                            ::diag::kSourceName, line, __VA_ARGS__);           \
-        }                                                                            \
+                                            ::diag::kSourceName, line, __VA_ARGS__);         \
+        }                                                                                    \
     } while (0)

@@ -14,29 +14,29 @@ namespace diag {
 constexpr const char* kSourceName = "Mirolan";
 
 // The system's fixed identifiers.
-constexpr int kLogDriverClose = 51;            // "drv_close"
-constexpr int kAssertVideoDuration = 178;      // QXASSERT "duration > 0", video request
-constexpr int kAssertAudioDuration = 197;      // QXASSERT "duration > 0", audio request
-constexpr int kLogNotAvi = 299;                // "Not a avi File\n"
-constexpr int kLogFileSize = 324;              // "%S size is %lld memory granularity is %d "
-constexpr int kLogMappingFailed = 335;         // "hMapFile is NULL: last error: %d\n"
-constexpr int kLogVideoDescription = 372;      // "Video Mirolan:FileName[%S] ..."
-constexpr int kAssertFormType = 452;           // QXASSERT "lst.dwFourCC=='AVI '"
-constexpr int kAssertMainHeaderSize = 495;     // QXASSERT "sizeof(MainAVIHeader)==chnk.dwSize"
-constexpr int kLogNotIndexed = 510;            // "AVI is not indexed we cann't use this AVI"
-constexpr int kAssertStreamHeaderSize = 534;   // QXASSERT "sizeof(AVIStreamHeader)==chnk.dwSize"
-constexpr int kAssertBitmapHeaderSize = 629;   // QXASSERT "sizeof(BITMAPINFOHEADER)==..."
-constexpr int kAssertWaveFormatSize = 646;     // QXASSERT "sizeof(WAVEFORMATEX)==chnk.dwSize"
-constexpr int kLogViewNotMapped = 936;         // "Unable to map the File View ..."
-constexpr int kLogWorkerStopped = 991;         // "Wait for Exit Run Monitor Thread Completed"
-constexpr int kLogWorkerExit = 1081;           // "MIROLAN Exit %s Run Monitor Thread"
-constexpr int kLogAudioSeekFailed = 1139;      // "Seeking to wrong Position %lld"
-constexpr int kLogVideoSeekFailed = 1239;      // "INVALID_SET_FILE_POINTER File Offset [%lld] "
+constexpr int kLogDriverClose = 51;           // "drv_close"
+constexpr int kAssertVideoDuration = 178;     // QXASSERT "duration > 0", video request
+constexpr int kAssertAudioDuration = 197;     // QXASSERT "duration > 0", audio request
+constexpr int kLogNotAvi = 299;               // "Not a avi File\n"
+constexpr int kLogFileSize = 324;             // "%S size is %lld memory granularity is %d "
+constexpr int kLogMappingFailed = 335;        // "hMapFile is NULL: last error: %d\n"
+constexpr int kLogVideoDescription = 372;     // "Video Mirolan:FileName[%S] ..."
+constexpr int kAssertFormType = 452;          // QXASSERT "lst.dwFourCC=='AVI '"
+constexpr int kAssertMainHeaderSize = 495;    // QXASSERT "sizeof(MainAVIHeader)==chnk.dwSize"
+constexpr int kLogNotIndexed = 510;           // "AVI is not indexed we cann't use this AVI"
+constexpr int kAssertStreamHeaderSize = 534;  // QXASSERT "sizeof(AVIStreamHeader)==chnk.dwSize"
+constexpr int kAssertBitmapHeaderSize = 629;  // QXASSERT "sizeof(BITMAPINFOHEADER)==..."
+constexpr int kAssertWaveFormatSize = 646;    // QXASSERT "sizeof(WAVEFORMATEX)==chnk.dwSize"
+constexpr int kLogViewNotMapped = 936;        // "Unable to map the File View ..."
+constexpr int kLogWorkerStopped = 991;        // "Wait for Exit Run Monitor Thread Completed"
+constexpr int kLogWorkerExit = 1081;          // "MIROLAN Exit %s Run Monitor Thread"
+constexpr int kLogAudioSeekFailed = 1139;     // "Seeking to wrong Position %lld"
+constexpr int kLogVideoSeekFailed = 1239;     // "INVALID_SET_FILE_POINTER File Offset [%lld] "
 
 // Ours: failures the system did not report.
-constexpr int kLogNoFrameToServe = 171;        // a video stream with no frame or frame duration
-constexpr int kLogWorkerNotCreated = 1082;     // the worker thread could not be created
-constexpr int kLogStagingUnavailable = 1140;   // the audio staging buffer could not be had
+constexpr int kLogNoFrameToServe = 171;       // a video stream with no frame or frame duration
+constexpr int kLogWorkerNotCreated = 1082;    // the worker thread could not be created
+constexpr int kLogStagingUnavailable = 1140;  // the audio staging buffer could not be had
 
 // Ours: the reason an open was refused, "Refused: <reason>", the last line
 // of every refused open; one identifier per cause, in a range of their own.

@@ -47,7 +47,8 @@ const DriverTable kDriverTable = {1, drv_open, drv_close, drv_start, drv_nop, dr
 
 }  // namespace
 
-extern "C" QX_EXPORT const DriverTable* QX_CALL qxVideoDriver_Mirolan(const HostServices* services) {
+extern "C" QX_EXPORT const DriverTable* QX_CALL
+qxVideoDriver_Mirolan(const HostServices* services) {
     if (services != nullptr) host::Store(*services);
     return &kDriverTable;
 }

@@ -143,10 +143,9 @@ avi::Refusal CheckFile(const char16_t* path, avi::Medium medium) {
     try {
         reader.Open(path);
     } catch (const std::bad_alloc&) {
-        reader.openRefusal =
-            avi::MakeRefusal(avi::RefusalKind::OutOfMemory,
-                             "out of memory for the index of a %lld-byte file",
-                             static_cast<long long>(reader.fileSize));
+        reader.openRefusal = avi::MakeRefusal(avi::RefusalKind::OutOfMemory,
+                                              "out of memory for the index of a %lld-byte file",
+                                              static_cast<long long>(reader.fileSize));
         reader.LogRefusal();
     } catch (...) {
         reader.LogRefusal();
@@ -194,12 +193,14 @@ void CMirolan::Open(const char16_t* path) {
     openRefusal = avi::MakeRefusal(avi::RefusalKind::CannotOpen, "the file size cannot be read");
     granularity = platform::AllocationGranularity();
     if (!platform::GetFileSize(hFile, &fileSize)) FailOpen();
-    diag::DebugLog("", diag::kSourceName, diag::kLogFileSize, "%S size is %lld memory granularity is %d ", path,
+    diag::DebugLog("", diag::kSourceName, diag::kLogFileSize,
+                   "%S size is %lld memory granularity is %d ", path,
                    static_cast<long long>(fileSize), static_cast<int>(granularity));
 
     hMapFile = platform::CreateReadOnlyMapping(hFile);
     if (hMapFile == nullptr) {
-        diag::DebugLog("", diag::kSourceName, diag::kLogMappingFailed, "hMapFile is NULL: last error: %d\n",
+        diag::DebugLog("", diag::kSourceName, diag::kLogMappingFailed,
+                       "hMapFile is NULL: last error: %d\n",
                        static_cast<int>(platform::LastError()));
         openRefusal = avi::MakeRefusal(avi::RefusalKind::CannotOpen,
                                        "the file is empty or cannot be mapped (system error %d)",
@@ -224,7 +225,8 @@ bool CMirolan::ReadContainer() {
     // A file whose main header says it has no index, and which cannot be
     // served, is refused with the line such files have always had.
     if (haveMainHeaderWithoutIndexFlag) {
-        diag::DebugLog("", diag::kSourceName, diag::kLogNotIndexed, "AVI is not indexed we cann't use this AVI");
+        diag::DebugLog("", diag::kSourceName, diag::kLogNotIndexed,
+                       "AVI is not indexed we cann't use this AVI");
     }
     return false;
 }

@@ -98,8 +98,8 @@ void StageChunks(CMirolan& reader, int64_t start, int64_t end, uint32_t frameByt
 
         if (!platform::SeekFromBegin(reader.hFile, position)) {
             if (spanInOneChunk) {
-                diag::DebugLog("", diag::kSourceName, diag::kLogAudioSeekFailed, "Seeking to wrong Position %lld",
-                               static_cast<long long>(position));
+                diag::DebugLog("", diag::kSourceName, diag::kLogAudioSeekFailed,
+                               "Seeking to wrong Position %lld", static_cast<long long>(position));
             }
             continue;
         }
@@ -167,7 +167,8 @@ bool CMirolan::ReadAudioSamples(const SampleBlock& request) {
             stagingFailureLogged = true;
             const unsigned long long bytes =
                 spanSamples > UINT64_MAX / frameBytes ? UINT64_MAX : spanSamples * frameBytes;
-            diag::DebugLog("", diag::kSourceName, diag::kLogStagingUnavailable, "Staging buffer of %llu bytes unavailable", bytes);
+            diag::DebugLog("", diag::kSourceName, diag::kLogStagingUnavailable,
+                           "Staging buffer of %llu bytes unavailable", bytes);
         }
         return true;
     }

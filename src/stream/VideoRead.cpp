@@ -15,10 +15,10 @@
 bool CMirolan::ReadVideoFrame(uint32_t byteCount, int64_t frameOffset, uint8_t* destination) {
     const bool converted = bih.biBitCount == 24;
     const bool positioned =
-        converted ? stream::ReadBgr24Frame(hFile, frameOffset, static_cast<uint32_t>(bih.biWidth),
-                                           static_cast<uint32_t>(bih.biHeight < 0 ? -bih.biHeight
-                                                                                  : bih.biHeight),
-                                           destination)
+        converted ? stream::ReadBgr24Frame(
+                        hFile, frameOffset, static_cast<uint32_t>(bih.biWidth),
+                        static_cast<uint32_t>(bih.biHeight < 0 ? -bih.biHeight : bih.biHeight),
+                        destination)
                   : platform::SeekFromBegin(hFile, frameOffset);
     if (!positioned) {
         diag::DebugLog("", diag::kSourceName, diag::kLogVideoSeekFailed,

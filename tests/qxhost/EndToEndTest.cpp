@@ -515,13 +515,15 @@ TEST_F(EndToEnd, Bgr24FramesEqualFfmpegsConversionToBgra) {
     if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
     const std::string ours = Path("bgr24.avi");
     ASSERT_EQ(Run("ffmpeg -v error -f lavfi -i testsrc=size=64x36:rate=25 -frames 10 "
-                  "-c:v rawvideo -pix_fmt bgr24 '" + ours + "'")
+                  "-c:v rawvideo -pix_fmt bgr24 '" +
+                  ours + "'")
                   .status,
               0);
     std::vector<std::string> files = {ours};
     const std::string gst = Path("gst-bgr.avi");
     if (Run("gst-launch-1.0 -q videotestsrc num-buffers=10 ! "
-            "video/x-raw,format=BGR,width=63,height=35 ! avimux ! filesink location='" + gst + "'")
+            "video/x-raw,format=BGR,width=63,height=35 ! avimux ! filesink location='" +
+            gst + "'")
             .status == 0) {
         files.push_back(gst);
     } else {

@@ -209,7 +209,7 @@ TEST_F(OpenCloseLog, EveryRefusalEndsWithItsReason) {
         if (!row.missing) path = Write(row.fileName, row.bytes);
         const uint32_t both[] = {QX_TAG_EYES, 1, QX_TAG_EARS, 1, 0, 0};
         const uint32_t neither[] = {QX_TAG_DINT, 1, 0, 0};
-        const uint32_t* options = row.bothMedia ? both
+        const uint32_t* options = row.bothMedia  ? both
                                   : row.noMedium ? neither
                                   : row.video    ? kVideo
                                                  : kAudio;
@@ -227,12 +227,13 @@ TEST_F(OpenCloseLog, EveryRefusalEndsWithItsReason) {
             EXPECT_TRUE(row.ReasonMatches(log.back().substr(Location(row.logLine).size() + 9)))
                 << log.back();
             int reasons = 0;
-            for (const std::string& line : log) reasons += line.find("Refused: ") != std::string::npos;
+            for (const std::string& line : log)
+                reasons += line.find("Refused: ") != std::string::npos;
             EXPECT_EQ(reasons, 1);
         }
         if (!row.Checkable()) continue;
-        const avi::Refusal checked = mirolan::CheckFile(
-            path.c_str(), row.video ? avi::Medium::Video : avi::Medium::Audio);
+        const avi::Refusal checked =
+            mirolan::CheckFile(path.c_str(), row.video ? avi::Medium::Video : avi::Medium::Audio);
         EXPECT_EQ(checked.Refused(), row.logLine != 0);
         if (row.logLine != 0) {
             EXPECT_TRUE(row.ReasonMatches(checked.text)) << checked.text;

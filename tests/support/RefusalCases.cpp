@@ -88,8 +88,8 @@ std::vector<RefusalCase> RefusalCases() {
     cases.push_back(Case("no-index-no-movie", noMovie, true, 9015, "no index and no 'movi' list"));
 
     const std::string text = "This is a text file that was named like a video. ";
-    cases.push_back(Case("not-riff-avi", std::vector<uint8_t>(text.begin(), text.end()), true,
-                         9005, "not a RIFF AVI file"));
+    cases.push_back(Case("not-riff-avi", std::vector<uint8_t>(text.begin(), text.end()), true, 9005,
+                         "not a RIFF AVI file"));
 
     AviLayout noVideo;
     noVideo.withVideo = false;
@@ -98,9 +98,8 @@ std::vector<RefusalCase> RefusalCases() {
     AviLayout narrow;
     narrow.width = 0;
     narrow.sizeImage = 16;
-    cases.push_back(
-        Case("video-width-0", Built(narrow), true, 9010,
-             "video frame size unusable (width 0, height 2, biSizeImage 16)"));
+    cases.push_back(Case("video-width-0", Built(narrow), true, 9010,
+                         "video frame size unusable (width 0, height 2, biSizeImage 16)"));
 
     AviLayout noScale;
     noScale.frameDuration = 0;
@@ -116,18 +115,18 @@ std::vector<RefusalCase> RefusalCases() {
     noFrames.sizeImage = 0;  // every frame a dropped one
     cases.push_back(Case("no-frames", Built(noFrames), true, 9016, "no video frame found"));
 
-    RefusalCase upper = Case("upper-case-name", Built(plain), true, 9001,
-                             "the file name does not end in \".avi\"");
+    RefusalCase upper =
+        Case("upper-case-name", Built(plain), true, 9001, "the file name does not end in \".avi\"");
     upper.fileName = "upper-case-name.AVI";
     cases.push_back(upper);
 
-    RefusalCase missing = Case("missing", {}, true, 9003,
-                               "the file cannot be opened for reading (system error ...");
+    RefusalCase missing =
+        Case("missing", {}, true, 9003, "the file cannot be opened for reading (system error ...");
     missing.missing = true;
     cases.push_back(missing);
 
-    cases.push_back(Case("empty", {}, true, 9003,
-                         "the file is empty or cannot be mapped (system error ..."));
+    cases.push_back(
+        Case("empty", {}, true, 9003, "the file is empty or cannot be mapped (system error ..."));
 
     RefusalCase both = Case("both-media", Built(plain), true, 9002,
                             "the host asked for both video and audio in one stream; a stream "

@@ -19,8 +19,8 @@ struct Arguments {
     Command command = Command::kHelp;
     std::string file;                // the first (for check: every) input file
     std::vector<std::string> files;  // check: all the files given
-    std::string plugin;  // empty: the default plug-in
-    std::string out;     // frames: folder; audio: WAV file
+    std::string plugin;              // empty: the default plug-in
+    std::string out;                 // frames: folder; audio: WAV file
     bool json = false;
     bool realtime = false;
     bool alpha = false;

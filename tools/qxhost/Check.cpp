@@ -30,8 +30,8 @@ std::string ShellQuoted(const std::string& text) {
     bool plain = !text.empty();
     for (const char c : text) {
         const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                          (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.' ||
-                          c == '/' || c == ':' || c == '\\' || c == '+' || c == ',';
+                          (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.' || c == '/' ||
+                          c == ':' || c == '\\' || c == '+' || c == ',';
         plain = plain && safe;
     }
     if (plain) return text;
@@ -95,8 +95,8 @@ std::string ConversionCommand(const std::string& file) {
     // ffmpeg's own AVI output with these codecs is what the plug-in serves
     // for video, audio or both; codecs for a medium the input lacks are
     // ignored.
-    return "ffmpeg -i " + ShellQuoted(file) +
-           " -c:v rawvideo -pix_fmt bgra -c:a pcm_s16le " + ShellQuoted(ServableName(file));
+    return "ffmpeg -i " + ShellQuoted(file) + " -c:v rawvideo -pix_fmt bgra -c:a pcm_s16le " +
+           ShellQuoted(ServableName(file));
 }
 
 FileVerdict CheckOneFile(const std::string& file) {
@@ -131,8 +131,7 @@ std::string FormatVerdicts(const std::vector<FileVerdict>& verdicts, bool json) 
             JsonMedium(out, v.video);
             out << ", \"audio\": ";
             JsonMedium(out, v.audio);
-            out << ", \"convert\": " << (v.convert.empty() ? "null" : JsonString(v.convert))
-                << "}";
+            out << ", \"convert\": " << (v.convert.empty() ? "null" : JsonString(v.convert)) << "}";
         }
         out << "\n]\n";
         return out.str();
