@@ -120,6 +120,9 @@ CMirolan::CMirolan(StreamHandle* stream, const char16_t* path, const uint32_t* o
             FailOpen();
         }
     } catch (const std::bad_alloc&) {
+        // Wherever it came from, nothing of the open may stay held.
+        CloseFileAndMapping();
+        ReleaseTables();
         openRefusal = avi::MakeRefusal(avi::RefusalKind::OutOfMemory,
                                        "out of memory for the index of a %lld-byte file",
                                        static_cast<long long>(fileSize));
@@ -199,12 +202,12 @@ void CMirolan::Open(const char16_t* path) {
 
     hMapFile = platform::CreateReadOnlyMapping(hFile);
     if (hMapFile == nullptr) {
+        const int error = static_cast<int>(platform::LastError());  // before the log's own calls
         diag::DebugLog("", diag::kSourceName, diag::kLogMappingFailed,
-                       "hMapFile is NULL: last error: %d\n",
-                       static_cast<int>(platform::LastError()));
-        openRefusal = avi::MakeRefusal(avi::RefusalKind::CannotOpen,
-                                       "the file is empty or cannot be mapped (system error %d)",
-                                       static_cast<int>(platform::LastError()));
+                       "hMapFile is NULL: last error: %d\n", error);
+        openRefusal =
+            avi::MakeRefusal(avi::RefusalKind::CannotOpen,
+                             "the file is empty or cannot be mapped (system error %d)", error);
         FailOpen();
     }
     openRefusal = avi::Refusal{};
