@@ -17,12 +17,12 @@ using avi::MainAVIHeader;
 // accepts the other sizes a format has on disk, and the form type check logs
 // the multi-character literal 'AVI ', which GCC warns about wherever it is
 // evaluated (and no pragma silences that lexer warning).
-#define QXASSERT_SPELLED(line, test, expression)                                             \
-    do {                                                                                     \
-        if (!(test)) {                                                                       \
-            ::diag::AssertFailed(#expression, "ASSERT FAILED: (" #expression ")", "Mirolan", \
-                                 line);                                                      \
-        }                                                                                    \
+#define QXASSERT_SPELLED(line, test, expression)                                  \
+    do {                                                                          \
+        if (!(test)) {                                                            \
+            ::diag::AssertFailed(#expression, "ASSERT FAILED: (" #expression ")", \
+                                 ::diag::kSourceName, line);                      \
+        }                                                                         \
     } while (0)
 
 namespace avi {
@@ -170,7 +170,7 @@ private:
         ListHeader lst{};
         if (!ReadList(lst)) return Turn::Ended;
         // clang-format off
-        QXASSERT_SPELLED(452, lst.dwFourCC == kAVI || lst.dwFourCC == kAVIX, lst.dwFourCC=='AVI ');
+        QXASSERT_SPELLED(diag::kAssertFormType, lst.dwFourCC == kAVI || lst.dwFourCC == kAVIX, lst.dwFourCC=='AVI ');
         // clang-format on
         if (start == 0) {
             layout_.startsRiffAvi = lst.dwFourCC == kAVI;
@@ -206,7 +206,7 @@ private:
         ChunkHeader chnk{};
         if (!ReadChunk(chnk)) return Turn::Ended;
         // clang-format off
-        QXASSERT(495, sizeof(MainAVIHeader)==chnk.dwSize);
+        QXASSERT(diag::kAssertMainHeaderSize, sizeof(MainAVIHeader)==chnk.dwSize);
         // clang-format on
         if (!Need(kMainHeaderSize)) return Turn::Ended;
         layout_.avih = DecodeMainHeader(window_.Cursor());
@@ -227,7 +227,7 @@ private:
         ChunkHeader chnk{};
         if (!ReadChunk(chnk)) return Turn::Ended;
         // clang-format off
-        QXASSERT(534, sizeof(AVIStreamHeader)==chnk.dwSize);
+        QXASSERT(diag::kAssertStreamHeaderSize, sizeof(AVIStreamHeader)==chnk.dwSize);
         // clang-format on
         if (!Need(kStreamHeaderSize)) return Turn::Ended;
         const uint8_t* body = window_.Cursor();
@@ -272,11 +272,11 @@ private:
         const uint32_t n = chnk.dwSize;
         if (current_ != StreamKind::Other && !audioFormatNext_) {
             // clang-format off
-            QXASSERT_SPELLED(629, n == kBitmapHeaderSize || (sizeFits && n > kBitmapHeaderSize), sizeof(BITMAPINFOHEADER)==chnk.dwSize);
+            QXASSERT_SPELLED(diag::kAssertBitmapHeaderSize, n == kBitmapHeaderSize || (sizeFits && n > kBitmapHeaderSize), sizeof(BITMAPINFOHEADER)==chnk.dwSize);
             // clang-format on
         } else if (current_ != StreamKind::Other) {
             // clang-format off
-            QXASSERT_SPELLED(646, n == kWaveRecordSize || (sizeFits && (n == kPcmFormatSize || n > kWaveRecordSize)), sizeof(WAVEFORMATEX)==chnk.dwSize);
+            QXASSERT_SPELLED(diag::kAssertWaveFormatSize, n == kWaveRecordSize || (sizeFits && (n == kPcmFormatSize || n > kWaveRecordSize)), sizeof(WAVEFORMATEX)==chnk.dwSize);
             // clang-format on
         }
         const uint32_t size =

@@ -3,6 +3,7 @@
 #include <cstdarg>
 
 #include "diag/DebugLog.h"
+#include "diag/LogLines.h"
 
 namespace diag {
 
@@ -37,23 +38,23 @@ void AssertFailedWithDetails(const char* expressionText, const char* logText,
 
 }  // namespace diag
 
-// Checks an invariant at a fixed log line of the source "Mirolan": on failure
+// Checks an invariant at a fixed log line (diag/LogLines.h): on failure
 // logs "ASSERT FAILED: (<expression as written>)" and reports it, then
 // execution continues after the check unless the user chose Abort. The
 // expression text is part of the log's contract, so call sites write it
 // exactly as it must appear.
-#define QXASSERT(line, expression)                                                          \
-    do {                                                                                    \
-        if (!(expression)) {                                                                \
-            ::diag::AssertFailed(#expression, "ASSERT FAILED: (" #expression ")", "Mirolan", \
-                                 line);                                                     \
-        }                                                                                   \
+#define QXASSERT(line, expression)                                                \
+    do {                                                                          \
+        if (!(expression)) {                                                      \
+            ::diag::AssertFailed(#expression, "ASSERT FAILED: (" #expression ")", \
+                                 ::diag::kSourceName, line);                      \
+        }                                                                         \
     } while (0)
 
-#define QXASSERT_DETAILS(line, expression, ...)                                      \
-    do {                                                                             \
-        if (!(expression)) {                                                         \
+#define QXASSERT_DETAILS(line, expression, ...)                                              \
+    do {                                                                                     \
+        if (!(expression)) {                                                                 \
             ::diag::AssertFailedWithDetails(#expression, "ASSERT FAILED: (" #expression ")", \
-                                            "Mirolan", line, __VA_ARGS__);           \
-        }                                                                            \
+                                            ::diag::kSourceName, line, __VA_ARGS__);         \
+        }                                                                                    \
     } while (0)

@@ -3,15 +3,16 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "container/HeaderWalk.h"
 #include "container/StreamRules.h"
 #include "diag/DebugLog.h"
+#include "diag/LogLines.h"
 
 namespace {
 
-constexpr const char* kSource = "Mirolan";
 constexpr int64_t kVideoTimescale = 10000000;
 
 // The text from the last "." of the final path component to the end, or the
@@ -28,6 +29,49 @@ const char16_t* FindExtension(const char16_t* path) {
         }
     }
     return lastDot != nullptr ? lastDot : p;
+}
+
+int RefusalLogLine(avi::RefusalKind kind) {
+    switch (kind) {
+        case avi::RefusalKind::None:  // not a refusal: never logged as one
+        case avi::RefusalKind::Unreadable:
+            return diag::kLogRefusedUnreadable;
+        case avi::RefusalKind::NotAviName:
+            return diag::kLogRefusedNotAviName;
+        case avi::RefusalKind::NoMedium:
+            return diag::kLogRefusedNoMedium;
+        case avi::RefusalKind::CannotOpen:
+            return diag::kLogRefusedCannotOpen;
+        case avi::RefusalKind::NotRiffAvi:
+            return diag::kLogRefusedNotRiffAvi;
+        case avi::RefusalKind::NoMainHeader:
+            return diag::kLogRefusedNoMainHeader;
+        case avi::RefusalKind::NoStream:
+            return diag::kLogRefusedNoStream;
+        case avi::RefusalKind::CompressedVideo:
+            return diag::kLogRefusedCompressedVideo;
+        case avi::RefusalKind::VideoBitDepth:
+            return diag::kLogRefusedVideoBitDepth;
+        case avi::RefusalKind::VideoFrameSize:
+            return diag::kLogRefusedVideoFrameSize;
+        case avi::RefusalKind::AudioNotPcm:
+            return diag::kLogRefusedAudioNotPcm;
+        case avi::RefusalKind::AudioSampleSize:
+            return diag::kLogRefusedAudioSampleSize;
+        case avi::RefusalKind::AudioFormat:
+            return diag::kLogRefusedAudioFormat;
+        case avi::RefusalKind::RateOrScale:
+            return diag::kLogRefusedRateOrScale;
+        case avi::RefusalKind::NoIndexNoMovie:
+            return diag::kLogRefusedNoIndexNoMovie;
+        case avi::RefusalKind::NoFrames:
+            return diag::kLogRefusedNoFrames;
+        case avi::RefusalKind::NoWorker:
+            return diag::kLogRefusedNoWorker;
+        case avi::RefusalKind::OutOfMemory:
+            return diag::kLogRefusedOutOfMemory;
+    }
+    return diag::kLogRefusedUnreadable;
 }
 
 bool IsExactlyAviExtension(const char16_t* path) {
@@ -67,37 +111,103 @@ CMirolan::CMirolan(StreamHandle* stream, const uint32_t* options, NotOpened) : p
 CMirolan::CMirolan(StreamHandle* stream, const char16_t* path, const uint32_t* options)
     : pStream(stream) {
     ParseOptions(options, *this);
-    Open(path);
+    try {
+        Open(path);
+        // Without its worker a stream would never deliver: the open fails.
+        if (!CreateRunMonitorThread()) {
+            openRefusal = avi::MakeRefusal(avi::RefusalKind::NoWorker,
+                                           "the system would not create the worker thread");
+            FailOpen();
+        }
+    } catch (const std::bad_alloc&) {
+        // Wherever it came from, nothing of the open may stay held.
+        CloseFileAndMapping();
+        ReleaseTables();
+        openRefusal = avi::MakeRefusal(avi::RefusalKind::OutOfMemory,
+                                       "out of memory for the index of a %lld-byte file",
+                                       static_cast<long long>(fileSize));
+        LogRefusal();
+        throw;
+    } catch (...) {
+        LogRefusal();
+        throw;
+    }
+    // The worker is created (suspended) before the descriptors are written, so
+    // that a refused open leaves them as the host had them.
+    if (bVideo) DescribeVideo(path);
+    if (bAudio) DescribeAudio();
 }
 
+namespace mirolan {
+
+avi::Refusal CheckFile(const char16_t* path, avi::Medium medium) {
+    const uint32_t options[] = {medium == avi::Medium::Video ? QX_TAG_EYES : QX_TAG_EARS, 1, 0, 0};
+    CMirolan reader(nullptr, options, CMirolan::NotOpened{});
+    try {
+        reader.Open(path);
+    } catch (const std::bad_alloc&) {
+        reader.openRefusal = avi::MakeRefusal(avi::RefusalKind::OutOfMemory,
+                                              "out of memory for the index of a %lld-byte file",
+                                              static_cast<long long>(reader.fileSize));
+        reader.LogRefusal();
+    } catch (...) {
+        reader.LogRefusal();
+    }
+    return reader.openRefusal;
+}
+
+}  // namespace mirolan
+
+// The reason's own line: the last line of every refused open, so that the
+// user learns why from the log alone.
+void CMirolan::LogRefusal() {
+    if (!openRefusal.Refused()) {  // every refusal names its kind; this is a safety net
+        openRefusal = avi::MakeRefusal(avi::RefusalKind::Unreadable, "the file cannot be read");
+    }
+    diag::DebugLog("", diag::kSourceName, RefusalLogLine(openRefusal.kind), "Refused: %s",
+                   openRefusal.text);
+}
+
+// Reads and checks the file up to the point where the stream can be served;
+// the worker and the descriptors are the constructor's.
 void CMirolan::Open(const char16_t* path) {
     if (!IsExactlyAviExtension(path)) {
-        diag::DebugLog("", kSource, 299, "Not a avi File\n");
+        diag::DebugLog("", diag::kSourceName, diag::kLogNotAvi, "Not a avi File\n");
         openRefusal = avi::MakeRefusal(avi::RefusalKind::NotAviName,
                                        "the file name does not end in \".avi\"");
         throw 0;
     }
     // A stream carries exactly one medium; anything else has no defined service.
     if (bVideo == bAudio) {
-        openRefusal = avi::MakeRefusal(avi::RefusalKind::NoMedium, "the stream asks for %s",
-                                       bVideo ? "video and audio" : "no medium");
+        openRefusal = avi::MakeRefusal(
+            avi::RefusalKind::NoMedium,
+            "the host asked for %s in one stream; a stream carries either video or audio",
+            bVideo ? "both video and audio" : "neither video nor audio");
         throw 0;
     }
 
-    openRefusal = avi::MakeRefusal(avi::RefusalKind::CannotOpen, "the file cannot be opened");
     hFile = platform::OpenFileForSharedRead(path);
-    if (hFile == nullptr) throw 0;
+    if (hFile == nullptr) {
+        openRefusal = avi::MakeRefusal(avi::RefusalKind::CannotOpen,
+                                       "the file cannot be opened for reading (system error %d)",
+                                       static_cast<int>(platform::LastError()));
+        throw 0;
+    }
+    openRefusal = avi::MakeRefusal(avi::RefusalKind::CannotOpen, "the file size cannot be read");
     granularity = platform::AllocationGranularity();
     if (!platform::GetFileSize(hFile, &fileSize)) FailOpen();
-    diag::DebugLog("", kSource, 324, "%S size is %lld memory granularity is %d ", path,
+    diag::DebugLog("", diag::kSourceName, diag::kLogFileSize,
+                   "%S size is %lld memory granularity is %d ", path,
                    static_cast<long long>(fileSize), static_cast<int>(granularity));
 
     hMapFile = platform::CreateReadOnlyMapping(hFile);
     if (hMapFile == nullptr) {
-        diag::DebugLog("", kSource, 335, "hMapFile is NULL: last error: %d\n",
-                       static_cast<int>(platform::LastError()));
-        openRefusal = avi::MakeRefusal(avi::RefusalKind::CannotOpen,
-                                       "the file cannot be mapped (an empty file cannot)");
+        const int error = static_cast<int>(platform::LastError());  // before the log's own calls
+        diag::DebugLog("", diag::kSourceName, diag::kLogMappingFailed,
+                       "hMapFile is NULL: last error: %d\n", error);
+        openRefusal =
+            avi::MakeRefusal(avi::RefusalKind::CannotOpen,
+                             "the file is empty or cannot be mapped (system error %d)", error);
         FailOpen();
     }
     openRefusal = avi::Refusal{};
@@ -111,12 +221,6 @@ void CMirolan::Open(const char16_t* path) {
         ReleaseTables();
         throw;
     }
-
-    // The worker is created (suspended) before the descriptors are written, so
-    // that an open refused for want of a thread leaves them as the host had them.
-    if (!CreateRunMonitorThread()) FailOpen();
-    if (bVideo) DescribeVideo(path);
-    if (bAudio) DescribeAudio();
 }
 
 bool CMirolan::ReadContainer() {
@@ -124,7 +228,8 @@ bool CMirolan::ReadContainer() {
     // A file whose main header says it has no index, and which cannot be
     // served, is refused with the line such files have always had.
     if (haveMainHeaderWithoutIndexFlag) {
-        diag::DebugLog("", kSource, 510, "AVI is not indexed we cann't use this AVI");
+        diag::DebugLog("", diag::kSourceName, diag::kLogNotIndexed,
+                       "AVI is not indexed we cann't use this AVI");
     }
     return false;
 }
@@ -196,7 +301,7 @@ void CMirolan::DescribeVideo(const char16_t* path) {
     audio.channels = 0;
     audio.reservedWord = 0;
 
-    diag::DebugLog("", kSource, 372,
+    diag::DebugLog("", diag::kSourceName, diag::kLogVideoDescription,
                    "Video Mirolan:FileName[%S] Width[%d] Height[%d] avgFrameDuration[%d] Depth[%d] "
                    "Duration[%lld]",
                    path, bih.biWidth, bih.biHeight, static_cast<int>(frameDuration),
@@ -263,7 +368,9 @@ void CMirolan::ReleaseTables() {
 }
 
 CMirolan::~CMirolan() {
-    StopRunMonitorThread();
+    // A reader with neither a worker nor a host's stream (one only checked)
+    // has nothing to stop and no one to tell.
+    if (hThread != nullptr || pStream != nullptr) StopRunMonitorThread();
     // The worker closes both on its way out; when it was never created they
     // are still open here.
     CloseFileAndMapping();

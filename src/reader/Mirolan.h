@@ -14,6 +14,7 @@
 #include "container/MediaIndex.h"
 #include "platform/platform.h"
 #include "qxdriver.h"
+#include "reader/CheckFile.h"
 #include "stream/SampleBlock.h"
 
 class CMirolan {
@@ -88,8 +89,9 @@ public:
     int64_t baseOffset = 0;
     StreamHandle* pStream = nullptr;
 
-    // Why the open refused the file (kind None after a successful open),
-    // and which index built the tables.
+    // Why the open refused the file (kind None after a successful open; a
+    // refused open logs it as its last line), and which index built the
+    // tables.
     avi::Refusal openRefusal{};
     avi::IndexSource indexSource = avi::IndexSource::None;
     // Video frame duration in 100 ns units, from the stream's scale and rate.
@@ -104,7 +106,9 @@ public:
     bool bDestroyOnExit = false;
 
 private:
+    friend avi::Refusal mirolan::CheckFile(const char16_t* path, avi::Medium medium);
     void Open(const char16_t* path);
+    void LogRefusal();
     [[noreturn]] void FailOpen();
     void DescribeVideo(const char16_t* path);
     void DescribeAudio();

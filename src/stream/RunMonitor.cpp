@@ -4,12 +4,12 @@
 
 #include "diag/Assert.h"
 #include "diag/DebugLog.h"
+#include "diag/LogLines.h"
 #include "host/HostServices.h"
 #include "reader/Mirolan.h"
 
 namespace {
 
-constexpr const char* kSource = "Mirolan";
 constexpr uint32_t kStackBytes = 0x20000;  // committed: the loop keeps only a few words
 
 // end - start with the wrap of 64-bit two's-complement arithmetic, so that a
@@ -42,7 +42,8 @@ int32_t NoticeNumber(int64_t quotient) {
 bool ChooseFrame(const CMirolan& reader, int64_t avgFrameDuration, int64_t end, int64_t* offset) {
     const uint32_t frameCount = FramesAvailable(reader);
     if (avgFrameDuration <= 0 || frameCount == 0) {
-        diag::DebugLog("", kSource, 171, "No frame to serve: avgFrameDuration %lld, %u frames",
+        diag::DebugLog("", diag::kSourceName, diag::kLogNoFrameToServe,
+                       "No frame to serve: avgFrameDuration %lld, %u frames",
                        static_cast<long long>(avgFrameDuration), frameCount);
         return false;
     }
@@ -70,7 +71,7 @@ bool ServeVideo(CMirolan& reader, SampleRequest& request) {
         return false;
     }
     const int64_t duration = SpanOf(request);
-    QXASSERT(178, duration > 0);
+    QXASSERT(diag::kAssertVideoDuration, duration > 0);
     if (duration > 0) {  // an empty or reversed span is dropped, never handed back
         host::SetDuration(reader.pStream, &request,
                           stream::VideoDurationForHost(video->timescale, duration));
@@ -85,7 +86,7 @@ bool ServeVideo(CMirolan& reader, SampleRequest& request) {
 bool ServeAudio(CMirolan& reader, SampleRequest& request) {
     if (!reader.ReadAudioSamples(CopyBlock(request))) return false;
     const int64_t duration = SpanOf(request);
-    QXASSERT(197, duration > 0);
+    QXASSERT(diag::kAssertAudioDuration, duration > 0);
     if (duration > 0) {  // an empty or reversed span is dropped, never handed back
         host::SetDuration(reader.pStream, &request, duration);
         if (reader.pStream != nullptr) host::Deliver(reader.pStream, &request);
@@ -130,8 +131,8 @@ uint32_t RunMonitorThreadProc(void* argument) {
     }
     // The worker is the last user of the file: after open only it reads it.
     reader.CloseFileAndMapping();
-    diag::DebugLog("", kSource, 1081, "MIROLAN Exit %s Run Monitor Thread",
-                   reader.bAudio ? "audio" : "video");
+    diag::DebugLog("", diag::kSourceName, diag::kLogWorkerExit,
+                   "MIROLAN Exit %s Run Monitor Thread", reader.bAudio ? "audio" : "video");
     // Closed by the host on this very thread: the reader is ours to destroy
     // now that nothing of the loop uses it any more.
     if (reader.bDestroyOnExit) delete &reader;
@@ -147,7 +148,8 @@ bool CMirolan::CreateRunMonitorThread() {
     // Without its worker a stream would never deliver and the host would wait
     // for it for ever: the open fails instead.
     if (hThread == nullptr) {
-        diag::DebugLog("", kSource, 1082, "Run Monitor Thread not created: last error: %d",
+        diag::DebugLog("", diag::kSourceName, diag::kLogWorkerNotCreated,
+                       "Run Monitor Thread not created: last error: %d",
                        static_cast<int>(platform::LastError()));
         return false;
     }
@@ -169,7 +171,8 @@ void CMirolan::StopRunMonitorThread() {
     if (platform::IsCurrentThread(hThread)) {
         // Destroyed by its own worker, which has left the loop: nothing to
         // wait for, and a thread that waited for itself would wait for ever.
-        diag::DebugLog("", kSource, 991, "Wait for Exit Run Monitor Thread Completed");
+        diag::DebugLog("", diag::kSourceName, diag::kLogWorkerStopped,
+                       "Wait for Exit Run Monitor Thread Completed");
         platform::DetachThread(hThread);
         hThread = nullptr;
         return;
@@ -185,6 +188,7 @@ void CMirolan::StopRunMonitorThread() {
         bSuspended = false;
     }
     platform::WaitForThread(hThread);
-    diag::DebugLog("", kSource, 991, "Wait for Exit Run Monitor Thread Completed");
+    diag::DebugLog("", diag::kSourceName, diag::kLogWorkerStopped,
+                   "Wait for Exit Run Monitor Thread Completed");
     platform::CloseThread(hThread);
 }

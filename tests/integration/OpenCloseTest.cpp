@@ -31,7 +31,9 @@ protected:
         testsupport::WriteFile(dir.File(name), bytes);
         return testsupport::ToUtf16(dir.File(name));
     }
-    std::u16string Write(const AviLayout& layout) { return Write("clip.avi", BuildAvi(layout).bytes); }
+    std::u16string Write(const AviLayout& layout) {
+        return Write("clip.avi", BuildAvi(layout).bytes);
+    }
     int32_t Open(FakeStream& stream, const std::u16string& path, const uint32_t* options) {
         return driver->drv_open(&stream.handle, path.c_str(), options);
     }
@@ -129,9 +131,9 @@ TEST_F(OpenClose, AudioRateIsRateOverScaleAndVideoIsCleared) {
 }
 
 TEST_F(OpenClose, RefusesWhatCannotBeServedWithoutTouchingDescriptors) {
-    AviLayout depth24;
-    depth24.bitCount = 24;
-    ExpectRefused(depth24, kVideo);
+    AviLayout depth16;
+    depth16.bitCount = 16;
+    ExpectRefused(depth16, kVideo);
 
     AviLayout noScale;
     noScale.frameDuration = 0;
@@ -303,6 +305,8 @@ TEST_F(OpenClose, FramesAbove4GiBAreServed) {
     driver->drv_start(&audio.handle);
     ASSERT_TRUE(audio.WaitForDeliveries(1));
     const size_t at = 250 * 4;
-    EXPECT_EQ(left[0], static_cast<float>(static_cast<int16_t>(built.pcm[at] | (built.pcm[at + 1] << 8)) / 32767.0));
+    EXPECT_EQ(left[0],
+              static_cast<float>(static_cast<int16_t>(built.pcm[at] | (built.pcm[at + 1] << 8)) /
+                                 32767.0));
     driver->drv_close(&audio.handle);
 }
