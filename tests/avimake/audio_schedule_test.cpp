@@ -1,8 +1,8 @@
-#include "audio_schedule.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
+
+#include "AudioSchedule.h"
 
 namespace {
 

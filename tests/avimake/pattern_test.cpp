@@ -1,8 +1,8 @@
-#include "pattern.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include "TestPattern.h"
 
 namespace {
 

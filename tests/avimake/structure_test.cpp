@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <fstream>
 
+#include "TestPattern.h"
 #include "avi_layout.h"
-#include "pattern.h"
 
 namespace avimake_test {
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "Options.h"
+#include "StreamFormat.h"
 #include "common/Md5.h"
-#include "options.h"
-#include "stream_format.h"
 
 namespace avimake {
 

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "byte_buffer.h"
-#include "options.h"
-#include "stream_format.h"
+#include "ByteBuffer.h"
+#include "Options.h"
+#include "StreamFormat.h"
 
 namespace avimake {
 

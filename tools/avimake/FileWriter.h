@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "byte_buffer.h"
+#include "ByteBuffer.h"
 
 namespace avimake {
 

@@ -1,4 +1,4 @@
-#include "file_writer.h"
+#include "FileWriter.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,14 +1,14 @@
-#include "app.h"
+#include "App.h"
 
 #include <algorithm>
 #include <memory>
 #include <optional>
 #include <vector>
 
-#include "audio_schedule.h"
-#include "avi_writer.h"
-#include "record.h"
-#include "sources.h"
+#include "AudioSchedule.h"
+#include "AviWriter.h"
+#include "RecordWriter.h"
+#include "Sources.h"
 
 namespace avimake {
 namespace {

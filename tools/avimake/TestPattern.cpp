@@ -1,4 +1,4 @@
-#include "pattern.h"
+#include "TestPattern.h"
 
 #include <algorithm>
 #include <cstring>

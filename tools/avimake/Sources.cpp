@@ -1,4 +1,4 @@
-#include "sources.h"
+#include "Sources.h"
 
 #include <sys/stat.h>
 
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "pattern.h"
+#include "TestPattern.h"
 
 namespace avimake {
 namespace {

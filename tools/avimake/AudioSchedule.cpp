@@ -1,4 +1,4 @@
-#include "audio_schedule.h"
+#include "AudioSchedule.h"
 
 namespace avimake {
 namespace {

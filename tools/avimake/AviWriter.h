@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "file_writer.h"
-#include "headers.h"
-#include "options.h"
-#include "stream_format.h"
+#include "FileWriter.h"
+#include "Headers.h"
+#include "Options.h"
+#include "StreamFormat.h"
 
 namespace avimake {
 

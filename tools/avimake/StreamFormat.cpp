@@ -1,4 +1,4 @@
-#include "stream_format.h"
+#include "StreamFormat.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "avi_writer.h"
+#include "AviWriter.h"
 
 #include <algorithm>
 #include <stdexcept>

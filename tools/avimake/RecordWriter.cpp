@@ -1,4 +1,4 @@
-#include "record.h"
+#include "RecordWriter.h"
 
 #include <cerrno>
 #include <cinttypes>

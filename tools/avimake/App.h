@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "options.h"
-#include "stream_format.h"
+#include "Options.h"
+#include "StreamFormat.h"
 
 namespace avimake {
 

@@ -1,4 +1,4 @@
-#include "headers.h"
+#include "Headers.h"
 
 #include <algorithm>
 #include <stdexcept>

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "options.h"
+#include "Options.h"
 
 namespace avimake {
 
