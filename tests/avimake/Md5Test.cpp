@@ -1,5 +1,3 @@
-#include "common/Md5.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "test_util.h"
+#include "Programs.h"
+#include "common/Md5.h"
 
 namespace {
 

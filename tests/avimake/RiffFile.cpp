@@ -1,4 +1,4 @@
-#include "riff_file.h"
+#include "RiffFile.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "test_util.h"
+#include "Programs.h"
 
 #include <sys/wait.h>
 #include <unistd.h>

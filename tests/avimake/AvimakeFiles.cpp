@@ -1,4 +1,4 @@
-#include "avi_layout.h"
+#include "AvimakeFiles.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 
 #include <sstream>
 
-#include "avi_layout.h"
+#include "AvimakeFiles.h"
 
 namespace avimake_test {
 namespace {

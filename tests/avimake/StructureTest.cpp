@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <fstream>
 
+#include "AvimakeFiles.h"
 #include "TestPattern.h"
-#include "avi_layout.h"
 
 namespace avimake_test {
 namespace {

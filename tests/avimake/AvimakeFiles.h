@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "riff_file.h"
-#include "test_util.h"
+#include "Programs.h"
+#include "RiffFile.h"
 
 namespace avimake_test {
 

@@ -1,8 +1,7 @@
-#include "Options.h"
-
 #include <gtest/gtest.h>
 
-#include "test_util.h"
+#include "Options.h"
+#include "Programs.h"
 
 namespace {
 
