@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "AvimakeFiles.h"
+#include "support/TempDir.h"
 
 namespace avimake_test {
 namespace {
@@ -38,7 +39,7 @@ protected:
         EXPECT_EQ(status, 0) << command;
         return output;
     }
-    TempDir dir_;
+    testsupport::TempDir dir_;
     std::string path_;
     std::string record_;
 };
@@ -103,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(WithAudio, FfmpegReadsAudio, ::testing::ValuesIn(kAudio
 
 TEST(FfprobeFrameRate, FollowsTheFrameDuration) {
     if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg/ffprobe not installed: ffmpeg checks skipped";
-    TempDir dir;
+    testsupport::TempDir dir;
     const std::pair<const char*, const char*> cases[] = {
         {"400000", "25/1"}, {"333667", "10000000/333667"}, {"200000", "50/1"}};
     for (const auto& [duration, rate] : cases) {
@@ -117,7 +118,7 @@ TEST(FfprobeFrameRate, FollowsTheFrameDuration) {
 
 TEST(FfmpegReadsGap, FramesAboveFourGiBHaveTheRecordedMd5s) {
     if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg/ffprobe not installed: ffmpeg checks skipped";
-    TempDir dir;
+    testsupport::TempDir dir;
     const std::string path = dir.File("gap.avi");
     const std::string record = dir.File("gap.rec");
     MakeAvi(path, {"--width", "32", "--height", "16", "--frames", "6", "--gap", "4718592000",

@@ -7,6 +7,7 @@
 
 #include "Programs.h"
 #include "common/Md5.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ TEST(Md5, MatchesTheRfc1321TestSuite) {
 }
 
 TEST(Md5, AgreesWithMd5sumAroundThePaddingBoundaries) {
-    avimake_test::TempDir dir;
+    testsupport::TempDir dir;
     for (size_t length : {55u, 56u, 57u, 63u, 64u, 65u, 119u, 120u, 1000u}) {
         std::string data;
         for (size_t i = 0; i < length; ++i) data += static_cast<char>('a' + i * 7 % 26);

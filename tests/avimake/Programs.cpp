@@ -11,19 +11,6 @@
 
 namespace avimake_test {
 
-TempDir::TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/avimake-test-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    const std::string command = "rm -rf " + ShellQuote(path_);
-    if (std::system(command.c_str()) != 0)
-        std::fprintf(stderr, "cannot remove %s\n", path_.c_str());
-}
-
 std::string ShellQuote(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);

@@ -7,19 +7,6 @@
 
 namespace avimake_test {
 
-// A fresh directory under $TMPDIR (or /tmp), removed with its contents at the end of scope.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
 std::string ShellQuote(const std::string& text);
 
 // Runs the avimake binary under test; returns its exit status. Standard error is captured.

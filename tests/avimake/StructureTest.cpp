@@ -7,6 +7,7 @@
 
 #include "AvimakeFiles.h"
 #include "TestPattern.h"
+#include "support/TempDir.h"
 
 namespace avimake_test {
 namespace {
@@ -31,7 +32,7 @@ protected:
         MakeAvi(path, args);
         return path;
     }
-    TempDir dir_;
+    testsupport::TempDir dir_;
     int count_ = 0;
 };
 
