@@ -20,15 +20,15 @@ TEST(AudioSchedule, WholeSamplesPerFrameGiveEqualChunks) {
 TEST(AudioSchedule, FractionalSamplesPerFrameAlternateWithoutDrift) {
     const uint32_t duration = 333667;  // 29.97 fps
     const uint32_t rate = 44100;
-    const double exact_per_frame = duration * 1e-7 * rate;  // 1471.47...
+    const double exactPerFrame = duration * 1e-7 * rate;  // 1471.47...
     for (uint64_t frame = 0; frame < 30000; ++frame) {
         const uint64_t chunk = SamplesBeforeFrame(frame + 1, duration, rate) -
                                SamplesBeforeFrame(frame, duration, rate);
         ASSERT_TRUE(chunk == 1471 || chunk == 1472) << "frame " << frame << " got " << chunk;
     }
-    const double exact_total = 30000 * exact_per_frame;
+    const double exactTotal = 30000 * exactPerFrame;
     EXPECT_LE(
-        std::fabs(static_cast<double>(SamplesBeforeFrame(30000, duration, rate)) - exact_total),
+        std::fabs(static_cast<double>(SamplesBeforeFrame(30000, duration, rate)) - exactTotal),
         1.0);
 }
 

@@ -7,7 +7,7 @@
 #include "Programs.h"
 #include "RiffFile.h"
 
-namespace avimake_test {
+namespace avimaketest {
 
 // Runs avimake to write `path`; throws (failing the test) when it exits non-zero.
 void MakeAvi(const std::string& path, std::vector<std::string> args);
@@ -20,13 +20,13 @@ struct IndexedChunk {
 // Follows a stream's 'indx' to its standard indexes and each entry to its chunk, checking on
 // the way that every link lands on the chunk code it should.
 std::vector<IndexedChunk> ChunksViaSuperIndex(const RiffFile& file, const Chunk& strl,
-                                              const std::string& index_code,
-                                              const std::string& chunk_code);
+                                              const std::string& indexCode,
+                                              const std::string& chunkCode);
 
 Chunk ChildOf(const RiffFile& file, const Chunk& list, const std::string& code,
-              const std::string& list_type = "");
+              const std::string& listType = "");
 
 // Field `n` (0-based dword) of the 'avih' main header.
 uint32_t AvihDword(const RiffFile& file, int n);
 
-}  // namespace avimake_test
+}  // namespace avimaketest

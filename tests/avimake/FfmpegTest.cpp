@@ -6,7 +6,7 @@
 #include "AvimakeFiles.h"
 #include "support/TempDir.h"
 
-namespace avimake_test {
+namespace avimaketest {
 namespace {
 
 struct Variant {
@@ -50,13 +50,13 @@ TEST_P(FfmpegReads, FfprobeCountsTheStreamsAndFrames) {
             "stream=codec_type,nb_read_packets -of csv " +
             ShellQuote(path_));
     std::istringstream lines(csv);
-    std::string video_line, audio_line;
-    std::getline(lines, video_line);
-    EXPECT_EQ(video_line, "stream,video," + std::to_string(GetParam().frames));
-    const bool has_audio_line = static_cast<bool>(std::getline(lines, audio_line));
-    EXPECT_EQ(has_audio_line, GetParam().audio) << csv;
+    std::string videoLine, audioLine;
+    std::getline(lines, videoLine);
+    EXPECT_EQ(videoLine, "stream,video," + std::to_string(GetParam().frames));
+    const bool hasAudioLine = static_cast<bool>(std::getline(lines, audioLine));
+    EXPECT_EQ(hasAudioLine, GetParam().audio) << csv;
     if (GetParam().audio) {
-        EXPECT_EQ(audio_line.rfind("stream,audio,", 0), 0u) << csv;
+        EXPECT_EQ(audioLine.rfind("stream,audio,", 0), 0u) << csv;
     }
 }
 
@@ -65,7 +65,7 @@ TEST_P(FfmpegReads, FramesHaveTheRecordedSizesAndMd5s) {
         Run("ffmpeg -v error -i " + ShellQuote(path_) + " -map 0:v -c copy -f framemd5 -");
     const std::vector<std::string> lines = BodyLines(listing);
     EXPECT_EQ(lines.size(), static_cast<size_t>(GetParam().frames));
-    EXPECT_EQ(lines, ReadRecord(record_).frame_lines);
+    EXPECT_EQ(lines, ReadRecord(record_).frameLines);
 }
 
 // The same checks, for the variants with audio.
@@ -127,8 +127,8 @@ TEST(FfmpegReadsGap, FramesAboveFourGiBHaveTheRecordedMd5s) {
     const std::string listing = Capture(
         "ffmpeg -v error -i " + ShellQuote(path) + " -map 0:v -c copy -f framemd5 -", &status);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(BodyLines(listing), ReadRecord(record).frame_lines);
+    EXPECT_EQ(BodyLines(listing), ReadRecord(record).frameLines);
 }
 
 }  // namespace
-}  // namespace avimake_test
+}  // namespace avimaketest

@@ -39,7 +39,7 @@ TEST(Md5, AgreesWithMd5sumAroundThePaddingBoundaries) {
         std::fwrite(data.data(), 1, data.size(), f);
         std::fclose(f);
         const std::string md5sum =
-            avimake_test::Capture("md5sum " + avimake_test::ShellQuote(path)).substr(0, 32);
+            avimaketest::Capture("md5sum " + avimaketest::ShellQuote(path)).substr(0, 32);
         EXPECT_EQ(Hex(data), md5sum) << "length " << length;
     }
 }

@@ -18,25 +18,25 @@ Options Parse(std::vector<std::string> args) {
 
 TEST(Options, DefaultsDescribeA25FpsStereoFile) {
     const Options o = Parse({"out.avi"});
-    EXPECT_EQ(o.out_path, "out.avi");
+    EXPECT_EQ(o.outPath, "out.avi");
     EXPECT_EQ(o.width, 320u);
     EXPECT_EQ(o.height, 240u);
     EXPECT_FALSE(o.frames.has_value());
-    EXPECT_EQ(o.frame_duration, 400000u);
-    EXPECT_EQ(o.audio_rate, 48000u);
+    EXPECT_EQ(o.frameDuration, 400000u);
+    EXPECT_EQ(o.audioRate, 48000u);
     EXPECT_EQ(o.channels, 2);
     EXPECT_EQ(o.bits, 16);
-    EXPECT_EQ(o.segment_limit, uint64_t{1} << 30);
-    EXPECT_EQ(o.avih_frames_mode, AvihFramesMode::kFirstSegment);
+    EXPECT_EQ(o.segmentLimit, uint64_t{1} << 30);
+    EXPECT_EQ(o.avihFramesMode, AvihFramesMode::kFirstSegment);
 }
 
 TEST(Options, ValuesAreAcceptedSeparateOrAfterEquals) {
     const Options o = Parse({"--width", "64", "--height=48", "x.avi", "--avih-frames", "7"});
     EXPECT_EQ(o.width, 64u);
     EXPECT_EQ(o.height, 48u);
-    EXPECT_EQ(o.avih_frames_mode, AvihFramesMode::kFixed);
-    EXPECT_EQ(o.avih_frames, 7u);
-    EXPECT_EQ(Parse({"x.avi", "--avih-frames", "all"}).avih_frames_mode, AvihFramesMode::kAll);
+    EXPECT_EQ(o.avihFramesMode, AvihFramesMode::kFixed);
+    EXPECT_EQ(o.avihFrames, 7u);
+    EXPECT_EQ(Parse({"x.avi", "--avih-frames", "all"}).avihFramesMode, AvihFramesMode::kAll);
 }
 
 TEST(Options, HelpReturnsNoOptions) { EXPECT_FALSE(ParseOptions({"--help"}).has_value()); }
@@ -55,7 +55,7 @@ TEST(Options, BadInputIsRejected) {
 
 TEST(Options, UsageErrorsExitWithStatusTwo) {
     std::string output;
-    EXPECT_EQ(avimake_test::RunAvimake({"x.avi", "--bogus"}, &output), 2);
+    EXPECT_EQ(avimaketest::RunAvimake({"x.avi", "--bogus"}, &output), 2);
     EXPECT_NE(output.find("--bogus"), std::string::npos) << output;
 }
 

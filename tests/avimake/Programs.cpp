@@ -9,7 +9,7 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace avimake_test {
+namespace avimaketest {
 
 std::string ShellQuote(const std::string& text) {
     std::string quoted = "'";
@@ -30,13 +30,13 @@ std::string Capture(const std::string& command, int* status) {
     return output;
 }
 
-int RunAvimake(const std::vector<std::string>& args, std::string* error_output) {
+int RunAvimake(const std::vector<std::string>& args, std::string* errorOutput) {
     std::string command = ShellQuote(AVIMAKE_PATH);
     for (const std::string& a : args) command += " " + ShellQuote(a);
     command += " 2>&1";
     int status = 0;
     const std::string output = Capture(command, &status);
-    if (error_output != nullptr) *error_output = output;
+    if (errorOutput != nullptr) *errorOutput = output;
     return status;
 }
 
@@ -53,7 +53,7 @@ Record ReadRecord(const std::string& path) {
     for (std::string line; std::getline(in, line);) {
         if (line.empty()) continue;
         if (line[0] != '#') {
-            record.frame_lines.push_back(line);
+            record.frameLines.push_back(line);
             continue;
         }
         const size_t colon = line.find(": ");
@@ -73,4 +73,4 @@ std::vector<std::string> BodyLines(const std::string& text) {
     return lines;
 }
 
-}  // namespace avimake_test
+}  // namespace avimaketest

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-namespace avimake_test {
+namespace avimaketest {
 
 std::string ShellQuote(const std::string& text);
 
 // Runs the avimake binary under test; returns its exit status. Standard error is captured.
-int RunAvimake(const std::vector<std::string>& args, std::string* error_output = nullptr);
+int RunAvimake(const std::vector<std::string>& args, std::string* errorOutput = nullptr);
 
 // Runs a shell command and returns its standard output; *status gets the exit status.
 std::string Capture(const std::string& command, int* status = nullptr);
@@ -18,7 +18,7 @@ std::string Capture(const std::string& command, int* status = nullptr);
 bool HaveFfmpeg();
 
 struct Record {
-    std::vector<std::string> frame_lines;       // framemd5 body lines
+    std::vector<std::string> frameLines;        // framemd5 body lines
     std::map<std::string, std::string> values;  // "#key: value" lines
 };
 Record ReadRecord(const std::string& path);
@@ -26,4 +26,4 @@ Record ReadRecord(const std::string& path);
 // Body lines (not starting with '#') of a framemd5 listing.
 std::vector<std::string> BodyLines(const std::string& text);
 
-}  // namespace avimake_test
+}  // namespace avimaketest

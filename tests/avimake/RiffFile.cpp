@@ -7,7 +7,7 @@
 
 #include <stdexcept>
 
-namespace avimake_test {
+namespace avimaketest {
 
 RiffFile::RiffFile(const std::string& path) {
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -49,7 +49,7 @@ uint64_t RiffFile::U64(uint64_t position) const {
 
 Chunk RiffFile::ChunkAt(uint64_t position) const {
     Chunk c{Code(position), "", position, U32(position + 4)};
-    if (c.code == "RIFF" || c.code == "LIST") c.list_type = Code(position + 8);
+    if (c.code == "RIFF" || c.code == "LIST") c.listType = Code(position + 8);
     return c;
 }
 
@@ -67,18 +67,17 @@ std::vector<Chunk> RiffFile::Children(const Chunk& list) const {
     return Children(list.position + 12, list.data() + list.size);
 }
 
-Chunk Find(const std::vector<Chunk>& chunks, const std::string& code,
-           const std::string& list_type) {
+Chunk Find(const std::vector<Chunk>& chunks, const std::string& code, const std::string& listType) {
     for (const Chunk& c : chunks) {
-        if (c.code == code && (list_type.empty() || c.list_type == list_type)) return c;
+        if (c.code == code && (listType.empty() || c.listType == listType)) return c;
     }
-    ADD_FAILURE() << "no chunk " << code << " " << list_type;
+    ADD_FAILURE() << "no chunk " << code << " " << listType;
     throw std::runtime_error("missing chunk " + code);
 }
 
-bool Has(const std::vector<Chunk>& chunks, const std::string& code, const std::string& list_type) {
+bool Has(const std::vector<Chunk>& chunks, const std::string& code, const std::string& listType) {
     for (const Chunk& c : chunks) {
-        if (c.code == code && (list_type.empty() || c.list_type == list_type)) return true;
+        if (c.code == code && (listType.empty() || c.listType == listType)) return true;
     }
     return false;
 }
@@ -86,10 +85,10 @@ bool Has(const std::vector<Chunk>& chunks, const std::string& code, const std::s
 StandardIndex ReadStandardIndex(const RiffFile& file, const Chunk& chunk) {
     const uint64_t d = chunk.data();
     StandardIndex ix;
-    ix.longs_per_entry = file.U16(d);
-    ix.index_type = file.Read(d + 3, 1)[0];
+    ix.longsPerEntry = file.U16(d);
+    ix.indexType = file.Read(d + 3, 1)[0];
     const uint32_t count = file.U32(d + 4);
-    ix.chunk_code = file.Code(d + 8);
+    ix.chunkCode = file.Code(d + 8);
     ix.base = file.U64(d + 12);
     for (uint32_t i = 0; i < count; ++i) {
         ix.entries.push_back({file.U32(d + 24 + 8 * i), file.U32(d + 28 + 8 * i)});
@@ -100,10 +99,10 @@ StandardIndex ReadStandardIndex(const RiffFile& file, const Chunk& chunk) {
 SuperIndex ReadSuperIndex(const RiffFile& file, const Chunk& indx) {
     const uint64_t d = indx.data();
     SuperIndex s;
-    s.longs_per_entry = file.U16(d);
-    s.index_type = file.Read(d + 3, 1)[0];
+    s.longsPerEntry = file.U16(d);
+    s.indexType = file.Read(d + 3, 1)[0];
     const uint32_t count = file.U32(d + 4);
-    s.chunk_code = file.Code(d + 8);
+    s.chunkCode = file.Code(d + 8);
     for (uint32_t i = 0; i < count; ++i) {
         const uint64_t e = d + 24 + 16 * uint64_t{i};
         s.entries.push_back({file.U64(e), file.U32(e + 8), file.U32(e + 12)});
@@ -116,9 +115,9 @@ std::vector<Chunk> StreamLists(const RiffFile& file) {
     const Chunk hdrl = Find(file.Children(riff), "LIST", "hdrl");
     std::vector<Chunk> lists;
     for (const Chunk& c : file.Children(hdrl)) {
-        if (c.list_type == "strl") lists.push_back(c);
+        if (c.listType == "strl") lists.push_back(c);
     }
     return lists;
 }
 
-}  // namespace avimake_test
+}  // namespace avimaketest

@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-namespace avimake_test {
+namespace avimaketest {
 
 struct Chunk {
-    std::string code;       // chunk code, e.g. "LIST", "00db"
-    std::string list_type;  // for RIFF and LIST chunks, e.g. "movi"; otherwise empty
-    uint64_t position;      // of the 8-byte header
-    uint32_t size;          // from the header
+    std::string code;      // chunk code, e.g. "LIST", "00db"
+    std::string listType;  // for RIFF and LIST chunks, e.g. "movi"; otherwise empty
+    uint64_t position;     // of the 8-byte header
+    uint32_t size;         // from the header
     uint64_t data() const { return position + 8; }
 };
 
@@ -44,14 +44,14 @@ private:
 
 // First chunk with that code (and list type, if given); fails the test when missing.
 Chunk Find(const std::vector<Chunk>& chunks, const std::string& code,
-           const std::string& list_type = "");
+           const std::string& listType = "");
 bool Has(const std::vector<Chunk>& chunks, const std::string& code,
-         const std::string& list_type = "");
+         const std::string& listType = "");
 
 struct StandardIndex {
-    std::string chunk_code;
-    uint16_t longs_per_entry;
-    uint8_t index_type;
+    std::string chunkCode;
+    uint16_t longsPerEntry;
+    uint8_t indexType;
     uint64_t base;
     struct Entry {
         uint32_t offset;
@@ -62,9 +62,9 @@ struct StandardIndex {
 StandardIndex ReadStandardIndex(const RiffFile& file, const Chunk& chunk);
 
 struct SuperIndex {
-    std::string chunk_code;
-    uint16_t longs_per_entry;
-    uint8_t index_type;
+    std::string chunkCode;
+    uint16_t longsPerEntry;
+    uint8_t indexType;
     struct Entry {
         uint64_t offset;
         uint32_t size;
@@ -77,4 +77,4 @@ SuperIndex ReadSuperIndex(const RiffFile& file, const Chunk& indx);
 // The 'strl' lists of the file's first RIFF, in stream order.
 std::vector<Chunk> StreamLists(const RiffFile& file);
 
-}  // namespace avimake_test
+}  // namespace avimaketest

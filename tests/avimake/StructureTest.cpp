@@ -9,7 +9,7 @@
 #include "TestPattern.h"
 #include "support/TempDir.h"
 
-namespace avimake_test {
+namespace avimaketest {
 namespace {
 
 constexpr uint32_t kHasIndex = 0x10;
@@ -65,18 +65,18 @@ TEST_F(Structure, AudioStandardIndexesCoverAllSamplesAndMatchTheHeaders) {
     RiffFile file(
         Make(With(kSmallFrames, {"--frames", "40", "--segment-limit", "100000", "--audio-rate",
                                  "44100", "--frame-duration", "333667"})));
-    const Chunk audio_strl = StreamLists(file)[1];
-    const auto chunks = ChunksViaSuperIndex(file, audio_strl, "ix01", "01wb");
+    const Chunk audioStrl = StreamLists(file)[1];
+    const auto chunks = ChunksViaSuperIndex(file, audioStrl, "ix01", "01wb");
     uint64_t bytes = 0;
     for (const IndexedChunk& c : chunks) bytes += c.size;
-    const Chunk strh = ChildOf(file, audio_strl, "strh");
+    const Chunk strh = ChildOf(file, audioStrl, "strh");
     const uint32_t length = file.U32(strh.data() + 32);
     // 40 frames of 1/29.97 s at 44100 Hz, stereo 16-bit.
     EXPECT_EQ(length, 40ull * 333667 * 44100 / 10000000);
     EXPECT_EQ(bytes, uint64_t{length} * 4);
 
     uint64_t durations = 0;
-    for (const auto& e : ReadSuperIndex(file, ChildOf(file, audio_strl, "indx")).entries) {
+    for (const auto& e : ReadSuperIndex(file, ChildOf(file, audioStrl, "indx")).entries) {
         durations += e.duration;
     }
     EXPECT_EQ(durations, length);
@@ -91,7 +91,7 @@ TEST_F(Structure, FurtherSegmentsAreAvixRiffsWithinTheLimit) {
     uint64_t end = 0;
     for (size_t i = 0; i < top.size(); ++i) {
         EXPECT_EQ(top[i].code, "RIFF");
-        EXPECT_EQ(top[i].list_type, i == 0 ? "AVI " : "AVIX");
+        EXPECT_EQ(top[i].listType, i == 0 ? "AVI " : "AVIX");
         EXPECT_LE(top[i].size + 8ull, limit);
         end = top[i].data() + top[i].size;
     }
@@ -120,32 +120,32 @@ TEST_F(Structure, LegacyIndexListsFirstSegmentChunksFromTheMoviCode) {
     const Chunk riff = file.ChunkAt(0);
     const Chunk movi = ChildOf(file, riff, "LIST", "movi");
     const Chunk idx1 = ChildOf(file, riff, "idx1");
-    std::vector<Chunk> data_chunks;
+    std::vector<Chunk> dataChunks;
     for (const Chunk& c : file.Children(movi)) {
-        if (c.code == "00db" || c.code == "01wb") data_chunks.push_back(c);
+        if (c.code == "00db" || c.code == "01wb") dataChunks.push_back(c);
     }
-    ASSERT_EQ(idx1.size, data_chunks.size() * 16);
-    for (size_t i = 0; i < data_chunks.size(); ++i) {
+    ASSERT_EQ(idx1.size, dataChunks.size() * 16);
+    for (size_t i = 0; i < dataChunks.size(); ++i) {
         const uint64_t entry = idx1.data() + 16 * i;
-        EXPECT_EQ(file.Code(entry), data_chunks[i].code);
+        EXPECT_EQ(file.Code(entry), dataChunks[i].code);
         EXPECT_EQ(file.U32(entry + 4), kHasIndex);  // AVIIF_KEYFRAME has the same value
-        EXPECT_EQ(movi.position + 8 + file.U32(entry + 8), data_chunks[i].position);
-        EXPECT_EQ(file.U32(entry + 12), data_chunks[i].size);
+        EXPECT_EQ(movi.position + 8 + file.U32(entry + 8), dataChunks[i].position);
+        EXPECT_EQ(file.U32(entry + 12), dataChunks[i].size);
     }
 }
 
 TEST_F(Structure, AvihFrameCountFollowsTheChosenMode) {
     const auto args = With(kSmallFrames, {"--frames", "40", "--segment-limit", "100000"});
     RiffFile first(Make(args));
-    const uint64_t first_segment_frames =
+    const uint64_t firstSegmentFrames =
         ReadStandardIndex(
             first,
             first.ChunkAt(ReadSuperIndex(first, ChildOf(first, StreamLists(first)[0], "indx"))
                               .entries[0]
                               .offset))
             .entries.size();
-    ASSERT_LT(first_segment_frames, 40u);
-    EXPECT_EQ(AvihDword(first, kAvihTotalFrames), first_segment_frames);
+    ASSERT_LT(firstSegmentFrames, 40u);
+    EXPECT_EQ(AvihDword(first, kAvihTotalFrames), firstSegmentFrames);
     // The stream header and 'dmlh' always count every frame.
     EXPECT_EQ(first.U32(ChildOf(first, StreamLists(first)[0], "strh").data() + 32), 40u);
     const Chunk odml =
@@ -217,12 +217,12 @@ TEST_F(Structure, Idx1OnlyWritesAPlainSingleRiffFile) {
 TEST_F(Structure, OddJunkLeavesMoviRightAfterAnUnpaddedOddChunk) {
     RiffFile file(Make(With(kSmallFrames, {"--frames", "2", "--odd-junk"})));
     const Chunk hdrl = file.ChunkAt(12);
-    ASSERT_EQ(hdrl.list_type, "hdrl");
+    ASSERT_EQ(hdrl.listType, "hdrl");
     const Chunk junk = file.ChunkAt(hdrl.data() + hdrl.size);
     ASSERT_EQ(junk.code, "JUNK");
     EXPECT_EQ(junk.size % 2, 1u);
     const Chunk movi = file.ChunkAt(junk.data() + junk.size);  // no pad byte
-    EXPECT_EQ(movi.list_type, "movi");
+    EXPECT_EQ(movi.listType, "movi");
     // The index still points at the frames, now at odd positions.
     const auto frames = ChunksViaSuperIndex(file, StreamLists(file)[0], "ix00", "00db");
     ASSERT_EQ(frames.size(), 2u);
@@ -245,8 +245,8 @@ TEST_F(Structure, AudioFormatIsPcmWithOrWithoutCbSize) {
     EXPECT_EQ(full.U32(strh.data() + 24), 48000u);  // rate = sample rate * block align
     EXPECT_EQ(full.U32(strh.data() + 44), 1u);      // sample size
 
-    RiffFile short_format(Make(With(kSmallFrames, {"--frames", "2", "--audio-strf16"})));
-    EXPECT_EQ(ChildOf(short_format, StreamLists(short_format)[1], "strf").size, 16u);
+    RiffFile shortFormat(Make(With(kSmallFrames, {"--frames", "2", "--audio-strf16"})));
+    EXPECT_EQ(ChildOf(shortFormat, StreamLists(shortFormat)[1], "strf").size, 16u);
 }
 
 TEST_F(Structure, AudioOnlyFileUsesStreamZeroCodes) {
@@ -313,8 +313,8 @@ TEST_F(Structure, RecordCountsWhatWasWritten) {
     const std::string record = dir_.File("out.rec");
     Make(With(kSmallFrames, {"--frames", "12", "--record", record, "--audio-rate", "44100"}));
     const Record r = ReadRecord(record);
-    ASSERT_EQ(r.frame_lines.size(), 12u);
-    EXPECT_EQ(r.frame_lines[11].substr(0, 47), "0,         11,         11,        1,    12288, ");
+    ASSERT_EQ(r.frameLines.size(), 12u);
+    EXPECT_EQ(r.frameLines[11].substr(0, 47), "0,         11,         11,        1,    12288, ");
     EXPECT_EQ(r.values.at("frames"), "12");
     EXPECT_EQ(r.values.at("audio_samples"), "21168");  // 12 frames * 1764
     EXPECT_EQ(r.values.at("audio_bytes"), "84672");
@@ -339,4 +339,4 @@ TEST_F(Structure, GapPutsFramesAbove4GiBInASparseFile) {
 }
 
 }  // namespace
-}  // namespace avimake_test
+}  // namespace avimaketest

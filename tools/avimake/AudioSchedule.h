@@ -6,11 +6,11 @@
 namespace avimake {
 
 // Audio sample frames that play before video frame `frame` starts:
-// floor(frame * frame_duration * rate / 10^7), frame_duration in 100 ns units. Chunk sizes
+// floor(frame * frameDuration * rate / 10^7), frameDuration in 100 ns units. Chunk sizes
 // taken as differences of this vary by one sample so the total never drifts from the video.
-uint64_t SamplesBeforeFrame(uint64_t frame, uint32_t frame_duration, uint32_t rate);
+uint64_t SamplesBeforeFrame(uint64_t frame, uint32_t frameDuration, uint32_t rate);
 
 // Smallest number of frames whose audio covers `samples` sample frames.
-uint64_t FramesForSamples(uint64_t samples, uint32_t frame_duration, uint32_t rate);
+uint64_t FramesForSamples(uint64_t samples, uint32_t frameDuration, uint32_t rate);
 
 }  // namespace avimake

@@ -15,7 +15,7 @@ namespace avimake {
 
 class AviWriter {
 public:
-    AviWriter(const Options& options, const StreamFormat& format, uint32_t super_capacity);
+    AviWriter(const Options& options, const StreamFormat& format, uint32_t superCapacity);
 
     // Writes the RIFF header, a placeholder 'hdrl' and opens the first 'movi'.
     void Begin();
@@ -28,20 +28,20 @@ public:
 
 private:
     struct StreamIndex {
-        std::string chunk_code;
-        std::string index_code;
+        std::string chunkCode;
+        std::string indexCode;
         StreamTotals* totals;
-        std::vector<ChunkRef> segment_chunks;
+        std::vector<ChunkRef> segmentChunks;
     };
 
     void OpenMovi();
     void WriteGap();
     void WriteChunk(StreamIndex& stream, const uint8_t* data, uint32_t size);
     static uint64_t StandardIndexSpan(const StreamIndex& stream, bool adding);
-    bool UnitOverflowsSegment(uint64_t unit_bytes, bool adds_frame, bool adds_pcm) const;
+    bool UnitOverflowsSegment(uint64_t unitBytes, bool addsFrame, bool addsPcm) const;
     void CloseSegment();
     void WriteStandardIndex(StreamIndex& stream, bool audio);
-    void PatchSize(uint64_t chunk_position);
+    void PatchSize(uint64_t chunkPosition);
 
     const Options& options_;
     StreamFormat format_;
@@ -49,15 +49,15 @@ private:
     HeaderTotals totals_;
     StreamIndex video_;
     StreamIndex audio_;
-    std::vector<LegacyIndexEntry> legacy_index_;
-    uint64_t header_position_ = 0;
-    uint64_t header_size_ = 0;
-    uint64_t riff_position_ = 0;
-    uint64_t movi_position_ = 0;
-    uint64_t index_base_ = 0;
-    uint64_t gap_bytes_ = 0;  // hole inside the current segment, not counted against the limit
+    std::vector<LegacyIndexEntry> legacyIndex_;
+    uint64_t headerPosition_ = 0;
+    uint64_t headerSize_ = 0;
+    uint64_t riffPosition_ = 0;
+    uint64_t moviPosition_ = 0;
+    uint64_t indexBase_ = 0;
+    uint64_t gapBytes_ = 0;  // hole inside the current segment, not counted against the limit
     uint32_t segment_ = 0;
-    uint64_t segment_units_ = 0;
+    uint64_t segmentUnits_ = 0;
 };
 
 }  // namespace avimake

@@ -43,9 +43,9 @@ void FileWriter::WriteAt(uint64_t position, const uint8_t* data, size_t size) {
 }
 
 void FileWriter::Flush() {
-    WriteAt(buffer_start_, buffer_.data(), buffer_.size());
+    WriteAt(bufferStart_, buffer_.data(), buffer_.size());
     buffer_.clear();
-    buffer_start_ = position_;
+    bufferStart_ = position_;
 }
 
 void FileWriter::Write(const void* data, size_t size) {
@@ -54,7 +54,7 @@ void FileWriter::Write(const void* data, size_t size) {
     if (size >= kBufferCapacity) {
         WriteAt(position_, bytes, size);
         position_ += size;
-        buffer_start_ = position_;
+        bufferStart_ = position_;
         return;
     }
     buffer_.insert(buffer_.end(), bytes, bytes + size);
@@ -64,11 +64,11 @@ void FileWriter::Write(const void* data, size_t size) {
 void FileWriter::Skip(uint64_t count) {
     Flush();
     position_ += count;
-    buffer_start_ = position_;
+    bufferStart_ = position_;
 }
 
 void FileWriter::PatchAt(uint64_t position, const void* data, size_t size) {
-    if (position + size > buffer_start_) Flush();
+    if (position + size > bufferStart_) Flush();
     WriteAt(position, static_cast<const uint8_t*>(data), size);
 }
 

@@ -35,7 +35,7 @@ private:
     std::string path_;
     int fd_ = -1;
     uint64_t position_ = 0;        // logical end of the data written so far
-    uint64_t buffer_start_ = 0;    // file position of buffer_[0]
+    uint64_t bufferStart_ = 0;     // file position of buffer_[0]
     std::vector<uint8_t> buffer_;  // pending bytes, written out in large blocks
 };
 

@@ -15,32 +15,32 @@ uint32_t Clamp32(uint64_t v) { return static_cast<uint32_t>(std::min<uint64_t>(v
 uint16_t Clamp16(uint32_t v) { return static_cast<uint16_t>(std::min<uint32_t>(v, 32767)); }
 
 uint32_t AvihTotalFrames(const Options& o, const HeaderTotals& t) {
-    switch (o.avih_frames_mode) {
+    switch (o.avihFramesMode) {
         case AvihFramesMode::kAll:
             return Clamp32(t.video.length);
         case AvihFramesMode::kFixed:
-            return o.avih_frames;
+            return o.avihFrames;
         case AvihFramesMode::kFirstSegment:
             break;
     }
-    return Clamp32(t.first_segment_frames);
+    return Clamp32(t.firstSegmentFrames);
 }
 
 ByteBuffer MainHeader(const Options& o, const StreamFormat& f, const HeaderTotals& t) {
-    const uint64_t video_rate =
-        f.has_video ? uint64_t{f.frame_bytes} * kTicksPerSecond / o.frame_duration : 0;
-    const uint32_t audio_rate = f.has_audio ? f.audio_bytes_per_second : 0;
+    const uint64_t videoRate =
+        f.hasVideo ? uint64_t{f.frameBytes} * kTicksPerSecond / o.frameDuration : 0;
+    const uint32_t audioRate = f.hasAudio ? f.audioBytesPerSecond : 0;
     ByteBuffer b;
-    b.U32(o.frame_duration / 10);  // dwMicroSecPerFrame
-    b.U32(Clamp32(video_rate + audio_rate));
+    b.U32(o.frameDuration / 10);  // dwMicroSecPerFrame
+    b.U32(Clamp32(videoRate + audioRate));
     b.U32(0);  // dwPaddingGranularity
-    b.U32((o.no_index_flag ? 0 : kAvifHasIndex) | kAvifIsInterleaved);
+    b.U32((o.noIndexFlag ? 0 : kAvifHasIndex) | kAvifIsInterleaved);
     b.U32(AvihTotalFrames(o, t));
     b.U32(0);  // dwInitialFrames
-    b.U32((f.has_video ? 1 : 0) + (f.has_audio ? 1 : 0));
-    b.U32(std::max(t.video.max_chunk, t.audio.max_chunk) + 8);
-    b.U32(f.has_video ? o.width : 0);
-    b.U32(f.has_video ? o.height : 0);
+    b.U32((f.hasVideo ? 1 : 0) + (f.hasAudio ? 1 : 0));
+    b.U32(std::max(t.video.maxChunk, t.audio.maxChunk) + 8);
+    b.U32(f.hasVideo ? o.width : 0);
+    b.U32(f.hasVideo ? o.height : 0);
     b.Zeros(16);  // dwReserved[4]
     return b;
 }
@@ -63,11 +63,11 @@ ByteBuffer VideoStreamHeader(const Options& o, const HeaderTotals& t) {
     b.U16(0);  // wPriority
     b.U16(0);  // wLanguage
     b.U32(0);  // dwInitialFrames
-    b.U32(o.frame_duration);
+    b.U32(o.frameDuration);
     b.U32(kTicksPerSecond);
     b.U32(0);  // dwStart
     b.U32(Clamp32(t.video.length));
-    b.U32(t.video.max_chunk);
+    b.U32(t.video.maxChunk);
     b.U32(UINT32_MAX);  // dwQuality: default
     b.U32(0);           // dwSampleSize: frames vary per chunk
     b.U16(0);
@@ -85,7 +85,7 @@ ByteBuffer BitmapInfoHeader(const Options& o, const StreamFormat& f) {
     b.U16(1);
     b.U16(o.bpp);
     b.U32(0);  // BI_RGB
-    b.U32(f.frame_bytes);
+    b.U32(f.frameBytes);
     b.U32(0);
     b.U32(0);
     b.U32(0);
@@ -100,14 +100,14 @@ ByteBuffer AudioStreamHeader(const StreamFormat& f, const HeaderTotals& t) {
     b.U32(0);  // dwFlags
     b.U16(0);
     b.U16(0);
-    b.U32(0);              // dwInitialFrames
-    b.U32(f.block_align);  // one tick per sample frame
-    b.U32(f.audio_bytes_per_second);
+    b.U32(0);             // dwInitialFrames
+    b.U32(f.blockAlign);  // one tick per sample frame
+    b.U32(f.audioBytesPerSecond);
     b.U32(0);
     b.U32(Clamp32(t.audio.length));
-    b.U32(t.audio.max_chunk);
+    b.U32(t.audio.maxChunk);
     b.U32(UINT32_MAX);
-    b.U32(f.block_align);
+    b.U32(f.blockAlign);
     b.Zeros(8);  // rcFrame
     return b;
 }
@@ -116,29 +116,29 @@ ByteBuffer WaveFormat(const Options& o, const StreamFormat& f) {
     ByteBuffer b;
     b.U16(1);  // WAVE_FORMAT_PCM
     b.U16(o.channels);
-    b.U32(o.audio_rate);
-    b.U32(f.audio_bytes_per_second);
-    b.U16(static_cast<uint16_t>(f.block_align));
+    b.U32(o.audioRate);
+    b.U32(f.audioBytesPerSecond);
+    b.U16(static_cast<uint16_t>(f.blockAlign));
     b.U16(o.bits);
-    if (!o.audio_strf16) b.U16(0);  // cbSize
+    if (!o.audioStrf16) b.U16(0);  // cbSize
     return b;
 }
 
-ByteBuffer SuperIndex(const std::string& chunk_code, const StreamTotals& s, uint32_t capacity) {
-    if (s.super_index.size() > capacity) throw std::logic_error("super index overflow");
+ByteBuffer SuperIndex(const std::string& chunkCode, const StreamTotals& s, uint32_t capacity) {
+    if (s.superIndex.size() > capacity) throw std::logic_error("super index overflow");
     ByteBuffer b;
     b.U16(4);  // wLongsPerEntry
     b.U8(0);   // bIndexSubType
     b.U8(0);   // AVI_INDEX_OF_INDEXES
-    b.U32(static_cast<uint32_t>(s.super_index.size()));
-    b.FourCC(chunk_code.c_str());
+    b.U32(static_cast<uint32_t>(s.superIndex.size()));
+    b.FourCC(chunkCode.c_str());
     b.Zeros(12);
-    for (const SuperIndexEntry& e : s.super_index) {
+    for (const SuperIndexEntry& e : s.superIndex) {
         b.U64(e.offset);
         b.U32(e.size);
         b.U32(e.duration);
     }
-    b.Zeros((capacity - s.super_index.size()) * 16);
+    b.Zeros((capacity - s.superIndex.size()) * 16);
     return b;
 }
 
@@ -155,58 +155,58 @@ ByteBuffer StreamList(const ByteBuffer& strh, const ByteBuffer& strf, const Byte
 }  // namespace
 
 ByteBuffer BuildHeaderList(const Options& o, const StreamFormat& f, const HeaderTotals& t) {
-    const bool odml = !o.idx1_only;
+    const bool odml = !o.idx1Only;
     ByteBuffer body;
     AppendChunk(body, "avih", MainHeader(o, f, t));
-    if (f.has_video) {
-        const ByteBuffer indx = SuperIndex(f.video_chunk, t.video, t.super_index_capacity);
+    if (f.hasVideo) {
+        const ByteBuffer indx = SuperIndex(f.videoChunk, t.video, t.superIndexCapacity);
         body.Append(
             StreamList(VideoStreamHeader(o, t), BitmapInfoHeader(o, f), odml ? &indx : nullptr));
     }
-    if (f.has_audio) {
-        const ByteBuffer indx = SuperIndex(f.audio_chunk, t.audio, t.super_index_capacity);
+    if (f.hasAudio) {
+        const ByteBuffer indx = SuperIndex(f.audioChunk, t.audio, t.superIndexCapacity);
         body.Append(StreamList(AudioStreamHeader(f, t), WaveFormat(o, f), odml ? &indx : nullptr));
     }
     if (odml) {
         ByteBuffer dmlh;
         dmlh.U32(Clamp32(t.video.length));
         dmlh.Zeros(kDmlhSize - 4);
-        ByteBuffer odml_body;
-        AppendChunk(odml_body, "dmlh", dmlh);
-        AppendList(body, "odml", odml_body);
+        ByteBuffer odmlBody;
+        AppendChunk(odmlBody, "dmlh", dmlh);
+        AppendList(body, "odml", odmlBody);
     }
     ByteBuffer list;
     AppendList(list, "hdrl", body);
     return list;
 }
 
-ByteBuffer BuildStandardIndex(const std::string& index_code, const std::string& chunk_code,
+ByteBuffer BuildStandardIndex(const std::string& indexCode, const std::string& chunkCode,
                               uint64_t base, const std::vector<ChunkRef>& chunks) {
     ByteBuffer body;
     body.U16(2);  // wLongsPerEntry
     body.U8(0);   // bIndexSubType
     body.U8(1);   // AVI_INDEX_OF_CHUNKS
     body.U32(static_cast<uint32_t>(chunks.size()));
-    body.FourCC(chunk_code.c_str());
+    body.FourCC(chunkCode.c_str());
     body.U64(base);
     body.U32(0);
     for (const ChunkRef& c : chunks) {
-        const uint64_t offset = c.data_position - base;
-        if (c.data_position < base || offset > UINT32_MAX) {
+        const uint64_t offset = c.dataPosition - base;
+        if (c.dataPosition < base || offset > UINT32_MAX) {
             throw std::logic_error("chunk out of reach of its standard index base");
         }
         body.U32(static_cast<uint32_t>(offset));
         body.U32(c.size);  // top bit clear: every frame is a keyframe
     }
     ByteBuffer chunk;
-    AppendChunk(chunk, index_code.c_str(), body);
+    AppendChunk(chunk, indexCode.c_str(), body);
     return chunk;
 }
 
 ByteBuffer BuildLegacyIndex(const std::vector<LegacyIndexEntry>& entries) {
     ByteBuffer body;
     for (const LegacyIndexEntry& e : entries) {
-        body.FourCC(e.chunk_code.c_str());
+        body.FourCC(e.chunkCode.c_str());
         body.U32(e.flags);
         body.U32(e.offset);
         body.U32(e.size);

@@ -17,14 +17,14 @@ struct SuperIndexEntry {
 };
 
 struct StreamTotals {
-    uint64_t length = 0;     // frames or audio sample frames written
-    uint32_t max_chunk = 0;  // largest chunk body
-    std::vector<SuperIndexEntry> super_index;
+    uint64_t length = 0;    // frames or audio sample frames written
+    uint32_t maxChunk = 0;  // largest chunk body
+    std::vector<SuperIndexEntry> superIndex;
 };
 
 struct HeaderTotals {
-    uint64_t first_segment_frames = 0;
-    uint32_t super_index_capacity = 0;  // entries reserved in each 'indx'
+    uint64_t firstSegmentFrames = 0;
+    uint32_t superIndexCapacity = 0;  // entries reserved in each 'indx'
     StreamTotals video;
     StreamTotals audio;
 };
@@ -36,16 +36,16 @@ ByteBuffer BuildHeaderList(const Options& options, const StreamFormat& format,
 
 // Where a chunk's body lies in the file.
 struct ChunkRef {
-    uint64_t data_position;
+    uint64_t dataPosition;
     uint32_t size;
 };
 
 // A standard ('ix##') index chunk; every body offset must be within 4 GiB above `base`.
-ByteBuffer BuildStandardIndex(const std::string& index_code, const std::string& chunk_code,
+ByteBuffer BuildStandardIndex(const std::string& indexCode, const std::string& chunkCode,
                               uint64_t base, const std::vector<ChunkRef>& chunks);
 
 struct LegacyIndexEntry {
-    std::string chunk_code;
+    std::string chunkCode;
     uint32_t flags;
     uint32_t offset;  // of the chunk header, from the 'movi' list type code
     uint32_t size;

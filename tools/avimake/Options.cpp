@@ -30,12 +30,12 @@ T ParseAs(const std::string& option, const std::string& text, uint64_t min, uint
 
 void ParseAvihFrames(Options& o, const std::string& text) {
     if (text == "first") {
-        o.avih_frames_mode = AvihFramesMode::kFirstSegment;
+        o.avihFramesMode = AvihFramesMode::kFirstSegment;
     } else if (text == "all") {
-        o.avih_frames_mode = AvihFramesMode::kAll;
+        o.avihFramesMode = AvihFramesMode::kAll;
     } else {
-        o.avih_frames_mode = AvihFramesMode::kFixed;
-        o.avih_frames = ParseAs<uint32_t>("--avih-frames", text, 0, UINT32_MAX);
+        o.avihFramesMode = AvihFramesMode::kFixed;
+        o.avihFrames = ParseAs<uint32_t>("--avih-frames", text, 0, UINT32_MAX);
     }
 }
 
@@ -58,11 +58,11 @@ const std::map<std::string, ValueSetter>& ValueOptions() {
          }},
         {"--frame-duration",
          [](Options& o, const std::string& v) {
-             o.frame_duration = ParseAs<uint32_t>("--frame-duration", v, 10, UINT32_MAX);
+             o.frameDuration = ParseAs<uint32_t>("--frame-duration", v, 10, UINT32_MAX);
          }},
         {"--audio-rate",
          [](Options& o, const std::string& v) {
-             o.audio_rate = ParseAs<uint32_t>("--audio-rate", v, 1, 768000);
+             o.audioRate = ParseAs<uint32_t>("--audio-rate", v, 1, 768000);
          }},
         {"--channels",
          [](Options& o, const std::string& v) {
@@ -75,10 +75,10 @@ const std::map<std::string, ValueSetter>& ValueOptions() {
          }},
         {"--segment-limit",
          [](Options& o, const std::string& v) {
-             o.segment_limit = ParseNumber("--segment-limit", v, 4096, 0xFFFF0000u);
+             o.segmentLimit = ParseNumber("--segment-limit", v, 4096, 0xFFFF0000u);
          }},
-        {"--video-raw", [](Options& o, const std::string& v) { o.video_raw = v; }},
-        {"--audio-raw", [](Options& o, const std::string& v) { o.audio_raw = v; }},
+        {"--video-raw", [](Options& o, const std::string& v) { o.videoRaw = v; }},
+        {"--audio-raw", [](Options& o, const std::string& v) { o.audioRaw = v; }},
         {"--record", [](Options& o, const std::string& v) { o.record = v; }},
         {"--gap",
          [](Options& o, const std::string& v) {
@@ -107,23 +107,23 @@ const std::map<std::string, FlagSetter>& FlagOptions() {
     static const std::map<std::string, FlagSetter> options = {
         {"--no-audio", [](Options& o) { o.audio = false; }},
         {"--no-video", [](Options& o) { o.video = false; }},
-        {"--no-index-flag", [](Options& o) { o.no_index_flag = true; }},
-        {"--idx1-only", [](Options& o) { o.idx1_only = true; }},
-        {"--odd-junk", [](Options& o) { o.odd_junk = true; }},
-        {"--audio-strf16", [](Options& o) { o.audio_strf16 = true; }},
+        {"--no-index-flag", [](Options& o) { o.noIndexFlag = true; }},
+        {"--idx1-only", [](Options& o) { o.idx1Only = true; }},
+        {"--odd-junk", [](Options& o) { o.oddJunk = true; }},
+        {"--audio-strf16", [](Options& o) { o.audioStrf16 = true; }},
     };
     return options;
 }
 
 void Validate(const Options& o) {
-    if (o.out_path.empty()) throw UsageError("missing output file name");
+    if (o.outPath.empty()) throw UsageError("missing output file name");
     if (!o.video && !o.audio) throw UsageError("--no-video and --no-audio leave nothing to write");
-    const uint64_t frame_bytes = uint64_t{o.width} * o.height * (o.bpp / 8u);
+    const uint64_t frameBytes = uint64_t{o.width} * o.height * (o.bpp / 8u);
     // The top bit of an index entry's size marks a non-keyframe, so frames stay below 2 GiB.
-    if (frame_bytes >= (uint64_t{1} << 31)) throw UsageError("frame size must stay below 2 GiB");
-    if (!o.video && !o.video_raw.empty()) throw UsageError("--video-raw needs video");
-    if (!o.audio && !o.audio_raw.empty()) throw UsageError("--audio-raw needs audio");
-    if (o.video_raw == "-" && o.audio_raw == "-") throw UsageError("only one input can be stdin");
+    if (frameBytes >= (uint64_t{1} << 31)) throw UsageError("frame size must stay below 2 GiB");
+    if (!o.video && !o.videoRaw.empty()) throw UsageError("--video-raw needs video");
+    if (!o.audio && !o.audioRaw.empty()) throw UsageError("--audio-raw needs audio");
+    if (o.videoRaw == "-" && o.audioRaw == "-") throw UsageError("only one input can be stdin");
 }
 
 }  // namespace
@@ -132,23 +132,23 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args) {
     Options o;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
-        std::optional<std::string> inline_value;
+        std::optional<std::string> inlineValue;
         const size_t eq = name.find('=');
         if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
-            inline_value = name.substr(eq + 1);
+            inlineValue = name.substr(eq + 1);
             name = name.substr(0, eq);
         }
         if (name == "-h" || name == "--help") return std::nullopt;
         if (auto flag = FlagOptions().find(name); flag != FlagOptions().end()) {
-            if (inline_value) throw UsageError(name + " takes no value");
+            if (inlineValue) throw UsageError(name + " takes no value");
             flag->second(o);
         } else if (auto value = ValueOptions().find(name); value != ValueOptions().end()) {
-            if (!inline_value && i + 1 >= args.size()) throw UsageError(name + " needs a value");
-            value->second(o, inline_value ? *inline_value : args[++i]);
+            if (!inlineValue && i + 1 >= args.size()) throw UsageError(name + " needs a value");
+            value->second(o, inlineValue ? *inlineValue : args[++i]);
         } else if (name.size() > 1 && name[0] == '-') {
             throw UsageError("unknown option " + name);
-        } else if (o.out_path.empty()) {
-            o.out_path = name;
+        } else if (o.outPath.empty()) {
+            o.outPath = name;
         } else {
             throw UsageError("more than one output file: " + name);
         }

@@ -18,16 +18,16 @@ std::string FrameLine(uint32_t stream, uint64_t index, uint64_t size, const std:
 
 RecordWriter::RecordWriter(const std::string& path, const Options& options,
                            const StreamFormat& format)
-    : path_(path), has_audio_(format.has_audio), audio_stream_(format.has_video ? 1 : 0) {
+    : path_(path), hasAudio_(format.hasAudio), audioStream_(format.hasVideo ? 1 : 0) {
     file_ = std::fopen(path.c_str(), "w");
     if (file_ == nullptr) {
         throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
     }
     Line("#format: avimake record");
-    if (format.has_video) {
+    if (format.hasVideo) {
         // Frames count in units of the video time base, reduced like ffmpeg reports it.
-        const uint32_t divisor = std::gcd(options.frame_duration, 10000000u);
-        Line("#tb 0: " + std::to_string(options.frame_duration / divisor) + "/" +
+        const uint32_t divisor = std::gcd(options.frameDuration, 10000000u);
+        Line("#tb 0: " + std::to_string(options.frameDuration / divisor) + "/" +
              std::to_string(10000000u / divisor));
         Line("#media_type 0: video");
         Line("#dimensions 0: " + std::to_string(options.width) + "x" +
@@ -51,17 +51,17 @@ void RecordWriter::AddFrame(uint64_t index, const std::vector<uint8_t>& frame) {
 }
 
 void RecordWriter::AddAudio(const std::vector<uint8_t>& pcm) {
-    audio_md5_.Update(pcm.data(), pcm.size());
-    audio_bytes_ += pcm.size();
+    audioMd5_.Update(pcm.data(), pcm.size());
+    audioBytes_ += pcm.size();
 }
 
 void RecordWriter::Finish(uint64_t frames, uint64_t samples) {
     Line("#frames: " + std::to_string(frames));
-    if (has_audio_) {
-        Line("#audio_stream: " + std::to_string(audio_stream_));
+    if (hasAudio_) {
+        Line("#audio_stream: " + std::to_string(audioStream_));
         Line("#audio_samples: " + std::to_string(samples));
-        Line("#audio_bytes: " + std::to_string(audio_bytes_));
-        Line("#audio_md5: " + audio_md5_.HexDigest());
+        Line("#audio_bytes: " + std::to_string(audioBytes_));
+        Line("#audio_md5: " + audioMd5_.HexDigest());
     }
     const int closed = std::fclose(file_);
     file_ = nullptr;

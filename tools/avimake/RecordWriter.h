@@ -29,10 +29,10 @@ private:
 
     std::string path_;
     FILE* file_ = nullptr;
-    bool has_audio_;
-    uint32_t audio_stream_;
-    tools::Md5 audio_md5_;
-    uint64_t audio_bytes_ = 0;
+    bool hasAudio_;
+    uint32_t audioStream_;
+    tools::Md5 audioMd5_;
+    uint64_t audioBytes_ = 0;
 };
 
 // "0,          3,          3,        1,   307200, <md5>": stream, dts, pts, duration, size, md5.

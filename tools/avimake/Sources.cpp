@@ -15,8 +15,8 @@ namespace {
 
 class PatternVideo : public VideoSource {
 public:
-    PatternVideo(uint32_t width, uint32_t height, uint32_t pixel_bytes)
-        : pattern_(width, height, pixel_bytes) {}
+    PatternVideo(uint32_t width, uint32_t height, uint32_t pixelBytes)
+        : pattern_(width, height, pixelBytes) {}
     bool Next(uint64_t index, std::vector<uint8_t>& frame) override {
         pattern_.Render(index, frame);
         return true;
@@ -56,32 +56,31 @@ private:
 
 class RawVideo : public VideoSource {
 public:
-    RawVideo(const std::string& path, uint32_t width, uint32_t height, uint32_t pixel_bytes)
-        : input_(path), row_bytes_(size_t{width} * pixel_bytes), height_(height) {}
+    RawVideo(const std::string& path, uint32_t width, uint32_t height, uint32_t pixelBytes)
+        : input_(path), rowBytes_(size_t{width} * pixelBytes), height_(height) {}
 
     bool Next(uint64_t, std::vector<uint8_t>& frame) override {
-        top_down_.resize(row_bytes_ * height_);
-        const size_t got = input_.Read(top_down_.data(), top_down_.size());
+        topDown_.resize(rowBytes_ * height_);
+        const size_t got = input_.Read(topDown_.data(), topDown_.size());
         if (got == 0) return false;
-        if (got < top_down_.size()) {
+        if (got < topDown_.size()) {
             std::fprintf(stderr, "avimake: %s ends inside a frame; the partial frame is dropped\n",
                          input_.path().c_str());
             return false;
         }
         // AVI frames with a positive biHeight are stored bottom row first.
-        frame.resize(top_down_.size());
+        frame.resize(topDown_.size());
         for (uint32_t y = 0; y < height_; ++y) {
-            std::memcpy(&frame[(height_ - 1 - y) * row_bytes_], &top_down_[y * row_bytes_],
-                        row_bytes_);
+            std::memcpy(&frame[(height_ - 1 - y) * rowBytes_], &topDown_[y * rowBytes_], rowBytes_);
         }
         return true;
     }
 
 private:
     InputFile input_;
-    size_t row_bytes_;
+    size_t rowBytes_;
     uint32_t height_;
-    std::vector<uint8_t> top_down_;
+    std::vector<uint8_t> topDown_;
 };
 
 class ToneAudio : public AudioSource {
@@ -112,8 +111,8 @@ private:
     // Phase from the exact integer cycle position, so it stays precise however long the file.
     double Phase(uint64_t sample, uint32_t channel) const {
         const uint64_t frequency = 220u * (channel + 2);
-        const uint64_t cycle_position = (frequency * sample) % rate_;
-        return 2.0 * M_PI * static_cast<double>(cycle_position) / rate_;
+        const uint64_t cyclePosition = (frequency * sample) % rate_;
+        return 2.0 * M_PI * static_cast<double>(cyclePosition) / rate_;
     }
 
     uint32_t rate_;
@@ -123,39 +122,39 @@ private:
 
 class RawAudio : public AudioSource {
 public:
-    RawAudio(const std::string& path, uint32_t block_align)
-        : input_(path), block_align_(block_align) {}
+    RawAudio(const std::string& path, uint32_t blockAlign)
+        : input_(path), blockAlign_(blockAlign) {}
 
     uint64_t Read(uint64_t, uint64_t count, std::vector<uint8_t>& pcm) override {
-        pcm.resize(count * block_align_);
+        pcm.resize(count * blockAlign_);
         const size_t got = input_.Read(pcm.data(), pcm.size());
-        pcm.resize(got - got % block_align_);  // a partial sample frame at the end is dropped
-        return pcm.size() / block_align_;
+        pcm.resize(got - got % blockAlign_);  // a partial sample frame at the end is dropped
+        return pcm.size() / blockAlign_;
     }
 
 private:
     InputFile input_;
-    uint32_t block_align_;
+    uint32_t blockAlign_;
 };
 
 }  // namespace
 
 std::unique_ptr<VideoSource> MakePatternVideo(uint32_t width, uint32_t height,
-                                              uint32_t pixel_bytes) {
-    return std::make_unique<PatternVideo>(width, height, pixel_bytes);
+                                              uint32_t pixelBytes) {
+    return std::make_unique<PatternVideo>(width, height, pixelBytes);
 }
 
 std::unique_ptr<VideoSource> MakeRawVideo(const std::string& path, uint32_t width, uint32_t height,
-                                          uint32_t pixel_bytes) {
-    return std::make_unique<RawVideo>(path, width, height, pixel_bytes);
+                                          uint32_t pixelBytes) {
+    return std::make_unique<RawVideo>(path, width, height, pixelBytes);
 }
 
 std::unique_ptr<AudioSource> MakeToneAudio(uint32_t rate, uint16_t channels, uint16_t bits) {
     return std::make_unique<ToneAudio>(rate, channels, bits);
 }
 
-std::unique_ptr<AudioSource> MakeRawAudio(const std::string& path, uint32_t block_align) {
-    return std::make_unique<RawAudio>(path, block_align);
+std::unique_ptr<AudioSource> MakeRawAudio(const std::string& path, uint32_t blockAlign) {
+    return std::make_unique<RawAudio>(path, blockAlign);
 }
 
 std::optional<uint64_t> RegularFileSize(const std::string& path) {

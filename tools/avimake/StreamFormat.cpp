@@ -16,17 +16,17 @@ std::string StreamCode(const char* prefix, uint32_t number, const char* suffix) 
 
 StreamFormat DeriveFormat(const Options& options) {
     StreamFormat f;
-    f.has_video = options.video;
-    f.has_audio = options.audio;
-    const uint32_t audio_number = f.has_video ? 1 : 0;
-    f.video_chunk = StreamCode("", 0, "db");
-    f.video_index = StreamCode("ix", 0, "");
-    f.audio_chunk = StreamCode("", audio_number, "wb");
-    f.audio_index = StreamCode("ix", audio_number, "");
-    f.pixel_bytes = options.bpp / 8u;
-    f.frame_bytes = options.width * options.height * f.pixel_bytes;
-    f.block_align = options.channels * (options.bits / 8u);
-    f.audio_bytes_per_second = options.audio_rate * f.block_align;
+    f.hasVideo = options.video;
+    f.hasAudio = options.audio;
+    const uint32_t audioNumber = f.hasVideo ? 1 : 0;
+    f.videoChunk = StreamCode("", 0, "db");
+    f.videoIndex = StreamCode("ix", 0, "");
+    f.audioChunk = StreamCode("", audioNumber, "wb");
+    f.audioIndex = StreamCode("ix", audioNumber, "");
+    f.pixelBytes = options.bpp / 8u;
+    f.frameBytes = options.width * options.height * f.pixelBytes;
+    f.blockAlign = options.channels * (options.bits / 8u);
+    f.audioBytesPerSecond = options.audioRate * f.blockAlign;
     return f;
 }
 

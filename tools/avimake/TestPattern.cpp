@@ -22,58 +22,58 @@ constexpr uint8_t kDigits[10][kGlyphHeight] = {
 constexpr uint8_t kBars[8][3] = {{255, 255, 255}, {0, 255, 255}, {255, 255, 0}, {0, 255, 0},
                                  {255, 0, 255},   {0, 0, 255},   {255, 0, 0},   {0, 0, 0}};
 
-void PutPixel(uint8_t* p, uint32_t pixel_bytes, uint8_t b, uint8_t g, uint8_t r) {
+void PutPixel(uint8_t* p, uint32_t pixelBytes, uint8_t b, uint8_t g, uint8_t r) {
     p[0] = b;
     p[1] = g;
     p[2] = r;
-    if (pixel_bytes == 4) p[3] = 255;
+    if (pixelBytes == 4) p[3] = 255;
 }
 
 }  // namespace
 
-TestPattern::TestPattern(uint32_t width, uint32_t height, uint32_t bytes_per_pixel)
-    : width_(width), height_(height), pixel_bytes_(bytes_per_pixel) {
-    bar_rows_ = std::max<uint32_t>(1, height * 2 / 3);
-    bars_twice_.resize(size_t{width} * 2 * pixel_bytes_);
+TestPattern::TestPattern(uint32_t width, uint32_t height, uint32_t bytesPerPixel)
+    : width_(width), height_(height), pixelBytes_(bytesPerPixel) {
+    barRows_ = std::max<uint32_t>(1, height * 2 / 3);
+    barsTwice_.resize(size_t{width} * 2 * pixelBytes_);
     for (uint32_t x = 0; x < width * 2; ++x) {
         const uint8_t* bar = kBars[(x % width) * 8 / width];
-        PutPixel(&bars_twice_[size_t{x} * pixel_bytes_], pixel_bytes_, bar[0], bar[1], bar[2]);
+        PutPixel(&barsTwice_[size_t{x} * pixelBytes_], pixelBytes_, bar[0], bar[1], bar[2]);
     }
-    ramp_row_.resize(size_t{width} * pixel_bytes_);
+    rampRow_.resize(size_t{width} * pixelBytes_);
     for (uint32_t x = 0; x < width; ++x) {
         const uint8_t grey =
             static_cast<uint8_t>(uint64_t{x} * 255 / std::max<uint32_t>(1, width - 1));
-        PutPixel(&ramp_row_[size_t{x} * pixel_bytes_], pixel_bytes_, grey, grey, grey);
+        PutPixel(&rampRow_[size_t{x} * pixelBytes_], pixelBytes_, grey, grey, grey);
     }
 }
 
 void TestPattern::Render(uint64_t index, std::vector<uint8_t>& frame) const {
-    frame.resize(size_t{width_} * height_ * pixel_bytes_);
+    frame.resize(size_t{width_} * height_ * pixelBytes_);
     FillBackground(index, frame.data());
     DrawNumber(index, frame.data());
     EncodeNumber(index, frame.data());
 }
 
 void TestPattern::FillBackground(uint64_t index, uint8_t* frame) const {
-    const size_t row_bytes = size_t{width_} * pixel_bytes_;
+    const size_t rowBytes = size_t{width_} * pixelBytes_;
     // Bars move right, so the row starts `shift` pixels before the start of the period.
     const uint32_t shift = static_cast<uint32_t>((index * 4) % width_);
-    const uint8_t* bar_row = &bars_twice_[size_t{width_ - shift} * pixel_bytes_];
+    const uint8_t* barRow = &barsTwice_[size_t{width_ - shift} * pixelBytes_];
     for (uint32_t y = 0; y < height_; ++y) {
-        uint8_t* row = frame + size_t{height_ - 1 - y} * row_bytes;  // bottom-up storage
-        std::memcpy(row, y < bar_rows_ ? bar_row : ramp_row_.data(), row_bytes);
+        uint8_t* row = frame + size_t{height_ - 1 - y} * rowBytes;  // bottom-up storage
+        std::memcpy(row, y < barRows_ ? barRow : rampRow_.data(), rowBytes);
     }
 }
 
 void TestPattern::FillBlock(uint8_t* frame, uint32_t x, uint32_t y, uint32_t w, uint32_t h,
                             uint8_t grey) const {
-    const size_t row_bytes = size_t{width_} * pixel_bytes_;
-    const uint32_t x_end = std::min(width_, x + w);
-    const uint32_t y_end = std::min(height_, y + h);
-    for (uint32_t yy = y; yy < y_end; ++yy) {
-        uint8_t* row = frame + size_t{height_ - 1 - yy} * row_bytes;
-        for (uint32_t xx = x; xx < x_end; ++xx) {
-            PutPixel(row + size_t{xx} * pixel_bytes_, pixel_bytes_, grey, grey, grey);
+    const size_t rowBytes = size_t{width_} * pixelBytes_;
+    const uint32_t xEnd = std::min(width_, x + w);
+    const uint32_t yEnd = std::min(height_, y + h);
+    for (uint32_t yy = y; yy < yEnd; ++yy) {
+        uint8_t* row = frame + size_t{height_ - 1 - yy} * rowBytes;
+        for (uint32_t xx = x; xx < xEnd; ++xx) {
+            PutPixel(row + size_t{xx} * pixelBytes_, pixelBytes_, grey, grey, grey);
         }
     }
 }
@@ -84,20 +84,19 @@ void TestPattern::DrawNumber(uint64_t index, uint8_t* frame) const {
     // Digits about a third of the picture height, but never wider than the picture.
     const uint32_t scale =
         std::max<uint32_t>(1, std::min(height_ / (3 * (kGlyphHeight + 2)), width_ / cells));
-    const uint32_t box_w = cells * scale;
-    const uint32_t box_h = (kGlyphHeight + 2) * scale;
-    const uint32_t left = width_ > box_w ? (width_ - box_w) / 2 : 0;
-    const uint32_t top = height_ > box_h ? (height_ - box_h) / 2 : 0;
-    FillBlock(frame, left, top, box_w, box_h, 0);
+    const uint32_t boxW = cells * scale;
+    const uint32_t boxH = (kGlyphHeight + 2) * scale;
+    const uint32_t left = width_ > boxW ? (width_ - boxW) / 2 : 0;
+    const uint32_t top = height_ > boxH ? (height_ - boxH) / 2 : 0;
+    FillBlock(frame, left, top, boxW, boxH, 0);
     for (size_t i = 0; i < text.size(); ++i) {
         const uint8_t* glyph = kDigits[text[i] - '0'];
-        const uint32_t glyph_left =
+        const uint32_t glyphLeft =
             left + (static_cast<uint32_t>(i) * (kGlyphWidth + 1) + 1) * scale;
         for (uint32_t gy = 0; gy < kGlyphHeight; ++gy) {
             for (uint32_t gx = 0; gx < kGlyphWidth; ++gx) {
                 if ((glyph[gy] >> (kGlyphWidth - 1 - gx) & 1) == 0) continue;
-                FillBlock(frame, glyph_left + gx * scale, top + (gy + 1) * scale, scale, scale,
-                          255);
+                FillBlock(frame, glyphLeft + gx * scale, top + (gy + 1) * scale, scale, scale, 255);
             }
         }
     }
@@ -107,13 +106,13 @@ void TestPattern::EncodeNumber(uint64_t index, uint8_t* frame) const {
     const uint32_t number = static_cast<uint32_t>(index);
     for (uint32_t k = 0; k < 4 && k < width_; ++k) {
         const uint8_t byte = static_cast<uint8_t>(number >> (8 * k));
-        PutPixel(frame + size_t{k} * pixel_bytes_, pixel_bytes_, byte, byte, byte);
+        PutPixel(frame + size_t{k} * pixelBytes_, pixelBytes_, byte, byte, byte);
     }
 }
 
-uint32_t DecodeFrameNumber(const uint8_t* frame, uint32_t bytes_per_pixel) {
+uint32_t DecodeFrameNumber(const uint8_t* frame, uint32_t bytesPerPixel) {
     uint32_t number = 0;
-    for (uint32_t k = 0; k < 4; ++k) number |= uint32_t{frame[k * bytes_per_pixel]} << (8 * k);
+    for (uint32_t k = 0; k < 4; ++k) number |= uint32_t{frame[k * bytesPerPixel]} << (8 * k);
     return number;
 }
 

@@ -14,9 +14,9 @@ namespace avimake {
 
 class TestPattern {
 public:
-    TestPattern(uint32_t width, uint32_t height, uint32_t bytes_per_pixel);
+    TestPattern(uint32_t width, uint32_t height, uint32_t bytesPerPixel);
 
-    // Fills frame (resized to width * height * bytes_per_pixel) with picture number `index`.
+    // Fills frame (resized to width * height * bytesPerPixel) with picture number `index`.
     void Render(uint64_t index, std::vector<uint8_t>& frame) const;
 
 private:
@@ -28,13 +28,13 @@ private:
 
     uint32_t width_;
     uint32_t height_;
-    uint32_t pixel_bytes_;
-    uint32_t bar_rows_;                // image rows (from the top) showing the bars
-    std::vector<uint8_t> bars_twice_;  // two periods of the bar row, so any shift is a copy
-    std::vector<uint8_t> ramp_row_;
+    uint32_t pixelBytes_;
+    uint32_t barRows_;                // image rows (from the top) showing the bars
+    std::vector<uint8_t> barsTwice_;  // two periods of the bar row, so any shift is a copy
+    std::vector<uint8_t> rampRow_;
 };
 
 // Reads back the frame number stored by TestPattern from the first row of a stored frame.
-uint32_t DecodeFrameNumber(const uint8_t* frame, uint32_t bytes_per_pixel);
+uint32_t DecodeFrameNumber(const uint8_t* frame, uint32_t bytesPerPixel);
 
 }  // namespace avimake
