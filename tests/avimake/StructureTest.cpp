@@ -7,6 +7,7 @@
 
 #include "AvimakeFiles.h"
 #include "TestPattern.h"
+#include "support/Files.h"
 #include "support/TempDir.h"
 
 namespace avimaketest {
@@ -260,12 +261,6 @@ TEST_F(Structure, AudioOnlyFileUsesStreamZeroCodes) {
     EXPECT_EQ(bytes, 10u * 1920 * 4);
 }
 
-void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-}
-
 TEST_F(Structure, RawVideoFromStdinIsStoredBottomUp) {
     const uint32_t w = 8, h = 6, frames = 5;
     std::vector<uint8_t> input;
@@ -274,7 +269,7 @@ TEST_F(Structure, RawVideoFromStdinIsStoredBottomUp) {
             input.insert(input.end(), w * 4, static_cast<uint8_t>(f * 16 + y));
     }
     const std::string raw = dir_.File("in.raw");
-    WriteFile(raw, input);
+    testsupport::WriteFile(raw, input);
     const std::string path = dir_.File("raw.avi");
     int status = 0;
     Capture("cat " + ShellQuote(raw) + " | " + ShellQuote(AVIMAKE_PATH) + " " + ShellQuote(path) +
@@ -297,7 +292,7 @@ TEST_F(Structure, RawAudioIsCopiedVerbatimAndStopsAtItsEnd) {
     std::vector<uint8_t> pcm(1920 * 4 * 2 + 100 * 4);  // 2 frames and 100 samples at 25 fps
     for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<uint8_t>(i * 31 + i / 256);
     const std::string raw = dir_.File("in.pcm");
-    WriteFile(raw, pcm);
+    testsupport::WriteFile(raw, pcm);
     RiffFile file(Make(With(kSmallFrames, {"--frames", "5", "--audio-raw", raw})));
     std::vector<uint8_t> stored;
     for (const auto& c : ChunksViaSuperIndex(file, StreamLists(file)[1], "ix01", "01wb")) {

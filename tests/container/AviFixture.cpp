@@ -4,6 +4,8 @@
 
 #include "platform/platform.h"
 #include "qxdriver.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
 
 namespace fixture {
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "reader/Mirolan.h"
+#include "support/Bytes.h"
 #include "support/TempDir.h"
 
 namespace fixture {

@@ -3,6 +3,8 @@
 #include "AviFixture.h"
 #include "container/HeaderWalk.h"
 #include "container/StreamRules.h"
+#include "support/DebugFolder.h"
+#include "support/TempDir.h"
 
 namespace {
 

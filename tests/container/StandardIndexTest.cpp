@@ -7,6 +7,9 @@
 #include "container/HeaderWalk.h"
 #include "container/IndexSources.h"
 #include "platform/platform.h"
+#include "support/DebugFolder.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
 
 namespace {
 

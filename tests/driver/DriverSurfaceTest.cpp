@@ -6,7 +6,9 @@
 #include "host/HostServices.h"
 #include "qxdriver.h"
 #include "reader/Mirolan.h"
+#include "support/DebugFolder.h"
 #include "support/FakeHost.h"
+#include "support/Files.h"
 #include "support/TempDir.h"
 
 using testsupport::DebugFolder;
@@ -75,8 +77,8 @@ TEST(DriverOpen, RefusesPathsWhoseExtensionIsNotExactlyAvi) {
     DebugFolder folder;
     const DriverTable* table = Table();
     const uint32_t options[] = {QX_TAG_EYES, 1, 0, 0};
-    for (const char16_t* path : {u"C:\\media\\clip.AVI", u"C:\\media\\clip.avi2", u"C:\\media\\clip",
-                                 u"C:\\media.avi\\clip", u"/media.avi/clip"}) {
+    for (const char16_t* path : {u"C:\\media\\clip.AVI", u"C:\\media\\clip.avi2",
+                                 u"C:\\media\\clip", u"C:\\media.avi\\clip", u"/media.avi/clip"}) {
         testsupport::FakeStream stream;
         void* sentinel = &stream;
         stream.handle.pReader = sentinel;
@@ -122,7 +124,8 @@ TEST(DriverClose, EmptySlotOnlyWritesTheCloseLine) {
     Table()->drv_close(&stream.handle);
     testing::internal::GetCapturedStdout();
     const std::string log = folder.LogText();
-    EXPECT_NE(log.find("\tMirolan(51)" + std::string(24, ' ') + "\tdrv_close"), std::string::npos) << log;
+    EXPECT_NE(log.find("\tMirolan(51)" + std::string(24, ' ') + "\tdrv_close"), std::string::npos)
+        << log;
 }
 
 TEST(DriverStart, EmptySlotDoesNothing) {

@@ -6,8 +6,10 @@
 #include <thread>
 
 #include "support/AviBuilder.h"
+#include "support/DebugFolder.h"
 #include "support/FakeHost.h"
 #include "support/FileLock.h"
+#include "support/Files.h"
 #include "support/PluginLoader.h"
 #include "support/TempDir.h"
 
@@ -31,7 +33,9 @@ protected:
         testsupport::WriteFile(dir.File(name), bytes);
         return testsupport::ToUtf16(dir.File(name));
     }
-    std::u16string Write(const AviLayout& layout) { return Write("clip.avi", BuildAvi(layout).bytes); }
+    std::u16string Write(const AviLayout& layout) {
+        return Write("clip.avi", BuildAvi(layout).bytes);
+    }
     int32_t Open(FakeStream& stream, const std::u16string& path, const uint32_t* options) {
         return driver->drv_open(&stream.handle, path.c_str(), options);
     }
@@ -303,6 +307,8 @@ TEST_F(OpenClose, FramesAbove4GiBAreServed) {
     driver->drv_start(&audio.handle);
     ASSERT_TRUE(audio.WaitForDeliveries(1));
     const size_t at = 250 * 4;
-    EXPECT_EQ(left[0], static_cast<float>(static_cast<int16_t>(built.pcm[at] | (built.pcm[at + 1] << 8)) / 32767.0));
+    EXPECT_EQ(left[0],
+              static_cast<float>(static_cast<int16_t>(built.pcm[at] | (built.pcm[at + 1] << 8)) /
+                                 32767.0));
     driver->drv_close(&audio.handle);
 }

@@ -7,7 +7,9 @@
 
 #include "qxdriver.h"
 #include "support/AviBuilder.h"
+#include "support/DebugFolder.h"
 #include "support/FakeHost.h"
+#include "support/Files.h"
 #include "support/TempDir.h"
 
 using testsupport::AviLayout;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "FuzzHost.h"
+#include "support/Files.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;

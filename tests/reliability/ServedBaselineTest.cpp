@@ -36,7 +36,9 @@
 #include "qxdriver.h"
 #include "reader/Mirolan.h"
 #include "support/AviBuilder.h"
+#include "support/DebugFolder.h"
 #include "support/FakeHost.h"
+#include "support/Files.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;

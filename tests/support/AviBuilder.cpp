@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "support/TempDir.h"
+#include "support/Bytes.h"
 
 namespace testsupport {
 

@@ -22,8 +22,8 @@ std::wstring Wide(const std::string& path) {
 }  // namespace
 
 ExclusiveHold::ExclusiveHold(const std::string& path) {
-    HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     held_ = h != INVALID_HANDLE_VALUE;
     handle_ = held_ ? h : nullptr;
 }
@@ -62,7 +62,8 @@ bool RunningAsRoot() { return ::geteuid() == 0; }
 
 void MakeReadOnly(const std::string& path) {
     std::filesystem::permissions(path,
-                                 std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
+                                 std::filesystem::perms::owner_write |
+                                     std::filesystem::perms::group_write |
                                      std::filesystem::perms::others_write,
                                  std::filesystem::perm_options::remove);
 }
