@@ -5,7 +5,7 @@
 
 #include "diag/DebugLog.h"
 #include "support/DebugFolder.h"
-#include "support/FileLock.h"
+#include "support/FileHolds.h"
 #include "support/Files.h"
 
 using testsupport::DebugFolder;

@@ -5,7 +5,8 @@
 
 #include "support/FakeHost.h"
 #include "support/Files.h"
-#include "support/PluginLoader.h"
+#include "support/FixedDebugFolder.h"
+#include "support/LoadedPlugin.h"
 
 namespace {
 

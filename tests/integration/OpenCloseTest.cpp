@@ -8,9 +8,9 @@
 #include "support/AviBuilder.h"
 #include "support/DebugFolder.h"
 #include "support/FakeHost.h"
-#include "support/FileLock.h"
+#include "support/FileHolds.h"
 #include "support/Files.h"
-#include "support/PluginLoader.h"
+#include "support/LoadedPlugin.h"
 #include "support/TempDir.h"
 
 using testsupport::AviLayout;

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "support/PluginLoader.h"
+#include "support/FixedDebugFolder.h"
 
 namespace {
 

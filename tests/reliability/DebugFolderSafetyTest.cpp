@@ -25,7 +25,7 @@
 
 #include "diag/DebugLog.h"
 #include "support/DebugFolder.h"
-#include "support/FileLock.h"
+#include "support/FileHolds.h"
 #include "support/Files.h"
 
 namespace fs = std::filesystem;

@@ -6,6 +6,10 @@
 #include <fstream>
 #include <sstream>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace testsupport {
@@ -40,6 +44,22 @@ std::u16string ToUtf16(const std::string& text) {
     std::u16string out;
     for (unsigned char c : text) out += static_cast<char16_t>(c);  // tests use ASCII paths
     return out;
+}
+
+bool RunningAsRoot() {
+#ifdef _WIN32
+    return false;
+#else
+    return ::geteuid() == 0;
+#endif
+}
+
+void MakeReadOnly(const std::string& path) {
+    std::filesystem::permissions(path,
+                                 std::filesystem::perms::owner_write |
+                                     std::filesystem::perms::group_write |
+                                     std::filesystem::perms::others_write,
+                                 std::filesystem::perm_options::remove);
 }
 
 }  // namespace testsupport

@@ -14,4 +14,8 @@ bool FileExists(const std::string& path);
 void RemoveFile(const std::string& path);
 std::u16string ToUtf16(const std::string& text);
 
+// Root ignores file permissions, so tests of unwritable files skip under it.
+bool RunningAsRoot();
+void MakeReadOnly(const std::string& path);
+
 }  // namespace testsupport

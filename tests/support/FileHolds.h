@@ -1,3 +1,5 @@
+// Holds that another program keeps on a file, for the tests of opening a
+// file someone else has open.
 #pragma once
 
 #include <string>
@@ -29,8 +31,5 @@ private:
     bool held_ = false;
     void* handle_ = nullptr;
 };
-
-bool RunningAsRoot();
-void MakeReadOnly(const std::string& path);
 
 }  // namespace testsupport

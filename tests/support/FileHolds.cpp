@@ -1,6 +1,4 @@
-#include "support/FileLock.h"
-
-#include <filesystem>
+#include "support/FileHolds.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -40,7 +38,6 @@ WriterHold::WriterHold(const std::string& path) {
 WriterHold::~WriterHold() {
     if (handle_ != nullptr) CloseHandle(handle_);
 }
-bool RunningAsRoot() { return false; }
 #else
 ExclusiveHold::ExclusiveHold(const std::string& path) {
     fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
@@ -57,15 +54,6 @@ WriterHold::WriterHold(const std::string& path) {
 WriterHold::~WriterHold() {
     if (held_) ::close(static_cast<int>(reinterpret_cast<intptr_t>(handle_)));
 }
-bool RunningAsRoot() { return ::geteuid() == 0; }
 #endif
-
-void MakeReadOnly(const std::string& path) {
-    std::filesystem::permissions(path,
-                                 std::filesystem::perms::owner_write |
-                                     std::filesystem::perms::group_write |
-                                     std::filesystem::perms::others_write,
-                                 std::filesystem::perm_options::remove);
-}
 
 }  // namespace testsupport

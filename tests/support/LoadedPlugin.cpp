@@ -1,13 +1,9 @@
-#include "support/PluginLoader.h"
-
-#include <filesystem>
+#include "support/LoadedPlugin.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <dlfcn.h>
-#include <pwd.h>
-#include <unistd.h>
 #endif
 
 namespace testsupport {
@@ -46,25 +42,6 @@ LoadedPlugin& BuiltPlugin() {
     static LoadedPlugin plugin("");
 #endif
     return plugin;
-}
-
-FixedDebugFolder::FixedDebugFolder() {
-#ifdef _WIN32
-    folder_ = "C:/tovraDebug/";
-#else
-    struct passwd* entry = getpwuid(getuid());
-    if (entry == nullptr || entry->pw_dir == nullptr) return;
-    folder_ = std::string(entry->pw_dir) + "/tovraDebug/";
-#endif
-    std::error_code error;
-    if (std::filesystem::exists(folder_, error)) return;
-    created_ = std::filesystem::create_directory(folder_, error);
-}
-
-FixedDebugFolder::~FixedDebugFolder() {
-    if (!created_) return;
-    std::error_code error;
-    std::filesystem::remove_all(folder_, error);
 }
 
 }  // namespace testsupport
