@@ -6,7 +6,6 @@
 #include <thread>
 
 #include "support/AviBuilder.h"
-#include "support/DebugFolder.h"
 #include "support/FakeHost.h"
 #include "support/FileHolds.h"
 #include "support/Files.h"
@@ -188,14 +187,6 @@ TEST_F(OpenClose, BrokenAudioHeaderDoesNotRefuseTheVideo) {
     driver->drv_close(&stream.handle);
 }
 
-TEST_F(OpenClose, ZeroLengthFileFailsAtTheMapping) {
-    testsupport::DebugFolder folder;  // only affects the statically linked core
-    const std::u16string path = Write("empty.avi", {});
-    FakeStream stream;
-    EXPECT_EQ(Open(stream, path, kVideo), 0);
-    EXPECT_EQ(stream.handle.pReader, nullptr);
-}
-
 TEST_F(OpenClose, OneFileServesVideoAndAudioReadersAtOnce) {
     AviLayout layout;
     layout.frames = 4;
@@ -241,31 +232,6 @@ TEST_F(OpenClose, StartTwiceResumesOnce) {
     EXPECT_EQ(stream.handle.runState, 7);  // the second start changes nothing
     driver->drv_close(&stream.handle);
     EXPECT_EQ(stream.WakeCount(), 1);
-}
-
-TEST_F(OpenClose, CloseAfterTheWorkerEndedByItselfReleasesEverything) {
-    const std::u16string path = Write(AviLayout{});
-    FakeStream stream;
-    ASSERT_EQ(Open(stream, path, kVideo), 1);
-    stream.Finish();  // the first acquire returns null
-    driver->drv_start(&stream.handle);
-    for (int i = 0; i < 1000 && stream.AcquireCount() == 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    driver->drv_close(&stream.handle);
-    EXPECT_EQ(stream.Deliveries(), 0u);
-    // The file is no longer held: it can be replaced.
-    testsupport::RemoveFile(dir.File("clip.avi"));
-    EXPECT_FALSE(testsupport::FileExists(dir.File("clip.avi")));
-}
-
-TEST_F(OpenClose, CloseWithoutStartReturns) {
-    const std::u16string path = Write(AviLayout{});
-    FakeStream stream;
-    ASSERT_EQ(Open(stream, path, kAudio), 1);
-    driver->drv_close(&stream.handle);
-    EXPECT_EQ(stream.AcquireCount(), 0);
-    EXPECT_EQ(stream.runStateAtWake, 0);
 }
 
 #ifdef _WIN32
