@@ -4,8 +4,8 @@
 
 #ifdef _WIN32
 // clang-format off: tlhelp32.h needs the types of windows.h first
-#include <windows.h>
 #include <tlhelp32.h>
+#include <windows.h>
 // clang-format on
 #else
 #include <dirent.h>
