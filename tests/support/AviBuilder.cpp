@@ -55,20 +55,7 @@ void AviBuilder::MainHeader(uint32_t flags, uint32_t totalFrames, uint32_t dwSiz
 
 void AviBuilder::StreamHeader(const char (&type)[5], const char (&handler)[5], uint32_t dwSize) {
     bytes.Code("strh").U32(dwSize);
-    bytes.Code(type);     // fccType
-    bytes.Code(handler);  // fccHandler
-    bytes.U32(0);         // dwFlags
-    bytes.U16(0);         // wPriority
-    bytes.U16(0);         // wLanguage
-    bytes.U32(0);         // dwInitialFrames
-    bytes.U32(400000);    // dwScale
-    bytes.U32(10000000);  // dwRate
-    bytes.U32(0);         // dwStart
-    bytes.U32(3);         // dwLength
-    bytes.U32(0);         // dwSuggestedBufferSize
-    bytes.U32(0);         // dwQuality
-    bytes.U32(0);         // dwSampleSize
-    bytes.Zeros(8);       // rcFrame
+    StreamHeaderRecord(type, handler, 400000, 10000000, 3);
 }
 
 void AviBuilder::StreamHeader(const char (&type)[5], uint32_t dwSize) {
@@ -78,30 +65,23 @@ void AviBuilder::StreamHeader(const char (&type)[5], uint32_t dwSize) {
 
 void AviBuilder::BitmapFormat(uint32_t sizeImage, uint32_t dwSize) {
     bytes.Code("strf").U32(dwSize);
-    bytes.U32(40);         // biSize
-    bytes.U32(4);          // biWidth
-    bytes.U32(4);          // biHeight
-    bytes.U16(1);          // biPlanes
-    bytes.U16(32);         // biBitCount
-    bytes.U32(0);          // biCompression (BI_RGB)
-    bytes.U32(sizeImage);  // biSizeImage
-    bytes.Zeros(16);       // pels per meter x/y, colours used/important
+    BitmapRecord(4, 4, 32, 0, sizeImage);  // BI_RGB
 }
 
 void AviBuilder::WaveFormat(uint16_t channels, uint16_t bitsPerSample, uint32_t bodySize) {
     bytes.Code("strf").U32(bodySize);
-    bytes.U16(1);                                                    // wFormatTag (PCM)
-    bytes.U16(channels);                                             // nChannels
-    bytes.U32(48000);                                                // nSamplesPerSec
-    bytes.U32(48000u * channels * bitsPerSample / 8);                // nAvgBytesPerSec
-    bytes.U16(static_cast<uint16_t>(channels * bitsPerSample / 8));  // nBlockAlign
-    bytes.U16(bitsPerSample);                                        // wBitsPerSample
-    if (bodySize >= 18) bytes.U16(0);                                // cbSize
+    WaveRecord(1, channels, bitsPerSample, 48000, 48000u * channels * bitsPerSample / 8);  // PCM
+    if (bodySize >= 18) bytes.U16(0);                                                      // cbSize
 }
 
 void AviBuilder::TimedStreamHeader(const char (&type)[5], const char (&handler)[5], uint32_t scale,
                                    uint32_t rate, uint32_t length) {
     bytes.Code("strh").U32(56);
+    StreamHeaderRecord(type, handler, scale, rate, length);
+}
+
+void AviBuilder::StreamHeaderRecord(const char (&type)[5], const char (&handler)[5], uint32_t scale,
+                                    uint32_t rate, uint32_t length) {
     bytes.Code(type);     // fccType
     bytes.Code(handler);  // fccHandler
     bytes.U32(0);         // dwFlags
@@ -121,14 +101,7 @@ void AviBuilder::TimedStreamHeader(const char (&type)[5], const char (&handler)[
 void AviBuilder::Bitmap(int32_t width, int32_t height, uint16_t bitCount, uint32_t compression,
                         uint32_t sizeImage, uint32_t dwSize, const uint32_t* masks) {
     bytes.Code("strf").U32(dwSize);
-    bytes.U32(40);                             // biSize
-    bytes.U32(static_cast<uint32_t>(width));   // biWidth
-    bytes.U32(static_cast<uint32_t>(height));  // biHeight (negative: top row first)
-    bytes.U16(1);                              // biPlanes
-    bytes.U16(bitCount);                       // biBitCount
-    bytes.U32(compression);                    // biCompression
-    bytes.U32(sizeImage);                      // biSizeImage
-    bytes.Zeros(16);                           // pels per meter x/y, colours used/important
+    BitmapRecord(width, height, bitCount, compression, sizeImage);
     if (dwSize >= 52) {
         static const uint32_t kBgra[3] = {0x00FF0000u, 0x0000FF00u, 0x000000FFu};
         const uint32_t* m = masks != nullptr ? masks : kBgra;
@@ -141,14 +114,9 @@ void AviBuilder::Bitmap(int32_t width, int32_t height, uint16_t bitCount, uint32
 
 void AviBuilder::Wave(uint16_t tag, uint16_t channels, uint16_t bitsPerSample, uint32_t bodySize,
                       uint16_t subFormat) {
-    const auto blockAlign = static_cast<uint16_t>(channels * bitsPerSample / 8);
     bytes.Code("strf").U32(bodySize);
-    bytes.U16(tag);                 // wFormatTag
-    bytes.U16(channels);            // nChannels
-    bytes.U32(8000);                // nSamplesPerSec
-    bytes.U32(8000u * blockAlign);  // nAvgBytesPerSec
-    bytes.U16(blockAlign);          // nBlockAlign
-    bytes.U16(bitsPerSample);       // wBitsPerSample
+    WaveRecord(tag, channels, bitsPerSample, 8000,
+               8000u * static_cast<uint16_t>(channels * bitsPerSample / 8));
     if (bodySize < 18) return;
     bytes.U16(static_cast<uint16_t>(bodySize - 18));  // cbSize
     if (bodySize < 40) {
@@ -163,6 +131,29 @@ void AviBuilder::Wave(uint16_t tag, uint16_t channels, uint16_t bitsPerSample, u
     bytes.U16(subFormat);
     for (uint8_t b : kTail) bytes.U8(b);
     bytes.Zeros(bodySize - 40);
+}
+
+void AviBuilder::BitmapRecord(int32_t width, int32_t height, uint16_t bitCount,
+                              uint32_t compression, uint32_t sizeImage) {
+    bytes.U32(40);                             // biSize
+    bytes.U32(static_cast<uint32_t>(width));   // biWidth
+    bytes.U32(static_cast<uint32_t>(height));  // biHeight (negative: top row first)
+    bytes.U16(1);                              // biPlanes
+    bytes.U16(bitCount);                       // biBitCount
+    bytes.U32(compression);                    // biCompression
+    bytes.U32(sizeImage);                      // biSizeImage
+    bytes.Zeros(16);                           // pels per meter x/y, colours used/important
+}
+
+void AviBuilder::WaveRecord(uint16_t tag, uint16_t channels, uint16_t bitsPerSample,
+                            uint32_t sampleRate, uint32_t bytesPerSecond) {
+    const auto blockAlign = static_cast<uint16_t>(channels * bitsPerSample / 8);
+    bytes.U16(tag);             // wFormatTag
+    bytes.U16(channels);        // nChannels
+    bytes.U32(sampleRate);      // nSamplesPerSec
+    bytes.U32(bytesPerSecond);  // nAvgBytesPerSec
+    bytes.U16(blockAlign);      // nBlockAlign
+    bytes.U16(bitsPerSample);   // wBitsPerSample
 }
 
 uint64_t AviBuilder::PaddedChunk(const char (&code)[5], uint32_t size, uint8_t fill) {
@@ -397,44 +388,38 @@ void WriteAvi(const std::string& path, const BuiltAvi& built) {
 }
 
 std::vector<NamedLayout> SeedLayouts() {
+    // Each seed is the default layout with one change.
+    const struct {
+        const char* name;
+        void (*bend)(AviLayout&);
+    } kSeeds[] = {
+        {"builder-both", [](AviLayout&) {}},
+        {"builder-video-only", [](AviLayout& l) { l.withAudio = false; }},
+        {"builder-audio-only", [](AviLayout& l) { l.withVideo = false; }},
+        {"builder-audio8-mono",
+         [](AviLayout& l) {
+             l.bitsPerSample = 8;
+             l.channels = 1;
+         }},
+        {"builder-top-down",
+         [](AviLayout& l) {
+             l.height = -2;
+             l.frames = 5;
+         }},
+        {"builder-avih-frames-1", [](AviLayout& l) { l.avihFrames = 1; }},
+        {"builder-avih-frames-0", [](AviLayout& l) { l.avihFrames = 0; }},
+        {"builder-size-image-odd", [](AviLayout& l) { l.sizeImage = 7; }},
+        {"builder-scale-0", [](AviLayout& l) { l.frameDuration = 0; }},
+        {"builder-audio-scale-0", [](AviLayout& l) { l.audioScale = 0; }},
+        {"builder-audio24", [](AviLayout& l) { l.bitsPerSample = 24; }},
+        {"builder-one-sample-chunks", [](AviLayout& l) { l.samplesPerChunk = 1; }},
+    };
     std::vector<NamedLayout> seeds;
-    AviLayout base;
-    seeds.push_back({"builder-both", base});
-    AviLayout s = base;
-    s.withAudio = false;
-    seeds.push_back({"builder-video-only", s});
-    s = base;
-    s.withVideo = false;
-    seeds.push_back({"builder-audio-only", s});
-    s = base;
-    s.bitsPerSample = 8;
-    s.channels = 1;
-    seeds.push_back({"builder-audio8-mono", s});
-    s = base;
-    s.height = -2;
-    s.frames = 5;
-    seeds.push_back({"builder-top-down", s});
-    s = base;
-    s.avihFrames = 1;
-    seeds.push_back({"builder-avih-frames-1", s});
-    s = base;
-    s.avihFrames = 0;
-    seeds.push_back({"builder-avih-frames-0", s});
-    s = base;
-    s.sizeImage = 7;
-    seeds.push_back({"builder-size-image-odd", s});
-    s = base;
-    s.frameDuration = 0;
-    seeds.push_back({"builder-scale-0", s});
-    s = base;
-    s.audioScale = 0;
-    seeds.push_back({"builder-audio-scale-0", s});
-    s = base;
-    s.bitsPerSample = 24;
-    seeds.push_back({"builder-audio24", s});
-    s = base;
-    s.samplesPerChunk = 1;
-    seeds.push_back({"builder-one-sample-chunks", s});
+    for (const auto& seed : kSeeds) {
+        AviLayout layout;
+        seed.bend(layout);
+        seeds.push_back({seed.name, layout});
+    }
     return seeds;
 }
 

@@ -69,6 +69,13 @@ public:
     Bytes bytes;
 
 private:
+    // The bodies of 'strh', BITMAPINFOHEADER and the wave format's first 16 bytes.
+    void StreamHeaderRecord(const char (&type)[5], const char (&handler)[5], uint32_t scale,
+                            uint32_t rate, uint32_t length);
+    void BitmapRecord(int32_t width, int32_t height, uint16_t bitCount, uint32_t compression,
+                      uint32_t sizeImage);
+    void WaveRecord(uint16_t tag, uint16_t channels, uint16_t bitsPerSample, uint32_t sampleRate,
+                    uint32_t bytesPerSecond);
     size_t Held(uint64_t position) const;  // a file offset as an index into `bytes`
 
     bool hasHole_ = false;
