@@ -9,19 +9,31 @@
 
 namespace fixture {
 
-uint64_t Headers(testsupport::AviBuilder& avi, const ExampleOptions& options) {
-    const uint64_t riff = avi.OpenList("RIFF", "AVI ");
+namespace {
+
+// 'hdrl' with the main header (has-index flag), a video and an audio 'strl',
+// each with a super index stub (stepped over, never read) when asked.
+void HeaderList(testsupport::AviBuilder& avi, const ExampleOptions& options, bool superIndexStubs) {
     const uint64_t hdrl = avi.OpenList("LIST", "hdrl");
     avi.MainHeader(0x10, options.totalFramesField);
     const uint64_t videoStrl = avi.OpenList("LIST", "strl");
     avi.StreamHeader("vids");
     avi.BitmapFormat(options.sizeImage);
+    if (superIndexStubs) avi.Chunk("indx", 24);
     avi.Close(videoStrl);
     const uint64_t audioStrl = avi.OpenList("LIST", "strl");
     avi.StreamHeader("auds");
     avi.WaveFormat(options.channels, options.bitsPerSample);
+    if (superIndexStubs) avi.Chunk("indx", 24);
     avi.Close(audioStrl);
     avi.Close(hdrl);
+}
+
+}  // namespace
+
+uint64_t Headers(testsupport::AviBuilder& avi, const ExampleOptions& options) {
+    const uint64_t riff = avi.OpenList("RIFF", "AVI ");
+    HeaderList(avi, options, false);
     return riff;
 }
 
@@ -41,19 +53,7 @@ ExampleFile BuildExample(const ExampleOptions& options) {
     ExampleFile file;
     testsupport::AviBuilder& avi = file.avi;
     const uint64_t riff = avi.OpenList("RIFF", "AVI ");
-    const uint64_t hdrl = avi.OpenList("LIST", "hdrl");
-    avi.MainHeader(0x10, options.totalFramesField);
-    const uint64_t videoStrl = avi.OpenList("LIST", "strl");
-    avi.StreamHeader("vids");
-    avi.BitmapFormat(options.sizeImage);
-    avi.Chunk("indx", 24);  // super index: stepped over, never read
-    avi.Close(videoStrl);
-    const uint64_t audioStrl = avi.OpenList("LIST", "strl");
-    avi.StreamHeader("auds");
-    avi.WaveFormat(options.channels, options.bitsPerSample);
-    avi.Chunk("indx", 24);
-    avi.Close(audioStrl);
-    avi.Close(hdrl);
+    HeaderList(avi, options, true);
     const uint64_t odml = avi.OpenList("LIST", "odml");
     avi.Chunk("dmlh", 248);
     avi.Close(odml);
