@@ -175,18 +175,18 @@ uint64_t AviBuilder::Chunk(const char (&code)[5], uint32_t size, uint8_t fill) {
 
 void AviBuilder::ChunkHeader(const char (&code)[5], uint32_t size) { bytes.Code(code).U32(size); }
 
-uint64_t AviBuilder::OpenIndex(const char (&code)[5], const char (&chunkId)[5],
-                               uint64_t baseOffset) {
+uint64_t AviBuilder::OpenIndex(const char (&code)[5], const char (&chunkId)[5], uint64_t baseOffset,
+                               uint32_t entriesInUse) {
     const uint64_t start = Position();
-    bytes.Code(code);       // 'ix00' / 'ix01'
-    bytes.U32(0);           // chunk size, patched by Close
-    bytes.U16(2);           // longs per entry
-    bytes.U8(0);            // index sub-type
-    bytes.U8(1);            // index type: AVI_INDEX_OF_CHUNKS
-    bytes.U32(0);           // entries in use (never consulted)
-    bytes.Code(chunkId);    // chunk id of the indexed stream
-    bytes.U64(baseOffset);  // base offset
-    bytes.U32(0);           // reserved
+    bytes.Code(code);         // 'ix00' / 'ix01'
+    bytes.U32(0);             // chunk size, patched by Close
+    bytes.U16(2);             // longs per entry
+    bytes.U8(0);              // index sub-type
+    bytes.U8(1);              // index type: AVI_INDEX_OF_CHUNKS
+    bytes.U32(entriesInUse);  // entries in use (the reader does not consult it)
+    bytes.Code(chunkId);      // chunk id of the indexed stream
+    bytes.U64(baseOffset);    // base offset
+    bytes.U32(0);             // reserved
     return start;
 }
 
@@ -331,27 +331,15 @@ BuiltAvi BuildAvi(const AviLayout& layout) {
         }
     }
     if (layout.withVideo) {
-        const uint64_t ix = avi.OpenChunk("ix00");
-        out.U16(2)
-            .U8(0)
-            .U8(1)
-            .U32(static_cast<uint32_t>(videoEntries.size()))
-            .Code("00db")
-            .U64(base)
-            .U32(0);
-        for (uint32_t offset : videoEntries) out.U32(offset).U32(frameBytes);
+        const uint64_t ix =
+            avi.OpenIndex("ix00", "00db", base, static_cast<uint32_t>(videoEntries.size()));
+        for (uint32_t offset : videoEntries) avi.IndexEntry(offset, frameBytes);
         avi.Close(ix);
     }
     if (layout.withAudio) {
-        const uint64_t ix = avi.OpenChunk("ix01");
-        out.U16(2)
-            .U8(0)
-            .U8(1)
-            .U32(static_cast<uint32_t>(audioEntries.size()))
-            .Code("01wb")
-            .U64(base)
-            .U32(0);
-        for (const auto& entry : audioEntries) out.U32(entry.first).U32(entry.second);
+        const uint64_t ix =
+            avi.OpenIndex("ix01", "01wb", base, static_cast<uint32_t>(audioEntries.size()));
+        for (const auto& entry : audioEntries) avi.IndexEntry(entry.first, entry.second);
         avi.Close(ix);
     }
     avi.Close(movi);

@@ -53,7 +53,8 @@ public:
     void ChunkHeader(const char (&code)[5], uint32_t size);
     // Standard index header ('ix00'/'ix01') with its size left open (Close
     // patches it to cover the entries).
-    uint64_t OpenIndex(const char (&code)[5], const char (&chunkId)[5], uint64_t baseOffset);
+    uint64_t OpenIndex(const char (&code)[5], const char (&chunkId)[5], uint64_t baseOffset,
+                       uint32_t entriesInUse = 0);
     void IndexEntry(uint32_t offset, uint32_t size);
 
     // Leaves `size` zero bytes here that are never held: the file written
