@@ -3,9 +3,10 @@
 #include <thread>
 
 #ifdef _WIN32
-// clang-format off: tlhelp32.h needs the types of windows.h first
-#include <tlhelp32.h>
+// tlhelp32.h needs the types of windows.h first.
+// clang-format off
 #include <windows.h>
+#include <tlhelp32.h>
 // clang-format on
 #else
 #include <dirent.h>
