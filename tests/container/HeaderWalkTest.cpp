@@ -327,7 +327,7 @@ struct WriterStream {
 
 // 'RIFF' 'AVI ', 'hdrl' with one 'strl' per stream (4x4 pictures), the
 // opened 'movi' list; returns its start.
-size_t WriterHeaders(AviBuilder& avi, const std::vector<WriterStream>& streams) {
+uint64_t WriterHeaders(AviBuilder& avi, const std::vector<WriterStream>& streams) {
     avi.OpenList("RIFF", "AVI ");
     const uint64_t hdrl = avi.OpenList("LIST", "hdrl");
     avi.MainHeader(0x10, 3);
@@ -370,7 +370,7 @@ TEST_F(HeaderWalk, FirstUncompressedVideoAndFirstAudioAreServedOthersNeverTouchT
     laterRgb.rate = 50;
 
     AviBuilder avi;
-    const size_t movi = WriterHeaders(avi, {mjpg, audio, rgb, laterAudio, text, laterRgb});
+    const uint64_t movi = WriterHeaders(avi, {mjpg, audio, rgb, laterAudio, text, laterRgb});
     std::vector<uint64_t> frames;
     std::vector<uint64_t> chunks;
     for (uint8_t i = 0; i < 3; ++i) {
@@ -443,7 +443,7 @@ TEST_F(HeaderWalk, FormatsDecideWhatIsServed) {
     for (const FormatRow& row : rows) {
         const bool isAudio = row.stream.kind == WriterStream::kWave;
         AviBuilder avi;
-        const size_t movi = WriterHeaders(avi, {row.stream});
+        const uint64_t movi = WriterHeaders(avi, {row.stream});
         avi.Chunk(isAudio ? "00wb" : "00dc", 64);
         avi.Close(movi);
         auto file = Open(avi, isAudio ? MappedReader::kAudio : MappedReader::kVideo);
@@ -493,7 +493,7 @@ TEST_F(HeaderWalk, RatesThatGiveNoTimeAreRefused) {
         s.scale = row.scale;
         s.rate = row.rate;
         AviBuilder avi;
-        const size_t movi = WriterHeaders(avi, {s});
+        const uint64_t movi = WriterHeaders(avi, {s});
         avi.Chunk(row.audio ? "00wb" : "00dc", 64);
         avi.Close(movi);
         auto file = Open(avi, row.audio ? MappedReader::kAudio : MappedReader::kVideo);
@@ -537,7 +537,7 @@ TEST_F(HeaderWalk, OddChunksWithOrWithoutPadBytesKeepTheirPlace) {
         AviBuilder avi;
         WriterStream mono = Audio(1, 8, 16);
         mono.channels = 1;
-        const size_t movi = WriterHeaders(avi, {mono});
+        const uint64_t movi = WriterHeaders(avi, {mono});
         std::vector<uint64_t> chunks;
         for (uint32_t size : {441u, 441u, 440u, 3u}) {
             chunks.push_back(padded ? avi.PaddedChunk("00wb", size, 0x80)
@@ -558,7 +558,7 @@ TEST_F(HeaderWalk, OddChunksWithOrWithoutPadBytesKeepTheirPlace) {
 
 TEST_F(HeaderWalk, AudioOnlyFileServesStreamZero) {
     AviBuilder avi;
-    const size_t movi = WriterHeaders(avi, {Audio(1, 16, 16)});
+    const uint64_t movi = WriterHeaders(avi, {Audio(1, 16, 16)});
     const uint64_t a0 = avi.Chunk("00wb", 40);
     avi.Close(movi);
     avi.bytes.Code("idx1").U32(16);

@@ -346,7 +346,7 @@ struct DropFile {
     AviBuilder avi;
     std::vector<uint64_t> chunks;
     uint64_t moviType = 0;
-    size_t movi = 0;
+    uint64_t movi = 0;
 };
 DropFile BuildDropFile(const std::vector<uint32_t>& sizes) {
     DropFile file;
