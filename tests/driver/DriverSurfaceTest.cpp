@@ -7,7 +7,9 @@
 #include "host/HostServices.h"
 #include "qxdriver.h"
 #include "reader/Mirolan.h"
+#include "support/DebugFolder.h"
 #include "support/FakeHost.h"
+#include "support/Files.h"
 #include "support/TempDir.h"
 
 using testsupport::DebugFolder;

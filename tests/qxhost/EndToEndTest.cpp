@@ -18,7 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "support/PluginLoader.h"
+#include "support/Files.h"
+#include "support/FixedDebugFolder.h"
 #include "support/RefusalCases.h"
 #include "support/TempDir.h"
 

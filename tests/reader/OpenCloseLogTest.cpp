@@ -1,5 +1,7 @@
-// What the opening and closing sequences write to the debug log, driven
-// in-process so the debug folder can be a private one.
+// What the opening and closing sequences write to the debug log, and what
+// they release, driven in-process so the debug folder can be a private one.
+// (Describing, refusing and serving through the loaded library:
+// integration/OpenCloseTest.cpp.)
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,7 +12,9 @@
 #include "qxdriver.h"
 #include "reader/CheckFile.h"
 #include "support/AviBuilder.h"
+#include "support/DebugFolder.h"
 #include "support/FakeHost.h"
+#include "support/Files.h"
 #include "support/RefusalCases.h"
 #include "support/TempDir.h"
 
@@ -146,6 +150,7 @@ TEST_F(OpenCloseLog, NeverStartedStreamClosesPromptlyWithTheSameLines) {
     EXPECT_EQ(log[2], Location(1081) + "MIROLAN Exit audio Run Monitor Thread");
     EXPECT_EQ(log[3], Location(991) + "Wait for Exit Run Monitor Thread Completed");
     EXPECT_EQ(stream.AcquireCount(), 0);
+    EXPECT_EQ(stream.runStateAtWake, 0);
 }
 
 TEST_F(OpenCloseLog, WorkerEndingByItselfClosesTheFileBeforeTheStreamIsClosed) {
@@ -162,12 +167,17 @@ TEST_F(OpenCloseLog, WorkerEndingByItselfClosesTheFileBeforeTheStreamIsClosed) {
     EXPECT_EQ(log[2], Location(1081) + "MIROLAN Exit video Run Monitor Thread");
     driver->drv_close(&stream.handle);
     EXPECT_EQ(Log().size(), 5u);
+    EXPECT_EQ(stream.Deliveries(), 0u);
+    // The file is no longer held: it can be replaced.
+    testsupport::RemoveFile(dir.File("clip.avi"));
+    EXPECT_FALSE(testsupport::FileExists(dir.File("clip.avi")));
 }
 
 TEST_F(OpenCloseLog, ZeroLengthFileFailsAtTheMappingWithItsError) {
     const std::u16string path = Write("empty.avi", {});
     FakeStream stream;
     EXPECT_EQ(driver->drv_open(&stream.handle, path.c_str(), kVideo), 0);
+    EXPECT_EQ(stream.handle.pReader, nullptr);
     const std::vector<std::string> log = Log();
     // Size line, mapping line, the empty line after it, and the reason.
     ASSERT_EQ(log.size(), 4u);

@@ -23,7 +23,9 @@
 #include "platform/platform.h"
 #include "reader/Mirolan.h"
 #include "support/AviBuilder.h"
+#include "support/DebugFolder.h"
 #include "support/FakeHost.h"
+#include "support/Files.h"
 #include "support/TempDir.h"
 
 #ifndef _WIN32

@@ -7,6 +7,9 @@
 
 #include "StreamTestSupport.h"
 #include "stream/SampleBlock.h"
+#include "support/DebugFolder.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
 
 namespace {
 

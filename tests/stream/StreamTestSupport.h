@@ -17,8 +17,9 @@
 #include "platform/platform.h"
 #include "qxdriver.h"
 #include "reader/Mirolan.h"
+#include "support/DebugFolder.h"
 #include "support/FakeHost.h"
-#include "support/TempDir.h"
+#include "support/Files.h"
 
 namespace streamtest {
 

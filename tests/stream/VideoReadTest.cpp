@@ -5,6 +5,9 @@
 #include <vector>
 
 #include "StreamTestSupport.h"
+#include "support/DebugFolder.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
 
 #ifdef _WIN32
 #include <windows.h>
