@@ -2,7 +2,8 @@
 # Files written by other programs (ffmpeg's avi muxer, GStreamer's avimux,
 # mencoder's own muxer, and avimake as the control), each served through the
 # plug-in by qxhost and compared with ffmpeg's own reading of the same file:
-# frames equal ffmpeg's packets (a drop frame repeats the previous picture),
+# 32-bit frames equal ffmpeg's packets, 24-bit frames ffmpeg's decoded pictures
+# as bgra in the file's row order (a drop frame repeats the previous picture),
 # audio equals ffmpeg's decoded samples by the conversion rule, the frame
 # duration equals ffprobe's rate, and what is out of scope is refused with
 # nothing served. One line per file and leg; exits non-zero on any mismatch.
@@ -15,8 +16,9 @@
 #   scripts/peer-writers.sh --only 'gst-*'       rows whose name matches the pattern
 #   scripts/peer-writers.sh --keep DIR           write the files to DIR and keep them
 #
-# The large group (one file over 1 GiB per writer, several RIFF segments) runs
-# natively only; its files are deleted as soon as they are checked.
+# The large group (files over 1 GiB, several RIFF segments: ffmpeg's 32- and
+# 24-bit, GStreamer's) runs natively only; its files are deleted as soon as
+# they are checked.
 set -euo pipefail
 # The writers' functions below are called through eval.
 # shellcheck disable=SC2317
@@ -38,7 +40,8 @@ cd "$(dirname "$0")/.."
 # first-vids-not-rgb32 (the first video stream is not the one served),
 # sizeimage-wh (biSizeImage = width x height), scale1 (dwScale 1), no-index
 # (neither idx1 nor OpenDML indexes), no-index-flag (avih without AVIF_HASINDEX),
-# over-1gib (the file is larger than 1 GiB).
+# over-1gib (the file is larger than 1 GiB), top-down (the first video stream's
+# height is negative), rowpad (its 24-bit rows end in padding to 4 bytes).
 #
 # $out is the file to write; $src a 2 s clip (bgra + s16 stereo) written by ffmpeg.
 V25="testsrc=size=64x48:rate=25"
@@ -68,10 +71,12 @@ ROWS=(
   # several streams: served are the first 32-bit uncompressed video and the first audio
   "ff-multi         |small|serve |serve |idx1-only,dc,multi               |ff -f lavfi -i $V25 -f lavfi -i testsrc=size=32x24:rate=25 -f lavfi -i $S16 -f lavfi -i $U8 -t 2 -map 0:v -map 1:v -map 2:a -map 3:a -pix_fmt bgra -c:v rawvideo -c:a:0 pcm_s16le -ac:a:0 2 -c:a:1 pcm_u8 -ac:a:1 1"
   "ff-multi-mjpeg1st|small|serve |serve |idx1-only,dc,multi,first-vids-not-rgb32 |ff -f lavfi -i testsrc=size=32x24:rate=25 -f lavfi -i $V25 -f lavfi -i $U8 -f lavfi -i $S16 -t 2 -map 0:v -map 1:v -map 2:a -map 3:a -c:v:0 mjpeg -c:v:1 rawvideo -pix_fmt:v:1 bgra -c:a:0 pcm_u8 -ac:a:0 1 -c:a:1 pcm_s16le -ac:a:1 2"
-  # 24-bit video: refused today and after the files-from-real-writers work; flip
-  # these two rows to "serve" when 24-bit frames are served.
-  "ff-v25-bgr24     |small|refuse|none  |idx1-only,dc         |ff -f lavfi -i $V25 -t 2 -pix_fmt bgr24 -c:v rawvideo"
-  "gst-v25-bgr24    |small|refuse|none  |idx1-only,db         |gst $GV,framerate=25/1 ! videoconvert ! video/x-raw,format=BGR ! avimux"
+  # 24-bit video, served as bgra in the stored row order: ffmpeg stores it
+  # top-down (negative height), GStreamer bottom-up, rows padded to 4 bytes
+  "ff-v25-bgr24     |small|serve |none  |idx1-only,dc,top-down      |ff -f lavfi -i $V25 -t 2 -pix_fmt bgr24 -c:v rawvideo"
+  "ff-v25-drop-bgr24|small|serve |none  |idx1-only,dc,top-down,drop |ff -f lavfi -i $V25 -t 2 -vf 'select=not(between(n\,10\,14)+eq(n\,30))' -fps_mode passthrough -pix_fmt bgr24 -c:v rawvideo"
+  "gst-v25-bgr24    |small|serve |none  |idx1-only,db               |gst $GV,framerate=25/1 ! videoconvert ! video/x-raw,format=BGR ! avimux"
+  "gst-v25-bgr24-w63|small|serve |none  |idx1-only,db,rowpad        |gst videotestsrc num-buffers=50 pattern=smpte ! video/x-raw,width=63,height=48,framerate=25/1 ! videoconvert ! video/x-raw,format=BGR ! avimux"
   # compressed video, non-PCM audio: refused (the other stream is served)
   "ff-v25-mjpeg     |small|refuse|none  |idx1-only,dc         |ff -f lavfi -i $V25 -t 1 -c:v mjpeg"
   "ff-va25-ffv1-s16 |small|refuse|serve |idx1-only,dc         |ff -f lavfi -i $V25 -f lavfi -i $S16 -t 1 -c:v ffv1 -ac 2 -c:a pcm_s16le"
@@ -96,6 +101,7 @@ ROWS=(
   "menc-va25-rgbtag |small|refuse|serve |idx1-only,dc         |menc \$src -ovc raw -vf format=bgr32 -oac pcm"
   # over 1 GiB: several RIFF segments (ffmpeg and GStreamer switch to OpenDML at 1 GiB)
   "ff-big-va25-s16  |large|serve |serve |odml,avix,dc,over-1gib       |ff -f lavfi -i testsrc=size=1280x720:rate=25 -f lavfi -i $S16 -t 12 -pix_fmt bgra -c:v rawvideo -ac 2 -c:a pcm_s16le"
+  "ff-big-v25-bgr24 |large|serve |none  |odml,avix,dc,over-1gib,top-down |ff -f lavfi -i testsrc=size=1280x720:rate=25 -t 16 -pix_fmt bgr24 -c:v rawvideo"
   "gst-big-va25-s16 |large|serve |serve |odml,avix,db,bit31,over-1gib |gst videotestsrc num-buffers=300 pattern=smpte ! video/x-raw,width=1280,height=720,framerate=25/1 ! videoconvert ! video/x-raw,format=BGRx ! queue ! mux. audiotestsrc num-buffers=300 samplesperbuffer=1920 ! audio/x-raw,format=S16LE,rate=48000,channels=2 ! queue ! mux. avimux name=mux"
 )
 
@@ -151,28 +157,46 @@ if [[ ",$legs," == *,wine,* ]]; then
   # Wine's own services start with the first program and inherit its output:
   # started here with nothing open, under a server that stays up, they no
   # longer hold each check's pipes open for seconds after qxhost.exe exits.
+  # A server still up from an earlier script holds those services already:
+  # end it first, so that -p starts a fresh one.
+  wineserver -k >/dev/null 2>&1 </dev/null || true
+  wineserver -w >/dev/null 2>&1 </dev/null || true
   wineserver -p >/dev/null 2>&1 </dev/null
   wine "$win/tools/qxhost/qxhost.exe" --help >/dev/null 2>&1 </dev/null || true
   stop_wine=1
 fi
 
 # The checks themselves must fail on a wrong host: the model host with one
-# fault at a time, on the control file and on a refused one.
+# fault at a time, on the control file, on a bottom-up 24-bit file whose rows
+# are padded (rows in the wrong order, rows read without their padding, alpha
+# not 255) and on a refused one.
 if [[ ",$legs," == *,model,* ]]; then
   out="$work/self-test.avi"
   avimake --width 64 --height 48 --frames 10
   out="$work/self-test-24.avi"
-  avimake --width 64 --height 48 --frames 10 --bpp 24 --no-audio
-  for fault in frame count duration sample serve-refused; do
-    file=$work/self-test.avi video=serve
-    [ "$fault" = serve-refused ] && file=$work/self-test-24.avi video=refuse
-    audio=serve
-    [ "$fault" = serve-refused ] && audio=none
+  gst videotestsrc num-buffers=10 pattern=smpte horizontal-speed=2 ! video/x-raw,width=63,height=48,framerate=25/1 ! videoconvert ! video/x-raw,format=BGR ! avimux
+  out="$work/self-test-refused.avi"
+  ff -f lavfi -i "$V25" -frames:v 5 -c:v mjpeg
+  for fault in frame count duration sample rows:24 stride:24 alpha:24 serve-refused; do
+    file=$work/self-test.avi video=serve audio=serve
+    case "$fault" in
+      *:24) file=$work/self-test-24.avi audio=none fault=${fault%:24} ;;
+      serve-refused) file=$work/self-test-refused.avi video=refuse audio=none ;;
+    esac
     if "${checker[@]}" "$file" --name "self-test-$fault" --leg model --video "$video" \
       --audio "$audio" --work "$work" --qxhost python3 tests/peers/model_host.py --mutate "$fault" >/dev/null; then
-      echo "FAIL self-test: a host with the fault '$fault' passed the checks"
+      echo "FAIL self-test: a host with the fault '$fault' on $(basename "$file") passed the checks"
       status=1
     fi
+  done
+  # ...and pass without one: a check that fails on everything proves nothing.
+  for file in self-test.avi:serve:serve self-test-24.avi:serve:none self-test-refused.avi:refuse:none; do
+    IFS=: read -r name video audio <<<"$file"
+    "${checker[@]}" "$work/$name" --name "self-test-$name" --leg model --video "$video" --audio "$audio" \
+      --work "$work" --qxhost python3 tests/peers/model_host.py >/dev/null || {
+      echo "FAIL self-test: the model host without a fault fails the checks on $name"
+      status=1
+    }
   done
 fi
 

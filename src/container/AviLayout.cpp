@@ -51,6 +51,10 @@ const char* RefusalKindName(RefusalKind kind) {
             return "NoIndexNoMovie";
         case RefusalKind::NoFrames:
             return "NoFrames";
+        case RefusalKind::NoWorker:
+            return "NoWorker";
+        case RefusalKind::OutOfMemory:
+            return "OutOfMemory";
     }
     return "?";
 }

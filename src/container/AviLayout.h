@@ -24,7 +24,7 @@ enum class RefusalKind : uint8_t {
     NoMainHeader,     // no 'avih'
     NoStream,         // no video (or audio) stream of a kind that is read
     CompressedVideo,  // the first video stream is not uncompressed RGB
-    VideoBitDepth,    // uncompressed, but not 32 bits per pixel
+    VideoBitDepth,    // uncompressed, but neither 24 nor 32 bits per pixel
     VideoFrameSize,   // width, height or frame size unusable
     AudioNotPcm,      // an audio format other than integer PCM
     AudioSampleSize,  // integer PCM of another sample size than 8 or 16 bits
@@ -32,6 +32,9 @@ enum class RefusalKind : uint8_t {
     RateOrScale,      // a stream rate or scale of 0, or a rate that does not fit
     NoIndexNoMovie,   // neither an index nor a 'movi' list to scan
     NoFrames,         // the index and the scan found no frame
+    // What the system refused the open.
+    NoWorker,     // the worker thread cannot be created
+    OutOfMemory,  // memory for the tables was refused
 };
 
 struct Refusal {

@@ -2,6 +2,7 @@
 
 #include "container/AviRecords.h"
 #include "diag/DebugLog.h"
+#include "diag/LogLines.h"
 #include "platform/platform.h"
 
 namespace avi {
@@ -36,10 +37,11 @@ bool MapWindow(const FileSource& source, FileWindow& window, uint32_t requested)
     window.view = platform::MapView(source.mapping, start, window.length,
                                     static_cast<uint32_t>(window.offsetInView));
     if (window.view != nullptr) return true;
-    diag::DebugLog(
-        "", "Mirolan", 936, "Unable to map the File View offsetLow[%d] offsetHigh[%d] mapSize[%d]",
-        static_cast<int>(static_cast<uint32_t>(start & 0xFFFFFFFFu)),
-        static_cast<int>(static_cast<uint32_t>(start >> 32)), static_cast<int>(window.length));
+    diag::DebugLog("", diag::kSourceName, diag::kLogViewNotMapped,
+                   "Unable to map the File View offsetLow[%d] offsetHigh[%d] mapSize[%d]",
+                   static_cast<int>(static_cast<uint32_t>(start & 0xFFFFFFFFu)),
+                   static_cast<int>(static_cast<uint32_t>(start >> 32)),
+                   static_cast<int>(window.length));
     return false;
 }
 

@@ -157,7 +157,7 @@ private:
         ListHeader lst{};
         if (!ReadList(lst)) return Turn::Ended;
         // clang-format off
-        QXASSERT_SPELLED(452, lst.dwFourCC == kAVI || lst.dwFourCC == kAVIX, lst.dwFourCC=='AVI ');
+        QXASSERT_SPELLED(diag::kAssertFormType, lst.dwFourCC == kAVI || lst.dwFourCC == kAVIX, lst.dwFourCC=='AVI ');
         // clang-format on
         if (start == 0) {
             layout_.startsRiffAvi = lst.dwFourCC == kAVI;
@@ -193,7 +193,7 @@ private:
         ChunkHeader chnk{};
         if (!ReadChunk(chnk)) return Turn::Ended;
         // clang-format off
-        QXASSERT(495, sizeof(MainAVIHeader)==chnk.dwSize);
+        QXASSERT(diag::kAssertMainHeaderSize, sizeof(MainAVIHeader)==chnk.dwSize);
         // clang-format on
         if (!Need(kMainHeaderSize)) return Turn::Ended;
         layout_.avih = DecodeMainHeader(window_.Cursor());
@@ -214,7 +214,7 @@ private:
         ChunkHeader chnk{};
         if (!ReadChunk(chnk)) return Turn::Ended;
         // clang-format off
-        QXASSERT(534, sizeof(AVIStreamHeader)==chnk.dwSize);
+        QXASSERT(diag::kAssertStreamHeaderSize, sizeof(AVIStreamHeader)==chnk.dwSize);
         // clang-format on
         if (!Need(kStreamHeaderSize)) return Turn::Ended;
         const uint8_t* body = window_.Cursor();
@@ -259,11 +259,11 @@ private:
         const uint32_t n = chnk.dwSize;
         if (current_ != StreamKind::Other && !audioFormatNext_) {
             // clang-format off
-            QXASSERT_SPELLED(629, n == kBitmapHeaderSize || (sizeFits && n > kBitmapHeaderSize), sizeof(BITMAPINFOHEADER)==chnk.dwSize);
+            QXASSERT_SPELLED(diag::kAssertBitmapHeaderSize, n == kBitmapHeaderSize || (sizeFits && n > kBitmapHeaderSize), sizeof(BITMAPINFOHEADER)==chnk.dwSize);
             // clang-format on
         } else if (current_ != StreamKind::Other) {
             // clang-format off
-            QXASSERT_SPELLED(646, n == kWaveRecordSize || (sizeFits && (n == kPcmFormatSize || n > kWaveRecordSize)), sizeof(WAVEFORMATEX)==chnk.dwSize);
+            QXASSERT_SPELLED(diag::kAssertWaveFormatSize, n == kWaveRecordSize || (sizeFits && (n == kPcmFormatSize || n > kWaveRecordSize)), sizeof(WAVEFORMATEX)==chnk.dwSize);
             // clang-format on
         }
         const uint32_t size =

@@ -43,9 +43,9 @@ Refusal CheckVideoFormat(const AviLayout& layout, uint32_t* frameSize) {
                            "video is compressed ('%s'); this plug-in reads uncompressed RGB", code);
     }
     const BITMAPINFOHEADER& bih = layout.bih;
-    if (bih.biBitCount != 32) {
-        return MakeRefusal(RefusalKind::VideoBitDepth, "video is %u-bit RGB; 32-bit RGB is read",
-                           bih.biBitCount);
+    if (bih.biBitCount != 32 && bih.biBitCount != 24) {
+        return MakeRefusal(RefusalKind::VideoBitDepth,
+                           "video is %u-bit RGB; 24- and 32-bit RGB are read", bih.biBitCount);
     }
     const AVIStreamHeader& strh = layout.videoStrh;
     if (FrameDuration(strh) == 0) {
@@ -66,8 +66,10 @@ Refusal CheckVideoFormat(const AviLayout& layout, uint32_t* frameSize) {
                            "video frame size unusable (width %d, height %d, biSizeImage %u)",
                            bih.biWidth, bih.biHeight, bih.biSizeImage);
     }
+    // A 24-bit frame is converted row by row as it is read, so it is always
+    // whole stored rows, whatever biSizeImage says.
     const bool hint = bih.biSizeImage == 0 || bih.biSizeImage == width * height;
-    *frameSize = static_cast<uint32_t>(hint ? stored : bih.biSizeImage);
+    *frameSize = static_cast<uint32_t>(hint || bih.biBitCount == 24 ? stored : bih.biSizeImage);
     return Refusal{};
 }
 

@@ -17,11 +17,13 @@ uint64_t StoredRowBytes(int32_t width, uint16_t bitCount);
 // rate or the scale is 0.
 uint64_t FrameDuration(const AVIStreamHeader& header);
 
-// The video stream's format: uncompressed RGB of 32 bits per pixel, a
+// The video stream's format: uncompressed RGB of 32 or 24 bits per pixel, a
 // usable width and height, and a frame rate. Sets `frameSize` to the bytes
-// of one stored frame: width x |height| x 4, which a biSizeImage of 0 or
-// width x height only hints at; a biSizeImage below that is taken as the
-// frame size the file was written with.
+// of one stored frame: the stored row (padded to 4 bytes) x |height|. For
+// 32 bits a biSizeImage of 0 or width x height only hints at that, and a
+// biSizeImage below it is taken as the frame size the file was written
+// with; 24-bit frames are always whole stored rows. Either depth is served
+// into a host buffer of width x |height| x 4 bytes.
 Refusal CheckVideoFormat(const AviLayout& layout, uint32_t* frameSize);
 
 // The video stream once its frames are known: at least one, and a length

@@ -3,6 +3,7 @@
 #include <cstdarg>
 
 #include "diag/DebugLog.h"
+#include "diag/LogLines.h"
 
 namespace diag {
 
@@ -37,7 +38,7 @@ void AssertFailedWithDetails(const char* expressionText, const char* logText,
 
 }  // namespace diag
 
-// Checks an invariant at a fixed log line of the source "Mirolan": on failure
+// Checks an invariant at a fixed log line (diag/LogLines.h): on failure
 // logs "ASSERT FAILED: (<expression as written>)" and reports it, then
 // execution continues after the check unless the user chose Abort. The
 // expression text is part of the log's contract, so call sites write it
@@ -51,15 +52,17 @@ void AssertFailedWithDetails(const char* expressionText, const char* logText,
 #define QXASSERT_SPELLED(line, test, expression) QXASSERT_WITH_TEXT(line, test, #expression)
 
 // The check behind both: `text` is the expression as a string literal.
-#define QXASSERT_WITH_TEXT(line, test, text)                                                   \
-    do {                                                                                       \
-        if (!(test)) ::diag::AssertFailed(text, "ASSERT FAILED: (" text ")", "Mirolan", line); \
+#define QXASSERT_WITH_TEXT(line, test, text)                                                    \
+    do {                                                                                        \
+        if (!(test)) {                                                                          \
+            ::diag::AssertFailed(text, "ASSERT FAILED: (" text ")", ::diag::kSourceName, line); \
+        }                                                                                       \
     } while (0)
 
-#define QXASSERT_DETAILS(line, expression, ...)                                      \
-    do {                                                                             \
-        if (!(expression)) {                                                         \
+#define QXASSERT_DETAILS(line, expression, ...)                                              \
+    do {                                                                                     \
+        if (!(expression)) {                                                                 \
             ::diag::AssertFailedWithDetails(#expression, "ASSERT FAILED: (" #expression ")", \
-                                            "Mirolan", line, __VA_ARGS__);           \
-        }                                                                            \
+                                            ::diag::kSourceName, line, __VA_ARGS__);         \
+        }                                                                                    \
     } while (0)

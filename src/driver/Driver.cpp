@@ -2,6 +2,7 @@
 #include <new>
 
 #include "diag/DebugLog.h"
+#include "diag/LogLines.h"
 #include "host/HostServices.h"
 #include "qxdriver.h"
 #include "reader/Mirolan.h"
@@ -19,7 +20,7 @@ int32_t QX_CALL drv_open(StreamHandle* stream, const qx_char16* path, const uint
 }
 
 void QX_CALL drv_close(StreamHandle* stream) {
-    diag::DebugLog("", "Mirolan", 51, "drv_close");
+    diag::DebugLog("", diag::kSourceName, diag::kLogDriverClose, "drv_close");
     auto* reader = static_cast<CMirolan*>(stream->pReader);
     // Cleared first: a second close of the stream finds no reader and does nothing.
     stream->pReader = nullptr;
@@ -43,7 +44,8 @@ const DriverTable kDriverTable = {1, drv_open, drv_close, drv_start, drv_nop, dr
 
 }  // namespace
 
-extern "C" QX_EXPORT const DriverTable* QX_CALL qxVideoDriver_Mirolan(const HostServices* services) {
+extern "C" QX_EXPORT const DriverTable* QX_CALL
+qxVideoDriver_Mirolan(const HostServices* services) {
     if (services != nullptr) host::Store(*services);
     return &kDriverTable;
 }

@@ -5,6 +5,7 @@
 #include "container/HeaderWalk.h"
 #include "container/StreamRules.h"
 #include "diag/DebugLog.h"
+#include "diag/LogLines.h"
 
 namespace {
 
@@ -64,7 +65,8 @@ bool ReadContainer(const avi::FileSource& source, avi::Medium medium, ContainerV
     // A file whose main header says it has no index, and which cannot be
     // served, is refused with the line such files have always had.
     if (mainHeaderWithoutIndexFlag) {
-        diag::DebugLog("", "Mirolan", 510, "AVI is not indexed we cann't use this AVI");
+        diag::DebugLog("", diag::kSourceName, diag::kLogNotIndexed,
+                       "AVI is not indexed we cann't use this AVI");
     }
     return false;
 }

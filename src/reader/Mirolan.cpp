@@ -1,14 +1,15 @@
 #include "reader/Mirolan.h"
 
 #include <cstdint>
+#include <new>
 #include <utility>
 
 #include "diag/DebugLog.h"
+#include "diag/LogLines.h"
 #include "reader/ContainerValues.h"
 
 namespace {
 
-constexpr const char* kSource = "Mirolan";
 constexpr int64_t kVideoTimescale = 10000000;
 
 // The text from the last "." of the final path component to the end, or the
@@ -25,6 +26,49 @@ const char16_t* FindExtension(const char16_t* path) {
         }
     }
     return lastDot != nullptr ? lastDot : p;
+}
+
+int RefusalLogLine(avi::RefusalKind kind) {
+    switch (kind) {
+        case avi::RefusalKind::None:  // not a refusal: never logged as one
+        case avi::RefusalKind::Unreadable:
+            return diag::kLogRefusedUnreadable;
+        case avi::RefusalKind::NotAviName:
+            return diag::kLogRefusedNotAviName;
+        case avi::RefusalKind::NoMedium:
+            return diag::kLogRefusedNoMedium;
+        case avi::RefusalKind::CannotOpen:
+            return diag::kLogRefusedCannotOpen;
+        case avi::RefusalKind::NotRiffAvi:
+            return diag::kLogRefusedNotRiffAvi;
+        case avi::RefusalKind::NoMainHeader:
+            return diag::kLogRefusedNoMainHeader;
+        case avi::RefusalKind::NoStream:
+            return diag::kLogRefusedNoStream;
+        case avi::RefusalKind::CompressedVideo:
+            return diag::kLogRefusedCompressedVideo;
+        case avi::RefusalKind::VideoBitDepth:
+            return diag::kLogRefusedVideoBitDepth;
+        case avi::RefusalKind::VideoFrameSize:
+            return diag::kLogRefusedVideoFrameSize;
+        case avi::RefusalKind::AudioNotPcm:
+            return diag::kLogRefusedAudioNotPcm;
+        case avi::RefusalKind::AudioSampleSize:
+            return diag::kLogRefusedAudioSampleSize;
+        case avi::RefusalKind::AudioFormat:
+            return diag::kLogRefusedAudioFormat;
+        case avi::RefusalKind::RateOrScale:
+            return diag::kLogRefusedRateOrScale;
+        case avi::RefusalKind::NoIndexNoMovie:
+            return diag::kLogRefusedNoIndexNoMovie;
+        case avi::RefusalKind::NoFrames:
+            return diag::kLogRefusedNoFrames;
+        case avi::RefusalKind::NoWorker:
+            return diag::kLogRefusedNoWorker;
+        case avi::RefusalKind::OutOfMemory:
+            return diag::kLogRefusedOutOfMemory;
+    }
+    return diag::kLogRefusedUnreadable;
 }
 
 bool IsExactlyAviExtension(const char16_t* path) {
@@ -98,42 +142,109 @@ StreamOptions ParseOptions(const uint32_t* options) {
 }
 
 CMirolan::CMirolan(StreamHandle* stream, const char16_t* path, const uint32_t* options)
-    : pStream(stream) {
-    const StreamOptions parsed = ParseOptions(options);
-    bVideo = parsed.bVideo;
-    bAudio = parsed.bAudio;
-    dintValue = parsed.dintValue;
-    Open(path);
+    : CMirolan(stream, path, ParseOptions(options), nullptr) {}
+
+CMirolan::CMirolan(StreamHandle* stream, const char16_t* path, const StreamOptions& options,
+                   avi::Refusal* checkReason)
+    : bVideo(options.bVideo),
+      bAudio(options.bAudio),
+      dintValue(options.dintValue),
+      pStream(stream) {
+    try {
+        Open(path);
+        if (checkReason != nullptr) {  // a check stops before the worker and the descriptors
+            *checkReason = openRefusal;
+            return;
+        }
+        // Without its worker a stream would never deliver: the open fails.
+        if (!CreateRunMonitorThread()) {
+            openRefusal = avi::MakeRefusal(avi::RefusalKind::NoWorker,
+                                           "the system would not create the worker thread");
+            FailOpen();
+        }
+    } catch (const std::bad_alloc&) {
+        openRefusal = avi::MakeRefusal(avi::RefusalKind::OutOfMemory,
+                                       "out of memory for the index of a %lld-byte file",
+                                       static_cast<long long>(fileSize));
+        LogRefusal(checkReason);
+        throw;
+    } catch (...) {
+        LogRefusal(checkReason);
+        throw;
+    }
+    // The worker is created (suspended) before the descriptors are written, so
+    // that a refused open leaves them as the host had them.
+    if (bVideo) DescribeVideo(path);
+    if (bAudio) DescribeAudio();
 }
 
+namespace mirolan {
+
+avi::Refusal CheckFile(const char16_t* path, avi::Medium medium) {
+    StreamOptions options;
+    options.bVideo = medium == avi::Medium::Video;
+    options.bAudio = !options.bVideo;
+    avi::Refusal reason{};
+    try {
+        const CMirolan checked(nullptr, path, options, &reason);
+    } catch (...) {  // refused: the reason is in `reason`
+    }
+    return reason;
+}
+
+}  // namespace mirolan
+
+// The reason's own line: the last line of every refused open, so that the
+// user learns why from the log alone; a check also hands it to its caller.
+void CMirolan::LogRefusal(avi::Refusal* checkReason) {
+    if (!openRefusal.Refused()) {  // every refusal names its kind; this is a safety net
+        openRefusal = avi::MakeRefusal(avi::RefusalKind::Unreadable, "the file cannot be read");
+    }
+    diag::DebugLog("", diag::kSourceName, RefusalLogLine(openRefusal.kind), "Refused: %s",
+                   openRefusal.text);
+    if (checkReason != nullptr) *checkReason = openRefusal;
+}
+
+// Reads and checks the file up to the point where the stream can be served;
+// the worker and the descriptors are the constructor's.
 void CMirolan::Open(const char16_t* path) {
     if (!IsExactlyAviExtension(path)) {
-        diag::DebugLog("", kSource, 299, "Not a avi File\n");
+        diag::DebugLog("", diag::kSourceName, diag::kLogNotAvi, "Not a avi File\n");
         openRefusal = avi::MakeRefusal(avi::RefusalKind::NotAviName,
                                        "the file name does not end in \".avi\"");
         throw 0;
     }
     // A stream carries exactly one medium; anything else has no defined service.
     if (bVideo == bAudio) {
-        openRefusal = avi::MakeRefusal(avi::RefusalKind::NoMedium, "the stream asks for %s",
-                                       bVideo ? "video and audio" : "no medium");
+        openRefusal = avi::MakeRefusal(
+            avi::RefusalKind::NoMedium,
+            "the host asked for %s in one stream; a stream carries either video or audio",
+            bVideo ? "both video and audio" : "neither video nor audio");
         throw 0;
     }
 
-    openRefusal = avi::MakeRefusal(avi::RefusalKind::CannotOpen, "the file cannot be opened");
     hFile.reset(platform::OpenFileForSharedRead(path));
-    if (hFile == nullptr) throw 0;
+    if (hFile == nullptr) {
+        openRefusal = avi::MakeRefusal(avi::RefusalKind::CannotOpen,
+                                       "the file cannot be opened for reading (system error %d)",
+                                       static_cast<int>(platform::LastError()));
+        throw 0;
+    }
+    openRefusal = avi::MakeRefusal(avi::RefusalKind::CannotOpen, "the file size cannot be read");
     granularity = platform::AllocationGranularity();
     if (!platform::GetFileSize(hFile.get(), &fileSize)) FailOpen();
-    diag::DebugLog("", kSource, 324, "%S size is %lld memory granularity is %d ", path,
+    diag::DebugLog("", diag::kSourceName, diag::kLogFileSize,
+                   "%S size is %lld memory granularity is %d ", path,
                    static_cast<long long>(fileSize), static_cast<int>(granularity));
 
     hMapFile.reset(platform::CreateReadOnlyMapping(hFile.get()));
     if (hMapFile == nullptr) {
-        diag::DebugLog("", kSource, 335, "hMapFile is NULL: last error: %d\n",
-                       static_cast<int>(platform::LastError()));
-        openRefusal = avi::MakeRefusal(avi::RefusalKind::CannotOpen,
-                                       "the file cannot be mapped (an empty file cannot)");
+        const int error = static_cast<int>(platform::LastError());  // before the log's own calls
+        diag::DebugLog("", diag::kSourceName, diag::kLogMappingFailed,
+                       "hMapFile is NULL: last error: %d\n", error);
+        openRefusal =
+            avi::MakeRefusal(avi::RefusalKind::CannotOpen,
+                             "the file is empty or cannot be mapped (system error %d)", error);
         FailOpen();
     }
     openRefusal = avi::Refusal{};
@@ -153,12 +264,6 @@ void CMirolan::Open(const char16_t* path) {
     frameDuration = values.frameDuration;
     openRefusal = values.refusal;
     if (!servable) FailOpen();
-
-    // The worker is created (suspended) before the descriptors are written, so
-    // that an open refused for want of a thread leaves them as the host had them.
-    if (!CreateRunMonitorThread()) FailOpen();
-    if (bVideo) DescribeVideo(path);
-    if (bAudio) DescribeAudio();
 }
 
 void CMirolan::DescribeVideo(const char16_t* path) {
@@ -169,7 +274,7 @@ void CMirolan::DescribeVideo(const char16_t* path) {
     WriteVideoDesc(video, {kVideoTimescale, duration, frameDuration, bih.biWidth, bih.biHeight, 1});
     WriteAudioDesc(*pStream->pAudio, {});
 
-    diag::DebugLog("", kSource, 372,
+    diag::DebugLog("", diag::kSourceName, diag::kLogVideoDescription,
                    "Video Mirolan:FileName[%S] Width[%d] Height[%d] avgFrameDuration[%d] Depth[%d] "
                    "Duration[%lld]",
                    path, bih.biWidth, bih.biHeight, static_cast<int>(frameDuration),
@@ -201,4 +306,8 @@ int64_t CMirolan::AudioLength() const {
 // acquired as the throw leaves the constructor.
 void CMirolan::FailOpen() { throw 0; }
 
-CMirolan::~CMirolan() { StopRunMonitorThread(); }
+CMirolan::~CMirolan() {
+    // A reader with neither a worker nor a host's stream (one only checked)
+    // has nothing to stop and no one to tell.
+    if (hThread.get() != nullptr || pStream != nullptr) StopRunMonitorThread();
+}

@@ -14,6 +14,7 @@
 #include "container/IndexSources.h"
 #include "container/MediaIndex.h"
 #include "qxdriver.h"
+#include "reader/CheckFile.h"
 #include "reader/Owners.h"
 #include "stream/StagingBuffer.h"
 
@@ -83,8 +84,9 @@ public:
     int64_t baseOffset = 0;
     StreamHandle* pStream = nullptr;
 
-    // Why the open refused the file (kind None after a successful open),
-    // and which index built the tables.
+    // Why the open refused the file (kind None after a successful open; a
+    // refused open logs it as its last line), and which index built the
+    // tables.
     avi::Refusal openRefusal{};
     avi::IndexSource indexSource = avi::IndexSource::None;
     // Video frame duration in 100 ns units, from the stream's scale and rate.
@@ -95,7 +97,16 @@ public:
     bool bDestroyOnExit = false;
 
 private:
+    friend avi::Refusal mirolan::CheckFile(const char16_t* path, avi::Medium medium);
+    // The open of a check (checkReason non-null): the same reading, checks,
+    // log lines and refusal as the host's open of that medium, stopping
+    // before the worker and the descriptors, with the outcome in
+    // *checkReason. Only CheckFile makes one; it never leaves that call.
+    CMirolan(StreamHandle* stream, const char16_t* path, const StreamOptions& options,
+             avi::Refusal* checkReason);
     void Open(const char16_t* path);
+    // Logs openRefusal as the open's last line (and hands it to a check).
+    void LogRefusal(avi::Refusal* checkReason);
     // Every refusal once the file is open passes here, with openRefusal
     // saying why; the owners release what the open had acquired.
     [[noreturn]] void FailOpen();

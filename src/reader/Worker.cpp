@@ -2,13 +2,13 @@
 // thread, and the thread's procedure, which serves the stream through
 // stream::ServeRequests and then closes what only the worker still uses.
 #include "diag/DebugLog.h"
+#include "diag/LogLines.h"
 #include "host/HostServices.h"
 #include "reader/Mirolan.h"
 #include "stream/RunMonitor.h"
 
 namespace {
 
-constexpr const char* kSource = "Mirolan";
 constexpr uint32_t kStackBytes = 0x20000;  // committed: the loop keeps only a few words
 
 }  // namespace
@@ -27,8 +27,8 @@ uint32_t CMirolan::RunMonitorThreadProc(void* argument) {
     }
     // The worker is the last user of the file: after open only it reads it.
     reader.CloseFileAndMapping();
-    diag::DebugLog("", kSource, 1081, "MIROLAN Exit %s Run Monitor Thread",
-                   reader.bAudio ? "audio" : "video");
+    diag::DebugLog("", diag::kSourceName, diag::kLogWorkerExit,
+                   "MIROLAN Exit %s Run Monitor Thread", reader.bAudio ? "audio" : "video");
     // Closed by the host on this very thread: the reader is ours to destroy
     // now that nothing of the loop uses it any more.
     if (reader.bDestroyOnExit) delete &reader;
@@ -40,7 +40,8 @@ bool CMirolan::CreateRunMonitorThread() {
     // Without its worker a stream would never deliver and the host would wait
     // for it for ever: the open fails instead.
     if (!hThread.Create(RunMonitorThreadProc, this, kStackBytes, &dwThreadId)) {
-        diag::DebugLog("", kSource, 1082, "Run Monitor Thread not created: last error: %d",
+        diag::DebugLog("", diag::kSourceName, diag::kLogWorkerNotCreated,
+                       "Run Monitor Thread not created: last error: %d",
                        static_cast<int>(platform::LastError()));
         return false;
     }
@@ -74,7 +75,8 @@ void CMirolan::StopRunMonitorThread() {
     if (hThread.IsCurrent()) {
         // Destroyed by its own worker, which has left the loop: nothing to
         // wait for, and a thread that waited for itself would wait for ever.
-        diag::DebugLog("", kSource, 991, "Wait for Exit Run Monitor Thread Completed");
+        diag::DebugLog("", diag::kSourceName, diag::kLogWorkerStopped,
+                       "Wait for Exit Run Monitor Thread Completed");
         hThread.Detach();
         return;
     }
@@ -89,5 +91,6 @@ void CMirolan::StopRunMonitorThread() {
         bSuspended = false;
     }
     hThread.Join();
-    diag::DebugLog("", kSource, 991, "Wait for Exit Run Monitor Thread Completed");
+    diag::DebugLog("", diag::kSourceName, diag::kLogWorkerStopped,
+                   "Wait for Exit Run Monitor Thread Completed");
 }

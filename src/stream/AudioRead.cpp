@@ -4,13 +4,13 @@
 #include <cstring>
 
 #include "diag/DebugLog.h"
+#include "diag/LogLines.h"
 #include "stream/PcmConvert.h"
 
 namespace stream {
 
 namespace {
 
-constexpr const char* kSource = "Mirolan";
 // The staging buffer a stream keeps between requests: enough for every
 // ordinary request (a second of 8-channel 16-bit 48 kHz audio is 768 KiB). A
 // larger one is released after its request instead of pinning memory (and a
@@ -91,8 +91,8 @@ void StageChunks(const ServeContext& context, int64_t start, int64_t end, uint32
 
         if (!platform::SeekFromBegin(context.file, position)) {
             if (spanInOneChunk) {
-                diag::DebugLog("", kSource, 1139, "Seeking to wrong Position %lld",
-                               static_cast<long long>(position));
+                diag::DebugLog("", diag::kSourceName, diag::kLogAudioSeekFailed,
+                               "Seeking to wrong Position %lld", static_cast<long long>(position));
             }
             continue;
         }
@@ -153,7 +153,8 @@ bool ReadAudioSamples(const ServeContext& context, const SampleBlock& request) {
             staging.failureLogged = true;
             const unsigned long long bytes =
                 spanSamples > UINT64_MAX / frameBytes ? UINT64_MAX : spanSamples * frameBytes;
-            diag::DebugLog("", "Mirolan", 1140, "Staging buffer of %llu bytes unavailable", bytes);
+            diag::DebugLog("", diag::kSourceName, diag::kLogStagingUnavailable,
+                           "Staging buffer of %llu bytes unavailable", bytes);
         }
         return true;
     }

@@ -4,6 +4,7 @@
 
 #include "diag/Assert.h"
 #include "diag/DebugLog.h"
+#include "diag/LogLines.h"
 #include "host/HostServices.h"
 #include "stream/AudioRead.h"
 #include "stream/VideoRead.h"
@@ -11,8 +12,6 @@
 namespace stream {
 
 namespace {
-
-constexpr const char* kSource = "Mirolan";
 
 // end - start with the wrap of 64-bit two's-complement arithmetic, so that a
 // span the host got wrong comes out as what it is instead of overflowing.
@@ -44,7 +43,8 @@ bool ChooseFrame(const ServeContext& context, int64_t avgFrameDuration, int64_t 
                  int64_t* offset) {
     const uint32_t frameCount = FramesAvailable(context);
     if (avgFrameDuration <= 0 || frameCount == 0) {
-        diag::DebugLog("", kSource, 171, "No frame to serve: avgFrameDuration %lld, %u frames",
+        diag::DebugLog("", diag::kSourceName, diag::kLogNoFrameToServe,
+                       "No frame to serve: avgFrameDuration %lld, %u frames",
                        static_cast<long long>(avgFrameDuration), frameCount);
         return false;
     }
@@ -68,11 +68,11 @@ bool ServeVideo(const ServeContext& context, SampleRequest& request) {
         !ChooseFrame(context, video->avgFrameDuration, request.end, &frameOffset)) {
         return false;
     }
-    if (!ReadVideoFrame(context.file, context.bih.biSizeImage, frameOffset, request.frameBuffer)) {
+    if (!ReadVideoFrame(context.file, context.bih, frameOffset, request.frameBuffer)) {
         return false;
     }
     const int64_t duration = SpanOf(request);
-    QXASSERT(178, duration > 0);
+    QXASSERT(diag::kAssertVideoDuration, duration > 0);
     if (duration > 0) {  // an empty or reversed span is dropped, never handed back
         host::SetDuration(context.pStream, &request,
                           VideoDurationForHost(video->timescale, duration));
@@ -87,7 +87,7 @@ bool ServeVideo(const ServeContext& context, SampleRequest& request) {
 bool ServeAudio(const ServeContext& context, SampleRequest& request) {
     if (!ReadAudioSamples(context, CopyBlock(request))) return false;
     const int64_t duration = SpanOf(request);
-    QXASSERT(197, duration > 0);
+    QXASSERT(diag::kAssertAudioDuration, duration > 0);
     if (duration > 0) {  // an empty or reversed span is dropped, never handed back
         host::SetDuration(context.pStream, &request, duration);
         if (context.pStream != nullptr) host::Deliver(context.pStream, &request);

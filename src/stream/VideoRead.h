@@ -2,14 +2,17 @@
 
 #include <cstdint>
 
+#include "container/AviRecords.h"
 #include "platform/platform.h"
 
 namespace stream {
 
-// Reads byteCount bytes at frameOffset of `file` straight into destination
-// (nothing when it is null). False, logged, only when positioning the file
-// fails; a short read has the rest of the frame zero-filled.
-bool ReadVideoFrame(platform::FileHandle file, uint32_t byteCount, int64_t frameOffset,
-                    uint8_t* destination);
+// Reads the frame at frameOffset of `file` into destination (nothing when it
+// is null): a 32-bit frame's format.biSizeImage bytes straight, a 24-bit
+// frame of format.biWidth x |format.biHeight| converted to 32-bit BGRA.
+// False, logged, only when positioning the file fails; a short read has the
+// rest of the frame zero-filled.
+bool ReadVideoFrame(platform::FileHandle file, const avi::BITMAPINFOHEADER& format,
+                    int64_t frameOffset, uint8_t* destination);
 
 }  // namespace stream

@@ -4,6 +4,9 @@
 #include "container/FileWindow.h"
 #include "platform/platform.h"
 #include "qxdriver.h"
+#include "support/DebugFolder.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
 
 namespace {
 

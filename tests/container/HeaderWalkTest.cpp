@@ -4,12 +4,14 @@
 #include "container/HeaderWalk.h"
 #include "container/StreamRules.h"
 #include "reader/Mirolan.h"
+#include "support/DebugFolder.h"
+#include "support/TempDir.h"
 
 namespace {
 
-using fixture::AviBuilder;
 using fixture::ExampleOptions;
 using fixture::MappedReader;
+using testsupport::AviBuilder;
 using testsupport::DebugFolder;
 using testsupport::TempDir;
 
@@ -85,23 +87,23 @@ TEST_F(HeaderWalk, StepsOverOtherListsWholeWithoutVisitingTheirChunks) {
     // Each list hides a video index that would be taken if the walk entered it.
     for (const char* type : {"odml", "INFO"}) {
         const char code[5] = {type[0], type[1], type[2], type[3], 0};
-        const size_t list = avi.OpenList("LIST", code);
-        const size_t decoy = avi.OpenIndex("ix00", "00db", 0xDEAD);
+        const uint64_t list = avi.OpenList("LIST", code);
+        const uint64_t decoy = avi.OpenIndex("ix00", "00db", 0xDEAD);
         avi.IndexEntry(0, 64);
-        avi.CloseIndex(decoy);
-        avi.CloseList(list);
+        avi.Close(decoy);
+        avi.Close(list);
     }
-    const size_t movi = avi.OpenList("LIST", "movi");
-    const size_t rec = avi.OpenList("LIST", "rec ");
-    const size_t decoy = avi.OpenIndex("ix00", "00db", 0xBEEF);
+    const uint64_t movi = avi.OpenList("LIST", "movi");
+    const uint64_t rec = avi.OpenList("LIST", "rec ");
+    const uint64_t decoy = avi.OpenIndex("ix00", "00db", 0xBEEF);
     avi.IndexEntry(0, 64);
-    avi.CloseIndex(decoy);
-    avi.CloseList(rec);
+    avi.Close(decoy);
+    avi.Close(rec);
     const uint64_t frame = avi.Chunk("00db", 64);
-    const size_t ix00 = avi.OpenIndex("ix00", "00db", movi);
+    const uint64_t ix00 = avi.OpenIndex("ix00", "00db", movi);
     avi.IndexEntry(static_cast<uint32_t>(frame - movi), 64);
-    avi.CloseIndex(ix00);
-    avi.CloseList(movi);
+    avi.Close(ix00);
+    avi.Close(movi);
 
     auto file = Open(avi, MappedReader::kVideo);
     ASSERT_TRUE((*file)->ReadContainer());
@@ -121,12 +123,12 @@ TEST_F(HeaderWalk, ListSmallerThanItsTypeFieldRunsPastTheEndAndFails) {
 TEST_F(HeaderWalk, IndexOfTheOtherStreamIsSteppedOverKeepingItsBaseOffset) {
     AviBuilder avi;
     fixture::Headers(avi);
-    const size_t movi = avi.OpenList("LIST", "movi");
+    const uint64_t movi = avi.OpenList("LIST", "movi");
     const uint64_t audio = avi.Chunk("01wb", 40);
-    const size_t ix01 = avi.OpenIndex("ix01", "01wb", 777);
+    const uint64_t ix01 = avi.OpenIndex("ix01", "01wb", 777);
     avi.IndexEntry(static_cast<uint32_t>(audio - 777), 40);
-    avi.CloseIndex(ix01);
-    avi.CloseList(movi);
+    avi.Close(ix01);
+    avi.Close(movi);
 
     auto onlyAudioIndex = Open(avi, MappedReader::kVideo);
     EXPECT_FALSE((*onlyAudioIndex)->ReadContainer());
@@ -142,9 +144,9 @@ TEST_F(HeaderWalk, IndexOfTheOtherStreamIsSteppedOverKeepingItsBaseOffset) {
 TEST_F(HeaderWalk, IndexedOnlyByIdx1IsServedFromIt) {
     AviBuilder avi;
     fixture::Headers(avi);
-    const size_t movi = avi.OpenList("LIST", "movi");
+    const uint64_t movi = avi.OpenList("LIST", "movi");
     const uint64_t frame = avi.Chunk("00db", 64);
-    avi.CloseList(movi);
+    avi.Close(movi);
     // Offset 4: from the 'movi' code to the chunk's header.
     avi.bytes.Code("idx1").U32(16).Code("00db").U32(0x10).U32(4).U32(64);
     auto file = Open(avi, MappedReader::kVideo);
@@ -158,7 +160,7 @@ TEST_F(HeaderWalk, IndexedOnlyByIdx1IsServedFromIt) {
 TEST_F(HeaderWalk, HandlerCodeIsNoReasonToRefuse) {
     for (bool audioHandler : {false, true}) {
         AviBuilder avi;
-        const size_t riff = avi.OpenList("RIFF", "AVI ");
+        const uint64_t riff = avi.OpenList("RIFF", "AVI ");
         avi.OpenList("LIST", "hdrl");
         avi.MainHeader(0x10, 1);
         avi.StreamHeader("vids", audioHandler ? "\0\0\0\0" : "DIB ");
@@ -166,7 +168,7 @@ TEST_F(HeaderWalk, HandlerCodeIsNoReasonToRefuse) {
         avi.StreamHeader("auds", audioHandler ? "\x01\0\0\0" : "\0\0\0\0");
         avi.WaveFormat(2, 16);
         fixture::VideoMovie(avi, 1, 64);
-        avi.CloseList(riff);
+        avi.Close(riff);
         auto file = Open(avi, MappedReader::kVideo);
         EXPECT_TRUE((*file)->ReadContainer()) << "audio handler: " << audioHandler;
         EXPECT_EQ((*file)->frameTable.size(), 1u);
@@ -180,18 +182,18 @@ TEST_F(HeaderWalk, MainHeaderWithoutIndexFlagIsServedFromItsDataOrRefusedAndLogg
     for (bool withMovie : {true, false}) {
         AviBuilder avi;
         avi.OpenList("RIFF", "AVI ");
-        const size_t hdrl = avi.OpenList("LIST", "hdrl");
+        const uint64_t hdrl = avi.OpenList("LIST", "hdrl");
         avi.MainHeader(0x00, 1);
-        const size_t strl = avi.OpenList("LIST", "strl");
+        const uint64_t strl = avi.OpenList("LIST", "strl");
         avi.StreamHeader("vids");
         avi.BitmapFormat(64);
-        avi.CloseList(strl);
-        avi.CloseList(hdrl);
+        avi.Close(strl);
+        avi.Close(hdrl);
         uint64_t frame = 0;
         if (withMovie) {
-            const size_t movi = avi.OpenList("LIST", "movi");
+            const uint64_t movi = avi.OpenList("LIST", "movi");
             frame = avi.Chunk("00db", 64);
-            avi.CloseList(movi);
+            avi.Close(movi);
         }
         auto file = Open(avi, MappedReader::kVideo);
         EXPECT_EQ((*file)->ReadContainer(), withMovie);
@@ -326,12 +328,12 @@ struct WriterStream {
 
 // 'RIFF' 'AVI ', 'hdrl' with one 'strl' per stream (4x4 pictures), the
 // opened 'movi' list; returns its start.
-size_t WriterHeaders(AviBuilder& avi, const std::vector<WriterStream>& streams) {
+uint64_t WriterHeaders(AviBuilder& avi, const std::vector<WriterStream>& streams) {
     avi.OpenList("RIFF", "AVI ");
-    const size_t hdrl = avi.OpenList("LIST", "hdrl");
+    const uint64_t hdrl = avi.OpenList("LIST", "hdrl");
     avi.MainHeader(0x10, 3);
     for (const WriterStream& s : streams) {
-        const size_t strl = avi.OpenList("LIST", "strl");
+        const uint64_t strl = avi.OpenList("LIST", "strl");
         switch (s.kind) {
             case WriterStream::kRgb:
             case WriterStream::kVideo:
@@ -348,9 +350,9 @@ size_t WriterHeaders(AviBuilder& avi, const std::vector<WriterStream>& streams) 
                 break;
         }
         avi.Chunk("JUNK", 24);  // room for a super index, as writers leave it
-        avi.CloseList(strl);
+        avi.Close(strl);
     }
-    avi.CloseList(hdrl);
+    avi.Close(hdrl);
     return avi.OpenList("LIST", "movi");
 }
 
@@ -369,7 +371,7 @@ TEST_F(HeaderWalk, FirstUncompressedVideoAndFirstAudioAreServedOthersNeverTouchT
     laterRgb.rate = 50;
 
     AviBuilder avi;
-    const size_t movi = WriterHeaders(avi, {mjpg, audio, rgb, laterAudio, text, laterRgb});
+    const uint64_t movi = WriterHeaders(avi, {mjpg, audio, rgb, laterAudio, text, laterRgb});
     std::vector<uint64_t> frames;
     std::vector<uint64_t> chunks;
     for (uint8_t i = 0; i < 3; ++i) {
@@ -379,7 +381,7 @@ TEST_F(HeaderWalk, FirstUncompressedVideoAndFirstAudioAreServedOthersNeverTouchT
         avi.Chunk("03wb", 70);
         avi.Chunk("05db", 64);
     }
-    avi.CloseList(movi);
+    avi.Close(movi);
 
     auto video = Open(avi, MappedReader::kVideo);
     ASSERT_TRUE((*video)->ReadContainer()) << (*video)->refusal.text;
@@ -430,7 +432,8 @@ TEST_F(HeaderWalk, FormatsDecideWhatIsServed) {
         {"BI_BITFIELDS BGRA", Video(3, 32, 52), K::None, ""},
         {"BI_BITFIELDS without masks", Video(3, 32, 40), K::CompressedVideo, "compressed"},
         {"MJPG", Video(avi::MakeFourCC('G', 'P', 'J', 'M'), 24, 40), K::CompressedVideo, "'MJPG'"},
-        {"BI_RGB 24-bit", Video(0, 24, 40), K::VideoBitDepth, "24-bit"},
+        {"BI_RGB 24-bit", Video(0, 24, 40), K::None, ""},
+        {"BI_RGB 16-bit", Video(0, 16, 40), K::VideoBitDepth, "video is 16-bit RGB"},
         {"PCM 16-bit, 16-byte format", Audio(1, 16, 16), K::None, ""},
         {"PCM 8-bit", Audio(1, 8, 18), K::None, ""},
         {"extensible PCM", Audio(0xFFFE, 16, 40), K::None, ""},
@@ -442,9 +445,9 @@ TEST_F(HeaderWalk, FormatsDecideWhatIsServed) {
     for (const FormatRow& row : rows) {
         const bool isAudio = row.stream.kind == WriterStream::kWave;
         AviBuilder avi;
-        const size_t movi = WriterHeaders(avi, {row.stream});
+        const uint64_t movi = WriterHeaders(avi, {row.stream});
         avi.Chunk(isAudio ? "00wb" : "00dc", 64);
-        avi.CloseList(movi);
+        avi.Close(movi);
         auto file = Open(avi, isAudio ? MappedReader::kAudio : MappedReader::kVideo);
         const bool served = (*file)->ReadContainer();
         EXPECT_EQ(served, row.refusal == K::None) << row.name;
@@ -492,9 +495,9 @@ TEST_F(HeaderWalk, RatesThatGiveNoTimeAreRefused) {
         s.scale = row.scale;
         s.rate = row.rate;
         AviBuilder avi;
-        const size_t movi = WriterHeaders(avi, {s});
+        const uint64_t movi = WriterHeaders(avi, {s});
         avi.Chunk(row.audio ? "00wb" : "00dc", 64);
-        avi.CloseList(movi);
+        avi.Close(movi);
         auto file = Open(avi, row.audio ? MappedReader::kAudio : MappedReader::kVideo);
         EXPECT_FALSE((*file)->ReadContainer()) << row.scale << "/" << row.rate;
         EXPECT_EQ((*file)->refusal.kind, avi::RefusalKind::RateOrScale) << row.scale;
@@ -507,17 +510,17 @@ TEST_F(HeaderWalk, ImageSizeOfZeroOrWidthTimesHeightMeansTheWholeFrame) {
     for (uint32_t sizeImage : {0u, 16u, 64u}) {
         AviBuilder avi;
         avi.OpenList("RIFF", "AVI ");
-        const size_t hdrl = avi.OpenList("LIST", "hdrl");
+        const uint64_t hdrl = avi.OpenList("LIST", "hdrl");
         avi.MainHeader(0x10, 2);
-        const size_t strl = avi.OpenList("LIST", "strl");
+        const uint64_t strl = avi.OpenList("LIST", "strl");
         avi.TimedStreamHeader("vids", "\0\0\0\0", 1, 25, 2);
         avi.Bitmap(4, -4, 32, 0, sizeImage);
-        avi.CloseList(strl);
-        avi.CloseList(hdrl);
-        const size_t movi = avi.OpenList("LIST", "movi");
+        avi.Close(strl);
+        avi.Close(hdrl);
+        const uint64_t movi = avi.OpenList("LIST", "movi");
         const uint64_t f0 = avi.Chunk("00dc", 64);
         const uint64_t f1 = avi.Chunk("00dc", 64);
-        avi.CloseList(movi);
+        avi.Close(movi);
         avi.bytes.Code("idx1").U32(32);
         avi.Idx1Entry("00dc", static_cast<uint32_t>(f0 - 8 - (movi + 8)), 64);
         avi.Idx1Entry("00dc", static_cast<uint32_t>(f1 - 8 - (movi + 8)), 64);
@@ -536,13 +539,13 @@ TEST_F(HeaderWalk, OddChunksWithOrWithoutPadBytesKeepTheirPlace) {
         AviBuilder avi;
         WriterStream mono = Audio(1, 8, 16);
         mono.channels = 1;
-        const size_t movi = WriterHeaders(avi, {mono});
+        const uint64_t movi = WriterHeaders(avi, {mono});
         std::vector<uint64_t> chunks;
         for (uint32_t size : {441u, 441u, 440u, 3u}) {
             chunks.push_back(padded ? avi.PaddedChunk("00wb", size, 0x80)
                                     : avi.Chunk("00wb", size, 0x80));
         }
-        avi.CloseList(movi);
+        avi.Close(movi);
         auto file = Open(avi, MappedReader::kAudio);
         ASSERT_TRUE((*file)->ReadContainer()) << padded;
         EXPECT_EQ((*file)->indexSource, avi::IndexSource::MovieScan);
@@ -566,9 +569,9 @@ TEST_F(HeaderWalk, AudioLengthWithoutOpenDmlIndexCoversTheChunks) {
     };
     for (const Case& c : {Case{true, 124, 31}, Case{false, 124, 31}, Case{true, 40, 30}}) {
         AviBuilder avi;
-        const size_t movi = WriterHeaders(avi, {Audio(1, 16, 16)});
+        const uint64_t movi = WriterHeaders(avi, {Audio(1, 16, 16)});
         const uint64_t a0 = avi.Chunk("00wb", c.chunkBytes);
-        avi.CloseList(movi);
+        avi.Close(movi);
         if (c.withIdx1) {
             avi.bytes.Code("idx1").U32(16);
             avi.Idx1Entry("00wb", static_cast<uint32_t>(a0 - 8 - (movi + 8)), c.chunkBytes);
@@ -589,9 +592,9 @@ TEST_F(HeaderWalk, AudioLengthWithoutOpenDmlIndexCoversTheChunks) {
 
 TEST_F(HeaderWalk, AudioOnlyFileServesStreamZero) {
     AviBuilder avi;
-    const size_t movi = WriterHeaders(avi, {Audio(1, 16, 16)});
+    const uint64_t movi = WriterHeaders(avi, {Audio(1, 16, 16)});
     const uint64_t a0 = avi.Chunk("00wb", 40);
-    avi.CloseList(movi);
+    avi.Close(movi);
     avi.bytes.Code("idx1").U32(16);
     avi.Idx1Entry("00wb", static_cast<uint32_t>(a0 - 8 - (movi + 8)), 40);
     auto file = Open(avi, MappedReader::kAudio);
@@ -616,11 +619,11 @@ TEST_F(HeaderWalk, RefusalsSayWhatTheFileIs) {
 
     AviBuilder noMovie;
     noMovie.OpenList("RIFF", "AVI ");
-    const size_t hdrl = noMovie.OpenList("LIST", "hdrl");
+    const uint64_t hdrl = noMovie.OpenList("LIST", "hdrl");
     noMovie.MainHeader(0x10, 1);
     noMovie.StreamHeader("vids");
     noMovie.BitmapFormat(64);
-    noMovie.CloseList(hdrl);
+    noMovie.Close(hdrl);
     file = Open(noMovie, MappedReader::kVideo);
     EXPECT_FALSE((*file)->ReadContainer());
     EXPECT_EQ((*file)->refusal.kind, avi::RefusalKind::NoIndexNoMovie);

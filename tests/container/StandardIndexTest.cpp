@@ -7,12 +7,15 @@
 #include "container/HeaderWalk.h"
 #include "container/IndexSources.h"
 #include "platform/platform.h"
+#include "support/DebugFolder.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
 
 namespace {
 
-using fixture::AviBuilder;
 using fixture::ExampleOptions;
 using fixture::MappedReader;
+using testsupport::AviBuilder;
 using testsupport::DebugFolder;
 using testsupport::TempDir;
 
@@ -64,28 +67,28 @@ TwoSegments BuildTwoSegments() {
     AviBuilder& avi = file.avi;
     ExampleOptions options;
     options.totalFramesField = 2;
-    const size_t riff = fixture::Headers(avi, options);
+    const uint64_t riff = fixture::Headers(avi, options);
     for (uint32_t segment = 0; segment < 2; ++segment) {
-        const size_t movi = avi.OpenList("LIST", "movi");
+        const uint64_t movi = avi.OpenList("LIST", "movi");
         const size_t first = file.frames.size();
         for (uint32_t i = 0; i < 2 + segment; ++i) {
             file.frames.push_back(avi.Chunk("00db", 64));
             file.audio.push_back(avi.Chunk("01wb", 40));
         }
-        const size_t ix00 = avi.OpenIndex("ix00", "00db", movi);
+        const uint64_t ix00 = avi.OpenIndex("ix00", "00db", movi);
         for (size_t i = first; i < file.frames.size(); ++i) {
             avi.IndexEntry(static_cast<uint32_t>(file.frames[i] - movi), 64);
         }
-        avi.CloseIndex(ix00);
-        const size_t ix01 = avi.OpenIndex("ix01", "01wb", movi);
+        avi.Close(ix00);
+        const uint64_t ix01 = avi.OpenIndex("ix01", "01wb", movi);
         for (size_t i = first; i < file.audio.size(); ++i) {
             avi.IndexEntry(static_cast<uint32_t>(file.audio[i] - movi), 40);
         }
-        avi.CloseIndex(ix01);
-        avi.CloseList(movi);
+        avi.Close(ix01);
+        avi.Close(movi);
         if (segment == 0) {
             avi.Chunk("idx1", 32);
-            avi.CloseList(riff);
+            avi.Close(riff);
             avi.OpenList("RIFF", "AVIX");
         }
     }
@@ -116,17 +119,17 @@ TEST_F(StandardIndex, ScanAddsTheNextSegmentsAudioWithContinuousSamples) {
 TEST_F(StandardIndex, VideoEntriesEndAtFirstSizeOtherThanTheImageSize) {
     AviBuilder avi;
     fixture::Headers(avi);
-    const size_t movi = avi.OpenList("LIST", "movi");
+    const uint64_t movi = avi.OpenList("LIST", "movi");
     const uint64_t f0 = avi.Chunk("00db", 64);
     const uint64_t f1 = avi.Chunk("00db", 64);
-    const size_t ix00 = avi.OpenIndex("ix00", "00db", movi);
+    const uint64_t ix00 = avi.OpenIndex("ix00", "00db", movi);
     avi.IndexEntry(static_cast<uint32_t>(f0 - movi), 64);
     avi.IndexEntry(static_cast<uint32_t>(f1 - movi), 64);
     avi.IndexEntry(0, 63);     // ends the entries
     avi.IndexEntry(4000, 64);  // never read
-    avi.CloseIndex(ix00);
+    avi.Close(ix00);
     const uint64_t f2 = avi.Chunk("00db", 64);  // found by the scan after the index
-    avi.CloseList(movi);
+    avi.Close(movi);
 
     auto file = Open(avi, MappedReader::kVideo);
     ASSERT_TRUE((*file)->ReadContainer());
@@ -137,16 +140,16 @@ TEST_F(StandardIndex, VideoEntriesEndAtFirstSizeOtherThanTheImageSize) {
 TEST_F(StandardIndex, AudioEntriesEndAtTheEndOfTheIndexChunk) {
     AviBuilder avi;
     fixture::Headers(avi);
-    const size_t movi = avi.OpenList("LIST", "movi");
+    const uint64_t movi = avi.OpenList("LIST", "movi");
     const uint64_t a0 = avi.Chunk("01wb", 40);
     const uint64_t a1 = avi.Chunk("01wb", 40);
-    const size_t ix01 = avi.OpenIndex("ix01", "01wb", movi);
+    const uint64_t ix01 = avi.OpenIndex("ix01", "01wb", movi);
     avi.IndexEntry(static_cast<uint32_t>(a0 - movi), 40);
     avi.IndexEntry(static_cast<uint32_t>(a1 - movi), 40);
-    avi.CloseIndex(ix01);
+    avi.Close(ix01);
     // Read as an entry, this header would give a chunk at movi + '01wb'.
     const uint64_t a2 = avi.Chunk("01wb", 80);
-    avi.CloseList(movi);
+    avi.Close(movi);
 
     auto file = Open(avi, MappedReader::kAudio);
     ASSERT_TRUE((*file)->ReadContainer());
@@ -163,18 +166,18 @@ TEST_F(StandardIndex, AudioEntriesEndAtTheEndOfTheIndexChunk) {
 TEST_F(StandardIndex, AudioRecordsCountSamplesAndScanSkipsEmptyChunks) {
     AviBuilder avi;
     fixture::Headers(avi);  // 16-bit stereo
-    const size_t movi = avi.OpenList("LIST", "movi");
+    const uint64_t movi = avi.OpenList("LIST", "movi");
     const uint64_t a0 = avi.Chunk("01wb", 19200);
     const uint64_t a1 = avi.Chunk("01wb", 3);
-    const size_t ix01 = avi.OpenIndex("ix01", "01wb", movi);
+    const uint64_t ix01 = avi.OpenIndex("ix01", "01wb", movi);
     avi.IndexEntry(static_cast<uint32_t>(a0 - movi), 19200);
     avi.IndexEntry(static_cast<uint32_t>(a1 - movi), 3);
     avi.IndexEntry(0, 0);  // a zero size ends the entries
-    avi.CloseIndex(ix01);
+    avi.Close(ix01);
     avi.Chunk("01wb", 0);   // adds no record
     avi.Chunk("00db", 64);  // the other stream: stepped over by its size
     const uint64_t a2 = avi.Chunk("01wb", 40);
-    avi.CloseList(movi);
+    avi.Close(movi);
 
     auto file = Open(avi, MappedReader::kAudio);
     ASSERT_TRUE((*file)->ReadContainer());
@@ -201,17 +204,17 @@ TEST_F(StandardIndex, AudioFormatWithoutChannelsIsRefused) {
 TEST_F(StandardIndex, ScanStoresEveryVideoChunkAndStepsTheImageSize) {
     AviBuilder avi;
     fixture::Headers(avi);
-    const size_t movi = avi.OpenList("LIST", "movi");
+    const uint64_t movi = avi.OpenList("LIST", "movi");
     const uint64_t f0 = avi.Chunk("00db", 64);
-    const size_t ix00 = avi.OpenIndex("ix00", "00db", movi);
+    const uint64_t ix00 = avi.OpenIndex("ix00", "00db", movi);
     avi.IndexEntry(static_cast<uint32_t>(f0 - movi), 64);
-    avi.CloseIndex(ix00);
+    avi.Close(ix00);
     avi.ChunkHeader("00db", 10);  // size field wrong, 64 data bytes follow
     const uint64_t f1 = avi.size();
     avi.bytes.Zeros(64);
     avi.Chunk("01wb", 40);  // the other stream: stepped over by its size
     const uint64_t f2 = avi.Chunk("00db", 64);
-    avi.CloseList(movi);
+    avi.Close(movi);
 
     auto file = Open(avi, MappedReader::kVideo);
     ASSERT_TRUE((*file)->ReadContainer());
@@ -221,12 +224,12 @@ TEST_F(StandardIndex, ScanStoresEveryVideoChunkAndStepsTheImageSize) {
 TEST_F(StandardIndex, IndexWithoutEntriesStoresNothingAndSkipsTheScan) {
     AviBuilder avi;
     fixture::Headers(avi);
-    const size_t movi = avi.OpenList("LIST", "movi");
-    const size_t ix00 = avi.OpenIndex("ix00", "00db", movi);
+    const uint64_t movi = avi.OpenList("LIST", "movi");
+    const uint64_t ix00 = avi.OpenIndex("ix00", "00db", movi);
     avi.IndexEntry(12, 65);  // fails the size test at once
-    avi.CloseIndex(ix00);
+    avi.Close(ix00);
     avi.Chunk("00db", 64);
-    avi.CloseList(movi);
+    avi.Close(movi);
 
     auto file = Open(avi, MappedReader::kVideo);
     EXPECT_FALSE((*file)->ReadContainer());
@@ -288,14 +291,14 @@ TEST_F(StandardIndex, FramesAndAudioAbove4GiBAreIndexedAndScanned) {
     low.OpenList("LIST", "movi");
     // Above kBase: 00db(64) 01wb(40) 00db(64) 01wb(40) 00db(64) 01wb(40).
     const uint32_t stride = 8 + 64 + 8 + 40;
-    const size_t ix00 = low.OpenIndex("ix00", "00db", kBase);
+    const uint64_t ix00 = low.OpenIndex("ix00", "00db", kBase);
     low.IndexEntry(8, 64);
     low.IndexEntry(8 + stride, 64);
-    low.CloseIndex(ix00);
-    const size_t ix01 = low.OpenIndex("ix01", "01wb", kBase);
+    low.Close(ix00);
+    const uint64_t ix01 = low.OpenIndex("ix01", "01wb", kBase);
     low.IndexEntry(8 + 72, 40);
     low.IndexEntry(8 + 72 + stride, 40);
-    low.CloseIndex(ix01);
+    low.Close(ix01);
 
     AviBuilder high;
     std::vector<uint64_t> frames;
@@ -343,19 +346,19 @@ struct DropFile {
     AviBuilder avi;
     std::vector<uint64_t> chunks;
     uint64_t moviType = 0;
-    size_t movi = 0;
+    uint64_t movi = 0;
 };
 DropFile BuildDropFile(const std::vector<uint32_t>& sizes) {
     DropFile file;
     AviBuilder& avi = file.avi;
     avi.OpenList("RIFF", "AVI ");
-    const size_t hdrl = avi.OpenList("LIST", "hdrl");
+    const uint64_t hdrl = avi.OpenList("LIST", "hdrl");
     avi.MainHeader(0x10, static_cast<uint32_t>(sizes.size()));
-    const size_t strl = avi.OpenList("LIST", "strl");
+    const uint64_t strl = avi.OpenList("LIST", "strl");
     avi.TimedStreamHeader("vids", "\0\0\0\0", 1, 25, static_cast<uint32_t>(sizes.size()));
     avi.Bitmap(4, 4, 32, 0, 64);
-    avi.CloseList(strl);
-    avi.CloseList(hdrl);
+    avi.Close(strl);
+    avi.Close(hdrl);
     file.movi = avi.OpenList("LIST", "movi");
     file.moviType = file.movi + 8;
     for (uint32_t size : sizes) file.chunks.push_back(avi.Chunk("00dc", size, 0x11));
@@ -370,13 +373,13 @@ TEST_F(StandardIndex, DropFramesShowThePreviousPictureFromEverySource) {
         DropFile file = BuildDropFile(sizes);
         AviBuilder& avi = file.avi;
         if (source == 0) {  // standard index at the end of 'movi'
-            const size_t ix = avi.OpenIndex("ix00", "00dc", file.movi);
+            const uint64_t ix = avi.OpenIndex("ix00", "00dc", file.movi);
             for (size_t i = 0; i < sizes.size(); ++i) {
                 avi.IndexEntry(static_cast<uint32_t>(file.chunks[i] - file.movi), sizes[i]);
             }
-            avi.CloseIndex(ix);
+            avi.Close(ix);
         }
-        avi.CloseList(file.movi);
+        avi.Close(file.movi);
         if (source == 1 || source == 2) {  // idx1: offsets from 'movi', or absolute
             avi.bytes.Code("idx1").U32(static_cast<uint32_t>(16 * sizes.size()));
             const uint64_t base = source == 1 ? file.moviType : 0;
@@ -401,7 +404,7 @@ TEST_F(StandardIndex, DropFramesShowThePreviousPictureFromEverySource) {
 // 'movi' finds the frames instead.
 TEST_F(StandardIndex, Idx1PointingAtNoChunkGivesWayToTheScan) {
     DropFile file = BuildDropFile({64, 64});
-    file.avi.CloseList(file.movi);
+    file.avi.Close(file.movi);
     file.avi.bytes.Code("idx1").U32(32);
     file.avi.Idx1Entry("00dc", 3, 64);  // neither from 'movi' nor from 0 a chunk header
     file.avi.Idx1Entry("00dc", 80, 64);
@@ -416,20 +419,20 @@ TEST_F(StandardIndex, Idx1PointingAtNoChunkGivesWayToTheScan) {
 TEST_F(StandardIndex, StandardIndexSizesLoseTheirTopBit) {
     AviBuilder avi;
     fixture::Headers(avi);
-    const size_t movi = avi.OpenList("LIST", "movi");
+    const uint64_t movi = avi.OpenList("LIST", "movi");
     const uint64_t f0 = avi.Chunk("00db", 64);
     const uint64_t a0 = avi.Chunk("01wb", 40);
     const uint64_t f1 = avi.Chunk("00db", 64);
     const uint64_t a1 = avi.Chunk("01wb", 40);
-    const size_t ix00 = avi.OpenIndex("ix00", "00db", movi);
+    const uint64_t ix00 = avi.OpenIndex("ix00", "00db", movi);
     avi.IndexEntry(static_cast<uint32_t>(f0 - movi), 64);
     avi.IndexEntry(static_cast<uint32_t>(f1 - movi), 0x80000000u | 64);
-    avi.CloseIndex(ix00);
-    const size_t ix01 = avi.OpenIndex("ix01", "01wb", movi);
+    avi.Close(ix00);
+    const uint64_t ix01 = avi.OpenIndex("ix01", "01wb", movi);
     avi.IndexEntry(static_cast<uint32_t>(a0 - movi), 0x80000000u | 40);
     avi.IndexEntry(static_cast<uint32_t>(a1 - movi), 0x80000000u | 40);
-    avi.CloseIndex(ix01);
-    avi.CloseList(movi);
+    avi.Close(ix01);
+    avi.Close(movi);
 
     auto video = Open(avi, MappedReader::kVideo);
     ASSERT_TRUE((*video)->ReadContainer());
@@ -448,16 +451,16 @@ TEST_F(StandardIndex, SegmentWithJunkBeforeItsMovieListIsScanned) {
     AviBuilder avi;
     ExampleOptions options;
     options.totalFramesField = 1;
-    const size_t riff = fixture::Headers(avi, options);
+    const uint64_t riff = fixture::Headers(avi, options);
     const std::vector<uint64_t> first = fixture::VideoMovie(avi, 1, 64);
-    avi.CloseList(riff);
-    const size_t avix = avi.OpenList("RIFF", "AVIX");
+    avi.Close(riff);
+    const uint64_t avix = avi.OpenList("RIFF", "AVIX");
     avi.Chunk("JUNK", 20);
-    const size_t movi = avi.OpenList("LIST", "movi");
+    const uint64_t movi = avi.OpenList("LIST", "movi");
     const uint64_t f1 = avi.Chunk("00db", 64);
     const uint64_t f2 = avi.Chunk("00dc", 64);
-    avi.CloseList(movi);
-    avi.CloseList(avix);
+    avi.Close(movi);
+    avi.Close(avix);
 
     auto file = Open(avi, MappedReader::kVideo);
     ASSERT_TRUE((*file)->ReadContainer());
@@ -474,22 +477,22 @@ TEST_F(StandardIndex, ScanAfterAnOddLastIndexedChunkStepsOverItsPadByte) {
     ExampleOptions options;
     options.channels = 1;
     options.bitsPerSample = 8;
-    const size_t riff = fixture::Headers(avi, options);
-    const size_t movi = avi.OpenList("LIST", "movi");
+    const uint64_t riff = fixture::Headers(avi, options);
+    const uint64_t movi = avi.OpenList("LIST", "movi");
     std::vector<uint64_t> chunks;
     chunks.push_back(avi.PaddedChunk("01wb", 441, 0x80));
     chunks.push_back(avi.PaddedChunk("01wb", 441, 0x80));
-    const size_t ix01 = avi.OpenIndex("ix01", "01wb", movi);
+    const uint64_t ix01 = avi.OpenIndex("ix01", "01wb", movi);
     for (uint64_t chunk : chunks) avi.IndexEntry(static_cast<uint32_t>(chunk - movi), 441);
-    avi.CloseIndex(ix01);
-    avi.CloseList(movi);
-    avi.CloseList(riff);
-    const size_t avix = avi.OpenList("RIFF", "AVIX");
-    const size_t movi2 = avi.OpenList("LIST", "movi");
+    avi.Close(ix01);
+    avi.Close(movi);
+    avi.Close(riff);
+    const uint64_t avix = avi.OpenList("RIFF", "AVIX");
+    const uint64_t movi2 = avi.OpenList("LIST", "movi");
     chunks.push_back(avi.PaddedChunk("01wb", 441, 0x80));
     chunks.push_back(avi.PaddedChunk("01wb", 3, 0x80));
-    avi.CloseList(movi2);
-    avi.CloseList(avix);
+    avi.Close(movi2);
+    avi.Close(avix);
 
     auto file = Open(avi, MappedReader::kAudio);
     ASSERT_TRUE((*file)->ReadContainer());

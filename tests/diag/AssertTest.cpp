@@ -7,7 +7,8 @@
 
 #include "diag/Assert.h"
 #include "platform/platform.h"
-#include "support/TempDir.h"
+#include "support/DebugFolder.h"
+#include "support/Files.h"
 
 using testsupport::DebugFolder;
 
@@ -76,10 +77,11 @@ TEST_F(AssertCheck, MarkerShowsDialogWithLoggedNotice) {
     Fail(0);
     ASSERT_EQ(prompts.size(), 1u);
     EXPECT_EQ(prompts[0].caption, "QXASSERT failed!");
-    const std::string expected = "Debug assertion failed!\n\nFile:\tMirolan\nLine:\t178\nExpr:\tvalue > 0"
-                                 "\n\nFailure has been logged to " +
-                                 platform::DebugPathText(platform::DebugPath::LogFile) +
-                                 "\n\n(Press Retry to debug the application.)";
+    const std::string expected =
+        "Debug assertion failed!\n\nFile:\tMirolan\nLine:\t178\nExpr:\tvalue > 0"
+        "\n\nFailure has been logged to " +
+        platform::DebugPathText(platform::DebugPath::LogFile) +
+        "\n\n(Press Retry to debug the application.)";
     EXPECT_EQ(prompts[0].message, expected);
 }
 
@@ -102,7 +104,8 @@ TEST_F(AssertCheck, DetailsComeBetweenExpressionAndLogPiece) {
     QXASSERT_DETAILS(646, 18 == 16, "size %d", 16);
     const std::string out = testing::internal::GetCapturedStdout();
     ASSERT_EQ(prompts.size(), 1u);
-    EXPECT_NE(prompts[0].message.find("Expr:\t18 == 16\nDetails:\tsize 16\n\nCreate "), std::string::npos)
+    EXPECT_NE(prompts[0].message.find("Expr:\t18 == 16\nDetails:\tsize 16\n\nCreate "),
+              std::string::npos)
         << prompts[0].message;
     EXPECT_NE(out.find("ASSERT FAILED: (18 == 16) DETAILS: size 16\n"), std::string::npos) << out;
 }

@@ -4,8 +4,9 @@
 #include <string>
 
 #include "diag/DebugLog.h"
-#include "support/TempDir.h"
-#include "support/FileLock.h"
+#include "support/DebugFolder.h"
+#include "support/FileHolds.h"
+#include "support/Files.h"
 
 using testsupport::DebugFolder;
 using testsupport::FileExists;
@@ -14,7 +15,8 @@ namespace {
 
 int CountOf(const std::string& haystack, const std::string& needle) {
     int count = 0;
-    for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) {
+    for (size_t at = haystack.find(needle); at != std::string::npos;
+         at = haystack.find(needle, at + 1)) {
         ++count;
     }
     return count;
@@ -108,7 +110,8 @@ TEST(DebugLog, WideStringArgumentsAreWrittenAsUtf8) {
     diag::DebugLog("", "Mirolan", 324, "%S size is %lld memory granularity is %d ",
                    u"C:\\media\\clip\u00e9.avi", 10000LL, 65536);
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("\tC:\\media\\clip\xc3\xa9.avi size is 10000 memory granularity is 65536 \n"),
-              std::string::npos)
+    EXPECT_NE(
+        out.find("\tC:\\media\\clip\xc3\xa9.avi size is 10000 memory granularity is 65536 \n"),
+        std::string::npos)
         << out;
 }

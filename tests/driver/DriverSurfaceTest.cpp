@@ -1,13 +1,16 @@
 // The export, the operation table and the small driver operations.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "host/HostServices.h"
 #include "qxdriver.h"
 #include "reader/Mirolan.h"
+#include "support/DebugFolder.h"
 #include "support/FakeHost.h"
+#include "support/Files.h"
 #include "support/TempDir.h"
 
 using testsupport::DebugFolder;
@@ -76,8 +79,8 @@ TEST(DriverOpen, RefusesPathsWhoseExtensionIsNotExactlyAvi) {
     DebugFolder folder;
     const DriverTable* table = Table();
     const uint32_t options[] = {QX_TAG_EYES, 1, 0, 0};
-    for (const char16_t* path : {u"C:\\media\\clip.AVI", u"C:\\media\\clip.avi2", u"C:\\media\\clip",
-                                 u"C:\\media.avi\\clip", u"/media.avi/clip"}) {
+    for (const char16_t* path : {u"C:\\media\\clip.AVI", u"C:\\media\\clip.avi2",
+                                 u"C:\\media\\clip", u"C:\\media.avi\\clip", u"/media.avi/clip"}) {
         testsupport::FakeStream stream;
         void* sentinel = &stream;
         stream.handle.pReader = sentinel;
@@ -90,13 +93,20 @@ TEST(DriverOpen, RefusesPathsWhoseExtensionIsNotExactlyAvi) {
     }
 }
 
-TEST(DriverOpen, MissingFileFailsWithoutLogLineOfItsOwn) {
+// The system logged nothing for a file it could not open; the one line is
+// the reason of the refusal.
+TEST(DriverOpen, MissingFileLogsOnlyTheReason) {
     DebugFolder folder;
     testsupport::FakeStream stream;
     const uint32_t options[] = {QX_TAG_EYES, 1, 0, 0};
     testing::internal::CaptureStdout();
     EXPECT_EQ(Table()->drv_open(&stream.handle, u"/no/such/folder/clip.avi", options), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+    EXPECT_NE(out.find("Mirolan(9003)"), std::string::npos) << out;
+    EXPECT_NE(out.find("\tRefused: the file cannot be opened for reading (system error "),
+              std::string::npos)
+        << out;
     EXPECT_EQ(stream.handle.pReader, nullptr);
 }
 
@@ -123,7 +133,8 @@ TEST(DriverClose, EmptySlotOnlyWritesTheCloseLine) {
     Table()->drv_close(&stream.handle);
     testing::internal::GetCapturedStdout();
     const std::string log = folder.LogText();
-    EXPECT_NE(log.find("\tMirolan(51)" + std::string(24, ' ') + "\tdrv_close"), std::string::npos) << log;
+    EXPECT_NE(log.find("\tMirolan(51)" + std::string(24, ' ') + "\tdrv_close"), std::string::npos)
+        << log;
 }
 
 TEST(DriverStart, EmptySlotDoesNothing) {

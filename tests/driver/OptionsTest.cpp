@@ -7,6 +7,7 @@
 #include "reader/Mirolan.h"
 #include "support/AviBuilder.h"
 #include "support/FakeHost.h"
+#include "support/Files.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -43,7 +44,8 @@ TEST(Options, UnknownTagsAreSkippedWithoutDisturbingTheRest) {
 }
 
 TEST(Options, LastOccurrenceWins) {
-    const uint32_t options[] = {QX_TAG_EYES, 1, QX_TAG_EARS, 2, QX_TAG_EYES, 0, QX_TAG_DINT, 0xFFFFFFFF, 0, 0};
+    const uint32_t options[] = {QX_TAG_EYES, 1,           QX_TAG_EARS, 2, QX_TAG_EYES,
+                                0,           QX_TAG_DINT, 0xFFFFFFFF,  0, 0};
     const Parsed parsed = Parse(options);
     EXPECT_FALSE(parsed.video);
     EXPECT_TRUE(parsed.audio);

@@ -4,8 +4,9 @@
 #include <string>
 
 #include "support/FakeHost.h"
-#include "support/PluginLoader.h"
-#include "support/TempDir.h"
+#include "support/Files.h"
+#include "support/FixedDebugFolder.h"
+#include "support/LoadedPlugin.h"
 
 namespace {
 
@@ -51,7 +52,8 @@ TEST(LoadedPlugin, RefusedOpenAndEmptyCloseWriteTheirLinesToTheFixedFolder) {
     const std::string eol = "\n";
 #endif
     const std::string pad299 = std::string(35 - 12, ' ');
-    EXPECT_NE(log.find("\tMirolan(299)" + pad299 + "\tNot a avi File" + eol + eol), std::string::npos)
+    EXPECT_NE(log.find("\tMirolan(299)" + pad299 + "\tNot a avi File" + eol + eol),
+              std::string::npos)
         << log;
     EXPECT_NE(log.find("\tMirolan(51)" + std::string(35 - 11, ' ') + "\tdrv_close" + eol),
               std::string::npos)

@@ -7,8 +7,9 @@
 
 #include "support/AviBuilder.h"
 #include "support/FakeHost.h"
-#include "support/FileLock.h"
-#include "support/PluginLoader.h"
+#include "support/FileHolds.h"
+#include "support/Files.h"
+#include "support/LoadedPlugin.h"
 #include "support/TempDir.h"
 
 using testsupport::AviLayout;
@@ -19,6 +20,25 @@ namespace {
 
 const uint32_t kVideo[] = {QX_TAG_EYES, 1, 0, 0};
 const uint32_t kAudio[] = {QX_TAG_EARS, 1, 0, 0};
+
+// The descriptor of the medium not opened: every field the plug-in writes is zero.
+void ExpectCleared(const AudioDesc& audio) {
+    EXPECT_EQ(audio.headWord, 0);
+    EXPECT_EQ(audio.timescale, 0);
+    EXPECT_EQ(audio.duration, 0);
+    EXPECT_EQ(audio.sampleRate, 0);
+    EXPECT_EQ(audio.channels, 0);
+    EXPECT_EQ(audio.reservedWord, 0);
+}
+void ExpectCleared(const VideoDesc& video) {
+    EXPECT_EQ(video.timescale, 0);
+    EXPECT_EQ(video.duration, 0);
+    EXPECT_EQ(video.avgFrameDuration, 0);
+    EXPECT_EQ(video.width, 0);
+    EXPECT_EQ(video.height, 0);
+    EXPECT_EQ(video.streamFlag, 0);
+    EXPECT_EQ(video.reservedWord, 0);
+}
 
 class OpenClose : public testing::Test {
 protected:
@@ -31,7 +51,9 @@ protected:
         testsupport::WriteFile(dir.File(name), bytes);
         return testsupport::ToUtf16(dir.File(name));
     }
-    std::u16string Write(const AviLayout& layout) { return Write("clip.avi", BuildAvi(layout).bytes); }
+    std::u16string Write(const AviLayout& layout) {
+        return Write("clip.avi", BuildAvi(layout).bytes);
+    }
     int32_t Open(FakeStream& stream, const std::u16string& path, const uint32_t* options) {
         return driver->drv_open(&stream.handle, path.c_str(), options);
     }
@@ -77,13 +99,8 @@ TEST_F(OpenClose, VideoOpenDescribesTheStreamAndClearsAudio) {
     EXPECT_EQ(stream.video.reservedWord, 0);
     EXPECT_EQ(stream.video.reservedReal, 0.0f);
     EXPECT_EQ(stream.video.hostField[0], 0xAB);  // the host's bytes are not touched
-    EXPECT_EQ(stream.audio.headWord, 0);
     EXPECT_EQ(stream.audio.hostField, 0x1234);
-    EXPECT_EQ(stream.audio.timescale, 0);
-    EXPECT_EQ(stream.audio.duration, 0);
-    EXPECT_EQ(stream.audio.sampleRate, 0);
-    EXPECT_EQ(stream.audio.channels, 0);
-    EXPECT_EQ(stream.audio.reservedWord, 0);
+    ExpectCleared(stream.audio);
     driver->drv_close(&stream.handle);
 }
 
@@ -117,60 +134,56 @@ TEST_F(OpenClose, AudioRateIsRateOverScaleAndVideoIsCleared) {
         EXPECT_EQ(stream.audio.timescale, c.expected);
         EXPECT_EQ(stream.audio.channels, 2);
         EXPECT_EQ(stream.audio.duration, 300);
-        EXPECT_EQ(stream.video.timescale, 0);
-        EXPECT_EQ(stream.video.duration, 0);
-        EXPECT_EQ(stream.video.avgFrameDuration, 0);
-        EXPECT_EQ(stream.video.width, 0);
-        EXPECT_EQ(stream.video.height, 0);
-        EXPECT_EQ(stream.video.streamFlag, 0);
-        EXPECT_EQ(stream.video.reservedWord, 0);
+        ExpectCleared(stream.video);
         driver->drv_close(&stream.handle);
     }
 }
 
 TEST_F(OpenClose, RefusesWhatCannotBeServedWithoutTouchingDescriptors) {
-    AviLayout depth24;
-    depth24.bitCount = 24;
-    ExpectRefused(depth24, kVideo);
-
-    AviLayout noScale;
-    noScale.frameDuration = 0;
-    ExpectRefused(noScale, kVideo);
-
-    AviLayout narrow;
-    narrow.width = 0;
-    narrow.sizeImage = 16;
-    ExpectRefused(narrow, kVideo);
-
-    AviLayout oversized;
-    oversized.sizeImage = 4 * 2 * 4 + 4;  // one pixel more than the host's buffer holds
-    ExpectRefused(oversized, kVideo);
-
-    AviLayout emptyFrames;
-    emptyFrames.sizeImage = 0;
-    ExpectRefused(emptyFrames, kVideo);
-
-    AviLayout audioNoScale;
-    audioNoScale.audioScale = 0;
-    ExpectRefused(audioNoScale, kAudio);
-
-    AviLayout slowAudio;
-    slowAudio.audioRate = 3;
-    slowAudio.audioScale = 4;  // a rate quotient of 0
-    ExpectRefused(slowAudio, kAudio);
-
-    AviLayout noBits;
-    noBits.bitsPerSample = 0;
-    noBits.audioScale = 1;
-    noBits.audioRate = 48000;
-    ExpectRefused(noBits, kAudio);
-
-    // A rate the host's signed 32-bit field would read as negative.
-    for (const int64_t rate : {int64_t{0xFFFFFFFF}, int64_t{0x80000000}}) {
-        AviLayout hugeRate;
-        hugeRate.audioRate = rate;
-        hugeRate.audioScale = 1;
-        ExpectRefused(hugeRate, kAudio);
+    const struct {
+        const char* what;
+        const uint32_t* options;
+        void (*bend)(AviLayout&);
+    } cases[] = {
+        {"16-bit video", kVideo, [](AviLayout& l) { l.bitCount = 16; }},
+        {"video scale 0", kVideo, [](AviLayout& l) { l.frameDuration = 0; }},
+        {"width 0", kVideo,
+         [](AviLayout& l) {
+             l.width = 0;
+             l.sizeImage = 16;
+         }},
+        // one pixel more than the host's buffer holds
+        {"frames too large", kVideo, [](AviLayout& l) { l.sizeImage = 4 * 2 * 4 + 4; }},
+        {"empty frames", kVideo, [](AviLayout& l) { l.sizeImage = 0; }},
+        {"audio scale 0", kAudio, [](AviLayout& l) { l.audioScale = 0; }},
+        {"audio rate quotient 0", kAudio,
+         [](AviLayout& l) {
+             l.audioRate = 3;
+             l.audioScale = 4;
+         }},
+        {"0 bits per sample", kAudio,
+         [](AviLayout& l) {
+             l.bitsPerSample = 0;
+             l.audioScale = 1;
+             l.audioRate = 48000;
+         }},
+        // Rates the host's signed 32-bit field would read as negative.
+        {"audio rate 2^32 - 1", kAudio,
+         [](AviLayout& l) {
+             l.audioRate = 0xFFFFFFFF;
+             l.audioScale = 1;
+         }},
+        {"audio rate 2^31", kAudio,
+         [](AviLayout& l) {
+             l.audioRate = 0x80000000;
+             l.audioScale = 1;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        AviLayout layout;
+        c.bend(layout);
+        ExpectRefused(layout, c.options);
     }
 }
 
@@ -182,14 +195,6 @@ TEST_F(OpenClose, BrokenAudioHeaderDoesNotRefuseTheVideo) {
     FakeStream stream;
     EXPECT_EQ(Open(stream, path, kVideo), 1);
     driver->drv_close(&stream.handle);
-}
-
-TEST_F(OpenClose, ZeroLengthFileFailsAtTheMapping) {
-    testsupport::DebugFolder folder;  // only affects the statically linked core
-    const std::u16string path = Write("empty.avi", {});
-    FakeStream stream;
-    EXPECT_EQ(Open(stream, path, kVideo), 0);
-    EXPECT_EQ(stream.handle.pReader, nullptr);
 }
 
 TEST_F(OpenClose, OneFileServesVideoAndAudioReadersAtOnce) {
@@ -239,31 +244,6 @@ TEST_F(OpenClose, StartTwiceResumesOnce) {
     EXPECT_EQ(stream.WakeCount(), 1);
 }
 
-TEST_F(OpenClose, CloseAfterTheWorkerEndedByItselfReleasesEverything) {
-    const std::u16string path = Write(AviLayout{});
-    FakeStream stream;
-    ASSERT_EQ(Open(stream, path, kVideo), 1);
-    stream.Finish();  // the first acquire returns null
-    driver->drv_start(&stream.handle);
-    for (int i = 0; i < 1000 && stream.AcquireCount() == 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    driver->drv_close(&stream.handle);
-    EXPECT_EQ(stream.Deliveries(), 0u);
-    // The file is no longer held: it can be replaced.
-    testsupport::RemoveFile(dir.File("clip.avi"));
-    EXPECT_FALSE(testsupport::FileExists(dir.File("clip.avi")));
-}
-
-TEST_F(OpenClose, CloseWithoutStartReturns) {
-    const std::u16string path = Write(AviLayout{});
-    FakeStream stream;
-    ASSERT_EQ(Open(stream, path, kAudio), 1);
-    driver->drv_close(&stream.handle);
-    EXPECT_EQ(stream.AcquireCount(), 0);
-    EXPECT_EQ(stream.runStateAtWake, 0);
-}
-
 #ifdef _WIN32
 TEST_F(OpenClose, FileHeldOpenForWritingCannotBeOpened) {
     const std::u16string path = Write(AviLayout{});
@@ -303,6 +283,8 @@ TEST_F(OpenClose, FramesAbove4GiBAreServed) {
     driver->drv_start(&audio.handle);
     ASSERT_TRUE(audio.WaitForDeliveries(1));
     const size_t at = 250 * 4;
-    EXPECT_EQ(left[0], static_cast<float>(static_cast<int16_t>(built.pcm[at] | (built.pcm[at + 1] << 8)) / 32767.0));
+    EXPECT_EQ(left[0],
+              static_cast<float>(static_cast<int16_t>(built.pcm[at] | (built.pcm[at + 1] << 8)) /
+                                 32767.0));
     driver->drv_close(&audio.handle);
 }

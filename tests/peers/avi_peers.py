@@ -12,9 +12,13 @@ from the plug-in, with ffmpeg as the reference.
 The rules checked, stream by stream:
   video served   frame k equals the last non-empty packet at or before time k of
                  `ffmpeg -c copy -f framemd5` (a 0-byte packet, a drop frame,
-                 repeats the previous picture); the frame count is the stream's
-                 length in time; the frame duration is 10,000,000 / r_frame_rate
-                 of ffprobe, rounded to nearest, in 100 ns units
+                 repeats the previous picture); a 24-bit frame equals instead
+                 ffmpeg's decoded picture at that time converted to bgra, in
+                 the stored row order (ffmpeg's pictures are top-down: flipped
+                 when the stored height is positive, i.e. bottom-up); the frame
+                 count is the stream's length in time (its packets, 0-byte ones
+                 included); the frame duration is 10,000,000 / r_frame_rate of
+                 ffprobe, rounded to nearest, in 100 ns units
   audio served   the float WAV of `qxhost audio` holds ffmpeg's decoded samples
                  x as (float)(x / 32767) (16-bit) or (float)((x - 128) / 127)
                  (8-bit), sample for sample, with ffprobe's rate and channels
@@ -203,6 +207,10 @@ def properties(path):
         if s.get("handler"):
             names.add("vhandler")
         w, h, b = s.get("width", 0), abs(s.get("height", 0)), s.get("bits", 0)
+        if s.get("height", 0) < 0:
+            names.add("top-down")
+        if b == 24 and w * 3 % 4:
+            names.add("rowpad")
         image = s.get("size_image")
         if image == 0:
             names.add("sizeimage0")
@@ -231,10 +239,10 @@ def ffprobe_streams(path):
 
 
 def served_video(streams):
-    """The stream a host is served: the first uncompressed 32-bit RGB video stream."""
+    """The stream a host is served: the first uncompressed 24- or 32-bit RGB video stream."""
     for s in streams:
         if s.get("codec_type") == "video" and s.get("codec_name") == "rawvideo" \
-                and s.get("pix_fmt") in ("bgra", "bgr0"):
+                and s.get("pix_fmt") in ("bgra", "bgr0", "bgr24"):
             return s
     return None
 
@@ -244,10 +252,12 @@ def served_audio(streams):
     return next((s for s in streams if s.get("codec_type") == "audio"), None)
 
 
-def ffmpeg_video(path, index):
-    """(time base, [(pts, duration, size, md5)]) of one video stream's packets."""
-    r = run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:%d" % index, "-c", "copy",
-             "-f", "framemd5", "-"])
+def ffmpeg_video(path, index, decode=None):
+    """(time base, [(pts, duration, size, md5)]) of one video stream's packets, or
+    with `decode` (output options) of its decoded pictures, each at its own time."""
+    how = ["-fps_mode", "passthrough"] + decode if decode else ["-c", "copy"]
+    r = run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:%d" % index] + how
+            + ["-f", "framemd5", "-"])
     tb, rows = None, []
     for line in r.stdout.decode().splitlines():
         if line.startswith("#tb 0:"):
@@ -258,10 +268,11 @@ def ffmpeg_video(path, index):
     return tb, rows
 
 
-def expected_frames(tb, rate, packets):
-    """The picture of every frame of the stream's length in time: packet k at time
-    k, and a drop frame (0 bytes, or a time no packet holds) repeats the last
-    picture before it."""
+def expected_frames(tb, rate, packets, decoded=None):
+    """The picture of every frame of the stream's length in time (its packets,
+    0-byte ones included): packet k at time k, or the picture decoded at time k
+    when `decoded` (time base, pictures) is given, and a drop frame (0 bytes, or
+    a time nothing holds) repeats the last picture before it."""
     per_frame = tb * rate  # frames per time-base tick
     last_end = 0
     for pts, dur, _, _ in packets:
@@ -269,10 +280,14 @@ def expected_frames(tb, rate, packets):
     if last_end.denominator != 1:
         raise ValueError("packet times are not whole frames: %s" % last_end)
     pictures = [None] * int(last_end)
+    if decoded:
+        per_frame, packets = decoded[0] * rate, decoded[1]
     for pts, _, size, md5 in packets:
         k = pts * per_frame
         if k.denominator != 1:
             raise ValueError("packet time %d is not a whole frame" % pts)
+        if not 0 <= k < len(pictures):
+            raise ValueError("a picture at time %d, outside the stream" % pts)
         if size:
             pictures[int(k)] = md5
     last = None
@@ -374,7 +389,7 @@ class Check:
             return
         vs = served_video(streams)
         if vs is None:
-            self.problem("reference: ffprobe sees no 32-bit uncompressed video stream")
+            self.problem("reference: ffprobe sees no 24- or 32-bit uncompressed video stream")
             return
         if got.get("width") != vs.get("width") or abs(got.get("height", 0)) != vs.get("height"):
             self.problem("video: %sx%s, ffprobe says %sx%s"
@@ -388,7 +403,16 @@ class Check:
         if tb is None or not packets:
             self.problem("reference: ffmpeg gives no video packets")
             return
-        want_pictures = expected_frames(tb, rate, packets)
+        decoded = None
+        if vs["pix_fmt"] == "bgr24":
+            # Served as bgra in the stored row order; ffmpeg's pictures are top-down.
+            stored = RiffWalk(self.a.file).p["streams"][int(vs["index"])]
+            flip = ["-vf", "vflip"] if stored.get("height", 0) > 0 else []
+            decoded = ffmpeg_video(self.a.file, int(vs["index"]), flip + ["-pix_fmt", "bgra"])
+            if decoded[0] is None or not decoded[1]:
+                self.problem("reference: ffmpeg decodes no video pictures")
+                return
+        want_pictures = expected_frames(tb, rate, packets, decoded)
         rc, out, err = self.qxhost("framemd5", self.a.file, "--timeout", "20")
         if rc != 0:
             self.problem("video: qxhost framemd5 status %d: %s" % (rc, err.strip()[:200]))

@@ -2,7 +2,8 @@
 """A model of what a host gets from the plug-in, written from the file rules
 alone and sharing nothing with the plug-in: qxhost's `info --json`,
 `framemd5` and `audio --out` for one AVI file, read by walking its movie data
-chunk by chunk (pad bytes after odd chunks, 0-byte video chunks as drop frames).
+chunk by chunk (pad bytes after odd chunks, 0-byte video chunks as drop frames,
+24-bit frames served as 32-bit BGRA with alpha 255 in the stored row order).
 
 It stands in for qxhost to check the suite's reference side: where the model
 and ffmpeg agree on a writer's file, what the suite expects of the plug-in is
@@ -68,7 +69,7 @@ class File:
             kind = strh[:4]
             if kind == b"vids" and video is None and len(strf) >= 40:
                 bits, comp = struct.unpack("<HI", strf[14:20])
-                if bits == 32 and comp in (BI_RGB, BI_BITFIELDS):
+                if (bits == 32 and comp in (BI_RGB, BI_BITFIELDS)) or (bits == 24 and comp == BI_RGB):
                     video = (n, strh, strf)
             elif kind == b"auds" and audio is None and len(strf) >= 16:
                 tag, _, _, _, _, bits = struct.unpack("<HHIIHH", strf[:16])
@@ -81,15 +82,36 @@ class File:
         return self.read(off, size)
 
 
-def frames(f, video):
+def bgra_from_bgr24(data, width, rows, fault=""):
+    """A stored 24-bit frame as 32-bit BGRA: each row is 3 bytes a pixel padded to
+    4 bytes, the rows stay in stored order, alpha is 255; bytes the chunk lacks
+    are 0. `fault` is one of the deliberate faults of --mutate."""
+    stride = (width * 3 + 3) // 4 * 4
+    if fault == "stride":
+        stride = width * 3
+    data = data[:stride * rows].ljust(stride * rows, b"\0")
+    order = range(rows - 1, -1, -1) if fault == "rows" else range(rows)
+    pixels = b"".join(data[r * stride:r * stride + width * 3] for r in order)
+    n = width * rows
+    out = bytearray(n * 4)
+    out[0::4], out[1::4], out[2::4] = pixels[0::3], pixels[1::3], pixels[2::3]
+    out[3::4] = (b"\0" if fault == "alpha" else b"\xff") * n
+    return bytes(out)
+
+
+def frames(f, video, fault=""):
     """(size, MD5) of every frame's picture: a 0-byte chunk repeats the last one."""
-    n = video[0]
+    n, _, strf = video
+    width, height, _, bits = struct.unpack("<iiHH", strf[4:16])
     ids = (b"%02ddb" % n, b"%02ddc" % n)
     out, last = [], (0, hashlib.md5(b"").hexdigest())
     for cid, off, size in f.chunks:
         if cid in ids:
             if size:
-                last = (size, hashlib.md5(f.data(off, size)).hexdigest())
+                picture = f.data(off, size)
+                if bits == 24:
+                    picture = bgra_from_bgr24(picture, width, abs(height), fault)
+                last = (len(picture), hashlib.md5(picture).hexdigest())
             out.append(last)
     return out
 
@@ -122,7 +144,9 @@ def info(path, f, video, audio):
 
 
 def mutate(kind, what, value):
-    """One deliberate fault (--mutate KIND) so the suite can prove its checks fail."""
+    """One deliberate fault (--mutate KIND) so the suite can prove its checks fail.
+    The 24-bit faults (rows in the wrong order, rows read without their padding,
+    alpha 0) are made by bgra_from_bgr24."""
     if kind == "frame" and what == "frames" and len(value) > 1:
         value[1] = value[0]
     elif kind == "count" and what == "frames":
@@ -162,7 +186,7 @@ def main(argv):
             print("0, 0, 0, 1, 4, %s" % hashlib.md5(b"\0" * 4).hexdigest())
             return 0
         print("#tb 0: model")
-        for k, (size, md5) in enumerate(mutate(kind, "frames", frames(f, video))):
+        for k, (size, md5) in enumerate(mutate(kind, "frames", frames(f, video, kind))):
             print("0, %d, %d, 1, %d, %s" % (k, k, size, md5))
         return 0
     if cmd == "audio":

@@ -34,6 +34,15 @@ TEST(ParseArguments, AcceptsValuesAfterAnEqualsSignAndOptionsBeforeTheCommand) {
     EXPECT_EQ(a.file, "in.avi");
 }
 
+TEST(ParseArguments, CheckTakesEveryFileGivenAndJson) {
+    const Arguments a = Parse({"check", "a.avi", "--json", "b.avi", "c.mp4"});
+    EXPECT_EQ(a.command, Command::kCheck);
+    EXPECT_EQ(a.files, (std::vector<std::string>{"a.avi", "b.avi", "c.mp4"}));
+    EXPECT_TRUE(a.json);
+    ExpectUsageError({"check"}, "no input file");
+    ExpectUsageError({"check", "a.avi", "--out", "d"}, "--out does not apply to check");
+}
+
 TEST(ParseArguments, HelpWinsOverEverythingElse) {
     EXPECT_EQ(Parse({"info", "--help"}).command, Command::kHelp);
     EXPECT_EQ(Parse({"-h"}).command, Command::kHelp);

@@ -18,7 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "support/PluginLoader.h"
+#include "support/Files.h"
+#include "support/FixedDebugFolder.h"
+#include "support/RefusalCases.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -258,8 +261,8 @@ TEST_F(EndToEnd, FailuresEndWithOneLineAndANonZeroStatus) {
     EXPECT_NE(missing.err.find("no such file"), std::string::npos) << missing.err;
     EXPECT_EQ(std::count(missing.err.begin(), missing.err.end(), '\n'), 1);
 
-    // 24-bit video and no audio: neither stream is served.
-    const std::string plain = Make("plain.avi", "--frames 3 --bpp 24 --no-audio");
+    // Cut inside its headers: neither stream is served.
+    const std::string plain = Make("plain.avi", "--frames 3 --no-audio --truncate 100");
     const Result refused = Qxhost("info '" + plain + "'");
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("refused the video and the audio stream"), std::string::npos)
@@ -412,6 +415,134 @@ TEST_F(EndToEnd, OutputStaysExactWhileThePlugInLogs) {
     EXPECT_NE(info.err.find("\tMirolan("), std::string::npos) << info.err;
     EXPECT_TRUE(JsonChecker(info.out).Valid()) << info.out;
     EXPECT_NE(info.out.find("\"width\": 34, \"height\": 20"), std::string::npos) << info.out;
+}
+
+// The rest of `text` after the first line that starts with `prefix`;
+// npos-free: empty and false when there is none.
+bool LineAfter(const std::string& text, const std::string& prefix, std::string& rest) {
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind(prefix, 0) == 0) {
+            rest = line.substr(prefix.size());
+            return true;
+        }
+    }
+    return false;
+}
+
+// check prints, per medium, the reason the plug-in's log gives (the same
+// table as the reader's suite), and a conversion command for a file that is
+// not servable; its status says whether every file is servable.
+TEST_F(EndToEnd, CheckGivesTheReasonOfEveryRefusal) {
+    std::vector<std::string> files;
+    for (const testsupport::RefusalCase& row : testsupport::RefusalCases()) {
+        if (!row.Checkable()) continue;
+        SCOPED_TRACE(row.name);
+        const std::string file = Path(row.fileName);
+        if (!row.missing) testsupport::WriteFile(file, row.bytes);
+        files.push_back(file);
+        const Result r = Qxhost("check '" + file + "'");
+        const std::string medium = row.video ? "  video: " : "  audio: ";
+        std::string rest;
+        ASSERT_TRUE(LineAfter(r.out, medium, rest)) << r.out;
+        EXPECT_EQ(r.out.rfind(file + "\n", 0), 0u) << r.out;
+        const bool hasConversion = LineAfter(r.out, "  convert: ffmpeg -i ", rest) &&
+                                   rest.find("-servable.avi") != std::string::npos;
+        LineAfter(r.out, medium, rest);
+        if (row.logLine == 0) {
+            EXPECT_EQ(rest, "ok");
+            EXPECT_EQ(r.status, 0) << r.out;
+            EXPECT_FALSE(hasConversion) << r.out;
+        } else if (row.logLine == 9007) {  // no stream of that medium: nothing refused
+            EXPECT_EQ(rest, "none");
+            EXPECT_EQ(r.status, 0) << r.out;
+        } else {
+            ASSERT_EQ(rest.rfind("refused: ", 0), 0u) << r.out;
+            EXPECT_TRUE(row.ReasonMatches(rest.substr(9))) << rest;
+            EXPECT_EQ(r.status, 1) << r.out;
+            // A file that cannot be opened at all has nothing to convert.
+            EXPECT_EQ(hasConversion, row.logLine != 9003) << r.out;
+        }
+    }
+    std::string all;
+    for (const std::string& file : files) all += " '" + file + "'";
+    const Result json = Qxhost("check --json" + all);
+    EXPECT_EQ(json.status, 1);
+    EXPECT_TRUE(JsonChecker(json.out).Valid()) << json.out;
+    EXPECT_NE(json.out.find("\"status\": \"refused\", \"kind\": \"CompressedVideo\", "
+                            "\"reason\": \"video is compressed ('MJPG'); this plug-in reads "
+                            "uncompressed RGB\"}"),
+              std::string::npos)
+        << json.out;
+}
+
+// The conversion command that check prints makes a file that check passes,
+// whether the file has both media or video alone.
+TEST_F(EndToEnd, CheckPrintsAConversionThatWorks) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    const struct {
+        const char* name;
+        const char* made;
+        const char* audio;
+    } rows[] = {
+        {"mjpeg-pcm24.avi",
+         "-f lavfi -i testsrc=size=48x32:rate=25 -f lavfi -i sine=r=22050 -t 0.4 -c:v mjpeg "
+         "-c:a pcm_s24le",
+         "ok"},
+        {"mjpeg.avi", "-f lavfi -i testsrc=size=48x32:rate=25 -frames 5 -c:v mjpeg", "none"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string file = Path(row.name);
+        ASSERT_EQ(Run("ffmpeg -v error " + std::string(row.made) + " '" + file + "'").status, 0);
+        const Result before = Qxhost("check '" + file + "'");
+        EXPECT_EQ(before.status, 1);
+        std::string command;
+        ASSERT_TRUE(LineAfter(before.out, "  convert: ", command)) << before.out;
+        const Result converted = Run(command);
+        ASSERT_EQ(converted.status, 0) << command << ": " << converted.err;
+        const std::string out = file.substr(0, file.size() - 4) + "-servable.avi";
+        const Result after = Qxhost("check '" + out + "'");
+        EXPECT_EQ(after.status, 0) << after.out;
+        EXPECT_EQ(after.out, out + "\n  video: ok\n  audio: " + row.audio + "\n");
+    }
+}
+
+// 24-bit video from ffmpeg (bgr24, top-down) and GStreamer (BGR, bottom-up,
+// rows padded) is served as ffmpeg's conversion to bgra, rows in the stored
+// order.
+TEST_F(EndToEnd, Bgr24FramesEqualFfmpegsConversionToBgra) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    const std::string ours = Path("bgr24.avi");
+    ASSERT_EQ(Run("ffmpeg -v error -f lavfi -i testsrc=size=64x36:rate=25 -frames 10 "
+                  "-c:v rawvideo -pix_fmt bgr24 '" +
+                  ours + "'")
+                  .status,
+              0);
+    std::vector<std::string> files = {ours};
+    const std::string gst = Path("gst-bgr.avi");
+    if (Run("gst-launch-1.0 -q videotestsrc num-buffers=10 ! "
+            "video/x-raw,format=BGR,width=63,height=35 ! avimux ! filesink location='" +
+            gst + "'")
+            .status == 0) {
+        files.push_back(gst);
+    } else {
+        ADD_FAILURE() << "gst-launch-1.0 could not write the BGR file";
+    }
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        const Result info = Qxhost("info '" + file + "'");
+        ASSERT_EQ(info.status, 0) << info.err;
+        const bool bottomUp = info.out.find("rows bottom-up") != std::string::npos;
+        const Result hashes = Qxhost("framemd5 '" + file + "'");
+        ASSERT_EQ(hashes.status, 0) << hashes.err;
+        const Result theirs = Run("ffmpeg -v error -i '" + file + "' " +
+                                  (bottomUp ? "-vf vflip " : "") + "-pix_fmt bgra -f framemd5 -");
+        ASSERT_EQ(theirs.status, 0) << theirs.err;
+        EXPECT_EQ(FrameHashes(hashes.out), FrameHashes(theirs.out));
+        EXPECT_EQ(FrameHashes(hashes.out).size(), 10u);
+    }
 }
 
 }  // namespace

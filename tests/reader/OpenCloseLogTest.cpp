@@ -1,13 +1,21 @@
-// What the opening and closing sequences write to the debug log, driven
-// in-process so the debug folder can be a private one.
+// What the opening and closing sequences write to the debug log, and what
+// they release, driven in-process so the debug folder can be a private one.
+// (Describing, refusing and serving through the loaded library:
+// integration/OpenCloseTest.cpp.)
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <thread>
 
+#include "container/AviLayout.h"
 #include "qxdriver.h"
+#include "reader/CheckFile.h"
 #include "support/AviBuilder.h"
+#include "support/DebugFolder.h"
 #include "support/FakeHost.h"
+#include "support/Files.h"
+#include "support/RefusalCases.h"
 #include "support/TempDir.h"
 
 using testsupport::AviLayout;
@@ -46,7 +54,11 @@ protected:
         driver = qxVideoDriver_Mirolan(&testsupport::FakeHostServices());
         testing::internal::CaptureStdout();
     }
-    void TearDown() override { testing::internal::GetCapturedStdout(); }
+    // The captured output holds the failure messages too: shown when any.
+    void TearDown() override {
+        const std::string captured = testing::internal::GetCapturedStdout();
+        if (HasFailure()) std::fputs(captured.c_str(), stderr);
+    }
     std::u16string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
         testsupport::WriteFile(dir.File(name), bytes);
         return testsupport::ToUtf16(dir.File(name));
@@ -138,6 +150,7 @@ TEST_F(OpenCloseLog, NeverStartedStreamClosesPromptlyWithTheSameLines) {
     EXPECT_EQ(log[2], Location(1081) + "MIROLAN Exit audio Run Monitor Thread");
     EXPECT_EQ(log[3], Location(991) + "Wait for Exit Run Monitor Thread Completed");
     EXPECT_EQ(stream.AcquireCount(), 0);
+    EXPECT_EQ(stream.runStateAtWake, 0);
 }
 
 TEST_F(OpenCloseLog, WorkerEndingByItselfClosesTheFileBeforeTheStreamIsClosed) {
@@ -154,17 +167,26 @@ TEST_F(OpenCloseLog, WorkerEndingByItselfClosesTheFileBeforeTheStreamIsClosed) {
     EXPECT_EQ(log[2], Location(1081) + "MIROLAN Exit video Run Monitor Thread");
     driver->drv_close(&stream.handle);
     EXPECT_EQ(Log().size(), 5u);
+    EXPECT_EQ(stream.Deliveries(), 0u);
+    // The file is no longer held: it can be replaced.
+    testsupport::RemoveFile(dir.File("clip.avi"));
+    EXPECT_FALSE(testsupport::FileExists(dir.File("clip.avi")));
 }
 
 TEST_F(OpenCloseLog, ZeroLengthFileFailsAtTheMappingWithItsError) {
     const std::u16string path = Write("empty.avi", {});
     FakeStream stream;
     EXPECT_EQ(driver->drv_open(&stream.handle, path.c_str(), kVideo), 0);
+    EXPECT_EQ(stream.handle.pReader, nullptr);
     const std::vector<std::string> log = Log();
-    ASSERT_EQ(log.size(), 3u);  // size line, mapping line, and the empty line after it
+    // Size line, mapping line, the empty line after it, and the reason.
+    ASSERT_EQ(log.size(), 4u);
     EXPECT_EQ(log[0].rfind(Location(324), 0), 0u);
     EXPECT_EQ(log[1].rfind(Location(335) + "hMapFile is NULL: last error: ", 0), 0u) << log[1];
     EXPECT_EQ(log[2], "");
+    EXPECT_EQ(log[3].rfind(Location(9003) + "Refused: the file is empty or cannot be mapped", 0),
+              0u)
+        << log[3];
     // The file is no longer held.
     testsupport::RemoveFile(dir.File("empty.avi"));
     EXPECT_FALSE(testsupport::FileExists(dir.File("empty.avi")));
@@ -180,6 +202,73 @@ TEST_F(OpenCloseLog, UnindexedFileIsRefusedWithItsReason) {
     FakeStream stream;
     EXPECT_EQ(driver->drv_open(&stream.handle, path.c_str(), kVideo), 0);
     const std::vector<std::string> log = Log();
-    ASSERT_EQ(log.size(), 2u);
+    ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[1], Location(510) + "AVI is not indexed we cann't use this AVI");
+    EXPECT_EQ(log[2], Location(9007) + "Refused: no video stream");
+}
+
+// Every refused open ends with one line that names its cause, with the
+// values found, under an identifier of its own; the lines before it are the
+// system's own and a served file logs no such line. The check that tools
+// run gives the same reason from the same code.
+TEST_F(OpenCloseLog, EveryRefusalEndsWithItsReason) {
+    for (const testsupport::RefusalCase& row : testsupport::RefusalCases()) {
+        SCOPED_TRACE(row.name);
+        testsupport::WriteFile(folder.LogFile(), {});  // a fresh log per row
+        std::u16string path = testsupport::ToUtf16(dir.File(row.fileName));
+        if (!row.missing) path = Write(row.fileName, row.bytes);
+        const uint32_t both[] = {QX_TAG_EYES, 1, QX_TAG_EARS, 1, 0, 0};
+        const uint32_t neither[] = {QX_TAG_DINT, 1, 0, 0};
+        const uint32_t* options = row.bothMedia  ? both
+                                  : row.noMedium ? neither
+                                  : row.video    ? kVideo
+                                                 : kAudio;
+        FakeStream stream;
+        const int32_t opened = driver->drv_open(&stream.handle, path.c_str(), options);
+        const std::vector<std::string> log = Log();
+        if (row.logLine == 0) {
+            EXPECT_EQ(opened, 1);
+            driver->drv_close(&stream.handle);
+            for (const std::string& line : log) EXPECT_EQ(line.find("Refused"), std::string::npos);
+        } else {
+            EXPECT_EQ(opened, 0);
+            ASSERT_FALSE(log.empty());
+            EXPECT_EQ(log.back().rfind(Location(row.logLine) + "Refused: ", 0), 0u) << log.back();
+            EXPECT_TRUE(row.ReasonMatches(log.back().substr(Location(row.logLine).size() + 9)))
+                << log.back();
+            int reasons = 0;
+            for (const std::string& line : log)
+                reasons += line.find("Refused: ") != std::string::npos;
+            EXPECT_EQ(reasons, 1);
+        }
+        if (!row.Checkable()) continue;
+        const avi::Refusal checked =
+            mirolan::CheckFile(path.c_str(), row.video ? avi::Medium::Video : avi::Medium::Audio);
+        EXPECT_EQ(checked.Refused(), row.logLine != 0);
+        if (row.logLine != 0) {
+            EXPECT_TRUE(row.ReasonMatches(checked.text)) << checked.text;
+        }
+    }
+}
+
+// 24-bit video is described as a 32-bit frame of the same size: the host's
+// buffer is width x |height| x 4, and the description line gives the depth.
+TEST_F(OpenCloseLog, Bgr24VideoIsDescribedLikeA32BitFrame) {
+    AviLayout layout;
+    layout.width = 5;
+    layout.height = -3;
+    layout.bitCount = 24;
+    layout.sizeImage = 16 * 3;  // rows of 15 bytes padded to 16
+    const std::u16string path = Write("clip.avi", testsupport::BuildAvi(layout).bytes);
+    FakeStream stream;
+    ASSERT_EQ(driver->drv_open(&stream.handle, path.c_str(), kVideo), 1);
+    EXPECT_EQ(stream.video.width, 5);
+    EXPECT_EQ(stream.video.height, -3);
+    EXPECT_EQ(stream.video.duration, 3 * 400000);
+    driver->drv_close(&stream.handle);
+    const std::vector<std::string> log = Log();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[1], Location(372) + "Video Mirolan:FileName[" + dir.File("clip.avi") +
+                          "] Width[5] Height[-3] avgFrameDuration[400000] Depth[24] "
+                          "Duration[1200000]");
 }

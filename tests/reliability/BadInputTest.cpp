@@ -18,6 +18,7 @@
 
 #include "FuzzHost.h"
 #include "support/AviBuilder.h"
+#include "support/Files.h"
 #include "support/TempDir.h"
 
 using testsupport::AviLayout;

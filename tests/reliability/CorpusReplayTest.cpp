@@ -3,29 +3,18 @@
 // builds this repeats the fuzzer's checks deterministically.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "FuzzHost.h"
+#include "KeptFuzzFiles.h"
+#include "support/Files.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::vector<fs::path> KeptInputs(const std::string& folder) {
-    std::vector<fs::path> files;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(fs::path(MIROLAN_FUZZ_DIR) / folder, error)) {
-        if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') {
-            files.push_back(entry.path());
-        }
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
 
 struct ReplayCounts {
     size_t inputs = 0;
@@ -58,7 +47,7 @@ ReplayCounts Replay(const std::vector<fs::path>& inputs) {
 }  // namespace
 
 TEST(CorpusReplay, KeptCorpusOpensServesAndClosesCleanly) {
-    const std::vector<fs::path> inputs = KeptInputs("corpus");
+    const std::vector<fs::path> inputs = reliability::KeptFuzzFiles("corpus");
     ASSERT_GE(inputs.size(), 10u) << "the kept corpus is missing from " << MIROLAN_FUZZ_DIR;
     const ReplayCounts counts = Replay(inputs);
     std::printf("corpus: %zu inputs, %zu opened as video, %zu as audio, %zu requests delivered\n",
@@ -70,7 +59,7 @@ TEST(CorpusReplay, KeptCorpusOpensServesAndClosesCleanly) {
 }
 
 TEST(CorpusReplay, EveryPastFindingNowRunsCleanly) {
-    const std::vector<fs::path> inputs = KeptInputs("regressions");
+    const std::vector<fs::path> inputs = reliability::KeptFuzzFiles("regressions");
     if (inputs.empty()) GTEST_SKIP() << "no past findings kept in fuzz/regressions";
     const ReplayCounts counts = Replay(inputs);
     std::printf("regressions: %zu inputs replayed\n", counts.inputs);

@@ -24,8 +24,9 @@
 #include <thread>
 
 #include "diag/DebugLog.h"
-#include "support/FileLock.h"
-#include "support/TempDir.h"
+#include "support/DebugFolder.h"
+#include "support/FileHolds.h"
+#include "support/Files.h"
 
 namespace fs = std::filesystem;
 

@@ -10,6 +10,7 @@
 
 #include "support/AviBuilder.h"
 #include "support/FakeHost.h"
+#include "support/Files.h"
 #include "support/TempDir.h"
 
 namespace {

@@ -23,7 +23,9 @@
 #include "platform/platform.h"
 #include "reader/Mirolan.h"
 #include "support/AviBuilder.h"
+#include "support/DebugFolder.h"
 #include "support/FakeHost.h"
+#include "support/Files.h"
 #include "support/TempDir.h"
 
 #ifndef _WIN32
@@ -229,6 +231,11 @@ TEST_F(Hostile, WorkerThatCannotBeCreatedFailsTheOpenAndReleasesEverything) {
         CountLines(LogText(debug.FallbackFile()), "Run Monitor Thread not created: last error: ");
     EXPECT_EQ(notCreated.matching, 2u) << LogText(debug.FallbackFile());
     EXPECT_NE(LogText(debug.FallbackFile()).find("Mirolan(1082)"), std::string::npos);
+    // ... each followed by the refusal's reason, the last line of its open.
+    const LineCount reasons = CountLines(LogText(debug.FallbackFile()),
+                                         "Refused: the system would not create the worker thread");
+    EXPECT_EQ(reasons.matching, 2u) << LogText(debug.FallbackFile());
+    EXPECT_NE(LogText(debug.FallbackFile()).find("Mirolan(9017)"), std::string::npos);
 
     // The next open, with threads to be had, serves as ever.
     ASSERT_EQ(driver->drv_open(&stream.handle, path.c_str(), kVideo), 1);

@@ -20,6 +20,7 @@
 #include "ProcessResources.h"
 #include "support/AviBuilder.h"
 #include "support/FakeHost.h"
+#include "support/Files.h"
 #include "support/TempDir.h"
 
 using testsupport::FakeStream;

@@ -3,7 +3,8 @@
 #include <thread>
 
 #ifdef _WIN32
-// clang-format off: tlhelp32.h needs the types of windows.h first
+// tlhelp32.h needs the types of windows.h first.
+// clang-format off
 #include <windows.h>
 #include <tlhelp32.h>
 // clang-format on

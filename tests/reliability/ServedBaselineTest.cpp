@@ -32,11 +32,14 @@
 #include <utility>
 #include <vector>
 
+#include "KeptFuzzFiles.h"
 #include "common/Md5.h"
 #include "qxdriver.h"
 #include "reader/Mirolan.h"
 #include "support/AviBuilder.h"
+#include "support/DebugFolder.h"
 #include "support/FakeHost.h"
+#include "support/Files.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -441,14 +444,7 @@ std::vector<Input> BuilderInputs() {
 }
 
 std::vector<Input> KeptFuzzInputs(const std::string& folder) {
-    std::vector<fs::path> files;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(fs::path(MIROLAN_FUZZ_DIR) / folder, error)) {
-        if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') {
-            files.push_back(entry.path());
-        }
-    }
-    std::sort(files.begin(), files.end());
+    const std::vector<fs::path> files = reliability::KeptFuzzFiles(folder);
     std::vector<Input> inputs;
     for (const fs::path& file : files) {
         inputs.push_back(

@@ -8,6 +8,9 @@
 #include "StreamTestSupport.h"
 #include "stream/AudioRead.h"
 #include "stream/SampleBlock.h"
+#include "support/DebugFolder.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
 
 namespace {
 

@@ -7,6 +7,8 @@
 
 #include "StreamTestSupport.h"
 #include "stream/Bgr24Frame.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
 
 namespace {
 

@@ -9,6 +9,9 @@
 
 #include "StreamTestSupport.h"
 #include "stream/RunMonitor.h"
+#include "support/DebugFolder.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
 
 namespace {
 

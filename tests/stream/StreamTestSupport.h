@@ -23,8 +23,9 @@
 #include "stream/RunMonitor.h"
 #include "stream/ServeContext.h"
 #include "support/AviBuilder.h"
+#include "support/DebugFolder.h"
 #include "support/FakeHost.h"
-#include "support/TempDir.h"
+#include "support/Files.h"
 
 namespace streamtest {
 

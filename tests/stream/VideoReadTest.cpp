@@ -6,6 +6,9 @@
 
 #include "StreamTestSupport.h"
 #include "stream/VideoRead.h"
+#include "support/DebugFolder.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -26,7 +29,10 @@ protected:
         ASSERT_NE(opened, nullptr) << path;
     }
     bool ReadVideoFrame(uint32_t byteCount, int64_t frameOffset, uint8_t* destination) {
-        return stream::ReadVideoFrame(opened.get(), byteCount, frameOffset, destination);
+        avi::BITMAPINFOHEADER format{};
+        format.biBitCount = 32;
+        format.biSizeImage = byteCount;
+        return stream::ReadVideoFrame(opened.get(), format, frameOffset, destination);
     }
 
     testsupport::TempDir dir;

@@ -4,9 +4,87 @@
 #include <string>
 #include <vector>
 
+#include "support/Bytes.h"
+
 namespace testsupport {
 
-// Builds a small OpenDML AVI file in memory: 'hdrl' with 'avih' and one
+// Appends RIFF structures to a little-endian byte builder: the one place
+// tests write AVI bytes. Every method writes one record field by field;
+// positions taken and returned are file offsets, which run ahead of the bytes
+// held once a hole is left (see Hole).
+class AviBuilder {
+public:
+    // 'RIFF'/'LIST' header with its size left open; returns where it starts.
+    uint64_t OpenList(const char (&code)[5], const char (&type)[5]);
+    // A chunk header with its size left open; returns where it starts.
+    uint64_t OpenChunk(const char (&code)[5]);
+    // Patches the size of the list, chunk or index opened at `start` to cover
+    // what follows it (all ones when that does not fit 32 bits).
+    void Close(uint64_t start);
+
+    // 'avih' chunk. `dwSize` is the size field written; the body is always 56 bytes.
+    void MainHeader(uint32_t flags, uint32_t totalFrames, uint32_t dwSize = 56);
+    // 'strh' chunk of the given type and handler code (all zero bytes for 0).
+    void StreamHeader(const char (&type)[5], const char (&handler)[5], uint32_t dwSize = 56);
+    void StreamHeader(const char (&type)[5], uint32_t dwSize = 56);
+    // 'strf' with a 40-byte bitmap header.
+    void BitmapFormat(uint32_t sizeImage, uint32_t dwSize = 40);
+    // 'strf' with a wave format; `bodySize` 16 omits the cbSize field.
+    void WaveFormat(uint16_t channels, uint16_t bitsPerSample, uint32_t bodySize = 18);
+    // 'strh' with the given timing: scale and rate (frames or samples per
+    // second = rate / scale) and length.
+    void TimedStreamHeader(const char (&type)[5], const char (&handler)[5], uint32_t scale,
+                           uint32_t rate, uint32_t length);
+    // 'strf' with a bitmap header of any shape; `dwSize` 52 adds the three
+    // BI_BITFIELDS masks (`masks`, standard BGRA when null).
+    void Bitmap(int32_t width, int32_t height, uint16_t bitCount, uint32_t compression,
+                uint32_t sizeImage, uint32_t dwSize = 40, const uint32_t* masks = nullptr);
+    // 'strf' with a wave format of any tag; `bodySize` 16 omits cbSize, 40
+    // writes WAVEFORMATEXTENSIBLE whose sub-format starts with `subFormat`.
+    void Wave(uint16_t tag, uint16_t channels, uint16_t bitsPerSample, uint32_t bodySize = 18,
+              uint16_t subFormat = 1);
+    // A chunk followed by a pad byte when its size is odd; returns the data's offset.
+    uint64_t PaddedChunk(const char (&code)[5], uint32_t size, uint8_t fill = 0);
+    // 'idx1' entry: chunk id, flags, offset, size (16 bytes, no header).
+    void Idx1Entry(const char (&code)[5], uint32_t offset, uint32_t size, uint32_t flags = 0x10);
+    // Any chunk with `size` data bytes of `fill`; returns the data's offset.
+    uint64_t Chunk(const char (&code)[5], uint32_t size, uint8_t fill = 0);
+    // A chunk header only, with the given size field and no data.
+    void ChunkHeader(const char (&code)[5], uint32_t size);
+    // Standard index header ('ix00'/'ix01') with its size left open (Close
+    // patches it to cover the entries).
+    uint64_t OpenIndex(const char (&code)[5], const char (&chunkId)[5], uint64_t baseOffset,
+                       uint32_t entriesInUse = 0);
+    void IndexEntry(uint32_t offset, uint32_t size);
+
+    // Leaves `size` zero bytes here that are never held: the file written
+    // from the builder has them as a sparse hole. One hole at the most.
+    void Hole(uint64_t size);
+    bool hasHole() const { return hasHole_; }
+    size_t holeAt() const { return holeAt_; }  // where in `bytes` the hole is
+    uint64_t holeSize() const { return holeSize_; }
+
+    // The file offset of the next byte appended.
+    uint64_t Position() const { return bytes.size() + (hasHole_ ? holeSize_ : 0); }
+    uint64_t size() const { return Position(); }
+    Bytes bytes;
+
+private:
+    // The bodies of 'strh', BITMAPINFOHEADER and the wave format's first 16 bytes.
+    void StreamHeaderRecord(const char (&type)[5], const char (&handler)[5], uint32_t scale,
+                            uint32_t rate, uint32_t length);
+    void BitmapRecord(int32_t width, int32_t height, uint16_t bitCount, uint32_t compression,
+                      uint32_t sizeImage);
+    void WaveRecord(uint16_t tag, uint16_t channels, uint16_t bitsPerSample, uint32_t sampleRate,
+                    uint32_t bytesPerSecond);
+    size_t Held(uint64_t position) const;  // a file offset as an index into `bytes`
+
+    bool hasHole_ = false;
+    size_t holeAt_ = 0;
+    uint64_t holeSize_ = 0;
+};
+
+// BuildAvi writes a small OpenDML AVI file with the builder above: 'hdrl' with 'avih' and one
 // 'strl' per stream, a 'movi' list of interleaved '00db' frames and '01wb'
 // PCM chunks, an 'ix00' and 'ix01' standard index at the end of 'movi', then
 // 'idx1'. Every field can be bent to make the malformed files tests need.

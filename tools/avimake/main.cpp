@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app.h"
-#include "options.h"
+#include "App.h"
+#include "Options.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);

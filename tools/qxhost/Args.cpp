@@ -26,6 +26,7 @@ Command ParseCommand(const std::string& name) {
     if (name == "frames") return Command::kFrames;
     if (name == "audio") return Command::kAudio;
     if (name == "play") return Command::kPlay;
+    if (name == "check") return Command::kCheck;
     throw UsageError("unknown command '" + name + "'");
 }
 
@@ -41,6 +42,8 @@ std::string CommandName(Command command) {
             return "audio";
         case Command::kPlay:
             return "play";
+        case Command::kCheck:
+            return "check";
         default:
             return "help";
     }
@@ -51,6 +54,7 @@ bool Accepts(Command command, const std::string& option) {
     if (option == "--plugin" || option == "--timeout") return true;
     switch (command) {
         case Command::kInfo:
+        case Command::kCheck:
             return option == "--json";
         case Command::kFrames:
             return option == "--out" || option == "--every" || option == "--alpha";
@@ -117,8 +121,9 @@ Arguments ParseArguments(const std::vector<std::string>& args) {
         } else if (!haveCommand) {
             parsed.command = ParseCommand(name);
             haveCommand = true;
-        } else if (!haveFile) {
-            parsed.file = name;
+        } else if (!haveFile || parsed.command == Command::kCheck) {
+            if (!haveFile) parsed.file = name;
+            parsed.files.push_back(name);
             haveFile = true;
         } else {
             throw UsageError("unexpected argument '" + name + "'");
@@ -140,6 +145,7 @@ Arguments ParseArguments(const std::vector<std::string>& args) {
 
 std::string HelpText() {
     return R"(usage: qxhost COMMAND FILE [options]
+       qxhost check FILE... [--json]
 
 Loads the Mirolan plug-in the way a host application does and drives it on FILE.
 
@@ -156,6 +162,12 @@ Commands
   play FILE [--realtime]       serves video and audio in full, each on its own thread, with a
                                progress bar on a terminal and a summary; --realtime paces the
                                requests at the streams' own rates
+  check FILE... [--json]       whether the plug-in serves each file, read by the plug-in's own
+                               code: per medium "ok", "none" (the file has no such stream) or
+                               "refused: REASON", and for a file that is not servable a command
+                               (ffmpeg) that converts it into one that is. A file is servable
+                               when every medium it has is served and it has at least one.
+                               --json: one JSON array, an object per file
 
 Options for every command
   --plugin PATH                the plug-in library to load (default: the one next to
@@ -165,7 +177,7 @@ Options for every command
   -h, --help                   this text
 
 Exit status: 0 on success, 1 when the file cannot be served or the plug-in misbehaves,
-2 for a usage error.
+2 for a usage error. check: 0 only when every file given is servable, else 1.
 )";
 }
 

@@ -13,13 +13,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-enum class Command { kHelp, kInfo, kFrameMd5, kFrames, kAudio, kPlay };
+enum class Command { kHelp, kInfo, kFrameMd5, kFrames, kAudio, kPlay, kCheck };
 
 struct Arguments {
     Command command = Command::kHelp;
-    std::string file;
-    std::string plugin;  // empty: the default plug-in
-    std::string out;     // frames: folder; audio: WAV file
+    std::string file;                // the first (for check: every) input file
+    std::vector<std::string> files;  // check: all the files given
+    std::string plugin;              // empty: the default plug-in
+    std::string out;                 // frames: folder; audio: WAV file
     bool json = false;
     bool realtime = false;
     bool alpha = false;

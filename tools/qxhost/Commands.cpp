@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "Check.h"
 #include "HostStream.h"
 #include "Image.h"
 #include "PluginLoader.h"
@@ -162,23 +163,6 @@ void OpenSession(Session& session, const Arguments& args, const std::string& bui
 
 std::chrono::milliseconds Timeout(const Arguments& args) {
     return std::chrono::milliseconds(int64_t{args.timeoutSeconds} * 1000);
-}
-
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
-            out += escape;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
 }
 
 std::string FormatDouble(double value, const char* format) {
@@ -462,6 +446,23 @@ int RunPlay(const Arguments& args, const std::string& builtInPlugin) {
 
 }  // namespace
 
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
 std::string ResolvePluginPath(const std::string& requested, const std::string& builtInPlugin) {
     if (!requested.empty()) return requested;
     const std::string folder = ExecutableFolder();
@@ -577,6 +578,8 @@ int RunCommand(const Arguments& args, const std::string& builtInPlugin) {
             return RunAudio(args, builtInPlugin);
         case Command::kPlay:
             return RunPlay(args, builtInPlugin);
+        case Command::kCheck:
+            return RunCheck(args);
         case Command::kHelp:
             break;
     }

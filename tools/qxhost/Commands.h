@@ -25,6 +25,9 @@ void SetDataOutput(std::FILE* stream);
 // executable when it exists, else `builtInPlugin` when given.
 std::string ResolvePluginPath(const std::string& requested, const std::string& builtInPlugin);
 
+// `text` as a JSON string literal, quotes included.
+std::string JsonString(const std::string& text);
+
 // A fraction in lowest terms; den is positive.
 struct Rational {
     int64_t num = 0;

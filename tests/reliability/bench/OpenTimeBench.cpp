@@ -19,7 +19,7 @@
 
 #include "support/AviBuilder.h"
 #include "support/FakeHost.h"
-#include "support/TempDir.h"
+#include "support/Files.h"
 
 namespace fs = std::filesystem;
 

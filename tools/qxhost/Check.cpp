@@ -1,0 +1,159 @@
+#include "Check.h"
+
+#include <cstdio>
+#include <sstream>
+
+#include "Commands.h"
+#include "Utf.h"
+#include "container/AviLayout.h"
+#include "reader/CheckFile.h"
+
+namespace qxhost {
+namespace {
+
+MediumVerdict VerdictOf(const avi::Refusal& refusal) {
+    MediumVerdict verdict;
+    if (!refusal.Refused()) {
+        verdict.status = MediumVerdict::Status::kOk;
+    } else if (refusal.kind == avi::RefusalKind::NoStream) {
+        verdict.status = MediumVerdict::Status::kNone;  // nothing to serve is not a refusal
+    } else {
+        verdict.status = MediumVerdict::Status::kRefused;
+        verdict.kind = avi::RefusalKindName(refusal.kind);
+        verdict.reason = refusal.text;
+    }
+    return verdict;
+}
+
+// `text` as one shell word.
+std::string ShellQuoted(const std::string& text) {
+    bool plain = !text.empty();
+    for (const char c : text) {
+        const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                          (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.' || c == '/' ||
+                          c == ':' || c == '\\' || c == '+' || c == ',';
+        plain = plain && safe;
+    }
+    if (plain) return text;
+#ifdef _WIN32
+    return "\"" + text + "\"";
+#else
+    std::string quoted = "'";
+    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+#endif
+}
+
+// Beside the input: its name without the extension, plus "-servable.avi".
+std::string ServableName(const std::string& file) {
+    const size_t slash = file.find_last_of("/\\");
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dot = file.rfind('.');
+    const size_t stemEnd = dot == std::string::npos || dot <= nameStart ? file.size() : dot;
+    return file.substr(0, stemEnd) + "-servable.avi";
+}
+
+const char* StatusText(MediumVerdict::Status status) {
+    switch (status) {
+        case MediumVerdict::Status::kOk:
+            return "ok";
+        case MediumVerdict::Status::kNone:
+            return "none";
+        case MediumVerdict::Status::kRefused:
+            break;
+    }
+    return "refused";
+}
+
+void TextMedium(std::ostringstream& out, const char* name, const MediumVerdict& verdict) {
+    out << "  " << name << ": " << StatusText(verdict.status);
+    if (verdict.status == MediumVerdict::Status::kRefused) out << ": " << verdict.reason;
+    out << '\n';
+}
+
+void JsonMedium(std::ostringstream& out, const MediumVerdict& verdict) {
+    out << "{\"status\": \"" << StatusText(verdict.status) << "\"";
+    if (verdict.status == MediumVerdict::Status::kRefused) {
+        out << ", \"kind\": " << JsonString(verdict.kind)
+            << ", \"reason\": " << JsonString(verdict.reason);
+    }
+    out << "}";
+}
+
+}  // namespace
+
+bool FileVerdict::Servable() const {
+    const auto fine = [](const MediumVerdict& v) {
+        return v.status != MediumVerdict::Status::kRefused;
+    };
+    return fine(video) && fine(audio) &&
+           (video.status == MediumVerdict::Status::kOk ||
+            audio.status == MediumVerdict::Status::kOk);
+}
+
+std::string ConversionCommand(const std::string& file) {
+    // ffmpeg's own AVI output with these codecs is what the plug-in serves
+    // for video, audio or both; codecs for a medium the input lacks are
+    // ignored.
+    return "ffmpeg -i " + ShellQuoted(file) + " -c:v rawvideo -pix_fmt bgra -c:a pcm_s16le " +
+           ShellQuoted(ServableName(file));
+}
+
+FileVerdict CheckOneFile(const std::string& file) {
+    FileVerdict verdict;
+    verdict.file = file;
+    std::u16string path;
+    if (!Utf8ToUtf16(file, path)) {
+        verdict.video.status = verdict.audio.status = MediumVerdict::Status::kRefused;
+        verdict.video.kind = verdict.audio.kind = "CannotOpen";
+        verdict.video.reason = verdict.audio.reason = "the file name is not valid UTF-8";
+        return verdict;
+    }
+    const avi::Refusal video = mirolan::CheckFile(path.c_str(), avi::Medium::Video);
+    const avi::Refusal audio = mirolan::CheckFile(path.c_str(), avi::Medium::Audio);
+    verdict.video = VerdictOf(video);
+    verdict.audio = VerdictOf(audio);
+    // A file that cannot be opened at all (missing, unreadable) has nothing to convert.
+    if (!verdict.Servable() && video.kind != avi::RefusalKind::CannotOpen) {
+        verdict.convert = ConversionCommand(file);
+    }
+    return verdict;
+}
+
+std::string FormatVerdicts(const std::vector<FileVerdict>& verdicts, bool json) {
+    std::ostringstream out;
+    if (json) {
+        out << "[";
+        for (size_t i = 0; i < verdicts.size(); ++i) {
+            const FileVerdict& v = verdicts[i];
+            out << (i == 0 ? "" : ",") << "\n  {\"file\": " << JsonString(v.file)
+                << ", \"servable\": " << (v.Servable() ? "true" : "false") << ", \"video\": ";
+            JsonMedium(out, v.video);
+            out << ", \"audio\": ";
+            JsonMedium(out, v.audio);
+            out << ", \"convert\": " << (v.convert.empty() ? "null" : JsonString(v.convert)) << "}";
+        }
+        out << "\n]\n";
+        return out.str();
+    }
+    for (const FileVerdict& v : verdicts) {
+        out << v.file << '\n';
+        TextMedium(out, "video", v.video);
+        TextMedium(out, "audio", v.audio);
+        if (!v.convert.empty()) out << "  convert: " << v.convert << '\n';
+    }
+    return out.str();
+}
+
+int RunCheck(const Arguments& args) {
+    std::vector<FileVerdict> verdicts;
+    bool allServable = true;
+    for (const std::string& file : args.files) {
+        verdicts.push_back(CheckOneFile(file));
+        allServable = allServable && verdicts.back().Servable();
+    }
+    std::fputs(FormatVerdicts(verdicts, args.json).c_str(), DataOutput());
+    return allServable ? 0 : 1;
+}
+
+}  // namespace qxhost
