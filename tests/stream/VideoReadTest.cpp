@@ -91,6 +91,44 @@ TEST_F(VideoRead, FailedPositioningIsLoggedWithTheRequestedOffsetAndReadsNothing
     EXPECT_NE(log.find("INVALID_SET_FILE_POINTER File Offset [-1] \n"), std::string::npos) << log;
 }
 
+// A 24-bit format takes the converting read: each stored row (padded to 4
+// bytes) becomes BGRA with alpha 255 in the host's buffer, whatever
+// biSizeImage says, rows in stored order for either sign of the height; a
+// failed positioning is logged as for 32-bit.
+TEST_F(VideoRead, Bgr24FormatIsConvertedToBgraInStoredRowOrder) {
+    testsupport::DebugFolder debug;
+    const std::vector<uint8_t> file = CountingFile(200);
+    testsupport::WriteFile(dir.File("v.avi"), file);
+    Open(dir.File("v.avi"));
+    constexpr uint32_t kWidth = 3;  // 9 bytes a row, stored as 12
+    constexpr int64_t kOffset = 40;
+    for (const int32_t height : {2, -2}) {
+        avi::BITMAPINFOHEADER format{};
+        format.biBitCount = 24;
+        format.biWidth = kWidth;
+        format.biHeight = height;
+        format.biSizeImage = 7;  // not used by the converting read
+        std::vector<uint8_t> buffer(kWidth * 2 * 4 + 4, kUntouched);
+        ASSERT_TRUE(stream::ReadVideoFrame(opened.get(), format, kOffset, buffer.data()));
+        for (uint32_t row = 0; row < 2; ++row) {
+            for (uint32_t x = 0; x < kWidth; ++x) {
+                const size_t from = kOffset + row * 12 + x * 3;
+                const size_t to = (row * kWidth + x) * 4;
+                EXPECT_EQ(buffer[to], file[from]) << height << " " << row << " " << x;
+                EXPECT_EQ(buffer[to + 1], file[from + 1]);
+                EXPECT_EQ(buffer[to + 2], file[from + 2]);
+                EXPECT_EQ(buffer[to + 3], 255);
+            }
+        }
+        EXPECT_EQ(std::vector<uint8_t>(buffer.end() - 4, buffer.end()),
+                  std::vector<uint8_t>(4, kUntouched));
+        EXPECT_FALSE(stream::ReadVideoFrame(opened.get(), format, -3, buffer.data()));
+    }
+    const std::string log = streamtest::LogLines(debug);
+    EXPECT_NE(log.find("Mirolan(1239)"), std::string::npos) << log;
+    EXPECT_NE(log.find("INVALID_SET_FILE_POINTER File Offset [-3] \n"), std::string::npos) << log;
+}
+
 TEST_F(VideoRead, NullDestinationReadsNothing) {
     testsupport::WriteFile(dir.File("v.avi"), CountingFile(100));
     Open(dir.File("v.avi"));
