@@ -101,7 +101,7 @@ TEST_F(VideoRead, Bgr24FormatIsConvertedToBgraInStoredRowOrder) {
     testsupport::WriteFile(dir.File("v.avi"), file);
     Open(dir.File("v.avi"));
     constexpr uint32_t kWidth = 3;  // 9 bytes a row, stored as 12
-    constexpr int64_t kOffset = 40;
+    constexpr size_t kOffset = 40;
     for (const int32_t height : {2, -2}) {
         avi::BITMAPINFOHEADER format{};
         format.biBitCount = 24;
@@ -109,7 +109,8 @@ TEST_F(VideoRead, Bgr24FormatIsConvertedToBgraInStoredRowOrder) {
         format.biHeight = height;
         format.biSizeImage = 7;  // not used by the converting read
         std::vector<uint8_t> buffer(kWidth * 2 * 4 + 4, kUntouched);
-        ASSERT_TRUE(stream::ReadVideoFrame(opened.get(), format, kOffset, buffer.data()));
+        ASSERT_TRUE(stream::ReadVideoFrame(opened.get(), format, static_cast<int64_t>(kOffset),
+                                           buffer.data()));
         for (uint32_t row = 0; row < 2; ++row) {
             for (uint32_t x = 0; x < kWidth; ++x) {
                 const size_t from = kOffset + row * 12 + x * 3;
