@@ -11,6 +11,16 @@ enum class WalkEnd {
     HandOver,  // met the first standard index of the served stream: the walk stops there
     Ended,     // reached the end of what can be read without such an index
     Refused,   // the file cannot be served (the refusal says why)
+    AtMovie,   // stopped where the first 'movi' list's chunks start (WalkStop::AtMovie)
+};
+
+// Where the walk may stop early.
+enum class WalkStop {
+    AtStandardIndex,  // only at the served stream's first standard index
+    // Also at the first 'movi' list, once a main header has been read: the
+    // headers are all read, and an index can be read from there without
+    // stepping through the movie data. ResumeWalk goes on from there.
+    AtMovie,
 };
 
 struct WalkResult {
@@ -27,6 +37,15 @@ struct WalkResult {
 // chunk starts after it. Logs a refused mapping (936) and the walk's
 // assertions. Throws std::bad_alloc for a main
 // header whose frame count no table could hold.
-WalkResult WalkHeaders(const FileSource& source, Medium medium, AviLayout& layout);
+WalkResult WalkHeaders(const FileSource& source, Medium medium, AviLayout& layout,
+                       WalkStop stop = WalkStop::AtMovie);
+
+// Goes on with a walk that stopped at the 'movi' list (layout.stoppedAtMovie)
+// exactly as it would have gone on without the stop; ends as WalkHeaders with
+// WalkStop::AtStandardIndex. layout.resume.position may be moved on first to
+// where the walk would have come after chunks that change nothing of its
+// state (the movie data's); with resume.afterOddChunk the pad-byte rule is
+// applied there first.
+WalkResult ResumeWalk(const FileSource& source, Medium medium, AviLayout& layout);
 
 }  // namespace avi

@@ -1,3 +1,5 @@
+#include <cstdio>
+
 #include "container/FileWindow.h"
 #include "container/IndexSources.h"
 
@@ -19,7 +21,88 @@ bool ChunkHeaderAt(const FileSource& source, uint64_t position, uint32_t code, u
     return found == expected && (code == kRec || ReadLe32(probe.Cursor() + 4) == size);
 }
 
+// Codes the header walk acts on: a chunk of the movie data with one of them
+// would change what the walk does next.
+bool WalkActsOn(uint32_t code) {
+    return code == kRIFF || code == kLIST || code == kList || code == kAvih || code == kStrh ||
+           code == kStrf || code == kIndx || code == kIdx1 || IsStandardIndexCode(code);
+}
+
 }  // namespace
+
+Idx1Tiling Idx1TilesMovie(const FileSource& source, const AviLayout& layout, WalkResume& resume,
+                          char (&why)[128]) {
+    const uint64_t end = source.End();
+    // The 'idx1' chunk right after the 'movi' list, found from the list's size.
+    uint64_t at = layout.moviEnd;
+    if (!layout.haveMovie || at >= end || end - at < kChunkHeaderSize + kEntrySize) {
+        return Idx1Tiling::NoIdx1;
+    }
+    FileWindow window;
+    window.position = at;
+    if (!MapWindow(source, window, 16) || !window.Holds(kChunkHeaderSize + 1)) {
+        return Idx1Tiling::NoIdx1;
+    }
+    if (ReadFourCC(window.Cursor()) != kIdx1 && (at & 1u) != 0 &&
+        window.Holds(kChunkHeaderSize + 1) && ReadFourCC(window.Cursor() + 1) == kIdx1) {
+        ++at;  // the pad byte of an odd-sized list
+        StepWindow(source, window, 1);
+    }
+    if (!window.Holds(kChunkHeaderSize) || ReadFourCC(window.Cursor()) != kIdx1) {
+        return Idx1Tiling::NoIdx1;
+    }
+    const uint64_t data = at + kChunkHeaderSize;
+    const uint32_t size = ReadLe32(window.Cursor() + 4);
+    const uint64_t held = end - data < size ? end - data : size;
+    const uint64_t entries = held / kEntrySize;
+    if (entries == 0) return Idx1Tiling::NoIdx1;
+    if (entries * kEntrySize > 0xFFFFFFFFu - source.granularity) {
+        std::snprintf(why, sizeof why, "'idx1' of %llu entries too large for one view",
+                      static_cast<unsigned long long>(entries));
+        return Idx1Tiling::Declined;
+    }
+    const auto bytes = static_cast<uint32_t>(entries * kEntrySize);
+    window.position = data;
+    if (!MapWindow(source, window, bytes) || !window.Holds(bytes)) return Idx1Tiling::NoIdx1;
+    const uint8_t* entry = window.Cursor();
+
+    // Offsets count from the 'movi' code or from the file's start, as the
+    // index reader takes them.
+    const uint32_t firstOffset = ReadLe32(entry + 8);
+    uint64_t base = 0;
+    if (ChunkHeaderAt(source, layout.moviType + firstOffset, ReadFourCC(entry),
+                      ReadLe32(entry + 12))) {
+        base = layout.moviType;
+    } else if (!ChunkHeaderAt(source, firstOffset, ReadFourCC(entry), ReadLe32(entry + 12))) {
+        std::snprintf(why, sizeof why, "the first entry of 'idx1' points at no chunk");
+        return Idx1Tiling::Declined;
+    }
+    // The entries must list every chunk of the list, one after the other:
+    // then the walk would have met those chunks and nothing else.
+    uint64_t position = layout.moviType + 4;
+    bool odd = false;
+    for (uint64_t i = 0; i < entries; ++i, entry += kEntrySize) {
+        const uint32_t code = ReadFourCC(entry);
+        const uint64_t header = base + ReadLe32(entry + 8);
+        const uint32_t chunkSize = ReadLe32(entry + 12);
+        if ((header != position && !(odd && header == position + 1)) || !LooksLikeChunkCode(code) ||
+            WalkActsOn(code)) {
+            std::snprintf(why, sizeof why,
+                          "'idx1' entry %llu is not the chunk that follows the one before",
+                          static_cast<unsigned long long>(i));
+            return Idx1Tiling::Declined;
+        }
+        position = header + kChunkHeaderSize + chunkSize;
+        odd = (chunkSize & 1u) != 0;
+    }
+    if (position != at && !(odd && position + 1 == at)) {
+        std::snprintf(why, sizeof why, "'idx1' does not list every chunk of the 'movi' list");
+        return Idx1Tiling::Declined;
+    }
+    resume.position = position;
+    resume.afterOddChunk = odd;
+    return Idx1Tiling::Tiles;
+}
 
 bool ReadIdx1Index(const FileSource& source, const IndexTarget& target, MediaIndex& index) {
     const AviLayout& layout = *target.layout;
