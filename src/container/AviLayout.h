@@ -69,7 +69,6 @@ struct WalkResume {
     int32_t strlStream = kNoStream;
     uint8_t current = 0;
     AVIStreamHeader pendingVideo{};
-    bool afterOddChunk = false;  // `position` follows a chunk of odd size
 };
 
 struct AviLayout {
@@ -118,6 +117,7 @@ struct AviLayout {
     // headers are all read; nothing of the movie data or what follows is).
     bool stoppedAtMovie = false;
     WalkResume resume;
+    uint64_t movieSkipped = 0;  // bytes of movie data a resumed walk jumped over
 
     // The first 'idx1' chunk (AVI 1.0 index) and the first 'movi' list.
     bool haveIdx1 = false;

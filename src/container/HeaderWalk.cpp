@@ -93,7 +93,8 @@ public:
     }
 
     // Takes up the state the walk stopped with at the 'movi' list.
-    WalkResult Resume() {
+    WalkResult Resume(const std::vector<MovieRun>* runs) {
+        runs_ = runs;
         const WalkResume& r = layout_.resume;
         layout_.stoppedAtMovie = false;
         window_.position = r.position;
@@ -106,9 +107,6 @@ public:
         pendingVideo_ = r.pendingVideo;
         if (!MapWindow(source_, window_, requested_) && window_.position < source_.End()) {
             mapRefused_ = true;
-        }
-        if (window_.view != nullptr && r.afterOddChunk) {
-            SkipPadByte(source_, window_, requested_);
         }
         if (window_.view == nullptr) {
             WalkResult result;
@@ -127,6 +125,7 @@ private:
     WalkResult Loop() {
         WalkResult result;
         for (;;) {
+            if (runs_ != nullptr && JumpOverRun()) continue;
             // The end of the file without a hand-over ends the walk here.
             Turn turn = Need(4) ? Dispatch(ReadFourCC(window_.Cursor())) : Turn::Ended;
             if (turn == Turn::Next) continue;
@@ -441,6 +440,22 @@ private:
         return layout_.audioStream != kNoStream && layout_.audioFormatSize != 0;
     }
 
+    // At the start of a run of chunks the walk only steps over: goes on from
+    // its end, with the pad-byte rule after an odd last chunk.
+    bool JumpOverRun() {
+        while (nextRun_ < runs_->size() && (*runs_)[nextRun_].start < window_.position) {
+            ++nextRun_;
+        }
+        if (nextRun_ >= runs_->size() || (*runs_)[nextRun_].start != window_.position) {
+            return false;
+        }
+        const MovieRun& run = (*runs_)[nextRun_++];
+        if (!Step(run.end - run.start)) return false;
+        layout_.movieSkipped += run.end - run.start;
+        if (run.afterOddChunk) SkipPadByte(source_, window_, requested_);
+        return true;
+    }
+
     void SaveResume() {
         WalkResume& r = layout_.resume;
         r.position = window_.position;
@@ -451,7 +466,6 @@ private:
         r.strlStream = strlStream_;
         r.current = static_cast<uint8_t>(current_);
         r.pendingVideo = pendingVideo_;
-        r.afterOddChunk = false;
         layout_.stoppedAtMovie = true;
     }
 
@@ -460,8 +474,10 @@ private:
     AviLayout& layout_;
     const uint32_t requested_;
     const WalkStop stop_;
-    int32_t strlStream_ = kNoStream;  // the stream of the 'strl' list being read
-    FileWindow window_;               // released when the walk ends, whatever the result
+    int32_t strlStream_ = kNoStream;               // the stream of the 'strl' list being read
+    const std::vector<MovieRun>* runs_ = nullptr;  // runs a resumed walk jumps over
+    size_t nextRun_ = 0;
+    FileWindow window_;  // released when the walk ends, whatever the result
     Refusal refusal_;
     bool mapRefused_ = false;
     int32_t streamHeaders_ = 0;     // 'strh' chunks met: the next stream's number
@@ -478,8 +494,9 @@ WalkResult WalkHeaders(const FileSource& source, Medium medium, AviLayout& layou
     return Walk(source, medium, layout, stop).Run();
 }
 
-WalkResult ResumeWalk(const FileSource& source, Medium medium, AviLayout& layout) {
-    return Walk(source, medium, layout, WalkStop::AtStandardIndex).Resume();
+WalkResult ResumeWalk(const FileSource& source, Medium medium, AviLayout& layout,
+                      const std::vector<MovieRun>* runs) {
+    return Walk(source, medium, layout, WalkStop::AtStandardIndex).Resume(runs);
 }
 
 }  // namespace avi

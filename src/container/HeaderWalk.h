@@ -2,6 +2,8 @@
 // what it found as an AviLayout.
 #pragma once
 
+#include <vector>
+
 #include "container/AviLayout.h"
 #include "container/FileSource.h"
 
@@ -40,12 +42,25 @@ struct WalkResult {
 WalkResult WalkHeaders(const FileSource& source, Medium medium, AviLayout& layout,
                        WalkStop stop = WalkStop::AtMovie);
 
+// A run of consecutive movie-data chunks that the walk only steps over:
+// from the header at `start` to `end`, the end of the last chunk's data.
+struct MovieRun {
+    uint64_t start;
+    uint64_t end;
+    uint64_t lastHeader;
+    bool afterOddChunk;  // the last chunk's size is odd (the pad-byte rule follows)
+    uint32_t firstCode;
+    uint32_t firstSize;
+    uint32_t lastCode;
+};
+
 // Goes on with a walk that stopped at the 'movi' list (layout.stoppedAtMovie)
 // exactly as it would have gone on without the stop; ends as WalkHeaders with
-// WalkStop::AtStandardIndex. layout.resume.position may be moved on first to
-// where the walk would have come after chunks that change nothing of its
-// state (the movie data's); with resume.afterOddChunk the pad-byte rule is
-// applied there first.
-WalkResult ResumeWalk(const FileSource& source, Medium medium, AviLayout& layout);
+// WalkStop::AtStandardIndex. Whenever the walk reaches the start of one of
+// `runs` (sorted, disjoint), it goes on from the run's end as stepping
+// through the run would have, without reading it; layout.movieSkipped
+// counts the bytes so jumped over.
+WalkResult ResumeWalk(const FileSource& source, Medium medium, AviLayout& layout,
+                      const std::vector<MovieRun>* runs = nullptr);
 
 }  // namespace avi

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <vector>
 
 #include "container/FileWindow.h"
 #include "container/IndexSources.h"
@@ -30,8 +31,9 @@ bool WalkActsOn(uint32_t code) {
 
 }  // namespace
 
-Idx1Tiling Idx1TilesMovie(const FileSource& source, const AviLayout& layout, WalkResume& resume,
-                          char (&why)[128]) {
+Idx1Tiling Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
+                         std::vector<MovieRun>& runs, char (&why)[128]) {
+    runs.clear();
     const uint64_t end = source.End();
     // The 'idx1' chunk right after the 'movi' list, found from the list's size.
     uint64_t at = layout.moviEnd;
@@ -40,7 +42,7 @@ Idx1Tiling Idx1TilesMovie(const FileSource& source, const AviLayout& layout, Wal
     }
     FileWindow window;
     window.position = at;
-    if (!MapWindow(source, window, 16) || !window.Holds(kChunkHeaderSize + 1)) {
+    if (!MapWindow(source, window, 16) || !window.Holds(kChunkHeaderSize)) {
         return Idx1Tiling::NoIdx1;
     }
     if (ReadFourCC(window.Cursor()) != kIdx1 && (at & 1u) != 0 &&
@@ -57,7 +59,7 @@ Idx1Tiling Idx1TilesMovie(const FileSource& source, const AviLayout& layout, Wal
     const uint64_t entries = held / kEntrySize;
     if (entries == 0) return Idx1Tiling::NoIdx1;
     if (entries * kEntrySize > 0xFFFFFFFFu - source.granularity) {
-        std::snprintf(why, sizeof why, "'idx1' of %llu entries too large for one view",
+        std::snprintf(why, sizeof why, "'idx1' of %llu entries is too large for one view",
                       static_cast<unsigned long long>(entries));
         return Idx1Tiling::Declined;
     }
@@ -74,34 +76,49 @@ Idx1Tiling Idx1TilesMovie(const FileSource& source, const AviLayout& layout, Wal
                       ReadLe32(entry + 12))) {
         base = layout.moviType;
     } else if (!ChunkHeaderAt(source, firstOffset, ReadFourCC(entry), ReadLe32(entry + 12))) {
-        std::snprintf(why, sizeof why, "the first entry of 'idx1' points at no chunk");
+        std::snprintf(why, sizeof why, "its first entry points at no chunk");
         return Idx1Tiling::Declined;
     }
-    // The entries must list every chunk of the list, one after the other:
-    // then the walk would have met those chunks and nothing else.
-    uint64_t position = layout.moviType + 4;
-    bool odd = false;
+    // Runs of entries whose chunks follow each other inside the list, in
+    // file order, each a chunk the walk only steps over.
+    const uint64_t listStart = layout.moviType + 4;
+    const uint64_t listEnd = layout.moviEnd < end ? layout.moviEnd : end;
+    MovieRun run{};
+    uint32_t chunks = 0;
+    uint32_t lastSize = 0;
+    auto close = [&]() {
+        // The run's first and last chunk carry the header their entries give.
+        if (chunks > 0 && ChunkHeaderAt(source, run.lastHeader, run.lastCode, lastSize) &&
+            ChunkHeaderAt(source, run.start, run.firstCode, run.firstSize)) {
+            runs.push_back(run);
+        }
+        chunks = 0;
+    };
     for (uint64_t i = 0; i < entries; ++i, entry += kEntrySize) {
         const uint32_t code = ReadFourCC(entry);
         const uint64_t header = base + ReadLe32(entry + 8);
         const uint32_t chunkSize = ReadLe32(entry + 12);
-        if ((header != position && !(odd && header == position + 1)) || !LooksLikeChunkCode(code) ||
-            WalkActsOn(code)) {
-            std::snprintf(why, sizeof why,
-                          "'idx1' entry %llu is not the chunk that follows the one before",
-                          static_cast<unsigned long long>(i));
-            return Idx1Tiling::Declined;
+        const uint64_t chunkEnd = header + kChunkHeaderSize + chunkSize;
+        const bool stepped = LooksLikeChunkCode(code) && !WalkActsOn(code) && code != kRec &&
+                             header >= listStart && chunkEnd <= listEnd;
+        const bool follows =
+            chunks > 0 && (header == run.end || (run.afterOddChunk && header == run.end + 1));
+        if (!stepped || !follows) close();
+        if (!stepped) continue;
+        const uint64_t floor = runs.empty() ? listStart : runs.back().end;
+        if (chunks == 0) {
+            if (header < floor) continue;  // out of file order: left to the walk
+            run = MovieRun{header, header, 0, false, code, chunkSize, code};
         }
-        position = header + kChunkHeaderSize + chunkSize;
-        odd = (chunkSize & 1u) != 0;
+        run.lastHeader = header;
+        run.lastCode = code;
+        lastSize = chunkSize;
+        run.end = chunkEnd;
+        run.afterOddChunk = (chunkSize & 1u) != 0;
+        ++chunks;
     }
-    if (position != at && !(odd && position + 1 == at)) {
-        std::snprintf(why, sizeof why, "'idx1' does not list every chunk of the 'movi' list");
-        return Idx1Tiling::Declined;
-    }
-    resume.position = position;
-    resume.afterOddChunk = odd;
-    return Idx1Tiling::Tiles;
+    close();
+    return Idx1Tiling::Runs;
 }
 
 bool ReadIdx1Index(const FileSource& source, const IndexTarget& target, MediaIndex& index) {

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "container/AviLayout.h"
 #include "container/FileSource.h"
+#include "container/HeaderWalk.h"
 #include "container/MediaIndex.h"
 
 namespace avi {
@@ -34,21 +36,22 @@ bool ReadStandardIndex(const FileSource& source, const IndexTarget& target, Medi
 uint64_t AppendStandardEntries(const uint8_t* entries, uint64_t count, uint64_t base,
                                const IndexTarget& target, MediaIndex& index);
 
-// Whether 'idx1' can stand in for the walk through the first 'movi' list.
+// Whether 'idx1' lets the walk step over the first 'movi' list in runs.
 enum class Idx1Tiling {
     NoIdx1,    // no 'idx1' chunk right after the list
-    Declined,  // one is there, but it does not account for the list (`why` says how)
-    Tiles,     // its entries are the list's chunks one after the other, none that the walk acts on
+    Declined,  // one is there, but where its offsets count from is unknown (`why`)
+    Runs,      // the runs of chunks it lists (perhaps none)
 };
 
 // Reads the 'idx1' chunk that follows the first 'movi' list (found from the
-// list's declared size, not by stepping through it) and checks that its
-// entries list the list's chunks one after the other, from its first to its
-// last, with media chunk codes only: the walk would then meet nothing else
-// in the list. On Tiles, `resume` is moved to the end of the last chunk,
-// where the walk would come.
-Idx1Tiling Idx1TilesMovie(const FileSource& source, const AviLayout& layout, WalkResume& resume,
-                          char (&why)[128]);
+// list's declared size, not by stepping through it) and gathers the runs of
+// chunks it lists that follow each other in the list, in file order, with
+// media chunk codes only (none the walk acts on). The first and last chunk
+// of each run carry the code and size their entries give. A walk that
+// reaches a run's first chunk would step through the run to its end and meet
+// nothing else, so it may jump there (ResumeWalk).
+Idx1Tiling Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
+                         std::vector<MovieRun>& runs, char (&why)[128]);
 
 // OpenDML super index ('indx' of the served stream, found by the walk, which
 // stopped at the first 'movi' list): every standard index it lists is read
@@ -60,7 +63,8 @@ Idx1Tiling Idx1TilesMovie(const FileSource& source, const AviLayout& layout, Wal
 // the chunks the indexes list lie in file order, the first and last chunk of
 // each later index carry the header the entry says; and the scan of each gap
 // between two indexes' chunks finds none of the stream's and lands on the
-// next one. Otherwise false with the reason in `why`, nothing stored.
+// next one. Otherwise false with the reason in `why` (empty for a super
+// index that lists no index at all), nothing stored.
 // May throw std::bad_alloc.
 bool ReadSuperIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index,
                     char (&why)[128]);
@@ -101,10 +105,11 @@ uint64_t SegmentEndAt(const FileSource& source, const AviLayout& layout, uint64_
 enum class IndexSource : uint8_t { None, StandardIndex, Idx1, MovieScan, SuperIndex };
 
 // The cheapest sound source. When the walk stopped at the 'movi' list: the
-// super index (one it declines is logged, line 1301, and the walk goes on
-// through the list as it would have); without one, an 'idx1' that accounts
-// for the whole list lets the walk go on after the list instead (one that
-// does not is logged, line 1302). Then, as the walk ends: its standard index (then a scan of the
+// super index (one it declines is logged, line 1301, unless it lists
+// nothing, and the walk goes on through the list as it would have); without
+// one, the walk goes on through the list jumping over the runs of chunks an
+// 'idx1' after it lists (one whose offsets cannot be placed is logged, line
+// 1302). Then, as the walk ends: its standard index (then a scan of the
 // movie data after the last chunk it lists), else 'idx1' (then a scan of
 // what follows the first 'RIFF' form), else a scan of every 'movi' list. A
 // standard index that cannot be read at all counts as none.

@@ -1,3 +1,5 @@
+#include <vector>
+
 #include "container/HeaderWalk.h"
 #include "container/IndexSources.h"
 #include "diag/DebugLog.h"
@@ -42,25 +44,23 @@ IndexSource OpenIndex(const FileSource& source, const IndexTarget& target, Media
     if (!layout.stoppedAtMovie) return OpenWalkedIndex(source, target, index, refusal);
 
     char why[128] = {};
-    AviLayout walked = layout;
+    std::vector<MovieRun> runs;
     if (layout.haveSuperIndex) {
         if (ReadSuperIndex(source, target, index, why)) {
             index.skippedMovie = true;
             return IndexSource::SuperIndex;
         }
-        diag::DebugLog("", "Mirolan", 1301, "Super index not used: %s", why);
-    } else {
-        const Idx1Tiling tiling = Idx1TilesMovie(source, layout, walked.resume, why);
-        if (tiling == Idx1Tiling::Declined) {
-            diag::DebugLog("", "Mirolan", 1302, "Index idx1 not used to skip the movie data: %s",
-                           why);
-        }
-        index.skippedMovie = tiling == Idx1Tiling::Tiles;
+        if (why[0] != 0) diag::DebugLog("", "Mirolan", 1301, "Super index not used: %s", why);
     }
-    // The walk goes on as it would have without the stop: through the movie
-    // data, or after it when 'idx1' accounts for every chunk in it.
-    const WalkResult walk = ResumeWalk(source, target.medium, walked);
+    if (Idx1MovieRuns(source, layout, runs, why) == Idx1Tiling::Declined) {
+        diag::DebugLog("", "Mirolan", 1302, "Index idx1 not used to skip the movie data: %s", why);
+    }
+    // The walk goes on as it would have without the stop, jumping over the
+    // runs of movie data that 'idx1' lists.
+    AviLayout walked = layout;
+    const WalkResult walk = ResumeWalk(source, target.medium, walked, &runs);
     index.baseOffset = walked.baseOffset;
+    index.skippedMovie = walked.movieSkipped != 0;
     if (walk.end == WalkEnd::Refused) {
         refusal = walk.refusal;
         return IndexSource::None;

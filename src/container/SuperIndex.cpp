@@ -166,12 +166,18 @@ bool ReadSuperIndex(const FileSource& source, const IndexTarget& target, MediaIn
     }
     const uint8_t* p = super.data();
     const uint32_t listedCount = ReadLe32(p + 4);
+    // A place kept for a super index that was never filled lists nothing:
+    // there is nothing to decline.
+    if (listedCount == 0) {
+        why[0] = 0;
+        return false;
+    }
     const uint32_t chunkId = ReadFourCC(p + 8);
     const bool ours = video ? layout.IsVideoChunk(chunkId) : layout.IsAudioChunk(chunkId);
     if (ReadLe16(p) != 4 || p[3] != kIndexOfIndexes || !ours) {
         return Decline(why, "super index is not an index of the stream's indexes");
     }
-    if (listedCount == 0 || listedCount > kMostIndexes ||
+    if (listedCount > kMostIndexes ||
         kSuperHeaderSize + listedCount * kSuperEntrySize > super.size()) {
         return Decline(why, "super index lists %llu indexes in %llu bytes", listedCount,
                        super.size());
