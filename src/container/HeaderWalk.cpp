@@ -157,6 +157,8 @@ private:
                 return OnStreamHeader();
             case kStrf:
                 return OnStreamFormat();
+            case 0:
+                return OnZeros();
             default:
                 if (IsStandardIndexCode(code)) return OnStandardIndex();
                 // 'indx', media chunks, 'idx1', 'JUNK', anything unknown
@@ -399,6 +401,20 @@ private:
         layout_.standardIndexEntries = window_.position;
         layout_.standardIndexEnd = headerPosition + kChunkHeaderSize + chunkSize;
         return Turn::HandOver;
+    }
+
+    // An all-zero chunk header is an empty chunk, stepped over 8 bytes at a
+    // time: a run of them (a preallocated or never written stretch) is
+    // crossed as a whole, landing where that stepping would (the walk goes
+    // on there: a segment's declared size is not trusted to say that the
+    // file's segments have ended).
+    Turn OnZeros() {
+        if (!Need(kChunkHeaderSize) || ReadLe32(window_.Cursor() + 4) != 0) return OnOtherChunk();
+        const uint64_t from = window_.position;
+        const uint64_t data = NextNonZeroByte(source_, from);
+        const uint64_t header = from + (data - from) / kChunkHeaderSize * kChunkHeaderSize;
+        if (header == from) return OnOtherChunk();
+        return Step(header - from) ? Turn::Next : Turn::Ended;
     }
 
     // Stepped over by its size; the first 'idx1' is where an AVI 1.0 index lies.

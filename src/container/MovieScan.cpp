@@ -10,7 +10,6 @@ namespace {
 
 constexpr uint64_t kChunkHeaderSize = 8;  // code + size
 constexpr uint64_t kListTypeSize = 4;
-constexpr uint32_t kZeroSearchView = 1u << 20;  // bytes looked at per view in a run of zeros
 
 // One scan: the window, the end of the RIFF segment it is in (0 when not
 // known) and where it must stop.
@@ -22,27 +21,6 @@ struct Scan {
     uint64_t segmentEnd = 0;
     uint64_t limit = ~uint64_t{0};
 };
-
-// The first non-zero byte at or after `from`, or the end of the file. Holes
-// of a sparse file are skipped without being read, so the work is bounded by
-// what the file holds on disk.
-uint64_t NextNonZeroByte(const FileSource& source, uint64_t from) {
-    const uint64_t end = source.End();
-    FileWindow probe;
-    uint64_t at = from;
-    while (at < end) {
-        at = std::max(at, platform::NextDataOffset(source.mapping, at));
-        if (at >= end) break;
-        probe.position = at;
-        if (!MapWindow(source, probe, kZeroSearchView) || !probe.Holds(1)) return end;
-        const uint8_t* first = probe.Cursor();
-        const uint8_t* last = probe.view + probe.length;
-        const uint8_t* hit = std::find_if(first, last, [](uint8_t b) { return b != 0; });
-        at += static_cast<uint64_t>(hit - first);
-        if (hit != last) return at;
-    }
-    return end;
-}
 
 // A run of all-zero chunk headers (a preallocated or never written stretch):
 // each would be stepped over as an empty chunk, 8 bytes at a time. Lands on
