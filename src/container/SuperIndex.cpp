@@ -113,7 +113,7 @@ bool ReadListedIndex(const FileSource& source, const IndexTarget& target, uint64
     }
     // Keep the entries alone.
     bytes.erase(bytes.begin(), bytes.begin() + kStandardHeaderSize);
-    bytes.resize(listed.entriesFit * kEntrySize);
+    bytes.resize(static_cast<size_t>(listed.entriesFit * kEntrySize));  // below 64 MiB
     return true;
 }
 

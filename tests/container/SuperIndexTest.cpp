@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/types.h>
 
 #include <filesystem>
 #include <functional>
@@ -267,7 +266,14 @@ TEST(MovieScan, ZeroTailPastTheLastSegmentIsNotRead) {
     testsupport::WriteFile(path, avi.bytes.data());
     constexpr uint64_t kApparent = uint64_t{8} << 30;  // 8 GiB, nearly all of it a hole
     std::filesystem::resize_file(path, kApparent);
-    for (const auto medium : {MappedReader::kVideo, MappedReader::kAudio}) {
+    // Without a standard index of its own the audio stream is walked for,
+    // and the walk crosses the zeros: unread only where holes can be found.
+#ifdef _WIN32
+    const auto media = {MappedReader::kVideo};
+#else
+    const auto media = {MappedReader::kVideo, MappedReader::kAudio};
+#endif
+    for (const auto medium : media) {
         MappedReader reader(path, medium);
         platform::ResetViewReadCountersForTesting();
         const bool read = reader->ReadContainer();

@@ -764,6 +764,7 @@ OpenedTables OpenTables(const std::string& path, avi::Medium medium, avi::WalkSt
     return result;
 }
 
+#ifndef _WIN32
 // Small files of the real writers, made now; none when a writer is missing.
 std::vector<std::pair<std::string, std::string>> RealWriterFiles(const std::string& folder) {
     const std::string lavfi =
@@ -791,6 +792,7 @@ std::vector<std::pair<std::string, std::string>> RealWriterFiles(const std::stri
     }
     return files;
 }
+#endif
 
 std::string ChunkText(const AudioChunk& c) {
     return std::to_string(c.firstSample) + "-" + std::to_string(c.endSample) + "@" +
