@@ -127,7 +127,7 @@ TEST(SuperIndex, TwoSegmentFileIsReadFromItsIndexesAlone) {
     EXPECT_EQ((*video)->frameTable, file.frames);
     EXPECT_EQ((*video)->avih.dwTotalFrames, 10u);
 
-    auto audio = fixture::Open(dir, "two.avi", file.avi.bytes.data(), MappedReader::kAudio);
+    auto audio = fixture::Open(dir, "two-audio.avi", file.avi.bytes.data(), MappedReader::kAudio);
     ASSERT_TRUE((*audio)->ReadContainer());
     EXPECT_EQ((*audio)->indexSource, avi::IndexSource::SuperIndex);
     EXPECT_EQ(Chunks(**audio), file.audio);
@@ -209,7 +209,8 @@ TEST(SuperIndex, DamagedSuperIndexFallsBackToTheWalkAndServesEveryChunk) {
         testing::internal::CaptureStdout();
         auto video = fixture::Open(dir, "damaged.avi", file.avi.bytes.data(), MappedReader::kVideo);
         const bool videoRead = (*video)->ReadContainer();
-        auto audio = fixture::Open(dir, "damaged.avi", file.avi.bytes.data(), MappedReader::kAudio);
+        auto audio =
+            fixture::Open(dir, "damaged-audio.avi", file.avi.bytes.data(), MappedReader::kAudio);
         const bool audioRead = (*audio)->ReadContainer();
         testing::internal::GetCapturedStdout();
         ASSERT_TRUE(videoRead);
