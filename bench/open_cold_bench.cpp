@@ -110,8 +110,8 @@ std::vector<double> MeasureFfprobe(const std::string& file, int reps, bool cold)
     std::vector<double> milliseconds;
     for (int rep = 0; rep < reps; ++rep) {
         if (cold) Evict(file);
-        const double s =
-            bench::TimeCommand({"ffprobe", "-v", "error", "-show_entries", "stream=nb_frames", file});
+        const double s = bench::TimeCommand(
+            {"ffprobe", "-v", "error", "-show_entries", "stream=nb_frames", file});
         if (s < 0) bench::Fail("ffprobe failed on " + file);
         milliseconds.push_back(s * 1e3);
     }

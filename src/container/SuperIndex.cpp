@@ -221,6 +221,8 @@ bool ReadSuperIndex(const FileSource& source, const IndexTarget& target, MediaIn
                 return Decline(why, "first index ends after %llu of %llu entries", taken,
                                ix.entriesInUse);
             }
+            // With no chunk listed there is no place to go on from.
+            if (taken == 0) return Decline(why, "first index lists no chunk");
             continue;
         }
         if (ix.entriesInUse == 0) return Decline(why, "index at %llu is empty", ix.offset);
