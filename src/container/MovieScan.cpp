@@ -10,6 +10,7 @@ namespace {
 
 constexpr uint64_t kChunkHeaderSize = 8;  // code + size
 constexpr uint64_t kListTypeSize = 4;
+constexpr uint32_t kSmallView = 16 * 1024;
 
 // One scan: the window, the end of the RIFF segment it is in (0 when not
 // known) and where it must stop.
@@ -75,6 +76,18 @@ bool ScanChunk(Scan& scan) {
     return StepChunkBody(source, window, size, requested);
 }
 
+// The length of the next view. A header far past the view (after a large
+// chunk, a video frame say) is likely followed by another large chunk: a
+// small view there reads the next few headers without a whole window of
+// media data. A header just past the view is in a run of small chunks,
+// which a whole window serves best.
+uint32_t ViewRequest(const FileWindow& window, uint32_t requested) {
+    if (window.view == nullptr || window.Holds(kChunkHeaderSize)) return requested;
+    const uint64_t viewEnd = window.position - window.offsetInView + window.length;
+    const bool farPast = window.position > viewEnd && window.position - viewEnd > kSmallView;
+    return farPast && kSmallView < requested ? kSmallView : requested;
+}
+
 }  // namespace
 
 uint64_t ScanMovieRange(const FileSource& source, const IndexTarget& target, uint64_t start,
@@ -89,7 +102,8 @@ uint64_t ScanMovieRange(const FileSource& source, const IndexTarget& target, uin
     // The start is often the end of an indexed chunk: after an odd size its
     // pad byte comes first.
     if ((start & 1u) != 0) SkipPadByte(source, window, requested);
-    while (window.position < limit && EnsureReadable(source, window, kChunkHeaderSize, requested)) {
+    while (window.position < limit &&
+           EnsureReadable(source, window, kChunkHeaderSize, ViewRequest(window, requested))) {
         if (!ScanChunk(scan)) break;
     }
     return window.position;
