@@ -270,6 +270,7 @@ bool CMirolan::ReadContainerValues() {
     avi::MediaIndex index;
     const avi::IndexTarget target{medium, frameSize, &layout};
     indexSource = avi::OpenIndex(source, target, index, openRefusal);
+    baseOffset = index.baseOffset;  // a walk stopped at 'movi' had read none yet
     if (indexSource == avi::IndexSource::None) return false;
     if (bVideo) avi::TrimFrameTable(index);  // the table lives as long as the stream
     frameTable = std::move(index.frameTable);
