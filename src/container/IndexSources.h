@@ -105,11 +105,11 @@ uint64_t SegmentEndAt(const FileSource& source, const AviLayout& layout, uint64_
 enum class IndexSource : uint8_t { None, StandardIndex, Idx1, MovieScan, SuperIndex };
 
 // The cheapest sound source. When the walk stopped at the 'movi' list: the
-// super index (one it declines is logged, line 1301, unless it lists
+// super index (one it declines is logged, line 9101, unless it lists
 // nothing, and the walk goes on through the list as it would have); without
 // one, the walk goes on through the list jumping over the runs of chunks an
 // 'idx1' after it lists (one whose offsets cannot be placed is logged, line
-// 1302). Then, as the walk ends: its standard index (then a scan of the
+// 9102). Then, as the walk ends: its standard index (then a scan of the
 // movie data after the last chunk it lists), else 'idx1' (then a scan of
 // what follows the first 'RIFF' form), else a scan of every 'movi' list. A
 // standard index that cannot be read at all counts as none.

@@ -3,6 +3,7 @@
 #include "container/HeaderWalk.h"
 #include "container/IndexSources.h"
 #include "diag/DebugLog.h"
+#include "diag/LogLines.h"
 
 namespace avi {
 
@@ -50,10 +51,13 @@ IndexSource OpenIndex(const FileSource& source, const IndexTarget& target, Media
             index.skippedMovie = true;
             return IndexSource::SuperIndex;
         }
-        if (why[0] != 0) diag::DebugLog("", "Mirolan", 1301, "Super index not used: %s", why);
+        if (why[0] != 0)
+            diag::DebugLog("", diag::kSourceName, diag::kLogSuperIndexNotUsed,
+                           "Super index not used: %s", why);
     }
     if (Idx1MovieRuns(source, layout, runs, why) == Idx1Tiling::Declined) {
-        diag::DebugLog("", "Mirolan", 1302, "Index idx1 not used to skip the movie data: %s", why);
+        diag::DebugLog("", diag::kSourceName, diag::kLogIdx1NotUsed,
+                       "Index idx1 not used to skip the movie data: %s", why);
     }
     // The walk goes on as it would have without the stop, jumping over the
     // runs of movie data that 'idx1' lists.

@@ -106,19 +106,12 @@ std::string Compact(const std::string& line) {
 
 // The log's lines in order. "Wrong Index" notices are left out: they are not
 // debug log lines today, and the frame they replace shows in the frame data.
-// So are the lines that say why the open did not take an index that skips
-// the movie data (1301, 1302): they tell how the tables were built, and the
-// tables are those of the walk whenever they appear.
 std::vector<std::string> LogLines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
         if (line.find("Wrong Index") != std::string::npos) continue;
-        if (line.find("Mirolan(1301)") != std::string::npos ||
-            line.find("Mirolan(1302)") != std::string::npos) {
-            continue;
-        }
         lines.push_back(Compact(WithoutTimeStamp(line)));
     }
     return lines;
