@@ -51,7 +51,8 @@ void ListIndex(AviBuilder& avi, size_t super, uint32_t slot, size_t ix, uint32_t
 size_t StandardIndex(TwoSegmentFile& file, const char (&code)[5], const char (&chunkId)[5],
                      uint64_t base, const std::vector<std::pair<int64_t, uint32_t>>& chunks) {
     AviBuilder& avi = file.avi;
-    const size_t ix = avi.OpenIndex(code, chunkId, base);
+    // The file is built in memory, so its offsets fit size_t.
+    const auto ix = static_cast<size_t>(avi.OpenIndex(code, chunkId, base));
     avi.bytes.PatchU32(ix + 12, static_cast<uint32_t>(chunks.size()));
     for (const auto& [offset, size] : chunks) {
         avi.IndexEntry(static_cast<uint32_t>(static_cast<uint64_t>(offset) - base), size);
@@ -64,24 +65,24 @@ size_t StandardIndex(TwoSegmentFile& file, const char (&code)[5], const char (&c
 TwoSegmentFile BuildTwoSegments(uint32_t framesPerSegment, uint32_t frameSize = kFrameSize) {
     TwoSegmentFile file;
     AviBuilder& avi = file.avi;
-    const size_t riff = avi.OpenList("RIFF", "AVI ");
-    const size_t hdrl = avi.OpenList("LIST", "hdrl");
+    const uint64_t riff = avi.OpenList("RIFF", "AVI ");
+    const uint64_t hdrl = avi.OpenList("LIST", "hdrl");
     avi.MainHeader(0x10, framesPerSegment);
-    const size_t videoStrl = avi.OpenList("LIST", "strl");
+    const uint64_t videoStrl = avi.OpenList("LIST", "strl");
     avi.StreamHeader("vids");
     avi.Bitmap(frameSize / 8, 2, 32, 0, frameSize);
     file.videoSuper = SuperIndex(avi, "00db", 4);
     avi.Close(videoStrl);
-    const size_t audioStrl = avi.OpenList("LIST", "strl");
+    const uint64_t audioStrl = avi.OpenList("LIST", "strl");
     avi.StreamHeader("auds");
     avi.WaveFormat(2, 16);
     file.audioSuper = SuperIndex(avi, "01wb", 4);
     avi.Close(audioStrl);
     avi.Close(hdrl);
     for (int segment = 0; segment < 2; ++segment) {
-        size_t form = riff;
+        uint64_t form = riff;
         if (segment == 1) form = avi.OpenList("RIFF", "AVIX");
-        const size_t movi = avi.OpenList("LIST", "movi");
+        const uint64_t movi = avi.OpenList("LIST", "movi");
         std::vector<std::pair<int64_t, uint32_t>> frames, audio;
         for (uint32_t i = 0; i < framesPerSegment; ++i) {
             const uint64_t frame =
@@ -259,8 +260,8 @@ TEST(MovieScan, ZeroTailPastTheLastSegmentIsNotRead) {
     fixture::Headers(avi);
     const std::vector<uint64_t> first = fixture::VideoMovie(avi, 3, 64);
     avi.Close(0);
-    const size_t avix = avi.OpenList("RIFF", "AVIX");
-    const size_t movi = avi.OpenList("LIST", "movi");
+    const uint64_t avix = avi.OpenList("RIFF", "AVIX");
+    const uint64_t movi = avi.OpenList("LIST", "movi");
     std::vector<int64_t> frames(first.begin(), first.end());
     for (int i = 0; i < 3; ++i) frames.push_back(static_cast<int64_t>(avi.Chunk("00db", 64)));
     avi.Close(movi);
@@ -299,8 +300,8 @@ TEST(MovieScan, ZerosInsideTheMovieDataAreCrossedOnTheirChunkGrid) {
         fixture::Headers(avi);
         const std::vector<uint64_t> first = fixture::VideoMovie(avi, 2, 64);
         avi.Close(0);
-        const size_t avix = avi.OpenList("RIFF", "AVIX");
-        const size_t movi = avi.OpenList("LIST", "movi");
+        const uint64_t avix = avi.OpenList("RIFF", "AVIX");
+        const uint64_t movi = avi.OpenList("LIST", "movi");
         avi.bytes.Zeros(zeros);
         // After 8k + 3 zeros the grid lands 5 bytes into the next header,
         // whose bytes then read as a chunk of its own: what the scan has
