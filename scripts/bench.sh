@@ -25,7 +25,7 @@ if [ "${SKIP_WINE:-0}" != 1 ] && command -v i686-w64-mingw32-g++-posix >/dev/nul
   step "32-bit Windows build (mingw-w64 i686, Release)"
   cmake --no-warn-unused-cli -S . -B build/bench-mingw -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
     -DCMAKE_BUILD_TYPE=Release -DMIROLAN_BUILD_BENCH=ON -DMIROLAN_BUILD_TESTS=OFF \
-    -DMIROLAN_BUILD_TOOLS=OFF >/dev/null
+    -DMIROLAN_BUILD_TOOLS=ON >/dev/null
   cmake --build build/bench-mingw -j "$JOBS"
   wine_leg=1
 fi
@@ -61,8 +61,30 @@ make_input open.avi --width 8 --height 8 --frames 200000 --audio-rate 8000 --cha
   --segment-limit 50000000
 # 3. Audio: one hour of 48 kHz stereo 16-bit PCM beside a tiny video.
 make_input audio.avi --width 8 --height 8 --frames 90000 --audio-rate 48000 --channels 2 --bits 16
+# 2b. Open from disk: an avimake file of three segments (640x360, 48 kHz
+#     stereo, 2.8 GB), files over 1 GiB written by ffmpeg and by GStreamer
+#     (OpenDML, two segments each), and a 64 GiB file whose tail is a hole.
+make_input avimake-2.8g.avi --width 640 --height 360 --frames 3000
+make_peer_input() {
+  local name=$1
+  shift
+  if [ -f "$data/$name" ]; then echo "reusing $data/$name"; return; fi
+  echo "writing $data/$name"
+  "$@" || { echo "bench: could not write $data/$name" >&2; exit 1; }
+}
+make_peer_input ffmpeg-1.3g.avi ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=640x360:rate=25 \
+  -f lavfi -i sine=frequency=440:sample_rate=48000 -t 56 -c:v rawvideo -pix_fmt bgra -c:a pcm_s16le -ac 2 \
+  "$data/ffmpeg-1.3g.avi"
+make_peer_input gstreamer-1.3g.avi gst-launch-1.0 -q videotestsrc num-buffers=1400 \
+  ! video/x-raw,format=BGRA,width=640,height=360,framerate=25/1 ! mux. audiotestsrc num-buffers=1400 \
+  samplesperbuffer=1920 ! audio/x-raw,format=S16LE,rate=48000,channels=2 ! mux. avimux name=mux \
+  ! filesink location="$data/gstreamer-1.3g.avi"
+if [ ! -f "$data/sparse-64g.avi" ]; then
+  build/bench/tools/avimake/avimake "$data/sparse-64g.avi" --width 640 --height 360 --frames 50 >/dev/null
+  truncate -s 64G "$data/sparse-64g.avi"
+fi
 # Freshly written gigabytes are still being written back for a while; let that
-# finish before anything is timed.
+# finish before anything is timed (and before pages can be evicted).
 sync
 
 plugin=build/bench/src/libmirolan.so
@@ -80,6 +102,25 @@ build/bench/bench/bench_frames "$plugin" "$data/frames.avi" --reps "$REPS" --poo
   tee -a "$results.new"
 step "2. open"
 run build/bench/bench/bench_open "$plugin" "$data/open.avi" --reps 15
+step "2b. open from disk (the file evicted from the page cache) against ffprobe"
+# ffprobe's reads of the file, counted by strace (bytes and calls).
+ffprobe_reads() {
+  local label=$1 file=$2 trace
+  command -v strace >/dev/null || return 0
+  trace=$(mktemp)
+  strace -f -y -e trace=read,pread64 -o "$trace" ffprobe -v error -show_entries stream=nb_frames "$file" \
+    >/dev/null 2>&1 || true
+  awk -v name="$(basename "$file")>" -v k="cold.$label." 'index($0, name) { n = $NF; if (n ~ /^[0-9]+$/) { b += n; c++ } }
+    END { printf "%sffprobe_read_bytes=%d\n%sffprobe_read_calls=%d\n", k, b, k, c }' "$trace" | tee -a "$results.new"
+  rm -f "$trace"
+}
+for input in avimake:avimake-2.8g ffmpeg:ffmpeg-1.3g gstreamer:gstreamer-1.3g sparse:sparse-64g; do
+  label=${input%%:*}
+  file="$data/${input#*:}.avi"
+  run build/bench/bench/bench_open_cold "$plugin" "$file" --label "$label" --reps "$REPS"
+  ffprobe_reads "$label" "$file"
+done
+
 step "3. audio (and audio latency)"
 run build/bench/bench/bench_audio "$plugin" "$data/audio.avi" --reps "$REPS"
 step "6. 24-bit frames read into 32-bit BGRA"
@@ -94,6 +135,16 @@ if [ "$wine_leg" = 1 ]; then
   echo "\$ wine build/bench-mingw/bench/bench_frames.exe mirolan.dll frames.avi --reps $REPS"
   wine build/bench-mingw/bench/bench_frames.exe "$dll" "$avi" --reps "$REPS" | tr -d '\r' |
     sed -n 's/^frames\./wine./p; s/^latency\.video/wine.latency/p' | tee -a "$results.new"
+  # The 64 GiB file with a zero tail opened by the Windows plug-in: the
+  # reference host's info (video and audio opens), process start included.
+  qxhost_exe=build/bench-mingw/tools/qxhost/qxhost.exe
+  if [ -f "$qxhost_exe" ]; then
+    sparse=$(winepath -w "$data/sparse-64g.avi" 2>/dev/null)
+    start=$(date +%s.%N)
+    wine "$qxhost_exe" info "$sparse" --plugin "$dll" >/dev/null 2>&1 || true
+    end=$(date +%s.%N)
+    awk -v a="$start" -v b="$end" 'BEGIN { printf "wine.sparse_info_s=%.3f\n", b - a }' | tee -a "$results.new"
+  fi
   wineserver -k 2>/dev/null || true
 fi
 

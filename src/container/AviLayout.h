@@ -61,6 +61,19 @@ constexpr int32_t kNoStream = -1;
 // 'c') for stream 0 gives '00dc'; 0 (no code) for a stream out of that range.
 uint32_t StreamChunkId(int32_t stream, char a, char b);
 
+// Where a header walk that stopped at the first 'movi' list goes on from:
+// the position of the list's first chunk and the walk's own state there.
+struct WalkResume {
+    uint64_t position = 0;
+    int32_t streamHeaders = 0;
+    uint64_t strlEnd = 0;
+    bool audioFormatNext = false;
+    int32_t currentStream = 0;
+    int32_t strlStream = kNoStream;
+    uint8_t current = 0;
+    AVIStreamHeader pendingVideo{};
+};
+
 struct AviLayout {
     bool startsRiffAvi = false;  // the first chunk is 'RIFF' with form 'AVI '
     bool haveMainHeader = false;
@@ -91,12 +104,31 @@ struct AviLayout {
     uint64_t standardIndexEnd = 0;      // end of the index chunk
     int64_t baseOffset = 0;             // the base offset of the last index header read
 
+    // The served stream's OpenDML super index ('indx' in its 'strl'): the
+    // chunk's data (after its 8-byte header) and size, clipped to the file.
+    bool haveSuperIndex = false;
+    uint64_t superIndexData = 0;
+    uint32_t superIndexSize = 0;
+    // The other streams' super indexes (the first few): the standard indexes
+    // they list must not claim the served stream ahead of its own.
+    static constexpr int kMostOtherSuperIndexes = 8;
+    int32_t otherSuperIndexes = 0;
+    uint64_t otherSuperIndexData[kMostOtherSuperIndexes] = {};
+    uint32_t otherSuperIndexSize[kMostOtherSuperIndexes] = {};
+
+    // Set when the walk stopped at the start of the first 'movi' list (the
+    // headers are all read; nothing of the movie data or what follows is).
+    bool stoppedAtMovie = false;
+    WalkResume resume;
+    uint64_t movieSkipped = 0;  // bytes of movie data a resumed walk jumped over
+
     // The first 'idx1' chunk (AVI 1.0 index) and the first 'movi' list.
     bool haveIdx1 = false;
     uint64_t idx1Data = 0;
     uint32_t idx1Size = 0;
     bool haveMovie = false;
     uint64_t moviType = 0;      // offset of the 'movi' code: idx1 offsets count from here
+    uint64_t moviEnd = 0;       // the declared end of that list (not clipped)
     uint64_t firstRiffEnd = 0;  // end of the first 'RIFF' form, clipped to the file
 
     // Chunk ids of the served streams' data ('NNdb'/'NNdc', 'NNwb'); 0 when

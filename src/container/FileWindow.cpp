@@ -1,11 +1,17 @@
 #include "container/FileWindow.h"
 
+#include <algorithm>
+
 #include "container/AviRecords.h"
 #include "diag/DebugLog.h"
 #include "diag/LogLines.h"
 #include "platform/platform.h"
 
 namespace avi {
+
+namespace {
+constexpr uint32_t kZeroSearchView = 1u << 20;  // bytes looked at per view in a run of zeros
+}  // namespace
 
 void FileWindow::Release() {
     if (view != nullptr) {
@@ -43,6 +49,27 @@ bool MapWindow(const FileSource& source, FileWindow& window, uint32_t requested)
                    static_cast<int>(static_cast<uint32_t>(start >> 32)),
                    static_cast<int>(window.length));
     return false;
+}
+
+// The first non-zero byte at or after `from`, or the end of the file. Holes
+// of a sparse file are skipped without being read, so the work is bounded by
+// what the file holds on disk.
+uint64_t NextNonZeroByte(const FileSource& source, uint64_t from) {
+    const uint64_t end = source.End();
+    FileWindow probe;
+    uint64_t at = from;
+    while (at < end) {
+        at = std::max(at, platform::NextDataOffset(source.mapping, at));
+        if (at >= end) break;
+        probe.position = at;
+        if (!MapWindow(source, probe, kZeroSearchView) || !probe.Holds(1)) return end;
+        const uint8_t* first = probe.Cursor();
+        const uint8_t* last = probe.view + probe.length;
+        const uint8_t* hit = std::find_if(first, last, [](uint8_t b) { return b != 0; });
+        at += static_cast<uint64_t>(hit - first);
+        if (hit != last) return at;
+    }
+    return end;
 }
 
 void SkipPadByte(const FileSource& source, FileWindow& window, uint32_t requested) {

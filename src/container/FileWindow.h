@@ -75,6 +75,11 @@ inline bool StepWindow(const FileSource& source, FileWindow& window, uint64_t n)
     return true;
 }
 
+// The offset of the first non-zero byte at or after `from`, or the end of
+// the file. Holes of a sparse file are skipped without being read, where the
+// platform can tell them, so the work is bounded by what the file holds on disk.
+uint64_t NextNonZeroByte(const FileSource& source, uint64_t from);
+
 // After a chunk of odd size the next chunk starts one pad byte later, but
 // some writers leave the pad byte out (this plug-in's own files did): moves
 // the window past the pad byte only when a chunk code starts after it and

@@ -53,16 +53,20 @@ bool IsUncompressedRgb(const BITMAPINFOHEADER& bih, const uint8_t* masks) {
            ReadLe32(masks + 8) == 0x000000FFu;
 }
 
-enum class Turn { Next, Ended, HandOver, Refused };
-enum class StreamKind { None, Video, Audio, Other };
+enum class Turn { Next, Ended, HandOver, Refused, AtMovie };
+enum class StreamKind : uint8_t { None, Video, Audio, Other };
 
 // One walk over a file: its window, the stream being described and one
 // handler per chunk kind. Every handler makes sure of the bytes it reads; a
 // file that ends inside them ends the walk.
 class Walk {
 public:
-    Walk(const FileSource& source, Medium medium, AviLayout& layout)
-        : source_(source), medium_(medium), layout_(layout), requested_(source.granularity) {}
+    Walk(const FileSource& source, Medium medium, AviLayout& layout, WalkStop stop)
+        : source_(source),
+          medium_(medium),
+          layout_(layout),
+          requested_(source.granularity),
+          stop_(stop) {}
 
     WalkResult Run() {
         WalkResult result;
@@ -72,7 +76,43 @@ public:
                 MakeRefusal(RefusalKind::Unreadable, "the file is empty or cannot be read");
             return result;
         }
+        return Loop();
+    }
+
+    // Takes up the state the walk stopped with at the 'movi' list.
+    WalkResult Resume(const std::vector<MovieRun>* runs) {
+        runs_ = runs;
+        const WalkResume& r = layout_.resume;
+        layout_.stoppedAtMovie = false;
+        window_.position = r.position;
+        streamHeaders_ = r.streamHeaders;
+        strlEnd_ = r.strlEnd;
+        audioFormatNext_ = r.audioFormatNext;
+        currentStream_ = r.currentStream;
+        strlStream_ = r.strlStream;
+        current_ = static_cast<StreamKind>(r.current);
+        pendingVideo_ = r.pendingVideo;
+        if (!MapWindow(source_, window_, requested_) && window_.position < source_.End()) {
+            mapRefused_ = true;
+        }
+        if (window_.view == nullptr) {
+            WalkResult result;
+            if (mapRefused_) {
+                result.end = WalkEnd::Refused;
+                result.refusal = MakeRefusal(RefusalKind::Unreadable,
+                                             "a view of the file at offset %llu cannot be mapped",
+                                             static_cast<unsigned long long>(window_.position));
+            }
+            return result;
+        }
+        return Loop();
+    }
+
+private:
+    WalkResult Loop() {
+        WalkResult result;
         for (;;) {
+            if (runs_ != nullptr && JumpOverRun()) continue;
             // The end of the file without a hand-over ends the walk here.
             Turn turn = Need(4) ? Dispatch(ReadFourCC(window_.Cursor())) : Turn::Ended;
             if (turn == Turn::Next) continue;
@@ -84,13 +124,13 @@ public:
             }
             result.end = turn == Turn::HandOver  ? WalkEnd::HandOver
                          : turn == Turn::Refused ? WalkEnd::Refused
+                         : turn == Turn::AtMovie ? WalkEnd::AtMovie
                                                  : WalkEnd::Ended;
             result.refusal = refusal_;
             return result;
         }
     }
 
-private:
     Turn Dispatch(uint32_t code) {
         switch (code) {
             case kRIFF:
@@ -104,6 +144,8 @@ private:
                 return OnStreamHeader();
             case kStrf:
                 return OnStreamFormat();
+            case 0:
+                return OnZeros();
             default:
                 if (IsStandardIndexCode(code)) return OnStandardIndex();
                 // 'indx', media chunks, 'idx1', 'JUNK', anything unknown
@@ -175,6 +217,7 @@ private:
         if (!ReadList(lst)) return Turn::Ended;
         if (lst.dwFourCC == kStrl) {
             current_ = StreamKind::None;
+            strlStream_ = kNoStream;
             // lst.dwSize counts the type code: a size below 4 leaves an empty list.
             strlEnd_ = window_.position + (lst.dwSize >= 4 ? lst.dwSize - 4u : 0u);
             return Turn::Next;
@@ -182,6 +225,12 @@ private:
         if (lst.dwFourCC == kMovi && !layout_.haveMovie) {
             layout_.haveMovie = true;
             layout_.moviType = window_.position - 4;
+            layout_.moviEnd = layout_.moviType + lst.dwSize;
+            // Everything an index needs to be found lies in the header list.
+            if (stop_ == WalkStop::AtMovie && layout_.haveMainHeader && ServedStreamRead()) {
+                SaveResume();
+                return Turn::AtMovie;
+            }
         }
         if (lst.dwFourCC == kHdrl || lst.dwFourCC == kMovi) return Turn::Next;
         return StepBody(static_cast<uint32_t>(lst.dwSize - 4u));
@@ -220,6 +269,7 @@ private:
         const uint8_t* body = window_.Cursor();
         const uint32_t fccType = ReadFourCC(body);
         const int32_t stream = streamHeaders_++;
+        strlStream_ = stream;
         if (fccType == kVids) {
             current_ = StreamKind::Video;
             audioFormatNext_ = false;
@@ -340,10 +390,25 @@ private:
         return Turn::HandOver;
     }
 
+    // An all-zero chunk header is an empty chunk, stepped over 8 bytes at a
+    // time: a run of them (a preallocated or never written stretch) is
+    // crossed as a whole, landing where that stepping would (the walk goes
+    // on there: a segment's declared size is not trusted to say that the
+    // file's segments have ended).
+    Turn OnZeros() {
+        if (!Need(kChunkHeaderSize) || ReadLe32(window_.Cursor() + 4) != 0) return OnOtherChunk();
+        const uint64_t from = window_.position;
+        const uint64_t data = NextNonZeroByte(source_, from);
+        const uint64_t header = from + (data - from) / kChunkHeaderSize * kChunkHeaderSize;
+        if (header == from) return OnOtherChunk();
+        return Step(header - from) ? Turn::Next : Turn::Ended;
+    }
+
     // Stepped over by its size; the first 'idx1' is where an AVI 1.0 index lies.
     Turn OnOtherChunk() {
         ChunkHeader chnk{};
         if (!ReadChunk(chnk)) return Turn::Ended;
+        if (chnk.dwFourCC == kIndx) NoteSuperIndex(chnk.dwSize);
         if (chnk.dwFourCC == kIdx1 && !layout_.haveIdx1) {
             layout_.haveIdx1 = true;
             layout_.idx1Data = window_.position;
@@ -352,10 +417,69 @@ private:
         return StepBody(chnk.dwSize);
     }
 
+    // Only the place of an 'indx' chunk is kept: the served stream's own, and
+    // the other streams'.
+    void NoteSuperIndex(uint32_t size) {
+        if (strlStream_ == kNoStream || window_.position > strlEnd_) return;
+        const uint64_t held = source_.End() - window_.position;
+        const uint32_t clipped = held < size ? static_cast<uint32_t>(held) : size;
+        const int32_t served = medium_ == Medium::Video ? layout_.videoStream : layout_.audioStream;
+        if (strlStream_ == served) {
+            if (layout_.haveSuperIndex) return;
+            layout_.haveSuperIndex = true;
+            layout_.superIndexData = window_.position;
+            layout_.superIndexSize = clipped;
+        } else if (layout_.otherSuperIndexes < AviLayout::kMostOtherSuperIndexes) {
+            layout_.otherSuperIndexData[layout_.otherSuperIndexes] = window_.position;
+            layout_.otherSuperIndexSize[layout_.otherSuperIndexes] = clipped;
+            ++layout_.otherSuperIndexes;
+        }
+    }
+
+    // The served stream's header and format are read: nothing the walk can
+    // meet in the movie data would change them.
+    bool ServedStreamRead() const {
+        if (medium_ == Medium::Video) return layout_.videoStream != kNoStream;
+        return layout_.audioStream != kNoStream && layout_.audioFormatSize != 0;
+    }
+
+    // At the start of a run of chunks the walk only steps over: goes on from
+    // its end, with the pad-byte rule after an odd last chunk.
+    bool JumpOverRun() {
+        while (nextRun_ < runs_->size() && (*runs_)[nextRun_].start < window_.position) {
+            ++nextRun_;
+        }
+        if (nextRun_ >= runs_->size() || (*runs_)[nextRun_].start != window_.position) {
+            return false;
+        }
+        const MovieRun& run = (*runs_)[nextRun_++];
+        if (!Step(run.end - run.start)) return false;
+        layout_.movieSkipped += run.end - run.start;
+        if (run.afterOddChunk) SkipPadByte(source_, window_, requested_);
+        return true;
+    }
+
+    void SaveResume() {
+        WalkResume& r = layout_.resume;
+        r.position = window_.position;
+        r.streamHeaders = streamHeaders_;
+        r.strlEnd = strlEnd_;
+        r.audioFormatNext = audioFormatNext_;
+        r.currentStream = currentStream_;
+        r.strlStream = strlStream_;
+        r.current = static_cast<uint8_t>(current_);
+        r.pendingVideo = pendingVideo_;
+        layout_.stoppedAtMovie = true;
+    }
+
     const FileSource& source_;
     const Medium medium_;
     AviLayout& layout_;
     const uint32_t requested_;
+    const WalkStop stop_;
+    int32_t strlStream_ = kNoStream;               // the stream of the 'strl' list being read
+    const std::vector<MovieRun>* runs_ = nullptr;  // runs a resumed walk jumps over
+    size_t nextRun_ = 0;
     FileWindow window_;  // released when the walk ends, whatever the result
     Refusal refusal_;
     bool mapRefused_ = false;
@@ -369,8 +493,13 @@ private:
 
 }  // namespace
 
-WalkResult WalkHeaders(const FileSource& source, Medium medium, AviLayout& layout) {
-    return Walk(source, medium, layout).Run();
+WalkResult WalkHeaders(const FileSource& source, Medium medium, AviLayout& layout, WalkStop stop) {
+    return Walk(source, medium, layout, stop).Run();
+}
+
+WalkResult ResumeWalk(const FileSource& source, Medium medium, AviLayout& layout,
+                      const std::vector<MovieRun>* runs) {
+    return Walk(source, medium, layout, WalkStop::AtStandardIndex).Resume(runs);
 }
 
 }  // namespace avi

@@ -2,6 +2,8 @@
 // what it found as an AviLayout.
 #pragma once
 
+#include <vector>
+
 #include "container/AviLayout.h"
 #include "container/FileSource.h"
 
@@ -11,6 +13,16 @@ enum class WalkEnd {
     HandOver,  // met the first standard index of the served stream: the walk stops there
     Ended,     // reached the end of what can be read without such an index
     Refused,   // the file cannot be served (the refusal says why)
+    AtMovie,   // stopped where the first 'movi' list's chunks start (WalkStop::AtMovie)
+};
+
+// Where the walk may stop early.
+enum class WalkStop {
+    AtStandardIndex,  // only at the served stream's first standard index
+    // Also at the first 'movi' list, once a main header has been read: the
+    // headers are all read, and an index can be read from there without
+    // stepping through the movie data. ResumeWalk goes on from there.
+    AtMovie,
 };
 
 struct WalkResult {
@@ -27,6 +39,28 @@ struct WalkResult {
 // chunk starts after it. Logs a refused mapping (936) and the walk's
 // assertions. Throws std::bad_alloc for a main
 // header whose frame count no table could hold.
-WalkResult WalkHeaders(const FileSource& source, Medium medium, AviLayout& layout);
+WalkResult WalkHeaders(const FileSource& source, Medium medium, AviLayout& layout,
+                       WalkStop stop = WalkStop::AtMovie);
+
+// A run of consecutive movie-data chunks that the walk only steps over:
+// from the header at `start` to `end`, the end of the last chunk's data.
+struct MovieRun {
+    uint64_t start;
+    uint64_t end;
+    uint64_t lastHeader;
+    bool afterOddChunk;  // the last chunk's size is odd (the pad-byte rule follows)
+    uint32_t firstCode;
+    uint32_t firstSize;
+    uint32_t lastCode;
+};
+
+// Goes on with a walk that stopped at the 'movi' list (layout.stoppedAtMovie)
+// exactly as it would have gone on without the stop; ends as WalkHeaders with
+// WalkStop::AtStandardIndex. Whenever the walk reaches the start of one of
+// `runs` (sorted, disjoint), it goes on from the run's end as stepping
+// through the run would have, without reading it; layout.movieSkipped
+// counts the bytes so jumped over.
+WalkResult ResumeWalk(const FileSource& source, Medium medium, AviLayout& layout,
+                      const std::vector<MovieRun>* runs = nullptr);
 
 }  // namespace avi

@@ -1,3 +1,6 @@
+#include <cstdio>
+#include <vector>
+
 #include "container/FileWindow.h"
 #include "container/IndexSources.h"
 
@@ -19,7 +22,104 @@ bool ChunkHeaderAt(const FileSource& source, uint64_t position, uint32_t code, u
     return found == expected && (code == kRec || ReadLe32(probe.Cursor() + 4) == size);
 }
 
+// Codes the header walk acts on: a chunk of the movie data with one of them
+// would change what the walk does next.
+bool WalkActsOn(uint32_t code) {
+    return code == kRIFF || code == kLIST || code == kList || code == kAvih || code == kStrh ||
+           code == kStrf || code == kIndx || code == kIdx1 || IsStandardIndexCode(code);
+}
+
 }  // namespace
+
+Idx1Tiling Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
+                         std::vector<MovieRun>& runs, char (&why)[128]) {
+    runs.clear();
+    const uint64_t end = source.End();
+    // The 'idx1' chunk right after the 'movi' list, found from the list's size.
+    uint64_t at = layout.moviEnd;
+    if (!layout.haveMovie || at >= end || end - at < kChunkHeaderSize + kEntrySize) {
+        return Idx1Tiling::NoIdx1;
+    }
+    FileWindow window;
+    window.position = at;
+    if (!MapWindow(source, window, 16) || !window.Holds(kChunkHeaderSize)) {
+        return Idx1Tiling::NoIdx1;
+    }
+    if (ReadFourCC(window.Cursor()) != kIdx1 && (at & 1u) != 0 &&
+        window.Holds(kChunkHeaderSize + 1) && ReadFourCC(window.Cursor() + 1) == kIdx1) {
+        ++at;  // the pad byte of an odd-sized list
+        StepWindow(source, window, 1);
+    }
+    if (!window.Holds(kChunkHeaderSize) || ReadFourCC(window.Cursor()) != kIdx1) {
+        return Idx1Tiling::NoIdx1;
+    }
+    const uint64_t data = at + kChunkHeaderSize;
+    const uint32_t size = ReadLe32(window.Cursor() + 4);
+    const uint64_t held = end - data < size ? end - data : size;
+    const uint64_t entries = held / kEntrySize;
+    if (entries == 0) return Idx1Tiling::NoIdx1;
+    if (entries * kEntrySize > 0xFFFFFFFFu - source.granularity) {
+        std::snprintf(why, sizeof why, "'idx1' of %llu entries is too large for one view",
+                      static_cast<unsigned long long>(entries));
+        return Idx1Tiling::Declined;
+    }
+    const auto bytes = static_cast<uint32_t>(entries * kEntrySize);
+    window.position = data;
+    if (!MapWindow(source, window, bytes) || !window.Holds(bytes)) return Idx1Tiling::NoIdx1;
+    const uint8_t* entry = window.Cursor();
+
+    // Offsets count from the 'movi' code or from the file's start, as the
+    // index reader takes them.
+    const uint32_t firstOffset = ReadLe32(entry + 8);
+    uint64_t base = 0;
+    if (ChunkHeaderAt(source, layout.moviType + firstOffset, ReadFourCC(entry),
+                      ReadLe32(entry + 12))) {
+        base = layout.moviType;
+    } else if (!ChunkHeaderAt(source, firstOffset, ReadFourCC(entry), ReadLe32(entry + 12))) {
+        std::snprintf(why, sizeof why, "its first entry points at no chunk");
+        return Idx1Tiling::Declined;
+    }
+    // Runs of entries whose chunks follow each other inside the list, in
+    // file order, each a chunk the walk only steps over.
+    const uint64_t listStart = layout.moviType + 4;
+    const uint64_t listEnd = layout.moviEnd < end ? layout.moviEnd : end;
+    MovieRun run{};
+    uint32_t chunks = 0;
+    uint32_t lastSize = 0;
+    auto close = [&]() {
+        // The run's first and last chunk carry the header their entries give.
+        if (chunks > 0 && ChunkHeaderAt(source, run.lastHeader, run.lastCode, lastSize) &&
+            ChunkHeaderAt(source, run.start, run.firstCode, run.firstSize)) {
+            runs.push_back(run);
+        }
+        chunks = 0;
+    };
+    for (uint64_t i = 0; i < entries; ++i, entry += kEntrySize) {
+        const uint32_t code = ReadFourCC(entry);
+        const uint64_t header = base + ReadLe32(entry + 8);
+        const uint32_t chunkSize = ReadLe32(entry + 12);
+        const uint64_t chunkEnd = header + kChunkHeaderSize + chunkSize;
+        const bool stepped = LooksLikeChunkCode(code) && !WalkActsOn(code) && code != kRec &&
+                             header >= listStart && chunkEnd <= listEnd;
+        const bool follows =
+            chunks > 0 && (header == run.end || (run.afterOddChunk && header == run.end + 1));
+        if (!stepped || !follows) close();
+        if (!stepped) continue;
+        const uint64_t floor = runs.empty() ? listStart : runs.back().end;
+        if (chunks == 0) {
+            if (header < floor) continue;  // out of file order: left to the walk
+            run = MovieRun{header, header, 0, false, code, chunkSize, code};
+        }
+        run.lastHeader = header;
+        run.lastCode = code;
+        lastSize = chunkSize;
+        run.end = chunkEnd;
+        run.afterOddChunk = (chunkSize & 1u) != 0;
+        ++chunks;
+    }
+    close();
+    return Idx1Tiling::Runs;
+}
 
 bool ReadIdx1Index(const FileSource& source, const IndexTarget& target, MediaIndex& index) {
     const AviLayout& layout = *target.layout;

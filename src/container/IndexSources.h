@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "container/AviLayout.h"
 #include "container/FileSource.h"
+#include "container/HeaderWalk.h"
 #include "container/MediaIndex.h"
 
 namespace avi {
@@ -27,6 +29,46 @@ struct IndexTarget {
 // May throw std::bad_alloc.
 bool ReadStandardIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index);
 
+// The entries of a standard index held in memory (`count` entries of 8 bytes
+// at `entries`, offsets from `base`), appended by the rules of
+// ReadStandardIndex. Returns how many entries were taken before one ended
+// the index. May throw std::bad_alloc.
+uint64_t AppendStandardEntries(const uint8_t* entries, uint64_t count, uint64_t base,
+                               const IndexTarget& target, MediaIndex& index);
+
+// Whether 'idx1' lets the walk step over the first 'movi' list in runs.
+enum class Idx1Tiling {
+    NoIdx1,    // no 'idx1' chunk right after the list
+    Declined,  // one is there, but where its offsets count from is unknown (`why`)
+    Runs,      // the runs of chunks it lists (perhaps none)
+};
+
+// Reads the 'idx1' chunk that follows the first 'movi' list (found from the
+// list's declared size, not by stepping through it) and gathers the runs of
+// chunks it lists that follow each other in the list, in file order, with
+// media chunk codes only (none the walk acts on). The first and last chunk
+// of each run carry the code and size their entries give. A walk that
+// reaches a run's first chunk would step through the run to its end and meet
+// nothing else, so it may jump there (ResumeWalk).
+Idx1Tiling Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
+                         std::vector<MovieRun>& runs, char (&why)[128]);
+
+// OpenDML super index ('indx' of the served stream, found by the walk, which
+// stopped at the first 'movi' list): every standard index it lists is read
+// with one view, and the tables are built from them alone, plus a scan of
+// what follows the last chunk listed. Used only when the result is what the
+// walk to the first standard index and the scan after it would build: every
+// listed chunk lies in the file, is an 'ix##' of the stream's chunk id, and
+// holds the entries it counts, all of which the first index's rules take;
+// the chunks the indexes list lie in file order, the first and last chunk of
+// each later index carry the header the entry says; and the scan of each gap
+// between two indexes' chunks finds none of the stream's and lands on the
+// next one. Otherwise false with the reason in `why` (empty for a super
+// index that lists no index at all), nothing stored.
+// May throw std::bad_alloc.
+bool ReadSuperIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index,
+                    char (&why)[128]);
+
 // AVI 1.0 index ('idx1'): 16-byte entries (chunk id, flags, offset, size)
 // read through one view of the whole chunk. Offsets count from the 'movi'
 // code or from the start of the file; the first entry decides, checked
@@ -43,15 +85,31 @@ bool ReadIdx1Index(const FileSource& source, const IndexTarget& target, MediaInd
 // chunk of size 0 is skipped), a 'RIFF' form and a 'LIST'
 // 'movi' or 'rec ' list are entered, any other chunk or list stepped over.
 // May throw std::bad_alloc.
+// A run of all-zero chunk headers is crossed as a whole (holes of a sparse
+// file skipped unread); one past the declared end of a RIFF segment ends the
+// scan.
 void ScanMovieData(const FileSource& source, const IndexTarget& target, uint64_t start,
                    MediaIndex& index);
 
-// Which source built the tables. A super-index source ('indx' read from the
-// header list, straight to every segment's standard index) is the cheapest:
-// it slots in here and at the head of OpenIndex.
-enum class IndexSource : uint8_t { None, StandardIndex, Idx1, MovieScan };
+// The same scan, stopped before any chunk header at or past `limit`. Returns
+// the position where it stopped.
+uint64_t ScanMovieRange(const FileSource& source, const IndexTarget& target, uint64_t start,
+                        uint64_t limit, MediaIndex& index);
 
-// The cheapest sound source: the walk's standard index (then a scan of the
+// The declared end of the RIFF segment that holds `position`, reached by
+// stepping from the first segment's end over each next 'RIFF' header by its
+// size; 0 when the chain of segments breaks first or runs past the file.
+uint64_t SegmentEndAt(const FileSource& source, const AviLayout& layout, uint64_t position);
+
+// Which source built the tables.
+enum class IndexSource : uint8_t { None, StandardIndex, Idx1, MovieScan, SuperIndex };
+
+// The cheapest sound source. When the walk stopped at the 'movi' list: the
+// super index (one it declines is logged, line 9101, unless it lists
+// nothing, and the walk goes on through the list as it would have); without
+// one, the walk goes on through the list jumping over the runs of chunks an
+// 'idx1' after it lists (one whose offsets cannot be placed is logged, line
+// 9102). Then, as the walk ends: its standard index (then a scan of the
 // movie data after the last chunk it lists), else 'idx1' (then a scan of
 // what follows the first 'RIFF' form), else a scan of every 'movi' list. A
 // standard index that cannot be read at all counts as none.

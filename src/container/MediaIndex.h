@@ -32,6 +32,12 @@ struct MediaIndex {
     // what the index does not cover starts.
     uint64_t indexedEnd = 0;
     uint64_t sampleCounter = 0;  // endSample of the last audio chunk
+    // The base offset of the last standard index header read on the way to
+    // the tables (the served stream's first one when its index was used).
+    int64_t baseOffset = 0;
+    // The tables were built without stepping through the first 'movi' list
+    // chunk by chunk (a super index, or an 'idx1' that accounts for it).
+    bool skippedMovie = false;
 };
 
 // Sample frames in an audio chunk of `size` bytes: (size x 8) / (bits x

@@ -5,28 +5,19 @@ namespace avi {
 
 namespace {
 
-constexpr uint64_t kEntrySize = 8;           // offset + size, one per indexed chunk
-constexpr uint32_t kSizeMask = 0x7FFFFFFFu;  // bit 31: the not-a-key-frame flag
-
-// True while a whole entry lies before the end of the index chunk.
-bool EntryFits(const FileWindow& window, uint64_t entriesEnd) {
-    return window.position <= entriesEnd && entriesEnd - window.position >= kEntrySize;
-}
+constexpr uint64_t kEntrySize = 8;              // offset + size, one per indexed chunk
+constexpr uint32_t kSizeMask = 0x7FFFFFFFu;     // bit 31: the not-a-key-frame flag
+constexpr uint64_t kEntriesPerView = 1u << 20;  // 8 MiB of entries per read
 
 }  // namespace
 
-bool ReadStandardIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index) {
+uint64_t AppendStandardEntries(const uint8_t* entries, uint64_t count, uint64_t base,
+                               const IndexTarget& target, MediaIndex& index) {
     const AviLayout& layout = *target.layout;
-    const uint32_t requested = source.granularity;
-    FileWindow window;
-    window.position = layout.standardIndexEntries;
-    if (!MapWindow(source, window, requested)) return false;
-
-    const uint64_t base = static_cast<uint64_t>(layout.baseOffset);
-    const uint64_t entriesEnd = layout.standardIndexEnd;
-    while (EntryFits(window, entriesEnd) && EnsureReadable(source, window, kEntrySize, requested)) {
-        const uint64_t offset = base + ReadLe32(window.Cursor());
-        const uint32_t size = ReadLe32(window.Cursor() + 4) & kSizeMask;
+    uint64_t taken = 0;
+    for (const uint8_t* entry = entries; taken < count; ++taken, entry += kEntrySize) {
+        const uint64_t offset = base + ReadLe32(entry);
+        const uint32_t size = ReadLe32(entry + 4) & kSizeMask;
         if (target.medium == Medium::Video) {
             if (size == 0) {
                 if (!AppendDropFrame(index)) break;
@@ -40,8 +31,34 @@ bool ReadStandardIndex(const FileSource& source, const IndexTarget& target, Medi
             AppendAudioChunk(index, layout.wfx, offset, size);
         }
         index.indexedEnd = offset + size;
-        StepWindow(source, window, kEntrySize);  // the entry's bytes are in the file
     }
+    return taken;
+}
+
+bool ReadStandardIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index) {
+    const AviLayout& layout = *target.layout;
+    const uint64_t first = layout.standardIndexEntries;
+    const uint64_t end = source.End();
+    if (first >= end) return false;
+    // The entries up to the end of the chunk, or of the file: one view.
+    const uint64_t entriesEnd = layout.standardIndexEnd < end ? layout.standardIndexEnd : end;
+    const uint64_t count = entriesEnd > first ? (entriesEnd - first) / kEntrySize : 0;
+    // Large views, each a whole number of entries; an index with none still
+    // counts as read when its first byte can be.
+    FileWindow window;
+    window.position = first;
+    uint64_t left = count;
+    do {
+        const uint64_t take = left < kEntriesPerView ? left : kEntriesPerView;
+        const auto bytes = static_cast<uint32_t>(take * kEntrySize);
+        if (!MapWindow(source, window, bytes != 0 ? bytes : 1u) || !window.Holds(bytes)) {
+            return window.position != first;
+        }
+        const uint64_t base = static_cast<uint64_t>(layout.baseOffset);
+        if (AppendStandardEntries(window.Cursor(), take, base, target, index) < take) break;
+        window.position += bytes;
+        left -= take;
+    } while (left > 0);
     return true;
 }
 

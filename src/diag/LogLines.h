@@ -61,4 +61,9 @@ constexpr int kLogRefusedNoFrames = 9016;         // no video frame found
 constexpr int kLogRefusedNoWorker = 9017;         // the worker thread cannot be created
 constexpr int kLogRefusedOutOfMemory = 9018;      // memory for the tables was refused
 
+// Ours: why the open did not take a shortcut to the tables and read the
+// movie data instead (the tables come out the same either way).
+constexpr int kLogSuperIndexNotUsed = 9101;  // "Super index not used: %s"
+constexpr int kLogIdx1NotUsed = 9102;        // "Index idx1 not used to skip the movie data: %s"
+
 }  // namespace diag

@@ -44,6 +44,23 @@ const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length,
                        uint32_t unusedPrefix = 0);
 void UnmapView(const uint8_t* view);
 
+// The first offset at or after `offset` that may hold data: holes of a sparse
+// file are skipped where the system can tell where they are; elsewhere (and
+// on any failure) `offset` itself. The file's size when only a hole follows.
+// Never less than `offset`; a caller may treat every byte before the result
+// as zero.
+uint64_t NextDataOffset(MappingHandle mapping, uint64_t offset);
+
+// Test seam: the bytes the views have brought in and the views made since the
+// last reset (a view that costs no read, as a mapping where one is used,
+// counts its length). Counted for every view, cheaply, on every target.
+struct ViewReadCounters {
+    uint64_t bytes;
+    uint64_t views;
+};
+ViewReadCounters ViewReadCountersForTesting();
+void ResetViewReadCountersForTesting();
+
 // Moves the file position to `offset` from the beginning. Fails by the Win32
 // rule: only when the low half comes back as 0xFFFFFFFF and either an error is
 // reported or the high half is 0xFFFFFFFF too. An offset past the end succeeds.
@@ -59,8 +76,8 @@ uint32_t ReadAtPosition(FileHandle file, void* destination, uint32_t count);
 // one: a write of ours to a pipe nobody reads fails instead of killing the
 // host.
 using ThreadProcedure = uint32_t (*)(void* argument);
-ThreadHandle CreateSuspendedThread(ThreadProcedure procedure, void* argument,
-                                   uint32_t stackBytes, uint32_t* threadId);
+ThreadHandle CreateSuspendedThread(ThreadProcedure procedure, void* argument, uint32_t stackBytes,
+                                   uint32_t* threadId);
 // Test seam: while set, CreateSuspendedThread fails as at the thread limit.
 void SetThreadCreationFailureForTesting(bool fail);
 void ResumeThread(ThreadHandle thread);

@@ -39,6 +39,8 @@ struct MappingObject {
 
 namespace {
 thread_local uint32_t lastError = 0;
+std::atomic<uint64_t> viewBytes{0};
+std::atomic<uint64_t> viewCount{0};
 
 // The Win32 codes this layer reports where Windows would report them, so that
 // a logged "last error" means the same on both targets.
@@ -142,8 +144,8 @@ const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length,
     // overlap by their alignment prefix, which would otherwise be read twice.
     uint32_t done = unusedPrefix < length ? unusedPrefix : length;
     while (done < length) {
-        const ssize_t got = ::pread(mapping->fd, bytes + done, length - done,
-                                    static_cast<off_t>(offset + done));
+        const ssize_t got =
+            ::pread(mapping->fd, bytes + done, length - done, static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) {  // error, or the file shrank under us
             lastError = got == 0 ? uint32_t{kErrorHandleEof} : static_cast<uint32_t>(errno);
@@ -152,7 +154,31 @@ const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length,
         }
         done += static_cast<uint32_t>(got);
     }
+    viewBytes.fetch_add(length - (unusedPrefix < length ? unusedPrefix : length),
+                        std::memory_order_relaxed);
+    viewCount.fetch_add(1, std::memory_order_relaxed);
     return bytes;
+}
+
+uint64_t NextDataOffset(MappingHandle mapping, uint64_t offset) {
+    if (mapping == nullptr || offset >= static_cast<uint64_t>(mapping->size)) return offset;
+    const off_t found = ::lseek(mapping->fd, static_cast<off_t>(offset), SEEK_DATA);
+    if (found >= 0) {
+        return static_cast<uint64_t>(found) > offset ? static_cast<uint64_t>(found) : offset;
+    }
+    // ENXIO: nothing but a hole up to the end. Any other error (a file system
+    // without SEEK_DATA): no knowledge, so no skip.
+    return errno == ENXIO ? static_cast<uint64_t>(mapping->size) : offset;
+}
+
+ViewReadCounters ViewReadCountersForTesting() {
+    return ViewReadCounters{viewBytes.load(std::memory_order_relaxed),
+                            viewCount.load(std::memory_order_relaxed)};
+}
+
+void ResetViewReadCountersForTesting() {
+    viewBytes.store(0, std::memory_order_relaxed);
+    viewCount.store(0, std::memory_order_relaxed);
 }
 
 void UnmapView(const uint8_t* view) {
@@ -174,8 +200,8 @@ uint32_t ReadAtPosition(FileHandle file, void* destination, uint32_t count) {
     auto* bytes = static_cast<uint8_t*>(destination);
     while (done < count) {
         const size_t chunk = count - done > 0x40000000u ? 0x40000000u : count - done;
-        const ssize_t got = ::pread(file->fd, bytes + done, chunk,
-                                    static_cast<off_t>(file->position + done));
+        const ssize_t got =
+            ::pread(file->fd, bytes + done, chunk, static_cast<off_t>(file->position + done));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
         done += static_cast<uint32_t>(got);
@@ -216,8 +242,8 @@ void* ThreadTrampoline(void* raw) {
 
 void SetThreadCreationFailureForTesting(bool fail) { failThreadCreation.store(fail); }
 
-ThreadHandle CreateSuspendedThread(ThreadProcedure procedure, void* argument,
-                                   uint32_t stackBytes, uint32_t* threadId) {
+ThreadHandle CreateSuspendedThread(ThreadProcedure procedure, void* argument, uint32_t stackBytes,
+                                   uint32_t* threadId) {
     *threadId = 0;
     if (failThreadCreation.load()) {
         lastError = EAGAIN;  // what pthread_create says at the thread limit
@@ -438,7 +464,7 @@ void WriteStandardOutput(const char* text) {
 }
 
 void LocalTimeNow(std::tm* local, unsigned short* milliseconds) {
-    timeval now {};
+    timeval now{};
     gettimeofday(&now, nullptr);
     const time_t seconds = now.tv_sec;
     localtime_r(&seconds, local);

@@ -47,6 +47,7 @@ bool ReadServableStream(const avi::FileSource& source, avi::Medium medium, Conta
     avi::MediaIndex index;
     const avi::IndexTarget target{medium, frameSize, &layout};
     values.indexSource = avi::OpenIndex(source, target, index, values.refusal);
+    values.baseOffset = index.baseOffset;  // a walk stopped at 'movi' had read none yet
     if (values.indexSource == avi::IndexSource::None) return false;
     if (video) avi::TrimFrameTable(index);  // the table lives as long as the stream
     values.frameTable = std::move(index.frameTable);

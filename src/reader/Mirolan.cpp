@@ -294,7 +294,8 @@ int64_t CMirolan::AudioLength() const {
     // count one sample fewer in the stream header than their chunks hold;
     // players play the chunks, so the host is told of every sample they hold.
     // A file with an OpenDML index keeps its header's length.
-    const bool openDml = indexSource == avi::IndexSource::StandardIndex;
+    const bool openDml = indexSource == avi::IndexSource::StandardIndex ||
+                         indexSource == avi::IndexSource::SuperIndex;
     if (openDml || audioChunks.empty()) return audioStrh.dwLength;
     const int64_t held = audioChunks.back().endSample;
     return held > audioStrh.dwLength && held <= INT64_C(0xFFFFFFFF) ? held : audioStrh.dwLength;

@@ -34,6 +34,10 @@
 
 #include "KeptFuzzFiles.h"
 #include "common/Md5.h"
+#include "container/HeaderWalk.h"
+#include "container/IndexSources.h"
+#include "container/StreamRules.h"
+#include "platform/platform.h"
 #include "qxdriver.h"
 #include "reader/Mirolan.h"
 #include "support/AviBuilder.h"
@@ -685,4 +689,187 @@ TEST(ServedBaseline, KeptFuzzInputsAreServedAsBefore) {
     ASSERT_GE(corpus.size(), 10u) << "the kept corpus is missing from " << MIROLAN_FUZZ_DIR;
     CheckSet("corpus", corpus);
     CheckSet("regressions", KeptFuzzInputs("regressions"));
+}
+
+// The index sources that skip the movie data (the OpenDML super index) must
+// build exactly the tables of the walk to the first standard index and the
+// scan after it. Every file of the fixture set, small files written by ffmpeg
+// and GStreamer when they are installed, and the kept fuzz inputs are opened
+// both ways through the container code, and the frame tables and audio chunk
+// lists are compared entry by entry. MIROLAN_INDEX_PATH_FILES=<folder> adds
+// the .avi files of a folder (large real-writer files, say).
+namespace {
+
+struct OpenedTables {
+    std::string outcome;  // "refused <kind>", "bad_alloc", or the index source
+    avi::IndexSource source = avi::IndexSource::None;
+    bool stoppedAtMovie = false;
+    bool skippedMovie = false;
+    std::vector<FrameEntry> frames;
+    std::vector<AudioChunk> chunks;
+};
+
+OpenedTables OpenTables(const std::string& path, avi::Medium medium, avi::WalkStop stop) {
+    OpenedTables result;
+    const std::u16string wide = testsupport::ToUtf16(path.c_str());
+    platform::FileHandle file = platform::OpenFileForSharedRead(wide.c_str());
+    if (file == nullptr) {
+        result.outcome = "cannot open";
+        return result;
+    }
+    int64_t size = 0;
+    platform::GetFileSize(file, &size);
+    platform::MappingHandle mapping = platform::CreateReadOnlyMapping(file);
+    const avi::FileSource source{mapping, size, platform::AllocationGranularity()};
+    try {
+        avi::AviLayout layout;
+        const avi::WalkResult walk = avi::WalkHeaders(source, medium, layout, stop);
+        result.stoppedAtMovie = layout.stoppedAtMovie;
+        avi::Refusal refusal = walk.refusal;
+        uint32_t frameSize = 0;
+        if (!refusal.Refused() && !layout.haveMainHeader) {
+            refusal = avi::MakeRefusal(avi::RefusalKind::NoMainHeader, "-");
+        }
+        if (!refusal.Refused()) {
+            refusal = medium == avi::Medium::Video ? avi::CheckVideoFormat(layout, &frameSize)
+                                                   : avi::CheckAudioFormat(layout);
+        }
+        if (!refusal.Refused()) {
+            avi::MediaIndex index;
+            result.source = avi::OpenIndex(source, avi::IndexTarget{medium, frameSize, &layout},
+                                           index, refusal);
+            result.skippedMovie = index.skippedMovie;
+            result.frames = index.frameTable;
+            result.chunks.assign(index.audioChunks.begin(), index.audioChunks.end());
+        }
+        result.outcome = refusal.Refused()
+                             ? std::string("refused ") + avi::RefusalKindName(refusal.kind)
+                             : "served";
+    } catch (const std::bad_alloc&) {
+        result.outcome = "bad_alloc";
+    }
+    platform::CloseMapping(mapping);
+    platform::CloseFile(file);
+    return result;
+}
+
+#ifndef _WIN32
+// Small files of the real writers, made now; none when a writer is missing.
+std::vector<std::pair<std::string, std::string>> RealWriterFiles(const std::string& folder) {
+    const std::string lavfi =
+        "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=64x36:rate=25 -f lavfi -i "
+        "sine=frequency=440:sample_rate=";
+    const std::string gst =
+        "gst-launch-1.0 -q videotestsrc num-buffers=40 ! "
+        "video/x-raw,format=BGRA,width=48,height=32,framerate=25/1 ! mux. "
+        "audiotestsrc num-buffers=40 ! audio/x-raw,format=";
+    const std::pair<std::string, std::string> commands[] = {
+        {"ffmpeg-s16", lavfi + "48000 -t 2 -c:v rawvideo -pix_fmt bgra -c:a pcm_s16le -ac 2 "},
+        {"ffmpeg-u8-mono", lavfi + "11025 -t 1 -c:v rawvideo -pix_fmt bgra -c:a pcm_u8 -ac 1 "},
+        {"gstreamer-s16", gst + "S16LE,rate=48000,channels=2 ! mux. avimux name=mux ! filesink "
+                                "location="},
+        {"gstreamer-u8", gst + "U8,rate=8000,channels=1 ! mux. avimux name=mux ! filesink "
+                               "location="},
+    };
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const auto& [name, command] : commands) {
+        const std::string path = folder + name + ".avi";
+        if (std::system((command + "\"" + path + "\" >/dev/null 2>&1").c_str()) == 0 &&
+            testsupport::FileExists(path)) {
+            files.push_back({"writers/" + name, path});
+        }
+    }
+    return files;
+}
+#endif
+
+std::string ChunkText(const AudioChunk& c) {
+    return std::to_string(c.firstSample) + "-" + std::to_string(c.endSample) + "@" +
+           std::to_string(c.offset) + "+" + std::to_string(c.size);
+}
+
+}  // namespace
+
+TEST(IndexPaths, FastSourcesBuildTheTablesOfTheWalkAndScan) {
+    testsupport::TempDir scratch;
+    std::vector<std::pair<std::string, std::string>> files;  // key, path
+    auto addBytes = [&](const std::vector<Input>& inputs) {
+        for (const Input& input : inputs) {
+            std::string name = input.key;
+            std::replace(name.begin(), name.end(), '/', '_');
+            const std::string path = scratch.File(name + ".avi");
+            testsupport::WriteFile(path, input.bytes);
+            files.push_back({input.key, path});
+        }
+    };
+    std::vector<Input> avimake;
+    std::string why;
+    if (AvimakeInputs(avimake, why)) addBytes(avimake);
+    addBytes(BuilderInputs());
+    addBytes(KeptFuzzInputs("corpus"));
+    addBytes(KeptFuzzInputs("regressions"));
+#ifndef _WIN32
+    for (const auto& file : RealWriterFiles(scratch.path())) files.push_back(file);
+#endif
+    const std::string extra = Environment("MIROLAN_INDEX_PATH_FILES");
+    if (!extra.empty()) {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(extra, error)) {
+            if (entry.path().extension() == ".avi") {
+                files.push_back(
+                    {"extra/" + entry.path().filename().string(), entry.path().string()});
+            }
+        }
+    }
+    ASSERT_GE(files.size(), 200u);
+
+    size_t superIndex = 0, idx1 = 0, declined = 0, fastForWriters = 0;
+    for (const auto& [key, path] : files) {
+        for (const avi::Medium medium : {avi::Medium::Video, avi::Medium::Audio}) {
+            const std::string id = key + (medium == avi::Medium::Video ? " video" : " audio");
+            const OpenedTables reference = OpenTables(path, medium, avi::WalkStop::AtStandardIndex);
+            const OpenedTables fast = OpenTables(path, medium, avi::WalkStop::AtMovie);
+            EXPECT_FALSE(reference.stoppedAtMovie) << id;
+            EXPECT_NE(reference.source, avi::IndexSource::SuperIndex) << id;
+            const bool writer =
+                key.compare(0, 8, "writers/") == 0 || key.compare(0, 6, "extra/") == 0;
+            EXPECT_FALSE(reference.skippedMovie) << id;
+            if (fast.skippedMovie) {
+                ++(fast.source == avi::IndexSource::SuperIndex ? superIndex : idx1);
+                if (writer) ++fastForWriters;
+            } else if (fast.stoppedAtMovie && fast.outcome == "served") {
+                ++declined;
+            }
+            if (fast.source != avi::IndexSource::SuperIndex) {
+                EXPECT_EQ(fast.source, reference.source) << id;  // the walk's own choice
+            }
+            if (writer) {
+                std::printf("  %s: %s, %s\n", id.c_str(), fast.outcome.c_str(),
+                            fast.source == avi::IndexSource::SuperIndex ? "super index"
+                            : fast.skippedMovie                         ? "idx1 after 'movi'"
+                                                                        : "walk through 'movi'");
+            }
+            EXPECT_EQ(fast.outcome, reference.outcome) << id;
+            EXPECT_EQ(fast.frames.size(), reference.frames.size()) << id;
+            for (size_t i = 0; i < std::min(fast.frames.size(), reference.frames.size()); ++i) {
+                if (fast.frames[i] == reference.frames[i]) continue;
+                ADD_FAILURE() << id << " frame " << i << ": " << fast.frames[i] << " against "
+                              << reference.frames[i];
+                break;
+            }
+            EXPECT_EQ(fast.chunks.size(), reference.chunks.size()) << id;
+            for (size_t i = 0; i < std::min(fast.chunks.size(), reference.chunks.size()); ++i) {
+                if (ChunkText(fast.chunks[i]) == ChunkText(reference.chunks[i])) continue;
+                ADD_FAILURE() << id << " chunk " << i << ": " << ChunkText(fast.chunks[i])
+                              << " against " << ChunkText(reference.chunks[i]);
+                break;
+            }
+        }
+    }
+    std::printf(
+        "index paths: %zu files; movie data skipped for %zu media (super index %zu, "
+        "'idx1' %zu; %zu of real writers), walked through for %zu served media\n",
+        files.size(), superIndex + idx1, superIndex, idx1, fastForWriters, declined);
+    // The fixture set's valid files all carry a consistent super index.
+    EXPECT_GE(superIndex, 2 * avimake.size() - 4);
 }

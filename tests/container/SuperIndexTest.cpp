@@ -1,0 +1,324 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "AviFixture.h"
+#include "platform/platform.h"
+#include "support/DebugFolder.h"
+#include "support/Files.h"
+
+namespace {
+
+using fixture::MappedReader;
+using testsupport::AviBuilder;
+using testsupport::TempDir;
+
+// A two-segment OpenDML file as real writers lay it out: 'indx' super
+// indexes in the headers, each segment's 'movi' list with interleaved frames
+// and audio chunks and the segment's 'ix00' and 'ix01' at its end, 'idx1'
+// after the first list. Every field a reader may check is filled.
+struct TwoSegmentFile {
+    AviBuilder avi;
+    std::vector<int64_t> frames;
+    std::vector<std::pair<int64_t, uint32_t>> audio;  // data offset, size
+    size_t videoSuper = 0;                            // offset of the video 'indx' chunk
+    size_t audioSuper = 0;
+    std::vector<size_t> videoIndexes, audioIndexes;  // offsets of the 'ix' chunks
+    uint64_t indexBytes = 0;                         // bytes of every index chunk
+};
+
+constexpr uint32_t kFrameSize = 4 * 2 * 4;  // 4x2 pixels of 32 bits
+constexpr uint32_t kAudioSize = 40;         // 10 sample frames of 16-bit stereo
+
+size_t SuperIndex(AviBuilder& avi, const char (&chunkId)[5], uint32_t slots) {
+    const size_t start = avi.bytes.size();
+    avi.bytes.Code("indx").U32(24 + 16 * slots);
+    avi.bytes.U16(4).U8(0).U8(0).U32(0).Code(chunkId).U32(0).U32(0).U32(0);
+    for (uint32_t i = 0; i < slots; ++i) avi.bytes.U64(0).U32(0).U32(0);
+    return start;
+}
+
+void ListIndex(AviBuilder& avi, size_t super, uint32_t slot, size_t ix, uint32_t entries) {
+    avi.bytes.PatchU32(super + 12, slot + 1);  // entries in use
+    const size_t entry = super + 32 + 16 * slot;
+    avi.bytes.PatchU32(entry, static_cast<uint32_t>(ix));
+    avi.bytes.PatchU32(entry + 4, static_cast<uint32_t>(static_cast<uint64_t>(ix) >> 32));
+    avi.bytes.PatchU32(entry + 8, 32 + 8 * entries);
+    avi.bytes.PatchU32(entry + 12, entries);
+}
+
+size_t StandardIndex(TwoSegmentFile& file, const char (&code)[5], const char (&chunkId)[5],
+                     uint64_t base, const std::vector<std::pair<int64_t, uint32_t>>& chunks) {
+    AviBuilder& avi = file.avi;
+    // The file is built in memory, so its offsets fit size_t.
+    const auto ix = static_cast<size_t>(avi.OpenIndex(code, chunkId, base));
+    avi.bytes.PatchU32(ix + 12, static_cast<uint32_t>(chunks.size()));
+    for (const auto& [offset, size] : chunks) {
+        avi.IndexEntry(static_cast<uint32_t>(static_cast<uint64_t>(offset) - base), size);
+    }
+    avi.Close(ix);
+    file.indexBytes += avi.bytes.size() - ix;
+    return ix;
+}
+
+TwoSegmentFile BuildTwoSegments(uint32_t framesPerSegment, uint32_t frameSize = kFrameSize) {
+    TwoSegmentFile file;
+    AviBuilder& avi = file.avi;
+    const uint64_t riff = avi.OpenList("RIFF", "AVI ");
+    const uint64_t hdrl = avi.OpenList("LIST", "hdrl");
+    avi.MainHeader(0x10, framesPerSegment);
+    const uint64_t videoStrl = avi.OpenList("LIST", "strl");
+    avi.StreamHeader("vids");
+    avi.Bitmap(frameSize / 8, 2, 32, 0, frameSize);
+    file.videoSuper = SuperIndex(avi, "00db", 4);
+    avi.Close(videoStrl);
+    const uint64_t audioStrl = avi.OpenList("LIST", "strl");
+    avi.StreamHeader("auds");
+    avi.WaveFormat(2, 16);
+    file.audioSuper = SuperIndex(avi, "01wb", 4);
+    avi.Close(audioStrl);
+    avi.Close(hdrl);
+    for (int segment = 0; segment < 2; ++segment) {
+        uint64_t form = riff;
+        if (segment == 1) form = avi.OpenList("RIFF", "AVIX");
+        const uint64_t movi = avi.OpenList("LIST", "movi");
+        std::vector<std::pair<int64_t, uint32_t>> frames, audio;
+        for (uint32_t i = 0; i < framesPerSegment; ++i) {
+            const uint64_t frame =
+                avi.Chunk("00db", frameSize, static_cast<uint8_t>(file.frames.size() + 1));
+            frames.emplace_back(static_cast<int64_t>(frame), frameSize);
+            file.frames.push_back(static_cast<int64_t>(frame));
+            const uint64_t chunk = avi.Chunk("01wb", kAudioSize);
+            audio.emplace_back(static_cast<int64_t>(chunk), kAudioSize);
+            file.audio.emplace_back(static_cast<int64_t>(chunk), kAudioSize);
+        }
+        const size_t ix00 = StandardIndex(file, "ix00", "00db", movi, frames);
+        const size_t ix01 = StandardIndex(file, "ix01", "01wb", movi, audio);
+        ListIndex(avi, file.videoSuper, static_cast<uint32_t>(segment), ix00, framesPerSegment);
+        ListIndex(avi, file.audioSuper, static_cast<uint32_t>(segment), ix01, framesPerSegment);
+        file.videoIndexes.push_back(ix00);
+        file.audioIndexes.push_back(ix01);
+        avi.Close(movi);
+        if (segment == 0) {
+            const size_t idx1 = avi.bytes.size();
+            avi.ChunkHeader("idx1", 32 * framesPerSegment);
+            for (uint32_t i = 0; i < framesPerSegment; ++i) {
+                avi.Idx1Entry("00db", static_cast<uint32_t>(frames[i].first - 8 - movi), frameSize);
+                avi.Idx1Entry("01wb", static_cast<uint32_t>(audio[i].first - 8 - movi), kAudioSize);
+            }
+            file.indexBytes += avi.bytes.size() - idx1;
+        }
+        avi.Close(form);
+    }
+    return file;
+}
+
+std::vector<std::pair<int64_t, uint32_t>> Chunks(const ContainerValues& reader) {
+    std::vector<std::pair<int64_t, uint32_t>> chunks;
+    for (const AudioChunk& chunk : reader.audioChunks)
+        chunks.emplace_back(chunk.offset, chunk.size);
+    return chunks;
+}
+
+TEST(SuperIndex, TwoSegmentFileIsReadFromItsIndexesAlone) {
+    TempDir dir;
+    const TwoSegmentFile file = BuildTwoSegments(5);
+    auto video = fixture::Open(dir, "two.avi", file.avi.bytes.data(), MappedReader::kVideo);
+    ASSERT_TRUE((*video)->ReadContainer());
+    EXPECT_EQ((*video)->indexSource, avi::IndexSource::SuperIndex);
+    EXPECT_EQ((*video)->frameTable, file.frames);
+    EXPECT_EQ((*video)->avih.dwTotalFrames, 10u);
+
+    auto audio = fixture::Open(dir, "two-audio.avi", file.avi.bytes.data(), MappedReader::kAudio);
+    ASSERT_TRUE((*audio)->ReadContainer());
+    EXPECT_EQ((*audio)->indexSource, avi::IndexSource::SuperIndex);
+    EXPECT_EQ(Chunks(**audio), file.audio);
+    EXPECT_EQ((*audio)->audioChunks.back().endSample, 100);
+}
+
+// Super indexes that point at the wrong place, or list what their chunks do
+// not hold: the open declines them and walks the file, and serves every
+// frame and audio chunk from where they are.
+TEST(SuperIndex, DamagedSuperIndexFallsBackToTheWalkAndServesEveryChunk) {
+    struct Damage {
+        const char* what;
+        std::function<void(TwoSegmentFile&)> apply;
+    };
+    auto pointSecondAt = [](uint64_t target) {
+        return [target](TwoSegmentFile& f) {
+            for (size_t super : {f.videoSuper, f.audioSuper}) {
+                f.avi.bytes.PatchU32(super + 32 + 16, static_cast<uint32_t>(target));
+            }
+        };
+    };
+    const Damage damages[] = {
+        {"second index listed at a frame", pointSecondAt(8 + 5 * (8 + kFrameSize))},
+        {"second index listed past the end", pointSecondAt(1u << 30)},
+        {"second index listed at the first",
+         [](TwoSegmentFile& f) {
+             f.avi.bytes.PatchU32(f.videoSuper + 32 + 16, static_cast<uint32_t>(f.videoIndexes[0]));
+             f.avi.bytes.PatchU32(f.audioSuper + 32 + 16, static_cast<uint32_t>(f.audioIndexes[0]));
+         }},
+        {"indexes listed swapped with the other stream's",
+         [](TwoSegmentFile& f) {
+             f.avi.bytes.PatchU32(f.videoSuper + 32 + 16, static_cast<uint32_t>(f.audioIndexes[1]));
+             f.avi.bytes.PatchU32(f.audioSuper + 32 + 16, static_cast<uint32_t>(f.videoIndexes[1]));
+         }},
+        {"second indexes count more entries than they hold",
+         [](TwoSegmentFile& f) {
+             f.avi.bytes.PatchU32(f.videoIndexes[1] + 12, 6);
+             f.avi.bytes.PatchU32(f.audioIndexes[1] + 12, 6);
+         }},
+        {"first indexes count fewer entries than they list",
+         [](TwoSegmentFile& f) {
+             f.avi.bytes.PatchU32(f.videoIndexes[0] + 12, 4);
+             f.avi.bytes.PatchU32(f.audioIndexes[0] + 12, 4);
+         }},
+        {"second indexes' entries moved by a chunk",
+         [](TwoSegmentFile& f) {
+             for (size_t ix : {f.videoIndexes[1], f.audioIndexes[1]}) {
+                 for (uint32_t i = 0; i < 5; ++i) {
+                     const auto& bytes = f.avi.bytes.data();
+                     const size_t at = ix + 32 + 8 * i;
+                     const uint32_t offset = static_cast<uint32_t>(bytes[at]) |
+                                             (static_cast<uint32_t>(bytes[at + 1]) << 8) |
+                                             (static_cast<uint32_t>(bytes[at + 2]) << 16) |
+                                             (static_cast<uint32_t>(bytes[at + 3]) << 24);
+                     f.avi.bytes.PatchU32(at, offset + 8 + kFrameSize);
+                 }
+             }
+         }},
+        {"super index lists the segments out of order",
+         [](TwoSegmentFile& f) {
+             f.avi.bytes.PatchU32(f.videoSuper + 32, static_cast<uint32_t>(f.videoIndexes[1]));
+             f.avi.bytes.PatchU32(f.videoSuper + 48, static_cast<uint32_t>(f.videoIndexes[0]));
+             f.avi.bytes.PatchU32(f.audioSuper + 32, static_cast<uint32_t>(f.audioIndexes[1]));
+             f.avi.bytes.PatchU32(f.audioSuper + 48, static_cast<uint32_t>(f.audioIndexes[0]));
+         }},
+        {"super index of another stream's chunk id",
+         [](TwoSegmentFile& f) {
+             f.avi.bytes.PatchU32(f.videoSuper + 16, 0x62773130u);  // '01wb'
+             f.avi.bytes.PatchU32(f.audioSuper + 16, 0x62643030u);  // '00db'
+         }},
+    };
+    TempDir dir;
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.what);
+        TwoSegmentFile file = BuildTwoSegments(5);
+        damage.apply(file);
+        testsupport::DebugFolder folder;
+        folder.CreateLogFile();
+        testing::internal::CaptureStdout();
+        auto video = fixture::Open(dir, "damaged.avi", file.avi.bytes.data(), MappedReader::kVideo);
+        const bool videoRead = (*video)->ReadContainer();
+        auto audio =
+            fixture::Open(dir, "damaged-audio.avi", file.avi.bytes.data(), MappedReader::kAudio);
+        const bool audioRead = (*audio)->ReadContainer();
+        testing::internal::GetCapturedStdout();
+        ASSERT_TRUE(videoRead);
+        EXPECT_NE((*video)->indexSource, avi::IndexSource::SuperIndex);
+        EXPECT_EQ((*video)->frameTable, file.frames);
+        ASSERT_TRUE(audioRead);
+        EXPECT_NE((*audio)->indexSource, avi::IndexSource::SuperIndex);
+        EXPECT_EQ(Chunks(**audio), file.audio);
+        // Each declined super index says why, in a line of its own.
+        const std::string log = folder.LogText();
+        size_t lines = 0;
+        for (size_t at = log.find("Mirolan(9101)"); at != std::string::npos;
+             at = log.find("Mirolan(9101)", at + 1)) {
+            ++lines;
+        }
+        EXPECT_EQ(lines, 2u) << log;
+    }
+}
+
+// What an open reads: the headers, the index chunks and a few windows around
+// the junctions of the segments, however large the movie data.
+TEST(SuperIndex, OpenReadsTheIndexesNotTheMovieData) {
+    TempDir dir;
+    constexpr uint32_t kLargeFrame = 256 * 1024;
+    const TwoSegmentFile file = BuildTwoSegments(40, kLargeFrame);
+    const uint64_t budget = 2 * file.indexBytes + (1u << 20);
+    for (const auto medium : {MappedReader::kVideo, MappedReader::kAudio}) {
+        auto reader = fixture::Open(dir, "large.avi", file.avi.bytes.data(), medium);
+        platform::ResetViewReadCountersForTesting();
+        ASSERT_TRUE((*reader)->ReadContainer());
+        const platform::ViewReadCounters read = platform::ViewReadCountersForTesting();
+        EXPECT_EQ((*reader)->indexSource, avi::IndexSource::SuperIndex);
+        EXPECT_LE(read.bytes, budget) << "file of " << file.avi.size() << " bytes";
+        EXPECT_LT(read.views, 64u);
+    }
+}
+
+// A file whose tail is zeros (preallocated by a capture tool, or left by a
+// crash) opens without reading them: past the last segment, zeros end the
+// scan, and holes are skipped unread.
+TEST(MovieScan, ZeroTailPastTheLastSegmentIsNotRead) {
+    TempDir dir;
+    AviBuilder avi;
+    fixture::Headers(avi);
+    const std::vector<uint64_t> first = fixture::VideoMovie(avi, 3, 64);
+    avi.Close(0);
+    const uint64_t avix = avi.OpenList("RIFF", "AVIX");
+    const uint64_t movi = avi.OpenList("LIST", "movi");
+    std::vector<int64_t> frames(first.begin(), first.end());
+    for (int i = 0; i < 3; ++i) frames.push_back(static_cast<int64_t>(avi.Chunk("00db", 64)));
+    avi.Close(movi);
+    avi.Close(avix);
+    const std::string path = dir.File("tail.avi");
+    testsupport::WriteFile(path, avi.bytes.data());
+    constexpr uint64_t kApparent = uint64_t{8} << 30;  // 8 GiB, nearly all of it a hole
+    std::filesystem::resize_file(path, kApparent);
+    // Without a standard index of its own the audio stream is walked for,
+    // and the walk crosses the zeros: unread only where holes can be found.
+#ifdef _WIN32
+    const auto media = {MappedReader::kVideo};
+#else
+    const auto media = {MappedReader::kVideo, MappedReader::kAudio};
+#endif
+    for (const auto medium : media) {
+        MappedReader reader(path, medium);
+        platform::ResetViewReadCountersForTesting();
+        const bool read = reader->ReadContainer();
+        EXPECT_LT(platform::ViewReadCountersForTesting().bytes, 4u << 20);
+        if (medium == MappedReader::kVideo) {
+            ASSERT_TRUE(read);
+            EXPECT_EQ(reader->frameTable, frames);
+        }
+    }
+}
+
+// A stretch of zeros inside a 'movi' list is crossed as a whole, landing
+// where stepping over its empty chunk headers one by one would: on the
+// 8-byte grid from where the zeros start.
+TEST(MovieScan, ZerosInsideTheMovieDataAreCrossedOnTheirChunkGrid) {
+    TempDir dir;
+    for (const uint32_t zeros : {8u * 40000u, 8u * 40000u + 3u}) {
+        SCOPED_TRACE(zeros);
+        AviBuilder avi;
+        fixture::Headers(avi);
+        const std::vector<uint64_t> first = fixture::VideoMovie(avi, 2, 64);
+        avi.Close(0);
+        const uint64_t avix = avi.OpenList("RIFF", "AVIX");
+        const uint64_t movi = avi.OpenList("LIST", "movi");
+        avi.bytes.Zeros(zeros);
+        // After 8k + 3 zeros the grid lands 5 bytes into the next header,
+        // whose bytes then read as a chunk of its own: what the scan has
+        // always found there is kept.
+        const uint64_t after = avi.Chunk("00db", 64);
+        avi.Chunk("00db", 64);
+        avi.Close(movi);
+        avi.Close(avix);
+        auto reader = fixture::Open(dir, "zeros.avi", avi.bytes.data(), MappedReader::kVideo);
+        ASSERT_TRUE((*reader)->ReadContainer());
+        std::vector<int64_t> expected(first.begin(), first.end());
+        if (zeros % 8 == 0) {
+            expected.push_back(static_cast<int64_t>(after));
+            expected.push_back(static_cast<int64_t>(after + 64 + 8));
+        }
+        EXPECT_EQ((*reader)->frameTable, expected);
+    }
+}
+
+}  // namespace
