@@ -60,6 +60,8 @@ struct ViewReadCounters {
 };
 ViewReadCounters ViewReadCountersForTesting();
 void ResetViewReadCountersForTesting();
+// Counts one view made by MapView: its length less the prefix left unread.
+void CountView(uint32_t length, uint32_t unusedPrefix);
 
 // Moves the file position to `offset` from the beginning. Fails by the Win32
 // rule: only when the low half comes back as 0xFFFFFFFF and either an error is

@@ -39,8 +39,6 @@ struct MappingObject {
 
 namespace {
 thread_local uint32_t lastError = 0;
-std::atomic<uint64_t> viewBytes{0};
-std::atomic<uint64_t> viewCount{0};
 
 // The Win32 codes this layer reports where Windows would report them, so that
 // a logged "last error" means the same on both targets.
@@ -154,9 +152,7 @@ const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length,
         }
         done += static_cast<uint32_t>(got);
     }
-    viewBytes.fetch_add(length - (unusedPrefix < length ? unusedPrefix : length),
-                        std::memory_order_relaxed);
-    viewCount.fetch_add(1, std::memory_order_relaxed);
+    CountView(length, unusedPrefix);
     return bytes;
 }
 
@@ -169,16 +165,6 @@ uint64_t NextDataOffset(MappingHandle mapping, uint64_t offset) {
     // ENXIO: nothing but a hole up to the end. Any other error (a file system
     // without SEEK_DATA): no knowledge, so no skip.
     return errno == ENXIO ? static_cast<uint64_t>(mapping->size) : offset;
-}
-
-ViewReadCounters ViewReadCountersForTesting() {
-    return ViewReadCounters{viewBytes.load(std::memory_order_relaxed),
-                            viewCount.load(std::memory_order_relaxed)};
-}
-
-void ResetViewReadCountersForTesting() {
-    viewBytes.store(0, std::memory_order_relaxed);
-    viewCount.store(0, std::memory_order_relaxed);
 }
 
 void UnmapView(const uint8_t* view) {

@@ -55,35 +55,16 @@ void CloseMapping(MappingHandle mapping) {
 
 uint32_t LastError() { return GetLastError(); }
 
-namespace {
-std::atomic<uint64_t> viewBytes{0};
-std::atomic<uint64_t> viewCount{0};
-}  // namespace
-
 const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length,
                        uint32_t unusedPrefix /*a mapped view costs nothing where unread*/) {
     void* view = MapViewOfFile(AsHandle(mapping), FILE_MAP_READ, static_cast<DWORD>(offset >> 32),
                                static_cast<DWORD>(offset & 0xFFFFFFFFu), length);
-    if (view != nullptr) {
-        viewBytes.fetch_add(length - (unusedPrefix < length ? unusedPrefix : length),
-                            std::memory_order_relaxed);
-        viewCount.fetch_add(1, std::memory_order_relaxed);
-    }
+    if (view != nullptr) CountView(length, unusedPrefix);
     return static_cast<const uint8_t*>(view);
 }
 
 // Holes are not looked for here: every offset may hold data.
 uint64_t NextDataOffset(MappingHandle /*mapping*/, uint64_t offset) { return offset; }
-
-ViewReadCounters ViewReadCountersForTesting() {
-    return ViewReadCounters{viewBytes.load(std::memory_order_relaxed),
-                            viewCount.load(std::memory_order_relaxed)};
-}
-
-void ResetViewReadCountersForTesting() {
-    viewBytes.store(0, std::memory_order_relaxed);
-    viewCount.store(0, std::memory_order_relaxed);
-}
 
 void UnmapView(const uint8_t* view) {
     if (view != nullptr) UnmapViewOfFile(view);
