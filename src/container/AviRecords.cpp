@@ -2,15 +2,6 @@
 
 namespace avi {
 
-std::string FourCCText(uint32_t code) {
-    std::string text(4, ' ');
-    for (int i = 0; i < 4; ++i) {
-        const char c = static_cast<char>((code >> (24 - 8 * i)) & 0xFF);
-        text[static_cast<size_t>(i)] = (c >= 0x20 && c < 0x7F) ? c : '?';
-    }
-    return text;
-}
-
 MainAVIHeader DecodeMainHeader(const uint8_t* p) {
     MainAVIHeader h{};
     h.dwMicroSecPerFrame = ReadLe32(p + 0);

@@ -53,9 +53,6 @@ constexpr bool LooksLikeChunkCode(uint32_t code) {
            IsChunkCodeByte((code >> 8) & 0xFFu) && IsChunkCodeByte(code & 0xFFu);
 }
 
-// The code as printable text for logs, e.g. "00db".
-std::string FourCCText(uint32_t code);
-
 inline uint16_t ReadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t ReadLe32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |

@@ -25,9 +25,9 @@ struct FileWindow {
     // Releases the view, if any; the window then holds none.
     void Release();
 
-    // True when the view holds the n bytes at `position`. EnsureWindow can
-    // succeed with the bytes still running past the end of the file, so this
-    // is the test that guards every read.
+    // True when the view holds the n bytes at `position`: a remap near the end
+    // of the file can leave them running past the view, so this is the test
+    // that guards every read.
     bool Holds(uint64_t n) const {
         return view != nullptr && offsetInView <= length && n <= length - offsetInView;
     }
@@ -47,18 +47,11 @@ uint64_t PlaceWindow(const FileSource& source, FileWindow& window, uint32_t requ
 // platform refuses the mapping (logged, line 936).
 bool MapWindow(const FileSource& source, FileWindow& window, uint32_t requested);
 
-// These three run once or more per chunk header of the file, so they are
+// These run once or more per chunk header of the file, so they are
 // inline; only a move of the window leaves the header.
 
-// True when the n bytes at `position` lie in the current view, or after
-// remapping at `position`. After a remap the n bytes are not tested again:
-// near the end of the file they may still run past the view (see Holds).
-inline bool EnsureWindow(const FileSource& source, FileWindow& window, uint64_t n,
-                         uint32_t requested) {
-    return window.Holds(n) || MapWindow(source, window, requested);
-}
-
-// EnsureWindow followed by Holds: true only when the n bytes can be read.
+// True only when the n bytes at `position` can be read: they lie in the
+// current view, or in a new view mapped at `position`.
 inline bool EnsureReadable(const FileSource& source, FileWindow& window, uint64_t n,
                            uint32_t requested) {
     return window.Holds(n) || (MapWindow(source, window, requested) && window.Holds(n));
@@ -66,7 +59,7 @@ inline bool EnsureReadable(const FileSource& source, FileWindow& window, uint64_
 
 // Moves `position` and `offsetInView` n bytes on. False, leaving the window
 // unchanged, when that would pass the end of the file (a position equal to
-// the file size is allowed: the next EnsureWindow then fails).
+// the file size is allowed: the next EnsureReadable then fails).
 inline bool StepWindow(const FileSource& source, FileWindow& window, uint64_t n) {
     const auto end = source.End();
     if (window.position > end || n > end - window.position) return false;

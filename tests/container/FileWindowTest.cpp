@@ -135,39 +135,40 @@ TEST_F(WindowMapping, RefusedMappingAbove4GiBLogsLowPartThenHighPartThenLength) 
         << log;
 }
 
-TEST_F(WindowMapping, EnsureKeepsTheViewWhileTheBytesLieInIt) {
+TEST_F(WindowMapping, ReadableKeepsTheViewWhileTheBytesLieInIt) {
     auto file = fixture::Open(dir_, "keep.avi", Counting(200000), MappedReader::kVideo);
     FileWindow window;
     ASSERT_TRUE(avi::MapWindow((*file)->Source(), window, kGranularity));
     const uint8_t* first = window.view;
     ASSERT_TRUE(avi::StepWindow((*file)->Source(), window, kGranularity - 8));
-    EXPECT_TRUE(avi::EnsureWindow((*file)->Source(), window, 8, kGranularity));
+    EXPECT_TRUE(avi::EnsureReadable((*file)->Source(), window, 8, kGranularity));
     EXPECT_EQ(window.view, first);
     EXPECT_EQ(window.offsetInView, kGranularity - 8u);
 }
 
-TEST_F(WindowMapping, EnsureRemapsAtThePositionWhenTheBytesRunPastTheView) {
+TEST_F(WindowMapping, ReadableRemapsAtThePositionWhenTheBytesRunPastTheView) {
     const std::vector<uint8_t> bytes = Counting(200000);
     auto file = fixture::Open(dir_, "move.avi", bytes, MappedReader::kVideo);
     FileWindow window;
     ASSERT_TRUE(avi::MapWindow((*file)->Source(), window, kGranularity));
     ASSERT_TRUE(avi::StepWindow((*file)->Source(), window, kGranularity - 4));
-    EXPECT_TRUE(avi::EnsureWindow((*file)->Source(), window, 8, kGranularity));
+    EXPECT_TRUE(avi::EnsureReadable((*file)->Source(), window, 8, kGranularity));
     // Remapped at the same granule, now reaching a full granularity further.
     EXPECT_EQ(window.offsetInView, kGranularity - 4u);
     EXPECT_EQ(window.length, 2 * kGranularity - 4u);
     EXPECT_EQ(window.Cursor()[7], bytes[kGranularity + 3]);
 }
 
-TEST_F(WindowMapping, EnsureCanSucceedWhileTheBytesRunPastTheFileButReadableSaysNo) {
+TEST_F(WindowMapping, ReadableRefusesBytesRunningPastTheFileThoughTheViewIsMapped) {
     auto file = fixture::Open(dir_, "tail.avi", Counting(1000), MappedReader::kVideo);
     FileWindow window;
     window.position = 996;
-    EXPECT_TRUE(avi::EnsureWindow((*file)->Source(), window, 8, kGranularity));
+    // The remap succeeds, clipped at the end of the file, but the 8 bytes are not all there.
+    EXPECT_FALSE(avi::EnsureReadable((*file)->Source(), window, 8, kGranularity));
+    ASSERT_NE(window.view, nullptr);
     EXPECT_EQ(window.length, 1000u);
     EXPECT_FALSE(window.Holds(8));
     EXPECT_TRUE(window.Holds(4));
-    EXPECT_FALSE(avi::EnsureReadable((*file)->Source(), window, 8, kGranularity));
     EXPECT_TRUE(avi::EnsureReadable((*file)->Source(), window, 4, kGranularity));
 }
 
@@ -182,7 +183,7 @@ TEST_F(WindowMapping, StepsStopAtTheEndOfTheFileWithoutWrapping) {
     EXPECT_TRUE(avi::StepWindow((*file)->Source(), window, 10));  // onto the end itself
     EXPECT_EQ(window.position, 1000u);
     EXPECT_EQ(window.offsetInView, 1000u);
-    EXPECT_FALSE(avi::EnsureWindow((*file)->Source(), window, 1, kGranularity));
+    EXPECT_FALSE(avi::EnsureReadable((*file)->Source(), window, 1, kGranularity));
 }
 
 }  // namespace
