@@ -38,28 +38,28 @@ public:
     bool Create(platform::ThreadProcedure procedure, void* argument, uint32_t stackBytes,
                 uint32_t* threadId) {
         Detach();
-        handle = platform::CreateSuspendedThread(procedure, argument, stackBytes, threadId);
-        return handle != nullptr;
+        handle_ = platform::CreateSuspendedThread(procedure, argument, stackBytes, threadId);
+        return handle_ != nullptr;
     }
-    void Resume() const { platform::ResumeThread(handle); }
+    void Resume() const { platform::ResumeThread(handle_); }
     // True when the caller runs on this thread.
-    bool IsCurrent() const { return platform::IsCurrentThread(handle); }
+    bool IsCurrent() const { return platform::IsCurrentThread(handle_); }
     // Waits for the thread to end, then releases its handle. Not from the
     // thread itself.
     void Join() {
-        if (handle == nullptr) return;
-        platform::WaitForThread(handle);
-        platform::CloseThread(handle);
-        handle = nullptr;
+        if (handle_ == nullptr) return;
+        platform::WaitForThread(handle_);
+        platform::CloseThread(handle_);
+        handle_ = nullptr;
     }
     // Releases the handle without waiting: the system reclaims the thread when
     // it ends.
     void Detach() {
-        platform::DetachThread(handle);
-        handle = nullptr;
+        platform::DetachThread(handle_);
+        handle_ = nullptr;
     }
-    platform::ThreadHandle get() const { return handle; }
+    platform::ThreadHandle get() const { return handle_; }
 
 private:
-    platform::ThreadHandle handle = nullptr;
+    platform::ThreadHandle handle_ = nullptr;
 };
