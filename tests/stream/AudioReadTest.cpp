@@ -86,45 +86,52 @@ protected:
     std::unique_ptr<streamtest::ServeInputs> reader;
 };
 
-TEST_F(AudioRead, SpanInsideOneChunkComesFromItsPlace) {
+// A span of the two-chunk stereo file and what it must give, piece by piece:
+// `count` samples from file offset `position`, or silence where it is 0.
+struct StereoPiece {
+    size_t count;
+    size_t position;
+};
+struct StereoSpan {
+    const char* name;
+    int64_t start;
+    int64_t end;
+    std::vector<StereoPiece> pieces;
+};
+
+class AudioReadSpan : public AudioRead, public ::testing::WithParamInterface<StereoSpan> {};
+
+TEST_P(AudioReadSpan, GivesTheSamplesOfItsChunksAndSilencePastTheEnd) {
+    const StereoSpan& span = GetParam();
     OpenTwoChunkStereo();
-    Channels out(2, 200);
-    EXPECT_TRUE(Read(100, 300, 2, out.pointers.data()));
-    ExpectStereoFrom(out, 0, 200, 5400);
-    ExpectValue(out, 200, kGuard, kUntouched);
+    const auto samples = static_cast<size_t>(span.end - span.start);
+    Channels out(2, samples);
+    EXPECT_TRUE(Read(span.start, span.end, 2, out.pointers.data()));
+    size_t from = 0;
+    for (const StereoPiece& piece : span.pieces) {
+        if (piece.position == 0) {
+            ExpectValue(out, from, piece.count, 0.0f);
+        } else {
+            ExpectStereoFrom(out, from, piece.count, piece.position);
+        }
+        from += piece.count;
+    }
+    ASSERT_EQ(from, samples);
+    ExpectValue(out, samples, kGuard, kUntouched);
 }
 
-TEST_F(AudioRead, SpanEndingExactlyAtAChunkEndAndStartingAtAChunkStart) {
-    OpenTwoChunkStereo();
-    Channels tail(2, 200);
-    EXPECT_TRUE(Read(800, 1000, 2, tail.pointers.data()));
-    ExpectStereoFrom(tail, 0, 200, 8200);
-
-    // 1000 is record 0's endSample, so record 1 holds it.
-    Channels head(2, 10);
-    EXPECT_TRUE(Read(1000, 1010, 2, head.pointers.data()));
-    ExpectStereoFrom(head, 0, 10, 9008);
-}
-
-TEST_F(AudioRead, SpanAcrossTwoChunksSkipsTheChunkHeaderBetweenThem) {
-    OpenTwoChunkStereo();
-    Channels out(2, 200);
-    EXPECT_TRUE(Read(900, 1100, 2, out.pointers.data()));
-    ExpectStereoFrom(out, 0, 100, 8600);
-    ExpectStereoFrom(out, 100, 100, 9008);
-    ExpectValue(out, 200, kGuard, kUntouched);
-}
-
-// The part of a span that straddles the end is silence, as a span wholly past
-// the end is: never what the host's buffer held before.
-TEST_F(AudioRead, SamplesPastTheLastChunkAreSilence) {
-    OpenTwoChunkStereo();
-    Channels out(2, 200);
-    EXPECT_TRUE(Read(1900, 2100, 2, out.pointers.data()));
-    ExpectStereoFrom(out, 0, 100, 12608);
-    ExpectValue(out, 100, 100, 0.0f);
-    ExpectValue(out, 200, kGuard, kUntouched);
-}
+INSTANTIATE_TEST_SUITE_P(
+    TwoChunkStereo, AudioReadSpan,
+    ::testing::Values(StereoSpan{"InsideOneChunk", 100, 300, {{200, 5400}}},
+                      StereoSpan{"EndingExactlyAtAChunkEnd", 800, 1000, {{200, 8200}}},
+                      // 1000 is record 0's endSample, so record 1 holds it.
+                      StereoSpan{"StartingAtAChunkStart", 1000, 1010, {{10, 9008}}},
+                      // The chunk header between the two chunks is skipped.
+                      StereoSpan{"AcrossTwoChunks", 900, 1100, {{100, 8600}, {100, 9008}}},
+                      // The part of a span that straddles the end is silence, as a span
+                      // wholly past the end is: never what the host's buffer held before.
+                      StereoSpan{"PastTheLastChunk", 1900, 2100, {{100, 12608}, {100, 0}}}),
+    [](const ::testing::TestParamInfo<StereoSpan>& row) { return std::string(row.param.name); });
 
 TEST_F(AudioRead, SpanWithNoChunkConvertsSilenceNotLeftoverBytes) {
     OpenTwoChunkStereo();
