@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <new>
+#include <tuple>
 
 #include "AviFixture.h"
 #include "container/HeaderWalk.h"
@@ -55,6 +56,31 @@ protected:
     int files_ = 0;
 };
 
+// Writes one chunk `code` per size, then the standard index `ix` listing
+// them relative to `movi`, left open in `index` for more entries. Returns the
+// chunks' offsets.
+std::vector<uint64_t> IndexedChunks(AviBuilder& avi, uint64_t movi, const char (&ix)[5],
+                                    const char (&code)[5], const std::vector<uint32_t>& sizes,
+                                    uint64_t& index) {
+    std::vector<uint64_t> chunks;
+    for (uint32_t size : sizes) chunks.push_back(avi.Chunk(code, size));
+    index = avi.OpenIndex(ix, code, movi);
+    for (size_t i = 0; i < sizes.size(); ++i)
+        avi.IndexEntry(static_cast<uint32_t>(chunks[i] - movi), sizes[i]);
+    return chunks;
+}
+
+// An audio record as offset, first sample and end sample, to compare whole
+// tables at once.
+using AudioRow = std::tuple<int64_t, int64_t, int64_t>;
+std::vector<AudioRow> AudioRows(const std::deque<AudioChunk>& chunks) {
+    std::vector<AudioRow> rows;
+    for (const AudioChunk& chunk : chunks)
+        rows.emplace_back(chunk.offset, chunk.firstSample, chunk.endSample);
+    return rows;
+}
+int64_t At(uint64_t offset) { return static_cast<int64_t>(offset); }
+
 // Two segments whose main header counts only the first one's frames, each
 // 'movi' with interleaved video and audio and its own standard indexes.
 struct TwoSegments {
@@ -107,24 +133,19 @@ TEST_F(StandardIndex, ScanAddsTheNextSegmentsAudioWithContinuousSamples) {
     const TwoSegments file = BuildTwoSegments();
     auto audio = Open(file.avi, MappedReader::kAudio);
     ASSERT_TRUE((*audio)->ReadContainer());
-    const std::deque<AudioChunk>& chunks = (*audio)->audioChunks;
-    ASSERT_EQ(chunks.size(), 5u);
-    for (size_t i = 0; i < 5; ++i) {
-        EXPECT_EQ(chunks[i].offset, static_cast<int64_t>(file.audio[i])) << i;
-        EXPECT_EQ(chunks[i].firstSample, static_cast<int64_t>(10 * i)) << i;
-        EXPECT_EQ(chunks[i].endSample, static_cast<int64_t>(10 * i + 10)) << i;
-    }
+    std::vector<AudioRow> expected;
+    for (size_t i = 0; i < 5; ++i)
+        expected.emplace_back(At(file.audio[i]), 10 * static_cast<int64_t>(i),
+                              10 * static_cast<int64_t>(i) + 10);
+    EXPECT_EQ(AudioRows((*audio)->audioChunks), expected);
 }
 
 TEST_F(StandardIndex, VideoEntriesEndAtFirstSizeOtherThanTheImageSize) {
     AviBuilder avi;
     fixture::Headers(avi);
     const uint64_t movi = avi.OpenList("LIST", "movi");
-    const uint64_t f0 = avi.Chunk("00db", 64);
-    const uint64_t f1 = avi.Chunk("00db", 64);
-    const uint64_t ix00 = avi.OpenIndex("ix00", "00db", movi);
-    avi.IndexEntry(static_cast<uint32_t>(f0 - movi), 64);
-    avi.IndexEntry(static_cast<uint32_t>(f1 - movi), 64);
+    uint64_t ix00 = 0;
+    const auto frames = IndexedChunks(avi, movi, "ix00", "00db", {64, 64}, ix00);
     avi.IndexEntry(0, 63);     // ends the entries
     avi.IndexEntry(4000, 64);  // never read
     avi.Close(ix00);
@@ -133,7 +154,7 @@ TEST_F(StandardIndex, VideoEntriesEndAtFirstSizeOtherThanTheImageSize) {
 
     auto file = Open(avi, MappedReader::kVideo);
     ASSERT_TRUE((*file)->ReadContainer());
-    EXPECT_EQ((*file)->frameTable, Offsets({f0, f1, f2}));
+    EXPECT_EQ((*file)->frameTable, Offsets({frames[0], frames[1], f2}));
     EXPECT_EQ((*file)->avih.dwTotalFrames, 3u);
 }
 
@@ -141,11 +162,8 @@ TEST_F(StandardIndex, AudioEntriesEndAtTheEndOfTheIndexChunk) {
     AviBuilder avi;
     fixture::Headers(avi);
     const uint64_t movi = avi.OpenList("LIST", "movi");
-    const uint64_t a0 = avi.Chunk("01wb", 40);
-    const uint64_t a1 = avi.Chunk("01wb", 40);
-    const uint64_t ix01 = avi.OpenIndex("ix01", "01wb", movi);
-    avi.IndexEntry(static_cast<uint32_t>(a0 - movi), 40);
-    avi.IndexEntry(static_cast<uint32_t>(a1 - movi), 40);
+    uint64_t ix01 = 0;
+    const auto indexed = IndexedChunks(avi, movi, "ix01", "01wb", {40, 40}, ix01);
     avi.Close(ix01);
     // Read as an entry, this header would give a chunk at movi + '01wb'.
     const uint64_t a2 = avi.Chunk("01wb", 80);
@@ -153,25 +171,18 @@ TEST_F(StandardIndex, AudioEntriesEndAtTheEndOfTheIndexChunk) {
 
     auto file = Open(avi, MappedReader::kAudio);
     ASSERT_TRUE((*file)->ReadContainer());
-    const std::deque<AudioChunk>& chunks = (*file)->audioChunks;
-    ASSERT_EQ(chunks.size(), 3u);
-    EXPECT_EQ(chunks[0].offset, static_cast<int64_t>(a0));
-    EXPECT_EQ(chunks[1].offset, static_cast<int64_t>(a1));
-    EXPECT_EQ(chunks[2].offset, static_cast<int64_t>(a2));  // from the scan
-    EXPECT_EQ(chunks[2].size, 80u);
-    EXPECT_EQ(chunks[2].firstSample, 20);
-    EXPECT_EQ(chunks[2].endSample, 40);
+    const std::vector<AudioRow> expected{
+        {At(indexed[0]), 0, 10}, {At(indexed[1]), 10, 20}, {At(a2), 20, 40}};  // a2 from the scan
+    EXPECT_EQ(AudioRows((*file)->audioChunks), expected);
+    EXPECT_EQ((*file)->audioChunks.back().size, 80u);
 }
 
 TEST_F(StandardIndex, AudioRecordsCountSamplesAndScanSkipsEmptyChunks) {
     AviBuilder avi;
     fixture::Headers(avi);  // 16-bit stereo
     const uint64_t movi = avi.OpenList("LIST", "movi");
-    const uint64_t a0 = avi.Chunk("01wb", 19200);
-    const uint64_t a1 = avi.Chunk("01wb", 3);
-    const uint64_t ix01 = avi.OpenIndex("ix01", "01wb", movi);
-    avi.IndexEntry(static_cast<uint32_t>(a0 - movi), 19200);
-    avi.IndexEntry(static_cast<uint32_t>(a1 - movi), 3);
+    uint64_t ix01 = 0;
+    const auto indexed = IndexedChunks(avi, movi, "ix01", "01wb", {19200, 3}, ix01);
     avi.IndexEntry(0, 0);  // a zero size ends the entries
     avi.Close(ix01);
     avi.Chunk("01wb", 0);   // adds no record
@@ -181,15 +192,10 @@ TEST_F(StandardIndex, AudioRecordsCountSamplesAndScanSkipsEmptyChunks) {
 
     auto file = Open(avi, MappedReader::kAudio);
     ASSERT_TRUE((*file)->ReadContainer());
-    const std::deque<AudioChunk>& chunks = (*file)->audioChunks;
-    ASSERT_EQ(chunks.size(), 3u);
-    EXPECT_EQ(chunks[0].firstSample, 0);
-    EXPECT_EQ(chunks[0].endSample, 4800);
-    EXPECT_EQ(chunks[1].firstSample, 4800);
-    EXPECT_EQ(chunks[1].endSample, 4800);  // 3 bytes hold no whole sample frame
-    EXPECT_EQ(chunks[2].offset, static_cast<int64_t>(a2));
-    EXPECT_EQ(chunks[2].firstSample, 4800);
-    EXPECT_EQ(chunks[2].endSample, 4810);
+    // 3 bytes hold no whole sample frame.
+    const std::vector<AudioRow> expected{
+        {At(indexed[0]), 0, 4800}, {At(indexed[1]), 4800, 4800}, {At(a2), 4800, 4810}};
+    EXPECT_EQ(AudioRows((*file)->audioChunks), expected);
 }
 
 TEST_F(StandardIndex, AudioFormatWithoutChannelsIsRefused) {
@@ -205,9 +211,8 @@ TEST_F(StandardIndex, ScanStoresEveryVideoChunkAndStepsTheImageSize) {
     AviBuilder avi;
     fixture::Headers(avi);
     const uint64_t movi = avi.OpenList("LIST", "movi");
-    const uint64_t f0 = avi.Chunk("00db", 64);
-    const uint64_t ix00 = avi.OpenIndex("ix00", "00db", movi);
-    avi.IndexEntry(static_cast<uint32_t>(f0 - movi), 64);
+    uint64_t ix00 = 0;
+    const uint64_t f0 = IndexedChunks(avi, movi, "ix00", "00db", {64}, ix00)[0];
     avi.Close(ix00);
     avi.ChunkHeader("00db", 10);  // size field wrong, 64 data bytes follow
     const uint64_t f1 = avi.size();
