@@ -9,11 +9,8 @@
 
 namespace {
 
-using fixture::ExampleOptions;
 using fixture::MappedReader;
 using testsupport::AviBuilder;
-using testsupport::DebugFolder;
-using testsupport::TempDir;
 
 class HeaderWalk : public ::testing::Test {
 protected:
@@ -24,8 +21,8 @@ protected:
     bool LogHas(const std::string& piece) const {
         return debug_.FallbackText().find(piece) != std::string::npos;
     }
-    DebugFolder debug_;
-    TempDir dir_;
+    testsupport::DebugFolder debug_;
+    testsupport::TempDir dir_;
     int files_ = 0;
 };
 

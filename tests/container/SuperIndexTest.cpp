@@ -251,21 +251,34 @@ TEST(SuperIndex, OpenReadsTheIndexesNotTheMovieData) {
     }
 }
 
+// A first segment of 64-byte frames (closed), then a second segment with
+// its 'movi' list open: the start of the files the movie scan is tried on.
+struct SecondSegment {
+    std::vector<uint64_t> firstFrames;
+    uint64_t avix;
+    uint64_t movi;
+};
+SecondSegment OpenSecondSegment(AviBuilder& avi, int firstFrames) {
+    fixture::Headers(avi);
+    SecondSegment segment;
+    segment.firstFrames = fixture::VideoMovie(avi, firstFrames, 64);
+    avi.Close(0);
+    segment.avix = avi.OpenList("RIFF", "AVIX");
+    segment.movi = avi.OpenList("LIST", "movi");
+    return segment;
+}
+
 // A file whose tail is zeros (preallocated by a capture tool, or left by a
 // crash) opens without reading them: past the last segment, zeros end the
 // scan, and holes are skipped unread.
 TEST(MovieScan, ZeroTailPastTheLastSegmentIsNotRead) {
     TempDir dir;
     AviBuilder avi;
-    fixture::Headers(avi);
-    const std::vector<uint64_t> first = fixture::VideoMovie(avi, 3, 64);
-    avi.Close(0);
-    const uint64_t avix = avi.OpenList("RIFF", "AVIX");
-    const uint64_t movi = avi.OpenList("LIST", "movi");
-    std::vector<int64_t> frames(first.begin(), first.end());
+    const SecondSegment second = OpenSecondSegment(avi, 3);
+    std::vector<int64_t> frames(second.firstFrames.begin(), second.firstFrames.end());
     for (int i = 0; i < 3; ++i) frames.push_back(static_cast<int64_t>(avi.Chunk("00db", 64)));
-    avi.Close(movi);
-    avi.Close(avix);
+    avi.Close(second.movi);
+    avi.Close(second.avix);
     const std::string path = dir.File("tail.avi");
     testsupport::WriteFile(path, avi.bytes.data());
     constexpr uint64_t kApparent = uint64_t{8} << 30;  // 8 GiB, nearly all of it a hole
@@ -297,22 +310,18 @@ TEST(MovieScan, ZerosInsideTheMovieDataAreCrossedOnTheirChunkGrid) {
     for (const uint32_t zeros : {8u * 40000u, 8u * 40000u + 3u}) {
         SCOPED_TRACE(zeros);
         AviBuilder avi;
-        fixture::Headers(avi);
-        const std::vector<uint64_t> first = fixture::VideoMovie(avi, 2, 64);
-        avi.Close(0);
-        const uint64_t avix = avi.OpenList("RIFF", "AVIX");
-        const uint64_t movi = avi.OpenList("LIST", "movi");
+        const SecondSegment second = OpenSecondSegment(avi, 2);
         avi.bytes.Zeros(zeros);
         // After 8k + 3 zeros the grid lands 5 bytes into the next header,
         // whose bytes then read as a chunk of its own: what the scan has
         // always found there is kept.
         const uint64_t after = avi.Chunk("00db", 64);
         avi.Chunk("00db", 64);
-        avi.Close(movi);
-        avi.Close(avix);
+        avi.Close(second.movi);
+        avi.Close(second.avix);
         auto reader = fixture::Open(dir, "zeros.avi", avi.bytes.data(), MappedReader::kVideo);
         ASSERT_TRUE((*reader)->ReadContainer());
-        std::vector<int64_t> expected(first.begin(), first.end());
+        std::vector<int64_t> expected(second.firstFrames.begin(), second.firstFrames.end());
         if (zeros % 8 == 0) {
             expected.push_back(static_cast<int64_t>(after));
             expected.push_back(static_cast<int64_t>(after + 64 + 8));
