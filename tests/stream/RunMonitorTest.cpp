@@ -302,12 +302,9 @@ TEST_F(RunMonitorWorker, FailedReadEndsTheWorkerBeforeItsExitLine) {
     streamtest::StartWorker(stream, *reader);
     reader->hThread.Join();
     EXPECT_EQ(stream.Events().size(), 0u);
-    const std::string log = streamtest::LogLines(debug);
-    const size_t failed = log.find("INVALID_SET_FILE_POINTER File Offset [-5] ");
-    const size_t exit = log.find("MIROLAN Exit video Run Monitor Thread");
-    ASSERT_NE(failed, std::string::npos) << log;
-    ASSERT_NE(exit, std::string::npos) << log;
-    EXPECT_LT(failed, exit);
+    streamtest::ExpectInOrder(streamtest::LogLines(debug),
+                              "INVALID_SET_FILE_POINTER File Offset [-5] ",
+                              "MIROLAN Exit video Run Monitor Thread");
 }
 
 TEST_F(RunMonitorWorker, StopWhileWaitingForARequest) {
@@ -319,11 +316,8 @@ TEST_F(RunMonitorWorker, StopWhileWaitingForARequest) {
     EXPECT_EQ(stream.runStateAtWake, kRunStateStopped);
     EXPECT_EQ(stream.Events().size(), 0u);
     const std::string log = streamtest::LogLines(debug);
-    const size_t exit = log.find("MIROLAN Exit video Run Monitor Thread");
-    const size_t waited = log.find("Wait for Exit Run Monitor Thread Completed");
-    ASSERT_NE(exit, std::string::npos) << log;
-    ASSERT_NE(waited, std::string::npos) << log;
-    EXPECT_LT(exit, waited);
+    streamtest::ExpectInOrder(log, "MIROLAN Exit video Run Monitor Thread",
+                              "Wait for Exit Run Monitor Thread Completed");
     EXPECT_NE(log.find("Mirolan(991)"), std::string::npos) << log;
 }
 
@@ -369,9 +363,8 @@ TEST_F(RunMonitorWorker, StopWhileARequestIsServedStillDeliversIt) {
     EXPECT_EQ(events[1].kind, FakeStream::Event::Deliver);
     EXPECT_EQ(stream.AcquireCount(), 1) << "the flag is looked at before the next acquire";
     EXPECT_EQ(*buffers[0], FrameBytes(1));
-    const std::string log = streamtest::LogLines(debug);
-    EXPECT_LT(log.find("MIROLAN Exit video"),
-              log.find("Wait for Exit Run Monitor Thread Completed"));
+    streamtest::ExpectInOrder(streamtest::LogLines(debug), "MIROLAN Exit video",
+                              "Wait for Exit Run Monitor Thread Completed");
 }
 
 TEST_F(RunMonitorWorker, CloseWithoutStartEndsTheSuspendedWorker) {
@@ -381,12 +374,8 @@ TEST_F(RunMonitorWorker, CloseWithoutStartEndsTheSuspendedWorker) {
     qxVideoDriver_Mirolan(&testsupport::FakeHostServices())->drv_close(&stream.handle);
     EXPECT_EQ(stream.AcquireCount(), 0) << "the flag is looked at before the first acquire";
     EXPECT_EQ(stream.runStateAtWake, kRunStateStopped);
-    const std::string log = streamtest::LogLines(debug);
-    const size_t exit = log.find("MIROLAN Exit video Run Monitor Thread");
-    const size_t waited = log.find("Wait for Exit Run Monitor Thread Completed");
-    ASSERT_NE(exit, std::string::npos) << log;
-    ASSERT_NE(waited, std::string::npos) << log;
-    EXPECT_LT(exit, waited);
+    streamtest::ExpectInOrder(streamtest::LogLines(debug), "MIROLAN Exit video Run Monitor Thread",
+                              "Wait for Exit Run Monitor Thread Completed");
 }
 
 TEST_F(RunMonitorWorker, StopOfANeverStartedWorkerLeavesTheFileClosedByTheWorker) {

@@ -96,6 +96,16 @@ inline std::string LogLines(const testsupport::DebugFolder& debug) {
     return text;
 }
 
+// Checks that the log holds `first` and, after it, `then`.
+inline void ExpectInOrder(const std::string& log, const std::string& first,
+                          const std::string& then) {
+    const size_t at = log.find(first);
+    ASSERT_NE(at, std::string::npos) << first << " missing from\n" << log;
+    EXPECT_NE(log.find(then, at), std::string::npos)
+        << then << " missing after " << first << " in\n"
+        << log;
+}
+
 inline int CountOf(const std::string& text, const std::string& needle) {
     int count = 0;
     for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
