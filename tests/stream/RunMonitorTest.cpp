@@ -37,6 +37,16 @@ std::vector<std::string> LinesWith(const std::string& text, const std::string& n
     return lines;
 }
 
+// A null first request ends the loop after one acquire, asking for the
+// stream's own kind, and sets the stop flag.
+void ExpectNullFirstRequestEndsTheLoop(FakeStream& stream, streamtest::ServeInputs& inputs,
+                                       uint32_t kind) {
+    streamtest::ServeQueue(stream, inputs);
+    EXPECT_EQ(stream.AcquireCount(), 1);
+    EXPECT_EQ(stream.LastKind(), kind);
+    EXPECT_TRUE(inputs.stop.load());
+}
+
 class RunMonitorVideo : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -229,10 +239,7 @@ TEST_F(RunMonitorVideo, MostNegativeEndIsAWrongIndexWithoutOverflow) {
 }
 
 TEST_F(RunMonitorVideo, NullFirstRequestEndsTheLoopAndSetsTheStopFlag) {
-    streamtest::ServeQueue(stream, *inputs);
-    EXPECT_EQ(stream.AcquireCount(), 1);
-    EXPECT_EQ(stream.LastKind(), QX_TAG_EYES);
-    EXPECT_TRUE(inputs->stop.load());
+    ExpectNullFirstRequestEndsTheLoop(stream, *inputs, QX_TAG_EYES);
 }
 
 TEST_F(RunMonitorVideo, SetStopFlagTakesNoRequest) {
@@ -503,10 +510,7 @@ TEST_F(RunMonitorAudio, UnstageableSpanIsStillHandedBack) {
 }
 
 TEST_F(RunMonitorAudio, NullFirstRequestEndsTheLoopAskingForAudio) {
-    streamtest::ServeQueue(stream, *inputs);
-    EXPECT_EQ(stream.AcquireCount(), 1);
-    EXPECT_EQ(stream.LastKind(), QX_TAG_EARS);
-    EXPECT_TRUE(inputs->stop.load());
+    ExpectNullFirstRequestEndsTheLoop(stream, *inputs, QX_TAG_EARS);
 }
 
 TEST(RunMonitorAudioWorker, NullFirstRequestEndsTheWorkerAndClosesTheFile) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -43,39 +45,43 @@ std::vector<uint8_t> CountingFile(size_t size) {
     return streamtest::PatternFile(size, [](size_t i) { return static_cast<uint8_t>(i * 13 + 1); });
 }
 
-TEST_F(VideoRead, CopiesExactlyTheFrameBytesFromTheOffset) {
-    const std::vector<uint8_t> file = CountingFile(1000);
-    testsupport::WriteFile(dir.File("v.avi"), file);
-    Open(dir.File("v.avi"));
-    std::vector<uint8_t> buffer(64 + 8, kUntouched);
-    EXPECT_TRUE(ReadVideoFrame(64, 300, buffer.data()));
-    EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 64),
-              std::vector<uint8_t>(file.begin() + 300, file.begin() + 364));
-    EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + 64, buffer.end()),
-              std::vector<uint8_t>(8, kUntouched));
-}
+// A 64-byte frame read at `offset` of a 1,000-byte file: the first
+// `fromFile` bytes come from the file and the rest of the frame is zero-filled
+// (a frame cut short by the end of a truncated file never keeps the previous
+// frame's pixels); nothing past the frame is written.
+struct FrameRead {
+    int64_t offset;
+    size_t fromFile;
+};
 
-// A frame cut short by the end of a truncated file: the part that could not
-// be read is zero-filled, never left with the previous frame's pixels.
-TEST_F(VideoRead, ShortReadAtTheEndZeroFillsTheRestOfTheFrame) {
+class VideoReadAt : public VideoRead, public ::testing::WithParamInterface<FrameRead> {};
+
+TEST_P(VideoReadAt, CopiesTheFrameBytesAndZeroFillsWhatTheFileLacks) {
+    const FrameRead& row = GetParam();
     const std::vector<uint8_t> file = CountingFile(1000);
     testsupport::WriteFile(dir.File("v.avi"), file);
     Open(dir.File("v.avi"));
     std::vector<uint8_t> buffer(64 + 8, kUntouched);
-    EXPECT_TRUE(ReadVideoFrame(64, 980, buffer.data()));
-    EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 20),
-              std::vector<uint8_t>(file.begin() + 980, file.end()));
-    EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + 20, buffer.begin() + 64),
-              std::vector<uint8_t>(44, 0));
+    EXPECT_TRUE(ReadVideoFrame(64, row.offset, buffer.data()));
+    // Never past the end of `file`, even where the read is.
+    const auto start = file.begin() + static_cast<std::ptrdiff_t>(
+                                          std::min(static_cast<size_t>(row.offset), file.size()));
+    const auto fromFile = static_cast<std::ptrdiff_t>(row.fromFile);
+    EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + fromFile),
+              std::vector<uint8_t>(start, start + fromFile));
+    EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + fromFile, buffer.begin() + 64),
+              std::vector<uint8_t>(64 - row.fromFile, 0));
     EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + 64, buffer.end()),
               std::vector<uint8_t>(8, kUntouched))
         << "nothing past the frame";
-
-    // Past the end: positioned fine, nothing read, still a success; all zeros.
-    std::vector<uint8_t> beyond(64, kUntouched);
-    EXPECT_TRUE(ReadVideoFrame(64, 5000, beyond.data()));
-    EXPECT_EQ(beyond, std::vector<uint8_t>(64, 0));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    ThousandByteFile, VideoReadAt,
+    ::testing::Values(FrameRead{300, 64},  // wholly inside the file
+                      FrameRead{980, 20},  // cut short by the end of the file
+                      // Past the end: positioned fine, nothing read, still a success.
+                      FrameRead{1000 + 4000, 0}));
 
 TEST_F(VideoRead, FailedPositioningIsLoggedWithTheRequestedOffsetAndReadsNothing) {
     testsupport::DebugFolder debug;
