@@ -47,7 +47,22 @@ void ExpectNullFirstRequestEndsTheLoop(FakeStream& stream, streamtest::ServeInpu
     EXPECT_TRUE(inputs.stop.load());
 }
 
-class RunMonitorVideo : public ::testing::Test {
+// Video requests, each with its own frame buffer and a guard after it. They
+// belong to the fixture's base, so they outlive the reader that serves them.
+class QueuedFrames : public ::testing::Test {
+protected:
+    SampleRequest* QueueOn(FakeStream& stream, int64_t start, int64_t end) {
+        buffers.emplace_back(new std::vector<uint8_t>(kFrameBytes + 4, kUntouched));
+        requests.emplace_back(
+            new SampleRequest(MakeRequest(start, end, 0, buffers.back()->data())));
+        stream.Push(requests.back().get());
+        return requests.back().get();
+    }
+    std::vector<std::unique_ptr<std::vector<uint8_t>>> buffers;
+    std::vector<std::unique_ptr<SampleRequest>> requests;
+};
+
+class RunMonitorVideo : public QueuedFrames {
 protected:
     void SetUp() override {
         std::vector<uint8_t> file(FrameOffset(kFrames) + 64, 0);
@@ -65,13 +80,7 @@ protected:
     }
 
     // A request with its own frame buffer (and a guard after it).
-    SampleRequest* Queue(int64_t start, int64_t end) {
-        buffers.emplace_back(new std::vector<uint8_t>(kFrameBytes + 4, kUntouched));
-        requests.emplace_back(
-            new SampleRequest(MakeRequest(start, end, 0, buffers.back()->data())));
-        stream.Push(requests.back().get());
-        return requests.back().get();
-    }
+    SampleRequest* Queue(int64_t start, int64_t end) { return QueueOn(stream, start, end); }
     std::vector<uint8_t> Buffer(size_t request) const { return *buffers[request]; }
     static std::vector<uint8_t> FrameBytes(uint32_t frame) {
         std::vector<uint8_t> bytes(kFrameBytes + 4, kUntouched);
@@ -81,8 +90,6 @@ protected:
 
     testsupport::TempDir dir;
     FakeStream stream;
-    std::vector<std::unique_ptr<std::vector<uint8_t>>> buffers;
-    std::vector<std::unique_ptr<SampleRequest>> requests;
     std::unique_ptr<streamtest::ServeInputs> inputs;
 };
 
@@ -252,7 +259,7 @@ TEST_F(RunMonitorVideo, SetStopFlagTakesNoRequest) {
 
 // The worker thread of a reader opened over a built file: 2 x 2 pixels of 32
 // bits, so that a frame is kFrameBytes long, one frame every kFrameDuration.
-class RunMonitorWorker : public ::testing::Test {
+class RunMonitorWorker : public QueuedFrames {
 protected:
     void SetUp() override {
         testsupport::AviLayout layout;
@@ -265,13 +272,7 @@ protected:
         reader = streamtest::OpenReader(stream, streamtest::kVideoOptions, dir.File("video.avi"));
     }
 
-    SampleRequest* Queue(int64_t start, int64_t end) {
-        buffers.emplace_back(new std::vector<uint8_t>(kFrameBytes + 4, kUntouched));
-        requests.emplace_back(
-            new SampleRequest(MakeRequest(start, end, 0, buffers.back()->data())));
-        stream.Push(requests.back().get());
-        return requests.back().get();
-    }
+    SampleRequest* Queue(int64_t start, int64_t end) { return QueueOn(stream, start, end); }
     static std::vector<uint8_t> FrameBytes(uint32_t frame) {
         std::vector<uint8_t> bytes = testsupport::FramePixels(frame, kFrameBytes);
         bytes.resize(kFrameBytes + 4, kUntouched);
@@ -280,8 +281,6 @@ protected:
 
     testsupport::TempDir dir;
     FakeStream stream;
-    std::vector<std::unique_ptr<std::vector<uint8_t>>> buffers;
-    std::vector<std::unique_ptr<SampleRequest>> requests;
     std::unique_ptr<CMirolan> reader;
 };
 
