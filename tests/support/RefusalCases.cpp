@@ -26,6 +26,14 @@ void Put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
 
 std::vector<uint8_t> Built(const AviLayout& layout) { return BuildAvi(layout).bytes; }
 
+// The file of the plain layout after `bend` has changed it.
+template <typename Bend>
+std::vector<uint8_t> BuiltBent(Bend bend) {
+    AviLayout layout;
+    bend(layout);
+    return Built(layout);
+}
+
 // Data of the 'strf' chunk after the stream header of `type` ('vids', 'auds').
 size_t FormatData(const std::vector<uint8_t>& bytes, const char (&type)[5]) {
     return Find(bytes, "strf", Find(bytes, type)) + 8;
@@ -62,10 +70,8 @@ std::vector<RefusalCase> RefusalCases() {
     cases.push_back(Case("compressed-video", mjpg, true, 9008,
                          "video is compressed ('MJPG'); this plug-in reads uncompressed RGB"));
 
-    AviLayout depth16;
-    depth16.bitCount = 16;
-    cases.push_back(Case("video-16-bit", Built(depth16), true, 9009,
-                         "video is 16-bit RGB; 24- and 32-bit RGB are read"));
+    cases.push_back(Case("video-16-bit", BuiltBent([](AviLayout& l) { l.bitCount = 16; }), true,
+                         9009, "video is 16-bit RGB; 24- and 32-bit RGB are read"));
 
     AviLayout depth24;
     depth24.bitCount = 24;
@@ -91,29 +97,25 @@ std::vector<RefusalCase> RefusalCases() {
     cases.push_back(Case("not-riff-avi", std::vector<uint8_t>(text.begin(), text.end()), true, 9005,
                          "not a RIFF AVI file"));
 
-    AviLayout noVideo;
-    noVideo.withVideo = false;
-    cases.push_back(Case("no-video-stream", Built(noVideo), true, 9007, "no video stream"));
+    cases.push_back(Case("no-video-stream", BuiltBent([](AviLayout& l) { l.withVideo = false; }),
+                         true, 9007, "no video stream"));
 
-    AviLayout narrow;
-    narrow.width = 0;
-    narrow.sizeImage = 16;
-    cases.push_back(Case("video-width-0", Built(narrow), true, 9010,
+    const auto narrow = [](AviLayout& l) {
+        l.width = 0;
+        l.sizeImage = 16;
+    };
+    cases.push_back(Case("video-width-0", BuiltBent(narrow), true, 9010,
                          "video frame size unusable (width 0, height 2, biSizeImage 16)"));
 
-    AviLayout noScale;
-    noScale.frameDuration = 0;
-    cases.push_back(Case("video-scale-0", Built(noScale), true, 9014,
-                         "video frame rate unusable (rate 10000000, scale 0)"));
+    cases.push_back(Case("video-scale-0", BuiltBent([](AviLayout& l) { l.frameDuration = 0; }),
+                         true, 9014, "video frame rate unusable (rate 10000000, scale 0)"));
 
-    AviLayout audioNoScale;
-    audioNoScale.audioScale = 0;
-    cases.push_back(Case("audio-scale-0", Built(audioNoScale), false, 9014,
-                         "audio sample rate unusable (rate 192000 / scale 0)"));
+    cases.push_back(Case("audio-scale-0", BuiltBent([](AviLayout& l) { l.audioScale = 0; }), false,
+                         9014, "audio sample rate unusable (rate 192000 / scale 0)"));
 
-    AviLayout noFrames;
-    noFrames.sizeImage = 0;  // every frame a dropped one
-    cases.push_back(Case("no-frames", Built(noFrames), true, 9016, "no video frame found"));
+    // Every frame a dropped one.
+    cases.push_back(Case("no-frames", BuiltBent([](AviLayout& l) { l.sizeImage = 0; }), true, 9016,
+                         "no video frame found"));
 
     RefusalCase upper =
         Case("upper-case-name", Built(plain), true, 9001, "the file name does not end in \".avi\"");
