@@ -14,6 +14,15 @@ float Expected8(int x) { return static_cast<float>((static_cast<double>(x) - 128
 
 bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
+// Converts mono samples with `convert`: one float per sample.
+using Convert = void (*)(const uint8_t*, uint32_t, uint32_t, float* const*, uint32_t);
+std::vector<float> Mono(Convert convert, const std::vector<uint8_t>& bytes, uint32_t samples) {
+    std::vector<float> out(samples, -99.0f);
+    float* buffers[] = {out.data()};
+    convert(bytes.data(), 1, samples, buffers, 1);
+    return out;
+}
+
 TEST(PcmConvert, Every16BitValueMatchesTheDoubleQuotientRoundedOnce) {
     std::vector<uint8_t> samples;
     for (int x = -32768; x <= 32767; ++x) {
@@ -21,9 +30,7 @@ TEST(PcmConvert, Every16BitValueMatchesTheDoubleQuotientRoundedOnce) {
         samples.push_back(static_cast<uint8_t>(bits & 0xFF));
         samples.push_back(static_cast<uint8_t>(bits >> 8));
     }
-    std::vector<float> mono(65536, -99.0f);
-    float* buffers[] = {mono.data()};
-    stream::Pcm16ToFloat(samples.data(), 1, 65536, buffers, 1);
+    const std::vector<float> mono = Mono(stream::Pcm16ToFloat, samples, 65536);
     int mismatches = 0;
     for (int x = -32768; x <= 32767; ++x) {
         const float got = mono[static_cast<size_t>(x + 32768)];
@@ -37,9 +44,7 @@ TEST(PcmConvert, Every16BitValueMatchesTheDoubleQuotientRoundedOnce) {
 TEST(PcmConvert, Every8BitValueMatchesTheDoubleQuotientRoundedOnce) {
     std::vector<uint8_t> samples;
     for (int x = 0; x < 256; ++x) samples.push_back(static_cast<uint8_t>(x));
-    std::vector<float> mono(256, -99.0f);
-    float* buffers[] = {mono.data()};
-    stream::Pcm8ToFloat(samples.data(), 1, 256, buffers, 1);
+    const std::vector<float> mono = Mono(stream::Pcm8ToFloat, samples, 256);
     for (int x = 0; x < 256; ++x) {
         EXPECT_TRUE(SameBits(mono[static_cast<size_t>(x)], Expected8(x)))
             << "byte " << x << " gave " << mono[static_cast<size_t>(x)];
@@ -47,18 +52,14 @@ TEST(PcmConvert, Every8BitValueMatchesTheDoubleQuotientRoundedOnce) {
 }
 
 TEST(PcmConvert, RangeEndsAndSilence) {
-    const uint8_t bytes8[] = {0, 128, 255};
-    float out8[3];
-    float* buffers8[] = {out8};
-    stream::Pcm8ToFloat(bytes8, 1, 3, buffers8, 1);
+    const std::vector<float> out8 = Mono(stream::Pcm8ToFloat, {0, 128, 255}, 3);
     EXPECT_NEAR(out8[0], -1.0078740f, 1e-6);
     EXPECT_EQ(out8[1], 0.0f);
     EXPECT_EQ(out8[2], 1.0f);
 
-    const uint8_t bytes16[] = {0x00, 0x80, 0x00, 0x00, 0xFF, 0x7F};  // -32768, 0, 32767
-    float out16[3];
-    float* buffers16[] = {out16};
-    stream::Pcm16ToFloat(bytes16, 1, 3, buffers16, 1);
+    // -32768, 0, 32767
+    const std::vector<float> out16 =
+        Mono(stream::Pcm16ToFloat, {0x00, 0x80, 0x00, 0x00, 0xFF, 0x7F}, 3);
     EXPECT_NEAR(out16[0], -1.0000305f, 1e-7);
     EXPECT_EQ(out16[1], 0.0f);
     EXPECT_EQ(out16[2], 1.0f);
