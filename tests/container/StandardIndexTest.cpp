@@ -56,18 +56,23 @@ protected:
     int files_ = 0;
 };
 
-// Writes one chunk `code` per size, then the standard index `ix` listing
-// them relative to `movi`, left open in `index` for more entries. Returns the
-// chunks' offsets.
-std::vector<uint64_t> IndexedChunks(AviBuilder& avi, uint64_t movi, const char (&ix)[5],
-                                    const char (&code)[5], const std::vector<uint32_t>& sizes,
-                                    uint64_t& index) {
+// The headers, then a 'movi' list holding one chunk `code` per size and
+// the standard index `ix` listing them, both left open for more.
+struct IndexedMovie {
+    uint64_t movi;
+    uint64_t index;
     std::vector<uint64_t> chunks;
-    for (uint32_t size : sizes) chunks.push_back(avi.Chunk(code, size));
-    index = avi.OpenIndex(ix, code, movi);
+};
+IndexedMovie StartIndexedMovie(AviBuilder& avi, const char (&ix)[5], const char (&code)[5],
+                               const std::vector<uint32_t>& sizes) {
+    fixture::Headers(avi);  // 16-bit stereo
+    IndexedMovie m;
+    m.movi = avi.OpenList("LIST", "movi");
+    for (uint32_t size : sizes) m.chunks.push_back(avi.Chunk(code, size));
+    m.index = avi.OpenIndex(ix, code, m.movi);
     for (size_t i = 0; i < sizes.size(); ++i)
-        avi.IndexEntry(static_cast<uint32_t>(chunks[i] - movi), sizes[i]);
-    return chunks;
+        avi.IndexEntry(static_cast<uint32_t>(m.chunks[i] - m.movi), sizes[i]);
+    return m;
 }
 
 // An audio record as offset, first sample and end sample, to compare whole
@@ -142,59 +147,50 @@ TEST_F(StandardIndex, ScanAddsTheNextSegmentsAudioWithContinuousSamples) {
 
 TEST_F(StandardIndex, VideoEntriesEndAtFirstSizeOtherThanTheImageSize) {
     AviBuilder avi;
-    fixture::Headers(avi);
-    const uint64_t movi = avi.OpenList("LIST", "movi");
-    uint64_t ix00 = 0;
-    const auto frames = IndexedChunks(avi, movi, "ix00", "00db", {64, 64}, ix00);
+    const IndexedMovie m = StartIndexedMovie(avi, "ix00", "00db", {64, 64});
     avi.IndexEntry(0, 63);     // ends the entries
     avi.IndexEntry(4000, 64);  // never read
-    avi.Close(ix00);
+    avi.Close(m.index);
     const uint64_t f2 = avi.Chunk("00db", 64);  // found by the scan after the index
-    avi.Close(movi);
+    avi.Close(m.movi);
 
     auto file = Open(avi, MappedReader::kVideo);
     ASSERT_TRUE((*file)->ReadContainer());
-    EXPECT_EQ((*file)->frameTable, Offsets({frames[0], frames[1], f2}));
+    EXPECT_EQ((*file)->frameTable, Offsets({m.chunks[0], m.chunks[1], f2}));
     EXPECT_EQ((*file)->avih.dwTotalFrames, 3u);
 }
 
 TEST_F(StandardIndex, AudioEntriesEndAtTheEndOfTheIndexChunk) {
     AviBuilder avi;
-    fixture::Headers(avi);
-    const uint64_t movi = avi.OpenList("LIST", "movi");
-    uint64_t ix01 = 0;
-    const auto indexed = IndexedChunks(avi, movi, "ix01", "01wb", {40, 40}, ix01);
-    avi.Close(ix01);
+    const IndexedMovie m = StartIndexedMovie(avi, "ix01", "01wb", {40, 40});
+    avi.Close(m.index);
     // Read as an entry, this header would give a chunk at movi + '01wb'.
     const uint64_t a2 = avi.Chunk("01wb", 80);
-    avi.Close(movi);
+    avi.Close(m.movi);
 
     auto file = Open(avi, MappedReader::kAudio);
     ASSERT_TRUE((*file)->ReadContainer());
     const std::vector<AudioRow> expected{
-        {At(indexed[0]), 0, 10}, {At(indexed[1]), 10, 20}, {At(a2), 20, 40}};  // a2 from the scan
+        {At(m.chunks[0]), 0, 10}, {At(m.chunks[1]), 10, 20}, {At(a2), 20, 40}};  // a2 from the scan
     EXPECT_EQ(AudioRows((*file)->audioChunks), expected);
     EXPECT_EQ((*file)->audioChunks.back().size, 80u);
 }
 
 TEST_F(StandardIndex, AudioRecordsCountSamplesAndScanSkipsEmptyChunks) {
     AviBuilder avi;
-    fixture::Headers(avi);  // 16-bit stereo
-    const uint64_t movi = avi.OpenList("LIST", "movi");
-    uint64_t ix01 = 0;
-    const auto indexed = IndexedChunks(avi, movi, "ix01", "01wb", {19200, 3}, ix01);
+    const IndexedMovie m = StartIndexedMovie(avi, "ix01", "01wb", {19200, 3});
     avi.IndexEntry(0, 0);  // a zero size ends the entries
-    avi.Close(ix01);
+    avi.Close(m.index);
     avi.Chunk("01wb", 0);   // adds no record
     avi.Chunk("00db", 64);  // the other stream: stepped over by its size
     const uint64_t a2 = avi.Chunk("01wb", 40);
-    avi.Close(movi);
+    avi.Close(m.movi);
 
     auto file = Open(avi, MappedReader::kAudio);
     ASSERT_TRUE((*file)->ReadContainer());
     // 3 bytes hold no whole sample frame.
     const std::vector<AudioRow> expected{
-        {At(indexed[0]), 0, 4800}, {At(indexed[1]), 4800, 4800}, {At(a2), 4800, 4810}};
+        {At(m.chunks[0]), 0, 4800}, {At(m.chunks[1]), 4800, 4800}, {At(a2), 4800, 4810}};
     EXPECT_EQ(AudioRows((*file)->audioChunks), expected);
 }
 
@@ -209,17 +205,15 @@ TEST_F(StandardIndex, AudioFormatWithoutChannelsIsRefused) {
 
 TEST_F(StandardIndex, ScanStoresEveryVideoChunkAndStepsTheImageSize) {
     AviBuilder avi;
-    fixture::Headers(avi);
-    const uint64_t movi = avi.OpenList("LIST", "movi");
-    uint64_t ix00 = 0;
-    const uint64_t f0 = IndexedChunks(avi, movi, "ix00", "00db", {64}, ix00)[0];
-    avi.Close(ix00);
+    const IndexedMovie m = StartIndexedMovie(avi, "ix00", "00db", {64});
+    const uint64_t f0 = m.chunks[0];
+    avi.Close(m.index);
     avi.ChunkHeader("00db", 10);  // size field wrong, 64 data bytes follow
     const uint64_t f1 = avi.size();
     avi.bytes.Zeros(64);
     avi.Chunk("01wb", 40);  // the other stream: stepped over by its size
     const uint64_t f2 = avi.Chunk("00db", 64);
-    avi.Close(movi);
+    avi.Close(m.movi);
 
     auto file = Open(avi, MappedReader::kVideo);
     ASSERT_TRUE((*file)->ReadContainer());
