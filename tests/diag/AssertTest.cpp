@@ -137,28 +137,31 @@ TEST_F(AssertCheck, IgnoreAndRetryReturnToTheCaller) {
     EXPECT_EQ(prompts.size(), 1u);  // returned: the check after it runs
 }
 
+// Fails a check with the prompt shown (a debug folder with its marker) and
+// answered with `answer`; for the death tests, in their child process.
+namespace {
+
+void FailAnswering(platform::PromptAnswer answer) {
+    static platform::PromptAnswer given;
+    given = answer;
+    DebugFolder folder;
+    testsupport::WriteFile(folder.Marker(), {});
+    platform::SetAssertPromptForTesting([](const char*, const char*) { return given; });
+    QXASSERT(1, false);
+}
+
+}  // namespace
+
 #ifndef _WIN32
 TEST(AssertCheckDeathTest, RetryBreaksIntoTheDebugger) {
-    EXPECT_EXIT(
-        {
-            DebugFolder folder;
-            testsupport::WriteFile(folder.Marker(), {});
-            platform::SetAssertPromptForTesting(
-                [](const char*, const char*) { return platform::PromptAnswer::Retry; });
-            QXASSERT(1, false);
-        },
-        testing::KilledBySignal(SIGTRAP), "");
+    EXPECT_EXIT(FailAnswering(platform::PromptAnswer::Retry), testing::KilledBySignal(SIGTRAP), "");
 }
 #endif
 
 TEST(AssertCheckDeathTest, AbortEndsTheProcessWithExitCodeZero) {
     EXPECT_EXIT(
         {
-            DebugFolder folder;
-            testsupport::WriteFile(folder.Marker(), {});
-            platform::SetAssertPromptForTesting(
-                [](const char*, const char*) { return platform::PromptAnswer::Abort; });
-            QXASSERT(1, false);
+            FailAnswering(platform::PromptAnswer::Abort);
             std::exit(3);  // not reached when Abort ends the process
         },
         testing::ExitedWithCode(0), "");

@@ -124,6 +124,20 @@ TEST_F(OpenCloseLog, AudioOpenWritesNoDescriptionLine) {
     driver->drv_close(&stream.handle);
 }
 
+// The three lines of a close, from log[first] on: the call, the worker's
+// exit (for `medium`, "video" or "audio"), then the wait for it.
+namespace {
+
+void ExpectCloseLines(const std::vector<std::string>& log, size_t first,
+                      const std::string& medium) {
+    ASSERT_EQ(log.size(), first + 3);
+    EXPECT_EQ(log[first], Location(51) + "drv_close");
+    EXPECT_EQ(log[first + 1], Location(1081) + "MIROLAN Exit " + medium + " Run Monitor Thread");
+    EXPECT_EQ(log[first + 2], Location(991) + "Wait for Exit Run Monitor Thread Completed");
+}
+
+}  // namespace
+
 TEST_F(OpenCloseLog, CloseLogsCloseThenWorkerExitThenStop) {
     const std::u16string path = Write("clip.avi", testsupport::BuildAvi(AviLayout{}).bytes);
     FakeStream stream;
@@ -131,11 +145,7 @@ TEST_F(OpenCloseLog, CloseLogsCloseThenWorkerExitThenStop) {
     driver->drv_start(&stream.handle);
     ASSERT_TRUE(stream.WaitUntilAcquireWaits());
     driver->drv_close(&stream.handle);
-    const std::vector<std::string> log = Log();
-    ASSERT_EQ(log.size(), 5u);
-    EXPECT_EQ(log[2], Location(51) + "drv_close");
-    EXPECT_EQ(log[3], Location(1081) + "MIROLAN Exit video Run Monitor Thread");
-    EXPECT_EQ(log[4], Location(991) + "Wait for Exit Run Monitor Thread Completed");
+    ExpectCloseLines(Log(), 2, "video");
     EXPECT_EQ(stream.runStateAtWake, 0);
 }
 
@@ -144,11 +154,7 @@ TEST_F(OpenCloseLog, NeverStartedStreamClosesPromptlyWithTheSameLines) {
     FakeStream stream;
     ASSERT_EQ(driver->drv_open(&stream.handle, path.c_str(), kAudio), 1);
     driver->drv_close(&stream.handle);
-    const std::vector<std::string> log = Log();
-    ASSERT_EQ(log.size(), 4u);
-    EXPECT_EQ(log[1], Location(51) + "drv_close");
-    EXPECT_EQ(log[2], Location(1081) + "MIROLAN Exit audio Run Monitor Thread");
-    EXPECT_EQ(log[3], Location(991) + "Wait for Exit Run Monitor Thread Completed");
+    ExpectCloseLines(Log(), 1, "audio");
     EXPECT_EQ(stream.AcquireCount(), 0);
     EXPECT_EQ(stream.runStateAtWake, 0);
 }
