@@ -22,22 +22,27 @@ int CountOf(const std::string& haystack, const std::string& needle) {
     return count;
 }
 
+// What `log` (a DebugLog call) prints to stdout.
+template <typename Log>
+std::string Printed(Log log) {
+    testing::internal::CaptureStdout();
+    log();
+    return testing::internal::GetCapturedStdout();
+}
+
 }  // namespace
 
 TEST(DebugLog, WithoutTheFolderWritesNothingAnywhere) {
     DebugFolder folder(/*create=*/false);
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(diag::DebugLog("", "Mirolan", 51, "drv_close"));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(Printed([&] { EXPECT_FALSE(diag::DebugLog("", "Mirolan", 51, "drv_close")); }), "");
     EXPECT_FALSE(FileExists(folder.LogFile()));
     EXPECT_FALSE(FileExists(folder.FallbackFile()));
 }
 
 TEST(DebugLog, WithoutLogFileWritesStdoutAndCreatesFallback) {
     DebugFolder folder;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(diag::DebugLog("", "Mirolan", 51, "drv_close"));
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out =
+        Printed([&] { EXPECT_FALSE(diag::DebugLog("", "Mirolan", 51, "drv_close")); });
     EXPECT_NE(out.find("Mirolan(51)"), std::string::npos);
     EXPECT_FALSE(FileExists(folder.LogFile()));  // never created by the log
     const std::string fallback = folder.FallbackText();
@@ -47,9 +52,10 @@ TEST(DebugLog, WithoutLogFileWritesStdoutAndCreatesFallback) {
 TEST(DebugLog, WritableLogFileReceivesTheLineAndResultIsTrue) {
     DebugFolder folder;
     folder.CreateLogFile();
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(diag::DebugLog("", "Mirolan", 991, "Wait for Exit Run Monitor Thread Completed"));
-    testing::internal::GetCapturedStdout();
+    Printed([&] {
+        EXPECT_TRUE(
+            diag::DebugLog("", "Mirolan", 991, "Wait for Exit Run Monitor Thread Completed"));
+    });
     EXPECT_NE(folder.LogText().find("Mirolan(991)"), std::string::npos);
     EXPECT_FALSE(FileExists(folder.FallbackFile()));
 }
@@ -59,9 +65,7 @@ TEST(DebugLog, LogFileHeldByAnotherOpenerFallsBack) {
     folder.CreateLogFile();
     testsupport::ExclusiveHold hold(folder.LogFile());
     ASSERT_TRUE(hold.held());
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(diag::DebugLog("", "Mirolan", 7, "held"));
-    testing::internal::GetCapturedStdout();
+    Printed([&] { EXPECT_FALSE(diag::DebugLog("", "Mirolan", 7, "held")); });
     EXPECT_NE(folder.FallbackText().find("\theld"), std::string::npos);
 }
 
@@ -70,26 +74,21 @@ TEST(DebugLog, ReadOnlyLogFileFallsBack) {
     DebugFolder folder;
     folder.CreateLogFile();
     testsupport::MakeReadOnly(folder.LogFile());
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(diag::DebugLog("", "Mirolan", 8, "read-only"));
-    testing::internal::GetCapturedStdout();
+    Printed([&] { EXPECT_FALSE(diag::DebugLog("", "Mirolan", 8, "read-only")); });
     EXPECT_NE(folder.FallbackText().find("\tread-only"), std::string::npos);
     EXPECT_EQ(folder.LogText(), "");
 }
 
 TEST(DebugLog, DetailsEndingInLineFeedLeaveAnEmptyLine) {
     DebugFolder folder;
-    testing::internal::CaptureStdout();
-    diag::DebugLog("", "Mirolan", 299, "Not a avi File\n");
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out =
+        Printed([&] { diag::DebugLog("", "Mirolan", 299, "Not a avi File\n"); });
     EXPECT_NE(out.find("\tNot a avi File\n\n"), std::string::npos) << out;
 }
 
 TEST(DebugLog, SourcePathIsReducedToItsFileName) {
     DebugFolder folder;
-    testing::internal::CaptureStdout();
-    diag::DebugLog("", "C:\\work\\src/Mirolan", 12, "x");
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = Printed([&] { diag::DebugLog("", "C:\\work\\src/Mirolan", 12, "x"); });
     EXPECT_NE(out.find("\tMirolan(12)"), std::string::npos) << out;
     EXPECT_EQ(out.find("work"), std::string::npos) << out;
 }
@@ -97,19 +96,18 @@ TEST(DebugLog, SourcePathIsReducedToItsFileName) {
 TEST(DebugLog, LongDetailsAreCutAndTheLineMarked) {
     DebugFolder folder;
     const std::string details(400, 'z');
-    testing::internal::CaptureStdout();
-    diag::DebugLog("T", "Mirolan", 1, "%s", details.c_str());
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out =
+        Printed([&] { diag::DebugLog("T", "Mirolan", 1, "%s", details.c_str()); });
     ASSERT_EQ(out.size(), 259u);
     EXPECT_EQ(out.substr(253), "[...]\n");
 }
 
 TEST(DebugLog, WideStringArgumentsAreWrittenAsUtf8) {
     DebugFolder folder;
-    testing::internal::CaptureStdout();
-    diag::DebugLog("", "Mirolan", 324, "%S size is %lld memory granularity is %d ",
-                   u"C:\\media\\clip\u00e9.avi", 10000LL, 65536);
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = Printed([&] {
+        diag::DebugLog("", "Mirolan", 324, "%S size is %lld memory granularity is %d ",
+                       u"C:\\media\\clip\u00e9.avi", 10000LL, 65536);
+    });
     EXPECT_NE(
         out.find("\tC:\\media\\clip\xc3\xa9.avi size is 10000 memory granularity is 65536 \n"),
         std::string::npos)
