@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "support/AviBuilder.h"
 #include "support/FakeHost.h"
@@ -22,22 +24,25 @@ const uint32_t kVideo[] = {QX_TAG_EYES, 1, 0, 0};
 const uint32_t kAudio[] = {QX_TAG_EARS, 1, 0, 0};
 
 // The descriptor of the medium not opened: every field the plug-in writes is zero.
-void ExpectCleared(const AudioDesc& audio) {
-    EXPECT_EQ(audio.headWord, 0);
-    EXPECT_EQ(audio.timescale, 0);
-    EXPECT_EQ(audio.duration, 0);
-    EXPECT_EQ(audio.sampleRate, 0);
-    EXPECT_EQ(audio.channels, 0);
-    EXPECT_EQ(audio.reservedWord, 0);
+void ExpectZero(std::initializer_list<std::pair<const char*, int64_t>> fields) {
+    for (const auto& field : fields) EXPECT_EQ(field.second, 0) << field.first;
 }
-void ExpectCleared(const VideoDesc& video) {
-    EXPECT_EQ(video.timescale, 0);
-    EXPECT_EQ(video.duration, 0);
-    EXPECT_EQ(video.avgFrameDuration, 0);
-    EXPECT_EQ(video.width, 0);
-    EXPECT_EQ(video.height, 0);
-    EXPECT_EQ(video.streamFlag, 0);
-    EXPECT_EQ(video.reservedWord, 0);
+void ExpectCleared(const AudioDesc& a) {
+    ExpectZero({{"headWord", a.headWord},
+                {"timescale", a.timescale},
+                {"duration", a.duration},
+                {"sampleRate", a.sampleRate},
+                {"channels", a.channels},
+                {"reservedWord", a.reservedWord}});
+}
+void ExpectCleared(const VideoDesc& v) {
+    ExpectZero({{"timescale", v.timescale},
+                {"duration", v.duration},
+                {"avgFrameDuration", v.avgFrameDuration},
+                {"width", v.width},
+                {"height", v.height},
+                {"streamFlag", v.streamFlag},
+                {"reservedWord", v.reservedWord}});
 }
 
 class OpenClose : public testing::Test {
