@@ -24,8 +24,14 @@ FixedDebugFolder::FixedDebugFolder() {
 
 FixedDebugFolder::~FixedDebugFolder() {
     if (!created_) return;
-    std::error_code error;
-    std::filesystem::remove_all(folder_, error);
+    // A plug-in in another process may log into it while it is removed,
+    // which leaves a file behind and the folder in place: try again, so that
+    // no later test finds the debug folder switched on.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        std::error_code error;
+        std::filesystem::remove_all(folder_, error);
+        if (!std::filesystem::exists(folder_, error)) return;
+    }
 }
 
 }  // namespace testsupport
