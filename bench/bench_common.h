@@ -140,6 +140,17 @@ inline void RaiseToWorkerPriority() {
 #endif
 }
 
+// Services of a host that only opens streams: it never hands out a request,
+// so a started worker ends at once. For the open benchmarks.
+inline SampleRequest* QX_CALL OpenOnlyAcquire(StreamHandle*, uint32_t) { return nullptr; }
+inline int32_t QX_CALL OpenOnlyDeliver(StreamHandle*, SampleRequest*) { return 0; }
+inline int32_t QX_CALL OpenOnlySetDuration(StreamHandle*, SampleRequest*, int64_t) { return 0; }
+inline int32_t QX_CALL OpenOnlyWake(StreamHandle*) { return 0; }
+inline HostServices OpenOnlyServices() {
+    return HostServices{nullptr, OpenOnlyAcquire, OpenOnlyDeliver, OpenOnlySetDuration,
+                        nullptr, OpenOnlyWake};
+}
+
 // The plug-in loaded by path, as a host loads it.
 class Plugin {
 public:

@@ -91,11 +91,6 @@ void* memalign(size_t alignment, size_t size) {
 
 namespace {
 
-SampleRequest* QX_CALL HostAcquire(StreamHandle*, uint32_t) { return nullptr; }
-int32_t QX_CALL HostDeliver(StreamHandle*, SampleRequest*) { return 0; }
-int32_t QX_CALL HostSetDuration(StreamHandle*, SampleRequest*, int64_t) { return 0; }
-int32_t QX_CALL HostWake(StreamHandle*) { return 0; }
-
 struct OpenFigures {
     std::vector<double> milliseconds;
     int64_t retained = 0;  // heap left by the open (the reader and its tables)
@@ -148,8 +143,7 @@ int main(int argc, char** argv) {
     }
     if (reps < 1) bench::Fail("--reps must be at least 1");
 
-    const HostServices services = {nullptr,         HostAcquire, HostDeliver,
-                                   HostSetDuration, nullptr,     HostWake};
+    const HostServices services = bench::OpenOnlyServices();
     const bench::Plugin plugin(argv[1]);
     const DriverTable& driver = plugin.Connect(services);
 

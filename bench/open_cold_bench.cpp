@@ -13,11 +13,6 @@
 
 namespace {
 
-SampleRequest* QX_CALL HostAcquire(StreamHandle*, uint32_t) { return nullptr; }
-int32_t QX_CALL HostDeliver(StreamHandle*, SampleRequest*) { return 0; }
-int32_t QX_CALL HostSetDuration(StreamHandle*, SampleRequest*, int64_t) { return 0; }
-int32_t QX_CALL HostWake(StreamHandle*) { return 0; }
-
 // Drops the file's pages from the page cache (they are clean: the script
 // syncs after writing the files).
 void Evict(const std::string& path) {
@@ -140,8 +135,7 @@ int main(int argc, char** argv) {
     }
     if (reps < 1) bench::Fail("--reps must be at least 1");
 
-    const HostServices services = {nullptr,         HostAcquire, HostDeliver,
-                                   HostSetDuration, nullptr,     HostWake};
+    const HostServices services = bench::OpenOnlyServices();
     const bench::Plugin plugin(argv[1]);
     const DriverTable& driver = plugin.Connect(services);
     bench::PlainFile plain(file);
