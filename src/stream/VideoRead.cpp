@@ -27,8 +27,11 @@ void ConvertBandInPlace(uint8_t* band, const format::PictureFormat& picture, uin
                         uint64_t bytesRead) {
     const format::PictureRow& row = *picture.row;
     const uint32_t width = picture.width;
+    // Both below 2^32: the band's output fits 32 bits and stride <= outRow.
     const uint64_t stride = picture.storedStride;
     const uint64_t outRow = static_cast<uint64_t>(width) * 4;
+    const auto storedStride = static_cast<size_t>(stride);
+    const auto outStride = static_cast<ptrdiff_t>(outRow);
     const uint64_t fullRows = bytesRead / stride < rows ? bytesRead / stride : rows;
     uint64_t partial = 0;
     if (fullRows < rows) {
@@ -36,14 +39,13 @@ void ConvertBandInPlace(uint8_t* band, const format::PictureFormat& picture, uin
         partial -= partial % row.pixelsPerGroup;
         if (partial > width) partial = width;  // padding bytes of the row
         if (partial > 0) {
-            row.convert(band + fullRows * stride, stride, band + fullRows * outRow,
-                        static_cast<ptrdiff_t>(outRow), static_cast<uint32_t>(partial), 1,
-                        picture.context);
+            row.convert(band + fullRows * stride, storedStride, band + fullRows * outRow, outStride,
+                        static_cast<uint32_t>(partial), 1, picture.context);
         }
     }
     if (fullRows > 0) {
-        row.convert(band, stride, band, static_cast<ptrdiff_t>(outRow), width,
-                    static_cast<uint32_t>(fullRows), picture.context);
+        row.convert(band, storedStride, band, outStride, width, static_cast<uint32_t>(fullRows),
+                    picture.context);
     }
     const uint64_t converted = fullRows * outRow + partial * 4;
     std::memset(band + converted, 0, static_cast<size_t>(rows * outRow - converted));
