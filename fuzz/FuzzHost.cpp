@@ -11,6 +11,9 @@
 #include <mutex>
 #include <thread>
 
+#include "format/SoundFormats.h"
+#include "reader/Mirolan.h"
+
 namespace fuzzhost {
 
 namespace {
@@ -78,6 +81,9 @@ struct Stream {
     bool closed = false;     // drv_close has returned
     std::chrono::steady_clock::time_point lastCall = std::chrono::steady_clock::now();
     std::vector<std::string> problems;
+    // The served audio's layout, as the open found it: which values its
+    // conversion can give.
+    const format::SoundRow* soundRow = nullptr;
 
     void Problem(const std::string& text) {
         if (problems.size() < 16) problems.push_back(text);
@@ -251,10 +257,19 @@ bool IsSentinel(float value) {
     return bits == kFloatSentinelBits;
 }
 
-// A value one of the two conversions can produce: x / 32767 for a signed
-// 16-bit x, or (x - 128) / 127 for an unsigned 8-bit x.
-bool IsConvertedSample(float value) {
+// A value the served layout's conversion can produce: x / 8,388,607 and
+// x / 2,147,483,647 for 24- and 32-bit PCM, any float for float samples, and
+// otherwise x / 32767 for a signed 16-bit x (16-bit PCM and G.711) or
+// (x - 128) / 127 for an unsigned 8-bit x.
+bool IsConvertedSample(float value, const format::SoundRow* row) {
+    if (row != nullptr && row->family == format::SoundFamily::Float) return true;
     if (!(value >= -1.01f && value <= 1.0f)) return false;
+    if (row != nullptr && row->family == format::SoundFamily::IntegerPcm &&
+        row->bytesPerSample >= 3) {
+        const double scale = row->bytesPerSample == 3 ? 8388607.0 : 2147483647.0;
+        const double x = std::nearbyint(static_cast<double>(value) * scale);
+        return static_cast<float>(x / scale) == value;
+    }
     const double x16 = std::nearbyint(static_cast<double>(value) * 32767.0);
     if (static_cast<float>(x16 / 32767.0) == value) return true;
     const double x8 = std::nearbyint(static_cast<double>(value) * 127.0);
@@ -307,7 +322,7 @@ void CheckSlot(Stream& s, const Slot& slot, bool video, const uint8_t* data, siz
                     s.Problem("channel buffer written past its end");
                     break;
                 }
-            } else if (!IsSentinel(channel[i]) && !IsConvertedSample(channel[i])) {
+            } else if (!IsSentinel(channel[i]) && !IsConvertedSample(channel[i], s.soundRow)) {
                 s.Problem("channel buffer holds a value no sample converts to");
                 break;
             }
@@ -349,6 +364,8 @@ void ExerciseStream(const DriverTable& driver, const std::u16string& path, bool 
     (video ? outcome.videoOpened : outcome.audioOpened) = true;
     if (s.handle.pReader == nullptr)
         outcome.problems.push_back(kind + "open succeeded without a reader");
+    else
+        s.soundRow = static_cast<const CMirolan*>(s.handle.pReader)->sound.row;
 
     // The host sizes everything from the descriptors the open filled in.
     const bool usable =

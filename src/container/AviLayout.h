@@ -25,11 +25,11 @@ enum class RefusalKind : uint8_t {
     NotRiffAvi,       // the file does not start as a RIFF 'AVI ' form
     NoMainHeader,     // no 'avih'
     NoStream,         // no video (or audio) stream of a kind that is read
-    CompressedVideo,  // the first video stream is not uncompressed RGB
-    VideoBitDepth,    // uncompressed, but neither 24 nor 32 bits per pixel
+    CompressedVideo,  // the first video stream is compressed (or of a code no table knows)
+    VideoBitDepth,    // uncompressed, in a layout not read yet
     VideoFrameSize,   // width, height or frame size unusable
-    AudioNotPcm,      // an audio format other than integer PCM
-    AudioSampleSize,  // integer PCM of another sample size than 8 or 16 bits
+    AudioNotPcm,      // compressed audio, or a format tag no table knows
+    AudioSampleSize,  // PCM, float or G.711 of a sample size that is not read
     AudioFormat,      // no channels, or a format record too short to read
     RateOrScale,      // a stream rate or scale of 0, or a rate that does not fit
     NoIndexNoMovie,   // neither an index nor a 'movi' list to scan
@@ -41,8 +41,7 @@ enum class RefusalKind : uint8_t {
 
 struct Refusal {
     RefusalKind kind = RefusalKind::None;
-    char text[160] =
-        {};  // e.g. "video is compressed ('MJPG'); this plug-in reads uncompressed RGB"
+    char text[160] = {};  // e.g. "video is compressed (MJPEG, 'MJPG')"
 
     bool Refused() const { return kind != RefusalKind::None; }
 };

@@ -1,6 +1,10 @@
 #include "container/StreamRules.h"
 
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "format/CodecNames.h"
 
 namespace avi {
 
@@ -13,13 +17,63 @@ uint64_t Magnitude(int32_t value) {
                      : static_cast<uint64_t>(value);
 }
 
-// Printable code of a compression value (a fourcc stored little-endian).
-void CompressionText(uint32_t compression, char (&text)[5]) {
-    for (int i = 0; i < 4; ++i) {
-        const auto c = static_cast<char>((compression >> (8 * i)) & 0xFFu);
-        text[i] = (c >= 0x20 && c < 0x7F) ? c : '?';
+bool IsRgbCompression(uint32_t compression) {
+    return compression == format::kBiRgb || compression == format::kBiBitfields;
+}
+
+// Why the first video stream, whose layout is not served, is refused: the
+// layout or codec in words, with its code.
+Refusal VideoLayoutRefusal(const AviLayout& layout) {
+    const uint32_t compression = layout.firstVideoCompression;
+    const uint16_t bits = layout.firstVideoBitCount;
+    char code[5];
+    format::CompressionText(compression, code);
+    const format::PictureRow* row = layout.firstVideoRow;
+    if (row != nullptr && row->support == format::Support::NotReadYet) {
+        char name[48];
+        if (row->bitCount == 0 && std::strcmp(row->name, "RGB") == 0) {
+            std::snprintf(name, sizeof name, "%u-bit RGB", bits);
+        } else {
+            std::snprintf(name, sizeof name, "%s", row->name);
+        }
+        if (IsRgbCompression(compression)) {
+            return MakeRefusal(RefusalKind::VideoBitDepth, "video is %s, not read yet", name);
+        }
+        return MakeRefusal(RefusalKind::VideoBitDepth, "video is %s ('%s'), not read yet", name,
+                           code);
     }
-    text[4] = '\0';
+    if (compression == format::kBiBitfields) {
+        return MakeRefusal(RefusalKind::VideoBitDepth,
+                           "video is %u-bit RGB with colour masks that are not read", bits);
+    }
+    if (const char* codec = format::VideoCodecName(compression)) {
+        return MakeRefusal(RefusalKind::CompressedVideo, "video is compressed (%s, '%s')", codec,
+                           code);
+    }
+    return MakeRefusal(RefusalKind::CompressedVideo,
+                       "video is compressed ('%s'), a format this plug-in does not know", code);
+}
+
+// Why an audio format whose layout is not served is refused, in words.
+Refusal AudioLayoutRefusal(const AviLayout& layout, uint16_t tag, const format::SoundRow* row) {
+    const WAVEFORMATEX& wfx = layout.wfx;
+    const bool extensible = wfx.wFormatTag == format::kWaveFormatExtensible;
+    if (row != nullptr) {
+        return MakeRefusal(RefusalKind::AudioSampleSize, "audio is %u-bit %s, not read",
+                           wfx.wBitsPerSample, row->name);
+    }
+    if (extensible && tag == 0) {
+        return MakeRefusal(RefusalKind::AudioNotPcm,
+                           "audio is extensible with a sub-format this plug-in does not know");
+    }
+    const char* which = extensible ? "extensible sub-format" : "format tag";
+    if (const char* codec = format::AudioCodecName(tag)) {
+        return MakeRefusal(RefusalKind::AudioNotPcm, "audio is compressed (%s, %s 0x%04X)", codec,
+                           which, tag);
+    }
+    return MakeRefusal(RefusalKind::AudioNotPcm,
+                       "audio is compressed (%s 0x%04X), a format this plug-in does not know",
+                       which, tag);
 }
 
 }  // namespace
@@ -33,16 +87,7 @@ uint64_t FrameDuration(const AVIStreamHeader& header) {
 Refusal CheckVideoFormat(const AviLayout& layout, format::PictureFormat* picture) {
     if (layout.videoStream == kNoStream) {
         if (!layout.sawVideo) return MakeRefusal(RefusalKind::NoStream, "no video stream");
-        const format::PictureRow* row = layout.firstVideoRow;
-        if (row != nullptr && row->support == format::Support::NotReadYet) {
-            return MakeRefusal(RefusalKind::VideoBitDepth,
-                               "video is %u-bit %s; 24- and 32-bit RGB are read",
-                               layout.firstVideoBitCount, row->name);
-        }
-        char code[5];
-        CompressionText(layout.firstVideoCompression, code);
-        return MakeRefusal(RefusalKind::CompressedVideo,
-                           "video is compressed ('%s'); this plug-in reads uncompressed RGB", code);
+        return VideoLayoutRefusal(layout);
     }
     const BITMAPINFOHEADER& bih = layout.bih;
     const AVIStreamHeader& strh = layout.videoStrh;
@@ -96,18 +141,8 @@ Refusal CheckAudioFormat(const AviLayout& layout, format::SoundFormat* sound) {
     const uint16_t tag = format::SampleTag(wfx.wFormatTag, layout.audioFormatSize, wfx.cbSize,
                                            layout.subFormatTag, layout.subFormatIsStandard);
     const format::SoundRow* row = format::FindSoundRow(tag, wfx.wBitsPerSample);
-    if (row != nullptr && row->family == format::SoundFamily::Float) {
-        return MakeRefusal(RefusalKind::AudioNotPcm,
-                           "audio is %u-bit float; 8- and 16-bit PCM are read", wfx.wBitsPerSample);
-    }
-    if (row == nullptr || row->family != format::SoundFamily::IntegerPcm) {
-        return MakeRefusal(RefusalKind::AudioNotPcm,
-                           "audio is not PCM (format tag 0x%04X); 8- and 16-bit PCM are read",
-                           wfx.wFormatTag);
-    }
-    if (row->support != format::Support::Served) {
-        return MakeRefusal(RefusalKind::AudioSampleSize,
-                           "audio is %u-bit PCM; 8- and 16-bit PCM are read", wfx.wBitsPerSample);
+    if (row == nullptr || row->support != format::Support::Served) {
+        return AudioLayoutRefusal(layout, tag, row);
     }
     if (wfx.nChannels == 0) return MakeRefusal(RefusalKind::AudioFormat, "audio has no channels");
     const AVIStreamHeader& strh = layout.audioStrh;

@@ -1,7 +1,8 @@
 // Conversion of interleaved PCM sample frames into the host's per-channel
 // float buffers. Each routine is one plain pass per channel (both channels of
-// stereo 16-bit in one pass); the results are the floats the quotients below
-// give, computed more cheaply where that is exact (see PcmConvert.cpp).
+// stereo 16-bit in one pass); the results are the floats the rules below
+// give, computed more cheaply where that is exact (see PcmConvert.cpp). Every
+// routine has the signature of convert::SampleConverter.
 #pragma once
 
 #include <cstdint>
@@ -21,5 +22,36 @@ void Pcm16ToFloat(const uint8_t* interleaved, uint32_t channelCount, uint32_t fr
 // that 255 gives exactly 1.0.
 void Pcm8ToFloat(const uint8_t* interleaved, uint32_t channelCount, uint32_t frameCount,
                  float* const* channelBuffers, uint32_t channelsToFill);
+
+// Signed 24-bit little-endian samples (3 bytes each): x / 8,388,607, the
+// double quotient rounded once to float.
+void Pcm24ToFloat(const uint8_t* interleaved, uint32_t channelCount, uint32_t frameCount,
+                  float* const* channelBuffers, uint32_t channelsToFill);
+
+// Signed 32-bit little-endian samples: x / 2,147,483,647, the double quotient
+// rounded once to float.
+void Pcm32ToFloat(const uint8_t* interleaved, uint32_t channelCount, uint32_t frameCount,
+                  float* const* channelBuffers, uint32_t channelsToFill);
+
+// 32-bit IEEE floats, little-endian: the value bit for bit (NaNs and
+// infinities as stored).
+void Float32ToFloat(const uint8_t* interleaved, uint32_t channelCount, uint32_t frameCount,
+                    float* const* channelBuffers, uint32_t channelsToFill);
+
+// 64-bit IEEE floats, little-endian: the value rounded once to float.
+void Float64ToFloat(const uint8_t* interleaved, uint32_t channelCount, uint32_t frameCount,
+                    float* const* channelBuffers, uint32_t channelsToFill);
+
+// G.711 A-law and mu-law codes (one byte each): the code's 16-bit linear
+// value as G.711 expands it (ffmpeg's decoders give the same), then / 32767
+// as 16-bit PCM.
+void ALawToFloat(const uint8_t* interleaved, uint32_t channelCount, uint32_t frameCount,
+                 float* const* channelBuffers, uint32_t channelsToFill);
+void MuLawToFloat(const uint8_t* interleaved, uint32_t channelCount, uint32_t frameCount,
+                  float* const* channelBuffers, uint32_t channelsToFill);
+
+// The 16-bit linear value of a G.711 code.
+int16_t ALawToLinear(uint8_t code);
+int16_t MuLawToLinear(uint8_t code);
 
 }  // namespace convert

@@ -16,10 +16,12 @@ namespace format {
 // wFormatTag values with a meaning of their own here.
 constexpr uint16_t kWaveFormatPcm = 0x0001;
 constexpr uint16_t kWaveFormatFloat = 0x0003;
+constexpr uint16_t kWaveFormatALaw = 0x0006;
+constexpr uint16_t kWaveFormatMuLaw = 0x0007;
 constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
 
 // What kind of samples a row holds: the refusals speak of each differently.
-enum class SoundFamily : uint8_t { IntegerPcm, Float, Compressed };
+enum class SoundFamily : uint8_t { IntegerPcm, Float, G711, Compressed };
 
 struct SoundRow {
     const char* name;  // as a user knows it, for refusals: "16-bit PCM", "MP3"
@@ -41,6 +43,13 @@ uint16_t SampleTag(uint16_t formatTag, uint32_t formatSize, uint16_t cbSize, uin
 // The row of `tag` (as SampleTag gives it) at `bits` bits per sample: the
 // first that matches; null for a tag no row knows.
 const SoundRow* FindSoundRow(uint16_t tag, uint16_t bits);
+
+// Every row, in the order FindSoundRow tries them (for tests and tools).
+struct SoundRows {
+    const SoundRow* begin;
+    const SoundRow* end;
+};
+SoundRows AllSoundRows();
 
 // A stream's sound as the audio read serves it.
 struct SoundFormat {

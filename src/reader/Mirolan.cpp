@@ -236,6 +236,20 @@ void CMirolan::Open(const char16_t* path) {
     diag::DebugLog("", diag::kSourceName, diag::kLogFileSize,
                    "%S size is %lld memory granularity is %d ", path,
                    static_cast<long long>(fileSize), static_cast<int>(granularity));
+    // Said before the mapping, which an empty file fails with an error
+    // number of its own on each system: the reason is the file's, not the system's.
+    constexpr int64_t kRiffHeaderSize = 12;
+    if (fileSize == 0) {
+        openRefusal = avi::MakeRefusal(avi::RefusalKind::NotRiffAvi, "the file is empty");
+        FailOpen();
+    }
+    if (fileSize < kRiffHeaderSize) {
+        openRefusal =
+            avi::MakeRefusal(avi::RefusalKind::NotRiffAvi,
+                             "the file is %lld bytes long, shorter than a RIFF header (12 bytes)",
+                             static_cast<long long>(fileSize));
+        FailOpen();
+    }
 
     hMapFile.reset(platform::CreateReadOnlyMapping(hFile.get()));
     if (hMapFile == nullptr) {

@@ -471,8 +471,7 @@ TEST_F(EndToEnd, CheckGivesTheReasonOfEveryRefusal) {
     EXPECT_EQ(json.status, 1);
     EXPECT_TRUE(JsonChecker(json.out).Valid()) << json.out;
     EXPECT_NE(json.out.find("\"status\": \"refused\", \"kind\": \"CompressedVideo\", "
-                            "\"reason\": \"video is compressed ('MJPG'); this plug-in reads "
-                            "uncompressed RGB\"}"),
+                            "\"reason\": \"video is compressed (MJPEG, 'MJPG')\"}"),
               std::string::npos)
         << json.out;
 }

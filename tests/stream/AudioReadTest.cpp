@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "StreamTestSupport.h"
+#include "convert/PcmConvert.h"
 #include "stream/AudioRead.h"
 #include "stream/SampleBlock.h"
 #include "support/DebugFolder.h"
@@ -225,11 +226,39 @@ TEST_F(AudioRead, ChunkSmallerThanItsSampleCountUsesOnlyWholeFrames) {
     ExpectStereoFrom(out, 1000, 10, 9008);
 }
 
-TEST_F(AudioRead, SampleWidthsOtherThan8And16AreNotConverted) {
-    Open(streamtest::PatternFile(14000, ByteOfWords), 2, 24, {{0, 1000, 5000, 6000}});
+TEST_F(AudioRead, SampleWidthsNoRowServesAreNotConverted) {
+    Open(streamtest::PatternFile(14000, ByteOfWords), 2, 20, {{0, 1000, 5000, 6000}});
     Channels out(2, 100);
     EXPECT_TRUE(Read(0, 100, 2, out.pointers.data()));
     ExpectValue(out, 0, 100 + kGuard, kUntouched);
+}
+
+// A wider sample is staged by its row's size (3 bytes for 24-bit) and the
+// span past the last chunk is the row's silence: 0 for 24-bit PCM, the
+// quietest A-law code (+8) for A-law.
+TEST_F(AudioRead, WiderAndCompandedSamplesAreStagedByTheirRowsSizeAndSilence) {
+    const std::vector<uint8_t> file = streamtest::PatternFile(14000, ByteOfWords);
+    Open(file, 2, 24, {{0, 100, 5000, 600}});
+    Channels out(2, 120);
+    EXPECT_TRUE(Read(10, 130, 2, out.pointers.data()));
+    for (size_t j = 0; j < 90; ++j) {
+        for (size_t ch = 0; ch < 2; ++ch) {
+            const uint8_t* in = file.data() + 5000 + (10 + j) * 6 + ch * 3;
+            const int32_t x = static_cast<int32_t>((in[0] << 8) | (in[1] << 16) |
+                                                   (static_cast<uint32_t>(in[2]) << 24)) >>
+                              8;
+            ASSERT_EQ(out.data[ch][j], static_cast<float>(x / 8388607.0)) << ch << " " << j;
+        }
+    }
+    ExpectValue(out, 90, 30, 0.0f);
+    EXPECT_EQ(out.data[0][120], kUntouched);
+
+    Open(file, 1, 8, {{0, 100, 5000, 100}});
+    reader->wfx.wFormatTag = 6;  // A-law
+    Channels alaw(1, 20);
+    EXPECT_TRUE(Read(90, 110, 1, alaw.pointers.data()));
+    EXPECT_EQ(alaw.data[0][0], static_cast<float>(convert::ALawToLinear(file[5090]) / 32767.0));
+    ExpectValue(alaw, 10, 10, static_cast<float>(8 / 32767.0));
 }
 
 TEST_F(AudioRead, FewerRequestChannelsThanTheFileNeverReadsPastStagingOrWritesMoreBuffers) {

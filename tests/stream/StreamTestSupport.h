@@ -54,7 +54,7 @@ struct ServeInputs {
 
     // The layouts follow the records the test filled, as the open's tables
     // would give them: 24-bit or else 32-bit RGB of biSizeImage bytes, and
-    // integer PCM of wBitsPerSample.
+    // the sound of wFormatTag (PCM when 0) and wBitsPerSample.
     stream::ServeContext Context() {
         const bool bgr24 = bih.biBitCount == 24;
         const format::PictureRow* row =
@@ -67,8 +67,8 @@ struct ServeInputs {
         picture.frameSize =
             bgr24 ? static_cast<uint32_t>(row->storedFrameBytes(picture.width, picture.rows))
                   : bih.biSizeImage;
-        sound = format::SoundFormat{
-            format::FindSoundRow(format::kWaveFormatPcm, wfx.wBitsPerSample), wfx.nChannels};
+        const uint16_t tag = wfx.wFormatTag != 0 ? wfx.wFormatTag : format::kWaveFormatPcm;
+        sound = format::SoundFormat{format::FindSoundRow(tag, wfx.wBitsPerSample), wfx.nChannels};
         return stream::ServeContext{video,       file.get(), frameTable, totalFrames,
                                     audioChunks, bih,        wfx,        picture,
                                     sound,       pStream,    stop,       staging};

@@ -173,7 +173,8 @@ const format::PictureRow kStagedTopDown = {"grey",
                                            false,
                                            GreyRow,
                                            GreyFrame,
-                                           GreyToBgra};
+                                           GreyToBgra,
+                                           ~0u};
 
 // A staged row is read whole into the staging buffer and converted into the
 // host's buffer: turned over for a positive height, in stored order for a

@@ -67,11 +67,11 @@ std::vector<RefusalCase> RefusalCases() {
 
     std::vector<uint8_t> mjpg = Built(plain);
     Put32(mjpg, FormatData(mjpg, "vids") + 16, 0x47504A4D);  // biCompression 'MJPG'
-    cases.push_back(Case("compressed-video", mjpg, true, 9008,
-                         "video is compressed ('MJPG'); this plug-in reads uncompressed RGB"));
+    cases.push_back(
+        Case("compressed-video", mjpg, true, 9008, "video is compressed (MJPEG, 'MJPG')"));
 
     cases.push_back(Case("video-16-bit", BuiltBent([](AviLayout& l) { l.bitCount = 16; }), true,
-                         9009, "video is 16-bit RGB; 24- and 32-bit RGB are read"));
+                         9009, "video is 16-bit RGB, not read yet"));
 
     AviLayout depth24;
     depth24.bitCount = 24;
@@ -79,15 +79,14 @@ std::vector<RefusalCase> RefusalCases() {
     depth24.sizeImage = 16 * 2;
     cases.push_back(Case("video-24-bit", Built(depth24), true, 0, ""));
 
-    std::vector<uint8_t> pcm24 = Built(plain);
-    Put16(pcm24, FormatData(pcm24, "auds") + 14, 24);  // wBitsPerSample
-    cases.push_back(Case("audio-24-bit", pcm24, false, 9012,
-                         "audio is 24-bit PCM; 8- and 16-bit PCM are read"));
+    std::vector<uint8_t> pcm20 = Built(plain);
+    Put16(pcm20, FormatData(pcm20, "auds") + 14, 20);  // wBitsPerSample
+    cases.push_back(Case("audio-20-bit", pcm20, false, 9012, "audio is 20-bit PCM, not read"));
 
     std::vector<uint8_t> mp3 = Built(plain);
     Put16(mp3, FormatData(mp3, "auds"), 0x55);  // wFormatTag
-    cases.push_back(Case("audio-mp3", mp3, false, 9011,
-                         "audio is not PCM (format tag 0x0055); 8- and 16-bit PCM are read"));
+    cases.push_back(
+        Case("audio-mp3", mp3, false, 9011, "audio is compressed (MP3, format tag 0x0055)"));
 
     std::vector<uint8_t> noMovie = Built(plain);
     noMovie.resize(Find(noMovie, "movi") - 8);  // the file ends after its headers
@@ -127,8 +126,9 @@ std::vector<RefusalCase> RefusalCases() {
     missing.missing = true;
     cases.push_back(missing);
 
-    cases.push_back(
-        Case("empty", {}, true, 9003, "the file is empty or cannot be mapped (system error ..."));
+    cases.push_back(Case("empty", {}, true, 9005, "the file is empty"));
+    cases.push_back(Case("shorter-than-riff-header", {'R', 'I', 'F', 'F', 4, 0, 0, 0}, true, 9005,
+                         "the file is 8 bytes long, shorter than a RIFF header (12 bytes)"));
 
     RefusalCase both = Case("both-media", Built(plain), true, 9002,
                             "the host asked for both video and audio in one stream; a stream "

@@ -1,0 +1,271 @@
+// The format tables row by row: every served sound row's kernel against a
+// plain double-precision model of its rule (exhaustively where a sample has
+// 24 bits or fewer, in mono and interleaved), and the rows' own promises.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "convert/PcmConvert.h"
+#include "format/PictureFormats.h"
+#include "format/SoundFormats.h"
+
+namespace {
+
+using format::SoundFamily;
+using format::SoundRow;
+
+// G.711 expansion written from the standard's segment table (sign, 3-bit
+// exponent, 4-bit mantissa), independently of the kernel's own form.
+int32_t ALawModel(uint8_t code) {
+    const uint32_t a = code ^ 0x55u;
+    const uint32_t exponent = (a >> 4) & 7u, mantissa = a & 15u;
+    const int32_t magnitude =
+        exponent == 0 ? static_cast<int32_t>((mantissa << 4) + 8)
+                      : static_cast<int32_t>(((mantissa << 4) + 0x108) << (exponent - 1));
+    return (a & 0x80u) != 0 ? magnitude : -magnitude;
+}
+int32_t MuLawModel(uint8_t code) {
+    const uint32_t u = static_cast<uint8_t>(~code);
+    const uint32_t exponent = (u >> 4) & 7u, mantissa = u & 15u;
+    const int32_t magnitude = static_cast<int32_t>(((mantissa << 3) + 0x84) << exponent) - 0x84;
+    return (u & 0x80u) != 0 ? -magnitude : magnitude;
+}
+
+// The float the row's rule gives for the stored bytes of one sample.
+float Model(const SoundRow& row, const uint8_t* in) {
+    uint64_t raw = 0;
+    for (size_t i = 0; i < row.bytesPerSample; ++i) raw |= static_cast<uint64_t>(in[i]) << (8 * i);
+    const unsigned bits = 8u * row.bytesPerSample;
+    const int64_t signedValue =
+        static_cast<int64_t>(raw << (64 - bits)) >> (64 - bits);  // two's complement
+    switch (row.family) {
+        case SoundFamily::IntegerPcm:
+            if (bits == 8) return static_cast<float>((static_cast<double>(raw) - 128.0) / 127.0);
+            return static_cast<float>(static_cast<double>(signedValue) /
+                                      static_cast<double>((uint64_t{1} << (bits - 1)) - 1));
+        case SoundFamily::Float:
+            if (bits == 32) {
+                float value;
+                std::memcpy(&value, in, 4);
+                return value;
+            } else {
+                double value;
+                std::memcpy(&value, in, 8);
+                return static_cast<float>(value);
+            }
+        case SoundFamily::G711:
+            return static_cast<float>(
+                (row.tag == format::kWaveFormatALaw ? ALawModel(in[0]) : MuLawModel(in[0])) /
+                32767.0);
+        case SoundFamily::Compressed:
+            break;
+    }
+    ADD_FAILURE() << row.name << " has no model";
+    return 0.0f;
+}
+
+bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Samples to feed a row: every value where a sample has at most 16 bits (as
+// stereo frames of every pair of 8-bit codes), every 24-bit value, and for
+// wider ones the ends, powers of two around them and a spread of others
+// (NaNs and infinities among the floats).
+std::vector<uint8_t> Inputs(const SoundRow& row, uint32_t* channels) {
+    std::vector<uint8_t> bytes;
+    const size_t size = row.bytesPerSample;
+    *channels = 1;
+    if (size == 1) {
+        *channels = 2;  // every (left, right) pair
+        for (uint32_t v = 0; v < 65536; ++v) {
+            bytes.push_back(static_cast<uint8_t>(v & 0xFF));
+            bytes.push_back(static_cast<uint8_t>(v >> 8));
+        }
+        return bytes;
+    }
+    if (size <= 3) {
+        const uint32_t count = 1u << (8 * size);
+        bytes.resize(static_cast<size_t>(count) * size);
+        for (uint32_t v = 0; v < count; ++v)
+            for (size_t i = 0; i < size; ++i)
+                bytes[v * size + i] = static_cast<uint8_t>(v >> (8 * i));
+        return bytes;
+    }
+    std::mt19937_64 random(size * 977);
+    const auto put = [&](uint64_t v) {
+        for (size_t i = 0; i < size; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    for (uint64_t v : {uint64_t{0}, ~uint64_t{0}}) put(v);
+    for (unsigned shift = 0; shift < 8 * size; ++shift) {
+        const uint64_t power = uint64_t{1} << shift;
+        for (uint64_t v : {power, power - 1, power + 1, ~power, 0 - power}) put(v);
+    }
+    if (row.family == SoundFamily::Float) {
+        // Infinities and NaNs (signalling and quiet, with payloads) as stored.
+        const uint64_t specials32[] = {0x7F800000u, 0xFF800000u, 0x7FC00000u, 0x7F800001u,
+                                       0xFFC12345u, 0x7FA5A5A5u, 0x00000001u, 0x80000000u};
+        const uint64_t specials64[] = {0x7FF0000000000000u, 0xFFF0000000000000u,
+                                       0x7FF8000000000000u, 0x7FF0000000000001u,
+                                       0x47EFFFFFF0000000u,   // rounds to FLT_MAX
+                                       0x47EFFFFFF0000001u,   // rounds to infinity
+                                       0x36A0000000000000u,   // 2^-149: the least float
+                                       0x3690000000000000u};  // 2^-150: a tie, to 0
+        for (uint64_t v : size == 4 ? specials32 : specials64) put(v);
+    }
+    for (int i = 0; i < 200000; ++i) put(random());
+    return bytes;
+}
+
+std::vector<const SoundRow*> ServedSoundRows() {
+    std::vector<const SoundRow*> rows;
+    const format::SoundRows all = format::AllSoundRows();
+    for (const SoundRow* row = all.begin; row != all.end; ++row)
+        if (row->support == format::Support::Served) rows.push_back(row);
+    return rows;
+}
+
+class ServedSoundRow : public ::testing::TestWithParam<const SoundRow*> {};
+
+// Every served row's kernel equals its rule bit for bit, in whatever channel
+// a sample sits, and writes nothing past the frames it is given.
+TEST_P(ServedSoundRow, KernelEqualsItsRuleForEveryInput) {
+    const SoundRow& row = *GetParam();
+    ASSERT_NE(row.convert, nullptr);
+    ASSERT_GT(row.bytesPerSample, 0u);
+    uint32_t channels = 0;
+    const std::vector<uint8_t> bytes = Inputs(row, &channels);
+    const size_t frameBytes = static_cast<size_t>(row.bytesPerSample) * channels;
+    // In pieces, so that the 2^24 values of 24-bit samples never need all
+    // their floats at once.
+    constexpr size_t kFramesPerPiece = 1u << 18;
+    int mismatches = 0;
+    for (size_t first = 0; first * frameBytes < bytes.size(); first += kFramesPerPiece) {
+        const size_t frames = std::min(kFramesPerPiece, bytes.size() / frameBytes - first);
+        std::vector<std::vector<float>> out(channels, std::vector<float>(frames + 1, -99.0f));
+        std::vector<float*> buffers;
+        for (auto& channel : out) buffers.push_back(channel.data());
+        const uint8_t* in = bytes.data() + first * frameBytes;
+        row.convert(in, channels, static_cast<uint32_t>(frames), buffers.data(), channels);
+        for (uint32_t ch = 0; ch < channels; ++ch) {
+            ASSERT_EQ(out[ch][frames], -99.0f) << row.name << ": written past the frames";
+            for (size_t j = 0; j < frames; ++j) {
+                const uint8_t* sample = in + j * frameBytes + ch * row.bytesPerSample;
+                const float want = Model(row, sample);
+                if (!SameBits(out[ch][j], want) && ++mismatches <= 5) {
+                    ADD_FAILURE() << row.name << ": frame " << first + j << " channel " << ch
+                                  << " gave " << out[ch][j] << ", the rule " << want;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(mismatches, 0) << row.name;
+
+    // Three interleaved channels, the middle one not asked for: each buffer
+    // gets its own channel's samples.
+    const size_t count = std::min<size_t>(bytes.size() / (3 * row.bytesPerSample), 4096);
+    std::vector<float> left(count), right(count);
+    float* three[] = {left.data(), nullptr, right.data()};
+    row.convert(bytes.data(), 3, static_cast<uint32_t>(count), three, 3);
+    for (size_t j = 0; j < count; ++j) {
+        ASSERT_TRUE(SameBits(left[j], Model(row, bytes.data() + 3 * j * row.bytesPerSample)))
+            << row.name << " frame " << j;
+        ASSERT_TRUE(SameBits(right[j], Model(row, bytes.data() + (3 * j + 2) * row.bytesPerSample)))
+            << row.name << " frame " << j;
+    }
+}
+
+// The row's silence byte converts to the quietest value the layout has.
+TEST_P(ServedSoundRow, SilenceIsTheQuietestValue) {
+    const SoundRow& row = *GetParam();
+    std::vector<uint8_t> silence(row.bytesPerSample, row.silence);
+    const float quiet = Model(row, silence.data());
+    EXPECT_LE(std::fabs(quiet), 8.0f / 32767.0f) << row.name;  // A-law's quietest code is 8
+}
+
+std::string RowName(const ::testing::TestParamInfo<const SoundRow*>& info) {
+    std::string name;
+    for (const char c : std::string(info.param->name))
+        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ServedSoundRow, ::testing::ValuesIn(ServedSoundRows()), RowName);
+
+// The table's lookup: plain tags, extensible sub-formats, and the bit depth
+// that picks a row.
+TEST(SoundTable, TagsAndDepthsFindTheirRows) {
+    EXPECT_EQ(format::SampleTag(1, 16, 0, 0, false), 1);
+    EXPECT_EQ(format::SampleTag(0xFFFE, 40, 22, 3, true), 3);
+    EXPECT_EQ(format::SampleTag(0xFFFE, 40, 22, 3, false), 0);  // not the standard GUID tail
+    EXPECT_EQ(format::SampleTag(0xFFFE, 40, 21, 1, true), 0);   // cbSize too short
+    EXPECT_EQ(format::SampleTag(0xFFFE, 18, 22, 1, true), 0);   // record too short
+    const struct {
+        uint16_t tag, bits;
+        const char* name;
+        bool served;
+    } rows[] = {
+        {1, 8, "8-bit PCM", true},     {1, 16, "16-bit PCM", true}, {1, 24, "24-bit PCM", true},
+        {1, 32, "32-bit PCM", true},   {1, 20, "PCM", false},       {3, 32, "32-bit float", true},
+        {3, 64, "64-bit float", true}, {3, 16, "float", false},     {6, 8, "A-law", true},
+        {7, 8, "mu-law", true},        {7, 16, "mu-law", false}};
+    for (const auto& r : rows) {
+        const SoundRow* row = format::FindSoundRow(r.tag, r.bits);
+        ASSERT_NE(row, nullptr) << r.tag << "/" << r.bits;
+        EXPECT_STREQ(row->name, r.name);
+        EXPECT_EQ(row->support == format::Support::Served, r.served) << r.name;
+        if (r.served) {
+            EXPECT_EQ(row->bytesPerSample * 8u, r.bits) << r.name;
+        }
+    }
+    EXPECT_EQ(format::FindSoundRow(0x55, 0), nullptr);  // MP3: named by the codec list
+}
+
+// Every served picture row can size and convert what it promises: a stored
+// row no longer than the output row where it converts in place, a kernel
+// wherever it converts, and sizes that grow with the width.
+TEST(PictureTable, ServedRowsKeepTheirPromises) {
+    const format::PictureRows all = format::AllPictureRows();
+    for (const format::PictureRow* row = all.begin; row != all.end; ++row) {
+        if (row->support != format::Support::Served) continue;
+        SCOPED_TRACE(row->name);
+        ASSERT_NE(row->storedRowBytes, nullptr);
+        ASSERT_NE(row->storedFrameBytes, nullptr);
+        EXPECT_EQ(row->delivery == format::Delivery::Copy, row->convert == nullptr);
+        EXPECT_GT(row->bitsPerPixel, 0u);
+        EXPECT_GT(row->pixelsPerGroup, 0u);
+        for (uint32_t width : {1u, 2u, 3u, 5u, 64u, 1921u}) {
+            EXPECT_GE(row->storedRowBytes(width) * 8, uint64_t{width} * row->bitsPerPixel);
+            EXPECT_GE(row->storedFrameBytes(width, 3), 3 * row->storedRowBytes(width));
+            if (row->delivery == format::Delivery::InPlace) {
+                EXPECT_LE(row->storedRowBytes(width), uint64_t{width} * 4);
+            }
+        }
+    }
+}
+
+// The lookup by compression, bit count and masks.
+TEST(PictureTable, CompressionBitCountAndMasksFindTheirRows) {
+    const uint32_t bgra[3] = {0x00FF0000u, 0x0000FF00u, 0x000000FFu};
+    const uint32_t rgb565[3] = {0xF800u, 0x07E0u, 0x001Fu};
+    EXPECT_EQ(format::FindPictureRow(format::kBiRgb, 32, nullptr)->delivery,
+              format::Delivery::Copy);
+    EXPECT_EQ(format::FindPictureRow(format::kBiBitfields, 32, bgra)->support,
+              format::Support::Served);
+    EXPECT_EQ(format::FindPictureRow(format::kBiBitfields, 32, nullptr), nullptr);
+    EXPECT_STREQ(format::FindPictureRow(format::kBiBitfields, 16, rgb565)->name,
+                 "16-bit RGB (5-6-5)");
+    EXPECT_STREQ(
+        format::FindPictureRow(format::CompressionCode('U', 'Y', 'V', 'Y'), 16, nullptr)->name,
+        "YUV 4:2:2");
+    EXPECT_STREQ(format::FindPictureRow(0x42475220u, 32, nullptr)->name, "RGB");  // MEncoder
+    EXPECT_EQ(format::FindPictureRow(format::CompressionCode('M', 'J', 'P', 'G'), 24, nullptr),
+              nullptr);
+}
+
+}  // namespace
