@@ -259,9 +259,14 @@ TEST(Bgr24Ffmpeg, KernelEqualsFfmpegsBgraConversion) {
     bool ranBgr = false, ranBgra = false;
     const std::vector<uint8_t> bgr = FfmpegFrame("bgr24", &ranBgr);
     const std::vector<uint8_t> bgra = FfmpegFrame("bgra", &ranBgra);
-    if (!ranBgr || !ranBgra)
+    if (!ranBgr || !ranBgra) {
+#ifdef _WIN32
+        GTEST_SKIP() << "ffmpeg is run by the native leg's copy of this comparison";
+#else
         GTEST_SKIP() << "ffmpeg is not installed: install it (bash scripts/install-deps.sh peers) "
                         "to run the comparison";
+#endif
+    }
     const uint32_t width = 37, rows = 11;
     ASSERT_EQ(bgr.size(), 3u * width * rows);
     ASSERT_EQ(bgra.size(), 4u * width * rows);
