@@ -34,6 +34,7 @@ enum class RefusalKind : uint8_t {
     RateOrScale,      // a stream rate or scale of 0, or a rate that does not fit
     NoIndexNoMovie,   // neither an index nor a 'movi' list to scan
     NoFrames,         // the index and the scan found no frame
+    VideoChunkSize,   // the video's chunks are, as a rule, shorter than a frame
     // What the system refused the open.
     NoWorker,     // the worker thread cannot be created
     OutOfMemory,  // memory for the tables was refused

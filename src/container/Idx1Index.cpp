@@ -153,7 +153,7 @@ bool ReadIdx1Index(const FileSource& source, const IndexTarget& target, MediaInd
         const uint64_t data = base + ReadLe32(entry + 8) + kChunkHeaderSize;
         const uint32_t size = ReadLe32(entry + 12);
         if (target.medium == Medium::Video && layout.IsVideoChunk(code)) {
-            const bool stored = size == 0 ? AppendDropFrame(index) : AppendFrame(index, data);
+            const bool stored = size == 0 ? AppendDropFrame(index) : AppendFrame(index, data, size);
             if (!stored) break;
         } else if (target.medium == Medium::Audio && layout.IsAudioChunk(code) && size != 0) {
             AppendAudioChunk(index, layout.wfx, data, size);

@@ -10,10 +10,15 @@ namespace {
 constexpr uint64_t kSmallestFrameRecord = 8;  // an index entry or a chunk header
 constexpr size_t kMostFrames = 0xFFFFFFFFu;   // dwTotalFrames counts in 32 bits
 
-bool PushFrame(MediaIndex& index, uint64_t offset) {
+// `size`: the bytes the frame's chunk holds; a chunk shorter than a frame is
+// noted with the frame's number.
+bool PushFrame(MediaIndex& index, uint64_t offset, uint32_t size) {
     std::vector<FrameEntry>& table = index.frameTable;
     if (table.size() >= kMostFrames) return false;
     if (table.size() >= table.max_size()) throw std::bad_alloc();
+    if (size < index.frameSize) {
+        index.shortFrames.push_back(ShortFrame{static_cast<uint32_t>(table.size()), size});
+    }
     table.push_back(static_cast<FrameEntry>(offset));
     return true;
 }
@@ -33,6 +38,7 @@ void PrepareFrameTable(MediaIndex& index, uint32_t totalFrames, uint64_t fileSiz
         throw std::bad_alloc();
     }
     index.frameTable.clear();
+    index.fileEnd = fileSize;
     // Only a video stream fills the table; an audio one would hold the room for nothing.
     if (!video) return;
     // Every frame costs the file at least an 8-byte entry or chunk header, so
@@ -41,11 +47,18 @@ void PrepareFrameTable(MediaIndex& index, uint32_t totalFrames, uint64_t fileSiz
     index.frameTable.reserve(static_cast<size_t>(std::min<uint64_t>(totalFrames, fileCanHold)));
 }
 
-bool AppendFrame(MediaIndex& index, uint64_t offset) {
-    for (; index.pendingDropFrames > 0; --index.pendingDropFrames) {
-        if (!PushFrame(index, offset)) return false;
+bool AppendFrame(MediaIndex& index, uint64_t offset, uint32_t size) {
+    // A chunk whose data would start past the end of the file is no frame of it.
+    if (offset > index.fileEnd) return true;
+    ++index.nonEmptyChunks;
+    if (size < index.frameSize) {
+        if (index.shortChunks == 0) index.firstShortSize = size;
+        ++index.shortChunks;
     }
-    return PushFrame(index, offset);
+    for (; index.pendingDropFrames > 0; --index.pendingDropFrames) {
+        if (!PushFrame(index, offset, size)) return false;
+    }
+    return PushFrame(index, offset, size);
 }
 
 bool AppendDropFrame(MediaIndex& index) {
@@ -55,11 +68,27 @@ bool AppendDropFrame(MediaIndex& index) {
         ++index.pendingDropFrames;
         return true;
     }
-    return PushFrame(index, static_cast<uint64_t>(index.frameTable.back()));
+    // The previous frame again, as much of it as its chunk holds.
+    const std::vector<ShortFrame>& shortFrames = index.shortFrames;
+    const bool previousShort =
+        !shortFrames.empty() && shortFrames.back().frame + uint64_t{1} == index.frameTable.size();
+    return PushFrame(index, static_cast<uint64_t>(index.frameTable.back()),
+                     previousShort ? shortFrames.back().size : index.frameSize);
+}
+
+uint32_t FrameBytesHeld(const std::vector<ShortFrame>& shortFrames, uint32_t frameSize,
+                        uint64_t frame) {
+    const auto found = std::lower_bound(
+        shortFrames.begin(), shortFrames.end(), frame,
+        [](const ShortFrame& entry, uint64_t number) { return entry.frame < number; });
+    return found != shortFrames.end() && found->frame == frame ? found->size : frameSize;
 }
 
 void AppendAudioChunk(MediaIndex& index, const WAVEFORMATEX& format, uint64_t offset,
                       uint32_t size) {
+    // Samples the file does not hold are not counted: the size is cut at its end.
+    if (offset > index.fileEnd) return;
+    if (size > index.fileEnd - offset) size = static_cast<uint32_t>(index.fileEnd - offset);
     // 64-bit unsigned sums: a hostile count cannot overflow a signed value.
     const uint64_t end = index.sampleCounter + SampleCount(size, format);
     index.audioChunks.push_back(AudioChunk{static_cast<int64_t>(index.sampleCounter),

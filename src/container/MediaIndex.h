@@ -20,6 +20,13 @@ struct AudioChunk {
     uint32_t size;
 };
 
+// A frame whose chunk holds fewer bytes than a frame: the frame's number and
+// the bytes its chunk holds (what is read of it; the rest is zero).
+struct ShortFrame {
+    uint32_t frame;
+    uint32_t size;
+};
+
 namespace avi {
 
 struct MediaIndex {
@@ -38,6 +45,17 @@ struct MediaIndex {
     // The tables were built without stepping through the first 'movi' list
     // chunk by chunk (a super index, or an 'idx1' that accounts for it).
     bool skippedMovie = false;
+
+    // Set before any source appends. Video: the bytes of one stored frame.
+    // Both: the end of the file, past which nothing is counted.
+    uint32_t frameSize = 0;
+    uint64_t fileEnd = UINT64_MAX;
+    // Video frames whose chunk is shorter than a frame, in frame order, and
+    // how many chunks of a size above 0 were met, and how many of them short.
+    std::vector<ShortFrame> shortFrames;
+    uint64_t nonEmptyChunks = 0;
+    uint64_t shortChunks = 0;
+    uint32_t firstShortSize = 0;  // the first short chunk's size, for a refusal
 };
 
 // Sample frames in an audio chunk of `size` bytes: (size x 8) / (bits x
@@ -48,21 +66,30 @@ uint32_t SampleCount(uint32_t size, const WAVEFORMATEX& format);
 // std::bad_alloc when count x 8 does not fit 32 bits, and otherwise reserves
 // no more entries than a file of `fileSize` bytes could hold (nothing for an
 // audio stream). The table starts empty and grows as frames are found.
+// Sets the file's end; frameSize is the caller's.
 void PrepareFrameTable(MediaIndex& index, uint32_t totalFrames, uint64_t fileSize, bool video);
 
-// Appends one frame's offset (and any drop frames waiting for a picture).
-// False when the table already holds as many frames as a 32-bit count can
-// say; the caller then stops adding.
-bool AppendFrame(MediaIndex& index, uint64_t offset);
+// Appends one frame's offset (and any drop frames waiting for a picture),
+// whose chunk declares `size` bytes (above 0): a chunk shorter than a frame
+// is noted in shortFrames. A frame whose data would start past the end of
+// the file is not counted. False when the table already holds as many
+// frames as a 32-bit count can say; the caller then stops adding.
+bool AppendFrame(MediaIndex& index, uint64_t offset, uint32_t size);
 
 // Appends a drop frame: a frame of its own whose picture is the previous
 // frame's. False as AppendFrame.
 bool AppendDropFrame(MediaIndex& index);
 
 // Appends the chunk's record after the last one; a chunk counts the samples
-// that `format` says its size holds.
+// that `format` says its size holds, its size cut at the end of the file (a
+// chunk that starts past it is not appended).
 void AppendAudioChunk(MediaIndex& index, const WAVEFORMATEX& format, uint64_t offset,
                       uint32_t size);
+
+// The bytes of frame `frame` that its chunk holds: the frame size, or less
+// for a short chunk.
+uint32_t FrameBytesHeld(const std::vector<ShortFrame>& shortFrames, uint32_t frameSize,
+                        uint64_t frame);
 
 // Gives back the room a table grown by doubling does not use.
 void TrimFrameTable(MediaIndex& index);

@@ -55,10 +55,11 @@ bool ScanChunk(Scan& scan) {
     const AviLayout& layout = *target.layout;
     if (target.medium == Medium::Video && layout.IsVideoChunk(code)) {
         // A size of 0 is a drop frame. Any other size is a frame, stepped by
-        // the frame size: a size field written wrong still leaves the frame's
-        // bytes where they are, as this plug-in has always read them.
+        // the frame size: a size field written wrong still leaves the next
+        // chunk where it is, as this plug-in has always stepped it. What is
+        // read of the frame is its chunk's declared bytes alone.
         if (size == 0) return AppendDropFrame(index);
-        return AppendFrame(index, window.position) &&
+        return AppendFrame(index, window.position, size) &&
                StepChunkBody(source, window, target.frameSize, requested);
     }
     if (target.medium == Medium::Audio && layout.IsAudioChunk(code)) {

@@ -42,6 +42,7 @@ IndexSource OpenIndex(const FileSource& source, const IndexTarget& target, Media
     const AviLayout& layout = *target.layout;
     const bool video = target.medium == Medium::Video;
     PrepareFrameTable(index, layout.avih.dwTotalFrames, source.End(), video);
+    index.frameSize = target.frameSize;
     if (!layout.stoppedAtMovie) return OpenWalkedIndex(source, target, index, refusal);
 
     char why[128] = {};

@@ -22,7 +22,7 @@ uint64_t AppendStandardEntries(const uint8_t* entries, uint64_t count, uint64_t 
             if (size == 0) {
                 if (!AppendDropFrame(index)) break;
             } else if (size == target.frameSize) {
-                if (!AppendFrame(index, offset)) break;
+                if (!AppendFrame(index, offset, size)) break;
             } else {
                 break;  // not an entry of this stream: the index ends
             }

@@ -131,6 +131,17 @@ Refusal CheckVideoFrames(const AviLayout& layout, uint64_t frames) {
     return Refusal{};
 }
 
+uint32_t AudioSampleRate(const AVIStreamHeader& header, const WAVEFORMATEX& format,
+                         bool* headerDisagrees) {
+    constexpr uint32_t kMostRate = INT32_MAX;  // the host's rate is a signed 32-bit value
+    const uint32_t fromHeader = header.dwScale != 0 ? header.dwRate / header.dwScale : 0;
+    const bool headerUsable = fromHeader != 0 && fromHeader <= kMostRate;
+    const bool formatUsable = format.nSamplesPerSec != 0 && format.nSamplesPerSec <= kMostRate;
+    const uint32_t rate = formatUsable ? format.nSamplesPerSec : headerUsable ? fromHeader : 0;
+    if (headerDisagrees != nullptr) *headerDisagrees = rate != 0 && rate != fromHeader;
+    return rate;
+}
+
 Refusal CheckAudioFormat(const AviLayout& layout, format::SoundFormat* sound) {
     if (layout.audioStream == kNoStream)
         return MakeRefusal(RefusalKind::NoStream, "no audio stream");
@@ -146,11 +157,10 @@ Refusal CheckAudioFormat(const AviLayout& layout, format::SoundFormat* sound) {
     }
     if (wfx.nChannels == 0) return MakeRefusal(RefusalKind::AudioFormat, "audio has no channels");
     const AVIStreamHeader& strh = layout.audioStrh;
-    if (strh.dwScale == 0 || strh.dwRate / strh.dwScale == 0 ||
-        strh.dwRate / strh.dwScale > static_cast<uint32_t>(INT32_MAX)) {
+    if (AudioSampleRate(strh, wfx) == 0) {
         return MakeRefusal(RefusalKind::RateOrScale,
-                           "audio sample rate unusable (rate %u / scale %u)", strh.dwRate,
-                           strh.dwScale);
+                           "audio sample rate unusable (rate %u / scale %u, format %u Hz)",
+                           strh.dwRate, strh.dwScale, wfx.nSamplesPerSec);
     }
     if (sound != nullptr) *sound = format::SoundFormat{row, wfx.nChannels};
     return Refusal{};

@@ -30,9 +30,16 @@ Refusal CheckVideoFormat(const AviLayout& layout, uint32_t* frameSize);
 // in 100 ns units that fits 63 bits.
 Refusal CheckVideoFrames(const AviLayout& layout, uint64_t frames);
 
+// The sample rate audio is served at: the format's nSamplesPerSec, as
+// ffmpeg takes it, when it lies from 1 to 2^31 - 1; else the stream header's
+// dwRate / dwScale when that does; else 0. `headerDisagrees` (when given) is
+// set when the header's usable or unusable rate is not the one served.
+uint32_t AudioSampleRate(const AVIStreamHeader& header, const WAVEFORMATEX& format,
+                         bool* headerDisagrees = nullptr);
+
 // The audio stream's format: a layout the sound table serves (plain, or
-// extensible with its sub-format), at least one channel, and a sample rate
-// dwRate / dwScale from 1 to 2^31 - 1. Fills `sound` when given.
+// extensible with its sub-format), at least one channel, and a usable sample
+// rate (AudioSampleRate). Fills `sound` when given.
 Refusal CheckAudioFormat(const AviLayout& layout, format::SoundFormat* sound = nullptr);
 
 }  // namespace avi

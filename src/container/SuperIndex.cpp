@@ -203,12 +203,16 @@ bool ReadSuperIndex(const FileSource& source, const IndexTarget& target, MediaIn
     }
 
     MediaIndex built;
+    built.frameSize = index.frameSize;
+    built.fileEnd = index.fileEnd;
     if (video) {
         const uint64_t fileCanHold = source.End() / kEntrySize;
         built.frameTable.reserve(
             static_cast<size_t>(totalEntries < fileCanHold ? totalEntries : fileCanHold));
     }
     MediaIndex gap;  // what a scan between two indexes' chunks finds: must be nothing
+    gap.frameSize = index.frameSize;
+    gap.fileEnd = index.fileEnd;
     for (uint32_t k = 0; k < listedCount; ++k) {
         const ListedIndex& ix = listed[k];
         if (k == 0) {
@@ -254,6 +258,10 @@ bool ReadSuperIndex(const FileSource& source, const IndexTarget& target, MediaIn
     // as it does after the walk's standard index.
     if (built.indexedEnd != 0) ScanMovieData(source, target, built.indexedEnd, built);
     index.frameTable = std::move(built.frameTable);
+    index.shortFrames = std::move(built.shortFrames);
+    index.nonEmptyChunks = built.nonEmptyChunks;
+    index.shortChunks = built.shortChunks;
+    index.firstShortSize = built.firstShortSize;
     index.audioChunks = std::move(built.audioChunks);
     index.pendingDropFrames = built.pendingDropFrames;
     index.indexedEnd = built.indexedEnd;

@@ -60,10 +60,16 @@ constexpr int kLogRefusedNoIndexNoMovie = 9015;   // no index and no 'movi' list
 constexpr int kLogRefusedNoFrames = 9016;         // no video frame found
 constexpr int kLogRefusedNoWorker = 9017;         // the worker thread cannot be created
 constexpr int kLogRefusedOutOfMemory = 9018;      // memory for the tables was refused
+constexpr int kLogRefusedVideoChunkSize = 9019;   // video chunks mostly shorter than a frame
 
 // Ours: why the open did not take a shortcut to the tables and read the
 // movie data instead (the tables come out the same either way).
 constexpr int kLogSuperIndexNotUsed = 9101;  // "Super index not used: %s"
 constexpr int kLogIdx1NotUsed = 9102;        // "Index idx1 not used to skip the movie data: %s"
+
+// Ours: what the open found the file to say otherwise than it should, and
+// what is served instead.
+constexpr int kLogShortVideoChunks = 9110;  // "Video chunks shorter than a frame ...: zero-filled"
+constexpr int kLogAudioRateFromFormat = 9111;  // "Audio rate from the format ...: header says ..."
 
 }  // namespace diag

@@ -49,8 +49,28 @@ bool ReadServableStream(const avi::FileSource& source, avi::Medium medium, Conta
     values.indexSource = avi::OpenIndex(source, target, index, values.refusal);
     values.baseOffset = index.baseOffset;  // a walk stopped at 'movi' had read none yet
     if (values.indexSource == avi::IndexSource::None) return false;
+    if (video && index.shortChunks * 2 > index.nonEmptyChunks) {
+        // Chunks of one uncompressed frame each are frame-sized; a stream
+        // whose chunks mostly are not holds something else (compressed data
+        // under an uncompressed label) and would show as noise.
+        values.refusal = avi::MakeRefusal(
+            avi::RefusalKind::VideoChunkSize,
+            "video chunks are not frame-sized (%llu of %llu hold fewer bytes than a frame of %u, "
+            "the first %u): not uncompressed video",
+            static_cast<unsigned long long>(index.shortChunks),
+            static_cast<unsigned long long>(index.nonEmptyChunks), frameSize, index.firstShortSize);
+        return false;
+    }
+    if (video && index.shortChunks > 0) {
+        diag::DebugLog("", diag::kSourceName, diag::kLogShortVideoChunks,
+                       "Video chunks shorter than a frame of %u bytes: %llu of %llu (the first "
+                       "%u bytes), zero-filled past their end",
+                       frameSize, static_cast<unsigned long long>(index.shortChunks),
+                       static_cast<unsigned long long>(index.nonEmptyChunks), index.firstShortSize);
+    }
     if (video) avi::TrimFrameTable(index);  // the table lives as long as the stream
     values.frameTable = std::move(index.frameTable);
+    values.shortFrames = std::move(index.shortFrames);
     values.audioChunks = std::move(index.audioChunks);
     if (!video) return true;
     values.avih.dwTotalFrames = static_cast<uint32_t>(values.frameTable.size());

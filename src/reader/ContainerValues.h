@@ -25,6 +25,7 @@ struct ContainerValues {
     format::SoundFormat sound;      // the served audio's layout, as the audio read serves it
     int64_t baseOffset = 0;
     std::vector<FrameEntry> frameTable;
+    std::vector<ShortFrame> shortFrames;  // frames whose chunk holds less than a frame
     std::deque<AudioChunk> audioChunks;
     avi::IndexSource indexSource = avi::IndexSource::None;
     int64_t frameDuration = 0;  // video frame duration in 100 ns units, from scale and rate

@@ -4,6 +4,7 @@
 #include <new>
 #include <utility>
 
+#include "container/StreamRules.h"
 #include "diag/DebugLog.h"
 #include "diag/LogLines.h"
 #include "reader/ContainerValues.h"
@@ -63,6 +64,8 @@ int RefusalLogLine(avi::RefusalKind kind) {
             return diag::kLogRefusedNoIndexNoMovie;
         case avi::RefusalKind::NoFrames:
             return diag::kLogRefusedNoFrames;
+        case avi::RefusalKind::VideoChunkSize:
+            return diag::kLogRefusedVideoChunkSize;
         case avi::RefusalKind::NoWorker:
             return diag::kLogRefusedNoWorker;
         case avi::RefusalKind::OutOfMemory:
@@ -273,6 +276,7 @@ void CMirolan::Open(const char16_t* path) {
     wfx = values.wfx;
     baseOffset = values.baseOffset;
     frameTable = std::move(values.frameTable);
+    shortFrames = std::move(values.shortFrames);
     audioChunks = std::move(values.audioChunks);
     indexSource = values.indexSource;
     frameDuration = values.frameDuration;
@@ -298,14 +302,26 @@ void CMirolan::DescribeVideo(const char16_t* path) {
 }
 
 void CMirolan::DescribeAudio() {
-    // CheckAudioFormat made sure of a scale and a rate that fits 31 bits.
-    const uint32_t rate = audioStrh.dwRate / audioStrh.dwScale;
+    // CheckAudioFormat made sure of a rate from 1 to 2^31 - 1.
+    bool headerDisagrees = false;
+    const uint32_t rate = avi::AudioSampleRate(audioStrh, wfx, &headerDisagrees);
+    if (headerDisagrees) {
+        diag::DebugLog("", diag::kSourceName, diag::kLogAudioRateFromFormat,
+                       "Audio rate from the format: %u Hz; the stream header says rate %u / "
+                       "scale %u",
+                       rate, audioStrh.dwRate, audioStrh.dwScale);
+    }
     WriteVideoDesc(*pStream->pVideo, {});
     WriteAudioDesc(*pStream->pAudio,
-                   {rate, AudioLength(), static_cast<int32_t>(rate), wfx.nChannels});
+                   {rate, AudioLength(headerDisagrees), static_cast<int32_t>(rate), wfx.nChannels});
 }
 
-int64_t CMirolan::AudioLength() const {
+int64_t CMirolan::AudioLength(bool headerRateDisagrees) const {
+    // A header whose rate is not the one served counts its length in units
+    // of its own: the samples the chunks hold are the length then.
+    if (headerRateDisagrees && !audioChunks.empty() && audioChunks.back().endSample > 0) {
+        return audioChunks.back().endSample;
+    }
     // Files without an OpenDML index come from AVI 1.0 writers, some of which
     // count one sample fewer in the stream header than their chunks hold;
     // players play the chunks, so the host is told of every sample they hold.

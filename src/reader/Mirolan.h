@@ -83,6 +83,7 @@ public:
     avi::AVIStreamHeader audioStrh{};
     avi::AVIStreamHeader videoStrh{};
     std::vector<FrameEntry> frameTable;
+    std::vector<ShortFrame> shortFrames;  // frames whose chunk holds less than a frame
     int64_t baseOffset = 0;
     StreamHandle* pStream = nullptr;
 
@@ -125,6 +126,7 @@ private:
     void DescribeVideo(const char16_t* path);
     void DescribeAudio();
     // Samples the host is told of: the stream header's length, or the
-    // samples the chunks hold when a file without an OpenDML index says fewer.
-    int64_t AudioLength() const;
+    // samples the chunks hold when a file without an OpenDML index says fewer
+    // or when the header's rate is not the one served.
+    int64_t AudioLength(bool headerRateDisagrees) const;
 };

@@ -16,10 +16,19 @@ constexpr uint32_t kStackBytes = 0x20000;  // committed: the loop keeps only a f
 uint32_t CMirolan::RunMonitorThreadProc(void* argument) {
     CMirolan& reader = *static_cast<CMirolan*>(argument);
     platform::RaiseCurrentThreadToTimeCritical();
-    const stream::ServeContext context{
-        reader.bVideo,      reader.hFile.get(), reader.frameTable, reader.avih.dwTotalFrames,
-        reader.audioChunks, reader.bih,         reader.wfx,        reader.picture,
-        reader.sound,       reader.pStream,     reader.bExit,      reader.staging};
+    const stream::ServeContext context{reader.bVideo,
+                                       reader.hFile.get(),
+                                       reader.frameTable,
+                                       reader.shortFrames,
+                                       reader.avih.dwTotalFrames,
+                                       reader.audioChunks,
+                                       reader.bih,
+                                       reader.wfx,
+                                       reader.picture,
+                                       reader.sound,
+                                       reader.pStream,
+                                       reader.bExit,
+                                       reader.staging};
     try {
         stream::ServeRequests(context);
     } catch (...) {  // nothing may leave the thread; end as after a failed read

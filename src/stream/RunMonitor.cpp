@@ -40,7 +40,7 @@ int32_t NoticeNumber(int64_t quotient) {
 // the debug folder exists, and replaced by the last frame. False when no frame
 // can be chosen: a frame duration that is not positive, or no frames at all.
 bool ChooseFrame(const ServeContext& context, int64_t avgFrameDuration, int64_t end,
-                 int64_t* offset) {
+                 int64_t* offset, uint32_t* held) {
     const uint32_t frameCount = FramesAvailable(context);
     if (avgFrameDuration <= 0 || frameCount == 0) {
         diag::DebugLog("", diag::kSourceName, diag::kLogNoFrameToServe,
@@ -57,6 +57,7 @@ bool ChooseFrame(const ServeContext& context, int64_t avgFrameDuration, int64_t 
         diag::PrintNotice("Wrong Index %d\n", NoticeNumber(quotient));
     }
     *offset = context.frameTable[frame];
+    *held = avi::FrameBytesHeld(context.shortFrames, context.picture.frameSize, frame);
     return true;
 }
 
@@ -64,11 +65,12 @@ bool ChooseFrame(const ServeContext& context, int64_t avgFrameDuration, int64_t 
 bool ServeVideo(const ServeContext& context, SampleRequest& request) {
     const VideoDesc* video = context.pStream->pVideo;
     int64_t frameOffset = 0;
+    uint32_t held = 0;
     if (video == nullptr ||
-        !ChooseFrame(context, video->avgFrameDuration, request.end, &frameOffset)) {
+        !ChooseFrame(context, video->avgFrameDuration, request.end, &frameOffset, &held)) {
         return false;
     }
-    if (!ReadVideoFrame(context.file, context.picture, frameOffset, request.frameBuffer,
+    if (!ReadVideoFrame(context.file, context.picture, frameOffset, held, request.frameBuffer,
                         context.staging)) {
         return false;
     }

@@ -22,6 +22,7 @@ struct ServeContext {
     bool video;                 // serves the video ('eyes'), else the audio ('ears')
     platform::FileHandle file;  // after open, read by the worker alone
     const std::vector<FrameEntry>& frameTable;
+    const std::vector<ShortFrame>& shortFrames;  // frames whose chunk holds less than a frame
     uint32_t totalFrames;  // the frames the open counted (the main header's count)
     const std::deque<AudioChunk>& audioChunks;
     avi::BITMAPINFOHEADER bih;  // biSizeImage holds the stored frame size

@@ -1,5 +1,6 @@
 #include "stream/VideoRead.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "diag/DebugLog.h"
@@ -54,12 +55,13 @@ void ConvertBandInPlace(uint8_t* band, const format::PictureFormat& picture, uin
 // A copied frame: one positioning and one read straight into the host's
 // buffer, no copy, no allocation.
 bool ReadCopied(platform::FileHandle file, const format::PictureFormat& picture, int64_t offset,
-                uint8_t* destination) {
+                uint32_t held, uint8_t* destination) {
     if (!platform::SeekFromBegin(file, offset)) return false;
     if (destination == nullptr) return true;
     const uint32_t byteCount = picture.frameSize;
-    uint32_t got = platform::ReadAtPosition(file, destination, byteCount);
-    if (got > byteCount) got = byteCount;
+    const uint32_t wanted = held < byteCount ? held : byteCount;
+    uint32_t got = platform::ReadAtPosition(file, destination, wanted);
+    if (got > wanted) got = wanted;
     if (got < byteCount) std::memset(destination + got, 0, byteCount - got);
     return true;
 }
@@ -69,7 +71,7 @@ bool ReadCopied(platform::FileHandle file, const format::PictureFormat& picture,
 // over when the row says so. Without staging memory (logged once per
 // stream) the frame comes out as zeros.
 bool ReadStaged(platform::FileHandle file, const format::PictureFormat& picture, int64_t offset,
-                uint8_t* destination, StagingBuffer& staging) {
+                uint32_t held, uint8_t* destination, StagingBuffer& staging) {
     if (!platform::SeekFromBegin(file, offset)) return false;
     if (destination == nullptr) return true;
     const uint64_t outRow = static_cast<uint64_t>(picture.width) * 4;
@@ -85,8 +87,9 @@ bool ReadStaged(platform::FileHandle file, const format::PictureFormat& picture,
         return true;
     }
     uint8_t* stored = staging.Bytes();
-    uint32_t got = platform::ReadAtPosition(file, stored, size);
-    if (got > size) got = size;
+    const uint32_t wanted = held < size ? held : size;
+    uint32_t got = platform::ReadAtPosition(file, stored, wanted);
+    if (got > wanted) got = wanted;
     if (got < size) std::memset(stored + got, 0, size - got);
     const bool turn = picture.turnOver && picture.rows > 0;
     uint8_t* out = turn ? destination + outRow * (picture.rows - 1) : destination;
@@ -108,7 +111,7 @@ bool ReadStaged(platform::FileHandle file, const format::PictureFormat& picture,
 // then starts only 4 x width - stride bytes after its output, fewer than the
 // row's own bytes, and a forward conversion overwrites pixels not yet read.)
 bool ReadFrameInPlace(platform::FileHandle file, const format::PictureFormat& picture,
-                      int64_t offset, uint8_t* destination, uint32_t bandBytes) {
+                      int64_t offset, uint8_t* destination, uint32_t bandBytes, uint32_t held) {
     const uint32_t width = picture.width;
     const uint32_t rows = picture.rows;
     const uint64_t outRow = static_cast<uint64_t>(width) * 4;
@@ -121,12 +124,15 @@ bool ReadFrameInPlace(platform::FileHandle file, const format::PictureFormat& pi
     for (uint32_t end = rows; end > 0;) {
         const uint32_t first = end > rowsPerBand ? end - rowsPerBand : 0;
         uint8_t* band = destination + first * outRow;
-        const uint64_t wanted = (end - first) * stride;  // <= the band's output, so < 2^32
+        // <= the band's output, so < 2^32; none of it past the bytes held.
+        const uint64_t bandStart = first * stride;
+        const uint64_t bandBytesHeld = held > bandStart ? held - bandStart : 0;
+        const uint64_t wanted = std::min((end - first) * stride, bandBytesHeld);
         uint32_t got = 0;
         // Unsigned, so that an offset near the top wraps to a position the
         // seek refuses (its band then comes out as zeros) instead of overflowing.
         const uint64_t at = static_cast<uint64_t>(offset) + first * stride;
-        if (platform::SeekFromBegin(file, static_cast<int64_t>(at)))
+        if (wanted > 0 && platform::SeekFromBegin(file, static_cast<int64_t>(at)))
             got = platform::ReadAtPosition(file, band, static_cast<uint32_t>(wanted));
         ConvertBandInPlace(band, picture, end - first, got);
         end = first;
@@ -139,13 +145,16 @@ bool ReadFrameInPlace(platform::FileHandle file, const format::PictureFormat& pi
 // the host never shows the previous frame's pixels there, and the frame is
 // delivered anyway.
 bool ReadVideoFrame(platform::FileHandle file, const format::PictureFormat& picture,
-                    int64_t frameOffset, uint8_t* destination, StagingBuffer& staging) {
+                    int64_t frameOffset, uint32_t held, uint8_t* destination,
+                    StagingBuffer& staging) {
     const format::PictureRow& row = *picture.row;
     const bool inPlace = row.delivery == format::Delivery::InPlace && !picture.turnOver;
     const bool positioned =
-        row.delivery == format::Delivery::Copy ? ReadCopied(file, picture, frameOffset, destination)
-        : inPlace ? ReadFrameInPlace(file, picture, frameOffset, destination)
-                  : ReadStaged(file, picture, frameOffset, destination, staging);
+        row.delivery == format::Delivery::Copy
+            ? ReadCopied(file, picture, frameOffset, held, destination)
+        : inPlace
+            ? ReadFrameInPlace(file, picture, frameOffset, destination, kInPlaceBandBytes, held)
+            : ReadStaged(file, picture, frameOffset, held, destination, staging);
     if (!positioned) {
         diag::DebugLog("", diag::kSourceName, diag::kLogVideoSeekFailed,
                        "INVALID_SET_FILE_POINTER File Offset [%lld] ",

@@ -498,6 +498,8 @@ TEST(FrameDuration, IsTenMillionTimesScaleOverRateRoundedToNearest) {
     }
 }
 
+// Video rates that give no frame time are refused; audio ones are not used
+// while the format's nSamplesPerSec gives the rate.
 TEST_F(HeaderWalk, RatesThatGiveNoTimeAreRefused) {
     struct Row {
         bool audio;
@@ -506,6 +508,23 @@ TEST_F(HeaderWalk, RatesThatGiveNoTimeAreRefused) {
     const Row rows[] = {{false, 0, 25},  {false, 1, 0}, {false, 1, 30000000},  // 0.33 x 100 ns
                         {true, 0, 8000}, {true, 1, 0},  {true, 1, 0x80000000u}};
     for (const Row& row : rows) {
+        if (row.audio) {
+            AviBuilder avi;
+            WriterStream s = Audio(1, 16, 16);
+            s.scale = row.scale;
+            s.rate = row.rate;
+            const uint64_t movi = WriterHeaders(avi, {s});
+            avi.Chunk("00wb", 64);
+            avi.Close(movi);
+            auto file = Open(avi, MappedReader::kAudio);
+            EXPECT_TRUE((*file)->ReadContainer()) << row.scale << "/" << row.rate;
+            bool disagrees = false;
+            EXPECT_EQ(avi::AudioSampleRate((*file)->audioStrh, (*file)->wfx, &disagrees),
+                      (*file)->wfx.nSamplesPerSec);
+            EXPECT_NE((*file)->wfx.nSamplesPerSec, 0u);
+            EXPECT_TRUE(disagrees);
+            continue;
+        }
         WriterStream s = row.audio ? Audio(1, 16, 16) : Video(0, 32, 40);
         s.scale = row.scale;
         s.rate = row.rate;

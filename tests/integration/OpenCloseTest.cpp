@@ -122,15 +122,24 @@ TEST_F(OpenClose, DurationAbove32BitsIsKept) {
     driver->drv_close(&stream.handle);
 }
 
-TEST_F(OpenClose, AudioRateIsRateOverScaleAndVideoIsCleared) {
+// The format's nSamplesPerSec is the rate, whatever the stream header says
+// (a re-muxer's scale 4 and rate 48000 for 48 kHz audio, say); the header's
+// rate / scale only when the format has none.
+TEST_F(OpenClose, AudioRateIsTheFormatsElseRateOverScaleAndVideoIsCleared) {
     const struct {
         int64_t rate, scale;
+        uint32_t sampleRate;
         int32_t expected;
-    } cases[] = {{176400, 4, 44100}, {44100, 1, 44100}, {10, 4, 2}, {0xFFFFFFFF, 2, INT32_MAX}};
+    } cases[] = {{176400, 4, 44100, 44100},
+                 {44100, 1, 44100, 44100},
+                 {48000, 4, 48000, 48000},
+                 {10, 4, 0, 2},
+                 {0xFFFFFFFF, 2, 0, INT32_MAX}};
     for (const auto& c : cases) {
         AviLayout layout;
         layout.audioRate = c.rate;
         layout.audioScale = c.scale;
+        layout.sampleRate = c.sampleRate;
         const std::u16string path = Write(layout);
         FakeStream stream;
         std::memset(&stream.video.timescale, 0x44, sizeof stream.video - 8);
@@ -160,7 +169,11 @@ TEST_F(OpenClose, RefusesWhatCannotBeServedWithoutTouchingDescriptors) {
         // one pixel more than the host's buffer holds
         {"frames too large", kVideo, [](AviLayout& l) { l.sizeImage = 4 * 2 * 4 + 4; }},
         {"empty frames", kVideo, [](AviLayout& l) { l.sizeImage = 0; }},
-        {"audio scale 0", kAudio, [](AviLayout& l) { l.audioScale = 0; }},
+        {"audio scale 0 and no format rate", kAudio,
+         [](AviLayout& l) {
+             l.audioScale = 0;
+             l.sampleRate = 0;
+         }},
         {"0 bits per sample", kAudio,
          [](AviLayout& l) {
              l.bitsPerSample = 0;
@@ -175,13 +188,15 @@ TEST_F(OpenClose, RefusesWhatCannotBeServedWithoutTouchingDescriptors) {
         ExpectRefused(layout, c.options);
     }
     // Audio rates whose quotient is 0, and rates the host's signed 32-bit
-    // field would read as negative (2^32 - 1, 2^31).
+    // field would read as negative (2^32 - 1, 2^31), in the header and in
+    // the format alike.
     const struct { uint32_t rate, scale; } rates[] = {{3, 4}, {0xFFFFFFFF, 1}, {0x80000000, 1}};
     for (const auto& r : rates) {
         SCOPED_TRACE(r.rate);
         AviLayout layout;
         layout.audioRate = r.rate;
         layout.audioScale = r.scale;
+        layout.sampleRate = r.rate / r.scale;
         ExpectRefused(layout, kAudio);
     }
 }

@@ -335,11 +335,15 @@ void AddAudioFormats(std::vector<Input>& inputs, const std::string& baseName,
         uint16_t channels, bits, blockAlign;
         uint32_t scale, rate;
         bool mustBeRefused;
+        bool noFormatRate = false;  // nSamplesPerSec 0 as well
     };
+    // A header rate / scale of 0 is served at the format's nSamplesPerSec;
+    // refused only when that is 0 too.
     const Format formats[] = {
         {0, 16, 4, 4, 192000, true},      {2, 0, 4, 4, 192000, true},
-        {0, 0, 0, 4, 192000, true},       {2, 16, 4, 0, 192000, true},
-        {2, 16, 4, 4, 0, true},           {2, 16, 4, 4, 3, true},  // rate / scale = 0
+        {0, 0, 0, 4, 192000, true},       {2, 16, 4, 0, 192000, false},
+        {2, 16, 4, 4, 0, false},          {2, 16, 4, 4, 3, false},  // rate / scale = 0
+        {2, 16, 4, 4, 3, true, true},     {2, 16, 4, 0, 192000, true, true},
         {1, 1, 1, 1, 8000, false},        {2, 4, 1, 1, 8000, false},
         {2, 12, 3, 3, 24000, false},      {2, 24, 6, 6, 48000, false},
         {2, 32, 8, 8, 64000, false},      {0xFFFF, 16, 0xFFFE, 1, 8000, false},
@@ -357,6 +361,10 @@ void AddAudioFormats(std::vector<Input>& inputs, const std::string& baseName,
         Put16(input.bytes, wfx + 14, f.bits);
         Put32(input.bytes, strh + 20, f.scale);
         Put32(input.bytes, strh + 24, f.rate);
+        if (f.noFormatRate) {
+            Put32(input.bytes, wfx + 4, 0);
+            input.name += " no format rate";
+        }
         input.audioMustBeRefused = f.mustBeRefused;
         inputs.push_back(std::move(input));
     }

@@ -69,14 +69,15 @@ struct ServeInputs {
                   : bih.biSizeImage;
         const uint16_t tag = wfx.wFormatTag != 0 ? wfx.wFormatTag : format::kWaveFormatPcm;
         sound = format::SoundFormat{format::FindSoundRow(tag, wfx.wBitsPerSample), wfx.nChannels};
-        return stream::ServeContext{video,       file.get(), frameTable, totalFrames,
-                                    audioChunks, bih,        wfx,        picture,
-                                    sound,       pStream,    stop,       staging};
+        return stream::ServeContext{video,       file.get(), frameTable, shortFrames, totalFrames,
+                                    audioChunks, bih,        wfx,        picture,     sound,
+                                    pStream,     stop,       staging};
     }
 
     bool video;
     FileOwner file;
     std::vector<FrameEntry> frameTable;
+    std::vector<ShortFrame> shortFrames;
     uint32_t totalFrames = 0;
     std::deque<AudioChunk> audioChunks;
     avi::BITMAPINFOHEADER bih{};

@@ -34,7 +34,8 @@ protected:
         format::PictureFormat picture;
         picture.row = format::FindPictureRow(format::kBiRgb, 32, nullptr);
         picture.frameSize = byteCount;
-        return stream::ReadVideoFrame(opened.get(), picture, frameOffset, destination, staging);
+        return stream::ReadVideoFrame(opened.get(), picture, frameOffset, byteCount, destination,
+                                      staging);
     }
 
     testsupport::TempDir dir;
@@ -124,7 +125,7 @@ TEST_F(VideoRead, Bgr24FormatIsConvertedToBgraInStoredRowOrder) {
             PictureOf(format::FindPictureRow(format::kBiRgb, 24, nullptr), kWidth, height, 7);
         std::vector<uint8_t> buffer(kWidth * 2 * 4 + 4, kUntouched);
         ASSERT_TRUE(stream::ReadVideoFrame(opened.get(), picture, static_cast<int64_t>(kOffset),
-                                           buffer.data(), staging));
+                                           UINT32_MAX, buffer.data(), staging));
         for (uint32_t row = 0; row < 2; ++row) {
             for (uint32_t x = 0; x < kWidth; ++x) {
                 const size_t from = kOffset + row * 12 + x * 3;
@@ -137,7 +138,8 @@ TEST_F(VideoRead, Bgr24FormatIsConvertedToBgraInStoredRowOrder) {
         }
         EXPECT_EQ(std::vector<uint8_t>(buffer.end() - 4, buffer.end()),
                   std::vector<uint8_t>(4, kUntouched));
-        EXPECT_FALSE(stream::ReadVideoFrame(opened.get(), picture, -3, buffer.data(), staging));
+        EXPECT_FALSE(
+            stream::ReadVideoFrame(opened.get(), picture, -3, UINT32_MAX, buffer.data(), staging));
     }
     const std::string log = streamtest::LogLines(debug);
     EXPECT_NE(log.find("Mirolan(1239)"), std::string::npos) << log;
@@ -188,8 +190,8 @@ TEST_F(VideoRead, StagedLayoutIsConvertedFromTheStagingBufferInTheRowsOrder) {
         const format::PictureFormat picture = PictureOf(&kStagedTopDown, kWidth, height, 0);
         for (const int64_t offset : {int64_t{10}, int64_t{95}}) {  // whole, and cut at byte 5
             std::vector<uint8_t> buffer(kWidth * kRows * 4 + 4, kUntouched);
-            ASSERT_TRUE(
-                stream::ReadVideoFrame(opened.get(), picture, offset, buffer.data(), staging));
+            ASSERT_TRUE(stream::ReadVideoFrame(opened.get(), picture, offset, UINT32_MAX,
+                                               buffer.data(), staging));
             for (uint32_t r = 0; r < kRows; ++r) {
                 const uint32_t outRow = height > 0 ? kRows - 1 - r : r;
                 for (uint32_t x = 0; x < kWidth; ++x) {
@@ -205,7 +207,8 @@ TEST_F(VideoRead, StagedLayoutIsConvertedFromTheStagingBufferInTheRowsOrder) {
                       std::vector<uint8_t>(4, kUntouched));
         }
         std::vector<uint8_t> buffer(kWidth * kRows * 4, kUntouched);
-        EXPECT_FALSE(stream::ReadVideoFrame(opened.get(), picture, -1, buffer.data(), staging));
+        EXPECT_FALSE(
+            stream::ReadVideoFrame(opened.get(), picture, -1, UINT32_MAX, buffer.data(), staging));
         EXPECT_EQ(buffer, std::vector<uint8_t>(buffer.size(), kUntouched));
     }
 }

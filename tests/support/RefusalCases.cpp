@@ -109,8 +109,14 @@ std::vector<RefusalCase> RefusalCases() {
     cases.push_back(Case("video-scale-0", BuiltBent([](AviLayout& l) { l.frameDuration = 0; }),
                          true, 9014, "video frame rate unusable (rate 10000000, scale 0)"));
 
-    cases.push_back(Case("audio-scale-0", BuiltBent([](AviLayout& l) { l.audioScale = 0; }), false,
-                         9014, "audio sample rate unusable (rate 192000 / scale 0)"));
+    // The format's rate is the one served; only when neither it nor the
+    // header's gives one is the stream refused.
+    cases.push_back(
+        Case("audio-scale-0", BuiltBent([](AviLayout& l) { l.audioScale = 0; }), false, 0, ""));
+    std::vector<uint8_t> noRate = BuiltBent([](AviLayout& l) { l.audioScale = 0; });
+    Put32(noRate, FormatData(noRate, "auds") + 4, 0);  // nSamplesPerSec
+    cases.push_back(Case("audio-no-rate", noRate, false, 9014,
+                         "audio sample rate unusable (rate 192000 / scale 0, format 0 Hz)"));
 
     // Every frame a dropped one.
     cases.push_back(Case("no-frames", BuiltBent([](AviLayout& l) { l.sizeImage = 0; }), true, 9016,
