@@ -82,8 +82,16 @@ ROWS=(
   # compressed video, non-PCM audio: refused (the other stream is served)
   "ff-v25-mjpeg     |small|refuse|none  |idx1-only,dc         |ff -f lavfi -i $V25 -t 1 -c:v mjpeg"
   "ff-va25-ffv1-s16 |small|refuse|serve |idx1-only,dc         |ff -f lavfi -i $V25 -f lavfi -i $S16 -t 1 -c:v ffv1 -ac 2 -c:a pcm_s16le"
-  "ff-a-s24         |small|none  |refuse|idx1-only            |ff -f lavfi -i $S16 -t 1 -ac 2 -c:a pcm_s24le"
-  "ff-va25-f32      |small|serve |refuse|idx1-only,dc         |ff -f lavfi -i $V25 -f lavfi -i $S16 -t 1 -pix_fmt bgra -c:v rawvideo -ac 2 -c:a pcm_f32le"
+  # every PCM-family sound: served, each sample by its rule against ffmpeg's decode
+  "ff-a-s24         |small|none  |serve |idx1-only            |ff -f lavfi -i $S16 -t 1 -ac 2 -c:a pcm_s24le"
+  "ff-a-s24-6ch     |small|none  |serve |idx1-only,strf40     |ff -f lavfi -i $S16 -t 1 -ac 6 -c:a pcm_s24le"
+  "ff-a-s24-8ch     |small|none  |serve |idx1-only,strf40     |ff -f lavfi -i $S16 -t 1 -ac 8 -c:a pcm_s24le"
+  "ff-a-s24-96k     |small|none  |serve |idx1-only,strf40     |ff -f lavfi -i $S16 -t 1 -ar 96000 -ac 2 -c:a pcm_s24le"
+  "ff-a-s32         |small|none  |serve |idx1-only            |ff -f lavfi -i $S16 -t 1 -ac 2 -c:a pcm_s32le"
+  "ff-va25-f32      |small|serve |serve |idx1-only,dc         |ff -f lavfi -i $V25 -f lavfi -i $S16 -t 1 -pix_fmt bgra -c:v rawvideo -ac 2 -c:a pcm_f32le"
+  "ff-a-f64         |small|none  |serve |idx1-only            |ff -f lavfi -i $S16 -t 1 -ac 2 -c:a pcm_f64le"
+  "ff-a-alaw        |small|none  |serve |idx1-only            |ff -f lavfi -i $S16 -t 1 -ar 8000 -ac 1 -c:a pcm_alaw"
+  "ff-a-mulaw       |small|none  |serve |idx1-only            |ff -f lavfi -i $S16 -t 1 -ar 8000 -ac 2 -c:a pcm_mulaw"
   "ff-a-adpcm       |small|none  |refuse|idx1-only            |ff -f lavfi -i $S16 -t 1 -ac 2 -c:a adpcm_ms"
   "ff-a-mp3         |small|none  |refuse|idx1-only            |ff -f lavfi -i $S16 -t 1 -ac 2 -c:a libmp3lame"
   # GStreamer
@@ -94,8 +102,12 @@ ROWS=(
   "gst-va25-s16     |small|serve |serve |idx1-only,db,ahandler            |gst $GV,framerate=25/1 ! videoconvert ! video/x-raw,format=BGRx ! queue ! mux. $GA ! audio/x-raw,format=S16LE,rate=48000,channels=2 ! queue ! mux. avimux name=mux"
   "gst-va30k-u8     |small|serve |serve |idx1-only,db,pad                 |gst $GV,framerate=30000/1001 ! videoconvert ! video/x-raw,format=BGRA ! queue ! mux. $GA8 ! audio/x-raw,format=U8,rate=22050,channels=1 ! queue ! mux. avimux name=mux"
   "gst-v25-jpeg     |small|refuse|none  |idx1-only            |gst $GV,framerate=25/1 ! jpegenc ! avimux"
-  "gst-a-s24        |small|none  |refuse|no-index             |gst $GA ! audio/x-raw,format=S24LE,rate=48000,channels=2 ! avimux"
-  "gst-a-alaw       |small|none  |refuse|no-index             |gst $GA ! audio/x-raw,format=S16LE,rate=8000,channels=1 ! alawenc ! avimux"
+  "gst-a-s24        |small|none  |serve |no-index             |gst $GA ! audio/x-raw,format=S24LE,rate=48000,channels=2 ! avimux"
+  "gst-a-s24-6ch    |small|none  |serve |no-index             |gst $GA ! audio/x-raw,format=S24LE,rate=48000,channels=6 ! avimux"
+  "gst-a-s32        |small|none  |serve |no-index             |gst $GA ! audio/x-raw,format=S32LE,rate=48000,channels=2 ! avimux"
+  # (avimux does not take float samples.)
+  "gst-a-alaw       |small|none  |serve |no-index             |gst $GA ! audio/x-raw,format=S16LE,rate=8000,channels=1 ! alawenc ! avimux"
+  "gst-a-mulaw      |small|none  |serve |no-index             |gst $GA ! audio/x-raw,format=S16LE,rate=8000,channels=1 ! mulawenc ! avimux"
   # mencoder, its own AVI muxer, from ffmpeg's clip. "-ffourcc 0" writes the
   # frames as BI_RGB; by default the compression code is ' RGB' (mplayer's own
   # code, which ffmpeg cannot decode either): refused.

@@ -20,7 +20,9 @@ The rules checked, stream by stream:
                  included); the frame duration is 10,000,000 / r_frame_rate of
                  ffprobe, rounded to nearest, in 100 ns units
   audio served   the float WAV of `qxhost audio` holds ffmpeg's decoded samples
-                 x as (float)(x / 32767) (16-bit) or (float)((x - 128) / 127)
+                 x as (float)(x / 32767) (16-bit, and G.711 expanded by ffmpeg),
+                 (float)((x - 128) / 127) (8-bit), x / 8388607 (24-bit), x / 2147483647
+                 (32-bit), floats as they are and doubles rounded once
                  (8-bit), sample for sample, with ffprobe's rate and channels
   refused        the open is refused and nothing is served
 """
@@ -298,9 +300,23 @@ def expected_frames(tb, rate, packets, decoded=None):
     return pictures
 
 
+# ffmpeg's codec of each sound served, and how its decode is taken and
+# converted: (raw format, output codec, array type, rule).
+SOUNDS = {
+    "pcm_s16le": ("s16le", "pcm_s16le", "h", "s16"),
+    "pcm_u8": ("u8", "pcm_u8", "B", "u8"),
+    "pcm_s24le": ("s32le", "pcm_s32le", "i", "s24"),
+    "pcm_s32le": ("s32le", "pcm_s32le", "i", "s32"),
+    "pcm_f32le": ("f32le", "pcm_f32le", "f", "f32"),
+    "pcm_f64le": ("f64le", "pcm_f64le", "d", "f64"),
+    "pcm_alaw": ("s16le", "pcm_s16le", "h", "s16"),
+    "pcm_mulaw": ("s16le", "pcm_s16le", "h", "s16"),
+}
+
+
 def ffmpeg_samples(path, index, fmt):
     """ffmpeg's decoded samples of one audio stream, interleaved."""
-    codec = {"s16": ("s16le", "pcm_s16le", "h"), "u8": ("u8", "pcm_u8", "B")}[fmt]
+    codec = SOUNDS[fmt]
     r = run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:%d" % index, "-c:a", codec[1],
              "-f", codec[0], "-"])
     a = array.array(codec[2])
@@ -311,13 +327,21 @@ def ffmpeg_samples(path, index, fmt):
 
 
 def converted(samples, fmt):
-    """The exact conversion: the quotient in double, rounded once to float."""
-    if fmt == "s16":
+    """The exact conversion: the quotient in double, rounded once to float
+    (24-bit samples come from ffmpeg in the top of 32 bits); floats as they are,
+    doubles rounded once; G.711 codes as ffmpeg's 16-bit expansion."""
+    rule = SOUNDS[fmt][3]
+    if rule == "s16":
         table = {x: x / 32767.0 for x in range(-32768, 32768)}
-    else:
+        return array.array("f", (table[x] for x in samples))
+    if rule == "u8":
         table = {x: (x - 128.0) / 127.0 for x in range(256)}
-    out = array.array("f", (table[x] for x in samples))
-    return out
+        return array.array("f", (table[x] for x in samples))
+    if rule == "s24":
+        return array.array("f", ((x >> 8) / 8388607.0 for x in samples))
+    if rule == "s32":
+        return array.array("f", (x / 2147483647.0 for x in samples))
+    return array.array("f", samples)
 
 
 def read_float_wav(path):
@@ -451,10 +475,10 @@ class Check:
             self.problem("audio: refused")
             return
         au = served_audio(streams)
-        if au is None or au.get("sample_fmt") not in ("s16", "u8"):
-            self.problem("reference: ffprobe's first audio stream is not 8/16-bit PCM")
+        if au is None or au.get("codec_name") not in SOUNDS:
+            self.problem("reference: ffprobe's first audio stream is not a sound served")
             return
-        fmt = au["sample_fmt"]
+        fmt = au["codec_name"]
         rc, _, err = self.qxhost("audio", self.a.file, "--out", wav, "--timeout", "20")
         if rc != 0:
             self.problem("audio: qxhost audio status %d: %s" % (rc, err.strip()[:200]))

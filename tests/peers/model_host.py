@@ -15,7 +15,10 @@ import struct
 import sys
 
 BI_RGB, BI_BITFIELDS = 0, 3
-PCM, EXTENSIBLE = 1, 0xFFFE
+PCM, FLOAT, ALAW, MULAW, EXTENSIBLE = 1, 3, 6, 7, 0xFFFE
+# The sounds served: (format tag, bits per sample).
+SERVED_SOUNDS = {(PCM, 8), (PCM, 16), (PCM, 24), (PCM, 32), (FLOAT, 32), (FLOAT, 64),
+                 (ALAW, 8), (MULAW, 8)}
 PCM_GUID_TAIL = bytes.fromhex("000000001000800000aa00389b71")
 
 
@@ -75,7 +78,7 @@ class File:
                 tag, _, _, _, _, bits = struct.unpack("<HHIIHH", strf[:16])
                 if tag == EXTENSIBLE and len(strf) >= 40 and strf[26:40] == PCM_GUID_TAIL:
                     tag = struct.unpack("<H", strf[24:26])[0]
-                audio = (n, strh, strf) if tag == PCM and bits in (8, 16) else False
+                audio = (n, strh, strf, tag) if (tag, bits) in SERVED_SOUNDS else False
         return video, audio or None
 
     def data(self, off, size):
@@ -116,15 +119,35 @@ def frames(f, video, fault=""):
     return out
 
 
+def g711(code, alaw):
+    """The 16-bit linear value of a G.711 code: sign, 3-bit exponent, 4-bit mantissa."""
+    if alaw:
+        a = code ^ 0x55
+        e, m = (a >> 4) & 7, a & 15
+        v = (m << 4) + 8 if e == 0 else ((m << 4) + 0x108) << (e - 1)
+        return v if a & 0x80 else -v
+    u = ~code & 0xFF
+    v = (((u & 15) << 3) + 0x84 << ((u >> 4) & 7)) - 0x84
+    return -v if u & 0x80 else v
+
+
 def samples(f, audio):
-    n, _, strf = audio
+    n, _, strf, tag = audio
     bits = struct.unpack("<H", strf[14:16])[0]
     raw = b"".join(f.data(off, size) for cid, off, size in f.chunks if cid == b"%02dwb" % n)
-    if bits == 16:
-        raw = raw[:len(raw) // 2 * 2]
-        values = struct.unpack("<%dh" % (len(raw) // 2), raw)
-        return [x / 32767.0 for x in values]
-    return [(x - 128.0) / 127.0 for x in raw]
+    size = bits // 8
+    raw = raw[:len(raw) // size * size]
+    if tag in (ALAW, MULAW):
+        return [g711(x, tag == ALAW) / 32767.0 for x in raw]
+    if tag == FLOAT:
+        return list(struct.unpack("<%d%s" % (len(raw) // size, "f" if bits == 32 else "d"), raw))
+    if bits == 8:
+        return [(x - 128.0) / 127.0 for x in raw]
+    if bits == 24:
+        values = [int.from_bytes(raw[i:i + 3], "little", signed=True) for i in range(0, len(raw), 3)]
+        return [x / 8388607.0 for x in values]
+    values = struct.unpack("<%d%s" % (len(raw) // size, "h" if bits == 16 else "i"), raw)
+    return [x / (32767.0 if bits == 16 else 2147483647.0) for x in values]
 
 
 def info(path, f, video, audio):
@@ -137,7 +160,7 @@ def info(path, f, video, audio):
         count = sum(1 for c in f.chunks if c[0] in (b"%02ddb" % video[0], b"%02ddc" % video[0]))
         v = {"avgFrameDuration": d, "width": w, "height": h, "frames": count}
     if audio:
-        _, _, strf = audio
+        strf = audio[2]
         ch, rate = struct.unpack("<HI", strf[2:8])
         a = {"sampleRate": rate, "channels": ch}
     return {"file": path, "video": v, "audio": a}
