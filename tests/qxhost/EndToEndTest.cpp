@@ -464,8 +464,13 @@ TEST_F(EndToEnd, CheckGivesTheReasonOfEveryRefusal) {
             ASSERT_EQ(rest.rfind("refused: ", 0), 0u) << r.out;
             EXPECT_TRUE(row.ReasonMatches(rest.substr(9))) << rest;
             EXPECT_EQ(r.status, 1) << r.out;
-            // A file that cannot be opened at all has nothing to convert.
-            EXPECT_EQ(hasConversion, row.logLine != 9003) << r.out;
+            // A file that cannot be opened at all has nothing to convert; one
+            // whose streams ffmpeg cannot read either (no RIFF form, no movie
+            // data, audio without a rate) has no conversion known.
+            const bool noneKnown =
+                row.logLine == 9005 || row.logLine == 9015 || row.name == "audio-no-rate";
+            EXPECT_EQ(hasConversion, row.logLine != 9003 && !noneKnown) << r.out;
+            EXPECT_EQ(r.out.find("  convert: none known") != std::string::npos, noneKnown) << r.out;
         }
     }
     std::string all;
@@ -509,6 +514,34 @@ TEST_F(EndToEnd, CheckPrintsAConversionThatWorks) {
         EXPECT_EQ(after.status, 0) << after.out;
         EXPECT_EQ(after.out, out + "\n  video: ok\n  audio: " + row.audio + "\n");
     }
+}
+
+// For every refused kind of the refusal table whose check offers a command,
+// the command makes a file that check passes: a medium ffmpeg cannot decode
+// (no frames, an unusable size or rate) is left out with -vn or -an.
+TEST_F(EndToEnd, CheckConversionOfEveryRefusedKindIsServed) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    int converted = 0;
+    for (const testsupport::RefusalCase& row : testsupport::RefusalCases()) {
+        // The table's 'MJPG' stream holds raw pixels, not JPEG data: the
+        // conversion of real MJPEG is CheckPrintsAConversionThatWorks's.
+        if (!row.Checkable() || row.missing || row.logLine == 0 || row.name == "compressed-video")
+            continue;
+        SCOPED_TRACE(row.name);
+        const std::string file = Path("conv-" + row.fileName);
+        testsupport::WriteFile(file, row.bytes);
+        const Result before = Qxhost("check '" + file + "'");
+        std::string command;
+        if (!LineAfter(before.out, "  convert: ffmpeg ", command)) continue;
+        const Result made = Run("ffmpeg -v error -y " + command);
+        EXPECT_EQ(made.status, 0) << command << ": " << made.err;
+        if (made.status != 0) continue;
+        const std::string out = file.substr(0, file.size() - 4) + "-servable.avi";
+        const Result after = Qxhost("check '" + out + "'");
+        EXPECT_EQ(after.status, 0) << command << "\n" << after.out;
+        ++converted;
+    }
+    EXPECT_GT(converted, 5);
 }
 
 // 24-bit video from ffmpeg (bgr24, top-down) and GStreamer (BGR, bottom-up,

@@ -91,12 +91,34 @@ bool FileVerdict::Servable() const {
             audio.status == MediumVerdict::Status::kOk);
 }
 
-std::string ConversionCommand(const std::string& file) {
+bool FfmpegDecodes(const avi::Refusal& refusal) {
+    switch (refusal.kind) {
+        case avi::RefusalKind::None:
+        case avi::RefusalKind::NoStream:
+        case avi::RefusalKind::NotAviName:  // the converted file's name is one
+        // A codec or a layout this plug-in does not read: ffmpeg decodes it.
+        case avi::RefusalKind::CompressedVideo:
+        case avi::RefusalKind::VideoBitDepth:
+        case avi::RefusalKind::AudioNotPcm:
+        case avi::RefusalKind::AudioSampleSize:
+            return true;
+        default:
+            // What the stream itself lacks (frames, a size, a rate, whole
+            // chunks, a readable file): ffmpeg cannot make a picture or a
+            // sound of it either.
+            return false;
+    }
+}
+
+std::string ConversionCommand(const std::string& file, ConvertMedia media) {
     // ffmpeg's own AVI output with these codecs is what the plug-in serves
     // for video, audio or both; codecs for a medium the input lacks are
-    // ignored.
-    return "ffmpeg -i " + ShellQuoted(file) + " -c:v rawvideo -pix_fmt bgra -c:a pcm_s16le " +
-           ShellQuoted(ServableName(file));
+    // ignored. A medium ffmpeg cannot decode is left out.
+    const char* streams = media == ConvertMedia::VideoOnly ? " -an -c:v rawvideo -pix_fmt bgra "
+                          : media == ConvertMedia::AudioOnly
+                              ? " -vn -c:a pcm_s16le "
+                              : " -c:v rawvideo -pix_fmt bgra -c:a pcm_s16le ";
+    return "ffmpeg -i " + ShellQuoted(file) + streams + ShellQuoted(ServableName(file));
 }
 
 FileVerdict CheckOneFile(const std::string& file) {
@@ -114,8 +136,24 @@ FileVerdict CheckOneFile(const std::string& file) {
     verdict.video = VerdictOf(video);
     verdict.audio = VerdictOf(audio);
     // A file that cannot be opened at all (missing, unreadable) has nothing to convert.
-    if (!verdict.Servable() && video.kind != avi::RefusalKind::CannotOpen) {
-        verdict.convert = ConversionCommand(file);
+    if (verdict.Servable() || video.kind == avi::RefusalKind::CannotOpen) return verdict;
+    // Each medium ffmpeg can decode (or that the plug-in serves already) is
+    // converted; one it cannot is left out, and with neither nothing is known.
+    const bool videoConverts = video.kind != avi::RefusalKind::NoStream && FfmpegDecodes(video);
+    const bool audioConverts = audio.kind != avi::RefusalKind::NoStream && FfmpegDecodes(audio);
+    // ffmpeg refuses to open a file whose audio has no sample rate at all.
+    if (audio.kind == avi::RefusalKind::RateOrScale) {
+        verdict.noConversion = true;
+    } else if (videoConverts && (audioConverts || audio.kind == avi::RefusalKind::NoStream)) {
+        verdict.convert = ConversionCommand(file, ConvertMedia::Both);
+    } else if (audioConverts && video.kind == avi::RefusalKind::NoStream) {
+        verdict.convert = ConversionCommand(file, ConvertMedia::Both);
+    } else if (videoConverts) {
+        verdict.convert = ConversionCommand(file, ConvertMedia::VideoOnly);
+    } else if (audioConverts) {
+        verdict.convert = ConversionCommand(file, ConvertMedia::AudioOnly);
+    } else {
+        verdict.noConversion = true;
     }
     return verdict;
 }
@@ -141,6 +179,8 @@ std::string FormatVerdicts(const std::vector<FileVerdict>& verdicts, bool json) 
         TextMedium(out, "video", v.video);
         TextMedium(out, "audio", v.audio);
         if (!v.convert.empty()) out << "  convert: " << v.convert << '\n';
+        if (v.noConversion)
+            out << "  convert: none known (ffmpeg cannot read these streams either)\n";
     }
     return out.str();
 }

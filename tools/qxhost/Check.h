@@ -27,15 +27,21 @@ struct FileVerdict {
     // The command that converts the file into a servable one; empty when the
     // file is servable, or when it cannot be read at all (missing, say).
     std::string convert;
+    // Refused, and ffmpeg cannot decode any of its streams either.
+    bool noConversion = false;
 };
+
+// Which media a conversion keeps: a medium ffmpeg cannot decode is left out
+// (-an, -vn).
+enum class ConvertMedia { Both, VideoOnly, AudioOnly };
 
 // Checks both media of `file` (UTF-8 path).
 FileVerdict CheckOneFile(const std::string& file);
 
 // An ffmpeg command line that rewrites `file` as an AVI file the plug-in
 // serves (32-bit BGRA video, 16-bit PCM audio, OpenDML indexes), written
-// beside it as NAME-servable.avi.
-std::string ConversionCommand(const std::string& file);
+// beside it as NAME-servable.avi; only the media `media` says.
+std::string ConversionCommand(const std::string& file, ConvertMedia media = ConvertMedia::Both);
 
 // The text (or JSON, an array of one object per file) that check prints.
 std::string FormatVerdicts(const std::vector<FileVerdict>& verdicts, bool json);
