@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "AllocationCounter.h"
 #include "AviFixture.h"
 #include "platform/platform.h"
 #include "support/DebugFolder.h"
@@ -230,6 +231,62 @@ TEST(SuperIndex, DamagedSuperIndexFallsBackToTheWalkAndServesEveryChunk) {
             ++lines;
         }
         EXPECT_EQ(lines, 2u) << log;
+    }
+}
+
+// A super index that lists one large standard index many times over, or
+// many that overlap: none is held in memory, and the open (which walks to
+// the index instead) allocates no more than the file's size and a little.
+TEST(SuperIndex, RepeatedOrOverlappingIndexesAreNeverHeld) {
+    constexpr uint32_t kEntries = 2u << 20;  // a 16 MiB index
+    constexpr uint32_t kListed = 16;
+    TempDir dir;
+    for (const bool overlapping : {false, true}) {
+        SCOPED_TRACE(overlapping ? "overlapping" : "repeated");
+        AviBuilder avi;
+        const uint64_t riff = avi.OpenList("RIFF", "AVI ");
+        const uint64_t hdrl = avi.OpenList("LIST", "hdrl");
+        avi.MainHeader(0x10, 1);
+        const uint64_t strl = avi.OpenList("LIST", "strl");
+        avi.StreamHeader("vids");
+        avi.Bitmap(kFrameSize / 8, 2, 32, 0, kFrameSize);
+        const size_t super = SuperIndex(avi, "00db", kListed);
+        avi.Close(strl);
+        avi.Close(hdrl);
+        const uint64_t movi = avi.OpenList("LIST", "movi");
+        const auto frame = static_cast<uint32_t>(avi.Chunk("00db", kFrameSize, 1) - movi);
+        const auto ix = static_cast<size_t>(avi.OpenIndex("ix00", "00db", movi));
+        for (uint32_t i = 0; i < kEntries; ++i) avi.IndexEntry(frame, kFrameSize);
+        avi.Close(ix);
+        avi.Close(movi);
+        avi.Close(riff);
+        for (uint32_t k = 0; k < kListed; ++k) {
+            size_t at = ix;
+            if (overlapping && k > 0) {
+                // A copy of the index header 4 KiB further on, counting the
+                // entries that are left before the chunk's end.
+                at = ix + 4096 * k;
+                const std::vector<uint8_t>& bytes = avi.bytes.data();
+                for (size_t b = 0; b < 32; b += 4) {
+                    avi.bytes.PatchU32(at + b,
+                                       static_cast<uint32_t>(bytes[ix + b]) |
+                                           (static_cast<uint32_t>(bytes[ix + b + 1]) << 8) |
+                                           (static_cast<uint32_t>(bytes[ix + b + 2]) << 16) |
+                                           (static_cast<uint32_t>(bytes[ix + b + 3]) << 24));
+                }
+                avi.bytes.PatchU32(at + 4, 24 + 8 * (kEntries - 512 * k));
+                avi.bytes.PatchU32(at + 12, kEntries - 512 * k);
+            }
+            ListIndex(avi, super, k, at, kEntries);
+        }
+        auto video = fixture::Open(dir, "listed.avi", avi.bytes.data(), MappedReader::kVideo);
+        const size_t before = allocation::Current();
+        allocation::ResetPeak();
+        ASSERT_TRUE((*video)->ReadContainer());
+        const size_t peak = allocation::Peak() - before;
+        EXPECT_NE((*video)->indexSource, avi::IndexSource::SuperIndex);
+        EXPECT_FALSE((*video)->frameTable.empty());
+        EXPECT_LE(peak, avi.size() + (4u << 20)) << "file of " << avi.size() << " bytes";
     }
 }
 
