@@ -92,9 +92,11 @@ void ScanMovieData(const FileSource& source, const IndexTarget& target, uint64_t
                    MediaIndex& index);
 
 // The same scan, stopped before any chunk header at or past `limit`. Returns
-// the position where it stopped.
+// the position where it stopped. `segmentEnd`: the declared end of the RIFF
+// form that holds `start` when the caller knows it (else it is found).
+constexpr uint64_t kFindSegmentEnd = ~uint64_t{0};
 uint64_t ScanMovieRange(const FileSource& source, const IndexTarget& target, uint64_t start,
-                        uint64_t limit, MediaIndex& index);
+                        uint64_t limit, MediaIndex& index, uint64_t segmentEnd = kFindSegmentEnd);
 
 // The declared end of the RIFF segment that holds `position`, reached by
 // stepping from the first segment's end over each next 'RIFF' header by its

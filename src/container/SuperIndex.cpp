@@ -20,8 +20,8 @@ constexpr uint32_t kSizeMask = 0x7FFFFFFFu;         // bit 31: the not-a-key-fra
 constexpr uint64_t kMostIndexes = 1u << 16;         // far beyond any real file (one per GiB or so)
 constexpr uint64_t kLargestIndexChunk = 64u << 20;  // 8 M entries; writers keep far below
 constexpr uint64_t kEntriesPerView = 1u << 20;      // 8 MiB of entries per read
-constexpr uint64_t kSpreadSamples = 6;              // interior entries whose chunk headers are read
-constexpr uint32_t kHeaderView = 64 * 1024;
+constexpr uint64_t kMostChecked = 16;  // entries of an index whose surroundings are read
+constexpr uint32_t kHeaderView = 4 * 1024;
 
 // One standard index the super index lists: its header, checked. Its
 // entries stay in the file until they are taken, so what an open holds is
@@ -39,6 +39,7 @@ struct MovieList {
     uint64_t segment = 0;
     uint64_t start = 0;
     uint64_t end = 0;
+    uint64_t segmentEnd = 0;  // declared
 };
 
 bool Decline(char (&why)[128], const char* format, unsigned long long a = 0,
@@ -73,7 +74,7 @@ bool IsStreamChunk(const AviLayout& layout, Medium medium, uint32_t code) {
 // false when a form does not open with a 'movi' list.
 bool MovieLists(const FileSource& source, const AviLayout& layout, std::vector<MovieList>& lists) {
     const uint64_t end = source.End();
-    lists.push_back({0, layout.moviType + 4, std::min(layout.moviEnd, end)});
+    lists.push_back({0, layout.moviType + 4, std::min(layout.moviEnd, end), layout.firstRiffEnd});
     FileWindow window;
     uint64_t next = layout.firstRiffEnd;
     while (next < end && lists.size() <= kMostIndexes) {
@@ -91,7 +92,7 @@ bool MovieLists(const FileSource& source, const AviLayout& layout, std::vector<M
             return false;
         }
         const uint64_t listEnd = next + 20 + ReadLe32(p + 16);
-        lists.push_back({next, next + 24, std::min(listEnd, end)});
+        lists.push_back({next, next + 24, std::min(listEnd, end), formEnd});
         next = formEnd;
     }
     return true;
@@ -149,19 +150,34 @@ Entry EntryAt(const ListedIndex& ix, const uint8_t* entry) {
     return {ix.base + ReadLe32(entry), ReadLe32(entry + 4) & kSizeMask};
 }
 
+// Whether entry n of `count` is one whose surroundings are read: all of
+// them in an index of up to kMostChecked entries, else the first, the last
+// and entries spread evenly between.
+bool Checked(uint64_t n, uint64_t count) {
+    return count <= kMostChecked || n + 1 == count || (n * kMostChecked) % count < kMostChecked;
+}
+
 // Takes the entries of a later index (one after the first): each a chunk of
 // the segment's 'movi' list, after the previous one's end (what the scan
-// would step over) and inside the list; the chunk headers at the first, the
-// last and a few spread entries carry the code and size their entries say.
-// The entries are read through views of up to 8 MiB, and appended by the
-// first index's rules, all of which they must pass.
+// would step over) and inside the list. Where the scan would have found
+// them is read at the checked entries (Checked): the chunk header carries
+// the code and size the entry says, and the scan from the chunk's end meets
+// none of the stream's chunks before the next entry's header, which it
+// lands on. The entries are read through views of up to 8 MiB, and appended
+// by the first index's rules, all of which they must pass.
 bool TakeLaterIndex(const FileSource& source, const IndexTarget& target, const ListedIndex& ix,
                     const MovieList& movie, MediaIndex& built, char (&why)[128]) {
     const uint64_t first = ix.offset + kStandardHeaderSize;
     const uint64_t count = ix.entriesInUse;
     if (ix.base > source.End())
         return Decline(why, "index at %llu has its base past the file", ix.offset);
-    std::vector<Entry> samples;
+    struct Sample {
+        uint64_t n;
+        uint64_t data;
+        uint32_t size;
+        uint64_t end;  // where the scan goes on after the chunk
+    };
+    std::vector<Sample> samples;
     FileWindow window;
     uint64_t floor = built.indexedEnd > movie.start ? built.indexedEnd : movie.start;
     for (uint64_t done = 0; done < count;) {
@@ -182,9 +198,9 @@ bool TakeLaterIndex(const FileSource& source, const IndexTarget& target, const L
                                ix.offset, n);
             }
             floor = e.data + stepped;
-            if (n == 0 || n + 1 == count ||
-                (n * (kSpreadSamples + 1)) % count < kSpreadSamples + 1) {
-                samples.push_back(e);
+            // A checked entry, and the one after it: where its gap ends.
+            if (Checked(n, count) || (n > 0 && Checked(n - 1, count))) {
+                samples.push_back({n, e.data, e.size, floor});
             }
         }
         const uint64_t taken = AppendStandardEntries(entries, take, ix.base, target, built);
@@ -194,9 +210,19 @@ bool TakeLaterIndex(const FileSource& source, const IndexTarget& target, const L
         done += take;
     }
     window.Release();
-    for (const Entry& e : samples) {
+    MediaIndex gap;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        const Sample& e = samples[i];
         if (!ChunkMatches(source, window, target, e.data, e.size)) {
             return Decline(why, "index at %llu does not point at the stream's chunks", ix.offset);
+        }
+        if (i + 1 == samples.size() || samples[i + 1].n != e.n + 1) continue;
+        const uint64_t next = samples[i + 1].data - kChunkHeaderSize;
+        if (e.end == next) continue;  // chunks that follow each other: nothing between
+        if (ScanMovieRange(source, target, e.end, next, gap, movie.segmentEnd) != next ||
+            !gap.frameTable.empty() || gap.pendingDropFrames != 0 || !gap.audioChunks.empty()) {
+            return Decline(why, "index at %llu leaves out a chunk after entry %llu", ix.offset,
+                           e.n);
         }
     }
     return true;
