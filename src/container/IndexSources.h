@@ -36,6 +36,16 @@ bool ReadStandardIndex(const FileSource& source, const IndexTarget& target, Medi
 uint64_t AppendStandardEntries(const uint8_t* entries, uint64_t count, uint64_t base,
                                const IndexTarget& target, MediaIndex& index);
 
+// Of the `count` entries of an index (or of a run of chunks) the shortcuts
+// take, whether entry n is one whose chunk is read where the walk or the
+// scan would meet it: every entry of up to 16, else the first, the last and
+// entries spread evenly between.
+constexpr uint64_t kMostCheckedEntries = 16;
+constexpr bool CheckedEntry(uint64_t n, uint64_t count) {
+    return count <= kMostCheckedEntries || n + 1 == count ||
+           (n * kMostCheckedEntries) % count < kMostCheckedEntries;
+}
+
 // Whether 'idx1' lets the walk step over the first 'movi' list in runs.
 enum class Idx1Tiling {
     NoIdx1,    // no 'idx1' chunk right after the list
@@ -46,10 +56,14 @@ enum class Idx1Tiling {
 // Reads the 'idx1' chunk that follows the first 'movi' list (found from the
 // list's declared size, not by stepping through it) and gathers the runs of
 // chunks it lists that follow each other in the list, in file order, with
-// media chunk codes only (none the walk acts on). The first and last chunk
-// of each run carry the code and size their entries give. A walk that
-// reaches a run's first chunk would step through the run to its end and meet
-// nothing else, so it may jump there (ResumeWalk).
+// media chunk codes only (none the walk acts on). The checked chunks of
+// each run (CheckedEntry: all of a run of up to 16) carry the code and size
+// their entries give; a run where one does not is left to the walk. A walk
+// that reaches a run's first chunk would step through the run to its end
+// and meet nothing else, so it may jump there (ResumeWalk). What is not
+// proven: that an unchecked chunk inside a longer run has the header its
+// entry gives. The chunk headers are read through one window moving forward
+// through the file, never one read per entry.
 Idx1Tiling Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
                          std::vector<MovieRun>& runs, char (&why)[128]);
 

@@ -20,7 +20,6 @@ constexpr uint32_t kSizeMask = 0x7FFFFFFFu;         // bit 31: the not-a-key-fra
 constexpr uint64_t kMostIndexes = 1u << 16;         // far beyond any real file (one per GiB or so)
 constexpr uint64_t kLargestIndexChunk = 64u << 20;  // 8 M entries; writers keep far below
 constexpr uint64_t kEntriesPerView = 1u << 20;      // 8 MiB of entries per read
-constexpr uint64_t kMostChecked = 16;  // entries of an index whose surroundings are read
 constexpr uint32_t kHeaderView = 4 * 1024;
 
 // One standard index the super index lists: its header, checked. Its
@@ -150,17 +149,10 @@ Entry EntryAt(const ListedIndex& ix, const uint8_t* entry) {
     return {ix.base + ReadLe32(entry), ReadLe32(entry + 4) & kSizeMask};
 }
 
-// Whether entry n of `count` is one whose surroundings are read: all of
-// them in an index of up to kMostChecked entries, else the first, the last
-// and entries spread evenly between.
-bool Checked(uint64_t n, uint64_t count) {
-    return count <= kMostChecked || n + 1 == count || (n * kMostChecked) % count < kMostChecked;
-}
-
 // Takes the entries of a later index (one after the first): each a chunk of
 // the segment's 'movi' list, after the previous one's end (what the scan
 // would step over) and inside the list. Where the scan would have found
-// them is read at the checked entries (Checked): the chunk header carries
+// them is read at the checked entries (CheckedEntry): the chunk header carries
 // the code and size the entry says, and the scan from the chunk's end meets
 // none of the stream's chunks before the next entry's header, which it
 // lands on. The entries are read through views of up to 8 MiB, and appended
@@ -199,7 +191,7 @@ bool TakeLaterIndex(const FileSource& source, const IndexTarget& target, const L
             }
             floor = e.data + stepped;
             // A checked entry, and the one after it: where its gap ends.
-            if (Checked(n, count) || (n > 0 && Checked(n - 1, count))) {
+            if (CheckedEntry(n, count) || (n > 0 && CheckedEntry(n - 1, count))) {
                 samples.push_back({n, e.data, e.size, floor});
             }
         }
