@@ -68,7 +68,8 @@ bool ServeVideo(const ServeContext& context, SampleRequest& request) {
         !ChooseFrame(context, video->avgFrameDuration, request.end, &frameOffset)) {
         return false;
     }
-    if (!ReadVideoFrame(context.file, context.bih, frameOffset, request.frameBuffer)) {
+    if (!ReadVideoFrame(context.file, context.picture, frameOffset, request.frameBuffer,
+                        context.staging)) {
         return false;
     }
     const int64_t duration = SpanOf(request);
