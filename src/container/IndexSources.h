@@ -21,15 +21,18 @@ struct IndexTarget {
 };
 
 // OpenDML standard index ('ix##'): reads the 8-byte entries from the
-// layout's first entry up to the end of the index chunk. Entry sizes lose
-// bit 31 (the OpenDML not-a-key-frame flag). Video: a size of 0 is a drop
-// frame, the frame size a frame, any other size ends the index. Audio: a
-// size of 0 ends the index. Sets `indexedEnd` past the last chunk listed.
+// layout's first entry: as many as its header counts in use, and no more
+// than the chunk (and the file) holds; what a writer reserved after them is
+// not the stream's. Entry sizes lose bit 31 (the OpenDML not-a-key-frame
+// flag). An offset of 0 (the base itself, never a chunk's data: an entry
+// never written) ends the index. Video: a size of 0 is a drop frame, the
+// frame size a frame, any other size ends the index. Audio: a size of 0
+// ends the index. Sets `indexedEnd` past the last chunk listed.
 // False only when the first view cannot be mapped; then nothing is stored.
 // May throw std::bad_alloc.
 bool ReadStandardIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index);
 
-// The entries of a standard index held in memory (`count` entries of 8 bytes
+// The entries of a standard index in a view (`count` entries of 8 bytes
 // at `entries`, offsets from `base`), appended by the rules of
 // ReadStandardIndex. Returns how many entries were taken before one ended
 // the index. May throw std::bad_alloc.
@@ -68,18 +71,36 @@ Idx1Tiling Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
                          std::vector<MovieRun>& runs, char (&why)[128]);
 
 // OpenDML super index ('indx' of the served stream, found by the walk, which
-// stopped at the first 'movi' list): every standard index it lists is read
-// with one view, and the tables are built from them alone, plus a scan of
-// what follows the last chunk listed. Used only when the result is what the
-// walk to the first standard index and the scan after it would build: every
-// listed chunk lies in the file, is an 'ix##' of the stream's chunk id, and
-// holds the entries it counts, all of which the first index's rules take;
-// the chunks the indexes list lie in file order, the first and last chunk of
-// each later index carry the header the entry says; and the scan of each gap
-// between two indexes' chunks finds none of the stream's and lands on the
-// next one. Otherwise false with the reason in `why` (empty for a super
-// index that lists no index at all), nothing stored.
-// May throw std::bad_alloc.
+// stopped at the first 'movi' list): the tables are built from the standard
+// indexes it lists, plus a scan of what follows the last chunk listed,
+// instead of the walk to the first standard index and the scan after it.
+// Taken only when these hold (else false, the reason in `why`, empty for a
+// super index that lists nothing; nothing stored):
+// - each listed chunk is a plain 'ix##' index of the stream's chunk id that
+//   lies in the file and holds the entries it counts in use; the indexes lie
+//   in file order, none overlapping or repeating another (so together they
+//   count no more entries than the file holds);
+// - the file's RIFF forms each open with a 'movi' list, and index k lies in
+//   form k, one per form: no form is left to the walk or the scan;
+// - no standard index another stream's super index lists ahead of the first
+//   names the served stream;
+// - the first index's entries in use are all taken by the rules of
+//   ReadStandardIndex;
+// - each later index lists chunks in strictly increasing file order, each
+//   after the previous one's end and inside its form's 'movi' list, all
+//   taken by the same rules; the scan from the last chunk listed before it
+//   meets none of the stream's and lands on its first chunk; and at its
+//   checked entries (CheckedEntry) the chunk header carries the code and
+//   size the entry gives and the scan from the chunk's end meets none of the
+//   stream's chunks before the next entry's header.
+// A later index of up to 16 entries is thus checked chunk by chunk. What
+// is not proven: in a longer one, the headers of the chunks between checked
+// entries and the absence of a stream chunk between two unchecked
+// neighbours; and that the first 'movi' list holds no unlisted standard
+// index of the stream ahead of the first listed one (the walk would stop
+// there). A file that lies there is served from its super index. Nothing but
+// the indexes' headers is held: each index's entries are read through views
+// of up to 8 MiB and appended. May throw std::bad_alloc.
 bool ReadSuperIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index,
                     char (&why)[128]);
 
