@@ -11,6 +11,7 @@ namespace {
 constexpr uint32_t kEntrySize = 16;       // chunk id, flags, offset, size
 constexpr uint64_t kChunkHeaderSize = 8;  // code + size
 constexpr uint32_t kHeaderView = 4 * 1024;
+constexpr uint64_t kShortestRun = 4;  // chunks
 
 // True when a chunk header with `code` and `size` starts at `position`:
 // how an entry's offset is checked. A 'rec ' entry points at a 'LIST'.
@@ -94,8 +95,11 @@ Idx1Tiling Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
     const uint8_t* runEntries = nullptr;  // the run's first entry: its entries follow it
     FileWindow headers;
     auto close = [&]() {
-        // The run's checked chunks carry the header their entries give.
-        bool matches = chunks > 0;
+        // The run's checked chunks carry the header their entries give. A
+        // run of fewer than 4 chunks is left to the walk: its chunks are all
+        // checked, which reads what the walk would, and its record would
+        // take more memory than its entries take of the file.
+        bool matches = chunks >= kShortestRun;
         for (uint64_t n = 0; matches && n < chunks; ++n) {
             if (!CheckedEntry(n, chunks)) continue;
             const uint8_t* e = runEntries + n * kEntrySize;

@@ -59,7 +59,8 @@ enum class Idx1Tiling {
 // Reads the 'idx1' chunk that follows the first 'movi' list (found from the
 // list's declared size, not by stepping through it) and gathers the runs of
 // chunks it lists that follow each other in the list, in file order, with
-// media chunk codes only (none the walk acts on). The checked chunks of
+// media chunk codes only (none the walk acts on), each of 4 chunks or more
+// (shorter ones save no read). The checked chunks of
 // each run (CheckedEntry: all of a run of up to 16) carry the code and size
 // their entries give; a run where one does not is left to the walk. A walk
 // that reaches a run's first chunk would step through the run to its end
