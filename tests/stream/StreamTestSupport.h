@@ -51,8 +51,21 @@ struct ServeInputs {
     }
 
     stream::ServeContext Context() {
-        return stream::ServeContext{video, file.get(), frameTable, totalFrames, audioChunks,
-                                    bih,   wfx,        pStream,    stop,        staging};
+        // The video timing as the open copies it: from the descriptor as it
+        // stands when serving begins.
+        const VideoDesc& timing = *pStream->pVideo;
+        return stream::ServeContext{video,
+                                    file.get(),
+                                    frameTable,
+                                    totalFrames,
+                                    audioChunks,
+                                    bih,
+                                    wfx,
+                                    timing.avgFrameDuration,
+                                    timing.timescale,
+                                    pStream,
+                                    stop,
+                                    staging};
     }
 
     bool video;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -13,12 +14,14 @@
 #include <vector>
 
 #include "Check.h"
+#include "FrameMd5.h"
 #include "HostStream.h"
 #include "Image.h"
 #include "PluginLoader.h"
 #include "Utf.h"
 #include "Wav.h"
 #include "common/Md5.h"
+#include "reader/CheckFile.h"
 #ifdef QXHOST_HAVE_PNG
 #include "Png.h"
 #endif
@@ -181,16 +184,72 @@ int RunInfo(const Arguments& args, const std::string& builtInPlugin) {
     return 0;
 }
 
-int RunFrameMd5(const Arguments& args, const std::string& builtInPlugin) {
-    Session session;
-    OpenSession(session, args, builtInPlugin, true, false);
-    Stream& stream = *session.video;
+// Progress of a long command on standard error: shown when asked for, or by
+// default when standard error is a terminal, and then only once the command
+// has run for a second; never on the data output.
+class Progress {
+public:
+    explicit Progress(const Arguments& args)
+        : enabled_(args.progress == 1 || (args.progress == -1 && StderrIsTerminal())),
+          start_(Clock::now()) {}
+    ~Progress() { Done(); }
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
+    void Show(const char* what, uint64_t done, uint64_t total) {
+        if (!enabled_) return;
+        const Clock::time_point now = Clock::now();
+        if (now - start_ < std::chrono::seconds(1) || now - last_ < std::chrono::milliseconds(100))
+            return;
+        last_ = now;
+        const double percent =
+            total > 0 ? 100.0 * static_cast<double>(done) / static_cast<double>(total) : 0.0;
+        std::fprintf(stderr, "\r%s %" PRIu64 " of %" PRIu64 " (%5.1f%%)   ", what, done, total,
+                     percent);
+        std::fflush(stderr);
+        shown_ = true;
+    }
+    void Done() {
+        if (shown_) std::fputs("\n", stderr);
+        shown_ = false;
+    }
+
+private:
+    bool enabled_;
+    Clock::time_point start_;
+    Clock::time_point last_{};
+    bool shown_ = false;
+};
+
+// Requests for audio spans of up to `span` samples.
+std::vector<std::unique_ptr<AudioRequest>> MakeAudioRequestsOf(int32_t channels, int64_t span) {
+    std::vector<std::unique_ptr<AudioRequest>> requests;
+    for (size_t i = 0; i < kRequestsInFlight; ++i) {
+        auto r = std::make_unique<AudioRequest>();
+        r->samples.assign(static_cast<size_t>(channels),
+                          std::vector<float>(static_cast<size_t>(span)));
+        for (auto& channel : r->samples) r->channels.push_back(channel.data());
+        r->request.channels = channels;
+        r->request.channelBuffers = r->channels.data();
+        requests.push_back(std::move(r));
+    }
+    return requests;
+}
+
+// The lines of the video stream: frame k at pts k in the stream's own time
+// base, hashed as ffmpeg decodes it (BGRA, or BGR for a 24-bit file, rows top
+// down) or, stored, as the plug-in hands it over (rows in the stored order).
+std::vector<TimedLine> VideoLines(Stream& stream, const Arguments& args, int index,
+                                  const Rational& timeBase, bool bgr24, Progress& progress) {
     const VideoDesc& video = stream.video();
     const VideoLayout layout = CheckVideo(video);
-    const int64_t timescale = video.timescale > 0 ? video.timescale : 10000000;
-    std::fputs(
-        FrameMd5Header(Reduce(layout.frameDuration, timescale), video.width, video.height).c_str(),
-        DataOutput());
+    const auto width = static_cast<size_t>(video.width);
+    const auto rows = static_cast<size_t>(std::llabs(int64_t{video.height}));
+    const bool flip = video.height > 0 && !args.stored;
+    const bool dropAlpha = bgr24 && !args.stored;
+    std::vector<uint8_t> decoded(dropAlpha ? width * rows * 3
+                                           : static_cast<size_t>(layout.frameBytes));
+    std::vector<TimedLine> lines;
     const auto requests = MakeVideoRequests(layout);
     stream.Start();
     ServeInOrder(
@@ -200,15 +259,161 @@ int RunFrameMd5(const Arguments& args, const std::string& builtInPlugin) {
             request.end = request.start + layout.frameDuration;
         },
         [&](const Stream::Delivery& delivery, uint64_t k) {
-            const std::string line =
-                FrameMd5Line(static_cast<int64_t>(k), delivery.duration / layout.frameDuration,
-                             layout.frameBytes,
-                             tools::Md5::Hex(delivery.request->frameBuffer,
-                                             static_cast<size_t>(layout.frameBytes)));
-            std::fputs(line.c_str(), DataOutput());
+            const uint8_t* frame = delivery.request->frameBuffer;
+            const uint8_t* hashed = frame;
+            if (flip || dropAlpha) {
+                const size_t outRow = width * (dropAlpha ? 3 : 4);
+                for (size_t y = 0; y < rows; ++y) {
+                    const uint8_t* in = frame + (flip ? rows - 1 - y : y) * width * 4;
+                    uint8_t* out = decoded.data() + y * outRow;
+                    if (!dropAlpha) {
+                        std::memcpy(out, in, width * 4);
+                        continue;
+                    }
+                    for (size_t x = 0; x < width; ++x) std::memcpy(out + 3 * x, in + 4 * x, 3);
+                }
+                hashed = decoded.data();
+            }
+            const size_t size =
+                flip || dropAlpha ? decoded.size() : static_cast<size_t>(layout.frameBytes);
+            const auto pts = static_cast<int64_t>(k);
+            lines.push_back({index, pts, timeBase,
+                             FrameMd5LineOf(index, pts, 1, size, tools::Md5::Hex(hashed, size))});
+            progress.Show("framemd5: video frame", k + 1, layout.frames);
         },
         Timeout(args));
     stream.Close();
+    return lines;
+}
+
+// The lines of the audio stream: one per packet of ffmpeg's AVI reader (the
+// file's chunks, cut as it cuts them), at pts = first sample in 1/rate, as
+// signed 16-bit samples (ffmpeg's output for 8- and 16-bit PCM) or, stored,
+// as the file's own samples.
+std::vector<TimedLine> AudioLines(Stream& stream, const Arguments& args, int index,
+                                  const mirolan::StreamFacts& facts, bool haveFacts,
+                                  Progress& progress) {
+    const AudioDesc& audio = stream.audio();
+    CheckAudio(audio);
+    std::vector<std::pair<int64_t, int64_t>> packets;
+    if (haveFacts) {
+        for (size_t i = 0; i < facts.audioChunkFirst.size(); ++i) {
+            AudioPackets(facts.audioChunkFirst[i], facts.audioChunkEnd[i], facts.strh.dwSampleSize,
+                         packets);
+        }
+    } else {
+        AudioPackets(0, std::max<int64_t>(audio.duration, 0), 2, packets);
+    }
+    int64_t longest = 1;
+    for (const auto& packet : packets) longest = std::max(longest, packet.second - packet.first);
+    if (longest > (int64_t{1} << 24) || longest * audio.channels > (int64_t{1} << 26)) {
+        throw HostError("an audio chunk of " + std::to_string(longest) +
+                        " samples is too large for this host");
+    }
+    const bool stored8 = args.stored && haveFacts && facts.wfx.wBitsPerSample == 8;
+    const bool from8 = haveFacts && facts.wfx.wBitsPerSample == 8;
+    const Rational timeBase{1, audio.sampleRate};
+    const auto channels = static_cast<size_t>(audio.channels);
+    std::vector<uint8_t> bytes;
+    std::vector<TimedLine> lines;
+    const auto requests = MakeAudioRequestsOf(audio.channels, longest);
+    stream.Start();
+    ServeInOrder(
+        stream, packets.size(), Pool(requests),
+        [&](SampleRequest& request, uint64_t i) {
+            request.start = packets[i].first;
+            request.end = packets[i].second;
+            for (int32_t c = 0; c < request.channels; ++c) {
+                std::fill(request.channelBuffers[c], request.channelBuffers[c] + longest, 0.0f);
+            }
+        },
+        [&](const Stream::Delivery& delivery, uint64_t i) {
+            const SampleRequest& request = *delivery.request;
+            const auto samples = static_cast<size_t>(request.end - request.start);
+            bytes.clear();
+            for (size_t j = 0; j < samples; ++j) {
+                for (size_t c = 0; c < channels; ++c) {
+                    const float value = request.channelBuffers[c][j];
+                    if (stored8) {
+                        bytes.push_back(FloatToPcm8(value));
+                        continue;
+                    }
+                    // 8-bit samples become x - 128 in the high byte, as ffmpeg converts them.
+                    const auto word = static_cast<uint16_t>(
+                        from8 ? static_cast<uint16_t>((FloatToPcm8(value) - 128) * 256)
+                              : static_cast<uint16_t>(FloatToPcm16(value)));
+                    bytes.push_back(static_cast<uint8_t>(word & 0xFF));
+                    bytes.push_back(static_cast<uint8_t>(word >> 8));
+                }
+            }
+            lines.push_back(
+                {index, request.start, timeBase,
+                 FrameMd5LineOf(index, request.start, static_cast<int64_t>(samples), bytes.size(),
+                                tools::Md5::Hex(bytes.data(), bytes.size()))});
+            progress.Show("framemd5: audio packet", i + 1, packets.size());
+        },
+        Timeout(args));
+    stream.Close();
+    return lines;
+}
+
+int RunFrameMd5(const Arguments& args, const std::string& builtInPlugin) {
+    Session session;
+    OpenSession(session, args, builtInPlugin, true, true);
+    std::u16string path;
+    Utf8ToUtf16(args.file, path);
+    // How ffmpeg sees the file: from the headers and the index, read by the
+    // plug-in's own code; a plug-in that serves a file this code refuses (a
+    // stand-in) gets the layout its descriptors imply.
+    const mirolan::StreamFacts videoFacts =
+        mirolan::ReadStreamFacts(path.c_str(), avi::Medium::Video);
+    const mirolan::StreamFacts audioFacts =
+        mirolan::ReadStreamFacts(path.c_str(), avi::Medium::Audio);
+    HeaderFacts headers = ScanHeaders(ReadFileStart(args.file));
+    const bool haveVideoFacts = !videoFacts.refusal.Refused() && headers.videoIndex >= 0;
+    const bool haveAudioFacts = !audioFacts.refusal.Refused() && headers.audioIndex >= 0;
+    int videoIndex = haveVideoFacts ? headers.videoIndex : 0;
+    int audioIndex = haveAudioFacts ? headers.audioIndex : 1;
+    if (!session.video) audioIndex = haveAudioFacts ? audioIndex : 0;
+    if (videoIndex == audioIndex) audioIndex = videoIndex + 1;
+
+    std::string header = "#format: frame checksums\n#version: 2\n#hash: MD5\n#software: qxhost\n";
+    Rational videoBase, audioBase;
+    std::string videoHeader, audioHeader;
+    if (session.video) {
+        const VideoDesc& video = session.video->video();
+        CheckVideo(video);
+        videoBase = haveVideoFacts ? Reduce(videoFacts.strh.dwScale, videoFacts.strh.dwRate)
+                                   : Reduce(video.avgFrameDuration,
+                                            video.timescale > 0 ? video.timescale : 10000000);
+        videoHeader = VideoHeader(videoIndex, videoBase, video.width, video.height,
+                                  haveVideoFacts ? headers.sampleAspect : Rational{0, 1});
+    }
+    if (session.audio) {
+        const AudioDesc& audio = session.audio->audio();
+        CheckAudio(audio);
+        const bool u8 = args.stored && haveAudioFacts && audioFacts.wfx.wBitsPerSample == 8;
+        audioHeader = AudioHeader(audioIndex, {1, audio.sampleRate}, u8 ? "pcm_u8" : "pcm_s16le",
+                                  audio.sampleRate, audio.channels);
+    }
+    header += videoIndex < audioIndex ? videoHeader + audioHeader : audioHeader + videoHeader;
+    header += "#stream#, dts,        pts, duration,     size, hash\n";
+
+    Progress progress(args);
+    std::vector<TimedLine> videoLines, audioLines;
+    if (session.video) {
+        videoLines = VideoLines(*session.video, args, videoIndex, videoBase,
+                                haveVideoFacts && videoFacts.bih.biBitCount == 24, progress);
+    }
+    if (session.audio) {
+        audioLines =
+            AudioLines(*session.audio, args, audioIndex, audioFacts, haveAudioFacts, progress);
+    }
+    progress.Done();
+    std::fputs(header.c_str(), DataOutput());
+    for (const TimedLine& line : Interleave(std::move(videoLines), std::move(audioLines))) {
+        std::fputs(line.text.c_str(), DataOutput());
+    }
     return std::fflush(DataOutput()) == 0 ? 0 : 1;
 }
 
@@ -484,28 +689,6 @@ Rational Reduce(int64_t num, int64_t den) {
         den /= divisor;
     }
     return {num, den};
-}
-
-std::string FrameMd5Header(const Rational& timeBase, int32_t width, int32_t height) {
-    std::ostringstream out;
-    out << "#format: frame checksums\n"
-        << "#version: 2\n"
-        << "#hash: MD5\n"
-        << "#software: qxhost\n"
-        << "#tb 0: " << timeBase.num << '/' << timeBase.den << '\n'
-        << "#media_type 0: video\n"
-        << "#codec_id 0: rawvideo\n"
-        << "#dimensions 0: " << width << 'x' << std::llabs(int64_t{height}) << '\n'
-        << "#stream#, dts,        pts, duration,     size, hash\n";
-    return out.str();
-}
-
-std::string FrameMd5Line(int64_t frame, int64_t duration, uint64_t size, const std::string& md5) {
-    char line[160];
-    std::snprintf(line, sizeof line,
-                  "0, %10" PRId64 ", %10" PRId64 ", %8" PRId64 ", %8" PRIu64 ", %s\n", frame, frame,
-                  duration, size, md5.c_str());
-    return line;
 }
 
 std::string DescribeStreams(const std::string& file, const VideoDesc* video, const AudioDesc* audio,
