@@ -324,6 +324,8 @@ void CMirolan::Open(const char16_t* path) {
     audioChunks = std::move(values.audioChunks);
     indexSource = values.indexSource;
     frameDuration = values.frameDuration;
+    picture = values.picture;
+    sound = values.sound;
     openRefusal = values.refusal;
     if (!servable) FailOpen();
 }

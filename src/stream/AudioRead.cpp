@@ -5,7 +5,6 @@
 
 #include "diag/DebugLog.h"
 #include "diag/LogLines.h"
-#include "stream/PcmConvert.h"
 
 namespace stream {
 
@@ -21,9 +20,6 @@ constexpr size_t kKeptStagingBytes = 1u << 20;
 uint64_t Distance(int64_t a, int64_t b) {
     return static_cast<uint64_t>(b) - static_cast<uint64_t>(a);
 }
-
-// Silence as the file stores it: unsigned 8-bit PCM is centred on 128.
-uint8_t SilenceByte(uint16_t bitsPerSample) { return bitsPerSample == 8 ? 0x80 : 0x00; }
 
 // True when chunk i is the first whose endSample lies after `start`: since
 // endSample never decreases along the list, that is the chunk ending after
@@ -108,15 +104,12 @@ void StageChunks(const ServeContext& context, int64_t start, int64_t end, uint32
 // further buffer the request names filled with silence (0.0), and nothing
 // written to a buffer the request does not name.
 void ConvertStaged(const ServeContext& context, const SampleBlock& request, uint32_t frames) {
-    const uint16_t bits = context.wfx.wBitsPerSample;
+    const format::SoundRow* row = context.sound.row;
     const uint32_t fileChannels = context.wfx.nChannels;
     const auto requestChannels = static_cast<uint32_t>(std::max(request.channels, 0));
     const uint32_t channelsToFill = std::min(fileChannels, requestChannels);
-    if (bits == 8) {
-        Pcm8ToFloat(context.staging.Bytes(), fileChannels, frames, request.channelBuffers,
-                    channelsToFill);
-    } else {
-        Pcm16ToFloat(context.staging.Bytes(), fileChannels, frames, request.channelBuffers,
+    if (row->convert != nullptr) {
+        row->convert(context.staging.Bytes(), fileChannels, frames, request.channelBuffers,
                      channelsToFill);
     }
     for (uint32_t ch = channelsToFill; ch < requestChannels; ++ch) {
@@ -130,18 +123,20 @@ void ConvertStaged(const ServeContext& context, const SampleBlock& request, uint
 // Stages the span's interleaved bytes (silence wherever nothing is read) and
 // converts them.
 bool ReadAudioSamples(const ServeContext& context, const SampleBlock& request) {
-    const avi::WAVEFORMATEX& wfx = context.wfx;
     StagingBuffer& staging = context.staging;
     // An empty or reversed span reads and writes nothing.
     if (request.end <= request.start) return true;
     // A request with no channel buffers has nothing to fill.
     if (request.channels <= 0 || request.channelBuffers == nullptr) return true;
-    const uint32_t bits = wfx.wBitsPerSample;
-    if ((bits != 8 && bits != 16) || wfx.nChannels == 0) return true;  // nothing to convert
+    const format::SoundRow* row = context.sound.row;
+    const uint32_t bytesPerSample = row != nullptr ? row->bytesPerSample : 0u;
+    const uint32_t fileChannels = context.wfx.nChannels;
+    // Nothing to convert: a format without a conversion, or no channels.
+    if (bytesPerSample == 0 || row->convert == nullptr || fileChannels == 0) return true;
 
     // Staged as the file stores it: sample frames of the file's channels,
     // whatever channel count the request names.
-    const uint64_t frameBytes = static_cast<uint64_t>(bits / 8u) * wfx.nChannels;
+    const uint64_t frameBytes = static_cast<uint64_t>(bytesPerSample) * fileChannels;
     const uint64_t spanSamples = Distance(request.start, request.end);
     // The whole span is staged at once; a span beyond what a 32-bit size holds
     // (an hour of audio asked for by a 32-bit host) cannot be, nor can memory
@@ -161,7 +156,7 @@ bool ReadAudioSamples(const ServeContext& context, const SampleBlock& request) {
     }
     const auto stagingSize = static_cast<uint32_t>(spanSamples * frameBytes);
 
-    const uint8_t silence = SilenceByte(wfx.wBitsPerSample);
+    const uint8_t silence = row->silence;
     std::memset(staging.Bytes(), silence, stagingSize);
     StageChunks(context, request.start, request.end, static_cast<uint32_t>(frameBytes), silence);
     // The whole span: what lies past the end of the audio is silence, whether

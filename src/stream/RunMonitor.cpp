@@ -63,15 +63,10 @@ bool ChooseFrame(const ServeContext& context, int64_t end, int64_t* offset) {
     return true;
 }
 
-// The bytes of the host's frame buffer: width x |height| x 4 for a converted
-// 24-bit frame, the stored frame size for a 32-bit one (open made sure that
-// the two agree and fit 32 bits).
-uint32_t FrameBufferBytes(const avi::BITMAPINFOHEADER& format) {
-    if (format.biBitCount != 24) return format.biSizeImage;
-    const uint64_t height = static_cast<uint64_t>(format.biHeight < 0 ? -int64_t{format.biHeight}
-                                                                      : int64_t{format.biHeight});
-    return static_cast<uint32_t>(static_cast<uint64_t>(static_cast<uint32_t>(format.biWidth)) *
-                                 height * 4u);
+// The bytes of the host's frame buffer: width x |height| x 4, whatever the
+// stored layout (open made sure that this fits 32 bits).
+size_t HostFrameBytes(const format::PictureFormat& picture) {
+    return static_cast<size_t>(picture.width) * picture.rows * 4u;
 }
 
 // Hands a served request back: its span as the duration (converted to the
@@ -102,9 +97,10 @@ bool ServeVideo(const ServeContext& context, SampleRequest& request) {
     // A frame that cannot be positioned (logged by the read) is handed back
     // black rather than kept: the host gets every request back, and the next
     // one may read.
-    if (!ReadVideoFrame(context.file, context.bih, frameOffset, request.frameBuffer) &&
+    if (!ReadVideoFrame(context.file, context.picture, frameOffset, request.frameBuffer,
+                        context.staging) &&
         request.frameBuffer != nullptr) {
-        std::memset(request.frameBuffer, 0, FrameBufferBytes(context.bih));
+        std::memset(request.frameBuffer, 0, HostFrameBytes(context.picture));
     }
     HandBack(context, request);
     return true;

@@ -10,6 +10,8 @@
 
 #include "container/AviRecords.h"
 #include "container/MediaIndex.h"
+#include "format/PictureFormats.h"
+#include "format/SoundFormats.h"
 #include "platform/platform.h"
 #include "qxdriver.h"
 #include "stream/StagingBuffer.h"
@@ -24,6 +26,8 @@ struct ServeContext {
     const std::deque<AudioChunk>& audioChunks;
     avi::BITMAPINFOHEADER bih;  // biSizeImage holds the stored frame size
     avi::WAVEFORMATEX wfx;
+    const format::PictureFormat& picture;  // the video's layout: sizes, row order, kernel
+    const format::SoundFormat& sound;      // the audio's layout: sample size, silence, kernel
     // Video: the frame duration and time scale the open wrote into the host's
     // descriptor, copied then, so that a host that reuses or changes its
     // descriptor while the stream runs is still served the frames it asks for.

@@ -72,6 +72,8 @@ protected:
         testsupport::WriteFile(dir.File("video.avi"), file);
         inputs = std::make_unique<streamtest::ServeInputs>(stream, true, dir.File("video.avi"));
         inputs->bih.biSizeImage = kFrameBytes;
+        inputs->bih.biWidth = 2;  // 2 x 2 pixels of 32 bits: kFrameBytes
+        inputs->bih.biHeight = 2;
         inputs->totalFrames = kFrames;
         for (uint32_t k = 0; k < kFrames; ++k)
             inputs->frameTable.push_back(static_cast<int64_t>(FrameOffset(k)));
