@@ -6,7 +6,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=build/native
 out=out/demo
+# Clean outputs each run: frames of an earlier file must not linger beside
+# this one's. Only what the demo writes is removed (a FILE of the user's may
+# lie in the folder).
 mkdir -p "$out"
+rm -rf "$out/frames" "$out/info.txt" "$out/audio.wav"
 
 file="${1:-}"
 if [ -z "$file" ]; then

@@ -27,6 +27,7 @@ struct StreamFacts {
     avi::AVIStreamHeader strh{};
     avi::BITMAPINFOHEADER bih{};
     avi::WAVEFORMATEX wfx{};
+    int32_t streamNumber = -1;  // the stream's number among the file's streams
     std::vector<int64_t> audioChunkFirst;
     std::vector<int64_t> audioChunkEnd;
 };

@@ -212,6 +212,7 @@ StreamFacts ReadStreamFacts(const char16_t* path, avi::Medium medium) {
         facts.strh = options.bVideo ? checked.videoStrh : checked.audioStrh;
         facts.bih = checked.bih;
         facts.wfx = checked.wfx;
+        facts.streamNumber = checked.streamNumber;
         facts.audioChunkFirst.reserve(checked.audioChunks.size());
         facts.audioChunkEnd.reserve(checked.audioChunks.size());
         for (const AudioChunk& chunk : checked.audioChunks) {
@@ -324,6 +325,7 @@ void CMirolan::Open(const char16_t* path) {
     audioChunks = std::move(values.audioChunks);
     indexSource = values.indexSource;
     frameDuration = values.frameDuration;
+    streamNumber = values.streamNumber;
     picture = values.picture;
     sound = values.sound;
     openRefusal = values.refusal;

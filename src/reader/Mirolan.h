@@ -101,6 +101,8 @@ public:
     avi::IndexSource indexSource = avi::IndexSource::None;
     // Video frame duration in 100 ns units, from the stream's scale and rate.
     int64_t frameDuration = 0;
+    // The served stream's number in the file (for tools; never served from).
+    int32_t streamNumber = -1;
     // The served stream's layout from the format tables: what the worker's
     // reads convert from.
     format::PictureFormat picture;
@@ -112,8 +114,7 @@ public:
 
 private:
     friend avi::Refusal mirolan::CheckFile(const char16_t* path, avi::Medium medium);
-    friend mirolan::StreamFacts mirolan::ReadStreamFacts(const char16_t* path,
-                                                         avi::Medium medium);
+    friend mirolan::StreamFacts mirolan::ReadStreamFacts(const char16_t* path, avi::Medium medium);
     // The open of a check (checkReason non-null): the same reading, checks,
     // log lines and refusal as the host's open of that medium, stopping
     // before the worker and the descriptors, with the outcome in

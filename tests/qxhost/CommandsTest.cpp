@@ -69,20 +69,21 @@ std::vector<uint8_t> HeaderList(bool withVprp) {
 }
 
 TEST(ScanHeaders, NumbersTheStreamsAsFfmpegAndReadsTheAspect) {
-    const HeaderFacts facts = ScanHeaders(HeaderList(true));
+    const HeaderFacts facts = ScanHeaders(HeaderList(true), 1);
     EXPECT_EQ(facts.audioIndex, 0);
     EXPECT_EQ(facts.videoIndex, 1);
     EXPECT_EQ(facts.sampleAspect.num, 64);  // 16/9 over 720/576
     EXPECT_EQ(facts.sampleAspect.den, 45);
-    const HeaderFacts plain = ScanHeaders(HeaderList(false));
+    EXPECT_EQ(ScanHeaders(HeaderList(true), 0).sampleAspect.num, 0) << "another stream's";
+    const HeaderFacts plain = ScanHeaders(HeaderList(false), 1);
     EXPECT_EQ(plain.sampleAspect.num, 0);
     EXPECT_EQ(plain.sampleAspect.den, 1);
     // Cut anywhere, the scan stays inside what it was given.
     const std::vector<uint8_t> whole = HeaderList(true);
     for (size_t n = 0; n < whole.size(); ++n) {
-        ScanHeaders(std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<long>(n)));
+        ScanHeaders(std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<long>(n)), 1);
     }
-    EXPECT_EQ(ScanHeaders({}).videoIndex, -1);
+    EXPECT_EQ(ScanHeaders({}, 1).videoIndex, -1);
 }
 
 TEST(AudioPackets, CutsChunksAsFfmpegsAviReader) {
@@ -164,6 +165,13 @@ TEST(DescribeStreams, SaysWhichStreamsThePlugInRefused) {
     EXPECT_NE(text.find("audio: none"), std::string::npos) << text;
     EXPECT_EQ(text.find("video: none"), std::string::npos) << text;
     EXPECT_NE(text.find("frames 0"), std::string::npos) << text;  // no division by zero
+    // With the reason the plug-in's code gives.
+    EXPECT_NE(DescribeStreams("f.avi", nullptr, nullptr, false, "video is compressed", "no audio")
+                  .find("video: none (refused by the plug-in: video is compressed)"),
+              std::string::npos);
+    EXPECT_NE(DescribeStreams("f.avi", &video, nullptr, true, "", "no audio stream")
+                  .find(", \"refused\": {\"audio\": \"no audio stream\"}}"),
+              std::string::npos);
 }
 
 TEST(ResolvePluginPath, PrefersTheRequestedPath) {

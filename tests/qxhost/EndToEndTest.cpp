@@ -279,6 +279,18 @@ TEST_F(EndToEnd, PlayServesBothStreamsInFull) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("video: 25 of 25 frames, 51200 bytes"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("audio: 8000 of 8000 samples"), std::string::npos) << r.out;
+    // Progress, when asked for, goes to standard error only, and its first
+    // line is not already at 100 %.
+    const Result shown = Qxhost("play --progress --realtime '" + file + "'");
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    EXPECT_EQ(shown.out.find('\r'), std::string::npos) << shown.out;
+    ASSERT_EQ(shown.err.rfind("\rvideo [", 0), 0u) << shown.err;
+    EXPECT_EQ(shown.err.substr(0, shown.err.find("  audio")).find("100.0%"), std::string::npos)
+        << shown.err;
+    EXPECT_NE(shown.err.find("100.0%"), std::string::npos) << shown.err;
+    const Result hashes = Qxhost("framemd5 --progress '" + file + "'");
+    EXPECT_EQ(hashes.out.find('\r'), std::string::npos);
+    EXPECT_NE(hashes.err.find("framemd5: "), std::string::npos) << hashes.err;
 }
 
 TEST_F(EndToEnd, AFileWithoutAudioStillServesItsVideo) {
@@ -517,8 +529,23 @@ TEST_F(EndToEnd, CheckGivesTheReasonOfEveryRefusal) {
             ASSERT_EQ(rest.rfind("refused: ", 0), 0u) << r.out;
             EXPECT_TRUE(row.ReasonMatches(rest.substr(9))) << rest;
             EXPECT_EQ(r.status, 1) << r.out;
-            // A file that cannot be opened at all has nothing to convert.
-            EXPECT_EQ(hasConversion, row.logLine != 9003) << r.out;
+            // A file that cannot be opened at all has nothing to convert; an
+            // AVI file named otherwise is renamed, and a file that is no AVI
+            // file is said to be one: neither gets a command.
+            std::string advice;
+            const bool advised = LineAfter(r.out, "  advice: ", advice);
+            if (row.logLine == 9001 || row.logLine == 9005) {
+                EXPECT_FALSE(hasConversion) << r.out;
+                ASSERT_TRUE(advised) << r.out;
+                const bool isAvi = row.bytes.size() >= 12 &&
+                                   std::memcmp(row.bytes.data(), "RIFF", 4) == 0 &&
+                                   std::memcmp(row.bytes.data() + 8, "AVI ", 4) == 0;
+                EXPECT_EQ(advice.find("rename it to ") != std::string::npos, isAvi) << advice;
+                EXPECT_EQ(advice.find("not an AVI file") != std::string::npos, !isAvi) << advice;
+            } else {
+                EXPECT_EQ(hasConversion, row.logLine != 9003) << r.out;
+                EXPECT_FALSE(advised) << r.out;
+            }
         }
     }
     std::string all;

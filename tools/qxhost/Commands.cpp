@@ -174,24 +174,44 @@ std::string FormatDouble(double value, const char* format) {
     return text;
 }
 
+// Why a medium is not served, read by the plug-in's own code linked in (the
+// loaded plug-in says only yes or no): "" when it would be served.
+std::string WhyNotServed(const std::string& file, avi::Medium medium) {
+    std::u16string path;
+    if (!Utf8ToUtf16(file, path)) return "the file name is not valid UTF-8";
+    const avi::Refusal refusal = mirolan::CheckFile(path.c_str(), medium);
+    if (!refusal.Refused()) return "";
+    return refusal.text;
+}
+
 int RunInfo(const Arguments& args, const std::string& builtInPlugin) {
     Session session;
     OpenSession(session, args, builtInPlugin, true, true);
-    const std::string text =
-        DescribeStreams(args.file, session.video ? &session.video->video() : nullptr,
-                        session.audio ? &session.audio->audio() : nullptr, args.json);
+    const std::string videoReason =
+        session.video ? "" : WhyNotServed(args.file, avi::Medium::Video);
+    const std::string audioReason =
+        session.audio ? "" : WhyNotServed(args.file, avi::Medium::Audio);
+    const std::string text = DescribeStreams(
+        args.file, session.video ? &session.video->video() : nullptr,
+        session.audio ? &session.audio->audio() : nullptr, args.json, videoReason, audioReason);
     std::fputs(text.c_str(), DataOutput());
     return 0;
 }
 
-// Progress of a long command on standard error: shown when asked for, or by
+// Whether progress goes to standard error: always with --progress; by
 // default when standard error is a terminal, and then only once the command
-// has run for a second; never on the data output.
+// has run for a second. Never on the data output.
+bool ProgressWanted(const Arguments& args) {
+    return args.progress == 1 || (args.progress == -1 && StderrIsTerminal());
+}
+std::chrono::milliseconds ProgressDelay(const Arguments& args) {
+    return std::chrono::milliseconds(args.progress == 1 ? 0 : 1000);
+}
+
 class Progress {
 public:
     explicit Progress(const Arguments& args)
-        : enabled_(args.progress == 1 || (args.progress == -1 && StderrIsTerminal())),
-          start_(Clock::now()) {}
+        : enabled_(ProgressWanted(args)), delay_(ProgressDelay(args)), start_(Clock::now()) {}
     ~Progress() { Done(); }
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
@@ -199,7 +219,7 @@ public:
     void Show(const char* what, uint64_t done, uint64_t total) {
         if (!enabled_) return;
         const Clock::time_point now = Clock::now();
-        if (now - start_ < std::chrono::seconds(1) || now - last_ < std::chrono::milliseconds(100))
+        if (now - start_ < delay_ || (shown_ && now - last_ < std::chrono::milliseconds(100)))
             return;
         last_ = now;
         const double percent =
@@ -216,6 +236,7 @@ public:
 
 private:
     bool enabled_;
+    std::chrono::milliseconds delay_;
     Clock::time_point start_;
     Clock::time_point last_{};
     bool shown_ = false;
@@ -369,11 +390,11 @@ int RunFrameMd5(const Arguments& args, const std::string& builtInPlugin) {
         mirolan::ReadStreamFacts(path.c_str(), avi::Medium::Video);
     const mirolan::StreamFacts audioFacts =
         mirolan::ReadStreamFacts(path.c_str(), avi::Medium::Audio);
-    HeaderFacts headers = ScanHeaders(ReadFileStart(args.file));
-    const bool haveVideoFacts = !videoFacts.refusal.Refused() && headers.videoIndex >= 0;
-    const bool haveAudioFacts = !audioFacts.refusal.Refused() && headers.audioIndex >= 0;
-    int videoIndex = haveVideoFacts ? headers.videoIndex : 0;
-    int audioIndex = haveAudioFacts ? headers.audioIndex : 1;
+    const HeaderFacts headers = ScanHeaders(ReadFileStart(args.file), videoFacts.streamNumber);
+    const bool haveVideoFacts = !videoFacts.refusal.Refused() && videoFacts.streamNumber >= 0;
+    const bool haveAudioFacts = !audioFacts.refusal.Refused() && audioFacts.streamNumber >= 0;
+    int videoIndex = haveVideoFacts ? videoFacts.streamNumber : 0;
+    int audioIndex = haveAudioFacts ? audioFacts.streamNumber : 1;
     if (!session.video) audioIndex = haveAudioFacts ? audioIndex : 0;
     if (videoIndex == audioIndex) audioIndex = videoIndex + 1;
 
@@ -439,6 +460,7 @@ int RunFrames(const Arguments& args, const std::string& builtInPlugin) {
     ThumbnailSize(video.width, std::abs(video.height), kThumbnailWidth, thumbWidth, thumbHeight);
     ContactSheet sheet(thumbWidth, thumbHeight, kSheetColumns, static_cast<int>(sheetFrames));
     uint64_t nextSheetSlot = 0;
+    Progress progress(args);
     const auto requests = MakeVideoRequests(layout);
     stream.Start();
     ServeInOrder(
@@ -456,12 +478,20 @@ int RunFrames(const Arguments& args, const std::string& builtInPlugin) {
             WritePng((fs::u8path(args.out) / name).u8string(), picture);
             // Sheet slot j shows chosen frame j * chosen / sheetFrames.
             if (nextSheetSlot < sheetFrames && i == nextSheetSlot * chosen / sheetFrames) {
-                sheet.Place(static_cast<int>(nextSheetSlot++),
+                const double timescale =
+                    video.timescale > 0 ? static_cast<double>(video.timescale) : 1e7;
+                sheet.Place(static_cast<int>(nextSheetSlot),
                             Downscale(picture, thumbWidth, thumbHeight));
+                sheet.Label(
+                    static_cast<int>(nextSheetSlot++),
+                    TileLabel(frame, static_cast<double>(frame) *
+                                         static_cast<double>(layout.frameDuration) / timescale));
             }
+            progress.Show("frames: frame", i + 1, chosen);
         },
         Timeout(args));
     stream.Close();
+    progress.Done();
     if (sheetFrames > 0)
         WritePng((fs::u8path(args.out) / "contact_sheet.png").u8string(), sheet.picture());
     std::fprintf(stderr, "qxhost: wrote %" PRIu64 " frame(s) and contact_sheet.png to %s\n", chosen,
@@ -480,6 +510,8 @@ int RunAudio(const Arguments& args, const std::string& builtInPlugin) {
                        static_cast<uint32_t>(audio.sampleRate));
     const auto requests = MakeAudioRequests(audio.channels);
     std::vector<float> interleaved;
+    Progress progress(args);
+    const uint64_t spans = AudioRequestCount(audio);
     stream.Start();
     ServeInOrder(
         stream, AudioRequestCount(audio), Pool(requests),
@@ -487,16 +519,18 @@ int RunAudio(const Arguments& args, const std::string& builtInPlugin) {
             SetAudioSpan(request, i, audio.duration);
             ClearChannels(request);
         },
-        [&](const Stream::Delivery& delivery, uint64_t) {
+        [&](const Stream::Delivery& delivery, uint64_t i) {
             const SampleRequest& request = *delivery.request;
             const std::vector<const float*> channels(request.channelBuffers,
                                                      request.channelBuffers + request.channels);
             interleaved.clear();
             Interleave(channels, static_cast<size_t>(request.end - request.start), interleaved);
             wav.Write(interleaved);
+            progress.Show("audio: span", i + 1, spans);
         },
         Timeout(args));
     stream.Close();
+    progress.Done();
     wav.Close();
     return 0;
 }
@@ -504,7 +538,8 @@ int RunAudio(const Arguments& args, const std::string& builtInPlugin) {
 // Counters of one stream while it is played.
 struct PlayProgress {
     std::atomic<uint64_t> done{0};
-    uint64_t total = 0;
+    std::atomic<uint64_t> total{0};
+    std::atomic<bool> finished{false};  // the stream's thread is done
     std::atomic<uint64_t> bytes{0};
     std::string error;
 };
@@ -539,6 +574,7 @@ void PlayVideo(Stream& stream, const Arguments& args, PlayProgress& progress,
     } catch (const std::exception& e) {
         progress.error = std::string("video: ") + e.what();
     }
+    progress.finished = true;
 }
 
 void PlayAudio(Stream& stream, const Arguments& args, PlayProgress& progress,
@@ -568,15 +604,21 @@ void PlayAudio(Stream& stream, const Arguments& args, PlayProgress& progress,
     } catch (const std::exception& e) {
         progress.error = std::string("audio: ") + e.what();
     }
+    progress.finished = true;
 }
 
 std::string ProgressBar(const PlayProgress& video, const PlayProgress& audio, bool haveVideo,
                         bool haveAudio) {
     std::string line;
     auto part = [&line](const char* label, const PlayProgress& p) {
+        // Nothing known yet is 0 %, not 100 %: the thread may not have set
+        // its total when the first line is drawn.
         const uint64_t done = p.done.load();
+        const uint64_t total = p.total.load();
         const double fraction =
-            p.total > 0 ? static_cast<double>(done) / static_cast<double>(p.total) : 1.0;
+            p.finished.load() ? 1.0
+            : total > 0 ? std::min(1.0, static_cast<double>(done) / static_cast<double>(total))
+                        : 0.0;
         const int filled = static_cast<int>(fraction * 20);
         line += label;
         line += " [" + std::string(static_cast<size_t>(filled), '#') +
@@ -603,23 +645,28 @@ int RunPlay(const Arguments& args, const std::string& builtInPlugin) {
                              t0);
     }
     std::atomic<bool> playing{true};
+    std::atomic<bool> drawn{false};
     std::thread bar;
-    if (StderrIsTerminal()) {
+    if (ProgressWanted(args)) {
         bar = std::thread([&] {
+            const Clock::time_point shownFrom = Clock::now() + ProgressDelay(args);
             while (playing) {
-                std::fprintf(
-                    stderr, "\r%s",
-                    ProgressBar(video, audio, session.video != nullptr, session.audio != nullptr)
-                        .c_str());
-                std::fflush(stderr);
+                if (Clock::now() >= shownFrom) {
+                    std::fprintf(stderr, "\r%s",
+                                 ProgressBar(video, audio, session.video != nullptr,
+                                             session.audio != nullptr)
+                                     .c_str());
+                    std::fflush(stderr);
+                    drawn = true;
+                }
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
             }
         });
     }
     for (auto& t : threads) t.join();
     playing = false;
-    if (bar.joinable()) {
-        bar.join();
+    if (bar.joinable()) bar.join();
+    if (drawn) {
         std::fprintf(
             stderr, "\r%s\n",
             ProgressBar(video, audio, session.video != nullptr, session.audio != nullptr).c_str());
@@ -692,7 +739,8 @@ Rational Reduce(int64_t num, int64_t den) {
 }
 
 std::string DescribeStreams(const std::string& file, const VideoDesc* video, const AudioDesc* audio,
-                            bool json) {
+                            bool json, const std::string& videoReason,
+                            const std::string& audioReason) {
     std::ostringstream out;
     int64_t frames = 0;
     double fps = 0;
@@ -720,6 +768,16 @@ std::string DescribeStreams(const std::string& file, const VideoDesc* video, con
         } else {
             out << "null";
         }
+        if (video == nullptr || audio == nullptr) {
+            out << ", \"refused\": {";
+            const char* separator = "";
+            if (video == nullptr) {
+                out << "\"video\": " << JsonString(videoReason);
+                separator = ", ";
+            }
+            if (audio == nullptr) out << separator << "\"audio\": " << JsonString(audioReason);
+            out << "}";
+        }
         out << "}\n";
         return out.str();
     }
@@ -731,13 +789,15 @@ std::string DescribeStreams(const std::string& file, const VideoDesc* video, con
             << "       frames " << frames << ", fps " << FormatDouble(fps, "%.6g")
             << (video->height > 0 ? ", rows bottom-up" : ", rows top-down") << '\n';
     } else {
-        out << "video: none (refused by the plug-in)\n";
+        out << "video: none (refused by the plug-in"
+            << (videoReason.empty() ? "" : ": " + videoReason) << ")\n";
     }
     if (audio != nullptr) {
         out << "audio: timescale " << audio->timescale << ", duration " << audio->duration
             << ", sampleRate " << audio->sampleRate << ", channels " << audio->channels << '\n';
     } else {
-        out << "audio: none (refused by the plug-in)\n";
+        out << "audio: none (refused by the plug-in"
+            << (audioReason.empty() ? "" : ": " + audioReason) << ")\n";
     }
     return out.str();
 }

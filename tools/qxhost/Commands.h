@@ -36,8 +36,10 @@ struct Rational {
 Rational Reduce(int64_t num, int64_t den);
 
 // The text of `info`, for the descriptors the plug-in filled (null when the
-// stream was refused).
+// stream was refused, with the reason, when known, in videoReason /
+// audioReason).
 std::string DescribeStreams(const std::string& file, const VideoDesc* video, const AudioDesc* audio,
-                            bool json);
+                            bool json, const std::string& videoReason = "",
+                            const std::string& audioReason = "");
 
 }  // namespace qxhost

@@ -26,8 +26,8 @@ bool IsCode(const std::vector<uint8_t>& b, size_t at, const char* code) {
 
 // The records of one 'strl' list: its type, and the aspect of a 'vprp'.
 void ScanStreamList(const std::vector<uint8_t>& b, size_t at, size_t end, int number,
-                    HeaderFacts& facts) {
-    bool video = false;
+                    int videoStream, HeaderFacts& facts) {
+    const bool video = number == videoStream;
     while (at + 8 <= end) {
         const uint32_t size = Le32(b, at + 4);
         const size_t data = at + 8;
@@ -35,7 +35,6 @@ void ScanStreamList(const std::vector<uint8_t>& b, size_t at, size_t end, int nu
         if (IsCode(b, at, "strh") && dataEnd - data >= 4) {
             if (IsCode(b, data, "vids") && facts.videoIndex < 0) {
                 facts.videoIndex = number;
-                video = true;
             } else if (IsCode(b, data, "auds") && facts.audioIndex < 0) {
                 facts.audioIndex = number;
             }
@@ -64,7 +63,7 @@ std::vector<uint8_t> ReadFileStart(const std::string& path) {
     return bytes;
 }
 
-HeaderFacts ScanHeaders(const std::vector<uint8_t>& b) {
+HeaderFacts ScanHeaders(const std::vector<uint8_t>& b, int videoStream) {
     HeaderFacts facts;
     if (b.size() < 12 || !IsCode(b, 0, "RIFF") || !IsCode(b, 8, "AVI ")) return facts;
     size_t at = 12;
@@ -78,7 +77,7 @@ HeaderFacts ScanHeaders(const std::vector<uint8_t>& b) {
                 const uint32_t innerSize = Le32(b, inner + 4);
                 const size_t innerEnd = innerSize <= end - inner - 8 ? inner + 8 + innerSize : end;
                 if (IsCode(b, inner, "LIST") && IsCode(b, inner + 8, "strl")) {
-                    ScanStreamList(b, inner + 12, innerEnd, number++, facts);
+                    ScanStreamList(b, inner + 12, innerEnd, number++, videoStream, facts);
                 }
                 inner = innerEnd + (innerSize & 1);
             }

@@ -13,14 +13,15 @@
 namespace qxhost {
 
 // From the file's header list: the stream numbers of the first video and the
-// first audio stream (-1 when none), and the video's sample aspect ratio from
-// its 'vprp' record (0/1 when it has none), as ffmpeg reads them.
+// first audio stream (-1 when none), and the sample aspect ratio of video
+// stream `videoStream` from its 'vprp' record (0/1 when it has none), as
+// ffmpeg reads them.
 struct HeaderFacts {
     int videoIndex = -1;
     int audioIndex = -1;
     Rational sampleAspect{0, 1};
 };
-HeaderFacts ScanHeaders(const std::vector<uint8_t>& fileStart);
+HeaderFacts ScanHeaders(const std::vector<uint8_t>& fileStart, int videoStream);
 // The first bytes of `path` (UTF-8), as many as the header list needs (at
 // most 4 MiB); empty when the file cannot be read.
 std::vector<uint8_t> ReadFileStart(const std::string& path);
