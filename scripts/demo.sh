@@ -4,7 +4,8 @@
 # serves. With an argument, the same for the user's own file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bin=build/native
+# The library and tools built by `make demo` (build/demo), or another tree.
+bin=${MIROLAN_BUILD_DIR:-build/native}
 out=out/demo
 # Clean outputs each run: frames of an earlier file must not linger beside
 # this one's. Only what the demo writes is removed (a FILE of the user's may

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -155,6 +157,17 @@ std::vector<uint8_t> ExpectedFrame(const std::vector<uint8_t>& stored, uint32_t 
     return out;
 }
 
+// A file of `lead` bytes of 0x11, the first `count` bytes of `frame`, then
+// `trail` bytes of 0x22 (the next chunk). Sized once and filled: GCC 12 at -O3
+// reports a false -Warray-bounds on a vector grown by insert from another.
+std::vector<uint8_t> FileHolding(size_t lead, const std::vector<uint8_t>& frame, size_t count,
+                                 size_t trail) {
+    std::vector<uint8_t> bytes(lead + count + trail, 0x22);
+    std::fill_n(bytes.begin(), lead, uint8_t{0x11});
+    std::copy_n(frame.begin(), count, bytes.begin() + static_cast<std::ptrdiff_t>(lead));
+    return bytes;
+}
+
 class Bgr24Read : public ::testing::Test {
 protected:
     void TearDown() override { platform::CloseFile(file); }
@@ -173,11 +186,8 @@ TEST_F(Bgr24Read, ReadsAndConvertsTheFrameAtItsOffsetInAnyBands) {
     for (uint32_t width : {1u, 2u, 3u, 5u, 8u, 37u}) {
         const uint32_t rows = 7;
         const std::vector<uint8_t> stored = StoredFrame(width, rows);
-        std::vector<uint8_t> bytes(offset, 0x11);
-        bytes.insert(bytes.end(), stored.begin(), stored.end());
-        bytes.insert(bytes.end(), 50, 0x22);  // the next chunk
         platform::CloseFile(file);
-        Open(bytes);
+        Open(FileHolding(offset, stored, stored.size(), 50));
         for (uint32_t band : {1u, 4 * width * 3, stream::kInPlaceBandBytes}) {
             std::vector<uint8_t> out(4 * width * rows, kUntouched);
             EXPECT_TRUE(stream::ReadFrameInPlace(file, Bgr24Picture(width, rows), offset,
@@ -195,10 +205,8 @@ TEST_F(Bgr24Read, WhatTheFileDoesNotHoldComesOutAsZeros) {
     // Cut inside the first pixel, inside a row, just before and inside the
     // padding, at a row's end, one byte short of the frame, and before it.
     for (size_t available : {0, 2, 3, 20, 31, 32, 47, 63}) {
-        std::vector<uint8_t> bytes(offset, 0x11);
-        bytes.insert(bytes.end(), stored.begin(), stored.begin() + available);
         platform::CloseFile(file);
-        Open(bytes);
+        Open(FileHolding(offset, stored, available, 0));
         for (uint32_t band : {1u, stream::kInPlaceBandBytes}) {
             std::vector<uint8_t> out(4 * width * rows, kUntouched);
             EXPECT_TRUE(stream::ReadFrameInPlace(file, Bgr24Picture(width, rows), offset,
@@ -251,7 +259,14 @@ TEST(Bgr24Ffmpeg, KernelEqualsFfmpegsBgraConversion) {
     bool ranBgr = false, ranBgra = false;
     const std::vector<uint8_t> bgr = FfmpegFrame("bgr24", &ranBgr);
     const std::vector<uint8_t> bgra = FfmpegFrame("bgra", &ranBgra);
-    if (!ranBgr || !ranBgra) GTEST_SKIP() << "ffmpeg not available: comparison skipped";
+    if (!ranBgr || !ranBgra) {
+#ifdef _WIN32
+        GTEST_SKIP() << "ffmpeg is run by the native leg's copy of this comparison";
+#else
+        GTEST_SKIP() << "ffmpeg is not installed: install it (bash scripts/install-deps.sh peers) "
+                        "to run the comparison";
+#endif
+    }
     const uint32_t width = 37, rows = 11;
     ASSERT_EQ(bgr.size(), 3u * width * rows);
     ASSERT_EQ(bgra.size(), 4u * width * rows);
