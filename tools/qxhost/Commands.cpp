@@ -342,8 +342,8 @@ std::vector<TimedLine> AudioLines(Stream& stream, const Arguments& args, int ind
     ServeInOrder(
         stream, packets.size(), Pool(requests),
         [&](SampleRequest& request, uint64_t i) {
-            request.start = packets[i].first;
-            request.end = packets[i].second;
+            request.start = packets[static_cast<size_t>(i)].first;
+            request.end = packets[static_cast<size_t>(i)].second;
             for (int32_t c = 0; c < request.channels; ++c) {
                 std::fill(request.channelBuffers[c], request.channelBuffers[c] + longest, 0.0f);
             }
