@@ -33,8 +33,7 @@ static_assert(sizeof(SampleBlock) == sizeof(SampleRequest) - offsetof(SampleRequ
 
 inline SampleBlock CopyBlock(const SampleRequest& request) {
     SampleBlock block;
-    std::memcpy(&block,
-                reinterpret_cast<const uint8_t*>(&request) + offsetof(SampleRequest, hostData),
+    std::memcpy(&block, reinterpret_cast<const uint8_t*>(&request) + offsetof(SampleRequest, hostData),
                 sizeof block);
     return block;
 }

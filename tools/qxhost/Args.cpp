@@ -180,7 +180,9 @@ Commands
                                code linked into qxhost (so no --plugin or --timeout):
                                per medium "ok", "none" (the file has no such stream) or
                                "refused: REASON", and for a file that is not servable a command
-                               (ffmpeg) that converts it into one that is. A file is servable
+                               (ffmpeg) that converts it into one that is, or advice where a
+                               conversion is not the answer (an AVI file named otherwise:
+                               rename it; a file that is no AVI file). A file is servable
                                when every medium it has is served and it has at least one.
                                --json: one JSON array, an object per file
 
