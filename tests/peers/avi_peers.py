@@ -367,7 +367,7 @@ class Check:
         lines = [l for l in out.splitlines() if l.startswith("{")]
         if rc == 0 and len(lines) == 1 and len(out.splitlines()) == 1:
             return json.loads(lines[0])
-        if rc == 1 and not out.strip() and "refused the video and the audio stream" in err:
+        if rc == 1 and "refused the video and the audio stream" in err:
             return {"video": None, "audio": None}
         self.problem("qxhost info: status %d, output %r %r" % (rc, out[:200], err[:200]))
         return None

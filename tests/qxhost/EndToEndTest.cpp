@@ -338,6 +338,12 @@ TEST_F(EndToEnd, FailuresEndWithOneLineAndANonZeroStatus) {
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("refused the video and the audio stream"), std::string::npos)
         << refused.err;
+    EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
+    // ... and says why, for each medium.
+    EXPECT_NE(refused.out.find("video: none (refused by the plug-in: "), std::string::npos)
+        << refused.out;
+    EXPECT_NE(refused.out.find("audio: none (refused by the plug-in: "), std::string::npos)
+        << refused.out;
 
     const Result noPlugin = Run(std::string("'") + QXHOST_PATH + "' info '" + plain +
                                 "' --plugin '" + Path("libnothing.so") + "'");

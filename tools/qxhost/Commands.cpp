@@ -139,8 +139,10 @@ struct Session {
 
 // Opens the streams named. Throws HostError when the file is missing or when
 // every stream asked for is refused.
+// With `oneNeeded` false (info) a file whose every stream is refused is not
+// an error here.
 void OpenSession(Session& session, const Arguments& args, const std::string& builtInPlugin,
-                 bool wantVideo, bool wantAudio) {
+                 bool wantVideo, bool wantAudio, bool oneNeeded = true) {
     std::error_code error;
     if (!fs::is_regular_file(fs::u8path(args.file), error)) {
         throw HostError("no such file: " + args.file);
@@ -156,7 +158,7 @@ void OpenSession(Session& session, const Arguments& args, const std::string& bui
         session.audio = std::make_unique<Stream>(*session.driver, MediaKind::kAudio);
         if (!session.audio->Open(path)) session.audio.reset();
     }
-    if (!session.video && !session.audio) {
+    if (oneNeeded && !session.video && !session.audio) {
         const char* what = wantVideo && wantAudio ? "the video and the audio stream"
                            : wantVideo            ? "the video stream"
                                                   : "the audio stream";
@@ -186,7 +188,7 @@ std::string WhyNotServed(const std::string& file, avi::Medium medium) {
 
 int RunInfo(const Arguments& args, const std::string& builtInPlugin) {
     Session session;
-    OpenSession(session, args, builtInPlugin, true, true);
+    OpenSession(session, args, builtInPlugin, true, true, false);
     const std::string videoReason =
         session.video ? "" : WhyNotServed(args.file, avi::Medium::Video);
     const std::string audioReason =
@@ -195,6 +197,12 @@ int RunInfo(const Arguments& args, const std::string& builtInPlugin) {
         args.file, session.video ? &session.video->video() : nullptr,
         session.audio ? &session.audio->audio() : nullptr, args.json, videoReason, audioReason);
     std::fputs(text.c_str(), DataOutput());
+    // Described either way, with the reasons; a file with nothing served
+    // still fails, as every other command fails on it.
+    if (!session.video && !session.audio) {
+        std::fflush(DataOutput());
+        throw HostError("the plug-in refused the video and the audio stream of " + args.file);
+    }
     return 0;
 }
 
