@@ -26,6 +26,8 @@ uint32_t CMirolan::RunMonitorThreadProc(void* argument) {
                                        reader.wfx,
                                        reader.picture,
                                        reader.sound,
+                                       reader.frameDuration,
+                                       kVideoTimescale,
                                        reader.pStream,
                                        reader.bExit,
                                        reader.staging};

@@ -69,9 +69,24 @@ struct ServeInputs {
                   : bih.biSizeImage;
         const uint16_t tag = wfx.wFormatTag != 0 ? wfx.wFormatTag : format::kWaveFormatPcm;
         sound = format::SoundFormat{format::FindSoundRow(tag, wfx.wBitsPerSample), wfx.nChannels};
-        return stream::ServeContext{video,       file.get(), frameTable, shortFrames, totalFrames,
-                                    audioChunks, bih,        wfx,        picture,     sound,
-                                    pStream,     stop,       staging};
+        // The video timing as the open copies it: from the descriptor as it
+        // stands when serving begins.
+        const VideoDesc& timing = *pStream->pVideo;
+        return stream::ServeContext{video,
+                                    file.get(),
+                                    frameTable,
+                                    shortFrames,
+                                    totalFrames,
+                                    audioChunks,
+                                    bih,
+                                    wfx,
+                                    picture,
+                                    sound,
+                                    timing.avgFrameDuration,
+                                    timing.timescale,
+                                    pStream,
+                                    stop,
+                                    staging};
     }
 
     bool video;

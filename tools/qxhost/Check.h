@@ -29,6 +29,10 @@ struct FileVerdict {
     std::string convert;
     // Refused, and ffmpeg cannot decode any of its streams either.
     bool noConversion = false;
+    // What to do instead when converting is not the answer: a valid AVI file
+    // with another extension is renamed; a file that is no AVI file is said
+    // to be one. Empty otherwise.
+    std::string advice;
 };
 
 // Which media a conversion keeps: a medium ffmpeg cannot decode is left out
