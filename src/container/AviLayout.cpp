@@ -51,6 +51,8 @@ const char* RefusalKindName(RefusalKind kind) {
             return "NoIndexNoMovie";
         case RefusalKind::NoFrames:
             return "NoFrames";
+        case RefusalKind::ReadFailed:
+            return "ReadFailed";
         case RefusalKind::NoWorker:
             return "NoWorker";
         case RefusalKind::OutOfMemory:

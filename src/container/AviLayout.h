@@ -32,6 +32,7 @@ enum class RefusalKind : uint8_t {
     RateOrScale,      // a stream rate or scale of 0, or a rate that does not fit
     NoIndexNoMovie,   // neither an index nor a 'movi' list to scan
     NoFrames,         // the index and the scan found no frame
+    ReadFailed,       // the system failed a read, or the file shrank while being opened
     // What the system refused the open.
     NoWorker,     // the worker thread cannot be created
     OutOfMemory,  // memory for the tables was refused

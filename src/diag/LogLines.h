@@ -60,10 +60,17 @@ constexpr int kLogRefusedNoIndexNoMovie = 9015;   // no index and no 'movi' list
 constexpr int kLogRefusedNoFrames = 9016;         // no video frame found
 constexpr int kLogRefusedNoWorker = 9017;         // the worker thread cannot be created
 constexpr int kLogRefusedOutOfMemory = 9018;      // memory for the tables was refused
+constexpr int kLogRefusedReadFailed = 9019;       // a read failed, or the file shrank, at open
 
 // Ours: why the open did not take a shortcut to the tables and read the
 // movie data instead (the tables come out the same either way).
 constexpr int kLogSuperIndexNotUsed = 9101;  // "Super index not used: %s"
 constexpr int kLogIdx1NotUsed = 9102;        // "Index idx1 not used to skip the movie data: %s"
+
+// Ours: a read the system failed while serving, logged once per stream; the
+// request is delivered all the same, with zeros (video) or silence (audio)
+// where the read failed.
+constexpr int kLogVideoReadFailed = 9201;  // "Video frame at offset %lld not read: system error %u"
+constexpr int kLogAudioReadFailed = 9202;  // "Audio samples %lld to %lld not read: system error %u"
 
 }  // namespace diag

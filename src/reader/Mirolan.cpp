@@ -6,6 +6,7 @@
 
 #include "diag/DebugLog.h"
 #include "diag/LogLines.h"
+#include "host/HostServices.h"
 #include "reader/ContainerValues.h"
 
 namespace {
@@ -63,6 +64,8 @@ int RefusalLogLine(avi::RefusalKind kind) {
             return diag::kLogRefusedNoIndexNoMovie;
         case avi::RefusalKind::NoFrames:
             return diag::kLogRefusedNoFrames;
+        case avi::RefusalKind::ReadFailed:
+            return diag::kLogRefusedReadFailed;
         case avi::RefusalKind::NoWorker:
             return diag::kLogRefusedNoWorker;
         case avi::RefusalKind::OutOfMemory:
@@ -149,7 +152,8 @@ CMirolan::CMirolan(StreamHandle* stream, const char16_t* path, const StreamOptio
     : bVideo(options.bVideo),
       bAudio(options.bAudio),
       dintValue(options.dintValue),
-      pStream(stream) {
+      pStream(stream),
+      services(host::Current()) {
     try {
         Open(path);
         if (checkReason != nullptr) {  // a check stops before the worker and the descriptors
@@ -263,6 +267,23 @@ void CMirolan::Open(const char16_t* path) {
     indexSource = values.indexSource;
     frameDuration = values.frameDuration;
     openRefusal = values.refusal;
+    // What the open read must be the whole file: a stream built from part of
+    // it (a failed read taken for its end) would be served shortened.
+    uint64_t failedAt = 0;
+    uint32_t systemError = 0;
+    if (platform::FirstViewFailure(hMapFile.get(), &failedAt, &systemError)) {
+        openRefusal =
+            systemError != 0
+                ? avi::MakeRefusal(avi::RefusalKind::ReadFailed,
+                                   "the file could not be read at offset %llu (system error %u)",
+                                   static_cast<unsigned long long>(failedAt), systemError)
+                : avi::MakeRefusal(avi::RefusalKind::ReadFailed,
+                                   "the file ended at offset %llu, before the %lld bytes it "
+                                   "had when opened: it changed while being read",
+                                   static_cast<unsigned long long>(failedAt),
+                                   static_cast<long long>(fileSize));
+        FailOpen();
+    }
     if (!servable) FailOpen();
 }
 

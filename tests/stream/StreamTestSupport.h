@@ -51,8 +51,8 @@ struct ServeInputs {
     }
 
     stream::ServeContext Context() {
-        return stream::ServeContext{video, file.get(), frameTable, totalFrames, audioChunks,
-                                    bih,   wfx,        pStream,    stop,        staging};
+        return stream::ServeContext{video, file.get(), frameTable, totalFrames, audioChunks, bih,
+                                    wfx,   pStream,    services,   stop,        staging};
     }
 
     bool video;
@@ -63,6 +63,7 @@ struct ServeInputs {
     avi::BITMAPINFOHEADER bih{};
     avi::WAVEFORMATEX wfx{};
     StreamHandle* pStream;
+    HostServices services = testsupport::FakeHostServices();
     std::atomic<bool> stop{false};
     stream::StagingBuffer staging;
 };
