@@ -11,6 +11,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/platform.h"
+
 namespace fuzzhost {
 
 namespace {
@@ -57,6 +59,7 @@ struct Slot {
     std::vector<std::vector<float>> channels;  // span floats + guard floats, per channel
     std::vector<float*> channelPointers;
     size_t frameBytes = 0;
+    int32_t width = 0;  // of the video descriptor the request was sized by
     size_t span = 0;
     bool durationSet = false;
     int64_t duration = 0;
@@ -188,6 +191,7 @@ void PrepareVideo(Slot& slot, const VideoDesc& video, Random& random) {
     slot.frameBytes = static_cast<size_t>(
         static_cast<uint64_t>(std::abs(static_cast<int64_t>(video.width))) *
         static_cast<uint64_t>(std::abs(static_cast<int64_t>(video.height))) * 4u);
+    slot.width = video.width;
     slot.frame.assign(slot.frameBytes + kGuardBytes, kFrameSentinel);
     slot.request.frameBuffer = slot.frame.data();
 }
@@ -251,14 +255,32 @@ bool IsSentinel(float value) {
     return bits == kFloatSentinelBits;
 }
 
-// A value one of the two conversions can produce: x / 32767 for a signed
-// 16-bit x, or (x - 128) / 127 for an unsigned 8-bit x.
+// x / scale for an integer x in [lowest, highest] that gives the value,
+// computed as the plug-in does (in double, rounded once to float).
+bool IsIntegerOver(float value, double scale, double lowest, double highest) {
+    const double x = std::nearbyint(static_cast<double>(value) * scale);
+    return x >= lowest && x <= highest && static_cast<float>(x / scale) == value;
+}
+bool IsPcm16(float value) { return IsIntegerOver(value, 32767.0, -32768.0, 32767.0); }
+bool IsPcm8(float value) { return IsIntegerOver(value, 127.0, -128.0, 127.0); }
+
+// Every sample layout the plug-in serves, each with the values its rule can
+// yield. A sample passes when one rule yields it; a layout added to the
+// plug-in gets a row here.
+struct SampleRule {
+    const char* name;
+    bool (*yields)(float value);
+};
+constexpr SampleRule kSampleRules[] = {
+    {"16-bit signed, x / 32767", IsPcm16},
+    {"8-bit unsigned, (x - 128) / 127", IsPcm8},
+};
+
 bool IsConvertedSample(float value) {
-    if (!(value >= -1.01f && value <= 1.0f)) return false;
-    const double x16 = std::nearbyint(static_cast<double>(value) * 32767.0);
-    if (static_cast<float>(x16 / 32767.0) == value) return true;
-    const double x8 = std::nearbyint(static_cast<double>(value) * 127.0);
-    return static_cast<float>(x8 / 127.0) == value;
+    for (const SampleRule& rule : kSampleRules) {
+        if (rule.yields(value)) return true;
+    }
+    return false;
 }
 
 bool BytesOccurIn(const uint8_t* needle, size_t length, const uint8_t* data, size_t size) {
@@ -268,6 +290,65 @@ bool BytesOccurIn(const uint8_t* needle, size_t length, const uint8_t* data, siz
     return std::search(
                data, end,
                std::boyer_moore_horspool_searcher<const uint8_t*>(needle, needle + length)) != end;
+}
+
+// What the host's frame buffer came back holding: `written` bytes from its
+// start (the rest still the sentinel), of a frame `width` pixels wide.
+struct FrameSeen {
+    const uint8_t* bytes;
+    size_t written;
+    size_t width;
+};
+
+// Stored BGRA, copied untouched: the bytes are one run of the file, or a
+// run followed by the zeros of a frame cut short by the end of the file.
+bool CopiedRun(const FrameSeen& frame, const uint8_t* data, size_t size) {
+    size_t read = frame.written;
+    while (read > 0 && frame.bytes[read - 1] == 0) --read;
+    return BytesOccurIn(frame.bytes, frame.written, data, size) ||
+           BytesOccurIn(frame.bytes, read, data, size);
+}
+
+// Stored 24-bit BGR made BGRA: every pixel has alpha 255 and, without its
+// alpha, each row is a run of the file (rows are stored apart, with their
+// padding); pixels that could not be read are zero and come only after all
+// that were.
+bool Bgr24Rows(const FrameSeen& frame, const uint8_t* data, size_t size) {
+    if (frame.width == 0) return frame.written == 0;
+    const size_t pixels = frame.written / 4;
+    size_t read = 0;
+    while (read < pixels && frame.bytes[4 * read + 3] == 255) ++read;
+    for (size_t i = 4 * read; i < frame.written; ++i) {
+        if (frame.bytes[i] != 0) return false;
+    }
+    std::vector<uint8_t> row;
+    for (size_t first = 0; first < read; first += frame.width) {
+        row.clear();
+        for (size_t p = first; p < std::min(read, first + frame.width); ++p)
+            row.insert(row.end(), frame.bytes + 4 * p, frame.bytes + 4 * p + 3);
+        if (!BytesOccurIn(row.data(), row.size(), data, size)) return false;
+    }
+    return true;
+}
+
+// Every picture layout the plug-in serves, each with what its frames must
+// be made of. The host sees only the descriptor (no bit depth), so a frame
+// passes when one layout accepts it. A layout added to the plug-in gets a
+// row here, and the fuzzer then checks its frames too.
+struct FrameLayout {
+    const char* name;
+    bool (*accepts)(const FrameSeen& frame, const uint8_t* data, size_t size);
+};
+constexpr FrameLayout kFrameLayouts[] = {
+    {"32-bit BGRA, copied", CopiedRun},
+    {"24-bit BGR, made BGRA", Bgr24Rows},
+};
+
+bool FrameIsFromFile(const FrameSeen& frame, const uint8_t* data, size_t size) {
+    for (const FrameLayout& layout : kFrameLayouts) {
+        if (layout.accepts(frame, data, size)) return true;
+    }
+    return false;
 }
 
 void CheckSlot(Stream& s, const Slot& slot, bool video, const uint8_t* data, size_t size) {
@@ -290,13 +371,11 @@ void CheckSlot(Stream& s, const Slot& slot, bool video, const uint8_t* data, siz
         }
         size_t touched = slot.frameBytes;
         while (touched > 0 && frame[touched - 1] == kFrameSentinel) --touched;
-        // A frame cut short by the end of the file ends in zeros where
-        // nothing could be read.
-        size_t read = touched;
-        while (read > 0 && frame[read - 1] == 0) --read;
-        if (!BytesOccurIn(frame, touched, data, size) && !BytesOccurIn(frame, read, data, size)) {
+        const FrameSeen seen{frame, touched,
+                             static_cast<size_t>(std::abs(static_cast<int64_t>(slot.width)))};
+        if (!FrameIsFromFile(seen, data, size)) {
             s.Problem("frame buffer holds " + std::to_string(touched) +
-                      " bytes that are not a run of the file");
+                      " bytes that no picture layout makes of the file");
         }
         return;
     }
@@ -335,6 +414,11 @@ void ExerciseStream(const DriverTable& driver, const std::u16string& path, bool 
 
     const uint32_t options[] = {video ? QX_TAG_EYES : QX_TAG_EARS,    1, QX_TAG_DINT,
                                 static_cast<uint32_t>(random.Next()), 0, 0};
+    if (choices.injectReadFailures && random.Below(4) == 0)
+        platform::FailReadForTesting(random.Below(24));
+    struct Disarm {
+        ~Disarm() { platform::FailReadForTesting(platform::kNoReadFailure); }
+    } disarm;
     const int32_t opened = driver.drv_open(&s.handle, path.c_str(), options);
     const std::string kind = video ? "video: " : "audio: ";
     if (opened == 0) {

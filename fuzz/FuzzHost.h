@@ -40,6 +40,9 @@ struct Options {
     // While serving, how long the worker may make no call before the host
     // stops waiting for it and closes: a worker whose read failed has ended.
     int quietMilliseconds = 100;
+    // Now and then (chosen from the input) one read of the file, at the open
+    // or while serving, fails as with a device error.
+    bool injectReadFailures = false;
 };
 
 // Opens `path` (a file whose bytes are `data`) as a video stream and as an
