@@ -7,7 +7,7 @@
 //   plain_stored  one positioned read of the stored frame's bytes (3 a pixel);
 //   plain_output  one positioned read of the output's bytes (4 a pixel), what a
 //                 32-bit frame of the same size costs;
-//   inplace_*     the plug-in's read (stream::ReadBgr24Frame): each band read
+//   inplace_*     the plug-in's read (stream::ReadFrameInPlace with the 24-bit row): each band read
 //                 into the start of its own output range, converted there,
 //                 last band first; the band size varies (whole = one band);
 //   staged_*      the alternative: each band read into a reused staging
@@ -25,8 +25,10 @@
 #include <vector>
 
 #include "bench_common.h"
+#include "convert/Bgr24ToBgra.h"
+#include "format/PictureFormats.h"
 #include "platform/platform.h"
-#include "stream/Bgr24Frame.h"
+#include "stream/VideoRead.h"
 
 namespace {
 
@@ -36,7 +38,7 @@ namespace {
 bool ReadBgr24FrameStaged(platform::FileHandle file, int64_t offset, uint32_t width, uint32_t rows,
                           uint8_t* destination, std::vector<uint8_t>& staging, uint32_t bandBytes) {
     if (!platform::SeekFromBegin(file, offset)) return false;
-    const uint64_t stride = stream::Bgr24StoredRowBytes(width);
+    const uint64_t stride = format::PaddedRowBytes(width, 24);
     const uint64_t outRow = uint64_t{width} * 4;
     const uint32_t rowsPerBand =
         bandBytes / stride > 0 ? static_cast<uint32_t>(bandBytes / stride) : 1u;
@@ -49,12 +51,12 @@ bool ReadBgr24FrameStaged(platform::FileHandle file, int64_t offset, uint32_t wi
         uint8_t* out = destination + first * outRow;
         const uint64_t fullRows = got / stride;
         for (uint64_t r = 0; r < fullRows; ++r)
-            stream::Bgr24RowToBgra(staging.data() + r * stride, out + r * outRow, width);
+            convert::Bgr24RowToBgra(staging.data() + r * stride, out + r * outRow, width);
         if (fullRows < count) {
             uint64_t partial = got % stride / 3;
             if (partial > width) partial = width;
-            stream::Bgr24RowToBgra(staging.data() + fullRows * stride, out + fullRows * outRow,
-                                   static_cast<uint32_t>(partial));
+            convert::Bgr24RowToBgra(staging.data() + fullRows * stride, out + fullRows * outRow,
+                                    static_cast<uint32_t>(partial));
             const uint64_t done = (first + fullRows) * outRow + partial * 4;
             std::memset(destination + done, 0, static_cast<size_t>(rows * outRow - done));
             return true;
@@ -86,7 +88,7 @@ int main(int argc, char** argv) {
 
     const Size sizes[] = {{640, 360, 400}, {1920, 1080, 60}};
     for (const Size& size : sizes) {
-        const uint64_t stride = stream::Bgr24StoredRowBytes(size.width);
+        const uint64_t stride = format::PaddedRowBytes(size.width, 24);
         const uint64_t stored = stride * size.height;
         const uint64_t output = uint64_t{size.width} * 4 * size.height;
         // The frames one after another, then room for the last output-sized read.
@@ -111,6 +113,11 @@ int main(int argc, char** argv) {
         std::vector<uint8_t> host(output);
         std::vector<uint8_t> staging;
 
+        format::PictureFormat picture;
+        picture.row = format::FindPictureRow(format::kBiRgb, 24, nullptr);
+        picture.width = size.width;
+        picture.rows = size.height;
+        picture.storedStride = stride;
         std::vector<Side> sides;
         sides.push_back({"plain_stored", [&](int64_t at) {
                              platform::SeekFromBegin(file, at);
@@ -127,8 +134,7 @@ int main(int argc, char** argv) {
         for (const auto& [label, bytes] : bands) {
             const uint32_t band = bytes;
             sides.push_back({std::string("inplace_") + label, [&, band](int64_t at) {
-                                 stream::ReadBgr24Frame(file, at, size.width, size.height,
-                                                        host.data(), band);
+                                 stream::ReadFrameInPlace(file, picture, at, host.data(), band);
                              }});
             sides.push_back({std::string("staged_") + label, [&, band](int64_t at) {
                                  ReadBgr24FrameStaged(file, at, size.width, size.height,
@@ -143,9 +149,9 @@ int main(int argc, char** argv) {
             platform::SeekFromBegin(file, static_cast<int64_t>(stored));
             platform::ReadAtPosition(file, storedFrame.data(), static_cast<uint32_t>(stored));
             for (uint32_t r = 0; r < size.height; ++r)
-                stream::Bgr24RowToBgraPortable(storedFrame.data() + r * stride,
-                                               expected.data() + uint64_t{r} * size.width * 4,
-                                               size.width);
+                convert::Bgr24RowToBgraPortable(storedFrame.data() + r * stride,
+                                                expected.data() + uint64_t{r} * size.width * 4,
+                                                size.width);
             for (Side& side : sides) {
                 if (side.name.rfind("plain", 0) == 0) continue;
                 std::fill(host.begin(), host.end(), 0xEE);

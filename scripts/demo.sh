@@ -4,7 +4,8 @@
 # serves. With an argument, the same for the user's own file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bin=build/native
+# The library and tools built by `make demo` (build/demo), or another tree.
+bin=${MIROLAN_BUILD_DIR:-build/native}
 out=out/demo
 mkdir -p "$out"
 

@@ -17,7 +17,7 @@ build=build/fuzz
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DMIROLAN_BUILD_FUZZ=ON -DMIROLAN_SANITIZE=address >/dev/null
+  -DMIROLAN_BUILD_FUZZ=ON -DMIROLAN_SANITIZE=address -DMIROLAN_WARNINGS_AS_ERRORS=ON >/dev/null
 cmake --build "$build" -j "$JOBS" --target fuzz_open fuzz_write_seeds avimake
 
 seeds="$build/seeds"

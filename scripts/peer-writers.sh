@@ -15,6 +15,8 @@
 #   scripts/peer-writers.sh --group small        the small files only (also: large)
 #   scripts/peer-writers.sh --only 'gst-*'       rows whose name matches the pattern
 #   scripts/peer-writers.sh --keep DIR           write the files to DIR and keep them
+#   scripts/peer-writers.sh --skip-missing       exit 77 (skipped) when a writer or ffmpeg is
+#                                                not installed, instead of failing
 #
 # The large group (files over 1 GiB, several RIFF segments: ffmpeg's 32- and
 # 24-bit, GStreamer's) runs natively only; its files are deleted as soon as
@@ -110,6 +112,7 @@ legs="model,native,wine"
 groups="small,large"
 only="*"
 keep=""
+skip_missing=0
 native=${NATIVE_DIR:-build/native}
 win=${WIN_DIR:-build/mingw}
 while [ $# -gt 0 ]; do
@@ -119,10 +122,25 @@ while [ $# -gt 0 ]; do
     --only) only=$2; shift 2 ;;
     --keep) keep=$2; shift 2 ;;
     --native-dir) native=$2; shift 2 ;;
+    --skip-missing) skip_missing=1; shift ;;
     -h|--help) sed -n '2,/^set /p' "$0" | grep '^#' | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "peer-writers: unknown option $1" >&2; exit 2 ;;
   esac
 done
+
+# The writers, the reference (ffmpeg, ffprobe) and the checker must all be there.
+needed=(ffmpeg ffprobe gst-launch-1.0 mencoder python3) dep_groups=peers
+if [[ ",$legs," == *,wine,* ]]; then needed+=(wine wineserver) dep_groups="peers windows"; fi
+absent=()
+for tool in "${needed[@]}"; do
+  command -v "$tool" >/dev/null || absent+=("$tool")
+done
+if [ ${#absent[@]} -gt 0 ]; then
+  echo "peer-writers: not installed: ${absent[*]}. Install them with" \
+    "'bash scripts/install-deps.sh $dep_groups' (or run 'make test') to run these checks."
+  if [ "$skip_missing" = 1 ]; then exit 77; fi
+  exit 1
+fi
 
 if [ -n "$keep" ]; then
   work=$keep

@@ -1,12 +1,27 @@
 #!/usr/bin/env bash
-# Builds every target and runs every suite: native, ASan+UBSan, TSan on the
-# threading suites, then the 32-bit Windows build under Wine. Exits non-zero
-# when anything fails.
+# Builds every target and runs every suite: native (g++ at -O2), clang at -O3,
+# g++ at -O3 (build only), ASan+UBSan, TSan on the threading suites, then the
+# 32-bit Windows build under Wine. Warnings are errors in every leg (the
+# presets). Prints each leg's time; exits non-zero when anything fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 JOBS=${JOBS:-2}
 status=0
-step() { echo; echo "==== $*"; }
+leg="" leg_start=$SECONDS times=()
+end_leg() {
+  if [ -n "$leg" ]; then
+    local t=$((SECONDS - leg_start))
+    times+=("$(printf '%3d min %02d s  %s' $((t / 60)) $((t % 60)) "$leg")")
+    echo "==== $leg: $((t / 60)) min $((t % 60)) s"
+  fi
+  leg=""
+}
+step() {
+  end_leg
+  leg=$* leg_start=$SECONDS
+  echo
+  echo "==== $*"
+}
 # The served-data baseline's avimake files: written by the native leg, read by
 # the legs that cannot run avimake (TSan, Wine).
 export MIROLAN_AVIMAKE_FILES="$PWD/build/avimake-files"
@@ -21,6 +36,19 @@ bash scripts/check-so.sh build/native/src/libmirolan.so || status=1
 # natively; the small files of the same matrix are the ctest peer_writers.
 step "files over 1 GiB from other writers"
 bash scripts/peer-writers.sh --legs model,native --group large || status=1
+
+# Another compiler at another optimisation level: clang's warnings and its
+# code generation, every suite.
+step "clang at -O3: build and tests"
+cmake --preset clang >/dev/null
+cmake --build build/clang -j "$JOBS"
+(cd build/clang && ctest --output-on-failure -j "$JOBS") || status=1
+
+# g++'s optimiser warns at -O3 where it does not at -O2 (the build a packager
+# makes with CMAKE_BUILD_TYPE=Release): built, warnings as errors.
+step "g++ at -O3: build"
+cmake --preset release >/dev/null
+cmake --build build/release -j "$JOBS" || status=1
 
 # The whole native suite, the reliability suite's replay of the kept fuzz
 # corpus and its bad-input sweep included; LeakSanitizer reports leaks at exit.
@@ -50,6 +78,10 @@ bash scripts/peer-check.sh || status=1
 bash scripts/peer-writers.sh --legs wine --group small || status=1
 wineserver -k 2>/dev/null || true
 
+end_leg
 echo
+echo "==== time per leg"
+printf '%s\n' "${times[@]}"
+echo "==== all legs: $((SECONDS / 60)) min $((SECONDS % 60)) s"
 if [ "$status" -eq 0 ]; then echo "==== all tests passed"; else echo "==== FAILURES (see above)"; fi
 exit "$status"

@@ -7,6 +7,8 @@
 #include <cstdint>
 
 #include "container/AviRecords.h"
+#include "convert/PictureKernel.h"
+#include "format/PictureFormats.h"
 
 namespace avi {
 
@@ -83,13 +85,19 @@ struct AviLayout {
 
     int32_t streamCount = 0;  // stream headers met
 
-    // The served video stream: the first 'vids' whose format is uncompressed RGB.
+    // The served video stream: the first 'vids' whose format is a layout the
+    // picture table serves, its row, and its masks and palette.
     int32_t videoStream = kNoStream;
     AVIStreamHeader videoStrh{};
     BITMAPINFOHEADER bih{};  // biSizeImage: the stored frame size (see StoredFrameSize)
-    // The first 'vids' stream met, whatever its format: for the refusal text.
+    const format::PictureRow* videoRow = nullptr;
+    convert::FormatContext videoContext;
+    // The first 'vids' stream met, whatever its format: for the refusal text
+    // (its row is null for a layout the table does not know).
     bool sawVideo = false;
     uint32_t firstVideoCompression = 0;
+    uint16_t firstVideoBitCount = 0;
+    const format::PictureRow* firstVideoRow = nullptr;
 
     // The served audio stream: the first 'auds'.
     int32_t audioStream = kNoStream;

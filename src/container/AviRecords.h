@@ -69,13 +69,7 @@ inline uint32_t ReadFourCC(const uint8_t* p) {
 
 constexpr uint32_t kAvifHasIndex = 0x10;
 
-// biCompression values of uncompressed RGB.
-constexpr uint32_t kBiRgb = 0;
-constexpr uint32_t kBiBitfields = 3;
-// wFormatTag values.
-constexpr uint16_t kWaveFormatPcm = 0x0001;
-constexpr uint16_t kWaveFormatFloat = 0x0003;
-constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
+// biCompression and wFormatTag values are the format tables' (format/).
 
 struct MainAVIHeader {
     uint32_t dwMicroSecPerFrame;

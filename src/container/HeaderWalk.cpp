@@ -6,6 +6,7 @@
 #include "container/AviRecords.h"
 #include "container/FileWindow.h"
 #include "diag/Assert.h"
+#include "format/PictureFormats.h"
 
 // The records keep their on-disk names so that the assertion texts read as
 // the log expects them, e.g. "sizeof(MainAVIHeader)==chnk.dwSize".
@@ -44,14 +45,6 @@ constexpr uint32_t kMainHeaderSize = 56;
 // this fixed tail (KSDATAFORMAT_SUBTYPE_* share it).
 constexpr uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                         0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-
-// Uncompressed RGB: BI_RGB, or BI_BITFIELDS with the masks of BGRA bytes.
-bool IsUncompressedRgb(const BITMAPINFOHEADER& bih, const uint8_t* masks) {
-    if (bih.biCompression == kBiRgb) return true;
-    return bih.biCompression == kBiBitfields && masks != nullptr &&
-           ReadLe32(masks) == 0x00FF0000u && ReadLe32(masks + 4) == 0x0000FF00u &&
-           ReadLe32(masks + 8) == 0x000000FFu;
-}
 
 enum class Turn { Next, Ended, HandOver, Refused, AtMovie };
 enum class StreamKind : uint8_t { None, Video, Audio, Other };
@@ -332,19 +325,53 @@ private:
         return StepBody(size);
     }
 
-    // The first 'vids' stream in uncompressed RGB becomes the video stream.
+    // The first 'vids' stream whose layout the picture table serves becomes
+    // the video stream.
     bool ReadVideoFormat(uint32_t size) {
         uint8_t body[kBitfieldsSize];
         if (!ReadBody(size, body, kBitfieldsSize)) return false;
         const BITMAPINFOHEADER bih = DecodeBitmapHeader(body);
+        uint32_t masks[3] = {};
+        const bool haveMasks = size >= kBitfieldsSize;
+        for (int i = 0; i < 3 && haveMasks; ++i)
+            masks[i] = ReadLe32(body + kBitmapHeaderSize + 4 * i);
+        const format::PictureRow* row =
+            format::FindPictureRow(bih.biCompression, bih.biBitCount, haveMasks ? masks : nullptr);
         if (!layout_.sawVideo) {
             layout_.sawVideo = true;
             layout_.firstVideoCompression = bih.biCompression;
+            layout_.firstVideoBitCount = bih.biBitCount;
+            layout_.firstVideoRow = row;
         }
-        if (IsUncompressedRgb(bih, size >= kBitfieldsSize ? body + kBitmapHeaderSize : nullptr)) {
-            layout_.videoStream = currentStream_;
-            layout_.videoStrh = pendingVideo_;
-            layout_.bih = bih;
+        if (row == nullptr || row->support != format::Support::Served) return true;
+        layout_.videoStream = currentStream_;
+        layout_.videoStrh = pendingVideo_;
+        layout_.bih = bih;
+        layout_.videoRow = row;
+        convert::FormatContext& context = layout_.videoContext;
+        context = convert::FormatContext{};
+        if (bih.biCompression == format::kBiBitfields) {
+            for (int i = 0; i < 3; ++i) context.masks[i] = masks[i];
+        }
+        return !row->usesPalette || ReadPalette(size, bih);
+    }
+
+    // The palette that follows the bitmap header: biClrUsed entries (all
+    // 2^biBitCount when 0), at most 256 and no more than the format holds.
+    // Entries the file does not hold stay zero.
+    bool ReadPalette(uint32_t size, const BITMAPINFOHEADER& bih) {
+        constexpr uint32_t kMostEntries = 256;
+        uint32_t entries = bih.biClrUsed;
+        if (entries == 0 && bih.biBitCount <= 8) entries = 1u << bih.biBitCount;
+        if (entries > kMostEntries) entries = kMostEntries;
+        const uint32_t held = (size - kBitmapHeaderSize) / 4u;  // size >= 40 here
+        if (entries > held) entries = held;
+        uint8_t bytes[kBitmapHeaderSize + 4 * kMostEntries];
+        if (!ReadBody(kBitmapHeaderSize + 4 * entries, bytes, sizeof bytes)) return false;
+        convert::FormatContext& context = layout_.videoContext;
+        context.paletteEntries = entries;
+        for (uint32_t i = 0; i < entries; ++i) {
+            context.palette[i] = ReadLe32(bytes + kBitmapHeaderSize + 4 * i);
         }
         return true;
     }

@@ -24,29 +24,27 @@ void CompressionText(uint32_t compression, char (&text)[5]) {
 
 }  // namespace
 
-uint64_t StoredRowBytes(int32_t width, uint16_t bitCount) {
-    return (Magnitude(width) * bitCount + 31u) / 32u * 4u;
-}
-
 uint64_t FrameDuration(const AVIStreamHeader& header) {
     if (header.dwRate == 0 || header.dwScale == 0) return 0;
     // scale < 2^32, so 10^7 x scale + rate / 2 < 2^57: no overflow.
     return (kTicksPerSecond * header.dwScale + header.dwRate / 2u) / header.dwRate;
 }
 
-Refusal CheckVideoFormat(const AviLayout& layout, uint32_t* frameSize) {
+Refusal CheckVideoFormat(const AviLayout& layout, format::PictureFormat* picture) {
     if (layout.videoStream == kNoStream) {
         if (!layout.sawVideo) return MakeRefusal(RefusalKind::NoStream, "no video stream");
+        const format::PictureRow* row = layout.firstVideoRow;
+        if (row != nullptr && row->support == format::Support::NotReadYet) {
+            return MakeRefusal(RefusalKind::VideoBitDepth,
+                               "video is %u-bit %s; 24- and 32-bit RGB are read",
+                               layout.firstVideoBitCount, row->name);
+        }
         char code[5];
         CompressionText(layout.firstVideoCompression, code);
         return MakeRefusal(RefusalKind::CompressedVideo,
                            "video is compressed ('%s'); this plug-in reads uncompressed RGB", code);
     }
     const BITMAPINFOHEADER& bih = layout.bih;
-    if (bih.biBitCount != 32 && bih.biBitCount != 24) {
-        return MakeRefusal(RefusalKind::VideoBitDepth,
-                           "video is %u-bit RGB; 24- and 32-bit RGB are read", bih.biBitCount);
-    }
     const AVIStreamHeader& strh = layout.videoStrh;
     if (FrameDuration(strh) == 0) {
         return MakeRefusal(RefusalKind::RateOrScale,
@@ -59,18 +57,22 @@ Refusal CheckVideoFormat(const AviLayout& layout, uint32_t* frameSize) {
     const uint64_t width = Magnitude(bih.biWidth);
     const uint64_t height = Magnitude(bih.biHeight);
     const uint64_t hostBuffer = width * height * 4;  // width < 2^31, height <= 2^31
-    const uint64_t stored = StoredRowBytes(bih.biWidth, bih.biBitCount) * height;
     if (bih.biWidth <= 0 || bih.biHeight == INT32_MIN || height == 0 || hostBuffer > UINT32_MAX ||
-        bih.biSizeImage > hostBuffer) {
+        bih.biSizeImage > hostBuffer ||
+        !format::DescribePicture(*layout.videoRow, bih.biWidth, bih.biHeight, bih.biSizeImage,
+                                 layout.videoContext, *picture)) {
         return MakeRefusal(RefusalKind::VideoFrameSize,
                            "video frame size unusable (width %d, height %d, biSizeImage %u)",
                            bih.biWidth, bih.biHeight, bih.biSizeImage);
     }
-    // A 24-bit frame is converted row by row as it is read, so it is always
-    // whole stored rows, whatever biSizeImage says.
-    const bool hint = bih.biSizeImage == 0 || bih.biSizeImage == width * height;
-    *frameSize = static_cast<uint32_t>(hint || bih.biBitCount == 24 ? stored : bih.biSizeImage);
     return Refusal{};
+}
+
+Refusal CheckVideoFormat(const AviLayout& layout, uint32_t* frameSize) {
+    format::PictureFormat picture;
+    const Refusal refusal = CheckVideoFormat(layout, &picture);
+    *frameSize = picture.frameSize;
+    return refusal;
 }
 
 Refusal CheckVideoFrames(const AviLayout& layout, uint64_t frames) {
@@ -84,30 +86,26 @@ Refusal CheckVideoFrames(const AviLayout& layout, uint64_t frames) {
     return Refusal{};
 }
 
-Refusal CheckAudioFormat(const AviLayout& layout) {
+Refusal CheckAudioFormat(const AviLayout& layout, format::SoundFormat* sound) {
     if (layout.audioStream == kNoStream)
         return MakeRefusal(RefusalKind::NoStream, "no audio stream");
     if (layout.audioFormatSize == 0) {
         return MakeRefusal(RefusalKind::AudioFormat, "the audio stream has no readable format");
     }
     const WAVEFORMATEX& wfx = layout.wfx;
-    uint16_t tag = wfx.wFormatTag;
-    if (tag == kWaveFormatExtensible) {
-        // The sub-format says what the samples are; without it nothing is known.
-        tag = layout.audioFormatSize >= 40 && wfx.cbSize >= 22 && layout.subFormatIsStandard
-                  ? layout.subFormatTag
-                  : 0;
-    }
-    if (tag == kWaveFormatFloat) {
+    const uint16_t tag = format::SampleTag(wfx.wFormatTag, layout.audioFormatSize, wfx.cbSize,
+                                           layout.subFormatTag, layout.subFormatIsStandard);
+    const format::SoundRow* row = format::FindSoundRow(tag, wfx.wBitsPerSample);
+    if (row != nullptr && row->family == format::SoundFamily::Float) {
         return MakeRefusal(RefusalKind::AudioNotPcm,
                            "audio is %u-bit float; 8- and 16-bit PCM are read", wfx.wBitsPerSample);
     }
-    if (tag != kWaveFormatPcm) {
+    if (row == nullptr || row->family != format::SoundFamily::IntegerPcm) {
         return MakeRefusal(RefusalKind::AudioNotPcm,
                            "audio is not PCM (format tag 0x%04X); 8- and 16-bit PCM are read",
                            wfx.wFormatTag);
     }
-    if (wfx.wBitsPerSample != 8 && wfx.wBitsPerSample != 16) {
+    if (row->support != format::Support::Served) {
         return MakeRefusal(RefusalKind::AudioSampleSize,
                            "audio is %u-bit PCM; 8- and 16-bit PCM are read", wfx.wBitsPerSample);
     }
@@ -119,6 +117,7 @@ Refusal CheckAudioFormat(const AviLayout& layout) {
                            "audio sample rate unusable (rate %u / scale %u)", strh.dwRate,
                            strh.dwScale);
     }
+    if (sound != nullptr) *sound = format::SoundFormat{row, wfx.nChannels};
     return Refusal{};
 }
 

@@ -35,10 +35,10 @@ bool ReadServableStream(const avi::FileSource& source, avi::Medium medium, Conta
         return false;
     }
 
-    uint32_t frameSize = 0;
-    values.refusal =
-        video ? avi::CheckVideoFormat(layout, &frameSize) : avi::CheckAudioFormat(layout);
+    values.refusal = video ? avi::CheckVideoFormat(layout, &values.picture)
+                           : avi::CheckAudioFormat(layout, &values.sound);
     if (values.refusal.Refused()) return false;
+    const uint32_t frameSize = values.picture.frameSize;
     if (video) {
         values.bih.biSizeImage = frameSize;  // what the worker reads for each frame
         values.frameDuration = static_cast<int64_t>(avi::FrameDuration(values.videoStrh));

@@ -12,6 +12,8 @@
 #include "container/FileSource.h"
 #include "container/IndexSources.h"
 #include "container/MediaIndex.h"
+#include "format/PictureFormats.h"
+#include "format/SoundFormats.h"
 
 struct ContainerValues {
     avi::MainAVIHeader avih{};  // dwTotalFrames: the frames found, for a video stream
@@ -19,6 +21,8 @@ struct ContainerValues {
     avi::BITMAPINFOHEADER bih{};  // biSizeImage: the stored frame size, for a video stream
     avi::AVIStreamHeader audioStrh{};
     avi::WAVEFORMATEX wfx{};
+    format::PictureFormat picture;  // the served video's layout, as the frame read serves it
+    format::SoundFormat sound;      // the served audio's layout, as the audio read serves it
     int64_t baseOffset = 0;
     std::vector<FrameEntry> frameTable;
     std::deque<AudioChunk> audioChunks;

@@ -266,6 +266,8 @@ void CMirolan::Open(const char16_t* path) {
     audioChunks = std::move(values.audioChunks);
     indexSource = values.indexSource;
     frameDuration = values.frameDuration;
+    picture = values.picture;
+    sound = values.sound;
     openRefusal = values.refusal;
     // What the open read must be the whole file: a stream built from part of
     // it (a failed read taken for its end) would be served shortened.

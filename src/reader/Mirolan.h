@@ -13,6 +13,8 @@
 #include "container/FileSource.h"
 #include "container/IndexSources.h"
 #include "container/MediaIndex.h"
+#include "format/PictureFormats.h"
+#include "format/SoundFormats.h"
 #include "qxdriver.h"
 #include "reader/CheckFile.h"
 #include "reader/Owners.h"
@@ -95,6 +97,10 @@ public:
     avi::IndexSource indexSource = avi::IndexSource::None;
     // Video frame duration in 100 ns units, from the stream's scale and rate.
     int64_t frameDuration = 0;
+    // The served stream's layout from the format tables: what the worker's
+    // reads convert from.
+    format::PictureFormat picture;
+    format::SoundFormat sound;
     // Worker-only: the audio staging buffer, kept between requests while it is small.
     stream::StagingBuffer staging;
     // Worker-only: the host closed the stream on the worker's own thread.

@@ -20,8 +20,9 @@ uint32_t CMirolan::RunMonitorThreadProc(void* argument) {
     platform::RaiseCurrentThreadToTimeCritical();
     const stream::ServeContext context{
         reader.bVideo,      reader.hFile.get(), reader.frameTable, reader.avih.dwTotalFrames,
-        reader.audioChunks, reader.bih,         reader.wfx,        reader.pStream,
-        reader.services,    reader.bExit,       reader.staging};
+        reader.audioChunks, reader.bih,         reader.wfx,        reader.picture,
+        reader.sound,       reader.pStream,     reader.services,   reader.bExit,
+        reader.staging};
     try {
         stream::ServeRequests(context);
     } catch (...) {  // nothing may leave the thread; end as after a failed read

@@ -5,7 +5,6 @@
 
 #include "diag/DebugLog.h"
 #include "diag/LogLines.h"
-#include "stream/PcmConvert.h"
 
 namespace stream {
 
@@ -21,9 +20,6 @@ constexpr size_t kKeptStagingBytes = 1u << 20;
 uint64_t Distance(int64_t a, int64_t b) {
     return static_cast<uint64_t>(b) - static_cast<uint64_t>(a);
 }
-
-// Silence as the file stores it: unsigned 8-bit PCM is centred on 128.
-uint8_t SilenceByte(uint16_t bitsPerSample) { return bitsPerSample == 8 ? 0x80 : 0x00; }
 
 // True when chunk i is the first whose endSample lies after `start`: since
 // endSample never decreases along the list, that is the chunk ending after
@@ -109,22 +105,20 @@ void StageChunks(const ServeContext& context, int64_t start, int64_t end, uint32
 // channel count, which a host may have got wrong).
 void ConvertStaged(const ServeContext& context, const SampleBlock& request, uint32_t stagingSize,
                    uint64_t samples) {
-    const uint16_t bits = context.wfx.wBitsPerSample;
+    const format::SoundRow* row = context.sound.row;
     const uint32_t fileChannels = context.wfx.nChannels;
-    if ((bits != 8 && bits != 16) || fileChannels == 0 || request.channelBuffers == nullptr) return;
+    if (row == nullptr || row->convert == nullptr || row->bytesPerSample == 0 ||
+        fileChannels == 0 || request.channelBuffers == nullptr) {
+        return;
+    }
 
-    const uint64_t fileFrameBytes = static_cast<uint64_t>(fileChannels) * (bits / 8u);
+    const uint64_t fileFrameBytes = static_cast<uint64_t>(fileChannels) * row->bytesPerSample;
     const auto frames =
         static_cast<uint32_t>(std::min<uint64_t>(samples, stagingSize / fileFrameBytes));
     const uint32_t channelsToFill =
         std::min(fileChannels, static_cast<uint32_t>(std::max(request.channels, 0)));
-    if (bits == 8) {
-        Pcm8ToFloat(context.staging.Bytes(), fileChannels, frames, request.channelBuffers,
-                    channelsToFill);
-    } else {
-        Pcm16ToFloat(context.staging.Bytes(), fileChannels, frames, request.channelBuffers,
-                     channelsToFill);
-    }
+    row->convert(context.staging.Bytes(), fileChannels, frames, request.channelBuffers,
+                 channelsToFill);
 }
 
 }  // namespace
@@ -132,11 +126,11 @@ void ConvertStaged(const ServeContext& context, const SampleBlock& request, uint
 // Stages the span's interleaved bytes (silence wherever nothing is read) and
 // converts them.
 bool ReadAudioSamples(const ServeContext& context, const SampleBlock& request) {
-    const avi::WAVEFORMATEX& wfx = context.wfx;
     StagingBuffer& staging = context.staging;
     // An empty or reversed span reads and writes nothing; the worker drops it.
     if (request.end <= request.start) return true;
-    const uint32_t bytesPerSample = wfx.wBitsPerSample / 8u;
+    const format::SoundRow* row = context.sound.row;
+    const uint32_t bytesPerSample = row != nullptr ? row->bytesPerSample : 0u;
     if (request.channels <= 0 || bytesPerSample == 0) return true;  // no bytes to a sample frame
 
     const uint64_t frameBytes =
@@ -160,7 +154,7 @@ bool ReadAudioSamples(const ServeContext& context, const SampleBlock& request) {
     }
     const auto stagingSize = static_cast<uint32_t>(spanSamples * frameBytes);
 
-    const uint8_t silence = SilenceByte(wfx.wBitsPerSample);
+    const uint8_t silence = row->silence;
     std::memset(staging.Bytes(), silence, stagingSize);
     StageChunks(context, request.start, request.end, static_cast<uint32_t>(frameBytes), silence);
     // The whole span: what lies past the end of the audio is silence, whether

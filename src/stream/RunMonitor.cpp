@@ -83,7 +83,8 @@ bool ServeVideo(const ServeContext& context, SampleRequest& request, ReadFailure
         !ChooseFrame(context, video->avgFrameDuration, request.end, &frameOffset)) {
         return false;
     }
-    if (!ReadVideoFrame(context.file, context.bih, frameOffset, request.frameBuffer)) {
+    if (!ReadVideoFrame(context.file, context.picture, frameOffset, request.frameBuffer,
+                        context.staging)) {
         return false;
     }
     uint32_t error = 0;

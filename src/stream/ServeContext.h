@@ -10,6 +10,8 @@
 
 #include "container/AviRecords.h"
 #include "container/MediaIndex.h"
+#include "format/PictureFormats.h"
+#include "format/SoundFormats.h"
 #include "platform/platform.h"
 #include "qxdriver.h"
 #include "stream/StagingBuffer.h"
@@ -24,6 +26,8 @@ struct ServeContext {
     const std::deque<AudioChunk>& audioChunks;
     avi::BITMAPINFOHEADER bih;  // biSizeImage holds the stored frame size
     avi::WAVEFORMATEX wfx;
+    const format::PictureFormat& picture;  // the video's layout: sizes, row order, kernel
+    const format::SoundFormat& sound;      // the audio's layout: sample size, silence, kernel
     // The host's stream, read afresh after every host service: a host that
     // closes the stream from inside one on the worker's thread nulls it.
     StreamHandle* const& pStream;

@@ -28,7 +28,7 @@ std::vector<std::string> Plus(std::vector<std::string> a, const std::vector<std:
 class FfmpegReads : public ::testing::TestWithParam<Variant> {
 protected:
     void SetUp() override {
-        if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg/ffprobe not installed: ffmpeg checks skipped";
+        if (!HaveFfmpeg()) GTEST_SKIP() << kNoFfmpeg;
         path_ = dir_.File("v.avi");
         record_ = dir_.File("v.rec");
         MakeAvi(path_, Plus(GetParam().args, {"--record", record_}));
@@ -103,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(WithAudio, FfmpegReadsAudio, ::testing::ValuesIn(kAudio
                          VariantName);
 
 TEST(FfprobeFrameRate, FollowsTheFrameDuration) {
-    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg/ffprobe not installed: ffmpeg checks skipped";
+    if (!HaveFfmpeg()) GTEST_SKIP() << kNoFfmpeg;
     testsupport::TempDir dir;
     const std::pair<const char*, const char*> cases[] = {
         {"400000", "25/1"}, {"333667", "10000000/333667"}, {"200000", "50/1"}};
@@ -117,7 +117,7 @@ TEST(FfprobeFrameRate, FollowsTheFrameDuration) {
 }
 
 TEST(FfmpegReadsGap, FramesAboveFourGiBHaveTheRecordedMd5s) {
-    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg/ffprobe not installed: ffmpeg checks skipped";
+    if (!HaveFfmpeg()) GTEST_SKIP() << kNoFfmpeg;
     testsupport::TempDir dir;
     const std::string path = dir.File("gap.avi");
     const std::string record = dir.File("gap.rec");

@@ -16,6 +16,10 @@ int RunAvimake(const std::vector<std::string>& args, std::string* errorOutput = 
 std::string Capture(const std::string& command, int* status = nullptr);
 
 bool HaveFfmpeg();
+// Why a check that needs ffmpeg was skipped, and how to run it.
+constexpr const char* kNoFfmpeg =
+    "ffmpeg/ffprobe not installed: install them (bash scripts/install-deps.sh peers) to run the "
+    "ffmpeg checks";
 
 struct Record {
     std::vector<std::string> frameLines;        // framemd5 body lines

@@ -82,6 +82,9 @@ protected:
     }
 
     static bool HaveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
+    static constexpr const char* kNoFfmpeg =
+        "ffmpeg is not installed: install it (bash scripts/install-deps.sh peers) to run this "
+        "check";
 
     fs::path dir_;
 };
@@ -126,7 +129,7 @@ TEST_F(EndToEnd, InfoReportsTheStreamsAvimakeWrote) {
 }
 
 TEST_F(EndToEnd, FrameHashesMatchFfmpegsPacketsAcrossSegments) {
-    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    if (!HaveFfmpeg()) GTEST_SKIP() << kNoFfmpeg;
     // Small segments force several RIFF 'AVIX' parts and standard indexes.
     const std::string file =
         Make("hash.avi", "--width 66 --height 38 --frames 40 --segment-limit 100000");
@@ -154,7 +157,7 @@ void ExpectAudioMatches(const std::vector<float>& ours, const std::vector<float>
 }
 
 TEST_F(EndToEnd, SixteenBitAudioMatchesFfmpegsSamplesOver32767) {
-    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    if (!HaveFfmpeg()) GTEST_SKIP() << kNoFfmpeg;
     const std::string file =
         Make("a16.avi", "--frames 30 --audio-rate 44100 --channels 2 --bits 16");
     const std::string wav = Path("a16.wav");
@@ -179,7 +182,7 @@ TEST_F(EndToEnd, SixteenBitAudioMatchesFfmpegsSamplesOver32767) {
 }
 
 TEST_F(EndToEnd, EightBitAudioMatchesFfmpegsSamplesCentredOn128) {
-    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    if (!HaveFfmpeg()) GTEST_SKIP() << kNoFfmpeg;
     // The plug-in steps over movie chunks without skipping pad bytes, so the
     // audio chunks are kept even: 1,920 samples of 3 bytes per frame.
     const std::string file = Make("a8.avi", "--frames 20 --audio-rate 48000 --channels 3 --bits 8");
@@ -196,12 +199,12 @@ TEST_F(EndToEnd, EightBitAudioMatchesFfmpegsSamplesCentredOn128) {
 }
 
 TEST_F(EndToEnd, FramesAreWrittenUprightAsFfmpegDecodesThem) {
-    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    if (!HaveFfmpeg()) GTEST_SKIP() << kNoFfmpeg;
     const std::string file = Make("pics.avi", "--width 80 --height 60 --frames 9");
     const std::string out = Path("pics");
     const Result r = Qxhost("frames '" + file + "' --out '" + out + "' --every 4");
     if (r.status != 0 && r.err.find("not available in this build") != std::string::npos) {
-        GTEST_SKIP() << "built without libpng";
+        GTEST_SKIP() << "built without libpng: install libpng-dev and configure again";
     }
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(fs::exists(out + "/frame_000000.png"));
@@ -395,7 +398,7 @@ std::vector<std::string> DataLines(const std::string& text) {
 // With the debug folder present the plug-in logs to its standard output;
 // qxhost sends that to the standard error and keeps its own output exact.
 TEST_F(EndToEnd, OutputStaysExactWhileThePlugInLogs) {
-    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    if (!HaveFfmpeg()) GTEST_SKIP() << kNoFfmpeg;
     testsupport::FixedDebugFolder folder;
     if (!folder.usable()) GTEST_SKIP() << "the fixed debug folder exists already; not touching it";
     const std::string file = Make("logged.avi", "--width 34 --height 20 --frames 12");
@@ -480,7 +483,7 @@ TEST_F(EndToEnd, CheckGivesTheReasonOfEveryRefusal) {
 // The conversion command that check prints makes a file that check passes,
 // whether the file has both media or video alone.
 TEST_F(EndToEnd, CheckPrintsAConversionThatWorks) {
-    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    if (!HaveFfmpeg()) GTEST_SKIP() << kNoFfmpeg;
     const struct {
         const char* name;
         const char* made;
@@ -513,7 +516,7 @@ TEST_F(EndToEnd, CheckPrintsAConversionThatWorks) {
 // rows padded) is served as ffmpeg's conversion to bgra, rows in the stored
 // order.
 TEST_F(EndToEnd, Bgr24FramesEqualFfmpegsConversionToBgra) {
-    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    if (!HaveFfmpeg()) GTEST_SKIP() << kNoFfmpeg;
     const std::string ours = Path("bgr24.avi");
     ASSERT_EQ(Run("ffmpeg -v error -f lavfi -i testsrc=size=64x36:rate=25 -frames 10 "
                   "-c:v rawvideo -pix_fmt bgr24 '" +

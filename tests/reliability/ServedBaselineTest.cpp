@@ -26,6 +26,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -778,6 +779,12 @@ std::vector<std::pair<std::string, std::string>> RealWriterFiles(const std::stri
             testsupport::FileExists(path)) {
             files.push_back({"writers/" + name, path});
         }
+    }
+    if (files.size() < std::size(commands)) {
+        std::printf(
+            "IndexPaths: %zu of %zu real writers' files made: install ffmpeg and "
+            "GStreamer (bash scripts/install-deps.sh peers) to check them all\n",
+            files.size(), std::size(commands));
     }
     return files;
 }

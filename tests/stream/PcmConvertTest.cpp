@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "stream/PcmConvert.h"
+#include "convert/PcmConvert.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ TEST(PcmConvert, Every16BitValueMatchesTheDoubleQuotientRoundedOnce) {
         samples.push_back(static_cast<uint8_t>(bits & 0xFF));
         samples.push_back(static_cast<uint8_t>(bits >> 8));
     }
-    const std::vector<float> mono = Mono(stream::Pcm16ToFloat, samples, 65536);
+    const std::vector<float> mono = Mono(convert::Pcm16ToFloat, samples, 65536);
     int mismatches = 0;
     for (int x = -32768; x <= 32767; ++x) {
         const float got = mono[static_cast<size_t>(x + 32768)];
@@ -44,7 +44,7 @@ TEST(PcmConvert, Every16BitValueMatchesTheDoubleQuotientRoundedOnce) {
 TEST(PcmConvert, Every8BitValueMatchesTheDoubleQuotientRoundedOnce) {
     std::vector<uint8_t> samples;
     for (int x = 0; x < 256; ++x) samples.push_back(static_cast<uint8_t>(x));
-    const std::vector<float> mono = Mono(stream::Pcm8ToFloat, samples, 256);
+    const std::vector<float> mono = Mono(convert::Pcm8ToFloat, samples, 256);
     for (int x = 0; x < 256; ++x) {
         EXPECT_TRUE(SameBits(mono[static_cast<size_t>(x)], Expected8(x)))
             << "byte " << x << " gave " << mono[static_cast<size_t>(x)];
@@ -52,14 +52,14 @@ TEST(PcmConvert, Every8BitValueMatchesTheDoubleQuotientRoundedOnce) {
 }
 
 TEST(PcmConvert, RangeEndsAndSilence) {
-    const std::vector<float> out8 = Mono(stream::Pcm8ToFloat, {0, 128, 255}, 3);
+    const std::vector<float> out8 = Mono(convert::Pcm8ToFloat, {0, 128, 255}, 3);
     EXPECT_NEAR(out8[0], -1.0078740f, 1e-6);
     EXPECT_EQ(out8[1], 0.0f);
     EXPECT_EQ(out8[2], 1.0f);
 
     // -32768, 0, 32767
     const std::vector<float> out16 =
-        Mono(stream::Pcm16ToFloat, {0x00, 0x80, 0x00, 0x00, 0xFF, 0x7F}, 3);
+        Mono(convert::Pcm16ToFloat, {0x00, 0x80, 0x00, 0x00, 0xFF, 0x7F}, 3);
     EXPECT_NEAR(out16[0], -1.0000305f, 1e-7);
     EXPECT_EQ(out16[1], 0.0f);
     EXPECT_EQ(out16[2], 1.0f);
@@ -77,7 +77,7 @@ TEST(PcmConvert, DeinterleavesStereo16BitIntoOneBufferPerChannel) {
     float left[4] = {9, 9, 9, 9};
     float right[4] = {9, 9, 9, 9};
     float* buffers[] = {left, right};
-    stream::Pcm16ToFloat(bytes, 2, 3, buffers, 2);
+    convert::Pcm16ToFloat(bytes, 2, 3, buffers, 2);
     EXPECT_EQ(left[0], Expected16(100));
     EXPECT_EQ(left[1], Expected16(200));
     EXPECT_EQ(left[2], Expected16(300));
@@ -104,7 +104,7 @@ TEST(PcmConvert, EveryStereo16BitValueMatchesInBothChannels) {
     }
     std::vector<float> left(kFrames + 1, -99.0f), right(kFrames + 1, -99.0f);
     float* buffers[] = {left.data(), right.data()};
-    stream::Pcm16ToFloat(bytes.data(), 2, kFrames, buffers, 2);
+    convert::Pcm16ToFloat(bytes.data(), 2, kFrames, buffers, 2);
     int mismatches = 0;
     for (uint32_t j = 0; j < kFrames; ++j) {
         const int l = static_cast<int16_t>(static_cast<uint16_t>(j));
@@ -123,7 +123,7 @@ TEST(PcmConvert, DeinterleavesThreeChannel8Bit) {
     const uint8_t bytes[] = {0, 128, 255, 1, 129, 254};
     float a[2], b[2], c[2];
     float* buffers[] = {a, b, c};
-    stream::Pcm8ToFloat(bytes, 3, 2, buffers, 3);
+    convert::Pcm8ToFloat(bytes, 3, 2, buffers, 3);
     EXPECT_EQ(a[0], Expected8(0));
     EXPECT_EQ(a[1], Expected8(1));
     EXPECT_EQ(b[0], Expected8(128));
@@ -137,7 +137,7 @@ TEST(PcmConvert, FillsOnlyTheChannelsAskedForAndSkipsNullBuffers) {
     float first[2] = {9, 9};
     float third[2] = {9, 9};
     float* buffers[] = {first, nullptr, third};
-    stream::Pcm8ToFloat(bytes, 3, 2, buffers, 2);  // the third buffer is not asked for
+    convert::Pcm8ToFloat(bytes, 3, 2, buffers, 2);  // the third buffer is not asked for
     EXPECT_EQ(first[0], Expected8(10));
     EXPECT_EQ(first[1], Expected8(40));
     EXPECT_EQ(third[0], 9.0f);
@@ -148,7 +148,7 @@ TEST(PcmConvert, FillsOnlyTheChannelsAskedForAndSkipsNullBuffers) {
     float spare[2] = {9, 9};
     float* two[] = {only, spare};
     const uint8_t mono16[] = {0xFF, 0x7F, 0x01, 0x00};
-    stream::Pcm16ToFloat(mono16, 1, 2, two, 2);
+    convert::Pcm16ToFloat(mono16, 1, 2, two, 2);
     EXPECT_EQ(only[0], 1.0f);
     EXPECT_EQ(only[1], Expected16(1));
     EXPECT_EQ(spare[0], 9.0f);
@@ -158,8 +158,8 @@ TEST(PcmConvert, ZeroFramesWriteNothing) {
     const uint8_t bytes[] = {1, 2};
     float out[1] = {9};
     float* buffers[] = {out};
-    stream::Pcm16ToFloat(bytes, 1, 0, buffers, 1);
-    stream::Pcm8ToFloat(bytes, 1, 0, buffers, 1);
+    convert::Pcm16ToFloat(bytes, 1, 0, buffers, 1);
+    convert::Pcm8ToFloat(bytes, 1, 0, buffers, 1);
     EXPECT_EQ(out[0], 9.0f);
 }
 

@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "format/PictureFormats.h"
+#include "format/SoundFormats.h"
 #include "host/HostServices.h"
 #include "platform/platform.h"
 #include "qxdriver.h"
@@ -50,9 +52,26 @@ struct ServeInputs {
         EXPECT_NE(file, nullptr) << path;
     }
 
+    // The layouts follow the records the test filled, as the open's tables
+    // would give them: 24-bit or else 32-bit RGB of biSizeImage bytes, and
+    // integer PCM of wBitsPerSample.
     stream::ServeContext Context() {
-        return stream::ServeContext{video, file.get(), frameTable, totalFrames, audioChunks, bih,
-                                    wfx,   pStream,    services,   stop,        staging};
+        const bool bgr24 = bih.biBitCount == 24;
+        const format::PictureRow* row =
+            format::FindPictureRow(format::kBiRgb, bgr24 ? 24 : 32, nullptr);
+        picture = format::PictureFormat{};
+        picture.row = row;
+        picture.width = static_cast<uint32_t>(bih.biWidth);
+        picture.rows = static_cast<uint32_t>(bih.biHeight < 0 ? -bih.biHeight : bih.biHeight);
+        picture.storedStride = row->storedRowBytes(picture.width);
+        picture.frameSize =
+            bgr24 ? static_cast<uint32_t>(row->storedFrameBytes(picture.width, picture.rows))
+                  : bih.biSizeImage;
+        sound = format::SoundFormat{
+            format::FindSoundRow(format::kWaveFormatPcm, wfx.wBitsPerSample), wfx.nChannels};
+        return stream::ServeContext{video,    file.get(), frameTable, totalFrames, audioChunks,
+                                    bih,      wfx,        picture,    sound,       pStream,
+                                    services, stop,       staging};
     }
 
     bool video;
@@ -62,6 +81,8 @@ struct ServeInputs {
     std::deque<AudioChunk> audioChunks;
     avi::BITMAPINFOHEADER bih{};
     avi::WAVEFORMATEX wfx{};
+    format::PictureFormat picture;
+    format::SoundFormat sound;
     StreamHandle* pStream;
     HostServices services = testsupport::FakeHostServices();
     std::atomic<bool> stop{false};

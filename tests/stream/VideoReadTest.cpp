@@ -31,15 +31,25 @@ protected:
         ASSERT_NE(opened, nullptr) << path;
     }
     bool ReadVideoFrame(uint32_t byteCount, int64_t frameOffset, uint8_t* destination) {
-        avi::BITMAPINFOHEADER format{};
-        format.biBitCount = 32;
-        format.biSizeImage = byteCount;
-        return stream::ReadVideoFrame(opened.get(), format, frameOffset, destination);
+        format::PictureFormat picture;
+        picture.row = format::FindPictureRow(format::kBiRgb, 32, nullptr);
+        picture.frameSize = byteCount;
+        return stream::ReadVideoFrame(opened.get(), picture, frameOffset, destination, staging);
     }
 
     testsupport::TempDir dir;
     FileOwner opened;
+    stream::StagingBuffer staging;
 };
+
+// The picture of a table row at width x height, as the open describes it.
+format::PictureFormat PictureOf(const format::PictureRow* row, int32_t width, int32_t height,
+                                uint32_t sizeImage) {
+    format::PictureFormat picture;
+    EXPECT_NE(row, nullptr);
+    EXPECT_TRUE(format::DescribePicture(*row, width, height, sizeImage, {}, picture));
+    return picture;
+}
 
 std::vector<uint8_t> CountingFile(size_t size) {
     return streamtest::PatternFile(size, [](size_t i) { return static_cast<uint8_t>(i * 13 + 1); });
@@ -109,14 +119,12 @@ TEST_F(VideoRead, Bgr24FormatIsConvertedToBgraInStoredRowOrder) {
     constexpr uint32_t kWidth = 3;  // 9 bytes a row, stored as 12
     constexpr size_t kOffset = 40;
     for (const int32_t height : {2, -2}) {
-        avi::BITMAPINFOHEADER format{};
-        format.biBitCount = 24;
-        format.biWidth = kWidth;
-        format.biHeight = height;
-        format.biSizeImage = 7;  // not used by the converting read
+        // biSizeImage 7 is not used by the converting read.
+        const format::PictureFormat picture =
+            PictureOf(format::FindPictureRow(format::kBiRgb, 24, nullptr), kWidth, height, 7);
         std::vector<uint8_t> buffer(kWidth * 2 * 4 + 4, kUntouched);
-        ASSERT_TRUE(stream::ReadVideoFrame(opened.get(), format, static_cast<int64_t>(kOffset),
-                                           buffer.data()));
+        ASSERT_TRUE(stream::ReadVideoFrame(opened.get(), picture, static_cast<int64_t>(kOffset),
+                                           buffer.data(), staging));
         for (uint32_t row = 0; row < 2; ++row) {
             for (uint32_t x = 0; x < kWidth; ++x) {
                 const size_t from = kOffset + row * 12 + x * 3;
@@ -129,11 +137,76 @@ TEST_F(VideoRead, Bgr24FormatIsConvertedToBgraInStoredRowOrder) {
         }
         EXPECT_EQ(std::vector<uint8_t>(buffer.end() - 4, buffer.end()),
                   std::vector<uint8_t>(4, kUntouched));
-        EXPECT_FALSE(stream::ReadVideoFrame(opened.get(), format, -3, buffer.data()));
+        EXPECT_FALSE(stream::ReadVideoFrame(opened.get(), picture, -3, buffer.data(), staging));
     }
     const std::string log = streamtest::LogLines(debug);
     EXPECT_NE(log.find("Mirolan(1239)"), std::string::npos) << log;
     EXPECT_NE(log.find("INVALID_SET_FILE_POINTER File Offset [-3] \n"), std::string::npos) << log;
+}
+
+// A layout converted through the staging buffer and stored top-down (as a
+// YUV row would be): one grey byte a pixel, rows padded to 4 bytes. Its
+// kernel turns each stored byte g into (g, g, g, 255).
+void GreyToBgra(const uint8_t* stored, size_t storedStride, uint8_t* out, ptrdiff_t outStride,
+                uint32_t width, uint32_t height, const convert::FormatContext&) {
+    for (uint32_t r = 0; r < height; ++r) {
+        for (uint32_t x = 0; x < width; ++x) {
+            const uint8_t g = stored[r * storedStride + x];
+            uint8_t* pixel = out + static_cast<ptrdiff_t>(r) * outStride + 4 * x;
+            pixel[0] = pixel[1] = pixel[2] = g;
+            pixel[3] = 255;
+        }
+    }
+}
+uint64_t GreyRow(uint32_t width) { return format::PaddedRowBytes(width, 8); }
+uint64_t GreyFrame(uint32_t width, uint32_t rows) { return GreyRow(width) * rows; }
+const format::PictureRow kStagedTopDown = {"grey",
+                                           0,
+                                           8,
+                                           {0, 0, 0},
+                                           format::Support::Served,
+                                           format::Delivery::Staged,
+                                           format::RowOrder::TopDown,
+                                           format::FrameSize::Computed,
+                                           8,
+                                           1,
+                                           false,
+                                           GreyRow,
+                                           GreyFrame,
+                                           GreyToBgra};
+
+// A staged row is read whole into the staging buffer and converted into the
+// host's buffer: turned over for a positive height, in stored order for a
+// negative one; what the file lacks is converted from zeros.
+TEST_F(VideoRead, StagedLayoutIsConvertedFromTheStagingBufferInTheRowsOrder) {
+    const std::vector<uint8_t> file = CountingFile(100);
+    testsupport::WriteFile(dir.File("v.avi"), file);
+    Open(dir.File("v.avi"));
+    constexpr uint32_t kWidth = 3, kRows = 2;  // stored rows of 4 bytes
+    for (const int32_t height : {2, -2}) {
+        const format::PictureFormat picture = PictureOf(&kStagedTopDown, kWidth, height, 0);
+        for (const int64_t offset : {int64_t{10}, int64_t{95}}) {  // whole, and cut at byte 5
+            std::vector<uint8_t> buffer(kWidth * kRows * 4 + 4, kUntouched);
+            ASSERT_TRUE(
+                stream::ReadVideoFrame(opened.get(), picture, offset, buffer.data(), staging));
+            for (uint32_t r = 0; r < kRows; ++r) {
+                const uint32_t outRow = height > 0 ? kRows - 1 - r : r;
+                for (uint32_t x = 0; x < kWidth; ++x) {
+                    const size_t from = static_cast<size_t>(offset) + r * 4 + x;
+                    const uint8_t g = from < file.size() ? file[from] : 0;
+                    const uint8_t* pixel = buffer.data() + (outRow * kWidth + x) * 4;
+                    EXPECT_EQ(std::vector<uint8_t>(pixel, pixel + 4),
+                              (std::vector<uint8_t>{g, g, g, 255}))
+                        << "height " << height << " offset " << offset << " row " << r;
+                }
+            }
+            EXPECT_EQ(std::vector<uint8_t>(buffer.end() - 4, buffer.end()),
+                      std::vector<uint8_t>(4, kUntouched));
+        }
+        std::vector<uint8_t> buffer(kWidth * kRows * 4, kUntouched);
+        EXPECT_FALSE(stream::ReadVideoFrame(opened.get(), picture, -1, buffer.data(), staging));
+        EXPECT_EQ(buffer, std::vector<uint8_t>(buffer.size(), kUntouched));
+    }
 }
 
 TEST_F(VideoRead, NullDestinationReadsNothing) {

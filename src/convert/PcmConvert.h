@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-namespace stream {
+namespace convert {
 
 // Reads `frameCount` frames of `channelCount` interleaved signed 16-bit
 // little-endian samples from `interleaved` and writes, for every channel ch
@@ -22,4 +22,4 @@ void Pcm16ToFloat(const uint8_t* interleaved, uint32_t channelCount, uint32_t fr
 void Pcm8ToFloat(const uint8_t* interleaved, uint32_t channelCount, uint32_t frameCount,
                  float* const* channelBuffers, uint32_t channelsToFill);
 
-}  // namespace stream
+}  // namespace convert

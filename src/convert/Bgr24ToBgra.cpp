@@ -1,8 +1,8 @@
-#include "stream/Bgr24Frame.h"
+#include "convert/Bgr24ToBgra.h"
 
 #include <cstring>
 
-namespace stream {
+namespace convert {
 
 namespace {
 
@@ -96,35 +96,6 @@ RowConverter ChooseRowConverter() {
     return chosen;
 }
 
-// Converts, in place, a band of `rows` stored rows that was read to the start
-// of its own output `band` (rows x width x 4 bytes), of which `bytesRead`
-// bytes arrived. Pixels read in full are converted, the rest of the band is
-// zeroed.
-//
-// Why in place is sound: stored row r lies at r x stride and its output at
-// r x 4 x width, and stride <= 4 x width (3 x width rounded up to 4 is at
-// most 4 x width for every width >= 1), so every row's source is not below
-// its output, as the row converter requires. Rows go last first: the output
-// of row r starts at r x 4 x width >= r x stride, where row r's own source
-// starts, and rows before r end at (r - 1) x stride + 3 x width <= r x stride,
-// so converting row r never reaches a source still to be read. For the same
-// reason every converted pixel's source ends before its output ends, so the
-// zeroed tail after the last pixel read in full holds nothing still needed.
-void ConvertBandInPlace(uint8_t* band, uint32_t width, uint32_t rows, uint64_t stride,
-                        uint64_t bytesRead, RowConverter convert) {
-    const uint64_t outRow = static_cast<uint64_t>(width) * 4;
-    const uint64_t fullRows = bytesRead / stride < rows ? bytesRead / stride : rows;
-    uint64_t partial = 0;
-    if (fullRows < rows) {
-        partial = bytesRead % stride / 3;
-        if (partial > width) partial = width;  // padding bytes of the row
-        convert(band + fullRows * stride, band + fullRows * outRow, static_cast<uint32_t>(partial));
-    }
-    for (uint64_t r = fullRows; r-- > 0;) convert(band + r * stride, band + r * outRow, width);
-    const uint64_t converted = fullRows * outRow + partial * 4;
-    std::memset(band + converted, 0, static_cast<size_t>(rows * outRow - converted));
-}
-
 }  // namespace
 
 void Bgr24RowToBgraPortable(const uint8_t* source, uint8_t* destination, uint32_t width) {
@@ -135,38 +106,12 @@ void Bgr24RowToBgra(const uint8_t* source, uint8_t* destination, uint32_t width)
     ChooseRowConverter()(source, destination, width);
 }
 
-// The frame is read straight into the host's buffer, which is large enough
-// since a stored row is never longer than its output row; bands go from the
-// last to the first so that each band is read to the start of its own output
-// range, below which only earlier bands, not yet read, lie. (The other way
-// round, the frame read to the end of the buffer and converted first row
-// first, fails for some widths: the last row's source then starts only
-// 4 x width - stride bytes after its output, fewer than width, and a forward
-// conversion overwrites pixels of that row not yet read.)
-bool ReadBgr24Frame(platform::FileHandle file, int64_t offset, uint32_t width, uint32_t rows,
-                    uint8_t* destination, uint32_t bandBytes) {
-    const uint64_t outRow = static_cast<uint64_t>(width) * 4;
-    if (outRow * rows > 0xFFFFFFFFu) return false;
-    if (!platform::SeekFromBegin(file, offset)) return false;
-    if (width == 0 || rows == 0 || destination == nullptr) return true;
-    const uint64_t stride = Bgr24StoredRowBytes(width);
-    const uint32_t rowsPerBand =
-        bandBytes / outRow > 0 ? static_cast<uint32_t>(bandBytes / outRow) : 1u;
+void Bgr24ToBgra(const uint8_t* stored, size_t storedStride, uint8_t* bgraOut, ptrdiff_t outStride,
+                 uint32_t width, uint32_t height, const FormatContext& /*context*/) {
     const RowConverter convert = ChooseRowConverter();
-    for (uint32_t end = rows; end > 0;) {
-        const uint32_t first = end > rowsPerBand ? end - rowsPerBand : 0;
-        uint8_t* band = destination + first * outRow;
-        const uint64_t wanted = (end - first) * stride;  // <= the band's output, so < 2^32
-        uint32_t got = 0;
-        // Unsigned, so that an offset near the top wraps to a position the
-        // seek refuses (its band then comes out as zeros) instead of overflowing.
-        const uint64_t at = static_cast<uint64_t>(offset) + first * stride;
-        if (platform::SeekFromBegin(file, static_cast<int64_t>(at)))
-            got = platform::ReadAtPosition(file, band, static_cast<uint32_t>(wanted));
-        ConvertBandInPlace(band, width, end - first, stride, got, convert);
-        end = first;
+    for (uint32_t r = height; r-- > 0;) {
+        convert(stored + r * storedStride, bgraOut + static_cast<ptrdiff_t>(r) * outStride, width);
     }
-    return true;
 }
 
-}  // namespace stream
+}  // namespace convert

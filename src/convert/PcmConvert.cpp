@@ -1,9 +1,9 @@
-#include "stream/PcmConvert.h"
+#include "convert/PcmConvert.h"
 
 #include <cstddef>
 #include <cstring>
 
-namespace stream {
+namespace convert {
 
 namespace {
 
@@ -113,4 +113,4 @@ void Pcm8ToFloat(const uint8_t* interleaved, uint32_t channelCount, uint32_t fra
     }
 }
 
-}  // namespace stream
+}  // namespace convert

@@ -1,0 +1,231 @@
+// What the picture kernels share: the build of one kernel body at every
+// SIMD level, the fixed-point YUV conversion of a span of pixels, and the
+// chroma interpolation. Internal to convert/.
+//
+// A kernel is a struct with a static Run taking the PictureKernel
+// arguments; every function it reaches is forced inline, so that each level's
+// entry point (compiled with that level's target attribute) gets the whole
+// body compiled, and vectorised, for its instructions. The arithmetic is
+// integer only, so every level gives the same bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "convert/PictureLayouts.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
+#define CONVERT_INLINE inline __attribute__((always_inline))
+
+namespace convert {
+namespace detail {
+
+#define CONVERT_KERNEL_PARAMS                                                                      \
+    const uint8_t *stored, size_t storedStride, uint8_t *out, ptrdiff_t outStride, uint32_t width, \
+        uint32_t height, const PictureContext &context
+#define CONVERT_KERNEL_ARGS stored, storedStride, out, outStride, width, height, context
+
+template <class K>
+void RunPortable(CONVERT_KERNEL_PARAMS) {
+    K::template Run<SimdLevel::Portable>(CONVERT_KERNEL_ARGS);
+}
+#if defined(__x86_64__) || defined(__i386__)
+#define CONVERT_X86 1
+template <class K>
+__attribute__((target("sse2"))) void RunSse2(CONVERT_KERNEL_PARAMS) {
+    K::template Run<SimdLevel::Sse2>(CONVERT_KERNEL_ARGS);
+}
+template <class K>
+__attribute__((target("ssse3"))) void RunSsse3(CONVERT_KERNEL_PARAMS) {
+    K::template Run<SimdLevel::Ssse3>(CONVERT_KERNEL_ARGS);
+}
+template <class K>
+__attribute__((target("avx2"))) void RunAvx2(CONVERT_KERNEL_PARAMS) {
+    K::template Run<SimdLevel::Avx2>(CONVERT_KERNEL_ARGS);
+}
+#else
+#define CONVERT_X86 0
+#endif
+
+// The entry point of kernel K built for `level`, or nullptr.
+template <class K>
+PictureKernel KernelAtLevel(SimdLevel level) {
+    switch (level) {
+        case SimdLevel::Portable:
+            return RunPortable<K>;
+#if defined(__x86_64__) || defined(__i386__)
+        case SimdLevel::Sse2:
+            return RunSse2<K>;
+        case SimdLevel::Ssse3:
+            return RunSsse3<K>;
+        case SimdLevel::Avx2:
+            return RunAvx2<K>;
+#else
+        default:
+            return nullptr;
+#endif
+    }
+    return nullptr;
+}
+
+// Pixels converted per span: a multiple of 48 (v210's block) and of 4 (the
+// largest chroma subsampling), small enough for the span's working arrays
+// to stay in the first-level cache.
+constexpr uint32_t kSpan = 192;
+
+// Fixed point of the YUV conversion, with coefficients that fit in 16 bits
+// so that the vector forms multiply and add pairs of 16-bit values into 32
+// bits (pmaddwd) with the same result as the plain form. Luma enters in
+// quarter levels (8-bit x 4, or 10-bit as stored) less 64, chroma in 1/64
+// levels (8-bit x 64, or 10-bit x 16) less 8192. The luma term is taken
+// with 16 fraction bits (plus the rounding half) and then scaled by 4, the
+// chroma terms with 18:
+//   channel = (4 (ky Y + 2^15) + kc C [+ kc' C']) >> 18, clamped to 0..255.
+// Sums stay below 2^28.
+constexpr int kLumaBits = 16;
+constexpr int kChromaBits = 18;
+struct YuvCoefficients {
+    int16_t y;   // per quarter level of luma, 16 fraction bits
+    int16_t vr;  // per 1/64 level of Cr, into red, 18 fraction bits
+    int16_t ug;  // per 1/64 level of Cb, out of green (subtracted)
+    int16_t vg;  // per 1/64 level of Cr, out of green (subtracted)
+    int16_t ub;  // per 1/64 level of Cb, into blue
+};
+
+constexpr int16_t Fixed(double value, int bits) {
+    return static_cast<int16_t>(value * (1 << bits) + 0.5);
+}
+constexpr YuvCoefficients MakeCoefficients(double kr, double kb) {
+    const double c = 255.0 / 224.0 / 64.0;
+    return YuvCoefficients{Fixed(255.0 / 219.0 / 4.0, kLumaBits),
+                           Fixed(2 * (1 - kr) * c, kChromaBits),
+                           Fixed(2 * kb * (1 - kb) / (1 - kr - kb) * c, kChromaBits),
+                           Fixed(2 * kr * (1 - kr) / (1 - kr - kb) * c, kChromaBits),
+                           Fixed(2 * (1 - kb) * c, kChromaBits)};
+}
+constexpr YuvCoefficients kBt601 = MakeCoefficients(0.299, 0.114);
+constexpr YuvCoefficients kBt709 = MakeCoefficients(0.2126, 0.0722);
+
+CONVERT_INLINE const YuvCoefficients& CoefficientsOf(const PictureContext& context) {
+    return context.bt709 ? kBt709 : kBt601;
+}
+
+CONVERT_INLINE int32_t ClampByte(int32_t v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
+
+// One pixel, the plain form.
+CONVERT_INLINE uint32_t YuvPixel(int32_t luma, int32_t cb, int32_t cr, const YuvCoefficients& k) {
+    const int32_t y = ((luma - 64) * k.y + (1 << (kLumaBits - 1))) * 4;
+    const int32_t u = cb - 8192, v = cr - 8192;
+    const int32_t r = ClampByte((y + k.vr * v) >> kChromaBits);
+    const int32_t g = ClampByte((y - k.ug * u - k.vg * v) >> kChromaBits);
+    const int32_t b = ClampByte((y + k.ub * u) >> kChromaBits);
+    return static_cast<uint32_t>(b) | static_cast<uint32_t>(g) << 8 |
+           static_cast<uint32_t>(r) << 16 | 0xFF000000u;
+}
+
+#if CONVERT_X86
+// The vector forms of YuvPixel over the first pixels of a span: luma,
+// cb and cr as for YuvSpanToBgra; they convert n rounded down to 8 (SSE2)
+// or 16 (AVX2) pixels and return how many. Not inlined: each is compiled
+// for its own instructions and called from every level's kernels at or
+// above it.
+uint32_t YuvSpanSse2(const int16_t* luma, const int16_t* cb, const int16_t* cr, uint8_t* out,
+                     uint32_t n, const YuvCoefficients& k);
+uint32_t YuvSpanAvx2(const int16_t* luma, const int16_t* cb, const int16_t* cr, uint8_t* out,
+                     uint32_t n, const YuvCoefficients& k);
+// Packed 4:2:2 straight from the row: `blocks` blocks of 8 (SSE2) or 16
+// (AVX2) pixels from pixel x0 (even, >= 2), last block first; each reads
+// the 4 bytes before and after its own bytes. order 0: U Y V Y; 1: Y U Y V;
+// 2: Y V Y U.
+void Packed422BlocksSse2(const uint8_t* row, uint8_t* outRow, uint32_t x0, uint32_t blocks,
+                         int order, const YuvCoefficients& k);
+void Packed422BlocksAvx2(const uint8_t* row, uint8_t* outRow, uint32_t x0, uint32_t blocks,
+                         int order, const YuvCoefficients& k);
+#endif
+
+// n pixels from luma (quarter levels) and interpolated chroma (1/64 levels)
+// into BGRA at `out` (4 bytes a pixel, any alignment).
+template <SimdLevel L>
+CONVERT_INLINE void YuvSpanToBgra(const int16_t* luma, const int16_t* cb, const int16_t* cr,
+                                  uint8_t* out, uint32_t n, const YuvCoefficients& k) {
+    uint32_t i = 0;
+#if CONVERT_X86
+    if constexpr (L == SimdLevel::Avx2) {
+        i = YuvSpanAvx2(luma, cb, cr, out, n, k);
+    } else if constexpr (L != SimdLevel::Portable) {
+        i = YuvSpanSse2(luma, cb, cr, out, n, k);
+    }
+#endif
+    for (; i < n; ++i) {
+        const uint32_t word = YuvPixel(luma[i], cb[i], cr[i], k);
+        std::memcpy(out + 4 * static_cast<size_t>(i), &word, 4);
+    }
+}
+
+// Interpolation of chroma subsampled by 2 onto n luma positions starting at
+// the even position x0: `samples` holds the chroma samples x0 / 2 - 1 up to
+// (x0 + n - 1) / 2 + 1 (the edge ones already repeated past the picture),
+// in any unit; the result is 4 x the interpolated value in that unit.
+// Sample j sits at 2j + 0.5: position 2j takes 3/4 of j and 1/4 of j - 1,
+// position 2j + 1 takes 3/4 of j and 1/4 of j + 1.
+CONVERT_INLINE void UpsampleBy2(const int16_t* samples, int16_t* result, uint32_t n) {
+    const uint32_t pairs = (n + 1) / 2;
+    for (uint32_t j = 0; j < pairs; ++j) {
+        const int16_t here = static_cast<int16_t>(3 * samples[j + 1]);
+        result[2 * j] = static_cast<int16_t>(here + samples[j]);
+        result[2 * j + 1] = static_cast<int16_t>(here + samples[j + 2]);
+    }
+}
+
+// The same for chroma subsampled by 4 (sample j at 4j + 1.5), from the
+// position x0 = 4 x first: samples x0 / 4 - 1 up to (x0 + n - 1) / 4 + 1;
+// the result is 8 x the interpolated value.
+CONVERT_INLINE void UpsampleBy4(const int16_t* samples, int16_t* result, uint32_t n) {
+    const uint32_t quads = (n + 3) / 4;
+    for (uint32_t j = 0; j < quads; ++j) {
+        const int32_t before = samples[j], here = samples[j + 1], after = samples[j + 2];
+        result[4 * j] = static_cast<int16_t>(5 * here + 3 * before);
+        result[4 * j + 1] = static_cast<int16_t>(7 * here + before);
+        result[4 * j + 2] = static_cast<int16_t>(7 * here + after);
+        result[4 * j + 3] = static_cast<int16_t>(5 * here + 3 * after);
+    }
+}
+
+// Row r of a picture whose rows are `stride` bytes apart (stride may be
+// negative for the output).
+CONVERT_INLINE uint8_t* OutRow(uint8_t* out, ptrdiff_t outStride, uint32_t r) {
+    return out + static_cast<ptrdiff_t>(r) * outStride;
+}
+
+// Each layout's kernel at a level (nullptr where not built), one getter a
+// layout, defined beside the kernel.
+PictureKernel UyvyKernel(SimdLevel level);
+PictureKernel Yuy2Kernel(SimdLevel level);
+PictureKernel YvyuKernel(SimdLevel level);
+PictureKernel V210Kernel(SimdLevel level);
+PictureKernel I420Kernel(SimdLevel level);
+PictureKernel Yv12Kernel(SimdLevel level);
+PictureKernel Nv12Kernel(SimdLevel level);
+PictureKernel Nv21Kernel(SimdLevel level);
+PictureKernel Yuv422PKernel(SimdLevel level);
+PictureKernel Yuv411PKernel(SimdLevel level);
+PictureKernel Yuv410PKernel(SimdLevel level);
+PictureKernel Yvu410PKernel(SimdLevel level);
+PictureKernel GreyKernel(SimdLevel level);
+PictureKernel Rgb555Kernel(SimdLevel level);
+PictureKernel Rgb565Kernel(SimdLevel level);
+PictureKernel Pal8Kernel(SimdLevel level);
+PictureKernel Pal4Kernel(SimdLevel level);
+PictureKernel Pal1Kernel(SimdLevel level);
+PictureKernel RgbaKernel(SimdLevel level);
+PictureKernel BgrxKernel(SimdLevel level);
+PictureKernel RgbxKernel(SimdLevel level);
+PictureKernel Rgb24Kernel(SimdLevel level);
+PictureKernel Bgr24Kernel(SimdLevel level);
+
+}  // namespace detail
+}  // namespace convert

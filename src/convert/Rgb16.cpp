@@ -1,0 +1,55 @@
+// 16-bit RGB (little-endian words, 5-5-5 with the top bit unused, or 5-6-5)
+// into BGRA. A 5-bit channel v becomes (v << 3) | (v >> 2) and a 6-bit one
+// (v << 2) | (v >> 4): the top bits repeated below, so that 0 stays 0 and
+// the largest value becomes 255, as ffmpeg widens them.
+#include "convert/PictureKernelSupport.h"
+
+namespace convert {
+namespace detail {
+
+namespace {
+
+template <bool kGreen6>
+struct Rgb16 {
+    template <SimdLevel L>
+    static CONVERT_INLINE void Run(CONVERT_KERNEL_PARAMS) {
+        (void)context;
+        for (uint32_t r = height; r-- > 0;) {
+            const uint8_t* row = stored + static_cast<size_t>(r) * storedStride;
+            uint8_t* outRow = OutRow(out, outStride, r);
+            for (uint32_t s = (width + kSpan - 1) / kSpan; s-- > 0;) {
+                const uint32_t x0 = s * kSpan;
+                const uint32_t n = width - x0 < kSpan ? width - x0 : kSpan;
+                uint16_t pixels[kSpan];
+                uint32_t words[kSpan];
+                std::memcpy(pixels, row + 2 * static_cast<size_t>(x0), static_cast<size_t>(n) * 2);
+                for (uint32_t i = 0; i < n; ++i) {
+                    const uint32_t p = pixels[i];
+                    const uint32_t b5 = p & 31;
+                    const uint32_t b = (b5 << 3) | (b5 >> 2);
+                    uint32_t g, rr;
+                    if (kGreen6) {
+                        const uint32_t g6 = (p >> 5) & 63, r5 = (p >> 11) & 31;
+                        g = (g6 << 2) | (g6 >> 4);
+                        rr = (r5 << 3) | (r5 >> 2);
+                    } else {
+                        const uint32_t g5 = (p >> 5) & 31, r5 = (p >> 10) & 31;
+                        g = (g5 << 3) | (g5 >> 2);
+                        rr = (r5 << 3) | (r5 >> 2);
+                    }
+                    words[i] = b | g << 8 | rr << 16 | 0xFF000000u;
+                }
+                std::memcpy(outRow + 4 * static_cast<size_t>(x0), words,
+                            static_cast<size_t>(n) * 4);
+            }
+        }
+    }
+};
+
+}  // namespace
+
+PictureKernel Rgb555Kernel(SimdLevel level) { return KernelAtLevel<Rgb16<false>>(level); }
+PictureKernel Rgb565Kernel(SimdLevel level) { return KernelAtLevel<Rgb16<true>>(level); }
+
+}  // namespace detail
+}  // namespace convert
