@@ -344,13 +344,6 @@ constexpr FrameLayout kFrameLayouts[] = {
     {"24-bit BGR, made BGRA", Bgr24Rows},
 };
 
-bool FrameIsFromFile(const FrameSeen& frame, const uint8_t* data, size_t size) {
-    for (const FrameLayout& layout : kFrameLayouts) {
-        if (layout.accepts(frame, data, size)) return true;
-    }
-    return false;
-}
-
 void CheckSlot(Stream& s, const Slot& slot, bool video, const uint8_t* data, size_t size) {
     if (slot.delivered) {
         const int64_t span = Wrap(U(slot.request.end) - U(slot.request.start));
@@ -371,9 +364,9 @@ void CheckSlot(Stream& s, const Slot& slot, bool video, const uint8_t* data, siz
         }
         size_t touched = slot.frameBytes;
         while (touched > 0 && frame[touched - 1] == kFrameSentinel) --touched;
-        const FrameSeen seen{frame, touched,
-                             static_cast<size_t>(std::abs(static_cast<int64_t>(slot.width)))};
-        if (!FrameIsFromFile(seen, data, size)) {
+        if (!FrameIsFromFile(frame, touched,
+                             static_cast<size_t>(std::abs(static_cast<int64_t>(slot.width))), data,
+                             size)) {
             s.Problem("frame buffer holds " + std::to_string(touched) +
                       " bytes that no picture layout makes of the file");
         }
@@ -488,6 +481,15 @@ void ExerciseStream(const DriverTable& driver, const std::u16string& path, bool 
 }
 
 }  // namespace
+
+bool FrameIsFromFile(const uint8_t* frame, size_t written, size_t width, const uint8_t* data,
+                     size_t size) {
+    const FrameSeen seen{frame, written, width};
+    for (const FrameLayout& layout : kFrameLayouts) {
+        if (layout.accepts(seen, data, size)) return true;
+    }
+    return false;
+}
 
 const HostServices& Services() {
     static const HostServices services = {NeverCalled, Acquire,     Deliver,

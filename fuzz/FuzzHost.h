@@ -52,6 +52,12 @@ struct Options {
 Outcome Exercise(const DriverTable& driver, const std::u16string& path, const uint8_t* data,
                  size_t size, const Options& options = Options());
 
+// The frame check: true when the first `written` bytes of a frame buffer
+// `width` pixels wide are what one of the picture layouts the plug-in serves
+// makes of the file's bytes `data`.
+bool FrameIsFromFile(const uint8_t* frame, size_t written, size_t width, const uint8_t* data,
+                     size_t size);
+
 // Runs drv_close on a thread of its own and waits for it at most `bound`.
 // False when it has not returned: the thread is then left running with the
 // stream, which the caller must then leave alive.
