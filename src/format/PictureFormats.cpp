@@ -56,9 +56,9 @@ const PictureRow kPictureRows[] = {
 // Every uncompressed layout read besides 32- and 24-bit RGB. YUV and grey are
 // stored top-down whatever the height's sign says, as their writers store
 // them and ffmpeg reads them; BI_RGB and BI_BITFIELDS rows follow the sign;
-// the RGB layouts named by a code are top-down too. MEncoder names its RGB
-// layouts by the bit count followed by 'RGB' (bytes B, G, R in memory) or
-// 'BGR' (bytes R, G, B).
+// the RGB layouts named by a code are top-down too, except MEncoder's,
+// which it stores as BI_RGB and names by the bit count followed by 'RGB'
+// (bytes B, G, R in memory) or 'BGR' (bytes R, G, B); its 16-bit codes are not read.
 // clang-format off
 const PictureRow kConvertedRows[] = {
     LAYOUT_ROW("YUV 4:2:2", CompressionCode('U', 'Y', 'V', 'Y'), 0, Delivery::InPlace, RowOrder::TopDown, 16, 2, false, convert::PictureLayout::Uyvy, 0, 0, 0),
@@ -100,12 +100,10 @@ const PictureRow kConvertedRows[] = {
     LAYOUT_ROW("RGB 5-5-5", CompressionCode('R', 'V', '1', '5'), 0, Delivery::InPlace, RowOrder::TopDown, 16, 1, false, convert::PictureLayout::Rgb555, 0, 0, 0),
     LAYOUT_ROW("RGB", CompressionCode('r', 'a', 'w', ' '), 24, Delivery::InPlace, RowOrder::TopDown, 24, 1, false, convert::PictureLayout::Rgb24, 0, 0, 0),
     LAYOUT_ROW("RGB", CompressionCode('r', 'a', 'w', ' '), 32, Delivery::InPlace, RowOrder::TopDown, 32, 1, false, convert::PictureLayout::Argb, 0, 0, 0),
-    LAYOUT_ROW("RGB", CompressionCode(32, 'R', 'G', 'B'), 0, Delivery::InPlace, RowOrder::TopDown, 32, 1, false, convert::PictureLayout::Bgrx, 0, 0, 0),
-    LAYOUT_ROW("RGB", CompressionCode(24, 'R', 'G', 'B'), 0, Delivery::InPlace, RowOrder::TopDown, 24, 1, false, convert::PictureLayout::Bgr24, 0, 0, 0),
-    LAYOUT_ROW("RGB 5-6-5", CompressionCode(16, 'R', 'G', 'B'), 0, Delivery::InPlace, RowOrder::TopDown, 16, 1, false, convert::PictureLayout::Rgb565, 0, 0, 0),
-    LAYOUT_ROW("RGB 5-5-5", CompressionCode(15, 'R', 'G', 'B'), 0, Delivery::InPlace, RowOrder::TopDown, 16, 1, false, convert::PictureLayout::Rgb555, 0, 0, 0),
-    LAYOUT_ROW("RGB", CompressionCode(32, 'B', 'G', 'R'), 0, Delivery::InPlace, RowOrder::TopDown, 32, 1, false, convert::PictureLayout::Rgbx, 0, 0, 0),
-    LAYOUT_ROW("RGB", CompressionCode(24, 'B', 'G', 'R'), 0, Delivery::InPlace, RowOrder::TopDown, 24, 1, false, convert::PictureLayout::Rgb24, 0, 0, 0),
+    LAYOUT_ROW("RGB", CompressionCode(32, 'R', 'G', 'B'), 0, Delivery::InPlace, RowOrder::AsHeightSays, 32, 1, false, convert::PictureLayout::Bgrx, 0, 0, 0),
+    LAYOUT_ROW("RGB", CompressionCode(24, 'R', 'G', 'B'), 0, Delivery::InPlace, RowOrder::AsHeightSays, 24, 1, false, convert::PictureLayout::Bgr24, 0, 0, 0),
+    LAYOUT_ROW("RGB", CompressionCode(32, 'B', 'G', 'R'), 0, Delivery::InPlace, RowOrder::AsHeightSays, 32, 1, false, convert::PictureLayout::Rgbx, 0, 0, 0),
+    LAYOUT_ROW("RGB", CompressionCode(24, 'B', 'G', 'R'), 0, Delivery::InPlace, RowOrder::AsHeightSays, 24, 1, false, convert::PictureLayout::Rgb24, 0, 0, 0),
 };
 // clang-format on
 #undef LAYOUT_ROW
