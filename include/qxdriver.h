@@ -4,7 +4,12 @@
  * services and receives the driver's table of operations. Every function here
  * uses the C calling convention. The records are plain C structs; in the 32-bit
  * Windows build their layout is pinned (64-bit fields on 8-byte boundaries,
- * 4-byte pointers), elsewhere they take the natural layout of the platform. */
+ * 4-byte pointers), elsewhere they take the natural layout of the platform.
+ *
+ * Threads: the host's own threads call the export and every drv_ operation;
+ * each open stream has one worker thread of the driver's, which alone calls
+ * host_acquire, host_set_duration and host_deliver for that stream.
+ * host_wake is called by the thread that calls drv_close. */
 #ifndef QXDRIVER_H
 #define QXDRIVER_H
 
@@ -56,29 +61,53 @@ typedef struct AudioDesc {
     int32_t reservedWord;
 } AudioDesc;
 
-/* The host's record of one stream, passed to every driver operation. */
+/* The host's record of one stream, passed to every driver operation. It and
+ * its descriptors must live until drv_close returns. drv_open fills the
+ * wanted medium's descriptor (it must not be null) and clears the other's
+ * (which may be null). The worker copies what it needs at open and never
+ * reads the descriptors afterwards. */
 typedef struct StreamHandle {
     int32_t hostWord;  /* the host's own; never touched by the driver */
-    void *pReader;     /* driver slot: written by a successful drv_open */
+    void *pReader;     /* driver slot: written by a successful drv_open, cleared by drv_close */
     int32_t runState;  /* 2 once started, 0 once stopped; never read by the driver */
-    VideoDesc *pVideo; /* filled by drv_open */
-    AudioDesc *pAudio; /* filled by drv_open */
+    VideoDesc *pVideo; /* filled by a video open */
+    AudioDesc *pAudio; /* filled by an audio open */
 } StreamHandle;
 
 /* One request for a frame or a span of samples, owned by the host. The driver
- * reads its fields and fills the buffers it points to; it never writes a field. */
+ * reads its fields and fills the buffers it points to; it never writes a field.
+ * Video: frame k of a stream whose frame duration is d (avgFrameDuration) is
+ * the request start = k * d, end = (k + 1) * d; the frame chosen is the last
+ * one that ends at or before end (frame 0 for an earlier end, the last frame
+ * for a later one). Audio: samples [start, end), per channel. Every request
+ * host_acquire hands out comes back through host_set_duration and
+ * host_deliver, on the worker thread; one whose end is not after its start
+ * comes back with a duration of 0. */
 typedef struct SampleRequest {
     uint8_t hostHeader[8];
     uint8_t hostData[8]; /* first byte of the block the driver copies */
     int64_t start;       /* video: time in timescale units; audio: first sample */
     int64_t end;         /* exclusive */
     uint8_t hostData2[12];
-    int32_t channels;         /* audio: channel buffers the host laid out */
-    uint8_t *frameBuffer;     /* video: room for one frame (biSizeImage bytes) */
-    float **channelBuffers;   /* audio: one buffer per channel, end - start floats each */
+    int32_t channels;       /* audio: channel buffers the host laid out (any count:
+                               the stream's channels 0 .. min - 1 are filled, further
+                               buffers get silence) */
+    uint8_t *frameBuffer;   /* video: room for one frame: width x |height| x 4 bytes,
+                               32-bit BGRA, rows bottom-up when height > 0 */
+    float **channelBuffers; /* audio: `channels` buffers of end - start floats each */
 } SampleRequest;
 
-/* Host services. Results of deliver, set_duration and wake are ignored. */
+/* Host services. Results of deliver, set_duration and wake are ignored.
+ * host_acquire (worker thread): the stream's next request; it may wait as long
+ * as it likes. Null means that the stream has no further requests: the worker
+ * ends and serves nothing more until drv_close, so a host with nothing to hand
+ * out yet waits instead of returning null.
+ * host_set_duration, then host_deliver (worker thread): the filled request
+ * comes back; the driver does not touch it afterwards.
+ * host_wake (the thread calling drv_close): must make a host_acquire of this
+ * stream that is waiting, or that is called after it, return (null, or a
+ * request, which is then served); drv_close waits for the worker without a
+ * time limit. */
 typedef void(QX_CALL *qx_host_unused_fn)(void);
 typedef SampleRequest *(QX_CALL *qx_host_acquire_fn)(StreamHandle *stream, uint32_t kind);
 typedef int32_t(QX_CALL *qx_host_deliver_fn)(StreamHandle *stream, SampleRequest *request);
@@ -95,7 +124,18 @@ typedef struct HostServices {
     qx_host_wake_fn host_wake;
 } HostServices;
 
-/* Driver operations. drv_nop and drv_zero ignore whatever they are passed. */
+/* Driver operations, called on the host's threads. drv_nop and drv_zero ignore
+ * whatever they are passed.
+ * drv_open(stream, path, options): path is the zero-terminated UTF-16 path of a
+ * file ending in ".avi"; options are tag/value pairs ended by tag 0, 'eyes' = 1
+ * for the video stream or 'ears' = 1 for the audio stream. 1 on success, 0 when
+ * refused (the debug log, or `qxhost check`, says why); a null stream, path or
+ * wanted descriptor is refused.
+ * drv_start(stream): lets the worker run; only the first call does anything.
+ * drv_close(stream): stops the worker (through host_wake), waits for it and
+ * releases the stream; a record that holds no open stream (null, its open
+ * failed or never happened, already closed) is ignored. It may also be
+ * called from inside a host service on the worker thread. */
 typedef int32_t(QX_CALL *qx_drv_open_fn)(StreamHandle *stream, const qx_char16 *path,
                                          const uint32_t *options);
 typedef void(QX_CALL *qx_drv_close_fn)(StreamHandle *stream);

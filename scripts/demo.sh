@@ -7,7 +7,11 @@ cd "$(dirname "$0")/.."
 # The library and tools built by `make demo` (build/demo), or another tree.
 bin=${MIROLAN_BUILD_DIR:-build/native}
 out=out/demo
+# Clean outputs each run: frames of an earlier file must not linger beside
+# this one's. Only what the demo writes is removed (a FILE of the user's may
+# lie in the folder).
 mkdir -p "$out"
+rm -rf "$out/frames" "$out/info.txt" "$out/audio.wav"
 
 file="${1:-}"
 if [ -z "$file" ]; then

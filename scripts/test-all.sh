@@ -76,6 +76,8 @@ source scripts/wine-env.sh
 (cd build/mingw && ctest --output-on-failure) || status=1
 bash scripts/peer-check.sh || status=1
 bash scripts/peer-writers.sh --legs wine --group small || status=1
+# The host developer's guide's example against the installed DLL, under Wine.
+bash scripts/host-example.sh wine build/mingw || status=1
 wineserver -k 2>/dev/null || true
 
 end_leg

@@ -42,8 +42,8 @@ constexpr int kLogStagingUnavailable = 1140;  // the audio staging buffer could 
 
 // Ours: the reason an open was refused, "Refused: <reason>", the last line
 // of every refused open; one identifier per cause, in a range of their own.
-constexpr int kLogRefusedNotAviName = 9001;       // the path does not end in ".avi"
-constexpr int kLogRefusedNoMedium = 9002;         // the stream asks for both media or neither
+constexpr int kLogRefusedNotAviName = 9001;       // the path is null or not ".avi"
+constexpr int kLogRefusedNoMedium = 9002;         // both media or neither, or no record for one
 constexpr int kLogRefusedCannotOpen = 9003;       // the file cannot be opened, sized or mapped
 constexpr int kLogRefusedUnreadable = 9004;       // the file ends inside a header
 constexpr int kLogRefusedNotRiffAvi = 9005;       // not a RIFF AVI file

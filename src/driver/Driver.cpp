@@ -9,6 +9,8 @@
 
 namespace {
 
+// A null stream record, path or wanted descriptor is refused by the reader
+// with its reason logged, like any other refused open.
 int32_t QX_CALL drv_open(StreamHandle* stream, const qx_char16* path, const uint32_t* options) {
     try {
         auto* reader = new CMirolan(stream, path, options);
@@ -21,10 +23,13 @@ int32_t QX_CALL drv_open(StreamHandle* stream, const qx_char16* path, const uint
 
 void QX_CALL drv_close(StreamHandle* stream) {
     diag::DebugLog("", diag::kSourceName, diag::kLogDriverClose, "drv_close");
+    if (stream == nullptr) return;
     auto* reader = static_cast<CMirolan*>(stream->pReader);
     // Cleared first: a second close of the stream finds no reader and does nothing.
     stream->pReader = nullptr;
-    if (reader == nullptr) return;
+    // Only a reader an open made and no close has taken: a record whose open
+    // failed or never happened holds whatever the host left in it.
+    if (reader == nullptr || !CMirolan::Unregister(reader)) return;
     // A close from inside a host service on the worker's own thread cannot
     // wait for that thread: the worker destroys the reader as it ends.
     if (reader->StopFromOwnWorker()) return;
@@ -32,8 +37,9 @@ void QX_CALL drv_close(StreamHandle* stream) {
 }
 
 void QX_CALL drv_start(StreamHandle* stream) {
+    if (stream == nullptr) return;
     auto* reader = static_cast<CMirolan*>(stream->pReader);
-    if (reader != nullptr) reader->Start();
+    if (reader != nullptr && CMirolan::IsLive(reader)) reader->Start();
 }
 
 void QX_CALL drv_nop() {}

@@ -21,6 +21,7 @@ bool ReadServableStream(const avi::FileSource& source, avi::Medium medium, Conta
     values.bih = layout.bih;
     values.audioStrh = layout.audioStrh;
     values.wfx = layout.wfx;
+    values.streamNumber = medium == avi::Medium::Video ? layout.videoStream : layout.audioStream;
     values.baseOffset = layout.baseOffset;
     mainHeaderWithoutIndexFlag = layout.haveMainHeader && !layout.hasIndexFlag;
     if (walk.end == avi::WalkEnd::Refused) {

@@ -28,6 +28,7 @@ struct ContainerValues {
     std::deque<AudioChunk> audioChunks;
     avi::IndexSource indexSource = avi::IndexSource::None;
     int64_t frameDuration = 0;  // video frame duration in 100 ns units, from scale and rate
+    int32_t streamNumber = -1;  // the served stream's number in the file (its strl's)
     avi::Refusal refusal{};     // kind None when the stream can be served
 };
 

@@ -1,6 +1,8 @@
 #include "reader/Mirolan.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <mutex>
 #include <new>
 #include <utility>
 
@@ -9,8 +11,6 @@
 #include "reader/ContainerValues.h"
 
 namespace {
-
-constexpr int64_t kVideoTimescale = 10000000;
 
 // The text from the last "." of the final path component to the end, or the
 // empty string when that component has none. A separator or a blank ends a
@@ -151,6 +151,14 @@ CMirolan::CMirolan(StreamHandle* stream, const char16_t* path, const StreamOptio
       dintValue(options.dintValue),
       pStream(stream) {
     try {
+        // A host's open needs a record to hand the reader back in and the
+        // descriptor of the medium it asks for; a check has neither.
+        if (checkReason == nullptr) {
+            CheckHostRecord();
+            // Registered before anything can fail after the worker exists;
+            // every failure below takes it out again.
+            Register(this);
+        }
         Open(path);
         if (checkReason != nullptr) {  // a check stops before the worker and the descriptors
             *checkReason = openRefusal;
@@ -166,9 +174,11 @@ CMirolan::CMirolan(StreamHandle* stream, const char16_t* path, const StreamOptio
         openRefusal = avi::MakeRefusal(avi::RefusalKind::OutOfMemory,
                                        "out of memory for the index of a %lld-byte file",
                                        static_cast<long long>(fileSize));
+        Unregister(this);
         LogRefusal(checkReason);
         throw;
     } catch (...) {
+        Unregister(this);
         LogRefusal(checkReason);
         throw;
     }
@@ -192,6 +202,31 @@ avi::Refusal CheckFile(const char16_t* path, avi::Medium medium) {
     return reason;
 }
 
+StreamFacts ReadStreamFacts(const char16_t* path, avi::Medium medium) {
+    StreamOptions options;
+    options.bVideo = medium == avi::Medium::Video;
+    options.bAudio = !options.bVideo;
+    StreamFacts facts;
+    try {
+        const CMirolan checked(nullptr, path, options, &facts.refusal);
+        facts.strh = options.bVideo ? checked.videoStrh : checked.audioStrh;
+        facts.bih = checked.bih;
+        facts.wfx = checked.wfx;
+        facts.streamNumber = checked.streamNumber;
+        facts.audioChunkFirst.reserve(checked.audioChunks.size());
+        facts.audioChunkEnd.reserve(checked.audioChunks.size());
+        for (const AudioChunk& chunk : checked.audioChunks) {
+            facts.audioChunkFirst.push_back(chunk.firstSample);
+            facts.audioChunkEnd.push_back(chunk.endSample);
+        }
+    } catch (const std::bad_alloc&) {
+        facts = StreamFacts{};
+        facts.refusal = avi::MakeRefusal(avi::RefusalKind::OutOfMemory, "out of memory");
+    } catch (...) {  // refused: the reason is in facts.refusal
+    }
+    return facts;
+}
+
 }  // namespace mirolan
 
 // The reason's own line: the last line of every refused open, so that the
@@ -205,9 +240,37 @@ void CMirolan::LogRefusal(avi::Refusal* checkReason) {
     if (checkReason != nullptr) *checkReason = openRefusal;
 }
 
+void CMirolan::CheckHostRecord() {
+    if (pStream == nullptr) {
+        openRefusal = avi::MakeRefusal(avi::RefusalKind::NoMedium,
+                                       "the host gave no stream record (the stream is null)");
+        throw 0;
+    }
+    // Only the wanted medium's descriptor is needed; the other may be null.
+    if (bVideo && !bAudio && pStream->pVideo == nullptr) {
+        openRefusal = avi::MakeRefusal(
+            avi::RefusalKind::NoMedium,
+            "the host asked for video but its stream record has no video descriptor (pVideo is "
+            "null)");
+        throw 0;
+    }
+    if (bAudio && !bVideo && pStream->pAudio == nullptr) {
+        openRefusal = avi::MakeRefusal(
+            avi::RefusalKind::NoMedium,
+            "the host asked for audio but its stream record has no audio descriptor (pAudio is "
+            "null)");
+        throw 0;
+    }
+}
+
 // Reads and checks the file up to the point where the stream can be served;
 // the worker and the descriptors are the constructor's.
 void CMirolan::Open(const char16_t* path) {
+    if (path == nullptr) {
+        openRefusal = avi::MakeRefusal(avi::RefusalKind::NotAviName,
+                                       "the host gave no file name (the path is null)");
+        throw 0;
+    }
     if (!IsExactlyAviExtension(path)) {
         diag::DebugLog("", diag::kSourceName, diag::kLogNotAvi, "Not a avi File\n");
         openRefusal = avi::MakeRefusal(avi::RefusalKind::NotAviName,
@@ -262,19 +325,21 @@ void CMirolan::Open(const char16_t* path) {
     audioChunks = std::move(values.audioChunks);
     indexSource = values.indexSource;
     frameDuration = values.frameDuration;
+    streamNumber = values.streamNumber;
     picture = values.picture;
     sound = values.sound;
     openRefusal = values.refusal;
     if (!servable) FailOpen();
 }
 
+// The descriptor of the other medium is cleared when the host gave one.
 void CMirolan::DescribeVideo(const char16_t* path) {
     VideoDesc& video = *pStream->pVideo;
     // CheckVideoFrames made sure that the product fits 63 bits.
     const auto duration = static_cast<int64_t>(static_cast<uint64_t>(avih.dwTotalFrames) *
                                                static_cast<uint64_t>(frameDuration));
     WriteVideoDesc(video, {kVideoTimescale, duration, frameDuration, bih.biWidth, bih.biHeight, 1});
-    WriteAudioDesc(*pStream->pAudio, {});
+    if (pStream->pAudio != nullptr) WriteAudioDesc(*pStream->pAudio, {});
 
     diag::DebugLog("", diag::kSourceName, diag::kLogVideoDescription,
                    "Video Mirolan:FileName[%S] Width[%d] Height[%d] avgFrameDuration[%d] Depth[%d] "
@@ -286,7 +351,7 @@ void CMirolan::DescribeVideo(const char16_t* path) {
 void CMirolan::DescribeAudio() {
     // CheckAudioFormat made sure of a scale and a rate that fits 31 bits.
     const uint32_t rate = audioStrh.dwRate / audioStrh.dwScale;
-    WriteVideoDesc(*pStream->pVideo, {});
+    if (pStream->pVideo != nullptr) WriteVideoDesc(*pStream->pVideo, {});
     WriteAudioDesc(*pStream->pAudio,
                    {rate, AudioLength(), static_cast<int32_t>(rate), wfx.nChannels});
 }
@@ -309,7 +374,42 @@ int64_t CMirolan::AudioLength() const {
 // acquired as the throw leaves the constructor.
 void CMirolan::FailOpen() { throw 0; }
 
+namespace {
+
+// The readers that successfully opened streams and are not yet destroyed. A
+// start or close whose record does not name one of them (an open that failed
+// or never happened, a record the host never cleared) is ignored instead of
+// following a stray pointer.
+std::mutex liveReadersLock;
+std::vector<const CMirolan*>& LiveReaders() {
+    static std::vector<const CMirolan*> readers;
+    return readers;
+}
+
+}  // namespace
+
+void CMirolan::Register(const CMirolan* reader) {
+    const std::lock_guard<std::mutex> hold(liveReadersLock);
+    LiveReaders().push_back(reader);
+}
+
+bool CMirolan::Unregister(const void* reader) {
+    const std::lock_guard<std::mutex> hold(liveReadersLock);
+    std::vector<const CMirolan*>& readers = LiveReaders();
+    const auto found = std::find(readers.begin(), readers.end(), reader);
+    if (found == readers.end()) return false;
+    readers.erase(found);
+    return true;
+}
+
+bool CMirolan::IsLive(const void* reader) {
+    const std::lock_guard<std::mutex> hold(liveReadersLock);
+    const std::vector<const CMirolan*>& readers = LiveReaders();
+    return std::find(readers.begin(), readers.end(), reader) != readers.end();
+}
+
 CMirolan::~CMirolan() {
+    Unregister(this);
     // A reader with neither a worker nor a host's stream (one only checked)
     // has nothing to stop and no one to tell.
     if (hThread.get() != nullptr || pStream != nullptr) StopRunMonitorThread();

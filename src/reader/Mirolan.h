@@ -24,6 +24,8 @@
 // driver itself never reads it.
 constexpr int32_t kRunStateRunning = 2;  // written when the stream starts
 constexpr int32_t kRunStateStopped = 0;  // written when the stream stops
+// Video time units per second: 100 ns units.
+constexpr int64_t kVideoTimescale = 10000000;
 
 // The options a stream is opened with: 'eyes', 'ears', 'dint'.
 struct StreamOptions {
@@ -58,6 +60,12 @@ public:
     // mapping on its way out); a worker never started is let run to its exit
     // step. On the worker's own thread it only lets the thread go.
     void StopRunMonitorThread();
+    // The registry of opened readers: true when `reader` is one that a
+    // successful open made and that is not yet destroyed. Unregister removes
+    // it and says whether it was there, so that of two closes of one record
+    // only one goes on.
+    static bool IsLive(const void* reader);
+    static bool Unregister(const void* reader);
     // For a close on the worker's own thread (from inside a host service the
     // worker called): asks the worker to stop once that call returns and to
     // destroy the reader itself as it ends; true, and the caller must not
@@ -93,6 +101,8 @@ public:
     avi::IndexSource indexSource = avi::IndexSource::None;
     // Video frame duration in 100 ns units, from the stream's scale and rate.
     int64_t frameDuration = 0;
+    // The served stream's number in the file (for tools; never served from).
+    int32_t streamNumber = -1;
     // The served stream's layout from the format tables: what the worker's
     // reads convert from.
     format::PictureFormat picture;
@@ -104,6 +114,7 @@ public:
 
 private:
     friend avi::Refusal mirolan::CheckFile(const char16_t* path, avi::Medium medium);
+    friend mirolan::StreamFacts mirolan::ReadStreamFacts(const char16_t* path, avi::Medium medium);
     // The open of a check (checkReason non-null): the same reading, checks,
     // log lines and refusal as the host's open of that medium, stopping
     // before the worker and the descriptors, with the outcome in
@@ -111,6 +122,10 @@ private:
     CMirolan(StreamHandle* stream, const char16_t* path, const StreamOptions& options,
              avi::Refusal* checkReason);
     void Open(const char16_t* path);
+    // Refuses a host's open whose record is null or lacks the wanted
+    // medium's descriptor.
+    void CheckHostRecord();
+    static void Register(const CMirolan* reader);
     // Logs openRefusal as the open's last line (and hands it to a check).
     void LogRefusal(avi::Refusal* checkReason);
     // Every refusal once the file is open passes here, with openRefusal

@@ -17,9 +17,10 @@ uint32_t CMirolan::RunMonitorThreadProc(void* argument) {
     CMirolan& reader = *static_cast<CMirolan*>(argument);
     platform::RaiseCurrentThreadToTimeCritical();
     const stream::ServeContext context{
-        reader.bVideo,      reader.hFile.get(), reader.frameTable, reader.avih.dwTotalFrames,
-        reader.audioChunks, reader.bih,         reader.wfx,        reader.picture,
-        reader.sound,       reader.pStream,     reader.bExit,      reader.staging};
+        reader.bVideo,      reader.hFile.get(),   reader.frameTable, reader.avih.dwTotalFrames,
+        reader.audioChunks, reader.bih,           reader.wfx,        reader.picture,
+        reader.sound,       reader.frameDuration, kVideoTimescale,   reader.pStream,
+        reader.bExit,       reader.staging};
     try {
         stream::ServeRequests(context);
     } catch (...) {  // nothing may leave the thread; end as after a failed read

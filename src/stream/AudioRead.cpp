@@ -99,26 +99,23 @@ void StageChunks(const ServeContext& context, int64_t start, int64_t end, uint32
     }
 }
 
-// De-interleaves `samples` staged sample frames by the file's channel count
-// into at most as many channel buffers as the request provides, never taking
-// more values than the staging buffer holds (it was sized by the request's
-// channel count, which a host may have got wrong).
-void ConvertStaged(const ServeContext& context, const SampleBlock& request, uint32_t stagingSize,
-                   uint64_t samples) {
+// De-interleaves `frames` staged sample frames of the file's channels into
+// the request's buffers: the file's channels 0 .. min - 1 converted, any
+// further buffer the request names filled with silence (0.0), and nothing
+// written to a buffer the request does not name.
+void ConvertStaged(const ServeContext& context, const SampleBlock& request, uint32_t frames) {
     const format::SoundRow* row = context.sound.row;
     const uint32_t fileChannels = context.wfx.nChannels;
-    if (row == nullptr || row->convert == nullptr || row->bytesPerSample == 0 ||
-        fileChannels == 0 || request.channelBuffers == nullptr) {
-        return;
+    const auto requestChannels = static_cast<uint32_t>(std::max(request.channels, 0));
+    const uint32_t channelsToFill = std::min(fileChannels, requestChannels);
+    if (row->convert != nullptr) {
+        row->convert(context.staging.Bytes(), fileChannels, frames, request.channelBuffers,
+                     channelsToFill);
     }
-
-    const uint64_t fileFrameBytes = static_cast<uint64_t>(fileChannels) * row->bytesPerSample;
-    const auto frames =
-        static_cast<uint32_t>(std::min<uint64_t>(samples, stagingSize / fileFrameBytes));
-    const uint32_t channelsToFill =
-        std::min(fileChannels, static_cast<uint32_t>(std::max(request.channels, 0)));
-    row->convert(context.staging.Bytes(), fileChannels, frames, request.channelBuffers,
-                 channelsToFill);
+    for (uint32_t ch = channelsToFill; ch < requestChannels; ++ch) {
+        float* buffer = request.channelBuffers[ch];
+        if (buffer != nullptr) std::fill(buffer, buffer + frames, 0.0f);
+    }
 }
 
 }  // namespace
@@ -127,14 +124,19 @@ void ConvertStaged(const ServeContext& context, const SampleBlock& request, uint
 // converts them.
 bool ReadAudioSamples(const ServeContext& context, const SampleBlock& request) {
     StagingBuffer& staging = context.staging;
-    // An empty or reversed span reads and writes nothing; the worker drops it.
+    // An empty or reversed span reads and writes nothing.
     if (request.end <= request.start) return true;
+    // A request with no channel buffers has nothing to fill.
+    if (request.channels <= 0 || request.channelBuffers == nullptr) return true;
     const format::SoundRow* row = context.sound.row;
     const uint32_t bytesPerSample = row != nullptr ? row->bytesPerSample : 0u;
-    if (request.channels <= 0 || bytesPerSample == 0) return true;  // no bytes to a sample frame
+    const uint32_t fileChannels = context.wfx.nChannels;
+    // Nothing to convert: a format without a conversion, or no channels.
+    if (bytesPerSample == 0 || row->convert == nullptr || fileChannels == 0) return true;
 
-    const uint64_t frameBytes =
-        static_cast<uint64_t>(bytesPerSample) * static_cast<uint32_t>(request.channels);
+    // Staged as the file stores it: sample frames of the file's channels,
+    // whatever channel count the request names.
+    const uint64_t frameBytes = static_cast<uint64_t>(bytesPerSample) * fileChannels;
     const uint64_t spanSamples = Distance(request.start, request.end);
     // The whole span is staged at once; a span beyond what a 32-bit size holds
     // (an hour of audio asked for by a 32-bit host) cannot be, nor can memory
@@ -159,7 +161,7 @@ bool ReadAudioSamples(const ServeContext& context, const SampleBlock& request) {
     StageChunks(context, request.start, request.end, static_cast<uint32_t>(frameBytes), silence);
     // The whole span: what lies past the end of the audio is silence, whether
     // the span straddles the end or lies wholly beyond it.
-    ConvertStaged(context, request, stagingSize, spanSamples);
+    ConvertStaged(context, request, static_cast<uint32_t>(spanSamples));
     staging.TrimTo(kKeptStagingBytes);
     return true;
 }

@@ -1,6 +1,7 @@
 #include "stream/RunMonitor.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "diag/Assert.h"
 #include "diag/DebugLog.h"
@@ -36,12 +37,13 @@ int32_t NoticeNumber(int64_t quotient) {
 
 // The last frame that ends at or before `end`: end / avgFrameDuration - 1, in
 // 64 bits, so that a request 2^32 frames on is past the end and not its low
-// half. A number outside the table (negative ones included) is printed, when
-// the debug folder exists, and replaced by the last frame. False when no frame
-// can be chosen: a frame duration that is not positive, or no frames at all.
-bool ChooseFrame(const ServeContext& context, int64_t avgFrameDuration, int64_t end,
-                 int64_t* offset) {
+// half. A number outside the table is printed, when the debug folder exists:
+// an end before the end of the first frame (a negative one included) gets
+// frame 0, an end past the last frame the last frame. False when no frame can
+// be chosen: a frame duration that is not positive, or no frames at all.
+bool ChooseFrame(const ServeContext& context, int64_t end, int64_t* offset) {
     const uint32_t frameCount = FramesAvailable(context);
+    const int64_t avgFrameDuration = context.avgFrameDuration;
     if (avgFrameDuration <= 0 || frameCount == 0) {
         diag::DebugLog("", diag::kSourceName, diag::kLogNoFrameToServe,
                        "No frame to serve: avgFrameDuration %lld, %u frames",
@@ -55,44 +57,59 @@ bool ChooseFrame(const ServeContext& context, int64_t avgFrameDuration, int64_t 
         frame = static_cast<uint32_t>(quotient - 1);
     } else {
         diag::PrintNotice("Wrong Index %d\n", NoticeNumber(quotient));
+        if (quotient < 1) frame = 0;
     }
     *offset = context.frameTable[frame];
     return true;
 }
 
-// Serves one video request. False ends the worker without delivering it.
+// The bytes of the host's frame buffer: width x |height| x 4, whatever the
+// stored layout (open made sure that this fits 32 bits).
+size_t HostFrameBytes(const format::PictureFormat& picture) {
+    return static_cast<size_t>(picture.width) * picture.rows * 4u;
+}
+
+// Hands a served request back: its span as the duration (converted to the
+// video time scale), then the request. An empty or reversed span is a host's
+// error, asserted, and handed back with a duration of 0, so that a host that
+// waits for each of its requests to come back never waits for ever.
+void HandBack(const ServeContext& context, SampleRequest& request) {
+    const int64_t span = SpanOf(request);
+    int64_t duration = 0;
+    if (context.video) {
+        QXASSERT_SPELLED(diag::kAssertVideoDuration, span > 0, duration > 0);
+        if (span > 0) duration = VideoDurationForHost(context.timescale, span);
+    } else {
+        QXASSERT_SPELLED(diag::kAssertAudioDuration, span > 0, duration > 0);
+        if (span > 0) duration = span;  // a count of samples, unconverted
+    }
+    host::SetDuration(context.pStream, &request, duration);
+    // A host that closed the stream from inside its set-duration service has
+    // taken the stream back: nothing more goes to it.
+    if (context.pStream != nullptr) host::Deliver(context.pStream, &request);
+}
+
+// Serves one video request. False ends the worker without delivering it:
+// only when the stream has no frame to serve at all.
 bool ServeVideo(const ServeContext& context, SampleRequest& request) {
-    const VideoDesc* video = context.pStream->pVideo;
     int64_t frameOffset = 0;
-    if (video == nullptr ||
-        !ChooseFrame(context, video->avgFrameDuration, request.end, &frameOffset)) {
-        return false;
-    }
+    if (!ChooseFrame(context, request.end, &frameOffset)) return false;
+    // A frame that cannot be positioned (logged by the read) is handed back
+    // black rather than kept: the host gets every request back, and the next
+    // one may read.
     if (!ReadVideoFrame(context.file, context.picture, frameOffset, request.frameBuffer,
-                        context.staging)) {
-        return false;
+                        context.staging) &&
+        request.frameBuffer != nullptr) {
+        std::memset(request.frameBuffer, 0, HostFrameBytes(context.picture));
     }
-    const int64_t duration = SpanOf(request);
-    QXASSERT(diag::kAssertVideoDuration, duration > 0);
-    if (duration > 0) {  // an empty or reversed span is dropped, never handed back
-        host::SetDuration(context.pStream, &request,
-                          VideoDurationForHost(video->timescale, duration));
-        // A host that closed the stream from inside its set-duration service
-        // has taken the stream back: nothing more goes to it.
-        if (context.pStream != nullptr) host::Deliver(context.pStream, &request);
-    }
+    HandBack(context, request);
     return true;
 }
 
 // Serves one audio request; the read works on a copy of the request's block.
 bool ServeAudio(const ServeContext& context, SampleRequest& request) {
-    if (!ReadAudioSamples(context, CopyBlock(request))) return false;
-    const int64_t duration = SpanOf(request);
-    QXASSERT(diag::kAssertAudioDuration, duration > 0);
-    if (duration > 0) {  // an empty or reversed span is dropped, never handed back
-        host::SetDuration(context.pStream, &request, duration);
-        if (context.pStream != nullptr) host::Deliver(context.pStream, &request);
-    }
+    ReadAudioSamples(context, CopyBlock(request));
+    HandBack(context, request);
     return true;
 }
 

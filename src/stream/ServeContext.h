@@ -28,6 +28,11 @@ struct ServeContext {
     avi::WAVEFORMATEX wfx;
     const format::PictureFormat& picture;  // the video's layout: sizes, row order, kernel
     const format::SoundFormat& sound;      // the audio's layout: sample size, silence, kernel
+    // Video: the frame duration and time scale the open wrote into the host's
+    // descriptor, copied then, so that a host that reuses or changes its
+    // descriptor while the stream runs is still served the frames it asks for.
+    int64_t avgFrameDuration;
+    int64_t timescale;
     // The host's stream, read afresh after every host service: a host that
     // closes the stream from inside one on the worker's thread nulls it.
     StreamHandle* const& pStream;

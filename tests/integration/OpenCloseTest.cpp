@@ -230,6 +230,63 @@ TEST_F(OpenClose, OneFileServesVideoAndAudioReadersAtOnce) {
     EXPECT_EQ(video.runStateAtWake, 0);
 }
 
+// Calls a host may plausibly make by mistake: each is refused or ignored, and
+// a stream that lacks only the other medium's descriptor is served.
+TEST_F(OpenClose, PlausibleHostMistakesAreRefusedOrIgnored) {
+    AviLayout layout;
+    layout.frames = 3;
+    const std::u16string path = Write(layout);
+
+    FakeStream stream;
+    EXPECT_EQ(driver->drv_open(nullptr, path.c_str(), kVideo), 0);
+    EXPECT_EQ(driver->drv_open(&stream.handle, nullptr, kVideo), 0);
+    EXPECT_EQ(driver->drv_open(&stream.handle, path.c_str(), nullptr), 0);
+    stream.handle.pVideo = nullptr;  // the wanted medium's descriptor
+    EXPECT_EQ(Open(stream, path, kVideo), 0);
+    EXPECT_EQ(stream.handle.pReader, nullptr);
+    stream.handle.pVideo = &stream.video;
+    stream.handle.pAudio = nullptr;
+    EXPECT_EQ(Open(stream, path, kAudio), 0);
+
+    // Start and close of no record, of a record never opened (whatever the
+    // host left in it) and of one whose open failed.
+    driver->drv_start(nullptr);
+    driver->drv_close(nullptr);
+    FakeStream never;
+    int stray = 0;
+    never.handle.pReader = &stray;
+    driver->drv_start(&never.handle);
+    driver->drv_close(&never.handle);
+    EXPECT_EQ(stray, 0);
+    EXPECT_EQ(never.handle.pReader, nullptr);
+    FakeStream failed;
+    failed.handle.pReader = &stray;
+    const std::u16string missing = testsupport::ToUtf16(dir.File("missing.avi"));
+    EXPECT_EQ(Open(failed, missing, kVideo), 0);
+    driver->drv_start(&failed.handle);
+    driver->drv_close(&failed.handle);
+    EXPECT_EQ(failed.AcquireCount(), 0);
+
+    // Video with no audio descriptor, and audio with no video descriptor.
+    FakeStream video;
+    video.handle.pAudio = nullptr;
+    ASSERT_EQ(Open(video, path, kVideo), 1);
+    EXPECT_EQ(video.video.width, layout.width);
+    std::vector<uint8_t> frame(static_cast<size_t>(layout.width * layout.height * 4));
+    SampleRequest frameRequest = testsupport::MakeRequest(0, 400000, 0, frame.data());
+    video.Push(&frameRequest);
+    FakeStream audio;
+    audio.handle.pVideo = nullptr;
+    ASSERT_EQ(Open(audio, path, kAudio), 1);
+    EXPECT_EQ(audio.audio.channels, 2);
+    driver->drv_start(&video.handle);
+    ASSERT_TRUE(video.WaitForDeliveries(1));
+    EXPECT_EQ(frame, testsupport::FramePixels(0, frame.size()));
+    driver->drv_close(&video.handle);
+    driver->drv_close(&video.handle);  // a second close finds nothing to do
+    driver->drv_close(&audio.handle);
+}
+
 TEST_F(OpenClose, StartTwiceResumesOnce) {
     const std::u16string path = Write(AviLayout{});
     FakeStream stream;

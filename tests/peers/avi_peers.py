@@ -367,7 +367,7 @@ class Check:
         lines = [l for l in out.splitlines() if l.startswith("{")]
         if rc == 0 and len(lines) == 1 and len(out.splitlines()) == 1:
             return json.loads(lines[0])
-        if rc == 1 and not out.strip() and "refused the video and the audio stream" in err:
+        if rc == 1 and "refused the video and the audio stream" in err:
             return {"video": None, "audio": None}
         self.problem("qxhost info: status %d, output %r %r" % (rc, out[:200], err[:200]))
         return None
@@ -380,8 +380,11 @@ class Check:
                 self.problem("video: served (%dx%d, %s frames), expected %s"
                              % (got["width"], got["height"], got.get("frames"),
                                 "a refusal" if want == "refuse" else "no video stream"))
-            rc, out, _ = self.qxhost("framemd5", self.a.file, "--timeout", "20")
-            if rc == 0 or any(l and not l.startswith("#") for l in out.splitlines()):
+            rc, out, _ = self.qxhost("framemd5", self.a.file, "--timeout", "20", "--stored")
+            lines = out.splitlines()
+            typed = [l for l in lines if l.startswith("#media_type")]
+            if any(l.endswith(": video") for l in typed) or (
+                    not typed and any(l and not l.startswith("#") for l in lines)):
                 self.problem("video: frames served where %s expected" % want)
             return
         if got is None:
@@ -413,11 +416,13 @@ class Check:
                 self.problem("reference: ffmpeg decodes no video pictures")
                 return
         want_pictures = expected_frames(tb, rate, packets, decoded)
-        rc, out, err = self.qxhost("framemd5", self.a.file, "--timeout", "20")
+        # The stored frames, as served, on the lines of the video's stream number.
+        rc, out, err = self.qxhost("framemd5", self.a.file, "--timeout", "20", "--stored")
         if rc != 0:
             self.problem("video: qxhost framemd5 status %d: %s" % (rc, err.strip()[:200]))
         ours = [[x.strip() for x in l.split(",")] for l in out.splitlines()
                 if l and not l.startswith("#")]
+        ours = [l for l in ours if l[0] == str(vs["index"])]
         frame_size = got["width"] * abs(got["height"]) * 4
         if len(ours) != len(want_pictures) or got.get("frames") != len(want_pictures):
             self.problem("video: %d frames served (info says %s), ffmpeg's stream is %d frames long"

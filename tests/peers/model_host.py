@@ -187,7 +187,7 @@ def main(argv):
             return 0
         print("#tb 0: model")
         for k, (size, md5) in enumerate(mutate(kind, "frames", frames(f, video, kind))):
-            print("0, %d, %d, 1, %d, %s" % (k, k, size, md5))
+            print("%d, %d, %d, 1, %d, %s" % (video[0], k, k, size, md5))
         return 0
     if cmd == "audio":
         if not audio:

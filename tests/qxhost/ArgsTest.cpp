@@ -41,6 +41,19 @@ TEST(ParseArguments, CheckTakesEveryFileGivenAndJson) {
     EXPECT_TRUE(a.json);
     ExpectUsageError({"check"}, "no input file");
     ExpectUsageError({"check", "a.avi", "--out", "d"}, "--out does not apply to check");
+    // check loads no plug-in: a plug-in named for it would be silently ignored.
+    ExpectUsageError({"check", "a.avi", "--plugin", "x.so"}, "--plugin does not apply to check");
+    ExpectUsageError({"check", "a.avi", "--timeout", "3"}, "--timeout does not apply to check");
+}
+
+TEST(ParseArguments, ProgressAndStoredHashes) {
+    EXPECT_EQ(Parse({"framemd5", "a.avi"}).progress, -1);
+    EXPECT_EQ(Parse({"play", "a.avi", "--progress"}).progress, 1);
+    EXPECT_EQ(Parse({"frames", "a.avi", "--out", "d", "--no-progress"}).progress, 0);
+    EXPECT_TRUE(Parse({"framemd5", "a.avi", "--stored"}).stored);
+    ExpectUsageError({"info", "a.avi", "--progress"}, "--progress does not apply to info");
+    ExpectUsageError({"audio", "a.avi", "--out", "o", "--stored"},
+                     "--stored does not apply to audio");
 }
 
 TEST(ParseArguments, HelpWinsOverEverythingElse) {

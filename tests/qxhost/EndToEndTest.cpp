@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cmath>
@@ -66,6 +67,30 @@ protected:
     Result Qxhost(const std::string& args) const {
         return Run(std::string("'") + QXHOST_PATH + "' --plugin '" + MIROLAN_PLUGIN_PATH + "' " +
                    args);
+    }
+    // check reads files with the code linked into qxhost: no plug-in to name.
+    Result Check(const std::string& args) const {
+        return Run(std::string("'") + QXHOST_PATH + "' check " + args);
+    }
+    // framemd5 of qxhost and of ffmpeg on `file`, without the lines that name
+    // the program ("#software").
+    void ExpectFrameMd5AsFfmpeg(const std::string& file, const std::string& ourOptions = "",
+                                const std::string& theirOptions = "") const {
+        const Result ours = Qxhost("framemd5 '" + file + "' " + ourOptions);
+        ASSERT_EQ(ours.status, 0) << ours.err;
+        const Result theirs =
+            Run("ffmpeg -v error -i '" + file + "' -map 0 " + theirOptions + " -f framemd5 -");
+        ASSERT_EQ(theirs.status, 0) << theirs.err;
+        EXPECT_EQ(WithoutSoftware(ours.out), WithoutSoftware(theirs.out)) << file;
+        EXPECT_GT(std::count(ours.out.begin(), ours.out.end(), '\n'), 12) << ours.out;
+    }
+    static std::string WithoutSoftware(const std::string& text) {
+        std::istringstream in(text);
+        std::string kept;
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind("#software", 0) != 0) kept += line + "\n";
+        }
+        return kept;
     }
 
     // Writes an AVI file with avimake; fails the test when avimake does.
@@ -128,21 +153,52 @@ TEST_F(EndToEnd, InfoReportsTheStreamsAvimakeWrote) {
     EXPECT_NE(r.out.find("\"sampleRate\": 22050, \"channels\": 1"), std::string::npos) << r.out;
 }
 
-TEST_F(EndToEnd, FrameHashesMatchFfmpegsPacketsAcrossSegments) {
+// framemd5 gives ffmpeg's lines for video and audio: avimake's bottom-up
+// rows and 29.97 frames per second across several RIFF segments, and its
+// stored bytes with --stored as ffmpeg -c copy hashes them.
+TEST_F(EndToEnd, FrameMd5EqualsFfmpegsAcrossSegments) {
     if (!HaveFfmpeg()) GTEST_SKIP() << kNoFfmpeg;
     // Small segments force several RIFF 'AVIX' parts and standard indexes.
-    const std::string file =
-        Make("hash.avi", "--width 66 --height 38 --frames 40 --segment-limit 100000");
-    const Result ours = Qxhost("framemd5 '" + file + "'");
+    const std::string file = Make("hash.avi",
+                                  "--width 66 --height 38 --frames 40 --segment-limit 100000 "
+                                  "--frame-duration 333667 --audio-rate 44100");
+    ExpectFrameMd5AsFfmpeg(file);
+    const Result ours = Qxhost("framemd5 --stored '" + file + "'");
     ASSERT_EQ(ours.status, 0) << ours.err;
-    const Result theirs = Run("ffmpeg -v error -i '" + file + "' -map 0:v -c copy -f framemd5 -");
+    const Result theirs = Run("ffmpeg -v error -i '" + file + "' -map 0 -c copy -f framemd5 -");
     ASSERT_EQ(theirs.status, 0) << theirs.err;
     const auto ourFrames = FrameHashes(ours.out);
-    const auto theirFrames = FrameHashes(theirs.out);
-    ASSERT_EQ(ourFrames.size(), 40u) << ours.out;
-    EXPECT_EQ(ourFrames, theirFrames);
+    ASSERT_GT(ourFrames.size(), 40u) << ours.out;
+    EXPECT_EQ(ourFrames, FrameHashes(theirs.out));
     EXPECT_EQ(ourFrames[0].first, std::to_string(66 * 38 * 4));
-    EXPECT_NE(ourFrames[0].second, ourFrames[1].second);  // the pattern moves
+}
+
+// The files of other writers: ffmpeg (rows top-down, 1001/30000 time base,
+// unsigned 8-bit mono and six-channel audio) and GStreamer.
+TEST_F(EndToEnd, FrameMd5EqualsFfmpegsOnOtherWritersFiles) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << kNoFfmpeg;
+    const std::string lavfi =
+        "ffmpeg -v error -f lavfi -i testsrc=size=64x36:rate=30000/1001 -f lavfi -i "
+        "sine=sample_rate=";
+    const struct {
+        const char* name;
+        std::string command;
+    } rows[] = {
+        {"ffmpeg-s16.avi", lavfi + "44100 -t 1 -c:v rawvideo -pix_fmt bgra -c:a pcm_s16le -ac 2 "},
+        {"ffmpeg-u8.avi", lavfi + "11025 -t 1 -c:v rawvideo -pix_fmt bgra -c:a pcm_u8 -ac 1 "},
+        {"ffmpeg-6ch.avi", lavfi + "48000 -t 1 -c:v rawvideo -pix_fmt bgra -c:a pcm_s16le -ac 6 "},
+        {"gst.avi",
+         "gst-launch-1.0 -q videotestsrc num-buffers=20 ! "
+         "video/x-raw,format=BGRA,width=48,height=32,framerate=25/1 ! mux. audiotestsrc "
+         "num-buffers=20 ! audio/x-raw,format=S16LE,rate=48000,channels=2 ! mux. avimux "
+         "name=mux ! filesink location="},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string file = Path(row.name);
+        ASSERT_EQ(Run(row.command + "'" + file + "'").status, 0) << row.command;
+        ExpectFrameMd5AsFfmpeg(file);
+    }
 }
 
 void ExpectAudioMatches(const std::vector<float>& ours, const std::vector<float>& reference) {
@@ -226,6 +282,18 @@ TEST_F(EndToEnd, PlayServesBothStreamsInFull) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("video: 25 of 25 frames, 51200 bytes"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("audio: 8000 of 8000 samples"), std::string::npos) << r.out;
+    // Progress, when asked for, goes to standard error only, and its first
+    // line is not already at 100 %.
+    const Result shown = Qxhost("play --progress --realtime '" + file + "'");
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    EXPECT_EQ(shown.out.find('\r'), std::string::npos) << shown.out;
+    ASSERT_EQ(shown.err.rfind("\rvideo [", 0), 0u) << shown.err;
+    EXPECT_EQ(shown.err.substr(0, shown.err.find("  audio")).find("100.0%"), std::string::npos)
+        << shown.err;
+    EXPECT_NE(shown.err.find("100.0%"), std::string::npos) << shown.err;
+    const Result hashes = Qxhost("framemd5 --progress '" + file + "'");
+    EXPECT_EQ(hashes.out.find('\r'), std::string::npos);
+    EXPECT_NE(hashes.err.find("framemd5: "), std::string::npos) << hashes.err;
 }
 
 TEST_F(EndToEnd, AFileWithoutAudioStillServesItsVideo) {
@@ -270,6 +338,12 @@ TEST_F(EndToEnd, FailuresEndWithOneLineAndANonZeroStatus) {
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("refused the video and the audio stream"), std::string::npos)
         << refused.err;
+    EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
+    // ... and says why, for each medium.
+    EXPECT_NE(refused.out.find("video: none (refused by the plug-in: "), std::string::npos)
+        << refused.out;
+    EXPECT_NE(refused.out.find("audio: none (refused by the plug-in: "), std::string::npos)
+        << refused.out;
 
     const Result noPlugin = Run(std::string("'") + QXHOST_PATH + "' info '" + plain +
                                 "' --plugin '" + Path("libnothing.so") + "'");
@@ -407,10 +481,10 @@ TEST_F(EndToEnd, OutputStaysExactWhileThePlugInLogs) {
     ASSERT_EQ(hashes.status, 0) << hashes.err;
     // The log went somewhere: to the standard error.
     EXPECT_NE(hashes.err.find("\tMirolan("), std::string::npos) << hashes.err;
-    const Result theirs = Run("ffmpeg -v error -i '" + file + "' -map 0:v -c copy -f framemd5 -");
+    const Result theirs = Run("ffmpeg -v error -i '" + file + "' -map 0 -f framemd5 -");
     ASSERT_EQ(theirs.status, 0) << theirs.err;
     EXPECT_EQ(DataLines(hashes.out), DataLines(theirs.out)) << hashes.out;
-    EXPECT_EQ(DataLines(hashes.out).size(), 12u);
+    EXPECT_GT(DataLines(hashes.out).size(), 12u);
     EXPECT_EQ(hashes.out.find("Mirolan("), std::string::npos) << hashes.out;
 
     const Result info = Qxhost("info '" + file + "' --json");
@@ -445,7 +519,7 @@ TEST_F(EndToEnd, CheckGivesTheReasonOfEveryRefusal) {
         const std::string file = Path(row.fileName);
         if (!row.missing) testsupport::WriteFile(file, row.bytes);
         files.push_back(file);
-        const Result r = Qxhost("check '" + file + "'");
+        const Result r = Check("'" + file + "'");
         const std::string medium = row.video ? "  video: " : "  audio: ";
         std::string rest;
         ASSERT_TRUE(LineAfter(r.out, medium, rest)) << r.out;
@@ -464,13 +538,28 @@ TEST_F(EndToEnd, CheckGivesTheReasonOfEveryRefusal) {
             ASSERT_EQ(rest.rfind("refused: ", 0), 0u) << r.out;
             EXPECT_TRUE(row.ReasonMatches(rest.substr(9))) << rest;
             EXPECT_EQ(r.status, 1) << r.out;
-            // A file that cannot be opened at all has nothing to convert.
-            EXPECT_EQ(hasConversion, row.logLine != 9003) << r.out;
+            // A file that cannot be opened at all has nothing to convert; an
+            // AVI file named otherwise is renamed, and a file that is no AVI
+            // file is said to be one: neither gets a command.
+            std::string advice;
+            const bool advised = LineAfter(r.out, "  advice: ", advice);
+            if (row.logLine == 9001 || row.logLine == 9005) {
+                EXPECT_FALSE(hasConversion) << r.out;
+                ASSERT_TRUE(advised) << r.out;
+                const bool isAvi = row.bytes.size() >= 12 &&
+                                   std::memcmp(row.bytes.data(), "RIFF", 4) == 0 &&
+                                   std::memcmp(row.bytes.data() + 8, "AVI ", 4) == 0;
+                EXPECT_EQ(advice.find("rename it to ") != std::string::npos, isAvi) << advice;
+                EXPECT_EQ(advice.find("not an AVI file") != std::string::npos, !isAvi) << advice;
+            } else {
+                EXPECT_EQ(hasConversion, row.logLine != 9003) << r.out;
+                EXPECT_FALSE(advised) << r.out;
+            }
         }
     }
     std::string all;
     for (const std::string& file : files) all += " '" + file + "'";
-    const Result json = Qxhost("check --json" + all);
+    const Result json = Check("--json" + all);
     EXPECT_EQ(json.status, 1);
     EXPECT_TRUE(JsonChecker(json.out).Valid()) << json.out;
     EXPECT_NE(json.out.find("\"status\": \"refused\", \"kind\": \"CompressedVideo\", "
@@ -499,22 +588,23 @@ TEST_F(EndToEnd, CheckPrintsAConversionThatWorks) {
         SCOPED_TRACE(row.name);
         const std::string file = Path(row.name);
         ASSERT_EQ(Run("ffmpeg -v error " + std::string(row.made) + " '" + file + "'").status, 0);
-        const Result before = Qxhost("check '" + file + "'");
+        const Result before = Check("'" + file + "'");
         EXPECT_EQ(before.status, 1);
         std::string command;
         ASSERT_TRUE(LineAfter(before.out, "  convert: ", command)) << before.out;
         const Result converted = Run(command);
         ASSERT_EQ(converted.status, 0) << command << ": " << converted.err;
         const std::string out = file.substr(0, file.size() - 4) + "-servable.avi";
-        const Result after = Qxhost("check '" + out + "'");
+        const Result after = Check("'" + out + "'");
         EXPECT_EQ(after.status, 0) << after.out;
         EXPECT_EQ(after.out, out + "\n  video: ok\n  audio: " + row.audio + "\n");
     }
 }
 
 // 24-bit video from ffmpeg (bgr24, top-down) and GStreamer (BGR, bottom-up,
-// rows padded) is served as ffmpeg's conversion to bgra, rows in the stored
-// order.
+// rows padded) is served converted to BGRA; framemd5 hashes it as ffmpeg
+// decodes it (BGR rows top-down), and the frames as served equal ffmpeg's
+// conversion to bgra, rows in the stored order.
 TEST_F(EndToEnd, Bgr24FramesEqualFfmpegsConversionToBgra) {
     if (!HaveFfmpeg()) GTEST_SKIP() << kNoFfmpeg;
     const std::string ours = Path("bgr24.avi");
@@ -538,7 +628,8 @@ TEST_F(EndToEnd, Bgr24FramesEqualFfmpegsConversionToBgra) {
         const Result info = Qxhost("info '" + file + "'");
         ASSERT_EQ(info.status, 0) << info.err;
         const bool bottomUp = info.out.find("rows bottom-up") != std::string::npos;
-        const Result hashes = Qxhost("framemd5 '" + file + "'");
+        ExpectFrameMd5AsFfmpeg(file);
+        const Result hashes = Qxhost("framemd5 --stored '" + file + "'");
         ASSERT_EQ(hashes.status, 0) << hashes.err;
         const Result theirs = Run("ffmpeg -v error -i '" + file + "' " +
                                   (bottomUp ? "-vf vflip " : "") + "-pix_fmt bgra -f framemd5 -");

@@ -109,5 +109,28 @@ TEST(ContactSheet, PlacesThumbnailsRowByRowInTheGrid) {
     EXPECT_EQ(at(0, 0), 32);
 }
 
+TEST(ContactSheet, LabelsATileWithItsFrameNumberAndTime) {
+    EXPECT_EQ(TileLabel(0, 0.0), "#0 0:00.000");
+    EXPECT_EQ(TileLabel(1234, 75.5004), "#1234 1:15.500");
+    ContactSheet sheet(40, 20, 2, 2);
+    sheet.Place(1, Gray(40, 20, std::vector<uint8_t>(800, 100)));
+    sheet.Label(1, "#1");
+    const Picture& p = sheet.picture();
+    const int gap = ContactSheet::kGap;
+    const int left = gap + 40 + gap;
+    auto at = [&](int x, int y) { return p.pixels[(static_cast<size_t>(y) * p.width + x) * 3]; };
+    // The band's bottom rows: black around white glyph pixels; '#' has its
+    // second column lit on its first row; the tile above the band is untouched.
+    const int glyphTop = gap + 20 - ContactSheet::kGlyphHeight - 1;
+    EXPECT_EQ(at(left, gap + 19), 0);
+    EXPECT_EQ(at(left + 1 + 1, glyphTop), 255);
+    EXPECT_EQ(at(left + 1, glyphTop), 0);
+    EXPECT_EQ(at(left, gap), 100);
+    EXPECT_EQ(at(left + 30, glyphTop), 100) << "the band is only as wide as the text";
+    // A label longer than the tile is cut to it, never drawn into the next cell.
+    sheet.Label(0, std::string(40, '8'));
+    EXPECT_EQ(at(gap + 40 + 1, glyphTop), 32);
+}
+
 }  // namespace
 }  // namespace qxhost

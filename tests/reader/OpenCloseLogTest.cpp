@@ -257,6 +257,40 @@ TEST_F(OpenCloseLog, EveryRefusalEndsWithItsReason) {
     }
 }
 
+// A host's record that cannot take the stream is refused before the file is
+// opened, with the reason as the one line.
+TEST_F(OpenCloseLog, NullRecordPathOrWantedDescriptorIsRefusedWithItsReason) {
+    const std::u16string path = Write("clip.avi", testsupport::BuildAvi(AviLayout{}).bytes);
+    FakeStream noVideo;
+    noVideo.handle.pVideo = nullptr;
+    FakeStream noAudio;
+    noAudio.handle.pAudio = nullptr;
+    FakeStream stream;
+    const struct {
+        StreamHandle* handle;
+        const char16_t* path;
+        const uint32_t* options;
+        const char* reason;
+    } cases[] = {
+        {nullptr, path.c_str(), kVideo, "the host gave no stream record (the stream is null)"},
+        {&stream.handle, nullptr, kVideo, "the host gave no file name (the path is null)"},
+        {&noVideo.handle, path.c_str(), kVideo,
+         "the host asked for video but its stream record has no video descriptor (pVideo is "
+         "null)"},
+        {&noAudio.handle, path.c_str(), kAudio,
+         "the host asked for audio but its stream record has no audio descriptor (pAudio is "
+         "null)"},
+    };
+    for (const auto& c : cases) {
+        testsupport::WriteFile(folder.LogFile(), {});
+        EXPECT_EQ(driver->drv_open(c.handle, c.path, c.options), 0) << c.reason;
+        const std::vector<std::string> log = Log();
+        ASSERT_EQ(log.size(), 1u) << c.reason;
+        const int id = c.path == nullptr ? 9001 : 9002;
+        EXPECT_EQ(log[0], Location(id) + "Refused: " + c.reason);
+    }
+}
+
 // 24-bit video is described as a 32-bit frame of the same size: the host's
 // buffer is width x |height| x 4, and the description line gives the depth.
 TEST_F(OpenCloseLog, Bgr24VideoIsDescribedLikeA32BitFrame) {

@@ -232,31 +232,31 @@ TEST_F(AudioRead, SampleWidthsOtherThan8And16AreNotConverted) {
     ExpectValue(out, 0, 100 + kGuard, kUntouched);
 }
 
-TEST_F(AudioRead, FewerRequestChannelsThanTheFileNeverReadsPastStagingOrWritesMoreBuffers) {
+// A host whose channel count differs from the file's gets the file's channels
+// 0 .. min - 1 de-interleaved from their own samples, silence in any further
+// buffer, and nothing in a buffer it did not name.
+TEST_F(AudioRead, FewerRequestChannelsThanTheFileGetTheFirstChannels) {
     OpenTwoChunkStereo();
-    // The host laid out one buffer: the staging buffer holds 100 mono-sized
-    // frames, which is 50 stereo frames, and only the one buffer is written.
     Channels out(1, 100);
     EXPECT_TRUE(Read(100, 200, 1, out.pointers.data()));
-    const size_t position = 5000 + 100 * 2;  // positioned with the request's 2-byte frames
-    for (size_t j = 0; j < 50; ++j) {
-        ASSERT_EQ(out.data[0][j], Converted16(WordAt(position + 4 * j))) << j;
+    for (size_t j = 0; j < 100; ++j) {
+        ASSERT_EQ(out.data[0][j], Converted16(WordAt(5000 + 100 * 4 + 4 * j))) << j;
     }
-    ExpectValue(out, 50, 50 + kGuard, kUntouched);
+    ExpectValue(out, 100, kGuard, kUntouched);
 }
 
-TEST_F(AudioRead, MoreRequestChannelsThanTheFileWritesOnlyTheFileChannels) {
+TEST_F(AudioRead, MoreRequestChannelsThanTheFileGetSilenceInTheFurtherBuffers) {
     OpenTwoChunkStereo();
     Channels out(4, 100);
-    EXPECT_TRUE(Read(100, 200, 4, out.pointers.data()));
+    EXPECT_TRUE(Read(950, 1050, 4, out.pointers.data()));  // across both chunks
+    ExpectStereoFrom(out, 0, 50, 5000 + 950 * 4);
+    ExpectStereoFrom(out, 50, 50, 9008);
     for (size_t ch = 2; ch < 4; ++ch) {
-        for (float v : out.data[ch]) ASSERT_EQ(v, kUntouched) << "channel " << ch;
+        for (size_t j = 0; j < 100; ++j) ASSERT_EQ(out.data[ch][j], 0.0f) << ch << " " << j;
     }
-    // Positioned and staged with the request's 8-byte frames, de-interleaved
-    // by the file's two channels.
-    ExpectStereoFrom(out, 0, 100, 5000 + 100 * 8);
-    EXPECT_EQ(out.data[0][100], kUntouched);
-    EXPECT_EQ(out.data[1][100], kUntouched);
+    for (size_t ch = 0; ch < 4; ++ch) {
+        for (size_t j = 100; j < 100 + kGuard; ++j) ASSERT_EQ(out.data[ch][j], kUntouched) << ch;
+    }
 }
 
 TEST_F(AudioRead, NoChannelsOrNoBuffersWriteNothing) {

@@ -72,6 +72,8 @@ protected:
         testsupport::WriteFile(dir.File("video.avi"), file);
         inputs = std::make_unique<streamtest::ServeInputs>(stream, true, dir.File("video.avi"));
         inputs->bih.biSizeImage = kFrameBytes;
+        inputs->bih.biWidth = 2;  // 2 x 2 pixels of 32 bits: kFrameBytes
+        inputs->bih.biHeight = 2;
         inputs->totalFrames = kFrames;
         for (uint32_t k = 0; k < kFrames; ++k)
             inputs->frameTable.push_back(static_cast<int64_t>(FrameOffset(k)));
@@ -93,13 +95,15 @@ protected:
     std::unique_ptr<streamtest::ServeInputs> inputs;
 };
 
+// An end before the end of the first frame gets frame 0 (it lies nearer the
+// start than any other frame); one past the last frame keeps the last frame.
 TEST_F(RunMonitorVideo, ChoosesLastFrameEndingAtOrBeforeEnd) {
     struct Case {
         int64_t end;
         uint32_t frame;
     };
     const Case cases[] = {{400000, 0},  {799999, 0},  {800000, 1},
-                          {4000000, 9}, {4400000, 9}, {399999, 9}};
+                          {4000000, 9}, {4400000, 9}, {399999, 0}};
     for (const Case& c : cases) Queue(c.end >= kFrameDuration ? c.end - kFrameDuration : 0, c.end);
 
     testsupport::DebugFolder debug;  // the notice is printed only with the debug folder
@@ -178,31 +182,41 @@ TEST_F(RunMonitorVideo, DurationOutOfRangeIsTheSmallestInt64) {
     EXPECT_EQ(Buffer(0), FrameBytes(0));
 }
 
-TEST_F(RunMonitorVideo, EmptyOrReversedSpanIsAssertedAndDropped) {
+TEST_F(RunMonitorVideo, EmptyOrReversedSpanIsAssertedAndHandedBackWithDurationZero) {
     testsupport::DebugFolder debug;
-    Queue(400000, 400000);
-    Queue(800000, 400000);
+    SampleRequest* empty = Queue(400000, 400000);
+    SampleRequest* reversed = Queue(800000, 400000);
     SampleRequest* good = Queue(0, 400000);
     streamtest::ServeQueue(stream, *inputs);
     const std::vector<FakeStream::Event> events = stream.Events();
-    ASSERT_EQ(events.size(), 2u) << "only the positive span is handed back";
-    EXPECT_EQ(events[0].request, good);
-    EXPECT_EQ(events[1].request, good);
+    ASSERT_EQ(events.size(), 6u) << "every request comes back";
+    const SampleRequest* order[] = {empty, reversed, good};
+    const int64_t durations[] = {0, 0, kFrameDuration};
+    for (size_t r = 0; r < 3; ++r) {
+        EXPECT_EQ(events[2 * r].kind, FakeStream::Event::SetDuration);
+        EXPECT_EQ(events[2 * r].request, order[r]);
+        EXPECT_EQ(events[2 * r].duration, durations[r]);
+        EXPECT_EQ(events[2 * r + 1].kind, FakeStream::Event::Deliver);
+        EXPECT_EQ(events[2 * r + 1].request, order[r]);
+    }
     const std::string log = streamtest::LogLines(debug);
     EXPECT_EQ(CountOf(log, "Mirolan(178)"), 2) << log;
     EXPECT_EQ(CountOf(log, "ASSERT FAILED: (duration > 0)\n"), 2) << log;
 }
 
-TEST_F(RunMonitorVideo, FailedPositioningEndsTheWorkerWithoutDelivering) {
+// A frame that cannot be positioned comes back black, and the worker goes on.
+TEST_F(RunMonitorVideo, FailedPositioningHandsTheFrameBackBlackAndGoesOn) {
     testsupport::DebugFolder debug;
     inputs->frameTable[0] = -5;
     Queue(0, 400000);
-    Queue(0, 800000);
+    Queue(400000, 800000);
     streamtest::ServeQueue(stream, *inputs);
-    EXPECT_EQ(stream.Events().size(), 0u);
-    EXPECT_EQ(stream.AcquireCount(), 1) << "the worker ends after the failed read";
-    EXPECT_EQ(Buffer(0), std::vector<uint8_t>(kFrameBytes + 4, kUntouched));
-    EXPECT_TRUE(inputs->stop.load());
+    EXPECT_EQ(stream.Deliveries(), 2u);
+    EXPECT_EQ(stream.AcquireCount(), 3) << "the worker goes on after the failed read";
+    std::vector<uint8_t> black(kFrameBytes, 0);
+    black.resize(kFrameBytes + 4, kUntouched);
+    EXPECT_EQ(Buffer(0), black) << "only the frame's bytes are cleared";
+    EXPECT_EQ(Buffer(1), FrameBytes(1));
     const std::string log = streamtest::LogLines(debug);
     EXPECT_NE(log.find("INVALID_SET_FILE_POINTER File Offset [-5] "), std::string::npos) << log;
 }
@@ -234,15 +248,31 @@ TEST_F(RunMonitorVideo, NoPositiveFrameDurationOrNoFramesEndsTheWorkerWithoutRea
 
 TEST_F(RunMonitorVideo, MostNegativeEndIsAWrongIndexWithoutOverflow) {
     stream.video.avgFrameDuration = 1;
-    Queue(INT64_MIN, INT64_MIN);  // frame -2^63 - 1, shown at the 32-bit end; then dropped
+    Queue(INT64_MIN, INT64_MIN);  // frame -2^63 - 1, shown at the 32-bit end; frame 0
     testsupport::DebugFolder debug;
     testing::internal::CaptureStdout();
     streamtest::ServeQueue(stream, *inputs);
     const std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_EQ(LinesWith(printed, "Wrong Index"),
               (std::vector<std::string>{"Wrong Index -2147483648"}));
-    EXPECT_EQ(Buffer(0), FrameBytes(9));
-    EXPECT_EQ(stream.Events().size(), 0u);
+    EXPECT_EQ(Buffer(0), FrameBytes(0));
+    ASSERT_EQ(stream.Events().size(), 2u);
+    EXPECT_EQ(stream.Events()[0].duration, 0);
+}
+
+// The worker serves from the timing the open wrote, whatever the host does to
+// its descriptor afterwards.
+TEST_F(RunMonitorVideo, DescriptorChangedAfterServingBeganIsNotRead) {
+    Queue(800000, 1200000);  // frame 2
+    stream.Finish();
+    const stream::ServeContext context = inputs->Context();
+    stream.video = VideoDesc{};
+    stream.video.avgFrameDuration = 1;
+    stream.handle.pVideo = nullptr;
+    stream::ServeRequests(context);
+    EXPECT_EQ(Buffer(0), FrameBytes(2));
+    ASSERT_EQ(stream.Events().size(), 2u);
+    EXPECT_EQ(stream.Events()[0].duration, kFrameDuration);
 }
 
 TEST_F(RunMonitorVideo, NullFirstRequestEndsTheLoopAndSetsTheStopFlag) {
@@ -300,14 +330,14 @@ TEST_F(RunMonitorWorker, NullFirstRequestEndsTheWorkerAndClosesTheFile) {
     EXPECT_NE(log.find("MIROLAN Exit video Run Monitor Thread\n"), std::string::npos) << log;
 }
 
-TEST_F(RunMonitorWorker, FailedReadEndsTheWorkerBeforeItsExitLine) {
+TEST_F(RunMonitorWorker, FailedReadIsLoggedBeforeTheExitLine) {
     testsupport::DebugFolder debug;
     reader->frameTable[0] = -5;
     Queue(0, 400000);
     stream.Finish();
     streamtest::StartWorker(stream, *reader);
     reader->hThread.Join();
-    EXPECT_EQ(stream.Events().size(), 0u);
+    EXPECT_EQ(stream.Deliveries(), 1u);
     streamtest::ExpectInOrder(streamtest::LogLines(debug),
                               "INVALID_SET_FILE_POINTER File Offset [-5] ",
                               "MIROLAN Exit video Run Monitor Thread");
@@ -480,15 +510,20 @@ TEST_F(RunMonitorAudio, DurationIsTheSampleCountUnconverted) {
     EXPECT_EQ(request.end, 2024);
 }
 
-TEST_F(RunMonitorAudio, EmptyOrReversedSpanIsAssertedAndDropped) {
+TEST_F(RunMonitorAudio, EmptyOrReversedSpanIsAssertedAndHandedBackWithDurationZero) {
     testsupport::DebugFolder debug;
     SampleRequest empty = MakeRequest(500, 500, 2, nullptr, pointers);
     SampleRequest reversed = MakeRequest(600, 500, 2, nullptr, pointers);
     stream.Push(&empty);
     stream.Push(&reversed);
     streamtest::ServeQueue(stream, *inputs);
-    EXPECT_EQ(stream.Events().size(), 0u);
-    EXPECT_EQ(stream.AcquireCount(), 3) << "the worker goes on after a dropped request";
+    const std::vector<FakeStream::Event> events = stream.Events();
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[0].duration, 0);
+    EXPECT_EQ(events[1].request, &empty);
+    EXPECT_EQ(events[2].duration, 0);
+    EXPECT_EQ(events[3].request, &reversed);
+    EXPECT_EQ(stream.AcquireCount(), 3) << "the worker goes on after each";
     EXPECT_EQ(left[0], -7.0f);
     EXPECT_EQ(right[0], -7.0f);
     const std::string log = streamtest::LogLines(debug);

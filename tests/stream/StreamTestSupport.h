@@ -69,9 +69,23 @@ struct ServeInputs {
                   : bih.biSizeImage;
         sound = format::SoundFormat{
             format::FindSoundRow(format::kWaveFormatPcm, wfx.wBitsPerSample), wfx.nChannels};
-        return stream::ServeContext{video,       file.get(), frameTable, totalFrames,
-                                    audioChunks, bih,        wfx,        picture,
-                                    sound,       pStream,    stop,       staging};
+        // The video timing as the open copies it: from the descriptor as it
+        // stands when serving begins.
+        const VideoDesc& timing = *pStream->pVideo;
+        return stream::ServeContext{video,
+                                    file.get(),
+                                    frameTable,
+                                    totalFrames,
+                                    audioChunks,
+                                    bih,
+                                    wfx,
+                                    picture,
+                                    sound,
+                                    timing.avgFrameDuration,
+                                    timing.timescale,
+                                    pStream,
+                                    stop,
+                                    staging};
     }
 
     bool video;

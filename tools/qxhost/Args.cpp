@@ -50,18 +50,23 @@ std::string CommandName(Command command) {
 }
 
 // Whether `option` belongs to `command`.
+// check reads files with the plug-in's own code linked into qxhost, so it
+// loads no plug-in and waits for none: --plugin and --timeout are not its.
 bool Accepts(Command command, const std::string& option) {
+    if (command == Command::kCheck) return option == "--json";
     if (option == "--plugin" || option == "--timeout") return true;
+    const bool progress = option == "--progress" || option == "--no-progress";
     switch (command) {
         case Command::kInfo:
-        case Command::kCheck:
             return option == "--json";
+        case Command::kFrameMd5:
+            return option == "--stored" || progress;
         case Command::kFrames:
-            return option == "--out" || option == "--every" || option == "--alpha";
+            return option == "--out" || option == "--every" || option == "--alpha" || progress;
         case Command::kAudio:
-            return option == "--out";
+            return option == "--out" || progress;
         case Command::kPlay:
-            return option == "--realtime";
+            return option == "--realtime" || progress;
         default:
             return false;
     }
@@ -74,7 +79,8 @@ bool TakesValue(const std::string& option) {
 
 bool Known(const std::string& option) {
     return TakesValue(option) || option == "--json" || option == "--realtime" ||
-           option == "--alpha";
+           option == "--alpha" || option == "--stored" || option == "--progress" ||
+           option == "--no-progress";
 }
 
 }  // namespace
@@ -117,6 +123,9 @@ Arguments ParseArguments(const std::vector<std::string>& args) {
             if (name == "--json") parsed.json = true;
             if (name == "--realtime") parsed.realtime = true;
             if (name == "--alpha") parsed.alpha = true;
+            if (name == "--stored") parsed.stored = true;
+            if (name == "--progress") parsed.progress = 1;
+            if (name == "--no-progress") parsed.progress = 0;
             seen.push_back(name);
         } else if (!haveCommand) {
             parsed.command = ParseCommand(name);
@@ -153,8 +162,13 @@ Commands
   info FILE [--json]           what the plug-in reports when it opens the video and the
                                audio stream: time scale, duration, frame duration, size,
                                sample rate, channels; frame count and frames per second
-  framemd5 FILE                one line per frame in the layout of ffmpeg's framemd5 muxer
-                               (stream, dts, pts, duration, size, MD5 of the frame's bytes)
+  framemd5 FILE [--stored]     the lines of ffmpeg -i FILE -map 0 -f framemd5 - for the
+                               streams the plug-in serves: video frames as BGRA rows top-down
+                               (BGR for 24-bit files, as ffmpeg decodes them), audio as
+                               signed 16-bit samples in ffmpeg's packets, streams numbered
+                               and time bases reduced as ffmpeg has them. --stored: the bytes
+                               as the file stores them, the lines of ffmpeg -c copy
+                               (32-bit video rows in stored order, 8-bit audio unsigned)
   frames FILE --out DIR [--every N] [--alpha]
                                every Nth frame (default 1) as DIR/frame_NNNNNN.png, upright,
                                RGB (RGBA with --alpha), plus DIR/contact_sheet.png
@@ -163,13 +177,19 @@ Commands
                                progress bar on a terminal and a summary; --realtime paces the
                                requests at the streams' own rates
   check FILE... [--json]       whether the plug-in serves each file, read by the plug-in's own
-                               code: per medium "ok", "none" (the file has no such stream) or
+                               code linked into qxhost (so no --plugin or --timeout):
+                               per medium "ok", "none" (the file has no such stream) or
                                "refused: REASON", and for a file that is not servable a command
-                               (ffmpeg) that converts it into one that is. A file is servable
+                               (ffmpeg) that converts it into one that is, or advice where a
+                               conversion is not the answer (an AVI file named otherwise:
+                               rename it; a file that is no AVI file). A file is servable
                                when every medium it has is served and it has at least one.
                                --json: one JSON array, an object per file
 
-Options for every command
+Options for every command but check
+  --progress, --no-progress    progress on standard error for framemd5, frames, audio and
+                               play (default: when standard error is a terminal and the
+                               command takes longer than a second); never on standard output
   --plugin PATH                the plug-in library to load (default: the one next to
                                qxhost, else the one this qxhost was built with)
   --timeout SECONDS            give up when the plug-in delivers nothing for this long

@@ -24,6 +24,9 @@ struct Arguments {
     bool json = false;
     bool realtime = false;
     bool alpha = false;
+    bool stored = false;  // framemd5: the stored bytes, as ffmpeg -c copy hashes them
+    // Progress on standard error: -1 when standard error is a terminal, 0 never, 1 always.
+    int progress = -1;
     uint32_t every = 1;
     uint32_t timeoutSeconds = 30;
 };

@@ -1,6 +1,9 @@
 #include "Check.h"
 
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "Commands.h"
@@ -99,6 +102,43 @@ std::string ConversionCommand(const std::string& file) {
            ShellQuoted(ServableName(file));
 }
 
+namespace {
+
+// True when the file starts as a RIFF 'AVI ' file does.
+bool StartsAsRiffAvi(const std::string& file) {
+    std::ifstream in(std::filesystem::u8path(file), std::ios::binary);
+    char head[12] = {};
+    in.read(head, sizeof head);
+    return in.gcount() == 12 && std::memcmp(head, "RIFF", 4) == 0 &&
+           std::memcmp(head + 8, "AVI ", 4) == 0;
+}
+
+// The name with its extension replaced by ".avi".
+std::string AviName(const std::string& file) {
+    return ServableName(file).substr(0, ServableName(file).size() - 13) + ".avi";
+}
+
+// Advice for a file the plug-in does not take for an AVI file: by its name
+// (a RIFF AVI file named otherwise only needs renaming) or by its content
+// (no RIFF 'AVI ' header: nothing to rename or to convert here).
+std::string AdviceFor(const std::string& file, avi::RefusalKind kind) {
+    if (kind == avi::RefusalKind::NotAviName) {
+        if (StartsAsRiffAvi(file)) {
+            return "an AVI file named without \".avi\" (the plug-in reads only names ending "
+                   "exactly in lower-case \".avi\"): rename it to " +
+                   ShellQuoted(AviName(file)) + " and check that";
+        }
+        return "not an AVI file (it does not start with a RIFF 'AVI ' header)";
+    }
+    if (kind == avi::RefusalKind::NotRiffAvi) {
+        return "not an AVI file, whatever its name (it does not start with a RIFF 'AVI ' "
+               "header)";
+    }
+    return "";
+}
+
+}  // namespace
+
 FileVerdict CheckOneFile(const std::string& file) {
     FileVerdict verdict;
     verdict.file = file;
@@ -115,7 +155,8 @@ FileVerdict CheckOneFile(const std::string& file) {
     verdict.audio = VerdictOf(audio);
     // A file that cannot be opened at all (missing, unreadable) has nothing to convert.
     if (!verdict.Servable() && video.kind != avi::RefusalKind::CannotOpen) {
-        verdict.convert = ConversionCommand(file);
+        verdict.advice = AdviceFor(file, video.kind);
+        if (verdict.advice.empty()) verdict.convert = ConversionCommand(file);
     }
     return verdict;
 }
@@ -131,7 +172,8 @@ std::string FormatVerdicts(const std::vector<FileVerdict>& verdicts, bool json) 
             JsonMedium(out, v.video);
             out << ", \"audio\": ";
             JsonMedium(out, v.audio);
-            out << ", \"convert\": " << (v.convert.empty() ? "null" : JsonString(v.convert)) << "}";
+            out << ", \"convert\": " << (v.convert.empty() ? "null" : JsonString(v.convert))
+                << ", \"advice\": " << (v.advice.empty() ? "null" : JsonString(v.advice)) << "}";
         }
         out << "\n]\n";
         return out.str();
@@ -141,6 +183,7 @@ std::string FormatVerdicts(const std::vector<FileVerdict>& verdicts, bool json) 
         TextMedium(out, "video", v.video);
         TextMedium(out, "audio", v.audio);
         if (!v.convert.empty()) out << "  convert: " << v.convert << '\n';
+        if (!v.advice.empty()) out << "  advice: " << v.advice << '\n';
     }
     return out.str();
 }

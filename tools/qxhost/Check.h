@@ -27,6 +27,10 @@ struct FileVerdict {
     // The command that converts the file into a servable one; empty when the
     // file is servable, or when it cannot be read at all (missing, say).
     std::string convert;
+    // What to do instead when converting is not the answer: a valid AVI file
+    // with another extension is renamed; a file that is no AVI file is said
+    // to be one. Empty otherwise.
+    std::string advice;
 };
 
 // Checks both media of `file` (UTF-8 path).

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -13,12 +14,14 @@
 #include <vector>
 
 #include "Check.h"
+#include "FrameMd5.h"
 #include "HostStream.h"
 #include "Image.h"
 #include "PluginLoader.h"
 #include "Utf.h"
 #include "Wav.h"
 #include "common/Md5.h"
+#include "reader/CheckFile.h"
 #ifdef QXHOST_HAVE_PNG
 #include "Png.h"
 #endif
@@ -136,8 +139,10 @@ struct Session {
 
 // Opens the streams named. Throws HostError when the file is missing or when
 // every stream asked for is refused.
+// With `oneNeeded` false (info) a file whose every stream is refused is not
+// an error here.
 void OpenSession(Session& session, const Arguments& args, const std::string& builtInPlugin,
-                 bool wantVideo, bool wantAudio) {
+                 bool wantVideo, bool wantAudio, bool oneNeeded = true) {
     std::error_code error;
     if (!fs::is_regular_file(fs::u8path(args.file), error)) {
         throw HostError("no such file: " + args.file);
@@ -153,7 +158,7 @@ void OpenSession(Session& session, const Arguments& args, const std::string& bui
         session.audio = std::make_unique<Stream>(*session.driver, MediaKind::kAudio);
         if (!session.audio->Open(path)) session.audio.reset();
     }
-    if (!session.video && !session.audio) {
+    if (oneNeeded && !session.video && !session.audio) {
         const char* what = wantVideo && wantAudio ? "the video and the audio stream"
                            : wantVideo            ? "the video stream"
                                                   : "the audio stream";
@@ -171,26 +176,109 @@ std::string FormatDouble(double value, const char* format) {
     return text;
 }
 
+// Why a medium is not served, read by the plug-in's own code linked in (the
+// loaded plug-in says only yes or no): "" when it would be served.
+std::string WhyNotServed(const std::string& file, avi::Medium medium) {
+    std::u16string path;
+    if (!Utf8ToUtf16(file, path)) return "the file name is not valid UTF-8";
+    const avi::Refusal refusal = mirolan::CheckFile(path.c_str(), medium);
+    if (!refusal.Refused()) return "";
+    return refusal.text;
+}
+
 int RunInfo(const Arguments& args, const std::string& builtInPlugin) {
     Session session;
-    OpenSession(session, args, builtInPlugin, true, true);
-    const std::string text =
-        DescribeStreams(args.file, session.video ? &session.video->video() : nullptr,
-                        session.audio ? &session.audio->audio() : nullptr, args.json);
+    OpenSession(session, args, builtInPlugin, true, true, false);
+    const std::string videoReason =
+        session.video ? "" : WhyNotServed(args.file, avi::Medium::Video);
+    const std::string audioReason =
+        session.audio ? "" : WhyNotServed(args.file, avi::Medium::Audio);
+    const std::string text = DescribeStreams(
+        args.file, session.video ? &session.video->video() : nullptr,
+        session.audio ? &session.audio->audio() : nullptr, args.json, videoReason, audioReason);
     std::fputs(text.c_str(), DataOutput());
+    // Described either way, with the reasons; a file with nothing served
+    // still fails, as every other command fails on it.
+    if (!session.video && !session.audio) {
+        std::fflush(DataOutput());
+        throw HostError("the plug-in refused the video and the audio stream of " + args.file);
+    }
     return 0;
 }
 
-int RunFrameMd5(const Arguments& args, const std::string& builtInPlugin) {
-    Session session;
-    OpenSession(session, args, builtInPlugin, true, false);
-    Stream& stream = *session.video;
+// Whether progress goes to standard error: always with --progress; by
+// default when standard error is a terminal, and then only once the command
+// has run for a second. Never on the data output.
+bool ProgressWanted(const Arguments& args) {
+    return args.progress == 1 || (args.progress == -1 && StderrIsTerminal());
+}
+std::chrono::milliseconds ProgressDelay(const Arguments& args) {
+    return std::chrono::milliseconds(args.progress == 1 ? 0 : 1000);
+}
+
+class Progress {
+public:
+    explicit Progress(const Arguments& args)
+        : enabled_(ProgressWanted(args)), delay_(ProgressDelay(args)), start_(Clock::now()) {}
+    ~Progress() { Done(); }
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
+    void Show(const char* what, uint64_t done, uint64_t total) {
+        if (!enabled_) return;
+        const Clock::time_point now = Clock::now();
+        if (now - start_ < delay_ || (shown_ && now - last_ < std::chrono::milliseconds(100)))
+            return;
+        last_ = now;
+        const double percent =
+            total > 0 ? 100.0 * static_cast<double>(done) / static_cast<double>(total) : 0.0;
+        std::fprintf(stderr, "\r%s %" PRIu64 " of %" PRIu64 " (%5.1f%%)   ", what, done, total,
+                     percent);
+        std::fflush(stderr);
+        shown_ = true;
+    }
+    void Done() {
+        if (shown_) std::fputs("\n", stderr);
+        shown_ = false;
+    }
+
+private:
+    bool enabled_;
+    std::chrono::milliseconds delay_;
+    Clock::time_point start_;
+    Clock::time_point last_{};
+    bool shown_ = false;
+};
+
+// Requests for audio spans of up to `span` samples.
+std::vector<std::unique_ptr<AudioRequest>> MakeAudioRequestsOf(int32_t channels, int64_t span) {
+    std::vector<std::unique_ptr<AudioRequest>> requests;
+    for (size_t i = 0; i < kRequestsInFlight; ++i) {
+        auto r = std::make_unique<AudioRequest>();
+        r->samples.assign(static_cast<size_t>(channels),
+                          std::vector<float>(static_cast<size_t>(span)));
+        for (auto& channel : r->samples) r->channels.push_back(channel.data());
+        r->request.channels = channels;
+        r->request.channelBuffers = r->channels.data();
+        requests.push_back(std::move(r));
+    }
+    return requests;
+}
+
+// The lines of the video stream: frame k at pts k in the stream's own time
+// base, hashed as ffmpeg decodes it (BGRA, or BGR for a 24-bit file, rows top
+// down) or, stored, as the plug-in hands it over (rows in the stored order).
+std::vector<TimedLine> VideoLines(Stream& stream, const Arguments& args, int index,
+                                  const Rational& timeBase, bool bgr24, Progress& progress) {
     const VideoDesc& video = stream.video();
     const VideoLayout layout = CheckVideo(video);
-    const int64_t timescale = video.timescale > 0 ? video.timescale : 10000000;
-    std::fputs(
-        FrameMd5Header(Reduce(layout.frameDuration, timescale), video.width, video.height).c_str(),
-        DataOutput());
+    const auto width = static_cast<size_t>(video.width);
+    const auto rows = static_cast<size_t>(std::llabs(int64_t{video.height}));
+    const bool flip = video.height > 0 && !args.stored;
+    const bool dropAlpha = bgr24 && !args.stored;
+    std::vector<uint8_t> decoded(dropAlpha ? width * rows * 3
+                                           : static_cast<size_t>(layout.frameBytes));
+    std::vector<TimedLine> lines;
     const auto requests = MakeVideoRequests(layout);
     stream.Start();
     ServeInOrder(
@@ -200,15 +288,161 @@ int RunFrameMd5(const Arguments& args, const std::string& builtInPlugin) {
             request.end = request.start + layout.frameDuration;
         },
         [&](const Stream::Delivery& delivery, uint64_t k) {
-            const std::string line =
-                FrameMd5Line(static_cast<int64_t>(k), delivery.duration / layout.frameDuration,
-                             layout.frameBytes,
-                             tools::Md5::Hex(delivery.request->frameBuffer,
-                                             static_cast<size_t>(layout.frameBytes)));
-            std::fputs(line.c_str(), DataOutput());
+            const uint8_t* frame = delivery.request->frameBuffer;
+            const uint8_t* hashed = frame;
+            if (flip || dropAlpha) {
+                const size_t outRow = width * (dropAlpha ? 3 : 4);
+                for (size_t y = 0; y < rows; ++y) {
+                    const uint8_t* in = frame + (flip ? rows - 1 - y : y) * width * 4;
+                    uint8_t* out = decoded.data() + y * outRow;
+                    if (!dropAlpha) {
+                        std::memcpy(out, in, width * 4);
+                        continue;
+                    }
+                    for (size_t x = 0; x < width; ++x) std::memcpy(out + 3 * x, in + 4 * x, 3);
+                }
+                hashed = decoded.data();
+            }
+            const size_t size =
+                flip || dropAlpha ? decoded.size() : static_cast<size_t>(layout.frameBytes);
+            const auto pts = static_cast<int64_t>(k);
+            lines.push_back({index, pts, timeBase,
+                             FrameMd5LineOf(index, pts, 1, size, tools::Md5::Hex(hashed, size))});
+            progress.Show("framemd5: video frame", k + 1, layout.frames);
         },
         Timeout(args));
     stream.Close();
+    return lines;
+}
+
+// The lines of the audio stream: one per packet of ffmpeg's AVI reader (the
+// file's chunks, cut as it cuts them), at pts = first sample in 1/rate, as
+// signed 16-bit samples (ffmpeg's output for 8- and 16-bit PCM) or, stored,
+// as the file's own samples.
+std::vector<TimedLine> AudioLines(Stream& stream, const Arguments& args, int index,
+                                  const mirolan::StreamFacts& facts, bool haveFacts,
+                                  Progress& progress) {
+    const AudioDesc& audio = stream.audio();
+    CheckAudio(audio);
+    std::vector<std::pair<int64_t, int64_t>> packets;
+    if (haveFacts) {
+        for (size_t i = 0; i < facts.audioChunkFirst.size(); ++i) {
+            AudioPackets(facts.audioChunkFirst[i], facts.audioChunkEnd[i], facts.strh.dwSampleSize,
+                         packets);
+        }
+    } else {
+        AudioPackets(0, std::max<int64_t>(audio.duration, 0), 2, packets);
+    }
+    int64_t longest = 1;
+    for (const auto& packet : packets) longest = std::max(longest, packet.second - packet.first);
+    if (longest > (int64_t{1} << 24) || longest * audio.channels > (int64_t{1} << 26)) {
+        throw HostError("an audio chunk of " + std::to_string(longest) +
+                        " samples is too large for this host");
+    }
+    const bool stored8 = args.stored && haveFacts && facts.wfx.wBitsPerSample == 8;
+    const bool from8 = haveFacts && facts.wfx.wBitsPerSample == 8;
+    const Rational timeBase{1, audio.sampleRate};
+    const auto channels = static_cast<size_t>(audio.channels);
+    std::vector<uint8_t> bytes;
+    std::vector<TimedLine> lines;
+    const auto requests = MakeAudioRequestsOf(audio.channels, longest);
+    stream.Start();
+    ServeInOrder(
+        stream, packets.size(), Pool(requests),
+        [&](SampleRequest& request, uint64_t i) {
+            request.start = packets[static_cast<size_t>(i)].first;
+            request.end = packets[static_cast<size_t>(i)].second;
+            for (int32_t c = 0; c < request.channels; ++c) {
+                std::fill(request.channelBuffers[c], request.channelBuffers[c] + longest, 0.0f);
+            }
+        },
+        [&](const Stream::Delivery& delivery, uint64_t i) {
+            const SampleRequest& request = *delivery.request;
+            const auto samples = static_cast<size_t>(request.end - request.start);
+            bytes.clear();
+            for (size_t j = 0; j < samples; ++j) {
+                for (size_t c = 0; c < channels; ++c) {
+                    const float value = request.channelBuffers[c][j];
+                    if (stored8) {
+                        bytes.push_back(FloatToPcm8(value));
+                        continue;
+                    }
+                    // 8-bit samples become x - 128 in the high byte, as ffmpeg converts them.
+                    const auto word = static_cast<uint16_t>(
+                        from8 ? static_cast<uint16_t>((FloatToPcm8(value) - 128) * 256)
+                              : static_cast<uint16_t>(FloatToPcm16(value)));
+                    bytes.push_back(static_cast<uint8_t>(word & 0xFF));
+                    bytes.push_back(static_cast<uint8_t>(word >> 8));
+                }
+            }
+            lines.push_back(
+                {index, request.start, timeBase,
+                 FrameMd5LineOf(index, request.start, static_cast<int64_t>(samples), bytes.size(),
+                                tools::Md5::Hex(bytes.data(), bytes.size()))});
+            progress.Show("framemd5: audio packet", i + 1, packets.size());
+        },
+        Timeout(args));
+    stream.Close();
+    return lines;
+}
+
+int RunFrameMd5(const Arguments& args, const std::string& builtInPlugin) {
+    Session session;
+    OpenSession(session, args, builtInPlugin, true, true);
+    std::u16string path;
+    Utf8ToUtf16(args.file, path);
+    // How ffmpeg sees the file: from the headers and the index, read by the
+    // plug-in's own code; a plug-in that serves a file this code refuses (a
+    // stand-in) gets the layout its descriptors imply.
+    const mirolan::StreamFacts videoFacts =
+        mirolan::ReadStreamFacts(path.c_str(), avi::Medium::Video);
+    const mirolan::StreamFacts audioFacts =
+        mirolan::ReadStreamFacts(path.c_str(), avi::Medium::Audio);
+    const HeaderFacts headers = ScanHeaders(ReadFileStart(args.file), videoFacts.streamNumber);
+    const bool haveVideoFacts = !videoFacts.refusal.Refused() && videoFacts.streamNumber >= 0;
+    const bool haveAudioFacts = !audioFacts.refusal.Refused() && audioFacts.streamNumber >= 0;
+    int videoIndex = haveVideoFacts ? videoFacts.streamNumber : 0;
+    int audioIndex = haveAudioFacts ? audioFacts.streamNumber : 1;
+    if (!session.video) audioIndex = haveAudioFacts ? audioIndex : 0;
+    if (videoIndex == audioIndex) audioIndex = videoIndex + 1;
+
+    std::string header = "#format: frame checksums\n#version: 2\n#hash: MD5\n#software: qxhost\n";
+    Rational videoBase, audioBase;
+    std::string videoHeader, audioHeader;
+    if (session.video) {
+        const VideoDesc& video = session.video->video();
+        CheckVideo(video);
+        videoBase = haveVideoFacts ? Reduce(videoFacts.strh.dwScale, videoFacts.strh.dwRate)
+                                   : Reduce(video.avgFrameDuration,
+                                            video.timescale > 0 ? video.timescale : 10000000);
+        videoHeader = VideoHeader(videoIndex, videoBase, video.width, video.height,
+                                  haveVideoFacts ? headers.sampleAspect : Rational{0, 1});
+    }
+    if (session.audio) {
+        const AudioDesc& audio = session.audio->audio();
+        CheckAudio(audio);
+        const bool u8 = args.stored && haveAudioFacts && audioFacts.wfx.wBitsPerSample == 8;
+        audioHeader = AudioHeader(audioIndex, {1, audio.sampleRate}, u8 ? "pcm_u8" : "pcm_s16le",
+                                  audio.sampleRate, audio.channels);
+    }
+    header += videoIndex < audioIndex ? videoHeader + audioHeader : audioHeader + videoHeader;
+    header += "#stream#, dts,        pts, duration,     size, hash\n";
+
+    Progress progress(args);
+    std::vector<TimedLine> videoLines, audioLines;
+    if (session.video) {
+        videoLines = VideoLines(*session.video, args, videoIndex, videoBase,
+                                haveVideoFacts && videoFacts.bih.biBitCount == 24, progress);
+    }
+    if (session.audio) {
+        audioLines =
+            AudioLines(*session.audio, args, audioIndex, audioFacts, haveAudioFacts, progress);
+    }
+    progress.Done();
+    std::fputs(header.c_str(), DataOutput());
+    for (const TimedLine& line : Interleave(std::move(videoLines), std::move(audioLines))) {
+        std::fputs(line.text.c_str(), DataOutput());
+    }
     return std::fflush(DataOutput()) == 0 ? 0 : 1;
 }
 
@@ -234,6 +468,7 @@ int RunFrames(const Arguments& args, const std::string& builtInPlugin) {
     ThumbnailSize(video.width, std::abs(video.height), kThumbnailWidth, thumbWidth, thumbHeight);
     ContactSheet sheet(thumbWidth, thumbHeight, kSheetColumns, static_cast<int>(sheetFrames));
     uint64_t nextSheetSlot = 0;
+    Progress progress(args);
     const auto requests = MakeVideoRequests(layout);
     stream.Start();
     ServeInOrder(
@@ -251,12 +486,20 @@ int RunFrames(const Arguments& args, const std::string& builtInPlugin) {
             WritePng((fs::u8path(args.out) / name).u8string(), picture);
             // Sheet slot j shows chosen frame j * chosen / sheetFrames.
             if (nextSheetSlot < sheetFrames && i == nextSheetSlot * chosen / sheetFrames) {
-                sheet.Place(static_cast<int>(nextSheetSlot++),
+                const double timescale =
+                    video.timescale > 0 ? static_cast<double>(video.timescale) : 1e7;
+                sheet.Place(static_cast<int>(nextSheetSlot),
                             Downscale(picture, thumbWidth, thumbHeight));
+                sheet.Label(
+                    static_cast<int>(nextSheetSlot++),
+                    TileLabel(frame, static_cast<double>(frame) *
+                                         static_cast<double>(layout.frameDuration) / timescale));
             }
+            progress.Show("frames: frame", i + 1, chosen);
         },
         Timeout(args));
     stream.Close();
+    progress.Done();
     if (sheetFrames > 0)
         WritePng((fs::u8path(args.out) / "contact_sheet.png").u8string(), sheet.picture());
     std::fprintf(stderr, "qxhost: wrote %" PRIu64 " frame(s) and contact_sheet.png to %s\n", chosen,
@@ -275,6 +518,8 @@ int RunAudio(const Arguments& args, const std::string& builtInPlugin) {
                        static_cast<uint32_t>(audio.sampleRate));
     const auto requests = MakeAudioRequests(audio.channels);
     std::vector<float> interleaved;
+    Progress progress(args);
+    const uint64_t spans = AudioRequestCount(audio);
     stream.Start();
     ServeInOrder(
         stream, AudioRequestCount(audio), Pool(requests),
@@ -282,16 +527,18 @@ int RunAudio(const Arguments& args, const std::string& builtInPlugin) {
             SetAudioSpan(request, i, audio.duration);
             ClearChannels(request);
         },
-        [&](const Stream::Delivery& delivery, uint64_t) {
+        [&](const Stream::Delivery& delivery, uint64_t i) {
             const SampleRequest& request = *delivery.request;
             const std::vector<const float*> channels(request.channelBuffers,
                                                      request.channelBuffers + request.channels);
             interleaved.clear();
             Interleave(channels, static_cast<size_t>(request.end - request.start), interleaved);
             wav.Write(interleaved);
+            progress.Show("audio: span", i + 1, spans);
         },
         Timeout(args));
     stream.Close();
+    progress.Done();
     wav.Close();
     return 0;
 }
@@ -299,7 +546,8 @@ int RunAudio(const Arguments& args, const std::string& builtInPlugin) {
 // Counters of one stream while it is played.
 struct PlayProgress {
     std::atomic<uint64_t> done{0};
-    uint64_t total = 0;
+    std::atomic<uint64_t> total{0};
+    std::atomic<bool> finished{false};  // the stream's thread is done
     std::atomic<uint64_t> bytes{0};
     std::string error;
 };
@@ -334,6 +582,7 @@ void PlayVideo(Stream& stream, const Arguments& args, PlayProgress& progress,
     } catch (const std::exception& e) {
         progress.error = std::string("video: ") + e.what();
     }
+    progress.finished = true;
 }
 
 void PlayAudio(Stream& stream, const Arguments& args, PlayProgress& progress,
@@ -363,15 +612,21 @@ void PlayAudio(Stream& stream, const Arguments& args, PlayProgress& progress,
     } catch (const std::exception& e) {
         progress.error = std::string("audio: ") + e.what();
     }
+    progress.finished = true;
 }
 
 std::string ProgressBar(const PlayProgress& video, const PlayProgress& audio, bool haveVideo,
                         bool haveAudio) {
     std::string line;
     auto part = [&line](const char* label, const PlayProgress& p) {
+        // Nothing known yet is 0 %, not 100 %: the thread may not have set
+        // its total when the first line is drawn.
         const uint64_t done = p.done.load();
+        const uint64_t total = p.total.load();
         const double fraction =
-            p.total > 0 ? static_cast<double>(done) / static_cast<double>(p.total) : 1.0;
+            p.finished.load() ? 1.0
+            : total > 0 ? std::min(1.0, static_cast<double>(done) / static_cast<double>(total))
+                        : 0.0;
         const int filled = static_cast<int>(fraction * 20);
         line += label;
         line += " [" + std::string(static_cast<size_t>(filled), '#') +
@@ -398,23 +653,28 @@ int RunPlay(const Arguments& args, const std::string& builtInPlugin) {
                              t0);
     }
     std::atomic<bool> playing{true};
+    std::atomic<bool> drawn{false};
     std::thread bar;
-    if (StderrIsTerminal()) {
+    if (ProgressWanted(args)) {
         bar = std::thread([&] {
+            const Clock::time_point shownFrom = Clock::now() + ProgressDelay(args);
             while (playing) {
-                std::fprintf(
-                    stderr, "\r%s",
-                    ProgressBar(video, audio, session.video != nullptr, session.audio != nullptr)
-                        .c_str());
-                std::fflush(stderr);
+                if (Clock::now() >= shownFrom) {
+                    std::fprintf(stderr, "\r%s",
+                                 ProgressBar(video, audio, session.video != nullptr,
+                                             session.audio != nullptr)
+                                     .c_str());
+                    std::fflush(stderr);
+                    drawn = true;
+                }
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
             }
         });
     }
     for (auto& t : threads) t.join();
     playing = false;
-    if (bar.joinable()) {
-        bar.join();
+    if (bar.joinable()) bar.join();
+    if (drawn) {
         std::fprintf(
             stderr, "\r%s\n",
             ProgressBar(video, audio, session.video != nullptr, session.audio != nullptr).c_str());
@@ -486,30 +746,9 @@ Rational Reduce(int64_t num, int64_t den) {
     return {num, den};
 }
 
-std::string FrameMd5Header(const Rational& timeBase, int32_t width, int32_t height) {
-    std::ostringstream out;
-    out << "#format: frame checksums\n"
-        << "#version: 2\n"
-        << "#hash: MD5\n"
-        << "#software: qxhost\n"
-        << "#tb 0: " << timeBase.num << '/' << timeBase.den << '\n'
-        << "#media_type 0: video\n"
-        << "#codec_id 0: rawvideo\n"
-        << "#dimensions 0: " << width << 'x' << std::llabs(int64_t{height}) << '\n'
-        << "#stream#, dts,        pts, duration,     size, hash\n";
-    return out.str();
-}
-
-std::string FrameMd5Line(int64_t frame, int64_t duration, uint64_t size, const std::string& md5) {
-    char line[160];
-    std::snprintf(line, sizeof line,
-                  "0, %10" PRId64 ", %10" PRId64 ", %8" PRId64 ", %8" PRIu64 ", %s\n", frame, frame,
-                  duration, size, md5.c_str());
-    return line;
-}
-
 std::string DescribeStreams(const std::string& file, const VideoDesc* video, const AudioDesc* audio,
-                            bool json) {
+                            bool json, const std::string& videoReason,
+                            const std::string& audioReason) {
     std::ostringstream out;
     int64_t frames = 0;
     double fps = 0;
@@ -537,6 +776,16 @@ std::string DescribeStreams(const std::string& file, const VideoDesc* video, con
         } else {
             out << "null";
         }
+        if (video == nullptr || audio == nullptr) {
+            out << ", \"refused\": {";
+            const char* separator = "";
+            if (video == nullptr) {
+                out << "\"video\": " << JsonString(videoReason);
+                separator = ", ";
+            }
+            if (audio == nullptr) out << separator << "\"audio\": " << JsonString(audioReason);
+            out << "}";
+        }
         out << "}\n";
         return out.str();
     }
@@ -548,13 +797,15 @@ std::string DescribeStreams(const std::string& file, const VideoDesc* video, con
             << "       frames " << frames << ", fps " << FormatDouble(fps, "%.6g")
             << (video->height > 0 ? ", rows bottom-up" : ", rows top-down") << '\n';
     } else {
-        out << "video: none (refused by the plug-in)\n";
+        out << "video: none (refused by the plug-in"
+            << (videoReason.empty() ? "" : ": " + videoReason) << ")\n";
     }
     if (audio != nullptr) {
         out << "audio: timescale " << audio->timescale << ", duration " << audio->duration
             << ", sampleRate " << audio->sampleRate << ", channels " << audio->channels << '\n';
     } else {
-        out << "audio: none (refused by the plug-in)\n";
+        out << "audio: none (refused by the plug-in"
+            << (audioReason.empty() ? "" : ": " + audioReason) << ")\n";
     }
     return out.str();
 }

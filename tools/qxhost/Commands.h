@@ -35,13 +35,11 @@ struct Rational {
 };
 Rational Reduce(int64_t num, int64_t den);
 
-// The lines of ffmpeg's framemd5 muxer for one raw video stream.
-std::string FrameMd5Header(const Rational& timeBase, int32_t width, int32_t height);
-std::string FrameMd5Line(int64_t frame, int64_t duration, uint64_t size, const std::string& md5);
-
 // The text of `info`, for the descriptors the plug-in filled (null when the
-// stream was refused).
+// stream was refused, with the reason, when known, in videoReason /
+// audioReason).
 std::string DescribeStreams(const std::string& file, const VideoDesc* video, const AudioDesc* audio,
-                            bool json);
+                            bool json, const std::string& videoReason = "",
+                            const std::string& audioReason = "");
 
 }  // namespace qxhost

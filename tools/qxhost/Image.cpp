@@ -1,7 +1,9 @@
 #include "Image.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace qxhost {
 
@@ -92,6 +94,81 @@ void ContactSheet::Place(int index, const Picture& thumbnail) {
             out[0] = in[0];
             out[1] = in[1];
             out[2] = in[2];
+        }
+    }
+}
+
+namespace {
+
+// A 5 x 7 bitmap font for the labels: one byte per row, the leftmost pixel in
+// bit 4.
+struct Glyph {
+    char c;
+    uint8_t rows[7];
+};
+constexpr Glyph kGlyphs[] = {
+    {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}},
+    {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
+    {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}},
+    {'3', {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}},
+    {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}},
+    {'5', {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E}},
+    {'6', {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}},
+    {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
+    {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}},
+    {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}},
+    {'#', {0x0A, 0x0A, 0x1F, 0x0A, 0x1F, 0x0A, 0x0A}},
+    {':', {0x00, 0x0C, 0x0C, 0x00, 0x0C, 0x0C, 0x00}},
+    {'.', {0x00, 0x00, 0x00, 0x00, 0x00, 0x0C, 0x0C}},
+    {'s', {0x00, 0x00, 0x0E, 0x10, 0x0E, 0x01, 0x1E}},
+};
+
+const uint8_t* GlyphRows(char c) {
+    for (const Glyph& glyph : kGlyphs) {
+        if (glyph.c == c) return glyph.rows;
+    }
+    return nullptr;  // a space, or a character without a glyph: left blank
+}
+
+}  // namespace
+
+std::string TileLabel(uint64_t frame, double seconds) {
+    const auto millis = static_cast<uint64_t>(seconds * 1000.0 + 0.5);
+    char text[48];
+    std::snprintf(text, sizeof text, "#%llu %llu:%02llu.%03llu",
+                  static_cast<unsigned long long>(frame),
+                  static_cast<unsigned long long>(millis / 60000),
+                  static_cast<unsigned long long>(millis / 1000 % 60),
+                  static_cast<unsigned long long>(millis % 1000));
+    return text;
+}
+
+void ContactSheet::Label(int index, const std::string& text) {
+    const int left = kGap + (index % columns_) * (cellWidth_ + kGap);
+    const int top = kGap + (index / columns_) * (cellHeight_ + kGap);
+    // White glyphs on a black band along the tile's bottom edge, as many
+    // characters as fit the tile.
+    const int fit = std::max(0, (cellWidth_ - 2) / kGlyphAdvance);
+    const int count = std::min(static_cast<int>(text.size()), fit);
+    const int bandHeight = kGlyphHeight + 2;
+    if (count == 0 || cellHeight_ < bandHeight) return;
+    const int bandTop = top + cellHeight_ - bandHeight;
+    const int bandWidth = count * kGlyphAdvance + 2;
+    for (int y = bandTop; y < bandTop + bandHeight; ++y) {
+        uint8_t* row = sheet_.pixels.data() + (static_cast<size_t>(y) * sheet_.width + left) * 3;
+        std::fill(row, row + static_cast<size_t>(bandWidth) * 3, uint8_t{0});
+    }
+    for (int i = 0; i < count; ++i) {
+        const uint8_t* glyph = GlyphRows(text[static_cast<size_t>(i)]);
+        if (glyph == nullptr) continue;
+        for (int y = 0; y < kGlyphHeight; ++y) {
+            for (int x = 0; x < 5; ++x) {
+                if ((glyph[y] & (0x10 >> x)) == 0) continue;
+                const size_t at = (static_cast<size_t>(bandTop + 1 + y) * sheet_.width + left + 1 +
+                                   i * kGlyphAdvance + x) *
+                                  3;
+                sheet_.pixels[at] = sheet_.pixels[at + 1] = sheet_.pixels[at + 2] = 255;
+            }
         }
     }
 }

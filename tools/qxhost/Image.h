@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace qxhost {
@@ -29,6 +30,9 @@ Picture Downscale(const Picture& source, int width, int height);
 // The size of a thumbnail at most `maxWidth` wide, keeping the proportions.
 void ThumbnailSize(int width, int height, int maxWidth, int& thumbWidth, int& thumbHeight);
 
+// The label of a contact sheet's tile: "#FRAME M:SS.mmm".
+std::string TileLabel(uint64_t frame, double seconds);
+
 // A grid of equally sized thumbnails, `columns` across, filled row by row, on a
 // dark background with a small gap between cells.
 class ContactSheet {
@@ -36,9 +40,15 @@ public:
     ContactSheet(int cellWidth, int cellHeight, int columns, int cells);
     // Places picture number `index` (0-based). RGBA pictures lose their alpha.
     void Place(int index, const Picture& thumbnail);
+    // Writes `text` in white on a black band along the bottom of cell
+    // `index`, in a 5 x 7 pixel font (digits, '#', ':', '.', 's' and space),
+    // cut to what fits the cell.
+    void Label(int index, const std::string& text);
     const Picture& picture() const { return sheet_; }
 
     static constexpr int kGap = 4;
+    static constexpr int kGlyphHeight = 7;
+    static constexpr int kGlyphAdvance = 6;  // 5 pixels and a space
 
 private:
     int cellWidth_, cellHeight_, columns_;
