@@ -110,6 +110,7 @@ struct AviLayout {
     bool haveStandardIndex = false;
     uint64_t standardIndexEntries = 0;  // absolute offset of its first entry
     uint64_t standardIndexEnd = 0;      // end of the index chunk
+    uint32_t standardIndexInUse = 0;    // its nEntriesInUse: the entries written
     int64_t baseOffset = 0;             // the base offset of the last index header read
 
     // The served stream's OpenDML super index ('indx' in its 'strl'): the

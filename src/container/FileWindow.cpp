@@ -51,6 +51,24 @@ bool MapWindow(const FileSource& source, FileWindow& window, uint32_t requested)
     return false;
 }
 
+const uint8_t* BytesAt(const FileSource& source, FileWindow& window, uint64_t offset, uint32_t n,
+                       uint32_t requested) {
+    if (window.view != nullptr) {
+        const uint64_t viewStart = window.position - window.offsetInView;
+        if (offset >= viewStart && offset - viewStart <= window.length) {
+            window.position = offset;
+            window.offsetInView = offset - viewStart;
+            if (window.Holds(n)) return window.Cursor();
+        }
+    }
+    window.position = offset;
+    if (!MapWindow(source, window, requested > n ? requested : n) || !window.Holds(n)) {
+        window.Release();
+        return nullptr;
+    }
+    return window.Cursor();
+}
+
 // The first non-zero byte at or after `from`, or the end of the file. Holes
 // of a sparse file are skipped without being read, so the work is bounded by
 // what the file holds on disk.

@@ -68,6 +68,13 @@ inline bool StepWindow(const FileSource& source, FileWindow& window, uint64_t n)
     return true;
 }
 
+// Moves the window to `offset` and returns the n bytes there: from the view
+// it holds when they lie in it, else from a new view of `requested` bytes.
+// Null, with no view, when the file does not hold them. Reads that move
+// forward through the file thus map one view per `requested` bytes at most.
+const uint8_t* BytesAt(const FileSource& source, FileWindow& window, uint64_t offset, uint32_t n,
+                       uint32_t requested);
+
 // The offset of the first non-zero byte at or after `from`, or the end of
 // the file. Holes of a sparse file are skipped without being read, where the
 // platform can tell them, so the work is bounded by what the file holds on disk.

@@ -396,6 +396,7 @@ private:
         const uint8_t* p = window_.Cursor();
         const uint32_t chunkSize = ReadLe32(p + 4);
         const uint32_t chunkId = ReadFourCC(p + 16);
+        const uint32_t inUse = ReadLe32(p + 12);
         layout_.baseOffset = static_cast<int64_t>(ReadLe64(p + 20));
         if (!Step(kIndexHeaderSize)) return Turn::Ended;
 
@@ -414,6 +415,7 @@ private:
         layout_.haveStandardIndex = true;
         layout_.standardIndexEntries = window_.position;
         layout_.standardIndexEnd = headerPosition + kChunkHeaderSize + chunkSize;
+        layout_.standardIndexInUse = inUse;
         return Turn::HandOver;
     }
 

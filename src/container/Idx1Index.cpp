@@ -10,16 +10,23 @@ namespace {
 
 constexpr uint32_t kEntrySize = 16;       // chunk id, flags, offset, size
 constexpr uint64_t kChunkHeaderSize = 8;  // code + size
+constexpr uint32_t kHeaderView = 4 * 1024;
+constexpr uint64_t kShortestRun = 4;  // chunks
 
 // True when a chunk header with `code` and `size` starts at `position`:
 // how an entry's offset is checked. A 'rec ' entry points at a 'LIST'.
+// Read through `window`, which moves only when the header lies outside it.
+bool ChunkHeaderAt(const FileSource& source, FileWindow& window, uint64_t position, uint32_t code,
+                   uint32_t size) {
+    const uint8_t* header = BytesAt(source, window, position, kChunkHeaderSize, kHeaderView);
+    if (header == nullptr) return false;
+    const uint32_t found = ReadFourCC(header);
+    const uint32_t expected = code == kRec ? kLIST : code;
+    return found == expected && (code == kRec || ReadLe32(header + 4) == size);
+}
 bool ChunkHeaderAt(const FileSource& source, uint64_t position, uint32_t code, uint32_t size) {
     FileWindow probe;
-    probe.position = position;
-    if (!MapWindow(source, probe, kChunkHeaderSize) || !probe.Holds(kChunkHeaderSize)) return false;
-    const uint32_t found = ReadFourCC(probe.Cursor());
-    const uint32_t expected = code == kRec ? kLIST : code;
-    return found == expected && (code == kRec || ReadLe32(probe.Cursor() + 4) == size);
+    return ChunkHeaderAt(source, probe, position, code, size);
 }
 
 // Codes the header walk acts on: a chunk of the movie data with one of them
@@ -84,14 +91,22 @@ Idx1Tiling Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
     const uint64_t listStart = layout.moviType + 4;
     const uint64_t listEnd = layout.moviEnd < end ? layout.moviEnd : end;
     MovieRun run{};
-    uint32_t chunks = 0;
-    uint32_t lastSize = 0;
+    uint64_t chunks = 0;
+    const uint8_t* runEntries = nullptr;  // the run's first entry: its entries follow it
+    FileWindow headers;
     auto close = [&]() {
-        // The run's first and last chunk carry the header their entries give.
-        if (chunks > 0 && ChunkHeaderAt(source, run.lastHeader, run.lastCode, lastSize) &&
-            ChunkHeaderAt(source, run.start, run.firstCode, run.firstSize)) {
-            runs.push_back(run);
+        // The run's checked chunks carry the header their entries give. A
+        // run of fewer than 4 chunks is left to the walk: its chunks are all
+        // checked, which reads what the walk would, and its record would
+        // take more memory than its entries take of the file.
+        bool matches = chunks >= kShortestRun;
+        for (uint64_t n = 0; matches && n < chunks; ++n) {
+            if (!CheckedEntry(n, chunks)) continue;
+            const uint8_t* e = runEntries + n * kEntrySize;
+            matches = ChunkHeaderAt(source, headers, base + ReadLe32(e + 8), ReadFourCC(e),
+                                    ReadLe32(e + 12));
         }
+        if (matches) runs.push_back(run);
         chunks = 0;
     };
     for (uint64_t i = 0; i < entries; ++i, entry += kEntrySize) {
@@ -109,10 +124,10 @@ Idx1Tiling Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
         if (chunks == 0) {
             if (header < floor) continue;  // out of file order: left to the walk
             run = MovieRun{header, header, 0, false, code, chunkSize, code};
+            runEntries = entry;
         }
         run.lastHeader = header;
         run.lastCode = code;
-        lastSize = chunkSize;
         run.end = chunkEnd;
         run.afterOddChunk = (chunkSize & 1u) != 0;
         ++chunks;

@@ -21,20 +21,33 @@ struct IndexTarget {
 };
 
 // OpenDML standard index ('ix##'): reads the 8-byte entries from the
-// layout's first entry up to the end of the index chunk. Entry sizes lose
-// bit 31 (the OpenDML not-a-key-frame flag). Video: a size of 0 is a drop
-// frame, the frame size a frame, any other size ends the index. Audio: a
-// size of 0 ends the index. Sets `indexedEnd` past the last chunk listed.
+// layout's first entry: as many as its header counts in use, and no more
+// than the chunk (and the file) holds; what a writer reserved after them is
+// not the stream's. Entry sizes lose bit 31 (the OpenDML not-a-key-frame
+// flag). An offset of 0 (the base itself, never a chunk's data: an entry
+// never written) ends the index. Video: a size of 0 is a drop frame, the
+// frame size a frame, any other size ends the index. Audio: a size of 0
+// ends the index. Sets `indexedEnd` past the last chunk listed.
 // False only when the first view cannot be mapped; then nothing is stored.
 // May throw std::bad_alloc.
 bool ReadStandardIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index);
 
-// The entries of a standard index held in memory (`count` entries of 8 bytes
+// The entries of a standard index in a view (`count` entries of 8 bytes
 // at `entries`, offsets from `base`), appended by the rules of
 // ReadStandardIndex. Returns how many entries were taken before one ended
 // the index. May throw std::bad_alloc.
 uint64_t AppendStandardEntries(const uint8_t* entries, uint64_t count, uint64_t base,
                                const IndexTarget& target, MediaIndex& index);
+
+// Of the `count` entries of an index (or of a run of chunks) the shortcuts
+// take, whether entry n is one whose chunk is read where the walk or the
+// scan would meet it: every entry of up to 16, else the first, the last and
+// entries spread evenly between.
+constexpr uint64_t kMostCheckedEntries = 16;
+constexpr bool CheckedEntry(uint64_t n, uint64_t count) {
+    return count <= kMostCheckedEntries || n + 1 == count ||
+           (n * kMostCheckedEntries) % count < kMostCheckedEntries;
+}
 
 // Whether 'idx1' lets the walk step over the first 'movi' list in runs.
 enum class Idx1Tiling {
@@ -46,26 +59,49 @@ enum class Idx1Tiling {
 // Reads the 'idx1' chunk that follows the first 'movi' list (found from the
 // list's declared size, not by stepping through it) and gathers the runs of
 // chunks it lists that follow each other in the list, in file order, with
-// media chunk codes only (none the walk acts on). The first and last chunk
-// of each run carry the code and size their entries give. A walk that
-// reaches a run's first chunk would step through the run to its end and meet
-// nothing else, so it may jump there (ResumeWalk).
+// media chunk codes only (none the walk acts on), each of 4 chunks or more
+// (shorter ones save no read). The checked chunks of
+// each run (CheckedEntry: all of a run of up to 16) carry the code and size
+// their entries give; a run where one does not is left to the walk. A walk
+// that reaches a run's first chunk would step through the run to its end
+// and meet nothing else, so it may jump there (ResumeWalk). What is not
+// proven: that an unchecked chunk inside a longer run has the header its
+// entry gives. The chunk headers are read through one window moving forward
+// through the file, never one read per entry.
 Idx1Tiling Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
                          std::vector<MovieRun>& runs, char (&why)[128]);
 
 // OpenDML super index ('indx' of the served stream, found by the walk, which
-// stopped at the first 'movi' list): every standard index it lists is read
-// with one view, and the tables are built from them alone, plus a scan of
-// what follows the last chunk listed. Used only when the result is what the
-// walk to the first standard index and the scan after it would build: every
-// listed chunk lies in the file, is an 'ix##' of the stream's chunk id, and
-// holds the entries it counts, all of which the first index's rules take;
-// the chunks the indexes list lie in file order, the first and last chunk of
-// each later index carry the header the entry says; and the scan of each gap
-// between two indexes' chunks finds none of the stream's and lands on the
-// next one. Otherwise false with the reason in `why` (empty for a super
-// index that lists no index at all), nothing stored.
-// May throw std::bad_alloc.
+// stopped at the first 'movi' list): the tables are built from the standard
+// indexes it lists, plus a scan of what follows the last chunk listed,
+// instead of the walk to the first standard index and the scan after it.
+// Taken only when these hold (else false, the reason in `why`, empty for a
+// super index that lists nothing; nothing stored):
+// - each listed chunk is a plain 'ix##' index of the stream's chunk id that
+//   lies in the file and holds the entries it counts in use; the indexes lie
+//   in file order, none overlapping or repeating another (so together they
+//   count no more entries than the file holds);
+// - the file's RIFF forms each open with a 'movi' list, and index k lies in
+//   form k, one per form: no form is left to the walk or the scan;
+// - no standard index another stream's super index lists ahead of the first
+//   names the served stream;
+// - the first index's entries in use are all taken by the rules of
+//   ReadStandardIndex;
+// - each later index lists chunks in strictly increasing file order, each
+//   after the previous one's end and inside its form's 'movi' list, all
+//   taken by the same rules; the scan from the last chunk listed before it
+//   meets none of the stream's and lands on its first chunk; and at its
+//   checked entries (CheckedEntry) the chunk header carries the code and
+//   size the entry gives and the scan from the chunk's end meets none of the
+//   stream's chunks before the next entry's header.
+// A later index of up to 16 entries is thus checked chunk by chunk. What
+// is not proven: in a longer one, the headers of the chunks between checked
+// entries and the absence of a stream chunk between two unchecked
+// neighbours; and that the first 'movi' list holds no unlisted standard
+// index of the stream ahead of the first listed one (the walk would stop
+// there). A file that lies there is served from its super index. Nothing but
+// the indexes' headers is held: each index's entries are read through views
+// of up to 8 MiB and appended. May throw std::bad_alloc.
 bool ReadSuperIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index,
                     char (&why)[128]);
 
@@ -92,9 +128,11 @@ void ScanMovieData(const FileSource& source, const IndexTarget& target, uint64_t
                    MediaIndex& index);
 
 // The same scan, stopped before any chunk header at or past `limit`. Returns
-// the position where it stopped.
+// the position where it stopped. `segmentEnd`: the declared end of the RIFF
+// form that holds `start` when the caller knows it (else it is found).
+constexpr uint64_t kFindSegmentEnd = ~uint64_t{0};
 uint64_t ScanMovieRange(const FileSource& source, const IndexTarget& target, uint64_t start,
-                        uint64_t limit, MediaIndex& index);
+                        uint64_t limit, MediaIndex& index, uint64_t segmentEnd = kFindSegmentEnd);
 
 // The declared end of the RIFF segment that holds `position`, reached by
 // stepping from the first segment's end over each next 'RIFF' header by its

@@ -91,11 +91,12 @@ uint32_t ViewRequest(const FileWindow& window, uint32_t requested) {
 }  // namespace
 
 uint64_t ScanMovieRange(const FileSource& source, const IndexTarget& target, uint64_t start,
-                        uint64_t limit, MediaIndex& index) {
+                        uint64_t limit, MediaIndex& index, uint64_t segmentEnd) {
     // Views as large as the index reader's, moved only when the next header
     // lies outside: a run of tiny chunks costs no mapping per chunk.
     const uint32_t requested = source.granularity;
-    Scan scan{source, target, index, {}, SegmentEndAt(source, *target.layout, start), limit};
+    if (segmentEnd == kFindSegmentEnd) segmentEnd = SegmentEndAt(source, *target.layout, start);
+    Scan scan{source, target, index, {}, segmentEnd, limit};
     FileWindow& window = scan.window;
     window.position = start;
     if (start >= limit || !MapWindow(source, window, requested)) return start;

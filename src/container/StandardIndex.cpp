@@ -16,6 +16,9 @@ uint64_t AppendStandardEntries(const uint8_t* entries, uint64_t count, uint64_t 
     const AviLayout& layout = *target.layout;
     uint64_t taken = 0;
     for (const uint8_t* entry = entries; taken < count; ++taken, entry += kEntrySize) {
+        // An offset of 0 names the index's base itself, where no chunk's
+        // data can start: an entry that was never written ends the index.
+        if (ReadLe32(entry) == 0) break;
         const uint64_t offset = base + ReadLe32(entry);
         const uint32_t size = ReadLe32(entry + 4) & kSizeMask;
         if (target.medium == Medium::Video) {
@@ -40,9 +43,17 @@ bool ReadStandardIndex(const FileSource& source, const IndexTarget& target, Medi
     const uint64_t first = layout.standardIndexEntries;
     const uint64_t end = source.End();
     if (first >= end) return false;
-    // The entries up to the end of the chunk, or of the file: one view.
+    // The entries in use, as far as the chunk (and the file) holds them:
+    // spare entries a writer reserved after them are not the stream's.
     const uint64_t entriesEnd = layout.standardIndexEnd < end ? layout.standardIndexEnd : end;
-    const uint64_t count = entriesEnd > first ? (entriesEnd - first) / kEntrySize : 0;
+    uint64_t count = entriesEnd > first ? (entriesEnd - first) / kEntrySize : 0;
+    if (layout.standardIndexInUse < count) count = layout.standardIndexInUse;
+    // Room for every entry at once (they are bytes of the file), rather
+    // than a table grown by doubling that briefly holds one and a half times it.
+    if (target.medium == Medium::Video &&
+        index.frameTable.capacity() - index.frameTable.size() < count) {
+        index.frameTable.reserve(index.frameTable.size() + static_cast<size_t>(count));
+    }
     // Large views, each a whole number of entries; an index with none still
     // counts as read when its first byte can be.
     FileWindow window;

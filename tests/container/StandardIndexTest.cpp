@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <new>
 #include <tuple>
@@ -124,6 +125,67 @@ TwoSegments BuildTwoSegments() {
         }
     }
     return file;
+}
+
+#ifndef _WIN32
+// The packets ffprobe reads from the file's first video stream, or -1 when
+// ffprobe is not installed.
+long FfprobeVideoPackets(const std::string& path) {
+    const std::string command =
+        "ffprobe -v error -select_streams v:0 -count_packets -show_entries "
+        "stream=nb_read_packets -of csv=p=0 '" +
+        path + "' 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return -1;
+    long packets = -1;
+    if (std::fscanf(pipe, "%ld", &packets) != 1) packets = -1;
+    return pclose(pipe) == 0 ? packets : -1;
+}
+#endif
+
+// Writers reserve room in a standard index and count the entries they
+// filled: what follows them (zeros, or entries left from an earlier pass)
+// is no frame, and an entry of offset 0 (the base itself, never a chunk's
+// data) was never written. Each file holds six frames, as ffprobe reads it.
+TEST_F(StandardIndex, EntriesInUseBoundTheIndexAndUnwrittenEntriesAreNoFrames) {
+    struct Case {
+        const char* what;
+        uint32_t inUse;
+        std::vector<std::pair<uint32_t, uint32_t>> after;  // offset, size past the six entries
+    };
+    const Case cases[] = {
+        {"one spare entry of zeros", 6, {{0, 0}}},
+        {"spare entries left from an earlier pass", 6, {{12, 64}, {84, 64}}},
+        {"entries counted but never written", 8, {{0, 0}, {0, 0}}},
+        {"a zero-offset entry with the frame size", 7, {{0, 64}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        AviBuilder avi;
+        const uint64_t riff = fixture::Headers(avi);
+        const uint64_t movi = avi.OpenList("LIST", "movi");
+        std::vector<uint64_t> frames;
+        for (int i = 0; i < 6; ++i)
+            frames.push_back(avi.Chunk("00db", 64, static_cast<uint8_t>(i)));
+        const uint64_t ix = avi.OpenIndex("ix00", "00db", movi, c.inUse);
+        for (uint64_t frame : frames) avi.IndexEntry(static_cast<uint32_t>(frame - movi), 64);
+        for (const auto& [offset, size] : c.after) avi.IndexEntry(offset, size);
+        avi.Close(ix);
+        avi.Close(movi);
+        avi.Close(riff);
+        auto file = Open(avi, MappedReader::kVideo);
+        ASSERT_TRUE((*file)->ReadContainer());
+        EXPECT_EQ((*file)->frameTable, Offsets(frames));
+        EXPECT_EQ((*file)->avih.dwTotalFrames, 6u);
+#ifndef _WIN32
+        const std::string path = dir_.File("probed.avi");
+        testsupport::WriteFile(path, avi.bytes.data());
+        const long probed = FfprobeVideoPackets(path);
+        if (probed >= 0) {
+            EXPECT_EQ(static_cast<size_t>(probed), (*file)->frameTable.size());
+        }
+#endif
+    }
 }
 
 TEST_F(StandardIndex, ScanEntersTheNextSegmentAndGrowsTheFrameCount) {

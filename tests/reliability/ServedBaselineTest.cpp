@@ -790,6 +790,137 @@ std::vector<std::pair<std::string, std::string>> RealWriterFiles(const std::stri
 }
 #endif
 
+// Three-segment OpenDML files (interleaved '00db' and '01wb', a super index
+// per stream, each segment's 'ix00' and 'ix01' at the end of its 'movi'
+// list, 'idx1' after the first), each bent the way a hostile writer would
+// bend its indexes. Where a fast source cannot be shown to agree with the
+// walk it must give way to it, so the two paths stay equal on all of them.
+enum class Bend { None, Swapped, Dropped, OmittedSegment, Idx1HidesIndex };
+
+std::vector<uint8_t> BentOpenDmlFile(Bend bend, uint32_t seed) {
+    uint32_t state = seed * 2654435761u + 1;
+    auto random = [&state](uint32_t below) {
+        state = state * 1664525u + 1013904223u;
+        return (state >> 8) % below;
+    };
+    constexpr uint32_t kFrame = 32;  // 4x2 pixels of 32 bits
+    constexpr uint32_t kSegments = 3;
+    const bool video = random(2) == 0;  // the stream whose index is bent
+    const uint32_t bentSegment = random(kSegments);
+    testsupport::AviBuilder avi;
+    const uint64_t riff = avi.OpenList("RIFF", "AVI ");
+    const uint64_t hdrl = avi.OpenList("LIST", "hdrl");
+    avi.MainHeader(0x10, 4);
+    size_t supers[2] = {};
+    for (int stream = 0; stream < 2; ++stream) {
+        const uint64_t strl = avi.OpenList("LIST", "strl");
+        if (stream == 0) {
+            avi.StreamHeader("vids");
+            avi.Bitmap(4, 2, 32, 0, kFrame);
+        } else {
+            avi.StreamHeader("auds");
+            avi.WaveFormat(2, 16);
+        }
+        supers[stream] = static_cast<size_t>(avi.Position());
+        avi.bytes.Code("indx").U32(24 + 16 * kSegments);
+        avi.bytes.U16(4).U8(0).U8(0).U32(0).Code(stream == 0 ? "00db" : "01wb");
+        avi.bytes.U32(0).U32(0).U32(0);
+        for (uint32_t i = 0; i < kSegments; ++i) avi.bytes.U64(0).U32(0).U32(0);
+        avi.Close(strl);
+    }
+    avi.Close(hdrl);
+    uint32_t listed[2] = {};
+    for (uint32_t segment = 0; segment < kSegments; ++segment) {
+        const uint64_t form = segment == 0 ? riff : avi.OpenList("RIFF", "AVIX");
+        const uint64_t movi = avi.OpenList("LIST", "movi");
+        std::vector<std::pair<uint32_t, uint32_t>> entries[2];  // data offset from movi, size
+        struct Listed {
+            const char* code;
+            uint32_t data;  // from movi
+            uint32_t size;
+        };
+        std::vector<Listed> idx1;
+        const uint32_t frames = 2 + random(5);
+        const uint32_t hideAfter = random(frames);
+        for (uint32_t i = 0; i < frames; ++i) {
+            const uint64_t frame =
+                avi.Chunk("00db", kFrame, static_cast<uint8_t>(segment * 16 + i));
+            entries[0].push_back({static_cast<uint32_t>(frame - movi), kFrame});
+            idx1.push_back({"00db", entries[0].back().first, kFrame});
+            const uint32_t size = 4 * (1 + random(12));
+            const uint64_t chunk = avi.Chunk("01wb", size, static_cast<uint8_t>(i + 1));
+            entries[1].push_back({static_cast<uint32_t>(chunk - movi), size});
+            idx1.push_back({"01wb", entries[1].back().first, size});
+            if (bend == Bend::Idx1HidesIndex && segment == 0 && i == hideAfter) {
+                // A standard index of the bent stream among the media chunks
+                // (its chunks so far, backwards), which 'idx1' lists as one
+                // of them: the walk stops there and takes it.
+                const uint64_t hidden =
+                    avi.OpenIndex(video ? "ix00" : "ix01", video ? "00db" : "01wb", movi);
+                const auto& so = entries[video ? 0 : 1];
+                for (auto e = so.rbegin(); e != so.rend(); ++e) avi.IndexEntry(e->first, e->second);
+                avi.Close(hidden);
+                idx1.push_back({"01wb", static_cast<uint32_t>(hidden + 8 - movi),
+                                static_cast<uint32_t>(avi.Position() - hidden - 8)});
+            }
+        }
+        for (int stream = 0; stream < 2; ++stream) {
+            auto list = entries[stream];
+            const bool bent = segment == bentSegment && (stream == 0) == video;
+            if (bent && bend == Bend::Swapped) {
+                const uint32_t a = random(static_cast<uint32_t>(list.size() - 1));
+                const uint32_t b = a + 1 + random(static_cast<uint32_t>(list.size() - 1 - a));
+                std::swap(list[a], list[b]);
+            }
+            if (bent && bend == Bend::Dropped) {
+                list.erase(list.begin() + random(static_cast<uint32_t>(list.size())));
+            }
+            const uint64_t ix =
+                avi.OpenIndex(stream == 0 ? "ix00" : "ix01", stream == 0 ? "00db" : "01wb", movi);
+            for (const auto& [offset, size] : list) avi.IndexEntry(offset, size);
+            avi.Close(ix);
+            if (bend == Bend::Idx1HidesIndex || (bent && bend == Bend::OmittedSegment)) continue;
+            const size_t slot = supers[stream] + 32 + 16 * listed[stream];
+            avi.bytes.PatchU32(slot, static_cast<uint32_t>(ix));
+            avi.bytes.PatchU32(slot + 8, static_cast<uint32_t>(avi.Position() - ix));
+            avi.bytes.PatchU32(slot + 12, static_cast<uint32_t>(list.size()));
+            avi.bytes.PatchU32(supers[stream] + 12, ++listed[stream]);
+        }
+        avi.Close(movi);
+        if (segment == 0) {
+            // Offsets from the 'movi' code to each chunk's header.
+            avi.ChunkHeader("idx1", static_cast<uint32_t>(16 * idx1.size()));
+            for (const Listed& e : idx1) {
+                if (e.code[1] == '0') {
+                    avi.Idx1Entry("00db", e.data - 16, e.size);
+                } else {
+                    avi.Idx1Entry("01wb", e.data - 16, e.size);
+                }
+            }
+        }
+        avi.Close(form);
+    }
+    return avi.bytes.data();
+}
+
+std::vector<Input> BentOpenDmlInputs() {
+    const std::pair<Bend, const char*> bends[] = {
+        {Bend::None, "clean"},
+        {Bend::Swapped, "swapped"},
+        {Bend::Dropped, "dropped"},
+        {Bend::OmittedSegment, "omitted-segment"},
+        {Bend::Idx1HidesIndex, "idx1-hides-index"},
+    };
+    std::vector<Input> inputs;
+    for (const auto& [bend, name] : bends) {
+        for (uint32_t seed = 0; seed < 40; ++seed) {
+            inputs.push_back({std::string("bent/") + name + "-" + std::to_string(seed),
+                              BentOpenDmlFile(bend, seed)});
+        }
+    }
+    return inputs;
+}
+
 std::string ChunkText(const AudioChunk& c) {
     return std::to_string(c.firstSample) + "-" + std::to_string(c.endSample) + "@" +
            std::to_string(c.offset) + "+" + std::to_string(c.size);
@@ -815,6 +946,7 @@ TEST(IndexPaths, FastSourcesBuildTheTablesOfTheWalkAndScan) {
     addBytes(BuilderInputs());
     addBytes(KeptFuzzInputs("corpus"));
     addBytes(KeptFuzzInputs("regressions"));
+    addBytes(BentOpenDmlInputs());
 #ifndef _WIN32
     for (const auto& file : RealWriterFiles(scratch.path())) files.push_back(file);
 #endif
@@ -849,6 +981,10 @@ TEST(IndexPaths, FastSourcesBuildTheTablesOfTheWalkAndScan) {
             }
             if (fast.source != avi::IndexSource::SuperIndex) {
                 EXPECT_EQ(fast.source, reference.source) << id;  // the walk's own choice
+            }
+            // The unbent files are what the shortcut is for.
+            if (key.compare(0, 11, "bent/clean-") == 0) {
+                EXPECT_EQ(fast.source, avi::IndexSource::SuperIndex) << id;
             }
             if (writer) {
                 std::printf("  %s: %s, %s\n", id.c_str(), fast.outcome.c_str(),

@@ -178,19 +178,26 @@ void AviBuilder::ChunkHeader(const char (&code)[5], uint32_t size) { bytes.Code(
 uint64_t AviBuilder::OpenIndex(const char (&code)[5], const char (&chunkId)[5], uint64_t baseOffset,
                                uint32_t entriesInUse) {
     const uint64_t start = Position();
+    countingIndex_ = entriesInUse == kCountEntries;
+    openIndex_ = start;
+    indexEntries_ = 0;
+    if (countingIndex_) entriesInUse = 0;
     bytes.Code(code);         // 'ix00' / 'ix01'
     bytes.U32(0);             // chunk size, patched by Close
     bytes.U16(2);             // longs per entry
     bytes.U8(0);              // index sub-type
     bytes.U8(1);              // index type: AVI_INDEX_OF_CHUNKS
-    bytes.U32(entriesInUse);  // entries in use (the reader does not consult it)
+    bytes.U32(entriesInUse);  // entries in use
     bytes.Code(chunkId);      // chunk id of the indexed stream
     bytes.U64(baseOffset);    // base offset
     bytes.U32(0);             // reserved
     return start;
 }
 
-void AviBuilder::IndexEntry(uint32_t offset, uint32_t size) { bytes.U32(offset).U32(size); }
+void AviBuilder::IndexEntry(uint32_t offset, uint32_t size) {
+    bytes.U32(offset).U32(size);
+    if (countingIndex_) bytes.PatchU32(Held(openIndex_ + 12), ++indexEntries_);
+}
 
 std::vector<uint8_t> FramePixels(uint32_t frame, size_t size) {
     std::vector<uint8_t> pixels(size);

@@ -52,9 +52,12 @@ public:
     // A chunk header only, with the given size field and no data.
     void ChunkHeader(const char (&code)[5], uint32_t size);
     // Standard index header ('ix00'/'ix01') with its size left open (Close
-    // patches it to cover the entries).
+    // patches it to cover the entries). Its entries in use count the
+    // IndexEntry calls that follow, as a writer fills them, unless a count
+    // is given.
+    static constexpr uint32_t kCountEntries = 0xFFFFFFFFu;
     uint64_t OpenIndex(const char (&code)[5], const char (&chunkId)[5], uint64_t baseOffset,
-                       uint32_t entriesInUse = 0);
+                       uint32_t entriesInUse = kCountEntries);
     void IndexEntry(uint32_t offset, uint32_t size);
 
     // Leaves `size` zero bytes here that are never held: the file written
@@ -79,6 +82,9 @@ private:
                     uint32_t bytesPerSecond);
     size_t Held(uint64_t position) const;  // a file offset as an index into `bytes`
 
+    bool countingIndex_ = false;  // IndexEntry counts into the open index's header
+    uint64_t openIndex_ = 0;
+    uint32_t indexEntries_ = 0;
     bool hasHole_ = false;
     size_t holeAt_ = 0;
     uint64_t holeSize_ = 0;
