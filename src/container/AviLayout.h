@@ -43,7 +43,7 @@ enum class RefusalKind : uint8_t {
 struct Refusal {
     RefusalKind kind = RefusalKind::None;
     char text[160] =
-        {};  // e.g. "video is compressed ('MJPG'); this plug-in reads uncompressed RGB"
+        {};  // e.g. "video is compressed ('MJPG'); this plug-in reads uncompressed video"
 
     bool Refused() const { return kind != RefusalKind::None; }
 };

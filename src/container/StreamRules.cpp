@@ -35,14 +35,14 @@ Refusal CheckVideoFormat(const AviLayout& layout, format::PictureFormat* picture
         if (!layout.sawVideo) return MakeRefusal(RefusalKind::NoStream, "no video stream");
         const format::PictureRow* row = layout.firstVideoRow;
         if (row != nullptr && row->support == format::Support::NotReadYet) {
-            return MakeRefusal(RefusalKind::VideoBitDepth,
-                               "video is %u-bit %s; 24- and 32-bit RGB are read",
+            return MakeRefusal(RefusalKind::VideoBitDepth, "video is %u-bit %s, not read yet",
                                layout.firstVideoBitCount, row->name);
         }
         char code[5];
         CompressionText(layout.firstVideoCompression, code);
         return MakeRefusal(RefusalKind::CompressedVideo,
-                           "video is compressed ('%s'); this plug-in reads uncompressed RGB", code);
+                           "video is compressed ('%s'); this plug-in reads uncompressed video",
+                           code);
     }
     const BITMAPINFOHEADER& bih = layout.bih;
     const AVIStreamHeader& strh = layout.videoStrh;

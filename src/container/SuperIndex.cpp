@@ -325,6 +325,13 @@ bool ReadSuperIndex(const FileSource& source, const IndexTarget& target, MediaIn
     }
 
     MediaIndex built;
+    if (target.medium == Medium::Video) {
+        // The table at its final size at once: the indexes neither overlap
+        // nor repeat, so their entries are bytes of the file.
+        uint64_t totalEntries = 0;
+        for (const ListedIndex& ix : listed) totalEntries += ix.entriesInUse;
+        built.frameTable.reserve(static_cast<size_t>(totalEntries));
+    }
     MediaIndex gap;  // what a scan between two indexes' chunks finds: must be nothing
     for (uint32_t k = 0; k < listedCount; ++k) {
         const ListedIndex& ix = listed[k];

@@ -564,7 +564,7 @@ TEST_F(EndToEnd, CheckGivesTheReasonOfEveryRefusal) {
     EXPECT_TRUE(JsonChecker(json.out).Valid()) << json.out;
     EXPECT_NE(json.out.find("\"status\": \"refused\", \"kind\": \"CompressedVideo\", "
                             "\"reason\": \"video is compressed ('MJPG'); this plug-in reads "
-                            "uncompressed RGB\"}"),
+                            "uncompressed video\"}"),
               std::string::npos)
         << json.out;
 }

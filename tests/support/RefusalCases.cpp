@@ -68,10 +68,10 @@ std::vector<RefusalCase> RefusalCases() {
     std::vector<uint8_t> mjpg = Built(plain);
     Put32(mjpg, FormatData(mjpg, "vids") + 16, 0x47504A4D);  // biCompression 'MJPG'
     cases.push_back(Case("compressed-video", mjpg, true, 9008,
-                         "video is compressed ('MJPG'); this plug-in reads uncompressed RGB"));
+                         "video is compressed ('MJPG'); this plug-in reads uncompressed video"));
 
-    cases.push_back(Case("video-16-bit", BuiltBent([](AviLayout& l) { l.bitCount = 16; }), true,
-                         9009, "video is 16-bit RGB; 24- and 32-bit RGB are read"));
+    cases.push_back(Case("video-48-bit", BuiltBent([](AviLayout& l) { l.bitCount = 48; }), true,
+                         9009, "video is 48-bit RGB with 16 bits a channel, not read yet"));
 
     AviLayout depth24;
     depth24.bitCount = 24;
