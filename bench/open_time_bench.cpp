@@ -232,6 +232,106 @@ int main(int argc, char** argv) {
         Report("'ix00' and 'ix01' of 16 Mi tiny entries each", path);
     }
 
+    // 6. An 'idx1' after the first 'movi' list whose 16 Mi entries list runs
+    //    of 4 chunks (4 empty '01wb' chunks, then an empty 'JUNK' it leaves
+    //    out): every chunk of every run is checked before the walk may jump it.
+    {
+        constexpr uint32_t kFrame = 32;  // 4x2 pixels of 32 bits
+        const uint32_t entries = 16u << 20;
+        testsupport::AviBuilder avi;
+        const uint64_t riff = avi.OpenList("RIFF", "AVI ");
+        const uint64_t hdrl = avi.OpenList("LIST", "hdrl");
+        avi.MainHeader(0x10, 1);
+        uint64_t strl = avi.OpenList("LIST", "strl");
+        avi.StreamHeader("vids");
+        avi.Bitmap(4, 2, 32, 0, kFrame);
+        avi.Close(strl);
+        strl = avi.OpenList("LIST", "strl");
+        avi.StreamHeader("auds");
+        avi.WaveFormat(2, 16);
+        avi.Close(strl);
+        avi.Close(hdrl);
+        const uint64_t movi = avi.OpenList("LIST", "movi");
+        const uint64_t frame = avi.Chunk("00db", kFrame, 1);
+        const uint64_t listEnd = avi.Position() + uint64_t{40} * (entries / 4);
+        std::vector<uint8_t> head = avi.bytes.data();
+        Put32(head, static_cast<size_t>(movi + 4), static_cast<uint32_t>(listEnd - movi - 8));
+        const uint64_t fileEnd = listEnd + 8 + 16 * (uint64_t{entries} + 1);
+        Put32(head, static_cast<size_t>(riff + 4), static_cast<uint32_t>(fileEnd - 8));
+        const uint32_t firstChunk = static_cast<uint32_t>(avi.Position() - (movi + 8));
+        WriteFile(path, head, 0,
+                  [&](std::ofstream& out, uint64_t) {
+                      std::vector<uint32_t> block;
+                      for (int i = 0; i < 65536; ++i) {
+                          block.insert(block.end(), {0x62773130u, 0u, 0x62773130u, 0u, 0x62773130u,
+                                                     0u, 0x62773130u, 0u, 0x4B4E554Au, 0u});
+                      }
+                      for (uint32_t done = 0; done < entries; done += 4 * 65536) {
+                          out.write(reinterpret_cast<const char*>(block.data()),
+                                    static_cast<std::streamsize>(block.size() * 4));
+                      }
+                      const uint32_t idx1[] = {0x31786469u,
+                                               16 * (entries + 1),
+                                               0x62643030u,
+                                               0x10u,
+                                               static_cast<uint32_t>(frame - 8 - movi - 8),
+                                               kFrame};
+                      out.write(reinterpret_cast<const char*>(idx1), sizeof idx1);
+                      for (uint32_t done = 0; done < entries; done += 65536) {
+                          block.clear();
+                          for (uint32_t i = 0; i < 65536; ++i) {
+                              const uint32_t k = done + i;
+                              block.insert(
+                                  block.end(),
+                                  {0x62773130u, 0u, firstChunk + 40 * (k / 4) + 8 * (k % 4), 0u});
+                          }
+                          out.write(reinterpret_cast<const char*>(block.data()),
+                                    static_cast<std::streamsize>(block.size() * 4));
+                      }
+                  },
+                  {});
+        Report("'idx1' of 16 Mi entries in runs of 4 chunks", path);
+    }
+
+    // 7. Another stream's super index of 1 Mi entries (16 MiB), each naming
+    //    a place ahead of the served stream's first standard index: every
+    //    one could be an index of the served stream that the walk meets first.
+    {
+        constexpr uint32_t kFrame = 32;
+        const uint32_t listed = 1u << 20;
+        testsupport::AviBuilder avi;
+        const uint64_t riff = avi.OpenList("RIFF", "AVI ");
+        const uint64_t hdrl = avi.OpenList("LIST", "hdrl");
+        avi.MainHeader(0x10, 1);
+        uint64_t strl = avi.OpenList("LIST", "strl");
+        avi.StreamHeader("vids");
+        avi.Bitmap(4, 2, 32, 0, kFrame);
+        const size_t videoSuper = static_cast<size_t>(avi.Position());
+        avi.bytes.Code("indx").U32(24 + 16);
+        avi.bytes.U16(4).U8(0).U8(0).U32(1).Code("00db").U32(0).U32(0).U32(0);
+        avi.bytes.U64(0).U32(0).U32(1);
+        avi.Close(strl);
+        strl = avi.OpenList("LIST", "strl");
+        avi.StreamHeader("auds");
+        avi.WaveFormat(2, 16);
+        avi.bytes.Code("indx").U32(24 + 16 * listed);
+        avi.bytes.U16(4).U8(0).U8(0).U32(listed).Code("01wb").U32(0).U32(0).U32(0);
+        for (uint32_t k = 0; k < listed; ++k) avi.bytes.U64(16 + 16 * uint64_t{k}).U32(0).U32(0);
+        avi.Close(strl);
+        avi.Close(hdrl);
+        const uint64_t movi = avi.OpenList("LIST", "movi");
+        const uint64_t frame = avi.Chunk("00db", kFrame, 1);
+        const uint64_t ix = avi.OpenIndex("ix00", "00db", movi);
+        avi.IndexEntry(static_cast<uint32_t>(frame - movi), kFrame);
+        avi.Close(ix);
+        avi.Close(movi);
+        avi.Close(riff);
+        avi.bytes.PatchU32(videoSuper + 32, static_cast<uint32_t>(ix));
+        avi.bytes.PatchU32(videoSuper + 40, 40);
+        testsupport::WriteFile(path, avi.bytes.data());
+        Report("another stream's super index of 1 Mi entries", path);
+    }
+
     fs::remove(path);
     std::printf("\nworst open time: %.2f s per GiB (%s)\n", worstPerGiB, worstCase.c_str());
     return 0;

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "format/SoundFormats.h"
+#include "platform/platform.h"
 #include "reader/Mirolan.h"
 
 namespace fuzzhost {
@@ -60,6 +61,7 @@ struct Slot {
     std::vector<std::vector<float>> channels;  // span floats + guard floats, per channel
     std::vector<float*> channelPointers;
     size_t frameBytes = 0;
+    int32_t width = 0;  // of the video descriptor the request was sized by
     size_t span = 0;
     bool durationSet = false;
     int64_t duration = 0;
@@ -194,6 +196,7 @@ void PrepareVideo(Slot& slot, const VideoDesc& video, Random& random) {
     slot.frameBytes = static_cast<size_t>(
         static_cast<uint64_t>(std::abs(static_cast<int64_t>(video.width))) *
         static_cast<uint64_t>(std::abs(static_cast<int64_t>(video.height))) * 4u);
+    slot.width = video.width;
     slot.frame.assign(slot.frameBytes + kGuardBytes, kFrameSentinel);
     slot.request.frameBuffer = slot.frame.data();
 }
@@ -257,23 +260,41 @@ bool IsSentinel(float value) {
     return bits == kFloatSentinelBits;
 }
 
-// A value the served layout's conversion can produce: x / 8,388,607 and
-// x / 2,147,483,647 for 24- and 32-bit PCM, any float for float samples, and
-// otherwise x / 32767 for a signed 16-bit x (16-bit PCM and G.711) or
-// (x - 128) / 127 for an unsigned 8-bit x.
-bool IsConvertedSample(float value, const format::SoundRow* row) {
-    if (row != nullptr && row->family == format::SoundFamily::Float) return true;
-    if (!(value >= -1.01f && value <= 1.0f)) return false;
-    if (row != nullptr && row->family == format::SoundFamily::IntegerPcm &&
-        row->bytesPerSample >= 3) {
-        const double scale = row->bytesPerSample == 3 ? 8388607.0 : 2147483647.0;
-        const double x = std::nearbyint(static_cast<double>(value) * scale);
-        return static_cast<float>(x / scale) == value;
+// x / scale for an integer x in [lowest, highest] that gives the value,
+// computed as the plug-in does (in double, rounded once to float).
+bool IsIntegerOver(float value, double scale, double lowest, double highest) {
+    const double x = std::nearbyint(static_cast<double>(value) * scale);
+    return x >= lowest && x <= highest && static_cast<float>(x / scale) == value;
+}
+bool IsPcm16(float value) { return IsIntegerOver(value, 32767.0, -32768.0, 32767.0); }
+bool IsPcm8(float value) { return IsIntegerOver(value, 127.0, -128.0, 127.0); }
+
+// Every sample layout the plug-in serves, each with the values its rule can
+// yield. A sample passes when one rule yields it; a layout added to the
+// plug-in gets a row here.
+struct SampleRule {
+    const char* name;
+    bool (*yields)(float value);
+};
+bool IsPcm24(float value) { return IsIntegerOver(value, 8388607.0, -8388608.0, 8388607.0); }
+bool IsPcm32(float value) {
+    return IsIntegerOver(value, 2147483647.0, -2147483648.0, 2147483647.0);
+}
+
+// Float samples are served as stored (or rounded once): any value; the
+// served row tells them apart (Stream::soundRow).
+constexpr SampleRule kSampleRules[] = {
+    {"16-bit signed, x / 32767 (G.711 too)", IsPcm16},
+    {"8-bit unsigned, (x - 128) / 127", IsPcm8},
+    {"24-bit signed, x / 8388607", IsPcm24},
+    {"32-bit signed, x / 2147483647", IsPcm32},
+};
+
+bool IsConvertedSample(float value) {
+    for (const SampleRule& rule : kSampleRules) {
+        if (rule.yields(value)) return true;
     }
-    const double x16 = std::nearbyint(static_cast<double>(value) * 32767.0);
-    if (static_cast<float>(x16 / 32767.0) == value) return true;
-    const double x8 = std::nearbyint(static_cast<double>(value) * 127.0);
-    return static_cast<float>(x8 / 127.0) == value;
+    return false;
 }
 
 bool BytesOccurIn(const uint8_t* needle, size_t length, const uint8_t* data, size_t size) {
@@ -284,6 +305,58 @@ bool BytesOccurIn(const uint8_t* needle, size_t length, const uint8_t* data, siz
                data, end,
                std::boyer_moore_horspool_searcher<const uint8_t*>(needle, needle + length)) != end;
 }
+
+// What the host's frame buffer came back holding: `written` bytes from its
+// start (the rest still the sentinel), of a frame `width` pixels wide.
+struct FrameSeen {
+    const uint8_t* bytes;
+    size_t written;
+    size_t width;
+};
+
+// Stored BGRA, copied untouched: the bytes are one run of the file, or a
+// run followed by the zeros of a frame cut short by the end of the file.
+bool CopiedRun(const FrameSeen& frame, const uint8_t* data, size_t size) {
+    size_t read = frame.written;
+    while (read > 0 && frame.bytes[read - 1] == 0) --read;
+    return BytesOccurIn(frame.bytes, frame.written, data, size) ||
+           BytesOccurIn(frame.bytes, read, data, size);
+}
+
+// Stored 24-bit BGR made BGRA: every pixel has alpha 255 and, without its
+// alpha, each row is a run of the file (rows are stored apart, with their
+// padding); pixels that could not be read are zero and come only after all
+// that were.
+bool Bgr24Rows(const FrameSeen& frame, const uint8_t* data, size_t size) {
+    if (frame.width == 0) return frame.written == 0;
+    const size_t pixels = frame.written / 4;
+    size_t read = 0;
+    while (read < pixels && frame.bytes[4 * read + 3] == 255) ++read;
+    for (size_t i = 4 * read; i < frame.written; ++i) {
+        if (frame.bytes[i] != 0) return false;
+    }
+    std::vector<uint8_t> row;
+    for (size_t first = 0; first < read; first += frame.width) {
+        row.clear();
+        for (size_t p = first; p < std::min(read, first + frame.width); ++p)
+            row.insert(row.end(), frame.bytes + 4 * p, frame.bytes + 4 * p + 3);
+        if (!BytesOccurIn(row.data(), row.size(), data, size)) return false;
+    }
+    return true;
+}
+
+// Every picture layout the plug-in serves, each with what its frames must
+// be made of. The host sees only the descriptor (no bit depth), so a frame
+// passes when one layout accepts it. A layout added to the plug-in gets a
+// row here, and the fuzzer then checks its frames too.
+struct FrameLayout {
+    const char* name;
+    bool (*accepts)(const FrameSeen& frame, const uint8_t* data, size_t size);
+};
+constexpr FrameLayout kFrameLayouts[] = {
+    {"32-bit BGRA, copied", CopiedRun},
+    {"24-bit BGR, made BGRA", Bgr24Rows},
+};
 
 void CheckSlot(Stream& s, const Slot& slot, bool video, const uint8_t* data, size_t size) {
     if (slot.delivered) {
@@ -306,13 +379,11 @@ void CheckSlot(Stream& s, const Slot& slot, bool video, const uint8_t* data, siz
         }
         size_t touched = slot.frameBytes;
         while (touched > 0 && frame[touched - 1] == kFrameSentinel) --touched;
-        // A frame cut short by the end of the file ends in zeros where
-        // nothing could be read.
-        size_t read = touched;
-        while (read > 0 && frame[read - 1] == 0) --read;
-        if (!BytesOccurIn(frame, touched, data, size) && !BytesOccurIn(frame, read, data, size)) {
+        if (!FrameIsFromFile(frame, touched,
+                             static_cast<size_t>(std::abs(static_cast<int64_t>(slot.width))), data,
+                             size)) {
             s.Problem("frame buffer holds " + std::to_string(touched) +
-                      " bytes that are not a run of the file");
+                      " bytes that no picture layout makes of the file");
         }
         return;
     }
@@ -323,7 +394,10 @@ void CheckSlot(Stream& s, const Slot& slot, bool video, const uint8_t* data, siz
                     s.Problem("channel buffer written past its end");
                     break;
                 }
-            } else if (!IsSentinel(channel[i]) && !IsConvertedSample(channel[i], s.soundRow)) {
+            } else if (!IsSentinel(channel[i]) &&
+                       !(s.soundRow != nullptr &&
+                         s.soundRow->family == format::SoundFamily::Float) &&
+                       !IsConvertedSample(channel[i])) {
                 s.Problem("channel buffer holds a value no sample converts to");
                 break;
             }
@@ -351,6 +425,11 @@ void ExerciseStream(const DriverTable& driver, const std::u16string& path, bool 
 
     const uint32_t options[] = {video ? QX_TAG_EYES : QX_TAG_EARS,    1, QX_TAG_DINT,
                                 static_cast<uint32_t>(random.Next()), 0, 0};
+    if (choices.injectReadFailures && random.Below(4) == 0)
+        platform::FailReadForTesting(random.Below(24));
+    struct Disarm {
+        ~Disarm() { platform::FailReadForTesting(platform::kNoReadFailure); }
+    } disarm;
     const int32_t opened = driver.drv_open(&s.handle, path.c_str(), options);
     const std::string kind = video ? "video: " : "audio: ";
     if (opened == 0) {
@@ -422,6 +501,15 @@ void ExerciseStream(const DriverTable& driver, const std::u16string& path, bool 
 }
 
 }  // namespace
+
+bool FrameIsFromFile(const uint8_t* frame, size_t written, size_t width, const uint8_t* data,
+                     size_t size) {
+    const FrameSeen seen{frame, written, width};
+    for (const FrameLayout& layout : kFrameLayouts) {
+        if (layout.accepts(seen, data, size)) return true;
+    }
+    return false;
+}
 
 const HostServices& Services() {
     static const HostServices services = {NeverCalled, Acquire,     Deliver,

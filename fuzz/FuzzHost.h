@@ -40,6 +40,9 @@ struct Options {
     // While serving, how long the worker may make no call before the host
     // stops waiting for it and closes: a worker whose read failed has ended.
     int quietMilliseconds = 100;
+    // Now and then (chosen from the input) one read of the file, at the open
+    // or while serving, fails as with a device error.
+    bool injectReadFailures = false;
 };
 
 // Opens `path` (a file whose bytes are `data`) as a video stream and as an
@@ -48,6 +51,12 @@ struct Options {
 // close at once; then close.
 Outcome Exercise(const DriverTable& driver, const std::u16string& path, const uint8_t* data,
                  size_t size, const Options& options = Options());
+
+// The frame check: true when the first `written` bytes of a frame buffer
+// `width` pixels wide are what one of the picture layouts the plug-in serves
+// makes of the file's bytes `data`.
+bool FrameIsFromFile(const uint8_t* frame, size_t written, size_t width, const uint8_t* data,
+                     size_t size);
 
 // Runs drv_close on a thread of its own and waits for it at most `bound`.
 // False when it has not returned: the thread is then left running with the

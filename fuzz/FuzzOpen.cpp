@@ -60,7 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
         if (!out.good()) std::abort();
     }
-    const fuzzhost::Outcome outcome = fuzzhost::Exercise(*driver, inputPathWide, data, size);
+    fuzzhost::Options options;
+    options.injectReadFailures = true;
+    const fuzzhost::Outcome outcome =
+        fuzzhost::Exercise(*driver, inputPathWide, data, size, options);
     if (!outcome.problems.empty()) {
         for (const std::string& problem : outcome.problems)
             std::fprintf(stderr, "%s\n", problem.c_str());

@@ -4,7 +4,9 @@
 #   FUZZ_MERGE=1   afterwards, merge what the run found into fuzz/corpus
 #                  (minimized: only inputs that add coverage are kept)
 # Seeds: the kept corpus, every past finding (fuzz/regressions), avimake's
-# valid and malformed variants at small sizes and the in-test builder's files.
+# valid and malformed variants at small sizes, the index shapes of an attacker
+# (scripts/fuzz-shapes.py) and the in-test builder's files. One read in four
+# opens fails (injected) at a point the input chooses.
 # A crash, hang or sanitizer report leaves its input in build/fuzz/artifacts/
 # and makes the script fail: fix it, then keep the input in fuzz/regressions/.
 set -euo pipefail
@@ -43,6 +45,10 @@ make_seed audio-strf16 "${small[@]}" --audio-strf16
 make_seed avih-frames-all --width 4 --height 2 --frames 12 --segment-limit 4096 --audio-rate 8000 --avih-frames all
 make_seed avih-frames-99 "${small[@]}" --avih-frames 99
 make_seed truncated "${small[@]}" --truncate 1500
+make_seed long-index --width 4 --height 2 --frames 40 --no-audio
+# The index shapes of an attacker: overlapping and repeated standard indexes,
+# spare and never-written entries, swapped interior entries.
+python3 scripts/fuzz-shapes.py "$seeds" "$seeds/avimake-segments.avi" "$seeds/avimake-long-index.avi"
 "$build/fuzz/fuzz_write_seeds" "$seeds" >/dev/null
 # Files as other writers make them: 'idx1' only, '00dc' chunks, audio as
 # stream 0, odd 8-bit chunks with pad bytes, drop frames, a compressed stream.

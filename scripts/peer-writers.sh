@@ -109,10 +109,10 @@ ROWS=(
   "gst-a-alaw       |small|none  |serve |no-index             |gst $GA ! audio/x-raw,format=S16LE,rate=8000,channels=1 ! alawenc ! avimux"
   "gst-a-mulaw      |small|none  |serve |no-index             |gst $GA ! audio/x-raw,format=S16LE,rate=8000,channels=1 ! mulawenc ! avimux"
   # mencoder, its own AVI muxer, from ffmpeg's clip. "-ffourcc 0" writes the
-  # frames as BI_RGB; by default the compression code is ' RGB' (mplayer's own
-  # code, which ffmpeg cannot decode either): refused.
+  # frames as BI_RGB; by default the compression code is mplayer's own (the
+  # bit count, then 'RGB' or 'BGR'), which ffmpeg cannot decode, so it has no
+  # row here: the plug-in serves it as the BI_RGB file's frames.
   "menc-va25-s16    |small|serve |serve |idx1-only,dc,ahandler,strf18     |menc \$src -ovc raw -vf format=bgr32 -ffourcc 0 -oac pcm"
-  "menc-va25-rgbtag |small|refuse|serve |idx1-only,dc         |menc \$src -ovc raw -vf format=bgr32 -oac pcm"
   # over 1 GiB: several RIFF segments (ffmpeg and GStreamer switch to OpenDML at 1 GiB)
   "ff-big-va25-s16  |large|serve |serve |odml,avix,dc,over-1gib       |ff -f lavfi -i testsrc=size=1280x720:rate=25 -f lavfi -i $S16 -t 12 -pix_fmt bgra -c:v rawvideo -ac 2 -c:a pcm_s16le"
   "ff-big-v25-bgr24 |large|serve |none  |odml,avix,dc,over-1gib,top-down |ff -f lavfi -i testsrc=size=1280x720:rate=25 -t 16 -pix_fmt bgr24 -c:v rawvideo"

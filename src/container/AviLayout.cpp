@@ -53,6 +53,8 @@ const char* RefusalKindName(RefusalKind kind) {
             return "NoFrames";
         case RefusalKind::VideoChunkSize:
             return "VideoChunkSize";
+        case RefusalKind::ReadFailed:
+            return "ReadFailed";
         case RefusalKind::NoWorker:
             return "NoWorker";
         case RefusalKind::OutOfMemory:

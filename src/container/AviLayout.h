@@ -35,6 +35,7 @@ enum class RefusalKind : uint8_t {
     NoIndexNoMovie,   // neither an index nor a 'movi' list to scan
     NoFrames,         // the index and the scan found no frame
     VideoChunkSize,   // the video's chunks are, as a rule, shorter than a frame
+    ReadFailed,       // the system failed a read, or the file shrank while being opened
     // What the system refused the open.
     NoWorker,     // the worker thread cannot be created
     OutOfMemory,  // memory for the tables was refused

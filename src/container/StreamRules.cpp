@@ -31,8 +31,8 @@ Refusal VideoLayoutRefusal(const AviLayout& layout) {
     const format::PictureRow* row = layout.firstVideoRow;
     if (row != nullptr && row->support == format::Support::NotReadYet) {
         char name[48];
-        if (row->bitCount == 0 && std::strcmp(row->name, "RGB") == 0) {
-            std::snprintf(name, sizeof name, "%u-bit RGB", bits);
+        if (IsRgbCompression(compression) && (row->name[0] < '0' || row->name[0] > '9')) {
+            std::snprintf(name, sizeof name, "%u-bit %s", bits, row->name);
         } else {
             std::snprintf(name, sizeof name, "%s", row->name);
         }

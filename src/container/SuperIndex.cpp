@@ -327,6 +327,13 @@ bool ReadSuperIndex(const FileSource& source, const IndexTarget& target, MediaIn
     MediaIndex built;
     built.frameSize = index.frameSize;
     built.fileEnd = index.fileEnd;
+    if (target.medium == Medium::Video) {
+        // The table at its final size at once: the indexes neither overlap
+        // nor repeat, so their entries are bytes of the file.
+        uint64_t totalEntries = 0;
+        for (const ListedIndex& ix : listed) totalEntries += ix.entriesInUse;
+        built.frameTable.reserve(static_cast<size_t>(totalEntries));
+    }
     MediaIndex gap;  // what a scan between two indexes' chunks finds: must be nothing
     gap.frameSize = index.frameSize;
     gap.fileEnd = index.fileEnd;

@@ -1,5 +1,5 @@
 // Indexed pixels (8, 4 or 1 bits, the first pixel in the high bits of its
-// byte) into BGRA through the context's palette.
+// byte) into BGRA through the context's palette, alpha 255.
 #include "convert/PictureKernelSupport.h"
 
 namespace convert {
@@ -24,7 +24,8 @@ struct Indexed {
                 std::memcpy(bytes, row + x0 / kPerByte, (n + kPerByte - 1) / kPerByte);
                 for (uint32_t i = 0; i < n; ++i) {
                     const uint32_t shift = (kPerByte - 1 - i % kPerByte) * kBits;
-                    words[i] = context.palette[(bytes[i / kPerByte] >> shift) & kMask];
+                    words[i] =
+                        context.palette[(bytes[i / kPerByte] >> shift) & kMask] | 0xFF000000u;
                 }
                 std::memcpy(outRow + 4 * static_cast<size_t>(x0), words,
                             static_cast<size_t>(n) * 4);

@@ -225,6 +225,7 @@ PictureKernel RgbaKernel(SimdLevel level);
 PictureKernel BgrxKernel(SimdLevel level);
 PictureKernel RgbxKernel(SimdLevel level);
 PictureKernel Rgb24Kernel(SimdLevel level);
+PictureKernel ArgbKernel(SimdLevel level);
 PictureKernel Bgr24Kernel(SimdLevel level);
 
 }  // namespace detail

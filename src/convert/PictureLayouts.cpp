@@ -31,7 +31,7 @@ const LayoutFacts kLayouts[] = {
     {detail::Pal4Kernel, 4, 0, 0},    {detail::Pal1Kernel, 1, 0, 0},
     {detail::RgbaKernel, 32, 0, 0},   {detail::BgrxKernel, 32, 0, 0},
     {detail::RgbxKernel, 32, 0, 0},   {detail::Rgb24Kernel, 24, 0, 0},
-    {detail::Bgr24Kernel, 24, 0, 0},
+    {detail::Bgr24Kernel, 24, 0, 0},  {detail::ArgbKernel, 32, 0, 0},
 };
 static_assert(sizeof kLayouts / sizeof kLayouts[0] == static_cast<size_t>(PictureLayout::Count),
               "one row a layout");

@@ -27,6 +27,7 @@
 #include <cstdint>
 
 #include "convert/CpuFeatures.h"
+#include "convert/PictureKernel.h"
 
 namespace convert {
 
@@ -54,17 +55,15 @@ enum class PictureLayout : int {
     Rgbx,     // bytes R, G, B, x: alpha 255
     Rgb24,    // bytes R, G, B
     Bgr24,    // bytes B, G, R
+    Argb,     // bytes A, R, G, B: alpha kept
     Count,
 };
 
-// What a kernel needs besides the pixels, fixed at open.
-struct PictureContext {
-    bool bt709 = false;  // YUV matrix: BT.709 if true, else BT.601
-    // Indexed layouts: entry i as the BGRA word (blue in the low byte) to
-    // write for index i, alpha included. Indexes past the stored table map
-    // to whatever the caller put there.
-    uint32_t palette[256] = {};
-};
+// What a kernel needs besides the pixels, fixed at open: the matrix
+// (bt709) and, for indexed layouts, the palette (entry i as stored, RGBQUAD
+// read little-endian: blue in the low byte; its fourth byte is ignored and
+// alpha is 255). Indexes past the stored table take the zero entries, black.
+using PictureContext = FormatContext;
 
 // Converts a stored picture of width x height pixels into BGRA.
 //
@@ -80,12 +79,17 @@ struct PictureContext {
 // 0 < storedStride <= outStride: rows go last first and pixels in spans
 // each read whole before any of it is written, so nothing is overwritten
 // before it is read. Planar layouts never convert in place.
-using PictureKernel = void (*)(const uint8_t* stored, size_t storedStride, uint8_t* out,
-                               ptrdiff_t outStride, uint32_t width, uint32_t height,
-                               const PictureContext& context);
+using PictureKernel = PictureConverter;
 
 // The kernel of a layout at the best level this processor runs.
 PictureKernel PictureKernelFor(PictureLayout layout);
+// The same as a kernel of its own for each layout (a format table's entry):
+// asks for the best level's kernel on each call and runs it.
+template <PictureLayout kLayout>
+void ConvertLayout(const uint8_t* stored, size_t storedStride, uint8_t* out, ptrdiff_t outStride,
+                   uint32_t width, uint32_t height, const PictureContext& context) {
+    PictureKernelFor(kLayout)(stored, storedStride, out, outStride, width, height, context);
+}
 // The kernel of a layout built for one level, or nullptr where this build
 // has none (the SIMD levels off x86). For tests and benchmarks: the caller
 // makes sure that the processor runs the level.

@@ -1,4 +1,4 @@
-// 8-bit-per-channel RGB in other byte orders into BGRA: RGBA (alpha kept),
+// 8-bit-per-channel RGB in other byte orders into BGRA: RGBA and ARGB (alpha kept),
 // BGRx and RGBx (the fourth byte ignored, alpha 255), RGB and BGR.
 #include "convert/PictureKernelSupport.h"
 
@@ -43,6 +43,7 @@ struct Reorder {
 PictureKernel RgbaKernel(SimdLevel level) { return KernelAtLevel<Reorder<4, 0, 1, 2, 3>>(level); }
 PictureKernel BgrxKernel(SimdLevel level) { return KernelAtLevel<Reorder<4, 2, 1, 0, -1>>(level); }
 PictureKernel RgbxKernel(SimdLevel level) { return KernelAtLevel<Reorder<4, 0, 1, 2, -1>>(level); }
+PictureKernel ArgbKernel(SimdLevel level) { return KernelAtLevel<Reorder<4, 1, 2, 3, 0>>(level); }
 PictureKernel Rgb24Kernel(SimdLevel level) { return KernelAtLevel<Reorder<3, 0, 1, 2, -1>>(level); }
 PictureKernel Bgr24Kernel(SimdLevel level) { return KernelAtLevel<Reorder<3, 2, 1, 0, -1>>(level); }
 

@@ -60,7 +60,8 @@ constexpr int kLogRefusedNoIndexNoMovie = 9015;   // no index and no 'movi' list
 constexpr int kLogRefusedNoFrames = 9016;         // no video frame found
 constexpr int kLogRefusedNoWorker = 9017;         // the worker thread cannot be created
 constexpr int kLogRefusedOutOfMemory = 9018;      // memory for the tables was refused
-constexpr int kLogRefusedVideoChunkSize = 9019;   // video chunks mostly shorter than a frame
+constexpr int kLogRefusedVideoChunkSize = 9020;   // video chunks mostly shorter than a frame
+constexpr int kLogRefusedReadFailed = 9019;       // a read failed, or the file shrank, at open
 
 // Ours: why the open did not take a shortcut to the tables and read the
 // movie data instead (the tables come out the same either way).
@@ -71,5 +72,10 @@ constexpr int kLogIdx1NotUsed = 9102;        // "Index idx1 not used to skip the
 // what is served instead.
 constexpr int kLogShortVideoChunks = 9110;  // "Video chunks shorter than a frame ...: zero-filled"
 constexpr int kLogAudioRateFromFormat = 9111;  // "Audio rate from the format ...: header says ..."
+// Ours: a read the system failed while serving, logged once per stream; the
+// request is delivered all the same, with zeros (video) or silence (audio)
+// where the read failed.
+constexpr int kLogVideoReadFailed = 9201;  // "Video frame at offset %lld not read: system error %u"
+constexpr int kLogAudioReadFailed = 9202;  // "Audio samples %lld to %lld not read: system error %u"
 
 }  // namespace diag

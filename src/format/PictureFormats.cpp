@@ -1,6 +1,7 @@
 #include "format/PictureFormats.h"
 
 #include "convert/Bgr24ToBgra.h"
+#include "convert/PictureLayouts.h"
 
 namespace format {
 
@@ -13,79 +14,105 @@ uint64_t Rgb32Frame(uint32_t width, uint32_t rows) { return Rgb32Row(width) * ro
 uint64_t Rgb24Row(uint32_t width) { return PaddedRowBytes(width, 24); }
 uint64_t Rgb24Frame(uint32_t width, uint32_t rows) { return Rgb24Row(width) * rows; }
 
-// A layout that is named in refusals but not read yet.
-constexpr PictureRow NotRead(const char* name, uint32_t compression, uint16_t bitCount = 0,
-                             uint32_t red = 0, uint32_t green = 0, uint32_t blue = 0,
-                             bool usesPalette = false, uint32_t compressionMask = ~0u) {
-    return PictureRow{name,
-                      compression,
-                      bitCount,
-                      {red, green, blue},
-                      Support::NotReadYet,
-                      Delivery::Staged,
-                      RowOrder::AsHeightSays,
-                      FrameSize::Computed,
-                      0,
-                      1,
-                      usesPalette,
-                      nullptr,
-                      nullptr,
-                      nullptr,
-                      compressionMask};
+// Sizes of the converted layouts. Rows of BI_RGB and BI_BITFIELDS pictures
+// are padded to 4 bytes; the layouts named by a code are stored as their
+// writers (ffmpeg, GStreamer, VLC, MEncoder) store them: packed rows without
+// padding (v210 pads its own rows to 128 bytes), planar frames as planes
+// one after another, each without padding.
+template <convert::PictureLayout kLayout, bool kPadded>
+uint64_t LayoutRow(uint32_t width) {
+    if (convert::IsPlanar(kLayout)) return width;
+    const uint64_t bytes = convert::PackedRowBytes(kLayout, width);
+    return kPadded ? (bytes + 3) / 4 * 4 : bytes;
 }
-
-constexpr uint32_t Code(const char (&c)[5]) { return CompressionCode(c[0], c[1], c[2], c[3]); }
+template <convert::PictureLayout kLayout, bool kPadded>
+uint64_t LayoutFrame(uint32_t width, uint32_t rows) {
+    if (convert::IsPlanar(kLayout)) return convert::PlanarFrameBytes(kLayout, width, rows);
+    return LayoutRow<kLayout, kPadded>(width) * rows;
+}
 
 // clang-format off
 const PictureRow kPictureRows[] = {
-    // name    compression   bits  masks                              support           delivery            order                   frame size                      bpp group palette row         frame       kernel                mask
-    {"RGB",    kBiRgb,        32, {0, 0, 0},                          Support::Served,  Delivery::Copy,     RowOrder::AsHeightSays, FrameSize::SizeImageUnlessHint, 32, 1, false, Rgb32Row, Rgb32Frame, nullptr,              ~0u},
-    {"RGB",    kBiBitfields,  32, {0x00FF0000u, 0x0000FF00u, 0x000000FFu}, Support::Served, Delivery::Copy, RowOrder::AsHeightSays, FrameSize::SizeImageUnlessHint, 32, 1, false, Rgb32Row, Rgb32Frame, nullptr,        ~0u},
-    {"RGB",    kBiRgb,        24, {0, 0, 0},                          Support::Served,  Delivery::InPlace,  RowOrder::AsHeightSays, FrameSize::Computed,            24, 1, false, Rgb24Row, Rgb24Frame, convert::Bgr24ToBgra, ~0u},
-    {"RGB",    kBiBitfields,  24, {0x00FF0000u, 0x0000FF00u, 0x000000FFu}, Support::Served, Delivery::InPlace, RowOrder::AsHeightSays, FrameSize::Computed, 24, 1, false, Rgb24Row, Rgb24Frame, convert::Bgr24ToBgra, ~0u},
+    // name    compression   bits  masks                              support           delivery            order                   frame size                      bpp group palette row         frame       kernel
+    {"RGB",    kBiRgb,        32, {0, 0, 0},                          Support::Served,  Delivery::Copy,     RowOrder::AsHeightSays, FrameSize::SizeImageUnlessHint, 32, 1, false, Rgb32Row, Rgb32Frame, nullptr},
+    {"RGB",    kBiBitfields,  32, {0x00FF0000u, 0x0000FF00u, 0x000000FFu}, Support::Served, Delivery::Copy, RowOrder::AsHeightSays, FrameSize::SizeImageUnlessHint, 32, 1, false, Rgb32Row, Rgb32Frame, nullptr},
+    {"RGB",    kBiRgb,        24, {0, 0, 0},                          Support::Served,  Delivery::InPlace,  RowOrder::AsHeightSays, FrameSize::Computed,            24, 1, false, Rgb24Row, Rgb24Frame, convert::Bgr24ToBgra},
+    // RGB of any other bit count: named, not read.
+    {"RGB",    kBiRgb,         0, {0, 0, 0},                          Support::NotReadYet, Delivery::Staged, RowOrder::AsHeightSays, FrameSize::Computed,            0, 1, false, nullptr,  nullptr,    nullptr},
+    {"RGB",    kBiBitfields,   0, {0x00FF0000u, 0x0000FF00u, 0x000000FFu}, Support::NotReadYet, Delivery::Staged, RowOrder::AsHeightSays, FrameSize::Computed, 0, 1, false, nullptr, nullptr, nullptr},
+};
+// clang-format on
 
-    // Uncompressed layouts named in refusals, not read yet.
-    NotRead("16-bit RGB", kBiRgb, 16),
-    NotRead("8-bit palette RGB", kBiRgb, 8, 0, 0, 0, true),
-    NotRead("4-bit palette RGB", kBiRgb, 4, 0, 0, 0, true),
-    NotRead("1-bit palette RGB", kBiRgb, 1, 0, 0, 0, true),
-    NotRead("RGB", kBiRgb),
-    NotRead("16-bit RGB (5-6-5)", kBiBitfields, 16, 0xF800u, 0x07E0u, 0x001Fu),
-    NotRead("16-bit RGB (5-5-5)", kBiBitfields, 16, 0x7C00u, 0x03E0u, 0x001Fu),
-    NotRead("RGB", kBiBitfields, 0, 0x00FF0000u, 0x0000FF00u, 0x000000FFu),
-    NotRead("YUV 4:2:2", Code("UYVY")),
-    NotRead("YUV 4:2:2", Code("2vuy")),
-    NotRead("YUV 4:2:2", Code("HDYC")),
-    NotRead("YUV 4:2:2", Code("UYNV")),
-    NotRead("YUV 4:2:2", Code("YUY2")),
-    NotRead("YUV 4:2:2", Code("YUYV")),
-    NotRead("YUV 4:2:2", Code("YUNV")),
-    NotRead("YUV 4:2:2", Code("YVYU")),
-    NotRead("10-bit YUV 4:2:2", Code("v210")),
-    NotRead("YUV 4:2:0", Code("I420")),
-    NotRead("YUV 4:2:0", Code("IYUV")),
-    NotRead("YUV 4:2:0", Code("YV12")),
-    NotRead("YUV 4:2:0", Code("NV12")),
-    NotRead("YUV 4:2:0", Code("NV21")),
-    NotRead("YUV 4:2:2", Code("Y42B")),
-    NotRead("YUV 4:1:1", Code("Y41B")),
-    NotRead("YUV 4:1:1", Code("Y41P")),
-    NotRead("YUV 4:1:0", Code("YUV9")),
-    NotRead("YUV 4:1:0", Code("YVU9")),
-    NotRead("YUV 4:4:4 with alpha", Code("AYUV")),
-    NotRead("YUV 4:4:4", Code("v308")),
-    NotRead("YUV 4:4:4 with alpha", Code("v408")),
-    NotRead("10-bit YUV 4:4:4", Code("v410")),
-    NotRead("grey", Code("Y800")),
-    NotRead("grey", Code("Y8  ")),
-    NotRead("grey", Code("GREY")),
-    NotRead("RGBA", Code("RGBA")),
-    NotRead("RGB", Code("RV32")),
-    NotRead("RGB", Code("RV24")),
-    NotRead("RGB", Code("raw ")),
-    // MEncoder's own codes: 'BGR' or 'RGB' with the bit count in the low byte.
-    NotRead("RGB", 0x42475200u, 0, 0, 0, 0, false, 0xFFFFFF00u),
-    NotRead("RGB", 0x52474200u, 0, 0, 0, 0, false, 0xFFFFFF00u),
+// A converted layout: served, frame size computed, the layout's kernel.
+#define LAYOUT_ROW(name, compression, bits, delivery, order, bpp, group, palette, layout, ...) \
+    {                                                                                          \
+        name, compression, bits, {__VA_ARGS__}, Support::Served, delivery, order,              \
+            FrameSize::Computed, bpp, group, palette,                                          \
+            LayoutRow<layout, compression == kBiRgb || compression == kBiBitfields>,           \
+            LayoutFrame<layout, compression == kBiRgb || compression == kBiBitfields>,         \
+            convert::ConvertLayout<layout>                                                     \
+    }
+
+// Every uncompressed layout read besides 32- and 24-bit RGB. YUV and grey are
+// stored top-down whatever the height's sign says, as their writers store
+// them and ffmpeg reads them; BI_RGB and BI_BITFIELDS rows follow the sign;
+// the RGB layouts named by a code are top-down too, except MEncoder's,
+// which it stores as BI_RGB and names by the bit count followed by 'RGB'
+// (bytes B, G, R in memory) or 'BGR' (bytes R, G, B); its 16-bit codes are not read.
+// clang-format off
+const PictureRow kConvertedRows[] = {
+    LAYOUT_ROW("YUV 4:2:2", CompressionCode('U', 'Y', 'V', 'Y'), 0, Delivery::InPlace, RowOrder::TopDown, 16, 2, false, convert::PictureLayout::Uyvy, 0, 0, 0),
+    LAYOUT_ROW("YUV 4:2:2", CompressionCode('2', 'v', 'u', 'y'), 0, Delivery::InPlace, RowOrder::TopDown, 16, 2, false, convert::PictureLayout::Uyvy, 0, 0, 0),
+    LAYOUT_ROW("YUV 4:2:2", CompressionCode('2', 'V', 'u', 'y'), 0, Delivery::InPlace, RowOrder::TopDown, 16, 2, false, convert::PictureLayout::Uyvy, 0, 0, 0),
+    LAYOUT_ROW("YUV 4:2:2", CompressionCode('H', 'D', 'Y', 'C'), 0, Delivery::InPlace, RowOrder::TopDown, 16, 2, false, convert::PictureLayout::Uyvy, 0, 0, 0),
+    LAYOUT_ROW("YUV 4:2:2", CompressionCode('U', 'Y', 'N', 'V'), 0, Delivery::InPlace, RowOrder::TopDown, 16, 2, false, convert::PictureLayout::Uyvy, 0, 0, 0),
+    LAYOUT_ROW("YUV 4:2:2", CompressionCode('U', 'Y', 'N', 'Y'), 0, Delivery::InPlace, RowOrder::TopDown, 16, 2, false, convert::PictureLayout::Uyvy, 0, 0, 0),
+    LAYOUT_ROW("YUV 4:2:2", CompressionCode('Y', 'U', 'Y', '2'), 0, Delivery::InPlace, RowOrder::TopDown, 16, 2, false, convert::PictureLayout::Yuy2, 0, 0, 0),
+    LAYOUT_ROW("YUV 4:2:2", CompressionCode('Y', 'U', 'Y', 'V'), 0, Delivery::InPlace, RowOrder::TopDown, 16, 2, false, convert::PictureLayout::Yuy2, 0, 0, 0),
+    LAYOUT_ROW("YUV 4:2:2", CompressionCode('Y', 'U', 'N', 'V'), 0, Delivery::InPlace, RowOrder::TopDown, 16, 2, false, convert::PictureLayout::Yuy2, 0, 0, 0),
+    LAYOUT_ROW("YUV 4:2:2", CompressionCode('V', '4', '2', '2'), 0, Delivery::InPlace, RowOrder::TopDown, 16, 2, false, convert::PictureLayout::Yuy2, 0, 0, 0),
+    LAYOUT_ROW("YUV 4:2:2", CompressionCode('Y', '4', '2', '2'), 0, Delivery::InPlace, RowOrder::TopDown, 16, 2, false, convert::PictureLayout::Yuy2, 0, 0, 0),
+    LAYOUT_ROW("YUV 4:2:2", CompressionCode('Y', 'V', 'Y', 'U'), 0, Delivery::InPlace, RowOrder::TopDown, 16, 2, false, convert::PictureLayout::Yvyu, 0, 0, 0),
+    LAYOUT_ROW("YUV 4:2:2 10-bit", CompressionCode('v', '2', '1', '0'), 0, Delivery::Staged, RowOrder::TopDown, 22, 6, false, convert::PictureLayout::V210, 0, 0, 0),
+    LAYOUT_ROW("YUV 4:2:0", CompressionCode('I', '4', '2', '0'), 0, Delivery::Staged, RowOrder::TopDown, 12, 2, false, convert::PictureLayout::I420, 0, 0, 0),
+    LAYOUT_ROW("YUV 4:2:0", CompressionCode('I', 'Y', 'U', 'V'), 0, Delivery::Staged, RowOrder::TopDown, 12, 2, false, convert::PictureLayout::I420, 0, 0, 0),
+    LAYOUT_ROW("YUV 4:2:0", CompressionCode('Y', 'V', '1', '2'), 0, Delivery::Staged, RowOrder::TopDown, 12, 2, false, convert::PictureLayout::Yv12, 0, 0, 0),
+    LAYOUT_ROW("YUV 4:2:0", CompressionCode('N', 'V', '1', '2'), 0, Delivery::Staged, RowOrder::TopDown, 12, 2, false, convert::PictureLayout::Nv12, 0, 0, 0),
+    LAYOUT_ROW("YUV 4:2:0", CompressionCode('N', 'V', '2', '1'), 0, Delivery::Staged, RowOrder::TopDown, 12, 2, false, convert::PictureLayout::Nv21, 0, 0, 0),
+    LAYOUT_ROW("YUV 4:2:2", CompressionCode('Y', '4', '2', 'B'), 0, Delivery::Staged, RowOrder::TopDown, 16, 2, false, convert::PictureLayout::Yuv422P, 0, 0, 0),
+    LAYOUT_ROW("YUV 4:2:2", CompressionCode('P', '4', '2', '2'), 0, Delivery::Staged, RowOrder::TopDown, 16, 2, false, convert::PictureLayout::Yuv422P, 0, 0, 0),
+    LAYOUT_ROW("YUV 4:1:1", CompressionCode('Y', '4', '1', 'B'), 0, Delivery::Staged, RowOrder::TopDown, 12, 4, false, convert::PictureLayout::Yuv411P, 0, 0, 0),
+    LAYOUT_ROW("YUV 4:1:0", CompressionCode('Y', 'U', 'V', '9'), 0, Delivery::Staged, RowOrder::TopDown, 9, 4, false, convert::PictureLayout::Yuv410P, 0, 0, 0),
+    LAYOUT_ROW("YUV 4:1:0", CompressionCode('Y', 'V', 'U', '9'), 0, Delivery::Staged, RowOrder::TopDown, 9, 4, false, convert::PictureLayout::Yvu410P, 0, 0, 0),
+    LAYOUT_ROW("grey", CompressionCode('Y', '8', '0', '0'), 0, Delivery::InPlace, RowOrder::TopDown, 8, 1, false, convert::PictureLayout::Grey, 0, 0, 0),
+    LAYOUT_ROW("grey", CompressionCode('Y', '8', ' ', ' '), 0, Delivery::InPlace, RowOrder::TopDown, 8, 1, false, convert::PictureLayout::Grey, 0, 0, 0),
+    LAYOUT_ROW("grey", CompressionCode('G', 'R', 'E', 'Y'), 0, Delivery::InPlace, RowOrder::TopDown, 8, 1, false, convert::PictureLayout::Grey, 0, 0, 0),
+    LAYOUT_ROW("RGB 5-5-5", kBiRgb, 16, Delivery::InPlace, RowOrder::AsHeightSays, 16, 1, false, convert::PictureLayout::Rgb555, 0, 0, 0),
+    LAYOUT_ROW("RGB 5-6-5", kBiBitfields, 16, Delivery::InPlace, RowOrder::AsHeightSays, 16, 1, false, convert::PictureLayout::Rgb565, 0xF800u, 0x07E0u, 0x001Fu),
+    LAYOUT_ROW("RGB 5-5-5", kBiBitfields, 16, Delivery::InPlace, RowOrder::AsHeightSays, 16, 1, false, convert::PictureLayout::Rgb555, 0x7C00u, 0x03E0u, 0x001Fu),
+    LAYOUT_ROW("palette", kBiRgb, 8, Delivery::InPlace, RowOrder::AsHeightSays, 8, 1, true, convert::PictureLayout::Pal8, 0, 0, 0),
+    LAYOUT_ROW("palette", kBiRgb, 4, Delivery::InPlace, RowOrder::AsHeightSays, 4, 2, true, convert::PictureLayout::Pal4, 0, 0, 0),
+    LAYOUT_ROW("palette", kBiRgb, 1, Delivery::InPlace, RowOrder::AsHeightSays, 1, 8, true, convert::PictureLayout::Pal1, 0, 0, 0),
+    LAYOUT_ROW("RGBA", CompressionCode('R', 'G', 'B', 'A'), 0, Delivery::InPlace, RowOrder::TopDown, 32, 1, false, convert::PictureLayout::Rgba, 0, 0, 0),
+    LAYOUT_ROW("RGB", CompressionCode('R', 'V', '3', '2'), 0, Delivery::InPlace, RowOrder::TopDown, 32, 1, false, convert::PictureLayout::Bgrx, 0, 0, 0),
+    LAYOUT_ROW("RGB", CompressionCode('R', 'V', '2', '4'), 0, Delivery::InPlace, RowOrder::TopDown, 24, 1, false, convert::PictureLayout::Bgr24, 0, 0, 0),
+    LAYOUT_ROW("RGB 5-6-5", CompressionCode('R', 'V', '1', '6'), 0, Delivery::InPlace, RowOrder::TopDown, 16, 1, false, convert::PictureLayout::Rgb565, 0, 0, 0),
+    LAYOUT_ROW("RGB 5-5-5", CompressionCode('R', 'V', '1', '5'), 0, Delivery::InPlace, RowOrder::TopDown, 16, 1, false, convert::PictureLayout::Rgb555, 0, 0, 0),
+    LAYOUT_ROW("RGB", CompressionCode('r', 'a', 'w', ' '), 24, Delivery::InPlace, RowOrder::TopDown, 24, 1, false, convert::PictureLayout::Rgb24, 0, 0, 0),
+    LAYOUT_ROW("RGB", CompressionCode('r', 'a', 'w', ' '), 32, Delivery::InPlace, RowOrder::TopDown, 32, 1, false, convert::PictureLayout::Argb, 0, 0, 0),
+    LAYOUT_ROW("RGB", CompressionCode(32, 'R', 'G', 'B'), 0, Delivery::InPlace, RowOrder::AsHeightSays, 32, 1, false, convert::PictureLayout::Bgrx, 0, 0, 0),
+    LAYOUT_ROW("RGB", CompressionCode(24, 'R', 'G', 'B'), 0, Delivery::InPlace, RowOrder::AsHeightSays, 24, 1, false, convert::PictureLayout::Bgr24, 0, 0, 0),
+    LAYOUT_ROW("RGB", CompressionCode(32, 'B', 'G', 'R'), 0, Delivery::InPlace, RowOrder::AsHeightSays, 32, 1, false, convert::PictureLayout::Rgbx, 0, 0, 0),
+    LAYOUT_ROW("RGB", CompressionCode(24, 'B', 'G', 'R'), 0, Delivery::InPlace, RowOrder::AsHeightSays, 24, 1, false, convert::PictureLayout::Rgb24, 0, 0, 0),
+};
+// clang-format on
+#undef LAYOUT_ROW
+
+// Still refused, named in words: RGB of 16 bits a channel.
+// clang-format off
+const PictureRow kWideRgbRows[] = {
+    {"RGB with 16 bits a channel", kBiRgb, 48, {0, 0, 0}, Support::NotReadYet, Delivery::Staged, RowOrder::AsHeightSays, FrameSize::Computed, 0, 1, false, nullptr, nullptr, nullptr},
+    {"RGB with 16 bits a channel", kBiRgb, 64, {0, 0, 0}, Support::NotReadYet, Delivery::Staged, RowOrder::AsHeightSays, FrameSize::Computed, 0, 1, false, nullptr, nullptr, nullptr},
 };
 // clang-format on
 
@@ -95,19 +122,30 @@ bool MasksMatch(const PictureRow& row, const uint32_t* masks) {
            masks[2] == row.masks[2];
 }
 
+bool Matches(const PictureRow& row, uint32_t compression, uint16_t bitCount,
+             const uint32_t* masks) {
+    if (row.compression != compression) return false;
+    if (row.bitCount != 0 && row.bitCount != bitCount) return false;
+    return compression != kBiBitfields || MasksMatch(row, masks);
+}
+
 }  // namespace
 
 uint64_t PaddedRowBytes(uint32_t width, uint32_t bitsPerPixel) {
     return (static_cast<uint64_t>(width) * bitsPerPixel + 31u) / 32u * 4u;
 }
 
-PictureRows AllPictureRows() {
-    return PictureRows{kPictureRows, kPictureRows + sizeof kPictureRows / sizeof kPictureRows[0]};
-}
-
 const PictureRow* FindPictureRow(uint32_t compression, uint16_t bitCount, const uint32_t* masks) {
+    // The converted and wide rows first: the catch-all rows of the first
+    // table name every other RGB depth as not read.
+    for (const PictureRow& row : kConvertedRows) {
+        if (Matches(row, compression, bitCount, masks)) return &row;
+    }
+    for (const PictureRow& row : kWideRgbRows) {
+        if (Matches(row, compression, bitCount, masks)) return &row;
+    }
     for (const PictureRow& row : kPictureRows) {
-        if (row.compression != (compression & row.compressionMask)) continue;
+        if (row.compression != compression) continue;
         if (row.bitCount != 0 && row.bitCount != bitCount) continue;
         if (compression == kBiBitfields && !MasksMatch(row, masks)) continue;
         return &row;

@@ -56,8 +56,7 @@ enum class FrameSize : uint8_t {
 };
 
 struct PictureRow {
-    // As a user knows it, for refusals: "YUV 4:2:2"; "RGB" is given its bit count.
-    const char* name;
+    const char* name;      // as a user knows it, for refusals: "RGB", "YUV 4:2:2"
     uint32_t compression;  // biCompression: kBiRgb, kBiBitfields or a code
     uint16_t bitCount;     // biBitCount; 0 matches any
     uint32_t masks[3];     // kBiBitfields: red, green, blue masks; all 0 match any
@@ -74,25 +73,15 @@ struct PictureRow {
     uint64_t (*storedRowBytes)(uint32_t width);
     uint64_t (*storedFrameBytes)(uint32_t width, uint32_t rows);
     convert::PictureConverter convert;  // null for Copy
-    // The bits of biCompression compared (a code with a value in it, as
-    // MEncoder's 'BGR' with the bit count in its low byte, matches under a mask).
-    uint32_t compressionMask;
 };
 
 // Rows padded to 4 bytes, as RGB layouts store them: width x bits, rounded up.
 uint64_t PaddedRowBytes(uint32_t width, uint32_t bitsPerPixel);
 
-// The row that describes a format: the first whose compression (under its
-// mask), bit count and masks match (`masks`: the three masks that follow the header, null when
+// The row that describes a format: the first whose compression, bit count
+// and masks match (`masks`: the three masks that follow the header, null when
 // the format chunk holds none). Null for a layout no row knows.
 const PictureRow* FindPictureRow(uint32_t compression, uint16_t bitCount, const uint32_t* masks);
-
-// Every row, in the order FindPictureRow tries them (for tests and tools).
-struct PictureRows {
-    const PictureRow* begin;
-    const PictureRow* end;
-};
-PictureRows AllPictureRows();
 
 // A stream's picture as the reads serve it: its row and the sizes and facts
 // fixed at open.

@@ -1,28 +1,49 @@
 #include "host/HostServices.h"
 
+#include <mutex>
+
 namespace host {
 
 namespace {
-HostServices stored{};
+// Built on first use, so that loading the library runs no constructor of ours.
+struct StoredServices {
+    std::mutex lock;
+    HostServices services{};
+};
+StoredServices& Stored() {
+    static StoredServices stored;
+    return stored;
+}
+}  // namespace
+
+void Store(const HostServices& services) {
+    StoredServices& stored = Stored();
+    std::lock_guard<std::mutex> hold(stored.lock);
+    stored.services = services;
 }
 
-void Store(const HostServices& services) { stored = services; }
-
-// A service the host left null is treated as having nothing to give.
-SampleRequest* Acquire(StreamHandle* stream, uint32_t kind) {
-    return stored.host_acquire != nullptr ? stored.host_acquire(stream, kind) : nullptr;
+HostServices Current() {
+    StoredServices& stored = Stored();
+    std::lock_guard<std::mutex> hold(stored.lock);
+    return stored.services;
 }
 
-void Deliver(StreamHandle* stream, SampleRequest* request) {
-    if (stored.host_deliver != nullptr) stored.host_deliver(stream, request);
+SampleRequest* Acquire(const HostServices& services, StreamHandle* stream, uint32_t kind) {
+    return services.host_acquire != nullptr ? services.host_acquire(stream, kind) : nullptr;
 }
 
-void SetDuration(StreamHandle* stream, SampleRequest* request, int64_t duration) {
-    if (stored.host_set_duration != nullptr) stored.host_set_duration(stream, request, duration);
+void Deliver(const HostServices& services, StreamHandle* stream, SampleRequest* request) {
+    if (services.host_deliver != nullptr) services.host_deliver(stream, request);
 }
 
-void Wake(StreamHandle* stream) {
-    if (stored.host_wake != nullptr) stored.host_wake(stream);
+void SetDuration(const HostServices& services, StreamHandle* stream, SampleRequest* request,
+                 int64_t duration) {
+    if (services.host_set_duration != nullptr)
+        services.host_set_duration(stream, request, duration);
+}
+
+void Wake(const HostServices& services, StreamHandle* stream) {
+    if (services.host_wake != nullptr) services.host_wake(stream);
 }
 
 }  // namespace host

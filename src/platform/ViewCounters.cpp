@@ -1,5 +1,6 @@
-// The view-read counters, kept once for both targets: each target's MapView
-// reports what a view brought in.
+// The view-read counters and the injected read failure, kept once for both
+// targets: each target's MapView reports what a view brought in, and each
+// read asks whether it is the one to fail.
 #include <atomic>
 
 #include "platform/platform.h"
@@ -25,6 +26,23 @@ ViewReadCounters ViewReadCountersForTesting() {
 void ResetViewReadCountersForTesting() {
     viewBytes.store(0, std::memory_order_relaxed);
     viewCount.store(0, std::memory_order_relaxed);
+}
+
+namespace {
+std::atomic<uint64_t> readsBeforeFailure{kNoReadFailure};
+}  // namespace
+
+void FailReadForTesting(uint64_t readsBefore) { readsBeforeFailure.store(readsBefore); }
+
+uint64_t ReadsBeforeFailureForTesting() { return readsBeforeFailure.load(); }
+
+bool InjectedReadFailure() {
+    uint64_t left = readsBeforeFailure.load(std::memory_order_relaxed);
+    while (left != kNoReadFailure) {
+        const uint64_t next = left == 0 ? kNoReadFailure : left - 1;
+        if (readsBeforeFailure.compare_exchange_weak(left, next)) return left == 0;
+    }
+    return false;
 }
 
 }  // namespace platform

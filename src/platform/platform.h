@@ -37,12 +37,22 @@ uint32_t LastError();
 
 // A read-only view of `length` bytes at `offset` (a multiple of the
 // granularity). Null when the view cannot be made; the bytes of a non-null
-// view are all readable. The caller reads nothing of the first `unusedPrefix`
-// bytes (the alignment below the position it wants), so a layer that copies
-// may leave them unfilled. Release with UnmapView.
+// view are all readable. Views are positioned reads into a buffer this
+// layer owns, on every target: another process (or, under Wine and on some
+// network file systems, a truncation) may shorten the file, and a mapped
+// page past its new end would kill the host where a read simply fails. The caller reads nothing of
+// the first `unusedPrefix` bytes (the alignment below the position it wants), so a layer that
+// copies may leave them unfilled. Release with UnmapView.
 const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length,
                        uint32_t unusedPrefix = 0);
 void UnmapView(const uint8_t* view);
+
+// The first failure of a view of `mapping` to read bytes the file held when
+// the mapping was made: false when there was none. `offset` is the first
+// byte not read, `systemError` the system's code, or 0 when the file ended
+// there (it shrank after it was sized). A view asked for beyond the size is
+// no such failure.
+bool FirstViewFailure(MappingHandle mapping, uint64_t* offset, uint32_t* systemError);
 
 // The first offset at or after `offset` that may hold data: holes of a sparse
 // file are skipped where the system can tell where they are; elsewhere (and
@@ -69,9 +79,27 @@ void CountView(uint32_t length, uint32_t unusedPrefix);
 bool SeekFromBegin(FileHandle file, int64_t offset);
 // Reads up to `count` bytes at the current position into `destination` and
 // advances the position; returns the number of bytes read (0 on failure).
+// Fewer than `count` at the end of the file is no failure; a read the
+// system fails is also kept for TakeReadError.
 uint32_t ReadAtPosition(FileHandle file, void* destination, uint32_t count);
+// The system's code of the first ReadAtPosition on the calling thread that
+// failed (not merely at the end of the file) since the last call; 0 when
+// none did. Clears it.
+uint32_t TakeReadError();
 
-// Thread created suspended with `stackBytes` of committed stack; it runs
+// Test seam: after `readsBefore` more reads of any file (a view counts as
+// one, as does each ReadAtPosition), the next one fails as with a device
+// error, once; kNoReadFailure disarms. The shipped path pays one relaxed load.
+constexpr uint64_t kNoReadFailure = ~uint64_t{0};
+void FailReadForTesting(uint64_t readsBefore);
+// Reads left before the failing one; kNoReadFailure once it has failed.
+uint64_t ReadsBeforeFailureForTesting();
+// For the targets' reads: true when this read is the one to fail.
+bool InjectedReadFailure();
+
+// Thread created suspended with `stackBytes` of committed stack and at
+// least the stack a Windows thread of the same host reserves (the process
+// default, 1 MiB or more): the host's callbacks run on it. It runs
 // `procedure(argument)` only after ResumeThread. Null on failure (the system's
 // thread limit reached, say), id 0 then and LastError() the system's code.
 // The thread runs with the broken-pipe signal blocked, where the system has
@@ -104,6 +132,8 @@ bool DebugPathWritable(DebugPath which);
 // Opens the file for appending without sharing it with any other opener (never
 // following a symbolic link), creating it only when `create` is set, writes
 // `line` in text mode and closes it. False when the open or the write fails.
+// A process out of descriptors still gets its line written: the layer holds
+// one in reserve for it where descriptors are limited.
 // Writers of this process take turns; a file held by another opener is waited
 // for, at most about 200 ms, before the call gives up. The line is written
 // with one write of the whole line, and a write that comes up short (a full
@@ -115,10 +145,13 @@ std::string DebugPathText(DebugPath which);
 // an empty string restores the fixed folder.
 void SetDebugFolderForTesting(const std::string& folder);
 
-// Writes `text` to the process's standard output and flushes it. A standard
-// output that is a pipe nobody reads loses the text; it never raises the
-// broken-pipe signal that would end the host.
+// Writes `text` to the process's standard output and flushes it. Never
+// waits: a standard output that is a full pipe (or socket) whose reader does
+// not read drops this copy of the text and counts it, as does a pipe nobody
+// reads; it never raises the broken-pipe signal that would end the host.
 void WriteStandardOutput(const char* text);
+// The texts WriteStandardOutput dropped since the process started.
+uint64_t StandardOutputLinesDropped();
 
 // Local time of day with its milliseconds.
 void LocalTimeNow(std::tm* local, unsigned short* milliseconds);

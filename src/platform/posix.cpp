@@ -1,11 +1,13 @@
 // POSIX implementation of the platform layer (Linux).
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <pwd.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
@@ -35,6 +37,10 @@ struct FileObject {
 struct MappingObject {
     int fd;  // a duplicate, so the mapping outlives CloseFile as on Windows
     int64_t size;
+    // The first view that could not read what the file held (see FirstViewFailure).
+    bool failed;
+    uint64_t failedAt;
+    uint32_t failedError;
 };
 
 namespace {
@@ -114,7 +120,7 @@ MappingHandle CreateReadOnlyMapping(FileHandle file) {
         lastError = static_cast<uint32_t>(errno);
         return nullptr;
     }
-    auto* mapping = new (std::nothrow) MappingObject{fd, size};
+    auto* mapping = new (std::nothrow) MappingObject{fd, size, false, 0, 0};
     if (mapping == nullptr) ::close(fd);
     return mapping;
 }
@@ -141,12 +147,19 @@ const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length,
     // Only what the caller will read is copied: consecutive views of a walk
     // overlap by their alignment prefix, which would otherwise be read twice.
     uint32_t done = unusedPrefix < length ? unusedPrefix : length;
+    const bool injected = InjectedReadFailure();
     while (done < length) {
-        const ssize_t got =
-            ::pread(mapping->fd, bytes + done, length - done, static_cast<off_t>(offset + done));
+        const ssize_t got = injected ? (errno = EIO, -1)
+                                     : ::pread(mapping->fd, bytes + done, length - done,
+                                               static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) {  // error, or the file shrank under us
             lastError = got == 0 ? uint32_t{kErrorHandleEof} : static_cast<uint32_t>(errno);
+            if (!mapping->failed) {
+                mapping->failed = true;
+                mapping->failedAt = offset + done;
+                mapping->failedError = got == 0 ? 0 : static_cast<uint32_t>(errno);
+            }
             std::free(bytes);
             return nullptr;
         }
@@ -154,6 +167,13 @@ const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length,
     }
     CountView(length, unusedPrefix);
     return bytes;
+}
+
+bool FirstViewFailure(MappingHandle mapping, uint64_t* offset, uint32_t* systemError) {
+    if (mapping == nullptr || !mapping->failed) return false;
+    *offset = mapping->failedAt;
+    *systemError = mapping->failedError;
+    return true;
 }
 
 uint64_t NextDataOffset(MappingHandle mapping, uint64_t offset) {
@@ -180,15 +200,30 @@ bool SeekFromBegin(FileHandle file, int64_t offset) {
     return true;
 }
 
+namespace {
+thread_local uint32_t readError = 0;  // see TakeReadError
+}  // namespace
+
+uint32_t TakeReadError() {
+    const uint32_t error = readError;
+    readError = 0;
+    return error;
+}
+
 uint32_t ReadAtPosition(FileHandle file, void* destination, uint32_t count) {
     if (file == nullptr) return 0;
     uint32_t done = 0;
     auto* bytes = static_cast<uint8_t*>(destination);
+    if (InjectedReadFailure()) {
+        if (readError == 0) readError = EIO;
+        return 0;
+    }
     while (done < count) {
         const size_t chunk = count - done > 0x40000000u ? 0x40000000u : count - done;
         const ssize_t got =
             ::pread(file->fd, bytes + done, chunk, static_cast<off_t>(file->position + done));
         if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && readError == 0) readError = static_cast<uint32_t>(errno);
         if (got <= 0) break;
         done += static_cast<uint32_t>(got);
     }
@@ -224,6 +259,25 @@ void* ThreadTrampoline(void* raw) {
     object->procedure(object->argument);
     return nullptr;
 }
+
+// The stack a thread gets. On Windows `stackBytes` is only the commit: the
+// thread reserves the process's default (1 MiB for most hosts) and the host's
+// callbacks, which run on it, may use all of that. A pthread's size is its
+// whole stack, so it gets at least that 1 MiB, and never less than the
+// system's default for a thread (the stack limit, usually 8 MiB; address
+// space only, pages are touched as they are used).
+size_t ReservedStackBytes(const pthread_attr_t& fresh, uint32_t stackBytes) {
+    constexpr size_t kWindowsDefaultReserve = size_t{1} << 20;
+    size_t stack = stackBytes > kWindowsDefaultReserve ? stackBytes : kWindowsDefaultReserve;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    stack *= 4;  // sanitizer instrumentation needs a larger frame budget
+#endif
+    size_t systemDefault = 0;
+    if (pthread_attr_getstacksize(&fresh, &systemDefault) == 0 && systemDefault > stack)
+        stack = systemDefault;
+    if (stack < static_cast<size_t>(PTHREAD_STACK_MIN)) stack = PTHREAD_STACK_MIN;
+    return stack;
+}
 }  // namespace
 
 void SetThreadCreationFailureForTesting(bool fail) { failThreadCreation.store(fail); }
@@ -247,12 +301,7 @@ ThreadHandle CreateSuspendedThread(ThreadProcedure procedure, void* argument, ui
     pthread_cond_init(&object->gateOpened, nullptr);
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
-    size_t stack = stackBytes;
-    if (stack < static_cast<size_t>(PTHREAD_STACK_MIN)) stack = PTHREAD_STACK_MIN;
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    stack *= 4;  // sanitizer instrumentation needs a larger frame budget
-#endif
-    pthread_attr_setstacksize(&attributes, stack);
+    pthread_attr_setstacksize(&attributes, ReservedStackBytes(attributes, stackBytes));
     const int failed = pthread_create(&object->thread, &attributes, ThreadTrampoline, object);
     pthread_attr_destroy(&attributes);
     if (failed != 0) {
@@ -388,6 +437,29 @@ bool LockWithinPatience(int fd) {
         ::nanosleep(&pause, nullptr);
     }
 }
+
+// One descriptor of our own, held for the log: a host that has used up its
+// descriptors (or the system's) would otherwise lose every line it most
+// needs, the refusals of its opens included. When the log cannot be opened
+// for that reason, this one is closed, the open tried once more and the
+// descriptor taken back afterwards. Made at the first line; guarded by
+// appendLock.
+int reservedDescriptor = -1;
+
+void TakeReserve() {
+    if (reservedDescriptor < 0) reservedDescriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+int OpenLog(const std::string& path, int flags) {
+    TakeReserve();
+    int fd = ::open(path.c_str(), flags, 0644);
+    if (fd < 0 && (errno == EMFILE || errno == ENFILE) && reservedDescriptor >= 0) {
+        ::close(reservedDescriptor);
+        reservedDescriptor = -1;
+        fd = ::open(path.c_str(), flags, 0644);
+    }
+    return fd;
+}
 }  // namespace
 
 bool AppendLineExclusively(DebugPath which, const char* line, bool create) {
@@ -396,13 +468,14 @@ bool AppendLineExclusively(DebugPath which, const char* line, bool create) {
     std::lock_guard<std::mutex> turn(appendLock);
     int flags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
     if (create) flags |= O_CREAT;
-    const int fd = ::open(path.c_str(), flags, 0644);
+    const int fd = OpenLog(path, flags);
     if (fd < 0) return false;
     struct stat info {};
     // Without sharing: a second opener (another thread or program) waits.
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !LockWithinPatience(fd) ||
         ::fstat(fd, &info) != 0) {
         ::close(fd);
+        TakeReserve();
         return false;
     }
     // One write of the whole line; a short one (a full disk, a file-size
@@ -418,6 +491,7 @@ bool AppendLineExclusively(DebugPath which, const char* line, bool create) {
         (void)ignored;
     }
     ::close(fd);
+    TakeReserve();  // back, now that the log's descriptor is free again
     return whole;
 }
 
@@ -427,6 +501,44 @@ void SetDebugFolderForTesting(const std::string& folder) {
     std::lock_guard<std::mutex> hold(folderLock);
     testFolder = folder;
 }
+
+namespace {
+std::atomic<uint64_t> standardOutputDrops{0};
+
+// Writes the whole line to standard output, a pipe or a socket, or nothing:
+// never waits for a reader. A pipe is written through a description of our
+// own, opened non-blocking, so that the host's (and its flags) stay as they
+// are; a line of at most PIPE_BUF bytes then goes in whole or not at all.
+bool WriteToPipeWithoutWaiting(const struct stat& output, const char* text, size_t length) {
+    ssize_t wrote = -1;
+    if (S_ISSOCK(output.st_mode)) {
+        do {
+            wrote = ::send(1, text, length, MSG_DONTWAIT | MSG_NOSIGNAL);
+        } while (wrote < 0 && errno == EINTR);
+        return wrote == static_cast<ssize_t>(length);
+    }
+    const int own = ::open("/proc/self/fd/1", O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (own >= 0) {
+        do {
+            wrote = ::write(own, text, length);
+        } while (wrote < 0 && errno == EINTR);
+        ::close(own);
+        return wrote == static_cast<ssize_t>(length);
+    }
+    if (errno == ENXIO) return false;  // no reader at all
+    // No description of our own to be had (no /proc, no descriptor left):
+    // written only when the pipe has room for it now.
+    pollfd room{1, POLLOUT, 0};
+    if (::poll(&room, 1, 0) != 1 || (room.revents & POLLOUT) == 0 || length > PIPE_BUF)
+        return false;
+    do {
+        wrote = ::write(1, text, length);
+    } while (wrote < 0 && errno == EINTR);
+    return wrote == static_cast<ssize_t>(length);
+}
+}  // namespace
+
+uint64_t StandardOutputLinesDropped() { return standardOutputDrops.load(); }
 
 void WriteStandardOutput(const char* text) {
     // SIGPIPE blocked around the write, and one that this write raised taken
@@ -440,8 +552,18 @@ void WriteStandardOutput(const char* text) {
     pthread_sigmask(SIG_BLOCK, &brokenPipe, &previous);
     sigpending(&pending);
     const bool alreadyPending = sigismember(&pending, SIGPIPE) == 1;
-    std::fputs(text, stdout);
-    std::fflush(stdout);
+    struct stat output {};
+    if (::fstat(1, &output) == 0 && (S_ISFIFO(output.st_mode) || S_ISSOCK(output.st_mode))) {
+        // A pipe or socket may be full, its reader gone to sleep: never
+        // waited for, and never through stdout's buffer, whose lock a host
+        // thread blocked in that same pipe would hold. The host's own lines
+        // still buffered there come after ours.
+        if (!WriteToPipeWithoutWaiting(output, text, std::strlen(text)))
+            standardOutputDrops.fetch_add(1);
+    } else {
+        std::fputs(text, stdout);
+        std::fflush(stdout);
+    }
     if (!alreadyPending && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
         const timespec noWait{0, 0};
         ::sigtimedwait(&brokenPipe, nullptr, &noWait);

@@ -44,31 +44,105 @@ uint32_t AllocationGranularity() {
     return info.dwAllocationGranularity;
 }
 
+// The mapping object is kept for what it promises on Windows (while it
+// exists the file cannot be cut shorter), but views are positioned reads of
+// a handle of our own: under Wine, or on a network file system, the file can
+// still shrink, and a mapped page past its new end would raise an access
+// violation in the host, where a read simply comes up short.
+struct MappingObject {
+    HANDLE mapping;
+    HANDLE file;    // a duplicate, so the mapping outlives CloseFile
+    uint64_t size;  // when the mapping was made
+    // The first view that could not read what the file held (see FirstViewFailure).
+    bool failed;
+    uint64_t failedAt;
+    uint32_t failedError;
+};
+
 MappingHandle CreateReadOnlyMapping(FileHandle file) {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(AsHandle(file), &size)) return nullptr;
     HANDLE mapping = CreateFileMappingW(AsHandle(file), nullptr, PAGE_READONLY, 0, 0, nullptr);
-    return static_cast<MappingHandle>(mapping);
+    if (mapping == nullptr) return nullptr;
+    HANDLE own = nullptr;
+    const HANDLE self = GetCurrentProcess();
+    if (!DuplicateHandle(self, AsHandle(file), self, &own, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        const DWORD error = GetLastError();
+        CloseHandle(mapping);
+        SetLastError(error);
+        return nullptr;
+    }
+    auto* object = new (std::nothrow)
+        MappingObject{mapping, own, static_cast<uint64_t>(size.QuadPart), false, 0, 0};
+    if (object == nullptr) {
+        CloseHandle(own);
+        CloseHandle(mapping);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    return object;
 }
 
 void CloseMapping(MappingHandle mapping) {
-    if (mapping != nullptr) CloseHandle(AsHandle(mapping));
+    if (mapping == nullptr) return;
+    CloseHandle(mapping->file);
+    CloseHandle(mapping->mapping);
+    delete mapping;
 }
 
 uint32_t LastError() { return GetLastError(); }
 
 const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length,
-                       uint32_t unusedPrefix /*a mapped view costs nothing where unread*/) {
-    void* view = MapViewOfFile(AsHandle(mapping), FILE_MAP_READ, static_cast<DWORD>(offset >> 32),
-                               static_cast<DWORD>(offset & 0xFFFFFFFFu), length);
-    if (view != nullptr) CountView(length, unusedPrefix);
-    return static_cast<const uint8_t*>(view);
+                       uint32_t unusedPrefix) {
+    if (mapping == nullptr || length == 0 || offset > mapping->size ||
+        length > mapping->size - offset) {
+        SetLastError(ERROR_INVALID_PARAMETER);  // beyond the mapping
+        return nullptr;
+    }
+    auto* bytes = static_cast<uint8_t*>(std::malloc(length));
+    if (bytes == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    // Only what the caller will read is read: consecutive views of a walk
+    // overlap by their alignment prefix, which would otherwise be read twice.
+    uint32_t done = unusedPrefix < length ? unusedPrefix : length;
+    const bool injected = InjectedReadFailure();
+    while (done < length) {
+        const uint64_t at = offset + done;
+        OVERLAPPED position{};
+        position.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+        position.OffsetHigh = static_cast<DWORD>(at >> 32);
+        DWORD got = 0;
+        const BOOL ok =
+            !injected && ReadFile(mapping->file, bytes + done, length - done, &got, &position);
+        if (!ok || got == 0) {  // an error, or the file shrank under us
+            const DWORD error = injected ? ERROR_IO_DEVICE : ok ? ERROR_HANDLE_EOF : GetLastError();
+            if (!mapping->failed) {
+                mapping->failed = true;
+                mapping->failedAt = at;
+                mapping->failedError = ok ? 0 : error;
+            }
+            std::free(bytes);
+            SetLastError(error);
+            return nullptr;
+        }
+        done += got;
+    }
+    CountView(length, unusedPrefix);
+    return bytes;
+}
+
+bool FirstViewFailure(MappingHandle mapping, uint64_t* offset, uint32_t* systemError) {
+    if (mapping == nullptr || !mapping->failed) return false;
+    *offset = mapping->failedAt;
+    *systemError = mapping->failedError;
+    return true;
 }
 
 // Holes are not looked for here: every offset may hold data.
 uint64_t NextDataOffset(MappingHandle /*mapping*/, uint64_t offset) { return offset; }
 
-void UnmapView(const uint8_t* view) {
-    if (view != nullptr) UnmapViewOfFile(view);
-}
+void UnmapView(const uint8_t* view) { std::free(const_cast<uint8_t*>(view)); }
 
 bool SeekFromBegin(FileHandle file, int64_t offset) {
     LONG high = static_cast<LONG>(static_cast<uint64_t>(offset) >> 32);
@@ -83,11 +157,26 @@ bool SeekFromBegin(FileHandle file, int64_t offset) {
     return true;
 }
 
+namespace {
+thread_local uint32_t readError = 0;  // see TakeReadError
+}  // namespace
+
+uint32_t TakeReadError() {
+    const uint32_t error = readError;
+    readError = 0;
+    return error;
+}
+
 uint32_t ReadAtPosition(FileHandle file, void* destination, uint32_t count) {
+    if (InjectedReadFailure()) {
+        if (readError == 0) readError = ERROR_IO_DEVICE;
+        return 0;
+    }
     // A failed read still says how much it read (nothing, or what came
     // before the error), and that part is the caller's.
     DWORD got = 0;
-    ReadFile(AsHandle(file), destination, count, &got, nullptr);
+    if (!ReadFile(AsHandle(file), destination, count, &got, nullptr) && readError == 0)
+        readError = GetLastError();
     return got;
 }
 
@@ -268,10 +357,14 @@ void SetDebugFolderForTesting(const std::string& folder) {
 }
 
 // Windows raises no signal for a closed pipe: the write simply fails.
+// A full pipe still waits here: Windows offers no write to an anonymous
+// pipe that gives up when it is full.
 void WriteStandardOutput(const char* text) {
     std::fputs(text, stdout);
     std::fflush(stdout);
 }
+
+uint64_t StandardOutputLinesDropped() { return 0; }
 
 void LocalTimeNow(std::tm* local, unsigned short* milliseconds) {
     __timeb64 now;

@@ -9,6 +9,7 @@
 #include "container/StreamRules.h"
 #include "diag/DebugLog.h"
 #include "diag/LogLines.h"
+#include "host/HostServices.h"
 #include "reader/ContainerValues.h"
 
 namespace {
@@ -66,6 +67,8 @@ int RefusalLogLine(avi::RefusalKind kind) {
             return diag::kLogRefusedNoFrames;
         case avi::RefusalKind::VideoChunkSize:
             return diag::kLogRefusedVideoChunkSize;
+        case avi::RefusalKind::ReadFailed:
+            return diag::kLogRefusedReadFailed;
         case avi::RefusalKind::NoWorker:
             return diag::kLogRefusedNoWorker;
         case avi::RefusalKind::OutOfMemory:
@@ -152,7 +155,8 @@ CMirolan::CMirolan(StreamHandle* stream, const char16_t* path, const StreamOptio
     : bVideo(options.bVideo),
       bAudio(options.bAudio),
       dintValue(options.dintValue),
-      pStream(stream) {
+      pStream(stream),
+      services(host::Current()) {
     try {
         // A host's open needs a record to hand the reader back in and the
         // descriptor of the medium it asks for; a check has neither.
@@ -347,6 +351,23 @@ void CMirolan::Open(const char16_t* path) {
     picture = values.picture;
     sound = values.sound;
     openRefusal = values.refusal;
+    // What the open read must be the whole file: a stream built from part of
+    // it (a failed read taken for its end) would be served shortened.
+    uint64_t failedAt = 0;
+    uint32_t systemError = 0;
+    if (platform::FirstViewFailure(hMapFile.get(), &failedAt, &systemError)) {
+        openRefusal =
+            systemError != 0
+                ? avi::MakeRefusal(avi::RefusalKind::ReadFailed,
+                                   "the file could not be read at offset %llu (system error %u)",
+                                   static_cast<unsigned long long>(failedAt), systemError)
+                : avi::MakeRefusal(avi::RefusalKind::ReadFailed,
+                                   "the file ended at offset %llu, before the %lld bytes it "
+                                   "had when opened: it changed while being read",
+                                   static_cast<unsigned long long>(failedAt),
+                                   static_cast<long long>(fileSize));
+        FailOpen();
+    }
     if (!servable) FailOpen();
 }
 

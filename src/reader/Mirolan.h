@@ -94,6 +94,10 @@ public:
     std::vector<ShortFrame> shortFrames;  // frames whose chunk holds less than a frame
     int64_t baseOffset = 0;
     StreamHandle* pStream = nullptr;
+    // The host's services as the export last stored them when this stream
+    // was opened: the worker and the stop call these, whatever a later call
+    // of the export stores for later opens.
+    HostServices services{};
 
     // Why the open refused the file (kind None after a successful open; a
     // refused open logs it as its last line), and which index built the

@@ -9,28 +9,20 @@
 
 namespace {
 
-constexpr uint32_t kStackBytes = 0x20000;  // committed: the loop keeps only a few words
+// Committed on Windows (the loop keeps only a few words); the reservation
+// behind it, on which the host's callbacks run, is the host's default.
+constexpr uint32_t kStackBytes = 0x20000;
 
 }  // namespace
 
 uint32_t CMirolan::RunMonitorThreadProc(void* argument) {
     CMirolan& reader = *static_cast<CMirolan*>(argument);
     platform::RaiseCurrentThreadToTimeCritical();
-    const stream::ServeContext context{reader.bVideo,
-                                       reader.hFile.get(),
-                                       reader.frameTable,
-                                       reader.shortFrames,
-                                       reader.avih.dwTotalFrames,
-                                       reader.audioChunks,
-                                       reader.bih,
-                                       reader.wfx,
-                                       reader.picture,
-                                       reader.sound,
-                                       reader.frameDuration,
-                                       kVideoTimescale,
-                                       reader.pStream,
-                                       reader.bExit,
-                                       reader.staging};
+    const stream::ServeContext context{
+        reader.bVideo,      reader.hFile.get(),   reader.frameTable, reader.shortFrames, reader.avih.dwTotalFrames,
+        reader.audioChunks, reader.bih,           reader.wfx,        reader.picture,
+        reader.sound,       reader.frameDuration, kVideoTimescale,   reader.pStream,
+        reader.services,    reader.bExit,         reader.staging};
     try {
         stream::ServeRequests(context);
     } catch (...) {  // nothing may leave the thread; end as after a failed read
@@ -75,7 +67,7 @@ bool CMirolan::StopFromOwnWorker() {
     if (!hThread.IsCurrent()) return false;
     if (pStream != nullptr) pStream->runState = kRunStateStopped;
     bExit = true;
-    if (pStream != nullptr) host::Wake(pStream);
+    if (pStream != nullptr) host::Wake(services, pStream);
     // The host may release its record as soon as the close returns.
     pStream = nullptr;
     bDestroyOnExit = true;
@@ -93,7 +85,7 @@ void CMirolan::StopRunMonitorThread() {
     }
     if (pStream != nullptr) pStream->runState = kRunStateStopped;
     bExit = true;
-    if (pStream != nullptr) host::Wake(pStream);
+    if (pStream != nullptr) host::Wake(services, pStream);
     // A worker that was never started still waits at its start. Let it run:
     // it finds the flag before its first request and takes its exit step,
     // which is what closes the file; otherwise the wait below never ends.

@@ -85,15 +85,30 @@ void HandBack(const ServeContext& context, SampleRequest& request) {
         QXASSERT_SPELLED(diag::kAssertAudioDuration, span > 0, duration > 0);
         if (span > 0) duration = span;  // a count of samples, unconverted
     }
-    host::SetDuration(context.pStream, &request, duration);
+    host::SetDuration(context.services, context.pStream, &request, duration);
     // A host that closed the stream from inside its set-duration service has
     // taken the stream back: nothing more goes to it.
-    if (context.pStream != nullptr) host::Deliver(context.pStream, &request);
+    if (context.pStream != nullptr) host::Deliver(context.services, context.pStream, &request);
 }
+
+// A read the system failed while serving: the request is still delivered
+// (zeros or silence where the read failed), and the failure is logged once
+// per stream, since a failing disk would otherwise write a line per request
+// from the time-critical thread.
+struct ReadFailureLog {
+    bool logged = false;
+    // True, once, when a read since the last call failed; `error` its code.
+    bool FirstFailure(uint32_t* error) {
+        *error = platform::TakeReadError();
+        if (*error == 0 || logged) return false;
+        logged = true;
+        return true;
+    }
+};
 
 // Serves one video request. False ends the worker without delivering it:
 // only when the stream has no frame to serve at all.
-bool ServeVideo(const ServeContext& context, SampleRequest& request) {
+bool ServeVideo(const ServeContext& context, SampleRequest& request, ReadFailureLog& failures) {
     int64_t frameOffset = 0;
     uint32_t held = 0;
     if (!ChooseFrame(context, request.end, &frameOffset, &held)) return false;
@@ -105,13 +120,26 @@ bool ServeVideo(const ServeContext& context, SampleRequest& request) {
         request.frameBuffer != nullptr) {
         std::memset(request.frameBuffer, 0, HostFrameBytes(context.picture));
     }
+    uint32_t error = 0;
+    if (failures.FirstFailure(&error)) {
+        diag::DebugLog("", diag::kSourceName, diag::kLogVideoReadFailed,
+                       "Video frame at offset %lld not read: system error %u",
+                       static_cast<long long>(frameOffset), error);
+    }
     HandBack(context, request);
     return true;
 }
 
 // Serves one audio request; the read works on a copy of the request's block.
-bool ServeAudio(const ServeContext& context, SampleRequest& request) {
+bool ServeAudio(const ServeContext& context, SampleRequest& request, ReadFailureLog& failures) {
     ReadAudioSamples(context, CopyBlock(request));
+    uint32_t error = 0;
+    if (failures.FirstFailure(&error)) {
+        diag::DebugLog("", diag::kSourceName, diag::kLogAudioReadFailed,
+                       "Audio samples %lld to %lld not read: system error %u",
+                       static_cast<long long>(request.start), static_cast<long long>(request.end),
+                       error);
+    }
     HandBack(context, request);
     return true;
 }
@@ -120,12 +148,14 @@ bool ServeAudio(const ServeContext& context, SampleRequest& request) {
 
 void ServeRequests(const ServeContext& context) {
     const uint32_t kind = context.video ? QX_TAG_EYES : QX_TAG_EARS;
+    ReadFailureLog failures;
+    platform::TakeReadError();  // only this stream's reads count
     while (!context.stop.load()) {
-        SampleRequest* request = host::Acquire(context.pStream, kind);
+        SampleRequest* request = host::Acquire(context.services, context.pStream, kind);
         // Null, or the host closed the stream from inside its acquire service.
         if (request == nullptr || context.pStream == nullptr) break;
-        const bool served =
-            context.video ? ServeVideo(context, *request) : ServeAudio(context, *request);
+        const bool served = context.video ? ServeVideo(context, *request, failures)
+                                          : ServeAudio(context, *request, failures);
         if (!served) break;
     }
     context.stop = true;

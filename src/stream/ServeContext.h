@@ -1,6 +1,6 @@
 // What the worker serves from, as the reader hands it over: the file, the
-// tables and formats the open found, the host's stream, the stop flag and the
-// worker's own staging buffer. The stream code sees nothing else of the reader.
+// tables and formats the open found, the host's stream and services, the
+// stop flag and the worker's own staging buffer. The stream code sees nothing else of the reader.
 #pragma once
 
 #include <atomic>
@@ -37,6 +37,8 @@ struct ServeContext {
     // The host's stream, read afresh after every host service: a host that
     // closes the stream from inside one on the worker's thread nulls it.
     StreamHandle* const& pStream;
+    // The host's services as they were when the stream was opened.
+    const HostServices& services;
     std::atomic<bool>& stop;  // set by the stop, and by the worker as it leaves the loop
     StagingBuffer& staging;
 };

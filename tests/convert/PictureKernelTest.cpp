@@ -159,7 +159,8 @@ Planes Decode(PictureLayout layout, const std::vector<uint8_t>& f, size_t stride
                             const uint32_t bitAt = x * bits;
                             const uint32_t index =
                                 (row[bitAt / 8] >> (8 - bits - bitAt % 8)) & ((1u << bits) - 1);
-                            p.bgra[r * w + x] = context.palette[index];
+                            p.bgra[r * w + x] =
+                                context.palette[index] | 0xFF000000u;  // alpha 255 always
                             continue;
                         }
                         case PictureLayout::Rgba:
@@ -174,6 +175,10 @@ Planes Decode(PictureLayout layout, const std::vector<uint8_t>& f, size_t stride
                             break;
                         case PictureLayout::Rgb24:
                             red = row[3 * x], g = row[3 * x + 1], b = row[3 * x + 2];
+                            break;
+                        case PictureLayout::Argb:
+                            a = row[4 * x], red = row[4 * x + 1], g = row[4 * x + 2],
+                            b = row[4 * x + 3];
                             break;
                         case PictureLayout::Bgr24:
                             b = row[3 * x], g = row[3 * x + 1], red = row[3 * x + 2];
@@ -287,7 +292,7 @@ std::vector<uint8_t> RandomFrame(size_t bytes, uint32_t seed) {
 PictureContext ContextFor(bool bt709) {
     PictureContext c;
     c.bt709 = bt709;
-    for (uint32_t i = 0; i < 256; ++i) c.palette[i] = 0xFF000000u | (i * 2654435761u >> 8);
+    for (uint32_t i = 0; i < 256; ++i) c.palette[i] = i * 2654435761u;  // reserved bytes vary
     return c;
 }
 
@@ -300,7 +305,7 @@ std::string LayoutName(const ::testing::TestParamInfo<PictureLayout>& info) {
     static const char* const kNames[] = {
         "Uyvy",    "Yuy2",    "Yvyu",    "V210",    "I420", "Yv12",   "Nv12",   "Nv21",
         "Yuv422P", "Yuv411P", "Yuv410P", "Yvu410P", "Grey", "Rgb555", "Rgb565", "Pal8",
-        "Pal4",    "Pal1",    "Rgba",    "Bgrx",    "Rgbx", "Rgb24",  "Bgr24"};
+        "Pal4",    "Pal1",    "Rgba",    "Bgrx",    "Rgbx", "Rgb24",  "Bgr24",  "Argb"};
     return kNames[static_cast<int>(info.param)];
 }
 

@@ -42,7 +42,7 @@ TEST(DriverEntry, LaterServicesReplaceEarlierOnes) {
     qxVideoDriver_Mirolan(&a);
     qxVideoDriver_Mirolan(&b);
     StreamHandle stream{};
-    host::Wake(&stream);
+    host::Wake(host::Current(), &stream);
     EXPECT_EQ(wakesSeenByA, 0);
     EXPECT_EQ(wakesSeenByB, 1);
 }
@@ -56,7 +56,7 @@ TEST(DriverEntry, CopiesTheServicesSoTheHostTableNeedNotOutliveTheCall) {
     }
     const int before = wakesSeenByA;
     StreamHandle stream{};
-    host::Wake(&stream);
+    host::Wake(host::Current(), &stream);
     EXPECT_EQ(wakesSeenByA, before + 1);
 }
 

@@ -247,46 +247,4 @@ TEST(SoundTable, TagsAndDepthsFindTheirRows) {
     EXPECT_EQ(format::FindSoundRow(0x55, 0), nullptr);  // MP3: named by the codec list
 }
 
-// Every served picture row can size and convert what it promises: a stored
-// row no longer than the output row where it converts in place, a kernel
-// wherever it converts, and sizes that grow with the width.
-TEST(PictureTable, ServedRowsKeepTheirPromises) {
-    const format::PictureRows all = format::AllPictureRows();
-    for (const format::PictureRow* row = all.begin; row != all.end; ++row) {
-        if (row->support != format::Support::Served) continue;
-        SCOPED_TRACE(row->name);
-        ASSERT_NE(row->storedRowBytes, nullptr);
-        ASSERT_NE(row->storedFrameBytes, nullptr);
-        EXPECT_EQ(row->delivery == format::Delivery::Copy, row->convert == nullptr);
-        EXPECT_GT(row->bitsPerPixel, 0u);
-        EXPECT_GT(row->pixelsPerGroup, 0u);
-        for (uint32_t width : {1u, 2u, 3u, 5u, 64u, 1921u}) {
-            EXPECT_GE(row->storedRowBytes(width) * 8, uint64_t{width} * row->bitsPerPixel);
-            EXPECT_GE(row->storedFrameBytes(width, 3), 3 * row->storedRowBytes(width));
-            if (row->delivery == format::Delivery::InPlace) {
-                EXPECT_LE(row->storedRowBytes(width), uint64_t{width} * 4);
-            }
-        }
-    }
-}
-
-// The lookup by compression, bit count and masks.
-TEST(PictureTable, CompressionBitCountAndMasksFindTheirRows) {
-    const uint32_t bgra[3] = {0x00FF0000u, 0x0000FF00u, 0x000000FFu};
-    const uint32_t rgb565[3] = {0xF800u, 0x07E0u, 0x001Fu};
-    EXPECT_EQ(format::FindPictureRow(format::kBiRgb, 32, nullptr)->delivery,
-              format::Delivery::Copy);
-    EXPECT_EQ(format::FindPictureRow(format::kBiBitfields, 32, bgra)->support,
-              format::Support::Served);
-    EXPECT_EQ(format::FindPictureRow(format::kBiBitfields, 32, nullptr), nullptr);
-    EXPECT_STREQ(format::FindPictureRow(format::kBiBitfields, 16, rgb565)->name,
-                 "16-bit RGB (5-6-5)");
-    EXPECT_STREQ(
-        format::FindPictureRow(format::CompressionCode('U', 'Y', 'V', 'Y'), 16, nullptr)->name,
-        "YUV 4:2:2");
-    EXPECT_STREQ(format::FindPictureRow(0x42475220u, 32, nullptr)->name, "RGB");  // MEncoder
-    EXPECT_EQ(format::FindPictureRow(format::CompressionCode('M', 'J', 'P', 'G'), 24, nullptr),
-              nullptr);
-}
-
 }  // namespace

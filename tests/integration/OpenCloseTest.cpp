@@ -159,7 +159,7 @@ TEST_F(OpenClose, RefusesWhatCannotBeServedWithoutTouchingDescriptors) {
         const uint32_t* options;
         void (*bend)(AviLayout&);
     } cases[] = {
-        {"16-bit video", kVideo, [](AviLayout& l) { l.bitCount = 16; }},
+        {"48-bit video", kVideo, [](AviLayout& l) { l.bitCount = 48; }},
         {"video scale 0", kVideo, [](AviLayout& l) { l.frameDuration = 0; }},
         {"width 0", kVideo,
          [](AviLayout& l) {

@@ -9,6 +9,7 @@
 
 #include "FuzzHost.h"
 #include "KeptFuzzFiles.h"
+#include "support/AviBuilder.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
 
@@ -64,4 +65,54 @@ TEST(CorpusReplay, EveryPastFindingNowRunsCleanly) {
     const ReplayCounts counts = Replay(inputs);
     std::printf("regressions: %zu inputs replayed\n", counts.inputs);
     EXPECT_EQ(counts.inputs, inputs.size());
+}
+
+// The fuzz host knows every picture layout served: a 24-bit file (rows
+// padded to 4 bytes at width 5) is served without a problem, and its check
+// still tells a frame of the file from one that is not.
+TEST(CorpusReplay, FuzzHostChecksFramesOfEveryServedLayout) {
+    const DriverTable* driver = qxVideoDriver_Mirolan(&fuzzhost::Services());
+    testsupport::TempDir dir;
+    const std::string path = dir.File("input.avi");
+    for (const uint16_t bits : {uint16_t{24}, uint16_t{32}}) {
+        testsupport::AviLayout layout;
+        layout.width = 5;
+        layout.height = 3;
+        layout.bitCount = bits;
+        layout.sizeImage = bits == 24 ? 16 * 3 : -1;  // rows padded to 4 bytes
+        const testsupport::BuiltAvi built = testsupport::BuildAvi(layout);
+        testsupport::WriteFile(path, built.bytes);
+        fuzzhost::Options always;
+        always.alwaysServe = true;
+        const fuzzhost::Outcome outcome = fuzzhost::Exercise(
+            *driver, testsupport::ToUtf16(path), built.bytes.data(), built.bytes.size(), always);
+        EXPECT_TRUE(outcome.videoOpened) << bits;
+        EXPECT_TRUE(outcome.problems.empty()) << bits << ": " << outcome.problems.front();
+    }
+    // Frame 0 of a 24-bit file made BGRA, and the same bent twice.
+    testsupport::AviLayout layout;
+    layout.width = 5;
+    layout.height = 3;
+    layout.bitCount = 24;
+    layout.sizeImage = 16 * 3;
+    const testsupport::BuiltAvi built = testsupport::BuildAvi(layout);
+    std::vector<uint8_t> frame;
+    const size_t stride = 16;  // 5 x 3 bytes padded to 4
+    for (size_t row = 0; row < 3; ++row) {
+        for (size_t x = 0; x < 5; ++x) {
+            const uint8_t* pixel = &built.bytes[built.frameOffsets[0] + row * stride + 3 * x];
+            frame.insert(frame.end(), {pixel[0], pixel[1], pixel[2], 255});
+        }
+    }
+    const auto fromFile = [&](const std::vector<uint8_t>& bytes) {
+        return fuzzhost::FrameIsFromFile(bytes.data(), bytes.size(), 5, built.bytes.data(),
+                                         built.bytes.size());
+    };
+    EXPECT_TRUE(fromFile(frame));
+    std::vector<uint8_t> translucent = frame;
+    translucent[4 * 7 + 3] = 254;
+    EXPECT_FALSE(fromFile(translucent));
+    std::vector<uint8_t> foreign = frame;
+    for (size_t i = 0; i < foreign.size(); ++i) foreign[i] = i % 4 == 3 ? 255 : 0xA5;
+    EXPECT_FALSE(fromFile(foreign));
 }

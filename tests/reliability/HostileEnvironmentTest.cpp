@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "FuzzHost.h"
 #include "ProcessResources.h"
 #include "diag/DebugLog.h"
 #include "platform/platform.h"
@@ -94,6 +95,11 @@ LineCount CountLines(const std::string& text, const std::string& details) {
     return count;
 }
 
+// The log holds one descriptor of its own for the process from its first
+// line on (kept for a host out of descriptors); counts of what a stream
+// gives back are taken after it.
+void FirstLineLogged() { diag::DebugLog("", "Mirolan", 7, "first line of the process"); }
+
 class Hostile : public testing::Test {
 protected:
     void SetUp() override {
@@ -166,6 +172,7 @@ TEST_F(Hostile, CloseFromInsideAHostCallbackStopsTheWorkerWithoutHangOrLeak) {
     for (const Where where : {Where::Deliver, Where::Acquire}) {
         const char* name = where == Where::Deliver ? "host_deliver" : "host_acquire";
         testsupport::DebugFolder debug;
+        FirstLineLogged();
         const reliability::ResourceCounts before = reliability::WaitForResourcesAt(
             reliability::CountResources(), std::chrono::milliseconds(200));
 
@@ -216,6 +223,7 @@ TEST_F(Hostile, CloseFromInsideAHostCallbackStopsTheWorkerWithoutHangOrLeak) {
 // and keeps nothing (the file's descriptors included).
 TEST_F(Hostile, WorkerThatCannotBeCreatedFailsTheOpenAndReleasesEverything) {
     testsupport::DebugFolder debug;
+    FirstLineLogged();
     FakeStream stream;
     stream.handle.pReader = &stream;  // whatever the host had there stays
     const reliability::ResourceCounts before = reliability::CountResources();
@@ -272,6 +280,209 @@ TEST_F(Hostile, FrameNumbersBeyond32BitsArePastTheEnd) {
     driver->drv_close(&stream.handle);
     for (size_t i = 0; i < std::size(cases); ++i)
         EXPECT_EQ(buffers[i], Frame(cases[i].served)) << "frame " << cases[i].frame;
+}
+
+// ---- the worker's stack is the host's too ----
+
+// Uses about `bytes` of the calling thread's stack, 64 KiB a frame, as a
+// host's callback may (a decoder, a user interface).
+__attribute__((noinline)) size_t UseStack(size_t bytes) {
+    volatile uint8_t block[64 * 1024];
+    block[0] = 1;
+    block[sizeof block - 1] = 1;
+    const size_t deeper = bytes > sizeof block ? UseStack(bytes - sizeof block) : 0;
+    return deeper + block[0] + block[sizeof block - 1];
+}
+
+void DeepCallback(FakeStream& stream, SampleRequest*) {
+    *static_cast<size_t*>(stream.hookData) = UseStack(900 * 1024);
+}
+
+// The host's callbacks run on the worker's thread: it has the stack a
+// Windows thread of the same host would reserve, not just its commit.
+TEST_F(Hostile, HostCallbackMayUse900KiBOfTheWorkersStack) {
+    for (const uint32_t* options : {kVideo, kAudio}) {
+        FakeStream stream;
+        size_t depth = 0;
+        stream.hookData = &depth;
+        stream.onDeliver = DeepCallback;
+        ASSERT_EQ(driver->drv_open(&stream.handle, path.c_str(), options), 1);
+        std::vector<uint8_t> buffer(kFrameBytes);
+        std::vector<float> left(100), right(100);
+        float* channels[2] = {left.data(), right.data()};
+        SampleRequest request = options == kVideo
+                                    ? testsupport::MakeRequest(0, frameDuration, 0, buffer.data())
+                                    : testsupport::MakeRequest(0, 100, 2, nullptr, channels);
+        stream.Push(&request);
+        driver->drv_start(&stream.handle);
+        EXPECT_TRUE(stream.WaitForDeliveries(1));
+        driver->drv_close(&stream.handle);
+        EXPECT_EQ(depth, 2u * 15) << "the callback did not run to its end";
+    }
+}
+
+// ---- a second component of the host loads the plug-in ----
+
+// The second host's services: they count their calls and serve its own
+// (fake) streams; its wake knows nothing of the first host's streams.
+std::atomic<int> secondHostCalls{0};
+SampleRequest* QX_CALL SecondAcquire(StreamHandle* stream, uint32_t kind) {
+    ++secondHostCalls;
+    return testsupport::FakeHostServices().host_acquire(stream, kind);
+}
+int32_t QX_CALL SecondDeliver(StreamHandle* stream, SampleRequest* request) {
+    ++secondHostCalls;
+    return testsupport::FakeHostServices().host_deliver(stream, request);
+}
+int32_t QX_CALL SecondSetDuration(StreamHandle* stream, SampleRequest* request, int64_t duration) {
+    ++secondHostCalls;
+    return testsupport::FakeHostServices().host_set_duration(stream, request, duration);
+}
+int32_t QX_CALL SecondWake(StreamHandle*) {
+    ++secondHostCalls;
+    return 0;
+}
+
+// Each stream keeps the services it was opened with: the first host's
+// stream goes on serving through the first host, and its close, while its
+// worker waits in the first host's acquire, wakes it there and returns. The
+// second host's streams use the second host's services.
+TEST_F(Hostile, SecondExportCallLeavesOpenStreamsWithTheHostThatOpenedThem) {
+    secondHostCalls = 0;
+    FakeStream first;
+    ASSERT_EQ(driver->drv_open(&first.handle, path.c_str(), kVideo), 1);
+    std::vector<std::vector<uint8_t>> buffers(3, std::vector<uint8_t>(kFrameBytes));
+    std::vector<SampleRequest> requests;
+    for (uint32_t i = 0; i < 3; ++i) {
+        requests.push_back(testsupport::MakeRequest(i * frameDuration, (i + 1) * frameDuration, 0,
+                                                    buffers[i].data()));
+    }
+    first.Push(&requests[0]);
+    driver->drv_start(&first.handle);
+    ASSERT_TRUE(first.WaitForDeliveries(1));
+
+    const HostServices secondServices = {nullptr,           SecondAcquire, SecondDeliver,
+                                         SecondSetDuration, nullptr,       SecondWake};
+    const DriverTable* second = qxVideoDriver_Mirolan(&secondServices);
+    first.Push(&requests[1]);
+    EXPECT_TRUE(first.WaitForDeliveries(2));
+    EXPECT_TRUE(first.WaitUntilAcquireWaits());
+    const bool closed = fuzzhost::CloseWithin(*driver, &first.handle, std::chrono::seconds(10));
+    EXPECT_TRUE(closed) << "drv_close waited for a worker its wake never reached";
+    EXPECT_EQ(first.WakeCount(), 1);
+    EXPECT_EQ(secondHostCalls.load(), 0) << "the first host's stream called the second host";
+    EXPECT_EQ(buffers[1], Frame(1));
+
+    FakeStream other;
+    ASSERT_EQ(second->drv_open(&other.handle, path.c_str(), kVideo), 1);
+    other.Push(&requests[2]);
+    other.Finish();
+    second->drv_start(&other.handle);
+    EXPECT_TRUE(other.WaitForDeliveries(1));
+    second->drv_close(&other.handle);
+    EXPECT_EQ(buffers[2], Frame(2));
+    EXPECT_GE(secondHostCalls.load(), 3) << "acquire, set duration and deliver of the second host";
+    if (!closed) std::_Exit(1);  // the stuck close still uses the first stream
+}
+
+// ---- reads the system fails ----
+
+// Once a read has failed, every later read of the stream fails too.
+std::atomic<bool> readsKeptFailing{false};
+void KeepReadsFailing(FakeStream&, SampleRequest*) {
+    if (platform::ReadsBeforeFailureForTesting() == platform::kNoReadFailure) {
+        readsKeptFailing = true;
+        platform::FailReadForTesting(0);
+    }
+}
+
+// A device error injected at each read of the file in turn, the open's and
+// the worker's. One during the open refuses it with a reason naming the
+// offset: a stream built from part of the file is never served. One while
+// serving delivers every request as ever, zeros or silence where the read
+// failed, and logs its line once for the stream however many reads fail.
+TEST_F(Hostile, ReadFailureAtEveryReadRefusesTheOpenOrIsLoggedOnce) {
+    struct Outcome {
+        int refused = 0;
+        int loggedWhileServing = 0;
+    };
+    for (const bool video : {true, false}) {
+        Outcome outcome;
+        for (uint64_t failing = 0;; ++failing) {
+            const std::string at = std::string(video ? "video" : "audio") + ", read " +
+                                   std::to_string(failing) + " fails: ";
+            testsupport::DebugFolder debug;
+            FakeStream stream;
+            stream.onDeliver = KeepReadsFailing;
+            readsKeptFailing = false;
+            platform::FailReadForTesting(failing);
+            const int32_t opened =
+                driver->drv_open(&stream.handle, path.c_str(), video ? kVideo : kAudio);
+            const bool failedInOpen =
+                platform::ReadsBeforeFailureForTesting() == platform::kNoReadFailure;
+            if (opened == 0) {
+                platform::FailReadForTesting(platform::kNoReadFailure);
+                const std::string log = LogText(debug.FallbackFile());
+                EXPECT_TRUE(failedInOpen) << at << log;
+                EXPECT_NE(log.find("Mirolan(9019)"), std::string::npos) << at << log;
+                EXPECT_NE(log.find("Refused: the file could not be read at offset "),
+                          std::string::npos)
+                    << at << log;
+                ++outcome.refused;
+                continue;
+            }
+            EXPECT_FALSE(failedInOpen) << at << "a read failed and the open was served";
+            std::vector<std::vector<uint8_t>> frames(kFrames, std::vector<uint8_t>(kFrameBytes));
+            std::vector<std::vector<float>> samples(2 * kFrames, std::vector<float>(100, 7.0f));
+            std::vector<float*> pointers;
+            for (auto& channel : samples) pointers.push_back(channel.data());
+            std::vector<SampleRequest> requests;
+            for (uint32_t k = 0; k < kFrames; ++k) {
+                requests.push_back(video ? testsupport::MakeRequest(k * frameDuration,
+                                                                    (k + 1) * frameDuration, 0,
+                                                                    frames[k].data())
+                                         : testsupport::MakeRequest(k * 100, (k + 1) * 100, 2,
+                                                                    nullptr, &pointers[2 * k]));
+            }
+            for (SampleRequest& request : requests) stream.Push(&request);
+            stream.Finish();
+            driver->drv_start(&stream.handle);
+            EXPECT_TRUE(stream.WaitForDeliveries(kFrames)) << at;
+            driver->drv_close(&stream.handle);
+            const bool failedWhileServing =
+                readsKeptFailing ||
+                platform::ReadsBeforeFailureForTesting() == platform::kNoReadFailure;
+            platform::FailReadForTesting(platform::kNoReadFailure);
+            const std::string log = LogText(debug.FallbackFile());
+            const char* line = video ? "Mirolan(9201)" : "Mirolan(9202)";
+            const size_t first = log.find(line);
+            if (!failedWhileServing) {  // past the last read: nothing failed
+                EXPECT_EQ(first, std::string::npos) << at << log;
+                break;
+            }
+            ++outcome.loggedWhileServing;
+            EXPECT_NE(first, std::string::npos) << at << "the failure was silent\n" << log;
+            EXPECT_EQ(log.find(line, first + 1), std::string::npos) << at << "logged twice";
+            // What was read before the failure is the file's; the rest is
+            // zeros or silence, never the previous request's data.
+            for (uint32_t k = 0; k < kFrames; ++k) {
+                if (video) {
+                    EXPECT_TRUE(frames[k] == Frame(k) ||
+                                frames[k] == std::vector<uint8_t>(kFrameBytes, 0))
+                        << at << "frame " << k;
+                } else {
+                    for (int c = 0; c < 2; ++c) {
+                        for (float sample : samples[2 * k + c])
+                            ASSERT_TRUE(sample >= -1.0f && sample <= 1.0f) << at << "chunk " << k;
+                    }
+                }
+            }
+        }
+        std::printf("%s: %d opens refused, %d served with the failure logged\n",
+                    video ? "video" : "audio", outcome.refused, outcome.loggedWhileServing);
+        EXPECT_GT(outcome.refused, 0);
+        EXPECT_GT(outcome.loggedWhileServing, 0);
+    }
 }
 
 // ---- standard output is not ours ----
@@ -560,6 +771,73 @@ TEST_F(Hostile, StandardOutputWithNoReaderNeverKillsTheHost) {
         EXPECT_EQ(code, 0) << (withFolder ? "with" : "without")
                            << " the debug folder; -1: killed (SIGPIPE)";
     }
+}
+
+// A standard output that is a pipe whose reader never reads: once the pipe
+// is full, a write to it waits for ever. The opens and closes of a host with
+// the debug folder still return; the lines that did not fit are counted as
+// dropped from standard output and are all in Log.txt.
+TEST_F(Hostile, StandardOutputNobodyReadsNeverBlocksTheHost) {
+    testsupport::DebugFolder debug;
+    debug.CreateLogFile();
+    constexpr int kOpens = 40;
+    const std::u16string file = path;
+    const DriverTable* table = driver;
+    const int code = InChild(false, [table, &file] {
+        ::alarm(20);  // a blocked child is ended, and counts as blocked
+        int ends[2];
+        if (::pipe(ends) != 0) return 2;
+        // The reader end stays open, unread; the pipe is filled first.
+        if (::dup2(ends[1], 1) < 0) return 2;
+        const int flags = ::fcntl(1, F_GETFL);
+        ::fcntl(1, F_SETFL, flags | O_NONBLOCK);
+        const std::string fill(4096, 'x');
+        while (::write(1, fill.data(), fill.size()) > 0) {
+        }
+        ::fcntl(1, F_SETFL, flags);
+        for (int n = 0; n < kOpens; ++n) {
+            FakeStream stream;
+            if (table->drv_open(&stream.handle, file.c_str(), kVideo) != 1) return 3;
+            table->drv_close(&stream.handle);
+        }
+        return platform::StandardOutputLinesDropped() > 0 ? 0 : 4;
+    });
+    EXPECT_EQ(code, 0) << "-1: blocked (ended by its alarm); 4: no line counted as dropped";
+    // Every close's last line (991) is in the log file.
+    EXPECT_EQ(CountLines(LogText(debug.LogFile()), "Wait for Exit Run Monitor Thread").matching,
+              static_cast<size_t>(kOpens));
+}
+
+// A host that has used up its descriptors: the log's lines, the reason of
+// the open refused for it included, still reach Log.txt.
+TEST_F(Hostile, HostOutOfDescriptorsLosesNoLogLine) {
+    testsupport::DebugFolder debug;
+    debug.CreateLogFile();
+    constexpr int kLines = 50;
+    const std::u16string file = path;
+    const DriverTable* table = driver;
+    const int code = InChild(false, [table, &file] {
+        const int quiet = ::open("/dev/null", O_WRONLY);
+        ::dup2(quiet, 1);
+        diag::DebugLog("", "Mirolan", 7, "before the descriptors ran out");
+        const rlimit limit{64, 64};
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) return 2;
+        while (::open("/dev/null", O_RDONLY) >= 0) {
+        }
+        if (errno != EMFILE) return 3;
+        for (int n = 0; n < kLines; ++n)
+            diag::DebugLog("", "Mirolan", 7, "%s", Details(0, 0, n).c_str());
+        FakeStream stream;
+        return table->drv_open(&stream.handle, file.c_str(), kVideo) == 0 ? 0 : 4;
+    });
+    ASSERT_EQ(code, 0);
+    const std::string log = LogText(debug.LogFile());
+    const LineCount kept = CountLines(log, "writer p");
+    std::printf("out of descriptors: %zu of %d lines in Log.txt\n", kept.matching, kLines);
+    EXPECT_EQ(kept.matching, static_cast<size_t>(kLines));
+    EXPECT_EQ(kept.torn, 0u);
+    EXPECT_EQ(CountLines(log, "Refused: the file cannot be opened for reading").matching, 1u)
+        << log;
 }
 
 // Processes (each with threads) logging at once: none of their lines is lost.

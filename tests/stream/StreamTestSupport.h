@@ -85,6 +85,7 @@ struct ServeInputs {
                                     timing.avgFrameDuration,
                                     timing.timescale,
                                     pStream,
+                                    services,
                                     stop,
                                     staging};
     }
@@ -100,6 +101,7 @@ struct ServeInputs {
     format::PictureFormat picture;
     format::SoundFormat sound;
     StreamHandle* pStream;
+    HostServices services = testsupport::FakeHostServices();
     std::atomic<bool> stop{false};
     stream::StagingBuffer staging;
 };

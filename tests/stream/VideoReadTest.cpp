@@ -175,8 +175,7 @@ const format::PictureRow kStagedTopDown = {"grey",
                                            false,
                                            GreyRow,
                                            GreyFrame,
-                                           GreyToBgra,
-                                           ~0u};
+                                           GreyToBgra};
 
 // A staged row is read whole into the staging buffer and converted into the
 // host's buffer: turned over for a positive height, in stored order for a

@@ -70,8 +70,8 @@ std::vector<RefusalCase> RefusalCases() {
     cases.push_back(
         Case("compressed-video", mjpg, true, 9008, "video is compressed (MJPEG, 'MJPG')"));
 
-    cases.push_back(Case("video-16-bit", BuiltBent([](AviLayout& l) { l.bitCount = 16; }), true,
-                         9009, "video is 16-bit RGB, not read yet"));
+    cases.push_back(Case("video-48-bit", BuiltBent([](AviLayout& l) { l.bitCount = 48; }), true,
+                         9009, "video is 48-bit RGB with 16 bits a channel, not read yet"));
 
     AviLayout depth24;
     depth24.bitCount = 24;
