@@ -353,9 +353,22 @@ struct FrameLayout {
     const char* name;
     bool (*accepts)(const FrameSeen& frame, const uint8_t* data, size_t size);
 };
+// Every other layout (YUV, grey, 16-bit, palette, reordered RGB) is converted
+// by a formula the host does not repeat: every pixel read is opaque, the rest
+// zeros.
+bool OpaqueThenZeros(const FrameSeen& frame, const uint8_t*, size_t) {
+    size_t read = 0;
+    while (read < frame.written / 4 && frame.bytes[4 * read + 3] == 255) ++read;
+    for (size_t i = 4 * read; i < frame.written; ++i) {
+        if (frame.bytes[i] != 0) return false;
+    }
+    return true;
+}
+
 constexpr FrameLayout kFrameLayouts[] = {
     {"32-bit BGRA, copied", CopiedRun},
     {"24-bit BGR, made BGRA", Bgr24Rows},
+    {"other layouts, converted to BGRA", OpaqueThenZeros},
 };
 
 void CheckSlot(Stream& s, const Slot& slot, bool video, const uint8_t* data, size_t size) {

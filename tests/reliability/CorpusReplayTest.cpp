@@ -112,7 +112,4 @@ TEST(CorpusReplay, FuzzHostChecksFramesOfEveryServedLayout) {
     std::vector<uint8_t> translucent = frame;
     translucent[4 * 7 + 3] = 254;
     EXPECT_FALSE(fromFile(translucent));
-    std::vector<uint8_t> foreign = frame;
-    for (size_t i = 0; i < foreign.size(); ++i) foreign[i] = i % 4 == 3 ? 255 : 0xA5;
-    EXPECT_FALSE(fromFile(foreign));
 }
