@@ -100,7 +100,8 @@ TEST(CorpusReplay, FuzzHostChecksFramesOfEveryServedLayout) {
     const size_t stride = 16;  // 5 x 3 bytes padded to 4
     for (size_t row = 0; row < 3; ++row) {
         for (size_t x = 0; x < 5; ++x) {
-            const uint8_t* pixel = &built.bytes[built.frameOffsets[0] + row * stride + 3 * x];
+            const uint8_t* pixel =
+                &built.bytes[static_cast<size_t>(built.frameOffsets[0]) + row * stride + 3 * x];
             frame.insert(frame.end(), {pixel[0], pixel[1], pixel[2], 255});
         }
     }
