@@ -1,13 +1,16 @@
-// Audio serving: a long 16-bit PCM stream served through the loaded plug-in in
-// requests of a fixed number of samples, against a plain loop of positioned
-// reads of the same bytes, one request's span at a time (the limit), and
-// ffmpeg decoding the same audio to 32-bit floats. Also the latency of an
-// audio request, from the return of host_acquire to the call of host_deliver.
+// Audio serving: a long PCM-family stream (8/16/24/32-bit integer PCM, 32/64-bit
+// IEEE float, A-law or mu-law) served through the loaded plug-in in requests
+// of a fixed number of samples, against a plain loop of positioned reads of
+// the same bytes, one request's span at a time (the limit), and ffmpeg
+// decoding the same audio to 32-bit floats. Also the latency of an audio
+// request, from the return of host_acquire to the call of host_deliver.
 //
 // usage: bench_audio PLUGIN FILE.avi [--reps N] [--request SAMPLES] [--no-ffmpeg]
-//                    [--no-check] [--served-only]
+//                    [--no-check] [--served-only] [--label NAME]
 // --no-check skips the comparison of every served sample with the file (done
-// in the warm-up pass); --served-only times only the plug-in, for profiling.
+// in the warm-up pass); --served-only times only the plug-in, for profiling;
+// --label prints the figures as audio_NAME.* instead of audio.* (one run per
+// sound layout in one results file).
 // Prints key=value lines; rates in millions of sample frames per second.
 #include <atomic>
 #include <condition_variable>
@@ -53,6 +56,7 @@ struct Setup {
     bool ffmpeg = true;
     bool check = true;
     bool servedOnly = false;
+    std::string label;
 };
 
 Setup ParseArgs(int argc, char** argv) {
@@ -68,6 +72,8 @@ Setup ParseArgs(int argc, char** argv) {
             s.reps = std::atoi(argv[++i]);
         } else if (a == "--request" && i + 1 < argc) {
             s.requestSamples = static_cast<uint32_t>(std::atoi(argv[++i]));
+        } else if (a == "--label" && i + 1 < argc) {
+            s.label = argv[++i];
         } else if (a == "--no-ffmpeg") {
             s.ffmpeg = false;
         } else if (a == "--no-check") {
@@ -95,9 +101,10 @@ struct Piece {
 // request the pieces of those chunks that hold the request's samples.
 class AudioLayout {
 public:
-    AudioLayout(bench::PlainFile& file, uint32_t frameBytes, uint32_t requestSamples)
+    AudioLayout(bench::PlainFile& file, uint32_t chunkCode, uint32_t frameBytes,
+                uint32_t requestSamples)
         : frameBytes_(frameBytes) {
-        chunks_ = bench::ListDataChunks(file, QX_FOURCC('0', '1', 'w', 'b'));
+        chunks_ = bench::ListDataChunks(file, chunkCode);
         uint64_t samples = 0;
         for (const bench::DataChunk& c : chunks_) {
             firstSample_.push_back(samples);
@@ -144,6 +151,127 @@ private:
     std::vector<size_t> firstPiece_;
 };
 
+// The stored sample layouts the benchmark knows, each with its own rule.
+enum class Layout { U8, S16, S24, S32, F32, F64, ALaw, MuLaw };
+
+struct SoundInfo {
+    Layout layout = Layout::S16;
+    uint32_t bytes = 2;  // stored bytes of one sample of one channel
+    uint32_t rate = 0;
+    const char* name = "16-bit PCM";
+};
+
+// The audio stream's layout from its 'strf' (WAVEFORMATEX, or for an
+// extensible record its sub-format's tag), found by a plain walk of the
+// header list of the benchmark's own well-formed files. Also the stream's
+// number, which names its data chunks.
+SoundInfo ReadSoundInfo(bench::PlainFile& file, uint32_t* streamNumber) {
+    std::vector<uint8_t> head(1u << 16);
+    const uint32_t got = file.ReadAt(0, head.data(), static_cast<uint32_t>(head.size()));
+    uint32_t stream = 0;
+    bool audio = false;
+    for (uint32_t at = 12; at + 8 <= got;) {
+        const uint32_t code = bench::FourCC(&head[at]);
+        const uint32_t length = bench::Le32(&head[at + 4]);
+        if (code == QX_FOURCC('L', 'I', 'S', 'T') && at + 12 <= got) {
+            const uint32_t kind = bench::FourCC(&head[at + 8]);
+            if (kind == QX_FOURCC('m', 'o', 'v', 'i')) break;
+            at += 12;  // enter 'hdrl' and each 'strl'
+            continue;
+        }
+        if (code == QX_FOURCC('s', 't', 'r', 'h') && at + 12 <= got) {
+            audio = bench::FourCC(&head[at + 8]) == QX_FOURCC('a', 'u', 'd', 's');
+            if (!audio) ++stream;
+        } else if (code == QX_FOURCC('s', 't', 'r', 'f') && audio && at + 8 + 16 <= got) {
+            const uint8_t* f = &head[at + 8];
+            uint16_t tag = static_cast<uint16_t>(f[0] | (f[1] << 8));
+            const uint32_t rate = bench::Le32(f + 4);
+            const auto bits = static_cast<uint16_t>(f[14] | (f[15] << 8));
+            if (tag == 0xFFFE && length >= 40 && at + 8 + 26 <= got) {
+                tag = static_cast<uint16_t>(f[24] | (f[25] << 8));
+            }
+            static const struct {
+                uint16_t tag, bits;
+                SoundInfo info;
+            } known[] = {
+                {1, 8, {Layout::U8, 1, 0, "8-bit PCM"}},
+                {1, 16, {Layout::S16, 2, 0, "16-bit PCM"}},
+                {1, 24, {Layout::S24, 3, 0, "24-bit PCM"}},
+                {1, 32, {Layout::S32, 4, 0, "32-bit PCM"}},
+                {3, 32, {Layout::F32, 4, 0, "32-bit float"}},
+                {3, 64, {Layout::F64, 8, 0, "64-bit float"}},
+                {6, 8, {Layout::ALaw, 1, 0, "A-law"}},
+                {7, 8, {Layout::MuLaw, 1, 0, "mu-law"}},
+            };
+            for (const auto& k : known) {
+                if (k.tag != tag || k.bits != bits) continue;
+                SoundInfo info = k.info;
+                info.rate = rate;
+                *streamNumber = stream;
+                return info;
+            }
+            bench::Fail("the audio stream's layout is not one the benchmark knows");
+        }
+        at += 8 + length + (length & 1u);
+    }
+    bench::Fail("no audio stream header in the first 64 KiB");
+}
+
+// G.711 expansion to 16-bit linear, written out from the standard's segment
+// tables (independent of the plug-in's own tables).
+int32_t ALawLinear(uint8_t code) {
+    const uint32_t a = code ^ 0x55u;
+    int32_t t = static_cast<int32_t>((a & 0x0Fu) << 4);
+    const uint32_t segment = (a & 0x70u) >> 4;
+    if (segment == 0) {
+        t += 8;
+    } else {
+        t = (t + 0x108) << (segment - 1);
+    }
+    return (a & 0x80u) != 0 ? t : -t;
+}
+int32_t MuLawLinear(uint8_t code) {
+    const uint32_t u = ~static_cast<uint32_t>(code) & 0xFFu;
+    const int32_t t = static_cast<int32_t>((((u & 0x0Fu) << 3) + 0x84u) << ((u & 0x70u) >> 4));
+    return (u & 0x80u) != 0 ? 0x84 - t : t - 0x84;
+}
+
+// The float the plug-in must serve for one stored sample at `p`.
+float Expected(Layout layout, const uint8_t* p) {
+    switch (layout) {
+        case Layout::U8:
+            return static_cast<float>(static_cast<double>(int32_t{p[0]} - 128) / 127.0);
+        case Layout::S16: {
+            const auto x = static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
+            return static_cast<float>(static_cast<double>(x) / 32767.0);
+        }
+        case Layout::S24: {
+            const uint32_t u = uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16);
+            const int32_t x = static_cast<int32_t>(u << 8) / 256;  // sign-extended
+            return static_cast<float>(static_cast<double>(x) / 8388607.0);
+        }
+        case Layout::S32: {
+            const auto x = static_cast<int32_t>(bench::Le32(p));
+            return static_cast<float>(static_cast<double>(x) / 2147483647.0);
+        }
+        case Layout::F32: {
+            float f;
+            std::memcpy(&f, p, sizeof f);  // stored bit for bit
+            return f;
+        }
+        case Layout::F64: {
+            double d;
+            std::memcpy(&d, p, sizeof d);
+            return static_cast<float>(d);
+        }
+        case Layout::ALaw:
+            return static_cast<float>(static_cast<double>(ALawLinear(p[0])) / 32767.0);
+        case Layout::MuLaw:
+            return static_cast<float>(static_cast<double>(MuLawLinear(p[0])) / 32767.0);
+    }
+    return 0.0f;
+}
+
 // What the checking pass compares the served floats with: the file's bytes,
 // read the plain way, converted by the conversion rule itself.
 struct Checker {
@@ -151,6 +279,7 @@ struct Checker {
     const AudioLayout* layout = nullptr;
     const SampleRequest* firstRequest = nullptr;
     uint32_t channels = 0;
+    SoundInfo sound;
     std::vector<uint8_t> staging;
     size_t mismatches = 0;
 };
@@ -160,11 +289,11 @@ void CheckRequest(const SampleRequest& request) {
     const auto i = static_cast<size_t>(&request - checker.firstRequest);
     const uint64_t samples = static_cast<uint64_t>(request.end - request.start);
     checker.layout->ReadRequest(*checker.file, i, checker.staging.data());
+    const uint32_t bytes = checker.sound.bytes;
     for (uint64_t j = 0; j < samples; ++j) {
         for (uint32_t ch = 0; ch < checker.channels; ++ch) {
-            const uint8_t* p = checker.staging.data() + (j * checker.channels + ch) * 2;
-            const auto x = static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
-            const auto expected = static_cast<float>(static_cast<double>(x) / 32767.0);
+            const uint8_t* p = checker.staging.data() + (j * checker.channels + ch) * bytes;
+            const float expected = Expected(checker.sound.layout, p);
             const float got = request.channelBuffers[ch][j];
             if (std::memcmp(&expected, &got, sizeof got) != 0) ++checker.mismatches;
         }
@@ -174,8 +303,12 @@ void CheckRequest(const SampleRequest& request) {
 class AudioBench {
 public:
     AudioBench(const Setup& setup, const DriverTable& driver, const AudioLayout& layout,
-               uint32_t channels)
-        : setup_(setup), driver_(driver), layout_(layout), channels_(channels) {
+               uint32_t channels, uint32_t sampleBytes)
+        : setup_(setup),
+          driver_(driver),
+          layout_(layout),
+          channels_(channels),
+          frameBytes_(channels * sampleBytes) {
         for (size_t set = 0; set < kPoolSets; ++set) {
             std::vector<float*> pointers;
             for (uint32_t ch = 0; ch < channels; ++ch) {
@@ -184,7 +317,7 @@ public:
             }
             sets_.push_back(pointers);
         }
-        staging_.resize(static_cast<size_t>(setup.requestSamples) * channels * 2);
+        staging_.resize(static_cast<size_t>(setup.requestSamples) * frameBytes_);
     }
 
     // One pass through the plug-in: open, start, every request, close. Seconds
@@ -239,7 +372,7 @@ public:
         for (size_t i = 0; i < layout_.requestCount(); ++i)
             bytes += layout_.ReadRequest(file, i, staging_.data());
         const double seconds = bench::SecondsSince(start);
-        if (bytes != layout_.totalSamples() * channels_ * 2) bench::Fail("short plain read");
+        if (bytes != layout_.totalSamples() * frameBytes_) bench::Fail("short plain read");
         return seconds;
     }
 
@@ -248,6 +381,7 @@ private:
     const DriverTable& driver_;
     const AudioLayout& layout_;
     uint32_t channels_;
+    uint32_t frameBytes_;
     std::vector<std::vector<float>> storage_;
     std::vector<std::vector<float*>> sets_;
     std::vector<uint8_t> staging_;
@@ -262,7 +396,7 @@ int main(int argc, char** argv) {
     const bench::Plugin plugin(setup.plugin);
     const DriverTable& driver = plugin.Connect(services);
 
-    // The channel count as the plug-in describes it; the benchmark files are 16-bit.
+    // The channel count as the plug-in describes it; the layout from the file.
     uint32_t channels = 0;
     {
         bench::HostStream probe;
@@ -276,8 +410,13 @@ int main(int argc, char** argv) {
     if (channels == 0) bench::Fail("no channels");
 
     bench::PlainFile file(setup.file);
-    const AudioLayout layout(file, channels * 2, setup.requestSamples);
-    AudioBench audioBench(setup, driver, layout, channels);
+    uint32_t stream = 0;
+    const SoundInfo sound = ReadSoundInfo(file, &stream);
+    if (stream > 99) bench::Fail("stream number out of range");
+    const auto chunkCode = static_cast<uint32_t>(QX_FOURCC(
+        static_cast<char>('0' + stream / 10), static_cast<char>('0' + stream % 10), 'w', 'b'));
+    const AudioLayout layout(file, chunkCode, channels * sound.bytes, setup.requestSamples);
+    AudioBench audioBench(setup, driver, layout, channels, sound.bytes);
     bench::RaiseToWorkerPriority();
     bench::WarmPageCache(file);
 
@@ -286,7 +425,8 @@ int main(int argc, char** argv) {
     checker.file = &checkFile;
     checker.layout = &layout;
     checker.channels = channels;
-    checker.staging.resize(static_cast<size_t>(setup.requestSamples) * channels * 2);
+    checker.sound = sound;
+    checker.staging.resize(static_cast<size_t>(setup.requestSamples) * channels * sound.bytes);
     audioBench.ServePass(false, setup.check, nullptr);
 
     // Each repetition times the plug-in and the reference back to back, in
@@ -313,27 +453,34 @@ int main(int argc, char** argv) {
     const double latencyPass = audioBench.ServePass(true, false, &latencies);
 
     const double samples = static_cast<double>(layout.totalSamples());
+    // The 16-bit run keeps its historical keys; a labelled run gets its own.
+    const std::string prefix = setup.label.empty() ? "audio" : "audio_" + setup.label;
+    const std::string latencyPrefix = setup.label.empty() ? "latency.audio" : prefix + ".latency";
+    const char* key = prefix.c_str();
+    const char* lk = latencyPrefix.c_str();
     const double servedRate = samples / bench::Best(served) / 1e6;
     const double plainRate = plain.empty() ? 0.0 : samples / bench::Best(plain) / 1e6;
-    std::printf("audio.samples=%.0f\n", samples);
-    std::printf("audio.channels=%u\n", channels);
-    std::printf("audio.requests=%zu\n", layout.requestCount());
-    std::printf("audio.request_samples=%u\n", setup.requestSamples);
-    std::printf("audio.reps=%d\n", setup.reps);
-    std::printf("audio.served_msps=%.2f\n", servedRate);
-    std::printf("audio.plain_msps=%.2f\n", plainRate);
+    std::printf("%s.samples=%.0f\n", key, samples);
+    std::printf("%s.channels=%u\n", key, channels);
+    std::printf("%s.format=%s\n", key, sound.name);
+    std::printf("%s.rate=%u\n", key, sound.rate);
+    std::printf("%s.requests=%zu\n", key, layout.requestCount());
+    std::printf("%s.request_samples=%u\n", key, setup.requestSamples);
+    std::printf("%s.reps=%d\n", key, setup.reps);
+    std::printf("%s.served_msps=%.2f\n", key, servedRate);
+    std::printf("%s.plain_msps=%.2f\n", key, plainRate);
     if (!ratios.empty()) {
-        std::printf("audio.ratio_plain=%.3f\n", servedRate / plainRate);
-        std::printf("audio.ratio_plain_median=%.3f\n", bench::Median(ratios));
+        std::printf("%s.ratio_plain=%.3f\n", key, servedRate / plainRate);
+        std::printf("%s.ratio_plain_median=%.3f\n", key, bench::Median(ratios));
     }
     if (!ffmpeg.empty()) {
         const double ffmpegRate = samples / bench::Best(ffmpeg) / 1e6;
-        std::printf("audio.ffmpeg_msps=%.2f\n", ffmpegRate);
-        std::printf("audio.ratio_ffmpeg=%.3f\n", servedRate / ffmpegRate);
+        std::printf("%s.ffmpeg_msps=%.2f\n", key, ffmpegRate);
+        std::printf("%s.ratio_ffmpeg=%.3f\n", key, servedRate / ffmpegRate);
     }
-    std::printf("audio.latency_pass_msps=%.2f\n",
+    std::printf("%s.latency_pass_msps=%.2f\n", key,
                 static_cast<double>(layout.totalSamples()) / latencyPass / 1e6);
-    std::printf("latency.audio_median_us=%.2f\n", bench::Median(latencies));
-    std::printf("latency.audio_p99_us=%.2f\n", bench::Quantile(latencies, 0.99));
+    std::printf("%s_median_us=%.2f\n", lk, bench::Median(latencies));
+    std::printf("%s_p99_us=%.2f\n", lk, bench::Quantile(latencies, 0.99));
     return 0;
 }

@@ -45,6 +45,16 @@ awk -F= '
       v["audio.ratio_plain"], v["audio.ratio_plain_median"], verdict(v["audio.ratio_plain"] >= 0.5)
     if (has("audio.ffmpeg_msps"))
       printf "| 3 | | | ffmpeg to f32le: %s M samples/s | %s | (peer) | |\n", v["audio.ffmpeg_msps"], v["audio.ratio_ffmpeg"]
+    n = split("s24 s32 f32 f64 alaw mulaw", layouts, " ")
+    for (i = 1; i <= n; i++) {
+      k = "audio_" layouts[i]
+      if (!has(k ".ratio_plain")) continue
+      peer = has(k ".ffmpeg_msps") ? sprintf("; ffmpeg to f32le: %s M samples/s (plug-in %s x)", v[k ".ffmpeg_msps"], v[k ".ratio_ffmpeg"]) : ""
+      printf "| 3b | audio, %g min of %g kHz %s-channel %s in %s requests of %s samples | %s M samples/s | plain positioned reads of each request'"'"'s bytes: %s M samples/s%s | **%s** (median of ratios %s) | >= 0.5 | %s |\n",
+        v[k ".samples"] / v[k ".rate"] / 60, v[k ".rate"] / 1000, v[k ".channels"], v[k ".format"], v[k ".requests"],
+        v[k ".request_samples"], v[k ".served_msps"], v[k ".plain_msps"], peer, v[k ".ratio_plain"],
+        v[k ".ratio_plain_median"], verdict(v[k ".ratio_plain"] >= 0.5)
+    }
     if (has("wine.ratio_plain")) {
       rel = v["wine.ratio_plain"] / v["frames.ratio_plain"]
       printf "| 5 | frame serving, mirolan.dll under Wine | %s GB/s | ReadFile loop into one buffer: %s GB/s | **%s** (median of ratios %s); %.2f x the native ratio | within 10%% of native | %s |\n",
