@@ -128,10 +128,14 @@ int main(int argc, char** argv) {
                                                       static_cast<uint32_t>(stored));
                          }});
         sides.push_back({"plugin", [&](int64_t at) {
-                             stream::ReadVideoFrame(file, upright, at, host.data(), staging);
+                             stream::ReadVideoFrame(file, upright, at,
+                                                    static_cast<uint32_t>(stored), host.data(),
+                                                    staging);
                          }});
         sides.push_back({"negative_height", [&](int64_t at) {
-                             stream::ReadVideoFrame(file, inPlace, at, host.data(), staging);
+                             stream::ReadVideoFrame(file, inPlace, at,
+                                                    static_cast<uint32_t>(stored), host.data(),
+                                                    staging);
                          }});
         for (uint32_t f = 0; f < frames; ++f) sides[0].readFrame(static_cast<int64_t>(f * stored));
         for (int rep = 0; rep < reps; ++rep) {
