@@ -407,7 +407,7 @@ int RunFrameMd5(const Arguments& args, const std::string& builtInPlugin) {
     if (videoIndex == audioIndex) audioIndex = videoIndex + 1;
 
     std::string header = "#format: frame checksums\n#version: 2\n#hash: MD5\n#software: qxhost\n";
-    Rational videoBase, audioBase;
+    Rational videoBase;
     std::string videoHeader, audioHeader;
     if (session.video) {
         const VideoDesc& video = session.video->video();
