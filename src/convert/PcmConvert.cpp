@@ -71,17 +71,6 @@ void Channel16(const uint8_t* in, size_t stride, uint32_t frameCount, float* out
         out[j] = Divide32767(static_cast<float>(Sample16(in)));
 }
 
-// Every 8-bit sample's (x - 128) / 127, computed once by the rule itself
-// (double quotient, rounded once to float): a lookup gives the very float.
-struct Pcm8Table {
-    float values[256];
-    Pcm8Table() {
-        for (uint32_t x = 0; x < 256; ++x) {
-            values[x] = static_cast<float>((static_cast<double>(x) - 128.0) / 127.0);
-        }
-    }
-};
-
 // One table of 256 floats for a one-byte code, each entry the rule's value.
 struct ByteTable {
     float values[256];
@@ -225,15 +214,11 @@ void Pcm16ToFloat(const uint8_t* interleaved, uint32_t channelCount, uint32_t fr
 
 void Pcm8ToFloat(const uint8_t* interleaved, uint32_t channelCount, uint32_t frameCount,
                  float* const* channelBuffers, uint32_t channelsToFill) {
-    static const Pcm8Table table;  // built by the first worker that converts 8-bit audio
-    if (channelsToFill > channelCount) channelsToFill = channelCount;
-    const size_t stride = channelCount;
-    for (uint32_t ch = 0; ch < channelsToFill; ++ch) {
-        float* out = channelBuffers[ch];
-        if (out == nullptr) continue;
-        const uint8_t* in = interleaved + ch;
-        for (uint32_t j = 0; j < frameCount; ++j, in += stride) out[j] = table.values[*in];
-    }
+    // Every 8-bit sample's (x - 128) / 127 by the rule itself (double quotient,
+    // rounded once to float), built by the first worker that converts 8-bit audio.
+    static const ByteTable table(
+        [](uint8_t x) { return static_cast<float>((static_cast<double>(x) - 128.0) / 127.0); });
+    ByteTableToFloat(table, interleaved, channelCount, frameCount, channelBuffers, channelsToFill);
 }
 
 }  // namespace convert

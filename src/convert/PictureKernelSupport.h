@@ -201,6 +201,31 @@ CONVERT_INLINE uint8_t* OutRow(uint8_t* out, ptrdiff_t outStride, uint32_t r) {
     return out + static_cast<ptrdiff_t>(r) * outStride;
 }
 
+// The frame of a layout with whole pixels of kBytes stored bytes, each made
+// into one BGRA word by `pixel(storedBytes)`: the last row first and, in a
+// row, the last span first, each span copied out before it is written, so
+// that the frame may be converted where it was read (the output row is never
+// smaller than the stored one).
+template <size_t kBytes, typename PixelToWord>
+CONVERT_INLINE void EachPixelLastFirst(const uint8_t* stored, size_t storedStride, uint8_t* out,
+                                       ptrdiff_t outStride, uint32_t width, uint32_t height,
+                                       PixelToWord pixel) {
+    for (uint32_t r = height; r-- > 0;) {
+        const uint8_t* row = stored + static_cast<size_t>(r) * storedStride;
+        uint8_t* outRow = OutRow(out, outStride, r);
+        for (uint32_t s = (width + kSpan - 1) / kSpan; s-- > 0;) {
+            const uint32_t x0 = s * kSpan;
+            const uint32_t n = width - x0 < kSpan ? width - x0 : kSpan;
+            uint8_t bytes[kSpan * kBytes];
+            uint32_t words[kSpan];
+            std::memcpy(bytes, row + static_cast<size_t>(x0) * kBytes,
+                        static_cast<size_t>(n) * kBytes);
+            for (uint32_t i = 0; i < n; ++i) words[i] = pixel(bytes + kBytes * i);
+            std::memcpy(outRow + 4 * static_cast<size_t>(x0), words, static_cast<size_t>(n) * 4);
+        }
+    }
+}
+
 // Each layout's kernel at a level (nullptr where not built), one getter a
 // layout, defined beside the kernel.
 PictureKernel UyvyKernel(SimdLevel level);

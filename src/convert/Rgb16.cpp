@@ -14,35 +14,24 @@ struct Rgb16 {
     template <SimdLevel L>
     static CONVERT_INLINE void Run(CONVERT_KERNEL_PARAMS) {
         (void)context;
-        for (uint32_t r = height; r-- > 0;) {
-            const uint8_t* row = stored + static_cast<size_t>(r) * storedStride;
-            uint8_t* outRow = OutRow(out, outStride, r);
-            for (uint32_t s = (width + kSpan - 1) / kSpan; s-- > 0;) {
-                const uint32_t x0 = s * kSpan;
-                const uint32_t n = width - x0 < kSpan ? width - x0 : kSpan;
-                uint16_t pixels[kSpan];
-                uint32_t words[kSpan];
-                std::memcpy(pixels, row + 2 * static_cast<size_t>(x0), static_cast<size_t>(n) * 2);
-                for (uint32_t i = 0; i < n; ++i) {
-                    const uint32_t p = pixels[i];
-                    const uint32_t b5 = p & 31;
-                    const uint32_t b = (b5 << 3) | (b5 >> 2);
-                    uint32_t g, rr;
-                    if (kGreen6) {
-                        const uint32_t g6 = (p >> 5) & 63, r5 = (p >> 11) & 31;
-                        g = (g6 << 2) | (g6 >> 4);
-                        rr = (r5 << 3) | (r5 >> 2);
-                    } else {
-                        const uint32_t g5 = (p >> 5) & 31, r5 = (p >> 10) & 31;
-                        g = (g5 << 3) | (g5 >> 2);
-                        rr = (r5 << 3) | (r5 >> 2);
-                    }
-                    words[i] = b | g << 8 | rr << 16 | 0xFF000000u;
-                }
-                std::memcpy(outRow + 4 * static_cast<size_t>(x0), words,
-                            static_cast<size_t>(n) * 4);
-            }
-        }
+        EachPixelLastFirst<2>(stored, storedStride, out, outStride, width, height,
+                              [](const uint8_t* bytes) -> uint32_t {
+                                  const uint32_t p = bytes[0] | static_cast<uint32_t>(bytes[1])
+                                                                    << 8;
+                                  const uint32_t b5 = p & 31;
+                                  const uint32_t b = (b5 << 3) | (b5 >> 2);
+                                  uint32_t g, rr;
+                                  if (kGreen6) {
+                                      const uint32_t g6 = (p >> 5) & 63, r5 = (p >> 11) & 31;
+                                      g = (g6 << 2) | (g6 >> 4);
+                                      rr = (r5 << 3) | (r5 >> 2);
+                                  } else {
+                                      const uint32_t g5 = (p >> 5) & 31, r5 = (p >> 10) & 31;
+                                      g = (g5 << 3) | (g5 >> 2);
+                                      rr = (r5 << 3) | (r5 >> 2);
+                                  }
+                                  return b | g << 8 | rr << 16 | 0xFF000000u;
+                              });
     }
 };
 

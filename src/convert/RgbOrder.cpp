@@ -14,27 +14,12 @@ struct Reorder {
     template <SimdLevel L>
     static CONVERT_INLINE void Run(CONVERT_KERNEL_PARAMS) {
         (void)context;
-        for (uint32_t r = height; r-- > 0;) {
-            const uint8_t* row = stored + static_cast<size_t>(r) * storedStride;
-            uint8_t* outRow = OutRow(out, outStride, r);
-            for (uint32_t s = (width + kSpan - 1) / kSpan; s-- > 0;) {
-                const uint32_t x0 = s * kSpan;
-                const uint32_t n = width - x0 < kSpan ? width - x0 : kSpan;
-                uint8_t bytes[kSpan * kBytes];
-                uint8_t pixels[kSpan * 4];
-                std::memcpy(bytes, row + static_cast<size_t>(x0) * kBytes,
-                            static_cast<size_t>(n) * kBytes);
-                for (uint32_t i = 0; i < n; ++i) {
-                    const uint8_t* p = bytes + kBytes * i;
-                    pixels[4 * i] = p[kB];
-                    pixels[4 * i + 1] = p[kG];
-                    pixels[4 * i + 2] = p[kR];
-                    pixels[4 * i + 3] = kA < 0 ? 255 : p[kA < 0 ? 0 : kA];
-                }
-                std::memcpy(outRow + 4 * static_cast<size_t>(x0), pixels,
-                            static_cast<size_t>(n) * 4);
-            }
-        }
+        EachPixelLastFirst<kBytes>(stored, storedStride, out, outStride, width, height,
+                                   [](const uint8_t* p) -> uint32_t {
+                                       const uint32_t alpha = kA < 0 ? 255u : p[kA < 0 ? 0 : kA];
+                                       return p[kB] | static_cast<uint32_t>(p[kG]) << 8 |
+                                              static_cast<uint32_t>(p[kR]) << 16 | alpha << 24;
+                                   });
     }
 };
 
