@@ -1014,5 +1014,5 @@ TEST(IndexPaths, FastSourcesBuildTheTablesOfTheWalkAndScan) {
         "'idx1' %zu; %zu of real writers), walked through for %zu served media\n",
         files.size(), superIndex + idx1, superIndex, idx1, fastForWriters, declined);
     // The fixture set's valid files all carry a consistent super index.
-    EXPECT_GE(superIndex, 2 * avimake.size() - 4);
+    EXPECT_GE(superIndex + 4, 2 * avimake.size());  // no wrap without avimake files
 }
