@@ -17,7 +17,7 @@ Refusal ReadServableStream(const FileSource& source, Medium medium, StreamTables
                            bool& mainHeaderWithoutIndexFlag) {
     const bool video = medium == Medium::Video;
     AviLayout layout;
-    const WalkResult walk = WalkHeaders(source, medium, layout);
+    const Refusal walked = WalkHeaders(source, medium, layout);
     tables.avih = layout.avih;
     tables.videoStrh = layout.videoStrh;
     tables.bih = layout.bih;
@@ -26,7 +26,7 @@ Refusal ReadServableStream(const FileSource& source, Medium medium, StreamTables
     tables.streamNumber = video ? layout.videoStream : layout.audioStream;
     tables.baseOffset = layout.baseOffset;
     mainHeaderWithoutIndexFlag = layout.haveMainHeader && !layout.hasIndexFlag;
-    if (walk.end == WalkEnd::Refused) return walk.refusal;
+    if (walked.Refused()) return walked;
     if (!layout.haveMainHeader) {
         return layout.startsRiffAvi
                    ? MakeRefusal(RefusalKind::NoMainHeader, "no main header ('avih')")
@@ -44,9 +44,10 @@ Refusal ReadServableStream(const FileSource& source, Medium medium, StreamTables
 
     MediaIndex index;
     const IndexTarget target{medium, frameSize, &layout};
-    tables.indexSource = OpenIndex(source, target, index, refusal);
+    refusal = OpenIndex(source, target, index);
+    tables.indexSource = index.source;
     tables.baseOffset = index.baseOffset;  // a walk stopped at 'movi' had read none yet
-    if (tables.indexSource == IndexSource::None) return refusal;
+    if (refusal.Refused()) return refusal;
     if (video && index.shortChunks * 2 > index.nonEmptyChunks) {
         // Chunks of one uncompressed frame each are frame-sized; a stream
         // whose chunks mostly are not holds something else (compressed data
