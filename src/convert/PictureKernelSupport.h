@@ -201,28 +201,62 @@ CONVERT_INLINE uint8_t* OutRow(uint8_t* out, ptrdiff_t outStride, uint32_t r) {
     return out + static_cast<ptrdiff_t>(r) * outStride;
 }
 
+// The vector part of a row of whole pixels: `blocks` blocks of a fixed
+// number of pixels from pixel 0, the last block first, each loading all its
+// bytes before it stores its output; `table` is the kernel's own (a palette,
+// or null).
+using BlockRunner = void (*)(const uint8_t* row, uint8_t* outRow, uint32_t blocks,
+                             const void* table);
+struct RowBlocks {
+    BlockRunner run = nullptr;
+    uint32_t pixels = 0;  // a block's pixels
+    uint32_t load = 0;    // bytes a block loads from its first pixel's (at least its own)
+};
+
 // The frame of a layout with whole pixels of kBytes stored bytes, each made
 // into one BGRA word by `pixel(storedBytes)`: the last row first and, in a
-// row, the last span first, each span copied out before it is written, so
-// that the frame may be converted where it was read (the output row is never
-// smaller than the stored one).
-template <size_t kBytes, typename PixelToWord>
-CONVERT_INLINE void EachPixelLastFirst(const uint8_t* stored, size_t storedStride, uint8_t* out,
-                                       ptrdiff_t outStride, uint32_t width, uint32_t height,
-                                       PixelToWord pixel) {
+// row, the pixels after the blocks one by one (last first), then the blocks,
+// last first. Blocks are taken only where their load stays inside the row's
+// width x kBytes bytes. Every pixel's bytes are read before its output is
+// written and a pixel's output never reaches the bytes of the pixels before
+// it (4 >= kBytes), so the frame may be converted where it was read (the
+// output row is never smaller than the stored one, nor below it).
+// Without blocks and with kSpans, a row goes in spans copied out whole
+// before any of their output is written, which lets the compiler vectorise
+// the plain loop (the copies cannot alias the output).
+template <size_t kBytes, bool kSpans = true, typename PixelToWord>
+CONVERT_INLINE void RowsLastFirst(const uint8_t* stored, size_t storedStride, uint8_t* out,
+                                  ptrdiff_t outStride, uint32_t width, uint32_t height,
+                                  PixelToWord pixel, const RowBlocks& blocks,
+                                  const void* table = nullptr) {
+    const uint64_t rowBytes = uint64_t{width} * kBytes;
+    const uint32_t count =
+        blocks.run != nullptr && rowBytes >= blocks.load
+            ? static_cast<uint32_t>((rowBytes - blocks.load) / (blocks.pixels * kBytes) + 1)
+            : 0;
+    const uint32_t vectorEnd = count * blocks.pixels;
     for (uint32_t r = height; r-- > 0;) {
         const uint8_t* row = stored + static_cast<size_t>(r) * storedStride;
         uint8_t* outRow = OutRow(out, outStride, r);
-        for (uint32_t s = (width + kSpan - 1) / kSpan; s-- > 0;) {
-            const uint32_t x0 = s * kSpan;
-            const uint32_t n = width - x0 < kSpan ? width - x0 : kSpan;
-            uint8_t bytes[kSpan * kBytes];
-            uint32_t words[kSpan];
-            std::memcpy(bytes, row + static_cast<size_t>(x0) * kBytes,
-                        static_cast<size_t>(n) * kBytes);
-            for (uint32_t i = 0; i < n; ++i) words[i] = pixel(bytes + kBytes * i);
-            std::memcpy(outRow + 4 * static_cast<size_t>(x0), words, static_cast<size_t>(n) * 4);
+        if (kSpans && blocks.run == nullptr) {
+            for (uint32_t s = (width + kSpan - 1) / kSpan; s-- > 0;) {
+                const uint32_t x0 = s * kSpan;
+                const uint32_t n = width - x0 < kSpan ? width - x0 : kSpan;
+                uint8_t bytes[kSpan * kBytes];
+                uint32_t words[kSpan];
+                std::memcpy(bytes, row + static_cast<size_t>(x0) * kBytes,
+                            static_cast<size_t>(n) * kBytes);
+                for (uint32_t i = 0; i < n; ++i) words[i] = pixel(bytes + kBytes * i);
+                std::memcpy(outRow + 4 * static_cast<size_t>(x0), words,
+                            static_cast<size_t>(n) * 4);
+            }
+            continue;
         }
+        for (uint32_t x = width; x-- > vectorEnd;) {
+            const uint32_t word = pixel(row + kBytes * static_cast<size_t>(x));
+            std::memcpy(outRow + 4 * static_cast<size_t>(x), &word, 4);
+        }
+        if (count > 0) blocks.run(row, outRow, count, table);
     }
 }
 
