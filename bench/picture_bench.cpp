@@ -15,9 +15,11 @@
 //   negative the same with a negative height (rows served in stored order).
 // Repetitions alternate the sides; a rate is the best pass of a side. Before
 // timing, each read's output is checked against the row's kernel applied to
-// the frame in memory.
+// the frame in memory. Last, the layout's kernel alone is timed at every
+// SIMD level the processor runs, converting a frame in memory.
 //
 // Usage: bench_picture DATA_FOLDER [--reps N] [--frames N] [--only KEY]
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +30,7 @@
 
 #include "bench_common.h"
 #include "convert/CpuFeatures.h"
+#include "convert/PictureLayouts.h"
 #include "format/PictureFormats.h"
 #include "platform/platform.h"
 #include "stream/StagingBuffer.h"
@@ -36,7 +39,8 @@
 namespace {
 
 struct Layout {
-    const char* key;  // of the results' keys
+    const char* key;                // of the results' keys
+    convert::PictureLayout layout;  // its kernels by level (Count: none of them)
     const char* name;
     uint32_t compression;
     uint16_t bitCount;
@@ -48,28 +52,33 @@ constexpr uint32_t Code(char a, char b, char c, char d) {
 }
 
 const Layout kLayouts[] = {
-    {"uyvy", "UYVY", Code('U', 'Y', 'V', 'Y'), 16, {}},
-    {"yuy2", "YUY2", Code('Y', 'U', 'Y', '2'), 16, {}},
-    {"yvyu", "YVYU", Code('Y', 'V', 'Y', 'U'), 16, {}},
-    {"v210", "v210", Code('v', '2', '1', '0'), 20, {}},
-    {"i420", "I420", Code('I', '4', '2', '0'), 12, {}},
-    {"yv12", "YV12", Code('Y', 'V', '1', '2'), 12, {}},
-    {"nv12", "NV12", Code('N', 'V', '1', '2'), 12, {}},
-    {"nv21", "NV21", Code('N', 'V', '2', '1'), 12, {}},
-    {"y42b", "Y42B", Code('Y', '4', '2', 'B'), 16, {}},
-    {"y41b", "Y41B", Code('Y', '4', '1', 'B'), 12, {}},
-    {"yuv9", "YUV9", Code('Y', 'U', 'V', '9'), 9, {}},
-    {"y800", "Y800", Code('Y', '8', '0', '0'), 8, {}},
-    {"rgb555", "BI_RGB 16", format::kBiRgb, 16, {}},
-    {"rgb565", "BI_BITFIELDS 5-6-5", format::kBiBitfields, 16, {0xF800u, 0x07E0u, 0x001Fu}},
-    {"pal8", "BI_RGB 8 (palette)", format::kBiRgb, 8, {}},
-    {"pal4", "BI_RGB 4 (palette)", format::kBiRgb, 4, {}},
-    {"pal1", "BI_RGB 1 (palette)", format::kBiRgb, 1, {}},
-    {"rgba", "RGBA", Code('R', 'G', 'B', 'A'), 32, {}},
-    {"rv32", "RV32", Code('R', 'V', '3', '2'), 32, {}},
-    {"rv24", "RV24", Code('R', 'V', '2', '4'), 24, {}},
-    {"raw24", "raw 24", Code('r', 'a', 'w', ' '), 24, {}},
-    {"bgr24", "BI_RGB 24", format::kBiRgb, 24, {}},
+    {"uyvy", convert::PictureLayout::Uyvy, "UYVY", Code('U', 'Y', 'V', 'Y'), 16, {}},
+    {"yuy2", convert::PictureLayout::Yuy2, "YUY2", Code('Y', 'U', 'Y', '2'), 16, {}},
+    {"yvyu", convert::PictureLayout::Yvyu, "YVYU", Code('Y', 'V', 'Y', 'U'), 16, {}},
+    {"v210", convert::PictureLayout::V210, "v210", Code('v', '2', '1', '0'), 20, {}},
+    {"i420", convert::PictureLayout::I420, "I420", Code('I', '4', '2', '0'), 12, {}},
+    {"yv12", convert::PictureLayout::Yv12, "YV12", Code('Y', 'V', '1', '2'), 12, {}},
+    {"nv12", convert::PictureLayout::Nv12, "NV12", Code('N', 'V', '1', '2'), 12, {}},
+    {"nv21", convert::PictureLayout::Nv21, "NV21", Code('N', 'V', '2', '1'), 12, {}},
+    {"y42b", convert::PictureLayout::Yuv422P, "Y42B", Code('Y', '4', '2', 'B'), 16, {}},
+    {"y41b", convert::PictureLayout::Yuv411P, "Y41B", Code('Y', '4', '1', 'B'), 12, {}},
+    {"yuv9", convert::PictureLayout::Yuv410P, "YUV9", Code('Y', 'U', 'V', '9'), 9, {}},
+    {"y800", convert::PictureLayout::Grey, "Y800", Code('Y', '8', '0', '0'), 8, {}},
+    {"rgb555", convert::PictureLayout::Rgb555, "BI_RGB 16", format::kBiRgb, 16, {}},
+    {"rgb565",
+     convert::PictureLayout::Rgb565,
+     "BI_BITFIELDS 5-6-5",
+     format::kBiBitfields,
+     16,
+     {0xF800u, 0x07E0u, 0x001Fu}},
+    {"pal8", convert::PictureLayout::Pal8, "BI_RGB 8 (palette)", format::kBiRgb, 8, {}},
+    {"pal4", convert::PictureLayout::Pal4, "BI_RGB 4 (palette)", format::kBiRgb, 4, {}},
+    {"pal1", convert::PictureLayout::Pal1, "BI_RGB 1 (palette)", format::kBiRgb, 1, {}},
+    {"rgba", convert::PictureLayout::Rgba, "RGBA", Code('R', 'G', 'B', 'A'), 32, {}},
+    {"rv32", convert::PictureLayout::Bgrx, "RV32", Code('R', 'V', '3', '2'), 32, {}},
+    {"rv24", convert::PictureLayout::Bgr24, "RV24", Code('R', 'V', '2', '4'), 24, {}},
+    {"raw24", convert::PictureLayout::Rgb24, "raw 24", Code('r', 'a', 'w', ' '), 24, {}},
+    {"bgr24", convert::PictureLayout::Count, "BI_RGB 24", format::kBiRgb, 24, {}},
 };
 
 struct Side {
@@ -149,8 +158,9 @@ int main(int argc, char** argv) {
 
         // The check: frame 1 read both ways against the row's kernel applied
         // to the frame in memory (turned over where the read turns it).
+        std::vector<uint8_t> frame(stored);
         {
-            std::vector<uint8_t> frame(stored), want(output);
+            std::vector<uint8_t> want(output);
             platform::SeekFromBegin(file, static_cast<int64_t>(stored));
             if (platform::ReadAtPosition(file, frame.data(), static_cast<uint32_t>(stored)) !=
                 stored)
@@ -214,6 +224,26 @@ int main(int argc, char** argv) {
                     sides[0].best / sides[2].best, k.c_str(), sides[1].best / sides[2].best);
         std::printf("%s.negative_ratio_served=%.3f\n%s.negative_ratio_stored=%.3f\n", k.c_str(),
                     sides[0].best / sides[3].best, k.c_str(), sides[1].best / sides[3].best);
+        // The conversion alone, at every level this processor runs: frame 1
+        // in memory into the host's buffer, ms a frame (best pass).
+        for (int level = 0; l.layout != convert::PictureLayout::Count &&
+                            level <= static_cast<int>(convert::ProcessorSimdLevel());
+             ++level) {
+            const convert::PictureKernel kernel =
+                convert::PictureKernelAt(l.layout, static_cast<convert::SimdLevel>(level));
+            if (kernel == nullptr) continue;
+            double best = 1e30;
+            for (int rep = 0; rep < reps; ++rep) {
+                const auto start = bench::Clock::now();
+                for (uint32_t f = 0; f < frames; ++f)
+                    kernel(frame.data(), static_cast<size_t>(upright.storedStride), host.data(),
+                           width * 4, width, static_cast<uint32_t>(height), upright.context);
+                best = std::min(best, bench::SecondsSince(start));
+            }
+            std::printf("%s.kernel_%s_ms=%.3f\n", k.c_str(),
+                        convert::SimdLevelName(static_cast<convert::SimdLevel>(level)),
+                        best * 1e3 / frames);
+        }
         std::fflush(stdout);
     }
     platform::CloseFile(servedFile);

@@ -141,5 +141,16 @@ awk -F= '
           v[k ".served_fps"], v[k ".stored_fps"], v[k ".plugin_fps"], v[k ".ratio_served"], v[k ".ratio_stored"],
           v[k ".negative_fps"], v[k ".negative_ratio_served"], v[k ".negative_ratio_stored"], verdict(v[k ".ratio_served"] >= 0.5)
       }
+      print ""
+      print "The conversion alone (one frame in memory into the host'"'"'s buffer), ms a frame, at each SIMD level (every level gives the same bytes):"
+      print ""
+      print "| layout | portable | sse2 | ssse3 | avx2 |"
+      print "|---|---|---|---|---|"
+      for (i = 1; i <= n; i++) {
+        k = "picture." keys[i]
+        if (!has(k ".kernel_portable_ms")) continue
+        printf "| %s | %s | %s | %s | %s |\n", v[k ".name"], v[k ".kernel_portable_ms"], v[k ".kernel_sse2_ms"],
+          v[k ".kernel_ssse3_ms"], v[k ".kernel_avx2_ms"]
+      }
     }
   }' "$results"
