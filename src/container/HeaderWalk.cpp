@@ -38,15 +38,15 @@ enum class StreamKind : uint8_t { None, Video, Audio, Other };
 // file that ends inside them ends the walk.
 class Walk {
 public:
-    Walk(const FileSource& source, Medium medium, AviLayout& layout, bool stopAtMovie)
+    Walk(const ByteSource& source, Medium medium, AviLayout& layout, bool stopAtMovie)
         : source_(source),
           medium_(medium),
           layout_(layout),
-          requested_(source.granularity),
+          requested_(source.ReadAhead()),
           stopAtMovie_(stopAtMovie) {}
 
     Refusal Run() {
-        if (!MapWindow(source_, window_, requested_)) {
+        if (!Need(1)) {
             return MakeRefusal(RefusalKind::Unreadable, "the file is empty or cannot be read");
         }
         return Loop();
@@ -65,10 +65,7 @@ public:
         strlStream_ = r.strlStream;
         current_ = static_cast<StreamKind>(r.current);
         pendingVideo_ = r.pendingVideo;
-        if (!MapWindow(source_, window_, requested_) && window_.position < source_.End()) {
-            mapRefused_ = true;
-        }
-        if (window_.view == nullptr) return mapRefused_ ? MapRefusal() : Refusal{};
+        if (!Need(1)) return mapRefused_ ? MapRefusal() : Refusal{};
         return Loop();
     }
 
@@ -120,7 +117,7 @@ private:
     // the file instead of ending the walk.
     bool Need(uint64_t n) {
         if (EnsureReadable(source_, window_, n, requested_)) return true;
-        if (window_.view == nullptr && window_.position < source_.End()) mapRefused_ = true;
+        if (window_.view == nullptr && window_.position < source_.Size()) mapRefused_ = true;
         return false;
     }
     bool Step(uint64_t n) { return StepWindow(source_, window_, n); }
@@ -166,7 +163,7 @@ private:
         if (start == 0) {
             layout_.startsRiffAvi = lst.dwFourCC == kAVI;
             const uint64_t end = kChunkHeaderSize + lst.dwSize;
-            layout_.firstRiffEnd = end < source_.End() ? end : source_.End();
+            layout_.firstRiffEnd = end < source_.Size() ? end : source_.Size();
         }
         return Turn::Next;
     }
@@ -214,7 +211,7 @@ private:
         if (static_cast<uint64_t>(layout_.avih.dwTotalFrames) * sizeof(FrameEntry) > 0xFFFFFFFFu) {
             refusal_ = MakeRefusal(RefusalKind::OutOfMemory,
                                    "out of memory for the index of a %lld-byte file",
-                                   static_cast<long long>(source_.fileSize));
+                                   static_cast<long long>(source_.Size()));
             return Turn::Refused;
         }
         layout_.haveMainHeader = true;
@@ -428,7 +425,7 @@ private:
     // the other streams'.
     void NoteSuperIndex(uint32_t size) {
         if (strlStream_ == kNoStream || window_.position > strlEnd_) return;
-        const uint64_t held = source_.End() - window_.position;
+        const uint64_t held = source_.Size() - window_.position;
         const uint32_t clipped = held < size ? static_cast<uint32_t>(held) : size;
         const int32_t served = medium_ == Medium::Video ? layout_.videoStream : layout_.audioStream;
         if (strlStream_ == served) {
@@ -478,7 +475,7 @@ private:
         layout_.stoppedAtMovie = true;
     }
 
-    const FileSource& source_;
+    const ByteSource& source_;
     const Medium medium_;
     AviLayout& layout_;
     const uint32_t requested_;
@@ -499,11 +496,11 @@ private:
 
 }  // namespace
 
-Refusal WalkHeaders(const FileSource& source, Medium medium, AviLayout& layout) {
+Refusal WalkHeaders(const ByteSource& source, Medium medium, AviLayout& layout) {
     return Walk(source, medium, layout, true).Run();
 }
 
-Refusal ResumeWalk(const FileSource& source, Medium medium, AviLayout& layout,
+Refusal ResumeWalk(const ByteSource& source, Medium medium, AviLayout& layout,
                    const std::vector<MovieRun>* runs) {
     return Walk(source, medium, layout, false).Resume(runs);
 }

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "container/AviLayout.h"
-#include "container/FileSource.h"
+#include "container/ByteSource.h"
 
 namespace avi {
 
@@ -23,7 +23,7 @@ namespace avi {
 // and the walk's assertions. A main header whose frame count no table could
 // hold is refused (OutOfMemory), before anything else is read. Returns the
 // refusal, kind None when the walk ended without one.
-Refusal WalkHeaders(const FileSource& source, Medium medium, AviLayout& layout);
+Refusal WalkHeaders(const ByteSource& source, Medium medium, AviLayout& layout);
 
 // A run of consecutive movie-data chunks that the walk only steps over:
 // from the header at `start` to `end`, the end of the last chunk's data.
@@ -42,7 +42,7 @@ struct MovieRun {
 // first standard index or the end of the file. Whenever the walk reaches the
 // start of one of `runs` (sorted, disjoint), it goes on from the run's end
 // as stepping through the run would have, without reading it.
-Refusal ResumeWalk(const FileSource& source, Medium medium, AviLayout& layout,
+Refusal ResumeWalk(const ByteSource& source, Medium medium, AviLayout& layout,
                    const std::vector<MovieRun>* runs = nullptr);
 
 }  // namespace avi

@@ -14,7 +14,7 @@ constexpr uint64_t kShortestRun = 4;  // chunks
 // True when a chunk header with `code` and `size` starts at `position`:
 // how an entry's offset is checked. A 'rec ' entry points at a 'LIST'.
 // Read through `window`, which moves only when the header lies outside it.
-bool ChunkHeaderAt(const FileSource& source, FileWindow& window, uint64_t position, uint32_t code,
+bool ChunkHeaderAt(const ByteSource& source, FileWindow& window, uint64_t position, uint32_t code,
                    uint32_t size) {
     const uint8_t* header = BytesAt(source, window, position, kChunkHeaderSize, kHeaderView);
     if (header == nullptr) return false;
@@ -22,7 +22,7 @@ bool ChunkHeaderAt(const FileSource& source, FileWindow& window, uint64_t positi
     const uint32_t expected = code == kRec ? kLIST : code;
     return found == expected && (code == kRec || ReadLe32(header + 4) == size);
 }
-bool ChunkHeaderAt(const FileSource& source, uint64_t position, uint32_t code, uint32_t size) {
+bool ChunkHeaderAt(const ByteSource& source, uint64_t position, uint32_t code, uint32_t size) {
     FileWindow probe;
     return ChunkHeaderAt(source, probe, position, code, size);
 }
@@ -36,21 +36,18 @@ bool WalkActsOn(uint32_t code) {
 
 }  // namespace
 
-Shortcut Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
+Shortcut Idx1MovieRuns(const ByteSource& source, const AviLayout& layout,
                        std::vector<MovieRun>& runs) {
     runs.clear();
     Shortcut tiling;
-    const uint64_t end = source.End();
+    const uint64_t end = source.Size();
     // The 'idx1' chunk right after the 'movi' list, found from the list's size.
     uint64_t at = layout.moviEnd;
     if (!layout.haveMovie || at >= end || end - at < kChunkHeaderSize + kIdx1EntrySize) {
         return tiling;
     }
     FileWindow window;
-    window.position = at;
-    if (!MapWindow(source, window, 16) || !window.Holds(kChunkHeaderSize)) {
-        return tiling;
-    }
+    if (BytesAt(source, window, at, kChunkHeaderSize, 16) == nullptr) return tiling;
     if (ReadFourCC(window.Cursor()) != kIdx1 && (at & 1u) != 0 &&
         window.Holds(kChunkHeaderSize + 1) && ReadFourCC(window.Cursor() + 1) == kIdx1) {
         ++at;  // the pad byte of an odd-sized list
@@ -64,16 +61,15 @@ Shortcut Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
     const uint64_t held = end - data < size ? end - data : size;
     const uint64_t entries = held / kIdx1EntrySize;
     if (entries == 0) return tiling;
-    if (entries * kIdx1EntrySize > 0xFFFFFFFFu - source.granularity) {
+    if (entries * kIdx1EntrySize > source.MostViewBytes()) {
         std::snprintf(tiling.why, sizeof tiling.why,
                       "'idx1' of %llu entries is too large for one view",
                       static_cast<unsigned long long>(entries));
         return tiling;
     }
     const auto bytes = static_cast<uint32_t>(entries * kIdx1EntrySize);
-    window.position = data;
-    if (!MapWindow(source, window, bytes) || !window.Holds(bytes)) return tiling;
-    const uint8_t* entry = window.Cursor();
+    const uint8_t* entry = BytesAt(source, window, data, bytes, bytes);
+    if (entry == nullptr) return tiling;
 
     // Offsets count from the 'movi' code or from the file's start, as the
     // index reader takes them.
@@ -137,9 +133,9 @@ Shortcut Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
     return tiling;
 }
 
-bool ReadIdx1Index(const FileSource& source, const IndexTarget& target, MediaIndex& index) {
+bool ReadIdx1Index(const ByteSource& source, const IndexTarget& target, MediaIndex& index) {
     const AviLayout& layout = *target.layout;
-    const uint64_t end = source.End();
+    const uint64_t end = source.Size();
     if (!layout.haveIdx1 || layout.idx1Data >= end) return false;
     // The whole chunk in one view, bounded by what the file holds.
     const uint64_t held =
@@ -147,10 +143,9 @@ bool ReadIdx1Index(const FileSource& source, const IndexTarget& target, MediaInd
     const uint64_t entries = held / kIdx1EntrySize;
     if (entries == 0) return false;
     FileWindow window;
-    window.position = layout.idx1Data;
     const auto bytes = static_cast<uint32_t>(entries * kIdx1EntrySize);
-    if (!MapWindow(source, window, bytes) || !window.Holds(bytes)) return false;
-    const uint8_t* entry = window.Cursor();
+    const uint8_t* entry = BytesAt(source, window, layout.idx1Data, bytes, bytes);
+    if (entry == nullptr) return false;
 
     // Offsets count from the 'movi' code (the usual) or from the file's start.
     const uint32_t firstCode = ReadFourCC(entry);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "container/AviLayout.h"
-#include "container/FileSource.h"
+#include "container/ByteSource.h"
 #include "container/HeaderWalk.h"
 #include "container/MediaIndex.h"
 
@@ -30,7 +30,7 @@ struct IndexTarget {
 // ends the index. Sets `indexedEnd` past the last chunk listed.
 // False only when the first view cannot be mapped; then nothing is stored.
 // May throw std::bad_alloc.
-bool ReadStandardIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index);
+bool ReadStandardIndex(const ByteSource& source, const IndexTarget& target, MediaIndex& index);
 
 // The entries of a standard index in a view (`count` entries of 8 bytes
 // at `entries`, offsets from `base`), appended by the rules of
@@ -72,7 +72,7 @@ struct Shortcut {
 // through the file, never one read per entry. Taken (with the runs, perhaps
 // none) unless there is no 'idx1' right after the list (no reason) or where
 // its offsets count from is unknown (the reason).
-Shortcut Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
+Shortcut Idx1MovieRuns(const ByteSource& source, const AviLayout& layout,
                        std::vector<MovieRun>& runs);
 
 // OpenDML super index ('indx' of the served stream, found by the walk, which
@@ -106,7 +106,7 @@ Shortcut Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
 // there). A file that lies there is served from its super index. Nothing but
 // the indexes' headers is held: each index's entries are read through views
 // of up to 8 MiB and appended. May throw std::bad_alloc.
-Shortcut ReadSuperIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index);
+Shortcut ReadSuperIndex(const ByteSource& source, const IndexTarget& target, MediaIndex& index);
 
 // AVI 1.0 index ('idx1'): 16-byte entries (chunk id, flags, offset, size)
 // read through one view of the whole chunk. Offsets count from the 'movi'
@@ -115,7 +115,7 @@ Shortcut ReadSuperIndex(const FileSource& source, const IndexTarget& target, Med
 // any other size a frame; audio: every chunk of a size above 0. False when
 // the chunk cannot be read or neither reading of the offsets fits; then
 // nothing is stored. May throw std::bad_alloc.
-bool ReadIdx1Index(const FileSource& source, const IndexTarget& target, MediaIndex& index);
+bool ReadIdx1Index(const ByteSource& source, const IndexTarget& target, MediaIndex& index);
 
 // The movie-data scan: from `start` to the end of the file, chunk header by
 // chunk header, each chunk stepped by its own size (and its pad byte): the
@@ -126,20 +126,20 @@ bool ReadIdx1Index(const FileSource& source, const IndexTarget& target, MediaInd
 // chunk headers is crossed as a whole (holes of a sparse file skipped
 // unread); one past the declared end of a RIFF segment ends the scan. May
 // throw std::bad_alloc.
-void ScanMovieData(const FileSource& source, const IndexTarget& target, uint64_t start,
+void ScanMovieData(const ByteSource& source, const IndexTarget& target, uint64_t start,
                    MediaIndex& index);
 
 // The same scan, stopped before any chunk header at or past `limit`. Returns
 // the position where it stopped. `segmentEnd`: the declared end of the RIFF
 // form that holds `start` when the caller knows it (else it is found).
 constexpr uint64_t kFindSegmentEnd = ~uint64_t{0};
-uint64_t ScanMovieRange(const FileSource& source, const IndexTarget& target, uint64_t start,
+uint64_t ScanMovieRange(const ByteSource& source, const IndexTarget& target, uint64_t start,
                         uint64_t limit, MediaIndex& index, uint64_t segmentEnd = kFindSegmentEnd);
 
 // The declared end of the RIFF segment that holds `position`, reached by
 // stepping from the first segment's end over each next 'RIFF' header by its
 // size; 0 when the chain of segments breaks first or runs past the file.
-uint64_t SegmentEndAt(const FileSource& source, const AviLayout& layout, uint64_t position);
+uint64_t SegmentEndAt(const ByteSource& source, const AviLayout& layout, uint64_t position);
 
 // The cheapest sound source. When the walk stopped at the 'movi' list: the
 // super index (one it declines is logged, line 9101, unless it lists
@@ -152,6 +152,6 @@ uint64_t SegmentEndAt(const FileSource& source, const AviLayout& layout, uint64_
 // standard index that cannot be read at all counts as none.
 // Sets index.source to the source used; returns the refusal when there is
 // none (NoIndexNoMovie) or the resumed walk refuses the file, else kind None.
-Refusal OpenIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index);
+Refusal OpenIndex(const ByteSource& source, const IndexTarget& target, MediaIndex& index);
 
 }  // namespace avi

@@ -14,7 +14,7 @@ constexpr uint32_t kSmallView = 16 * 1024;
 // One scan: the window, the end of the RIFF segment it is in (0 when not
 // known) and where it must stop.
 struct Scan {
-    const FileSource& source;
+    const ByteSource& source;
     const IndexTarget& target;
     MediaIndex& index;
     FileWindow window;
@@ -30,17 +30,17 @@ bool CrossZeros(Scan& scan) {
     const uint64_t from = scan.window.position;
     const uint64_t data = NextNonZeroByte(scan.source, from);
     const uint64_t header = from + (data - from) / kChunkHeaderSize * kChunkHeaderSize;
-    if (header + kChunkHeaderSize > scan.source.End()) return false;
+    if (header + kChunkHeaderSize > scan.source.Size()) return false;
     return StepWindow(scan.source, scan.window, header - from);
 }
 
 // What the scan does with one chunk. Returns false to end the scan.
 bool ScanChunk(Scan& scan) {
-    const FileSource& source = scan.source;
+    const ByteSource& source = scan.source;
     const IndexTarget& target = scan.target;
     FileWindow& window = scan.window;
     MediaIndex& index = scan.index;
-    const uint32_t requested = source.granularity;
+    const uint32_t requested = source.ReadAhead();
     const uint32_t code = ReadFourCC(window.Cursor());
     const uint32_t size = ReadLe32(window.Cursor() + 4);
     if (code == 0 && size == 0) {
@@ -90,16 +90,16 @@ uint32_t ViewRequest(const FileWindow& window, uint32_t requested) {
 
 }  // namespace
 
-uint64_t ScanMovieRange(const FileSource& source, const IndexTarget& target, uint64_t start,
+uint64_t ScanMovieRange(const ByteSource& source, const IndexTarget& target, uint64_t start,
                         uint64_t limit, MediaIndex& index, uint64_t segmentEnd) {
     // Views as large as the index reader's, moved only when the next header
     // lies outside: a run of tiny chunks costs no mapping per chunk.
-    const uint32_t requested = source.granularity;
+    const uint32_t requested = source.ReadAhead();
     if (segmentEnd == kFindSegmentEnd) segmentEnd = SegmentEndAt(source, *target.layout, start);
     Scan scan{source, target, index, {}, segmentEnd, limit};
     FileWindow& window = scan.window;
     window.position = start;
-    if (start >= limit || !MapWindow(source, window, requested)) return start;
+    if (start >= limit || BytesAt(source, window, start, 1, requested) == nullptr) return start;
     // The start is often the end of an indexed chunk: after an odd size its
     // pad byte comes first.
     if ((start & 1u) != 0) SkipPadByte(source, window, requested);
@@ -110,31 +110,29 @@ uint64_t ScanMovieRange(const FileSource& source, const IndexTarget& target, uin
     return window.position;
 }
 
-void ScanMovieData(const FileSource& source, const IndexTarget& target, uint64_t start,
+void ScanMovieData(const ByteSource& source, const IndexTarget& target, uint64_t start,
                    MediaIndex& index) {
     ScanMovieRange(source, target, start, ~uint64_t{0}, index);
 }
 
-uint64_t SegmentEndAt(const FileSource& source, const AviLayout& layout, uint64_t position) {
+uint64_t SegmentEndAt(const ByteSource& source, const AviLayout& layout, uint64_t position) {
     // Segments follow each other, each stepped by its declared size; a few
     // 12-byte reads reach the one that holds `position`.
     constexpr int kMostSegments = 4096;
-    const uint64_t end = source.End();
+    const uint64_t end = source.Size();
     uint64_t segmentEnd = layout.firstRiffEnd;
+    FileWindow probe;
     for (int i = 0; i < kMostSegments && segmentEnd != 0; ++i) {
         if (position < segmentEnd) return segmentEnd;
         uint64_t next = segmentEnd;
-        FileWindow probe;
-        probe.position = next;
-        if (!MapWindow(source, probe, 16) || !probe.Holds(kListHeaderSize)) return 0;
+        if (BytesAt(source, probe, next, kListHeaderSize, 16) == nullptr) return 0;
         uint32_t code = ReadFourCC(probe.Cursor());
         if (code != kRIFF && (next & 1u) != 0 && probe.Holds(13)) {
             ++next;  // the pad byte of an odd-sized segment
             code = ReadFourCC(probe.Cursor() + 1);
         }
         if (code != kRIFF) return 0;
-        probe.position = next;
-        if (!MapWindow(source, probe, 16) || !probe.Holds(kChunkHeaderSize)) return 0;
+        if (BytesAt(source, probe, next, kChunkHeaderSize, 16) == nullptr) return 0;
         const uint64_t size = ReadLe32(probe.Cursor() + 4);
         segmentEnd = next + kChunkHeaderSize + size;
         if (segmentEnd > end) return 0;  // a segment the file does not hold: no bound

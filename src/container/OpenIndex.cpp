@@ -10,7 +10,7 @@ namespace avi {
 namespace {
 
 // The walk's own sources: its standard index, then 'idx1', then the scan.
-Refusal OpenWalkedIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index) {
+Refusal OpenWalkedIndex(const ByteSource& source, const IndexTarget& target, MediaIndex& index) {
     const AviLayout& layout = *target.layout;
     index.baseOffset = layout.baseOffset;
     if (layout.haveStandardIndex && ReadStandardIndex(source, target, index)) {
@@ -22,7 +22,7 @@ Refusal OpenWalkedIndex(const FileSource& source, const IndexTarget& target, Med
     }
     if (ReadIdx1Index(source, target, index)) {
         // 'idx1' covers the first 'RIFF' form only.
-        if (layout.firstRiffEnd < source.End()) {
+        if (layout.firstRiffEnd < source.Size()) {
             ScanMovieData(source, target, layout.firstRiffEnd, index);
         }
         index.source = IndexSource::Idx1;
@@ -38,10 +38,10 @@ Refusal OpenWalkedIndex(const FileSource& source, const IndexTarget& target, Med
 
 }  // namespace
 
-Refusal OpenIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index) {
+Refusal OpenIndex(const ByteSource& source, const IndexTarget& target, MediaIndex& index) {
     const AviLayout& layout = *target.layout;
     const bool video = target.medium == Medium::Video;
-    PrepareFrameTable(index, layout.avih.dwTotalFrames, source.End(), video);
+    PrepareFrameTable(index, layout.avih.dwTotalFrames, source.Size(), video);
     index.frameSize = target.frameSize;
     if (!layout.stoppedAtMovie) return OpenWalkedIndex(source, target, index);
 

@@ -13,7 +13,7 @@ namespace {
 
 // The walk, the format checks and the index, in that order; the first
 // refusal ends them.
-Refusal ReadServableStream(const FileSource& source, Medium medium, StreamTables& tables,
+Refusal ReadServableStream(const ByteSource& source, Medium medium, StreamTables& tables,
                            bool& mainHeaderWithoutIndexFlag) {
     const bool video = medium == Medium::Video;
     AviLayout layout;
@@ -77,7 +77,7 @@ Refusal ReadServableStream(const FileSource& source, Medium medium, StreamTables
 
 }  // namespace
 
-Refusal OpenStream(const FileSource& source, Medium medium, StreamTables& tables) {
+Refusal OpenStream(const ByteSource& source, Medium medium, StreamTables& tables) {
     bool mainHeaderWithoutIndexFlag = false;
     const Refusal refusal = ReadServableStream(source, medium, tables, mainHeaderWithoutIndexFlag);
     // A file whose main header says it has no index, and which cannot be

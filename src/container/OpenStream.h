@@ -10,7 +10,7 @@
 
 #include "container/AviLayout.h"
 #include "container/AviRecords.h"
-#include "container/FileSource.h"
+#include "container/ByteSource.h"
 #include "container/IndexSources.h"
 #include "container/MediaIndex.h"
 #include "format/PictureFormats.h"
@@ -41,6 +41,6 @@ struct StreamTables {
 // refusal (`tables` then holds what was read up to it). A refused file whose
 // main header lacks the has-index flag logs line 510. May throw
 // std::bad_alloc.
-Refusal OpenStream(const FileSource& source, Medium medium, StreamTables& tables);
+Refusal OpenStream(const ByteSource& source, Medium medium, StreamTables& tables);
 
 }  // namespace avi

@@ -36,10 +36,10 @@ uint64_t AppendStandardEntries(const uint8_t* entries, uint64_t count, uint64_t 
     return taken;
 }
 
-bool ReadStandardIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index) {
+bool ReadStandardIndex(const ByteSource& source, const IndexTarget& target, MediaIndex& index) {
     const AviLayout& layout = *target.layout;
     const uint64_t first = layout.standardIndexEntries;
-    const uint64_t end = source.End();
+    const uint64_t end = source.Size();
     if (first >= end) return false;
     // The entries in use, as far as the chunk (and the file) holds them:
     // spare entries a writer reserved after them are not the stream's.
@@ -55,17 +55,16 @@ bool ReadStandardIndex(const FileSource& source, const IndexTarget& target, Medi
     // Large views, each a whole number of entries; an index with none still
     // counts as read when its first byte can be.
     FileWindow window;
-    window.position = first;
+    uint64_t at = first;
     uint64_t left = count;
     do {
         const uint64_t take = left < kEntriesPerView ? left : kEntriesPerView;
         const auto bytes = static_cast<uint32_t>(take * kStandardIndexEntrySize);
-        if (!MapWindow(source, window, bytes != 0 ? bytes : 1u) || !window.Holds(bytes)) {
-            return window.position != first;
-        }
+        const uint8_t* entries = BytesAt(source, window, at, bytes, bytes != 0 ? bytes : 1u);
+        if (entries == nullptr) return at != first;
         const uint64_t base = static_cast<uint64_t>(layout.baseOffset);
-        if (AppendStandardEntries(window.Cursor(), take, base, target, index) < take) break;
-        window.position += bytes;
+        if (AppendStandardEntries(entries, take, base, target, index) < take) break;
+        at += bytes;
         left -= take;
     } while (left > 0);
     return true;

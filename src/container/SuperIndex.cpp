@@ -43,17 +43,15 @@ bool Decline(char (&why)[128], const char* format, unsigned long long a = 0,
 
 // The n bytes at `offset` in one view, copied out; false when the file does
 // not hold them.
-bool ReadBytes(const FileSource& source, uint64_t offset, uint64_t n, std::vector<uint8_t>& out) {
-    if (n > 0xFFFFFFFFu - source.granularity || offset > source.End() ||
-        n > source.End() - offset) {
+bool ReadBytes(const ByteSource& source, uint64_t offset, uint64_t n, std::vector<uint8_t>& out) {
+    if (n > source.MostViewBytes() || offset > source.Size() || n > source.Size() - offset) {
         return false;
     }
     FileWindow window;
-    window.position = offset;
-    if (!MapWindow(source, window, n != 0 ? static_cast<uint32_t>(n) : 1u) || !window.Holds(n)) {
-        return false;
-    }
-    out.assign(window.Cursor(), window.Cursor() + n);
+    const auto bytes = static_cast<uint32_t>(n);
+    const uint8_t* p = BytesAt(source, window, offset, bytes, bytes != 0 ? bytes : 1u);
+    if (p == nullptr) return false;
+    out.assign(p, p + n);
     return true;
 }
 
@@ -65,8 +63,8 @@ bool IsStreamChunk(const AviLayout& layout, Medium medium, uint32_t code) {
 // found, each later one the list that opens its form ('RIFF' 'AVIX' 'LIST'
 // 'movi'). Stops at the end of the file, or where no further form starts;
 // false when a form does not open with a 'movi' list.
-bool MovieLists(const FileSource& source, const AviLayout& layout, std::vector<MovieList>& lists) {
-    const uint64_t end = source.End();
+bool MovieLists(const ByteSource& source, const AviLayout& layout, std::vector<MovieList>& lists) {
+    const uint64_t end = source.Size();
     lists.push_back({0, layout.moviType + 4, std::min(layout.moviEnd, end), layout.firstRiffEnd});
     FileWindow window;
     uint64_t next = layout.firstRiffEnd;
@@ -93,7 +91,7 @@ bool MovieLists(const FileSource& source, const AviLayout& layout, std::vector<M
 
 // True when the chunk whose data starts at `data` has the stream's code and
 // the size an entry gives it.
-bool ChunkMatches(const FileSource& source, FileWindow& window, const IndexTarget& target,
+bool ChunkMatches(const ByteSource& source, FileWindow& window, const IndexTarget& target,
                   uint64_t data, uint32_t size) {
     const uint8_t* header = data >= kChunkHeaderSize
                                 ? BytesAt(source, window, data - kChunkHeaderSize, 8, kHeaderView)
@@ -102,9 +100,9 @@ bool ChunkMatches(const FileSource& source, FileWindow& window, const IndexTarge
            ReadLe32(header + 4) == size;
 }
 
-bool ReadListedIndex(const FileSource& source, const IndexTarget& target, FileWindow& window,
+bool ReadListedIndex(const ByteSource& source, const IndexTarget& target, FileWindow& window,
                      uint64_t offset, ListedIndex& listed, char (&why)[128]) {
-    const uint64_t end = source.End();
+    const uint64_t end = source.Size();
     listed.offset = offset;
     const uint8_t* p = offset < end && end - offset >= kStandardIndexHeaderSize
                            ? BytesAt(source, window, offset, kStandardIndexHeaderSize, kHeaderView)
@@ -153,11 +151,11 @@ Entry EntryAt(const ListedIndex& ix, const uint8_t* entry) {
 // (CheckedEntry): the chunk header carries the code and size the entry says,
 // and the scan from the chunk's end meets none of the stream's chunks before
 // the next entry's header, which it lands on.
-bool TakeLaterIndex(const FileSource& source, const IndexTarget& target, const ListedIndex& ix,
+bool TakeLaterIndex(const ByteSource& source, const IndexTarget& target, const ListedIndex& ix,
                     const MovieList& movie, MediaIndex& built, char (&why)[128]) {
     const uint64_t first = ix.offset + kStandardIndexHeaderSize;
     const uint64_t count = ix.entriesInUse;
-    if (ix.base > source.End())
+    if (ix.base > source.Size())
         return Decline(why, "index at %llu has its base past the file", ix.offset);
     struct Sample {
         uint64_t n;
@@ -221,7 +219,7 @@ bool TakeLaterIndex(const FileSource& source, const IndexTarget& target, const L
 // of `first` names the served stream: the walk would stop there instead.
 // Each super index is read in one view, and the headers it lists in file
 // order through one moving window.
-bool OtherIndexClaimsStream(const FileSource& source, const IndexTarget& target, uint64_t first) {
+bool OtherIndexClaimsStream(const ByteSource& source, const IndexTarget& target, uint64_t first) {
     const AviLayout& layout = *target.layout;
     std::vector<uint64_t> ahead;
     for (int32_t s = 0; s < layout.otherSuperIndexes; ++s) {
@@ -256,7 +254,7 @@ bool OtherIndexClaimsStream(const FileSource& source, const IndexTarget& target,
 }
 
 // ReadSuperIndex, with the reason it declines in `why`.
-bool TakeSuperIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index,
+bool TakeSuperIndex(const ByteSource& source, const IndexTarget& target, MediaIndex& index,
                     char (&why)[128]) {
     const AviLayout& layout = *target.layout;
     std::vector<uint8_t> super;
@@ -312,7 +310,7 @@ bool TakeSuperIndex(const FileSource& source, const IndexTarget& target, MediaIn
                        movies.size());
     }
     for (uint32_t k = 0; k < listedCount; ++k) {
-        const uint64_t segmentEnd = k + 1 < listedCount ? movies[k + 1].segment : source.End();
+        const uint64_t segmentEnd = k + 1 < listedCount ? movies[k + 1].segment : source.Size();
         if (listed[k].offset < movies[k].start || listed[k].chunkEnd > segmentEnd) {
             return Decline(why, "index %llu lies outside segment %llu", k, k);
         }
@@ -396,7 +394,7 @@ bool TakeSuperIndex(const FileSource& source, const IndexTarget& target, MediaIn
 
 }  // namespace
 
-Shortcut ReadSuperIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index) {
+Shortcut ReadSuperIndex(const ByteSource& source, const IndexTarget& target, MediaIndex& index) {
     Shortcut super;
     super.taken = TakeSuperIndex(source, target, index, super.why);
     return super;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "platform/platform.h"
 #include "qxdriver.h"
 #include "support/Files.h"
@@ -93,6 +95,17 @@ MappedReader::MappedReader(const std::string& path, Medium which)
     granularity = platform::AllocationGranularity();
     mapping.reset(platform::CreateReadOnlyMapping(file.get()));
     EXPECT_NE(mapping, nullptr) << path;
+}
+
+MappedReader::MappedReader(std::vector<uint8_t> bytes, Medium which)
+    : medium(which == kVideo ? avi::Medium::Video : avi::Medium::Audio), bytes_(std::move(bytes)) {
+    fileSize = static_cast<int64_t>(bytes_.size());
+    memory_.emplace(bytes_.data(), bytes_.size());
+}
+
+std::unique_ptr<MappedReader> InMemory(const std::vector<uint8_t>& bytes,
+                                       MappedReader::Medium medium) {
+    return std::make_unique<MappedReader>(bytes, medium);
 }
 
 std::unique_ptr<MappedReader> Open(const testsupport::TempDir& dir, const std::string& name,

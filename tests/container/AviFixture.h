@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,17 +45,27 @@ uint64_t Headers(testsupport::AviBuilder& avi, const ExampleOptions& options = E
 // offset: the list's start); returns the frames' data offsets.
 std::vector<uint64_t> VideoMovie(testsupport::AviBuilder& avi, uint32_t frames, uint32_t sizeImage);
 
-// Writes the file and opens it with its mapping, size and granularity, as
-// the opening sequence does; ReadContainer() then reads it as the open does,
-// into the values this object holds.
+// Opens a file with its mapping, size and granularity, as the opening
+// sequence does, or takes its bytes from memory; ReadContainer() then reads
+// it as the open does, into the values this object holds.
 class MappedReader : public avi::StreamTables {
 public:
     enum Medium { kVideo, kAudio };
     MappedReader(const std::string& path, Medium which);
+    MappedReader(std::vector<uint8_t> bytes, Medium which);
     MappedReader& operator*() { return *this; }
     MappedReader* operator->() { return this; }
 
-    avi::FileSource Source() const { return avi::FileSource{mapping.get(), fileSize, granularity}; }
+    // The file's source; only for a reader opened on a file.
+    avi::FileSource MappedSource() const {
+        return avi::FileSource{mapping.get(), fileSize, granularity};
+    }
+    // What the container reads: the bytes in memory, or the file.
+    const avi::ByteSource& Source() {
+        if (memory_) return *memory_;
+        fileSource_ = MappedSource();
+        return fileSource_;
+    }
     bool ReadContainer() {
         refusal = avi::OpenStream(Source(), medium, *this);
         return !refusal.Refused();
@@ -68,10 +79,16 @@ private:
     avi::Medium medium;
     FileOwner file;
     MappingOwner mapping;
+    avi::FileSource fileSource_;
+    std::vector<uint8_t> bytes_;
+    std::optional<avi::MemorySource> memory_;
 };
 
 // Writes `bytes` to `name` in `dir` and opens a reader of `medium` on it.
 std::unique_ptr<MappedReader> Open(const testsupport::TempDir& dir, const std::string& name,
                                    const std::vector<uint8_t>& bytes, MappedReader::Medium medium);
+// A reader of `medium` on `bytes` held in memory: no file is written.
+std::unique_ptr<MappedReader> InMemory(const std::vector<uint8_t>& bytes,
+                                       MappedReader::Medium medium);
 
 }  // namespace fixture

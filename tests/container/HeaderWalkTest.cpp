@@ -15,8 +15,7 @@ using testsupport::AviBuilder;
 class HeaderWalk : public ::testing::Test {
 protected:
     std::unique_ptr<MappedReader> Open(const AviBuilder& avi, MappedReader::Medium medium) {
-        return fixture::Open(dir_, "walk" + std::to_string(files_++) + ".avi", avi.bytes.data(),
-                             medium);
+        return fixture::InMemory(avi.bytes.data(), medium);
     }
     bool LogHas(const std::string& piece) const {
         return debug_.FallbackText().find(piece) != std::string::npos;
@@ -284,7 +283,7 @@ TEST_F(HeaderWalk, TruncatedFilesFailOrKeepWhatTheyHold) {
     const std::vector<int64_t> allFrames(example.frameOffsets.begin(), example.frameOffsets.end());
     for (size_t cut = 1; cut < whole.size(); ++cut) {
         const std::vector<uint8_t> prefix(whole.begin(), whole.begin() + cut);
-        auto file = fixture::Open(dir_, "cut.avi", prefix, MappedReader::kVideo);
+        auto file = fixture::InMemory(prefix, MappedReader::kVideo);
         MappedReader& reader = **file;
         const bool served = reader.ReadContainer();
         if (cut <= firstEntry) {

@@ -49,12 +49,10 @@ TEST(AudioSampleCount, FormatWithoutBitsOrChannelsCountsNothing) {
 class StandardIndex : public ::testing::Test {
 protected:
     std::unique_ptr<MappedReader> Open(const AviBuilder& avi, MappedReader::Medium medium) {
-        return fixture::Open(dir_, "index" + std::to_string(files_++) + ".avi", avi.bytes.data(),
-                             medium);
+        return fixture::InMemory(avi.bytes.data(), medium);
     }
     DebugFolder debug_;
     TempDir dir_;
-    int files_ = 0;
 };
 
 // The headers, then a 'movi' list holding one chunk `code` per size and
