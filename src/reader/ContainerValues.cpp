@@ -6,6 +6,7 @@
 #include "container/StreamRules.h"
 #include "diag/DebugLog.h"
 #include "diag/LogLines.h"
+#include "format/PictureFormats.h"
 
 namespace {
 
@@ -68,6 +69,11 @@ bool ReadServableStream(const avi::FileSource& source, avi::Medium medium, Conta
                        "%u bytes), zero-filled past their end",
                        frameSize, static_cast<unsigned long long>(index.shortChunks),
                        static_cast<unsigned long long>(index.nonEmptyChunks), index.firstShortSize);
+    }
+    // Rows padded by the writer: every chunk holds the padded frame.
+    if (video && index.nonEmptyChunks > 0 &&
+        format::PadRowsToChunks(values.picture, index.smallestChunk)) {
+        values.bih.biSizeImage = values.picture.frameSize;
     }
     if (video) avi::TrimFrameTable(index);  // the table lives as long as the stream
     values.frameTable = std::move(index.frameTable);
