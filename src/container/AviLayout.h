@@ -104,8 +104,9 @@ struct AviLayout {
     AVIStreamHeader audioStrh{};
     WAVEFORMATEX wfx{};
     uint32_t audioFormatSize = 0;  // the 'strf' chunk's size
-    uint16_t subFormatTag = 0;     // extensible formats: the first two bytes of the sub-format GUID
-    bool subFormatIsStandard = false;  // ... and the rest of it is the standard base GUID
+    // An extensible format's sub-format tag (the first two bytes of its GUID),
+    // when the record is whole and the GUID a standard one; else 0.
+    uint16_t subFormatTag = 0;
 
     // The first standard index of the served stream ('ix##' with its chunk id).
     bool haveStandardIndex = false;
@@ -130,7 +131,6 @@ struct AviLayout {
     // headers are all read; nothing of the movie data or what follows is).
     bool stoppedAtMovie = false;
     WalkResume resume;
-    uint64_t movieSkipped = 0;  // bytes of movie data a resumed walk jumped over
 
     // The first 'idx1' chunk (AVI 1.0 index) and the first 'movi' list.
     bool haveIdx1 = false;

@@ -29,11 +29,8 @@ constexpr uint32_t kAvih = MakeFourCC('a', 'v', 'i', 'h');
 constexpr uint32_t kStrh = MakeFourCC('s', 't', 'r', 'h');
 constexpr uint32_t kStrf = MakeFourCC('s', 't', 'r', 'f');
 constexpr uint32_t kIndx = MakeFourCC('i', 'n', 'd', 'x');
-constexpr uint32_t kIx00 = MakeFourCC('i', 'x', '0', '0');
-constexpr uint32_t kIx01 = MakeFourCC('i', 'x', '0', '1');
 constexpr uint32_t kVids = MakeFourCC('v', 'i', 'd', 's');
 constexpr uint32_t kAuds = MakeFourCC('a', 'u', 'd', 's');
-constexpr uint32_t k00db = MakeFourCC('0', '0', 'd', 'b');
 constexpr uint32_t k01wb = MakeFourCC('0', '1', 'w', 'b');
 
 // 'ix' and two digits: an OpenDML standard index, named after its stream.
@@ -69,6 +66,45 @@ inline uint32_t ReadFourCC(const uint8_t* p) {
 
 constexpr uint32_t kAvifHasIndex = 0x10;
 
+// Sizes on disk. A chunk is a code and a size, then the data; a list ('RIFF',
+// 'LIST') adds its type code.
+constexpr uint64_t kChunkHeaderSize = 8;
+constexpr uint64_t kListHeaderSize = 12;
+// The OpenDML indexes. A standard index ('ix##'): a 32-byte header with its
+// chunk header (entries in use at 12, chunk id at 16, base offset at 20),
+// then 8-byte entries (offset from the base, size). A super index ('indx'):
+// 24 bytes after its chunk header, then 16-byte entries (the offset of a
+// standard index, its size, its duration).
+constexpr uint64_t kStandardIndexHeaderSize = 32;
+constexpr uint64_t kStandardIndexEntrySize = 8;
+constexpr uint64_t kSuperIndexHeaderSize = 24;
+constexpr uint64_t kSuperIndexEntrySize = 16;
+// Bit 31 of a standard index entry's size is the not-a-key-frame flag.
+constexpr uint32_t kIndexEntrySizeMask = 0x7FFFFFFFu;
+// An AVI 1.0 index ('idx1') entry: chunk id, flags, offset, size.
+constexpr uint64_t kIdx1EntrySize = 16;
+
+// The records' sizes: the headers, a bitmap header and one followed by its
+// three colour masks, a wave format without cbSize (PCMWAVEFORMAT) and with
+// it, and the extensible wave format, whose cbSize counts at least 22 bytes
+// after the wave format, with the sub-format GUID at 24: a format tag and a
+// tail that every standard sub-format (KSDATAFORMAT_SUBTYPE_*) shares.
+constexpr uint32_t kMainHeaderSize = 56;
+constexpr uint32_t kStreamHeaderSize = 56;
+constexpr uint32_t kBitmapHeaderSize = 40;
+constexpr uint32_t kBitfieldsSize = 52;
+constexpr uint32_t kPcmFormatSize = 16;
+constexpr uint32_t kWaveFormatSize = 18;
+constexpr uint32_t kExtensibleSize = 40;
+constexpr uint16_t kExtensibleExtraSize = 22;
+constexpr uint32_t kSubFormatAt = 24;
+constexpr uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                        0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+// Video time counts 100 ns units: frame durations, and the timescale the
+// host is given for a video stream.
+constexpr int64_t kVideoTimescale = 10000000;
+
 // biCompression and wFormatTag values are the format tables' (format/).
 
 struct MainAVIHeader {
@@ -84,7 +120,7 @@ struct MainAVIHeader {
     uint32_t dwHeight;
     uint32_t dwReserved[4];
 };
-static_assert(sizeof(MainAVIHeader) == 56, "main header is 56 bytes on disk");
+static_assert(sizeof(MainAVIHeader) == kMainHeaderSize, "the main header as on disk");
 
 struct AVIStreamHeader {
     uint32_t fccType;     // big-endian code
@@ -102,7 +138,7 @@ struct AVIStreamHeader {
     uint32_t dwSampleSize;
     int16_t rcFrame[4];
 };
-static_assert(sizeof(AVIStreamHeader) == 56, "stream header is 56 bytes on disk");
+static_assert(sizeof(AVIStreamHeader) == kStreamHeaderSize, "the stream header as on disk");
 
 struct BITMAPINFOHEADER {
     uint32_t biSize;
@@ -117,7 +153,7 @@ struct BITMAPINFOHEADER {
     uint32_t biClrUsed;
     uint32_t biClrImportant;
 };
-static_assert(sizeof(BITMAPINFOHEADER) == 40, "bitmap header is 40 bytes on disk");
+static_assert(sizeof(BITMAPINFOHEADER) == kBitmapHeaderSize, "the bitmap header as on disk");
 
 struct WAVEFORMATEX {
     uint16_t wFormatTag;
@@ -128,12 +164,11 @@ struct WAVEFORMATEX {
     uint16_t wBitsPerSample;
     uint16_t cbSize;
 };
-constexpr size_t kWaveFormatSize = 18;  // on disk, without the in-memory padding
 
 // Decoders: each reads exactly its record's on-disk size from `p`.
-MainAVIHeader DecodeMainHeader(const uint8_t* p);       // 56 bytes
-AVIStreamHeader DecodeStreamHeader(const uint8_t* p);   // 56 bytes
-BITMAPINFOHEADER DecodeBitmapHeader(const uint8_t* p);  // 40 bytes
-WAVEFORMATEX DecodeWaveFormat(const uint8_t* p);        // 18 bytes
+MainAVIHeader DecodeMainHeader(const uint8_t* p);       // kMainHeaderSize
+AVIStreamHeader DecodeStreamHeader(const uint8_t* p);   // kStreamHeaderSize
+BITMAPINFOHEADER DecodeBitmapHeader(const uint8_t* p);  // kBitmapHeaderSize
+WAVEFORMATEX DecodeWaveFormat(const uint8_t* p);        // kWaveFormatSize
 
 }  // namespace avi

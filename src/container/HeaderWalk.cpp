@@ -1,10 +1,10 @@
 #include "container/HeaderWalk.h"
 
 #include <cstring>
-#include <new>
 
 #include "container/AviRecords.h"
 #include "container/FileWindow.h"
+#include "container/MediaIndex.h"
 #include "diag/Assert.h"
 #include "format/PictureFormats.h"
 
@@ -30,22 +30,6 @@ struct ChunkHeader {
     uint32_t dwSize;
 };
 
-constexpr uint64_t kListHeaderSize = 12;
-constexpr uint64_t kChunkHeaderSize = 8;
-constexpr uint64_t kIndexHeaderSize = 32;   // standard index header, before its entries
-constexpr uint32_t kBitmapHeaderSize = 40;  // BITMAPINFOHEADER on disk
-constexpr uint32_t kBitfieldsSize = 52;     // ... followed by the three colour masks
-constexpr uint32_t kPcmFormatSize = 16;     // PCMWAVEFORMAT: a wave format without cbSize
-constexpr uint32_t kWaveRecordSize = 18;    // WAVEFORMATEX
-constexpr uint32_t kExtensibleSize = 40;    // WAVEFORMATEXTENSIBLE
-constexpr uint32_t kStreamHeaderSize = 56;
-constexpr uint32_t kMainHeaderSize = 56;
-
-// The sub-format GUID of an extensible format is a format tag followed by
-// this fixed tail (KSDATAFORMAT_SUBTYPE_* share it).
-constexpr uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
-                                        0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-
 enum class Turn { Next, Ended, HandOver, Refused, AtMovie };
 enum class StreamKind : uint8_t { None, Video, Audio, Other };
 
@@ -54,12 +38,12 @@ enum class StreamKind : uint8_t { None, Video, Audio, Other };
 // file that ends inside them ends the walk.
 class Walk {
 public:
-    Walk(const FileSource& source, Medium medium, AviLayout& layout, WalkStop stop)
+    Walk(const FileSource& source, Medium medium, AviLayout& layout, bool stopAtMovie)
         : source_(source),
           medium_(medium),
           layout_(layout),
           requested_(source.granularity),
-          stop_(stop) {}
+          stopAtMovie_(stopAtMovie) {}
 
     WalkResult Run() {
         WalkResult result;
@@ -220,7 +204,7 @@ private:
             layout_.moviType = window_.position - 4;
             layout_.moviEnd = layout_.moviType + lst.dwSize;
             // Everything an index needs to be found lies in the header list.
-            if (stop_ == WalkStop::AtMovie && layout_.haveMainHeader && ServedStreamRead()) {
+            if (stopAtMovie_ && layout_.haveMainHeader && ServedStreamRead()) {
                 SaveResume();
                 return Turn::AtMovie;
             }
@@ -241,9 +225,12 @@ private:
         layout_.avih = DecodeMainHeader(window_.Cursor());
         layout_.hasIndexFlag = (layout_.avih.dwFlags & kAvifHasIndex) != 0;
         // No table of more frames than a 32-bit byte count can hold: refused
-        // here, before anything else is read.
-        if (static_cast<uint64_t>(layout_.avih.dwTotalFrames) * 8u > 0xFFFFFFFFu) {
-            throw std::bad_alloc();
+        // here, before anything else is read, as the allocation would fail.
+        if (static_cast<uint64_t>(layout_.avih.dwTotalFrames) * sizeof(FrameEntry) > 0xFFFFFFFFu) {
+            refusal_ = MakeRefusal(RefusalKind::OutOfMemory,
+                                   "out of memory for the index of a %lld-byte file",
+                                   static_cast<long long>(source_.fileSize));
+            return Turn::Refused;
         }
         layout_.haveMainHeader = true;
         // The record's own size, whatever dwSize says: every writer writes 56.
@@ -306,11 +293,11 @@ private:
             // clang-format on
         } else if (current_ != StreamKind::Other) {
             // clang-format off
-            QXASSERT_SPELLED(diag::kAssertWaveFormatSize, n == kWaveRecordSize || (sizeFits && (n == kPcmFormatSize || n > kWaveRecordSize)), sizeof(WAVEFORMATEX)==chnk.dwSize);
+            QXASSERT_SPELLED(diag::kAssertWaveFormatSize, n == kWaveFormatSize || (sizeFits && (n == kPcmFormatSize || n > kWaveFormatSize)), sizeof(WAVEFORMATEX)==chnk.dwSize);
             // clang-format on
         }
         const uint32_t size =
-            sizeFits ? chnk.dwSize : (audioFormatNext_ ? kWaveRecordSize : kBitmapHeaderSize);
+            sizeFits ? chnk.dwSize : (audioFormatNext_ ? kWaveFormatSize : kBitmapHeaderSize);
         if (current_ == StreamKind::Video && size >= kBitmapHeaderSize &&
             layout_.videoStream == kNoStream && !ReadVideoFormat(size)) {
             return Turn::Ended;
@@ -381,9 +368,11 @@ private:
         if (!ReadBody(size, body, kExtensibleSize)) return false;
         layout_.wfx = DecodeWaveFormat(body);  // cbSize reads 0 from a 16-byte format
         layout_.audioFormatSize = size;
-        if (size >= kExtensibleSize) {
-            layout_.subFormatTag = ReadLe16(body + 24);
-            layout_.subFormatIsStandard = std::memcmp(body + 26, kSubFormatTail, 14) == 0;
+        // The samples of an extensible format are what its sub-format says:
+        // read only from a whole record with a standard sub-format.
+        if (size >= kExtensibleSize && layout_.wfx.cbSize >= kExtensibleExtraSize &&
+            std::memcmp(body + kSubFormatAt + 2, kSubFormatTail, sizeof kSubFormatTail) == 0) {
+            layout_.subFormatTag = ReadLe16(body + kSubFormatAt);
         }
         return true;
     }
@@ -392,19 +381,23 @@ private:
     // stream's index is stepped over.
     Turn OnStandardIndex() {
         const uint64_t headerPosition = window_.position;
-        if (!Need(kIndexHeaderSize)) return Turn::Ended;
+        if (!Need(kStandardIndexHeaderSize)) return Turn::Ended;
         const uint8_t* p = window_.Cursor();
         const uint32_t chunkSize = ReadLe32(p + 4);
         const uint32_t chunkId = ReadFourCC(p + 16);
         const uint32_t inUse = ReadLe32(p + 12);
         layout_.baseOffset = static_cast<int64_t>(ReadLe64(p + 20));
-        if (!Step(kIndexHeaderSize)) return Turn::Ended;
+        if (!Step(kStandardIndexHeaderSize)) return Turn::Ended;
 
         const bool ours = medium_ == Medium::Video ? layout_.IsVideoChunk(chunkId)
                                                    : layout_.IsAudioChunk(chunkId);
         if (!ours) {
-            // 24 = the header bytes that the chunk's size counts.
-            return StepBody(static_cast<uint32_t>(chunkSize - 24u));
+            // The rest of the chunk: its size counts the header after the
+            // chunk header (wrapping in 32 bits for a size below that, which
+            // runs past the end of the file and ends the walk).
+            constexpr auto kCounted =
+                static_cast<uint32_t>(kStandardIndexHeaderSize - kChunkHeaderSize);
+            return StepBody(static_cast<uint32_t>(chunkSize - kCounted));
         }
         // The index fills the frame table that the main header sized.
         if (!layout_.haveMainHeader) {
@@ -483,7 +476,6 @@ private:
         }
         const MovieRun& run = (*runs_)[nextRun_++];
         if (!Step(run.end - run.start)) return false;
-        layout_.movieSkipped += run.end - run.start;
         if (run.afterOddChunk) SkipPadByte(source_, window_, requested_);
         return true;
     }
@@ -505,7 +497,7 @@ private:
     const Medium medium_;
     AviLayout& layout_;
     const uint32_t requested_;
-    const WalkStop stop_;
+    const bool stopAtMovie_;  // a first walk stops at the 'movi' list; a resumed one goes on
     int32_t strlStream_ = kNoStream;               // the stream of the 'strl' list being read
     const std::vector<MovieRun>* runs_ = nullptr;  // runs a resumed walk jumps over
     size_t nextRun_ = 0;
@@ -522,13 +514,13 @@ private:
 
 }  // namespace
 
-WalkResult WalkHeaders(const FileSource& source, Medium medium, AviLayout& layout, WalkStop stop) {
-    return Walk(source, medium, layout, stop).Run();
+WalkResult WalkHeaders(const FileSource& source, Medium medium, AviLayout& layout) {
+    return Walk(source, medium, layout, true).Run();
 }
 
 WalkResult ResumeWalk(const FileSource& source, Medium medium, AviLayout& layout,
                       const std::vector<MovieRun>* runs) {
-    return Walk(source, medium, layout, WalkStop::AtStandardIndex).Resume(runs);
+    return Walk(source, medium, layout, false).Resume(runs);
 }
 
 }  // namespace avi

@@ -8,8 +8,6 @@ namespace avi {
 
 namespace {
 
-constexpr uint32_t kEntrySize = 16;       // chunk id, flags, offset, size
-constexpr uint64_t kChunkHeaderSize = 8;  // code + size
 constexpr uint32_t kHeaderView = 4 * 1024;
 constexpr uint64_t kShortestRun = 4;  // chunks
 
@@ -44,7 +42,7 @@ Idx1Tiling Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
     const uint64_t end = source.End();
     // The 'idx1' chunk right after the 'movi' list, found from the list's size.
     uint64_t at = layout.moviEnd;
-    if (!layout.haveMovie || at >= end || end - at < kChunkHeaderSize + kEntrySize) {
+    if (!layout.haveMovie || at >= end || end - at < kChunkHeaderSize + kIdx1EntrySize) {
         return Idx1Tiling::NoIdx1;
     }
     FileWindow window;
@@ -63,14 +61,14 @@ Idx1Tiling Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
     const uint64_t data = at + kChunkHeaderSize;
     const uint32_t size = ReadLe32(window.Cursor() + 4);
     const uint64_t held = end - data < size ? end - data : size;
-    const uint64_t entries = held / kEntrySize;
+    const uint64_t entries = held / kIdx1EntrySize;
     if (entries == 0) return Idx1Tiling::NoIdx1;
-    if (entries * kEntrySize > 0xFFFFFFFFu - source.granularity) {
+    if (entries * kIdx1EntrySize > 0xFFFFFFFFu - source.granularity) {
         std::snprintf(why, sizeof why, "'idx1' of %llu entries is too large for one view",
                       static_cast<unsigned long long>(entries));
         return Idx1Tiling::Declined;
     }
-    const auto bytes = static_cast<uint32_t>(entries * kEntrySize);
+    const auto bytes = static_cast<uint32_t>(entries * kIdx1EntrySize);
     window.position = data;
     if (!MapWindow(source, window, bytes) || !window.Holds(bytes)) return Idx1Tiling::NoIdx1;
     const uint8_t* entry = window.Cursor();
@@ -102,14 +100,14 @@ Idx1Tiling Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
         bool matches = chunks >= kShortestRun;
         for (uint64_t n = 0; matches && n < chunks; ++n) {
             if (!CheckedEntry(n, chunks)) continue;
-            const uint8_t* e = runEntries + n * kEntrySize;
+            const uint8_t* e = runEntries + n * kIdx1EntrySize;
             matches = ChunkHeaderAt(source, headers, base + ReadLe32(e + 8), ReadFourCC(e),
                                     ReadLe32(e + 12));
         }
         if (matches) runs.push_back(run);
         chunks = 0;
     };
-    for (uint64_t i = 0; i < entries; ++i, entry += kEntrySize) {
+    for (uint64_t i = 0; i < entries; ++i, entry += kIdx1EntrySize) {
         const uint32_t code = ReadFourCC(entry);
         const uint64_t header = base + ReadLe32(entry + 8);
         const uint32_t chunkSize = ReadLe32(entry + 12);
@@ -143,11 +141,11 @@ bool ReadIdx1Index(const FileSource& source, const IndexTarget& target, MediaInd
     // The whole chunk in one view, bounded by what the file holds.
     const uint64_t held =
         end - layout.idx1Data < layout.idx1Size ? end - layout.idx1Data : layout.idx1Size;
-    const uint64_t entries = held / kEntrySize;
+    const uint64_t entries = held / kIdx1EntrySize;
     if (entries == 0) return false;
     FileWindow window;
     window.position = layout.idx1Data;
-    const auto bytes = static_cast<uint32_t>(entries * kEntrySize);
+    const auto bytes = static_cast<uint32_t>(entries * kIdx1EntrySize);
     if (!MapWindow(source, window, bytes) || !window.Holds(bytes)) return false;
     const uint8_t* entry = window.Cursor();
 
@@ -163,7 +161,7 @@ bool ReadIdx1Index(const FileSource& source, const IndexTarget& target, MediaInd
         return false;
     }
 
-    for (uint64_t i = 0; i < entries; ++i, entry += kEntrySize) {
+    for (uint64_t i = 0; i < entries; ++i, entry += kIdx1EntrySize) {
         const uint32_t code = ReadFourCC(entry);
         const uint64_t data = base + ReadLe32(entry + 8) + kChunkHeaderSize;
         const uint32_t size = ReadLe32(entry + 12);

@@ -118,12 +118,11 @@ bool ReadIdx1Index(const FileSource& source, const IndexTarget& target, MediaInd
 // chunk header, each chunk stepped by its own size (and its pad byte): the
 // served stream's chunks are appended (a video chunk of size 0 is a drop
 // frame, any other video chunk a frame stepped by the frame size, an audio
-// chunk of size 0 is skipped), a 'RIFF' form and a 'LIST'
-// 'movi' or 'rec ' list are entered, any other chunk or list stepped over.
-// May throw std::bad_alloc.
-// A run of all-zero chunk headers is crossed as a whole (holes of a sparse
-// file skipped unread); one past the declared end of a RIFF segment ends the
-// scan.
+// chunk of size 0 is skipped), a 'RIFF' form and a 'LIST' 'movi' or 'rec '
+// list are entered, any other chunk or list stepped over. A run of all-zero
+// chunk headers is crossed as a whole (holes of a sparse file skipped
+// unread); one past the declared end of a RIFF segment ends the scan. May
+// throw std::bad_alloc.
 void ScanMovieData(const FileSource& source, const IndexTarget& target, uint64_t start,
                    MediaIndex& index);
 

@@ -7,8 +7,8 @@ namespace avi {
 
 namespace {
 
-constexpr uint64_t kSmallestFrameRecord = 8;  // an index entry or a chunk header
-constexpr size_t kMostFrames = 0xFFFFFFFFu;   // dwTotalFrames counts in 32 bits
+constexpr uint64_t kSmallestFrameRecord = kStandardIndexEntrySize;  // = a chunk header
+constexpr size_t kMostFrames = 0xFFFFFFFFu;  // dwTotalFrames counts in 32 bits
 
 // `size`: the bytes the frame's chunk holds; a chunk shorter than a frame is
 // noted with the frame's number.

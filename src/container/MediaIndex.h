@@ -42,9 +42,6 @@ struct MediaIndex {
     // The base offset of the last standard index header read on the way to
     // the tables (the served stream's first one when its index was used).
     int64_t baseOffset = 0;
-    // The tables were built without stepping through the first 'movi' list
-    // chunk by chunk (a super index, or an 'idx1' that accounts for it).
-    bool skippedMovie = false;
 
     // Set before any source appends. Video: the bytes of one stored frame.
     // Both: the end of the file, past which nothing is counted.

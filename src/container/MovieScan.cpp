@@ -8,7 +8,6 @@ namespace avi {
 
 namespace {
 
-constexpr uint64_t kChunkHeaderSize = 8;  // code + size
 constexpr uint64_t kListTypeSize = 4;
 constexpr uint32_t kSmallView = 16 * 1024;
 
@@ -127,7 +126,7 @@ uint64_t SegmentEndAt(const FileSource& source, const AviLayout& layout, uint64_
         uint64_t next = segmentEnd;
         FileWindow probe;
         probe.position = next;
-        if (!MapWindow(source, probe, 16) || !probe.Holds(12)) return 0;
+        if (!MapWindow(source, probe, 16) || !probe.Holds(kListHeaderSize)) return 0;
         uint32_t code = ReadFourCC(probe.Cursor());
         if (code != kRIFF && (next & 1u) != 0 && probe.Holds(13)) {
             ++next;  // the pad byte of an odd-sized segment
@@ -135,7 +134,7 @@ uint64_t SegmentEndAt(const FileSource& source, const AviLayout& layout, uint64_
         }
         if (code != kRIFF) return 0;
         probe.position = next;
-        if (!MapWindow(source, probe, 16) || !probe.Holds(8)) return 0;
+        if (!MapWindow(source, probe, 16) || !probe.Holds(kChunkHeaderSize)) return 0;
         const uint64_t size = ReadLe32(probe.Cursor() + 4);
         segmentEnd = next + kChunkHeaderSize + size;
         if (segmentEnd > end) return 0;  // a segment the file does not hold: no bound

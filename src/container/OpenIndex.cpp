@@ -48,10 +48,7 @@ IndexSource OpenIndex(const FileSource& source, const IndexTarget& target, Media
     char why[128] = {};
     std::vector<MovieRun> runs;
     if (layout.haveSuperIndex) {
-        if (ReadSuperIndex(source, target, index, why)) {
-            index.skippedMovie = true;
-            return IndexSource::SuperIndex;
-        }
+        if (ReadSuperIndex(source, target, index, why)) return IndexSource::SuperIndex;
         if (why[0] != 0)
             diag::DebugLog("", diag::kSourceName, diag::kLogSuperIndexNotUsed,
                            "Super index not used: %s", why);
@@ -65,7 +62,6 @@ IndexSource OpenIndex(const FileSource& source, const IndexTarget& target, Media
     AviLayout walked = layout;
     const WalkResult walk = ResumeWalk(source, target.medium, walked, &runs);
     index.baseOffset = walked.baseOffset;
-    index.skippedMovie = walked.movieSkipped != 0;
     if (walk.end == WalkEnd::Refused) {
         refusal = walk.refusal;
         return IndexSource::None;

@@ -5,8 +5,6 @@ namespace avi {
 
 namespace {
 
-constexpr uint64_t kEntrySize = 8;              // offset + size, one per indexed chunk
-constexpr uint32_t kSizeMask = 0x7FFFFFFFu;     // bit 31: the not-a-key-frame flag
 constexpr uint64_t kEntriesPerView = 1u << 20;  // 8 MiB of entries per read
 
 }  // namespace
@@ -15,12 +13,12 @@ uint64_t AppendStandardEntries(const uint8_t* entries, uint64_t count, uint64_t 
                                const IndexTarget& target, MediaIndex& index) {
     const AviLayout& layout = *target.layout;
     uint64_t taken = 0;
-    for (const uint8_t* entry = entries; taken < count; ++taken, entry += kEntrySize) {
+    for (const uint8_t* entry = entries; taken < count; ++taken, entry += kStandardIndexEntrySize) {
         // An offset of 0 names the index's base itself, where no chunk's
         // data can start: an entry that was never written ends the index.
         if (ReadLe32(entry) == 0) break;
         const uint64_t offset = base + ReadLe32(entry);
-        const uint32_t size = ReadLe32(entry + 4) & kSizeMask;
+        const uint32_t size = ReadLe32(entry + 4) & kIndexEntrySizeMask;
         if (target.medium == Medium::Video) {
             if (size == 0) {
                 if (!AppendDropFrame(index)) break;
@@ -46,7 +44,7 @@ bool ReadStandardIndex(const FileSource& source, const IndexTarget& target, Medi
     // The entries in use, as far as the chunk (and the file) holds them:
     // spare entries a writer reserved after them are not the stream's.
     const uint64_t entriesEnd = layout.standardIndexEnd < end ? layout.standardIndexEnd : end;
-    uint64_t count = entriesEnd > first ? (entriesEnd - first) / kEntrySize : 0;
+    uint64_t count = entriesEnd > first ? (entriesEnd - first) / kStandardIndexEntrySize : 0;
     if (layout.standardIndexInUse < count) count = layout.standardIndexInUse;
     // Room for every entry at once (they are bytes of the file), rather
     // than a table grown by doubling that briefly holds one and a half times it.
@@ -61,7 +59,7 @@ bool ReadStandardIndex(const FileSource& source, const IndexTarget& target, Medi
     uint64_t left = count;
     do {
         const uint64_t take = left < kEntriesPerView ? left : kEntriesPerView;
-        const auto bytes = static_cast<uint32_t>(take * kEntrySize);
+        const auto bytes = static_cast<uint32_t>(take * kStandardIndexEntrySize);
         if (!MapWindow(source, window, bytes != 0 ? bytes : 1u) || !window.Holds(bytes)) {
             return window.position != first;
         }

@@ -10,8 +10,6 @@ namespace avi {
 
 namespace {
 
-constexpr uint64_t kTicksPerSecond = 10000000;  // video time counts 100 ns units
-
 uint64_t Magnitude(int32_t value) {
     return value < 0 ? static_cast<uint64_t>(-static_cast<int64_t>(value))
                      : static_cast<uint64_t>(value);
@@ -81,7 +79,8 @@ Refusal AudioLayoutRefusal(const AviLayout& layout, uint16_t tag, const format::
 uint64_t FrameDuration(const AVIStreamHeader& header) {
     if (header.dwRate == 0 || header.dwScale == 0) return 0;
     // scale < 2^32, so 10^7 x scale + rate / 2 < 2^57: no overflow.
-    return (kTicksPerSecond * header.dwScale + header.dwRate / 2u) / header.dwRate;
+    return (static_cast<uint64_t>(kVideoTimescale) * header.dwScale + header.dwRate / 2u) /
+           header.dwRate;
 }
 
 Refusal CheckVideoFormat(const AviLayout& layout, format::PictureFormat* picture) {
@@ -149,8 +148,7 @@ Refusal CheckAudioFormat(const AviLayout& layout, format::SoundFormat* sound) {
         return MakeRefusal(RefusalKind::AudioFormat, "the audio stream has no readable format");
     }
     const WAVEFORMATEX& wfx = layout.wfx;
-    const uint16_t tag = format::SampleTag(wfx.wFormatTag, layout.audioFormatSize, wfx.cbSize,
-                                           layout.subFormatTag, layout.subFormatIsStandard);
+    const uint16_t tag = format::SampleTag(wfx.wFormatTag, layout.subFormatTag);
     const format::SoundRow* row = format::FindSoundRow(tag, wfx.wBitsPerSample);
     if (row == nullptr || row->support != format::Support::Served) {
         return AudioLayoutRefusal(layout, tag, row);

@@ -9,14 +9,8 @@ namespace avi {
 
 namespace {
 
-constexpr uint64_t kChunkHeaderSize = 8;
-constexpr uint64_t kSuperHeaderSize = 24;     // after the chunk header: up to the entries
-constexpr uint64_t kSuperEntrySize = 16;      // offset (64), size, duration
-constexpr uint64_t kStandardHeaderSize = 32;  // with its chunk header: up to the entries
-constexpr uint64_t kEntrySize = 8;
 constexpr uint8_t kIndexOfIndexes = 0x00;
 constexpr uint8_t kIndexOfChunks = 0x01;
-constexpr uint32_t kSizeMask = 0x7FFFFFFFu;         // bit 31: the not-a-key-frame flag
 constexpr uint64_t kMostIndexes = 1u << 16;         // far beyond any real file (one per GiB or so)
 constexpr uint64_t kLargestIndexChunk = 64u << 20;  // 8 M entries; writers keep far below
 constexpr uint64_t kEntriesPerView = 1u << 20;      // 8 MiB of entries per read
@@ -112,8 +106,8 @@ bool ReadListedIndex(const FileSource& source, const IndexTarget& target, FileWi
                      uint64_t offset, ListedIndex& listed, char (&why)[128]) {
     const uint64_t end = source.End();
     listed.offset = offset;
-    const uint8_t* p = offset < end && end - offset >= kStandardHeaderSize
-                           ? BytesAt(source, window, offset, kStandardHeaderSize, kHeaderView)
+    const uint8_t* p = offset < end && end - offset >= kStandardIndexHeaderSize
+                           ? BytesAt(source, window, offset, kStandardIndexHeaderSize, kHeaderView)
                            : nullptr;
     if (p == nullptr) return Decline(why, "index at %llu lies outside the file", offset);
     const uint32_t code = ReadFourCC(p);
@@ -126,13 +120,14 @@ bool ReadListedIndex(const FileSource& source, const IndexTarget& target, FileWi
         return Decline(why, "index at %llu is not a plain index of chunks", offset);
     }
     listed.chunkEnd = offset + kChunkHeaderSize + chunkSize;
-    if (chunkSize < kStandardHeaderSize - kChunkHeaderSize || listed.chunkEnd > end ||
+    if (chunkSize < kStandardIndexHeaderSize - kChunkHeaderSize || listed.chunkEnd > end ||
         chunkSize > kLargestIndexChunk) {
         return Decline(why, "index at %llu runs past the file (%llu bytes)", offset, chunkSize);
     }
     listed.entriesInUse = ReadLe32(p + 12);
     listed.base = ReadLe64(p + 20);
-    const uint64_t entriesFit = (chunkSize - (kStandardHeaderSize - kChunkHeaderSize)) / kEntrySize;
+    const uint64_t entriesFit =
+        (chunkSize - (kStandardIndexHeaderSize - kChunkHeaderSize)) / kStandardIndexEntrySize;
     if (listed.entriesInUse > entriesFit) {
         return Decline(why, "index at %llu counts more entries than it holds (%llu)", offset,
                        listed.entriesInUse);
@@ -146,20 +141,21 @@ struct Entry {
     uint32_t size = 0;
 };
 Entry EntryAt(const ListedIndex& ix, const uint8_t* entry) {
-    return {ix.base + ReadLe32(entry), ReadLe32(entry + 4) & kSizeMask};
+    return {ix.base + ReadLe32(entry), ReadLe32(entry + 4) & kIndexEntrySizeMask};
 }
 
-// Takes the entries of a later index (one after the first): each a chunk of
-// the segment's 'movi' list, after the previous one's end (what the scan
-// would step over) and inside the list. Where the scan would have found
-// them is read at the checked entries (CheckedEntry): the chunk header carries
-// the code and size the entry says, and the scan from the chunk's end meets
-// none of the stream's chunks before the next entry's header, which it
-// lands on. The entries are read through views of up to 8 MiB, and appended
-// by the first index's rules, all of which they must pass.
+// Takes the entries of a later index (one after the first), read through
+// views of up to 8 MiB and appended by the first index's rules, all of which
+// they must pass. Each entry is a chunk of the segment's 'movi' list, after
+// the previous one's end (what the scan would step over) and inside the list.
+//
+// That the scan would have found them there is read at the checked entries
+// (CheckedEntry): the chunk header carries the code and size the entry says,
+// and the scan from the chunk's end meets none of the stream's chunks before
+// the next entry's header, which it lands on.
 bool TakeLaterIndex(const FileSource& source, const IndexTarget& target, const ListedIndex& ix,
                     const MovieList& movie, MediaIndex& built, char (&why)[128]) {
-    const uint64_t first = ix.offset + kStandardHeaderSize;
+    const uint64_t first = ix.offset + kStandardIndexHeaderSize;
     const uint64_t count = ix.entriesInUse;
     if (ix.base > source.End())
         return Decline(why, "index at %llu has its base past the file", ix.offset);
@@ -174,16 +170,17 @@ bool TakeLaterIndex(const FileSource& source, const IndexTarget& target, const L
     uint64_t floor = built.indexedEnd > movie.start ? built.indexedEnd : movie.start;
     for (uint64_t done = 0; done < count;) {
         const uint64_t take = std::min(count - done, kEntriesPerView);
-        const auto bytes = static_cast<uint32_t>(take * kEntrySize);
-        const uint8_t* entries = BytesAt(source, window, first + done * kEntrySize, bytes, bytes);
+        const auto bytes = static_cast<uint32_t>(take * kStandardIndexEntrySize);
+        const uint8_t* entries =
+            BytesAt(source, window, first + done * kStandardIndexEntrySize, bytes, bytes);
         if (entries == nullptr) return Decline(why, "index at %llu cannot be read", ix.offset);
         for (uint64_t i = 0; i < take; ++i) {
             const uint64_t n = done + i;
-            const Entry e = EntryAt(ix, entries + i * kEntrySize);
+            const Entry e = EntryAt(ix, entries + i * kStandardIndexEntrySize);
             const uint64_t stepped =
                 target.medium == Medium::Video && e.size != 0 ? target.frameSize : e.size;
-            if (ReadLe32(entries + i * kEntrySize) == 0 || e.data < floor + kChunkHeaderSize ||
-                e.data + stepped > movie.end) {
+            if (ReadLe32(entries + i * kStandardIndexEntrySize) == 0 ||
+                e.data < floor + kChunkHeaderSize || e.data + stepped > movie.end) {
                 return Decline(why,
                                "index at %llu lists a chunk out of order or outside its "
                                "segment (entry %llu)",
@@ -229,15 +226,17 @@ bool OtherIndexClaimsStream(const FileSource& source, const IndexTarget& target,
     std::vector<uint64_t> ahead;
     for (int32_t s = 0; s < layout.otherSuperIndexes; ++s) {
         std::vector<uint8_t> super;
-        const uint64_t size = std::min<uint64_t>(layout.otherSuperIndexSize[s],
-                                                 kSuperHeaderSize + kMostIndexes * kSuperEntrySize);
-        if (size < kSuperHeaderSize ||
+        const uint64_t size =
+            std::min<uint64_t>(layout.otherSuperIndexSize[s],
+                               kSuperIndexHeaderSize + kMostIndexes * kSuperIndexEntrySize);
+        if (size < kSuperIndexHeaderSize ||
             !ReadBytes(source, layout.otherSuperIndexData[s], size, super))
             continue;
         const uint64_t listed = ReadLe32(super.data() + 4);
-        for (uint64_t k = 0; k < listed && kSuperHeaderSize + (k + 1) * kSuperEntrySize <= size;
-             ++k) {
-            const uint64_t offset = ReadLe64(super.data() + kSuperHeaderSize + k * kSuperEntrySize);
+        for (uint64_t k = 0;
+             k < listed && kSuperIndexHeaderSize + (k + 1) * kSuperIndexEntrySize <= size; ++k) {
+            const uint64_t offset =
+                ReadLe64(super.data() + kSuperIndexHeaderSize + k * kSuperIndexEntrySize);
             if (offset < first) ahead.push_back(offset);
         }
     }
@@ -245,7 +244,8 @@ bool OtherIndexClaimsStream(const FileSource& source, const IndexTarget& target,
     ahead.erase(std::unique(ahead.begin(), ahead.end()), ahead.end());
     FileWindow window;
     for (const uint64_t offset : ahead) {
-        const uint8_t* header = BytesAt(source, window, offset, kStandardHeaderSize, kHeaderView);
+        const uint8_t* header =
+            BytesAt(source, window, offset, kStandardIndexHeaderSize, kHeaderView);
         if (header == nullptr) continue;
         if (IsStandardIndexCode(ReadFourCC(header)) &&
             IsStreamChunk(layout, target.medium, ReadFourCC(header + 16))) {
@@ -263,8 +263,8 @@ bool ReadSuperIndex(const FileSource& source, const IndexTarget& target, MediaIn
     std::vector<uint8_t> super;
     // What the super index can list, and no more, is read.
     const uint64_t superSize = std::min<uint64_t>(
-        layout.superIndexSize, kSuperHeaderSize + kMostIndexes * kSuperEntrySize);
-    if (superSize < kSuperHeaderSize ||
+        layout.superIndexSize, kSuperIndexHeaderSize + kMostIndexes * kSuperIndexEntrySize);
+    if (superSize < kSuperIndexHeaderSize ||
         !ReadBytes(source, layout.superIndexData, superSize, super)) {
         return Decline(why, "super index too short or unreadable (%llu bytes)",
                        layout.superIndexSize);
@@ -282,7 +282,7 @@ bool ReadSuperIndex(const FileSource& source, const IndexTarget& target, MediaIn
         return Decline(why, "super index is not an index of the stream's indexes");
     }
     if (listedCount > kMostIndexes ||
-        kSuperHeaderSize + listedCount * kSuperEntrySize > super.size()) {
+        kSuperIndexHeaderSize + listedCount * kSuperIndexEntrySize > super.size()) {
         return Decline(why, "super index lists %llu indexes in %llu bytes", listedCount,
                        layout.superIndexSize);
     }
@@ -294,7 +294,7 @@ bool ReadSuperIndex(const FileSource& source, const IndexTarget& target, MediaIn
     {
         FileWindow window;
         for (uint32_t k = 0; k < listedCount; ++k) {
-            const uint8_t* entry = p + kSuperHeaderSize + k * kSuperEntrySize;
+            const uint8_t* entry = p + kSuperIndexHeaderSize + k * kSuperIndexEntrySize;
             if (!ReadListedIndex(source, target, window, ReadLe64(entry), listed[k], why)) {
                 return false;
             }
@@ -343,7 +343,7 @@ bool ReadSuperIndex(const FileSource& source, const IndexTarget& target, MediaIn
             // The first index is read as the walk's standard index is: the
             // entries in use, up to one that ends the index. None may end it.
             AviLayout first = layout;
-            first.standardIndexEntries = ix.offset + kStandardHeaderSize;
+            first.standardIndexEntries = ix.offset + kStandardIndexHeaderSize;
             first.standardIndexEnd = ix.chunkEnd;
             first.standardIndexInUse = ix.entriesInUse;
             first.baseOffset = static_cast<int64_t>(ix.base);
@@ -363,7 +363,8 @@ bool ReadSuperIndex(const FileSource& source, const IndexTarget& target, MediaIn
         // What the scan would meet between the last chunk listed so far and
         // this index's first: none of the stream's chunks, and this one next.
         std::vector<uint8_t> firstEntry;
-        if (!ReadBytes(source, ix.offset + kStandardHeaderSize, kEntrySize, firstEntry)) {
+        if (!ReadBytes(source, ix.offset + kStandardIndexHeaderSize, kStandardIndexEntrySize,
+                       firstEntry)) {
             return Decline(why, "index at %llu cannot be read", ix.offset);
         }
         const Entry head = EntryAt(ix, firstEntry.data());

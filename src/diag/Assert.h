@@ -28,14 +28,6 @@ inline void AssertFailed(const char* expressionText, const char* logText, const 
     AssertReport(expressionText, sourceFile, line, logged, nullptr);
 }
 
-template <typename... Arguments>
-void AssertFailedWithDetails(const char* expressionText, const char* logText,
-                             const char* sourceFile, int line, const char* detailsFormat,
-                             Arguments... arguments) {
-    const bool logged = DebugLog(logText, sourceFile, line, detailsFormat, arguments...);
-    AssertReport(expressionText, sourceFile, line, logged, detailsFormat, arguments...);
-}
-
 }  // namespace diag
 
 // Checks an invariant at a fixed log line (diag/LogLines.h): on failure
@@ -57,12 +49,4 @@ void AssertFailedWithDetails(const char* expressionText, const char* logText,
         if (!(test)) {                                                                          \
             ::diag::AssertFailed(text, "ASSERT FAILED: (" text ")", ::diag::kSourceName, line); \
         }                                                                                       \
-    } while (0)
-
-#define QXASSERT_DETAILS(line, expression, ...)                                              \
-    do {                                                                                     \
-        if (!(expression)) {                                                                 \
-            ::diag::AssertFailedWithDetails(#expression, "ASSERT FAILED: (" #expression ")", \
-                                            ::diag::kSourceName, line, __VA_ARGS__);         \
-        }                                                                                    \
     } while (0)

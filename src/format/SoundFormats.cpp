@@ -27,11 +27,9 @@ const SoundRow kSoundRows[] = {
 
 }  // namespace
 
-uint16_t SampleTag(uint16_t formatTag, uint32_t formatSize, uint16_t cbSize, uint16_t subFormatTag,
-                   bool subFormatIsStandard) {
-    if (formatTag != kWaveFormatExtensible) return formatTag;
+uint16_t SampleTag(uint16_t formatTag, uint16_t subFormatTag) {
     // The sub-format says what the samples are; without it nothing is known.
-    return formatSize >= 40 && cbSize >= 22 && subFormatIsStandard ? subFormatTag : 0;
+    return formatTag != kWaveFormatExtensible ? formatTag : subFormatTag;
 }
 
 SoundRows AllSoundRows() {

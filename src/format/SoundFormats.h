@@ -35,10 +35,9 @@ struct SoundRow {
 };
 
 // The tag that says what the samples are: wFormatTag, or for an extensible
-// record the sub-format's tag when the record is whole (40 bytes, cbSize of
-// 22 or more) and its GUID has the standard tail; 0 when nothing is known.
-uint16_t SampleTag(uint16_t formatTag, uint32_t formatSize, uint16_t cbSize, uint16_t subFormatTag,
-                   bool subFormatIsStandard);
+// record the sub-format's tag, which the container reads only from a whole
+// record with a standard GUID (0 when nothing is known).
+uint16_t SampleTag(uint16_t formatTag, uint16_t subFormatTag);
 
 // The row of `tag` (as SampleTag gives it) at `bits` bits per sample: the
 // first that matches; null for a tag no row knows.

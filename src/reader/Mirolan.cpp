@@ -308,12 +308,11 @@ void CMirolan::Open(const char16_t* path) {
                    static_cast<long long>(fileSize), static_cast<int>(granularity));
     // Said before the mapping, which an empty file fails with an error
     // number of its own on each system: the reason is the file's, not the system's.
-    constexpr int64_t kRiffHeaderSize = 12;
     if (fileSize == 0) {
         openRefusal = avi::MakeRefusal(avi::RefusalKind::NotRiffAvi, "the file is empty");
         FailOpen();
     }
-    if (fileSize < kRiffHeaderSize) {
+    if (fileSize < static_cast<int64_t>(avi::kListHeaderSize)) {
         openRefusal =
             avi::MakeRefusal(avi::RefusalKind::NotRiffAvi,
                              "the file is %lld bytes long, shorter than a RIFF header (12 bytes)",
@@ -377,7 +376,8 @@ void CMirolan::DescribeVideo(const char16_t* path) {
     // CheckVideoFrames made sure that the product fits 63 bits.
     const auto duration = static_cast<int64_t>(static_cast<uint64_t>(avih.dwTotalFrames) *
                                                static_cast<uint64_t>(frameDuration));
-    WriteVideoDesc(video, {kVideoTimescale, duration, frameDuration, bih.biWidth, bih.biHeight, 1});
+    WriteVideoDesc(video,
+                   {avi::kVideoTimescale, duration, frameDuration, bih.biWidth, bih.biHeight, 1});
     if (pStream->pAudio != nullptr) WriteAudioDesc(*pStream->pAudio, {});
 
     diag::DebugLog("", diag::kSourceName, diag::kLogVideoDescription,

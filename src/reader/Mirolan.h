@@ -24,8 +24,6 @@
 // driver itself never reads it.
 constexpr int32_t kRunStateRunning = 2;  // written when the stream starts
 constexpr int32_t kRunStateStopped = 0;  // written when the stream stops
-// Video time units per second: 100 ns units.
-constexpr int64_t kVideoTimescale = 10000000;
 
 // The options a stream is opened with: 'eyes', 'ears', 'dint'.
 struct StreamOptions {
@@ -72,6 +70,9 @@ public:
     // touch the reader again. False on any other thread.
     bool StopFromOwnWorker();
 
+    // The reader's documented record. dwThreadId, granularity, videoStrh and
+    // baseOffset are part of it and kept (and filled) even where nothing of
+    // ours reads them after the open.
     bool bVideo = false;
     bool bAudio = false;
     int32_t dintValue = 0;

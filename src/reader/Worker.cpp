@@ -18,11 +18,22 @@ constexpr uint32_t kStackBytes = 0x20000;
 uint32_t CMirolan::RunMonitorThreadProc(void* argument) {
     CMirolan& reader = *static_cast<CMirolan*>(argument);
     platform::RaiseCurrentThreadToTimeCritical();
-    const stream::ServeContext context{
-        reader.bVideo,      reader.hFile.get(),   reader.frameTable, reader.shortFrames, reader.avih.dwTotalFrames,
-        reader.audioChunks, reader.bih,           reader.wfx,        reader.picture,
-        reader.sound,       reader.frameDuration, kVideoTimescale,   reader.pStream,
-        reader.services,    reader.bExit,         reader.staging};
+    const stream::ServeContext context{reader.bVideo,
+                                       reader.hFile.get(),
+                                       reader.frameTable,
+                                       reader.shortFrames,
+                                       reader.avih.dwTotalFrames,
+                                       reader.audioChunks,
+                                       reader.bih,
+                                       reader.wfx,
+                                       reader.picture,
+                                       reader.sound,
+                                       reader.frameDuration,
+                                       avi::kVideoTimescale,
+                                       reader.pStream,
+                                       reader.services,
+                                       reader.bExit,
+                                       reader.staging};
     try {
         stream::ServeRequests(context);
     } catch (...) {  // nothing may leave the thread; end as after a failed read

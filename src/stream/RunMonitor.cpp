@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "container/AviRecords.h"
 #include "diag/Assert.h"
 #include "diag/DebugLog.h"
 #include "diag/LogLines.h"
@@ -162,7 +163,8 @@ void ServeRequests(const ServeContext& context) {
 }
 
 int64_t VideoDurationForHost(int64_t timescale, int64_t span) {
-    const double quotient = static_cast<double>(timescale) * static_cast<double>(span) / 10000000.0;
+    const double quotient = static_cast<double>(timescale) * static_cast<double>(span) /
+                            static_cast<double>(avi::kVideoTimescale);
     // The comparisons are false for NaN as well.
     if (quotient >= -0x1p63 && quotient < 0x1p63) return static_cast<int64_t>(quotient);
     return INT64_MIN;

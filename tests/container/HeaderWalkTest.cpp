@@ -455,6 +455,8 @@ TEST_F(HeaderWalk, FormatsDecideWhatIsServed) {
         {"extensible float", Audio(0xFFFE, 32, 40, 3), K::None, ""},
         {"extensible AC-3", Audio(0xFFFE, 16, 40, 0x2000), K::AudioNotPcm,
          "audio is compressed (AC-3, extensible sub-format 0x2000)"},
+        {"extensible cut to a wave format", Audio(0xFFFE, 16, 18), K::AudioNotPcm,
+         "audio is extensible with a sub-format this plug-in does not know"},
         {"float", Audio(3, 32, 18), K::None, ""},
         {"double", Audio(3, 64, 18), K::None, ""},
         {"16-bit float", Audio(3, 16, 18), K::AudioSampleSize, "audio is 16-bit float, not read"},

@@ -334,12 +334,16 @@ TEST_F(StandardIndex, HugeFrameCountInASmallFileReservesOnlyWhatTheFileCanHold) 
     EXPECT_EQ((*file)->avih.dwTotalFrames, 3u);
 }
 
-TEST_F(StandardIndex, FrameCountWhoseByteSizePasses32BitsIsAnAllocationFailure) {
+TEST_F(StandardIndex, FrameCountWhoseByteSizePasses32BitsIsRefusedAsOutOfMemory) {
     for (uint32_t count : {0x20000000u, 0xFFFFFFFFu}) {
         ExampleOptions options;
         options.totalFramesField = count;
         auto file = Open(fixture::BuildExample(options).avi, MappedReader::kVideo);
-        EXPECT_THROW((*file)->ReadContainer(), std::bad_alloc) << count;
+        EXPECT_FALSE((*file)->ReadContainer()) << count;
+        EXPECT_EQ((*file)->refusal.kind, avi::RefusalKind::OutOfMemory) << count;
+        EXPECT_STREQ((*file)->refusal.text, ("out of memory for the index of a " +
+                                             std::to_string((*file)->fileSize) + "-byte file")
+                                                .c_str());
     }
 }
 
