@@ -250,11 +250,12 @@ status=0
 t0=$SECONDS
 src="$work/src.avi"
 out=$src ff -f lavfi -i "$V25" -f lavfi -i "$S16" -t 2 -pix_fmt bgra -c:v rawvideo -ac 2 -c:a pcm_s16le
-# Clips of smooth colour for the converted layouts: 2 frames at 640x360 (SD),
-# 1280x720 (HD) and 642x360 (a width whose grey rows are padded).
+# Clips of smooth colour for the converted layouts: 2 frames at 640x360 (SD)
+# and 642x360 (a width whose grey rows are padded), 1 at 1280x720 (HD).
 sd="$work/smooth-sd.avi" hd="$work/smooth-hd.avi" w642="$work/smooth-642.avi"
-for clip in "$sd:640x360" "$hd:1280x720" "$w642:642x360"; do
-  out=${clip%:*} ff -f lavfi -i "nullsrc=s=${clip#*:}:r=25,format=rgb24,$SMOOTH" -frames:v 2 -pix_fmt bgra -c:v rawvideo
+for clip in "$sd:640x360:2" "$hd:1280x720:1" "$w642:642x360:2"; do
+  IFS=: read -r out size count <<<"$clip"
+  ff -f lavfi -i "nullsrc=s=$size:r=25,format=rgb24,$SMOOTH" -frames:v "$count" -pix_fmt bgra -c:v rawvideo
 done
 
 if [[ ",$legs," == *,wine,* ]]; then

@@ -469,7 +469,7 @@ class Check:
     def video(self, info, streams):
         want = self.a.video
         if want == "pixels":
-            self.pixels(info)
+            self.pixels(info, streams)
             return
         got = info.get("video") if info else None
         if want in ("refuse", "none"):
@@ -552,13 +552,13 @@ class Check:
             return "status %d, video %s" % (r.returncode, verdict["video"])
         return None
 
-    def pixels(self, info):
+    def pixels(self, info, streams):
         """A converted layout: each served frame against ffmpeg's accurate conversion."""
         got = info.get("video") if info else None
         if got is None:
             self.problem("video: refused")
             return
-        vs = first_video(ffprobe_streams(self.a.file))
+        vs = first_video(streams)
         if vs is None or "width" not in vs:
             self.problem("reference: ffprobe sees no video stream")
             return
