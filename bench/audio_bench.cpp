@@ -1,7 +1,7 @@
 // Audio serving: a long PCM-family stream (8/16/24/32-bit integer PCM, 32/64-bit
 // IEEE float, A-law or mu-law) served through the loaded plug-in in requests
 // of a fixed number of samples, against a plain loop of positioned reads of
-// the same bytes, one request's span at a time (the limit), and ffmpeg
+// the same bytes, one request's span at a time (the limit), and (natively) ffmpeg
 // decoding the same audio to 32-bit floats. Also the latency of an audio
 // request, from the return of host_acquire to the call of host_deliver.
 //
@@ -441,6 +441,7 @@ int main(int argc, char** argv) {
         if (setup.servedOnly) continue;
         if (!plainFirst) plain.push_back(audioBench.ReadPass(file));
         ratios.push_back(plain.back() / served.back());
+#if !defined(_WIN32)
         if (setup.ffmpeg && rep < 3) {
             const double s =
                 bench::TimeCommand({"ffmpeg", "-nostdin", "-v", "error", "-i", setup.file, "-map",
@@ -448,6 +449,7 @@ int main(int argc, char** argv) {
             if (s < 0) bench::Fail("ffmpeg failed");
             ffmpeg.push_back(s);
         }
+#endif
     }
     std::vector<double> latencies;
     const double latencyPass = audioBench.ServePass(true, false, &latencies);

@@ -128,4 +128,29 @@ awk -F= '
           verdict(v[k ".inplace_256k_ratio_stored"] >= 0.5)
       }
     }
+    if (has("picture.reps")) {
+      print ""
+      printf "Converted picture layouts at 1920x1080 (benchmark 7), frames per second, best of %s passes of %s frames, kernels of the processor'"'"'s best level (%s); ratios against the plain read of the served frame (%s bytes: the goal'"'"'s reference) and of the stored frame, in the same run:\n\n", v["picture.reps"], v["picture.frames"], v["picture.level"], v["picture.output_bytes"]
+      print "| layout | stored bytes | plain read, served frame | plain read, stored frame | plug-in (positive height) | ratio to served frame | ratio to stored frame | negative height: fps, ratio to served, to stored | goal | |"
+      print "|---|---|---|---|---|---|---|---|---|---|"
+      n = split("uyvy yuy2 yvyu v210 i420 yv12 nv12 nv21 y42b y41b yuv9 y800 rgb555 rgb565 pal8 pal4 pal1 rgba rv32 rv24 raw24 bgr24", keys, " ")
+      for (i = 1; i <= n; i++) {
+        k = "picture." keys[i]
+        if (!has(k ".ratio_served")) continue
+        printf "| %s | %s | %s | %s | %s | **%s** | %s | %s, %s, %s | >= 0.5 | %s |\n", v[k ".name"], v[k ".stored_bytes"],
+          v[k ".served_fps"], v[k ".stored_fps"], v[k ".plugin_fps"], v[k ".ratio_served"], v[k ".ratio_stored"],
+          v[k ".negative_fps"], v[k ".negative_ratio_served"], v[k ".negative_ratio_stored"], verdict(v[k ".ratio_served"] >= 0.5)
+      }
+      print ""
+      print "The conversion alone (one frame in memory into the host'"'"'s buffer), ms a frame, at each SIMD level (every level gives the same bytes):"
+      print ""
+      print "| layout | portable | sse2 | ssse3 | avx2 |"
+      print "|---|---|---|---|---|"
+      for (i = 1; i <= n; i++) {
+        k = "picture." keys[i]
+        if (!has(k ".kernel_portable_ms")) continue
+        printf "| %s | %s | %s | %s | %s |\n", v[k ".name"], v[k ".kernel_portable_ms"], v[k ".kernel_sse2_ms"],
+          v[k ".kernel_ssse3_ms"], v[k ".kernel_avx2_ms"]
+      }
+    }
   }' "$results"

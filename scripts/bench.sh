@@ -139,6 +139,8 @@ for layout in $audio_layouts; do
 done
 step "6. 24-bit frames read into 32-bit BGRA"
 run build/bench/bench/bench_bgr24 "$data" --reps "$REPS"
+step "7. every converted picture layout read into 32-bit BGRA"
+run build/bench/bench/bench_picture "$data" --reps "$REPS"
 
 if [ "$wine_leg" = 1 ]; then
   step "5. frame serving of the Windows DLL under Wine"

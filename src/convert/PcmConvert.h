@@ -1,11 +1,15 @@
 // Conversion of interleaved PCM sample frames into the host's per-channel
-// float buffers. Each routine is one plain pass per channel (both channels of
-// stereo 16-bit in one pass); the results are the floats the rules below
+// float buffers. Mono and stereo go through vector forms where the processor
+// has the instructions (both channels of stereo in one pass), other channel
+// counts one channel at a time; the results are the floats the rules below
 // give, computed more cheaply where that is exact (see PcmConvert.cpp). Every
 // routine has the signature of convert::SampleConverter.
 #pragma once
 
 #include <cstdint>
+
+#include "convert/CpuFeatures.h"
+#include "convert/SampleKernel.h"
 
 namespace convert {
 
@@ -53,5 +57,13 @@ void MuLawToFloat(const uint8_t* interleaved, uint32_t channelCount, uint32_t fr
 // The 16-bit linear value of a G.711 code.
 int16_t ALawToLinear(uint8_t code);
 int16_t MuLawToLinear(uint8_t code);
+
+// One of the conversions above built for one SIMD level, or nullptr where
+// this build has none (the SIMD levels off x86); a conversion with one form
+// for every level gives itself. The conversions above run the best level
+// this processor runs, chosen on their first call, and every level gives the
+// same floats. For tests and benchmarks: the caller makes sure that the
+// processor runs the level.
+SampleConverter SampleConverterAt(SampleConverter converter, SimdLevel level);
 
 }  // namespace convert

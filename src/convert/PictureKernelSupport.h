@@ -166,15 +166,42 @@ CONVERT_INLINE void YuvSpanToBgra(const int16_t* luma, const int16_t* cb, const 
     }
 }
 
+#if CONVERT_X86
+// Vector parts of the span preparation (SSE2, used from every x86 level),
+// each doing a leading part of its loop and returning how far it went; the
+// plain loops below finish. Not inlined, for the reason given above.
+uint32_t UpsampleBy2Sse2(const int16_t* samples, int16_t* result, uint32_t pairs);
+uint32_t UpsampleBy4Sse2(const int16_t* samples, int16_t* result, uint32_t quads);
+// dst[i] = src[i] x 4.
+uint32_t LumaTimes4Sse2(const uint8_t* src, int16_t* dst, uint32_t n);
+// dst[i] = (here[i] wHere + other[i] wOther) << shift.
+uint32_t BlendRowsSse2(const uint8_t* here, const uint8_t* other, int16_t wHere, int16_t wOther,
+                       int shift, int16_t* dst, uint32_t n);
+// The same over n interleaved pairs: the first bytes into first[], the
+// second into second[].
+uint32_t BlendPairsSse2(const uint8_t* here, const uint8_t* other, int16_t wHere, int16_t wOther,
+                        int shift, int16_t* first, int16_t* second, uint32_t n);
+// v210 groups (16 bytes, 6 pixels) into luma (as stored) and chroma (x 4):
+// `groups` groups, writing up to 2 lumas and 1 chroma sample of each past
+// the last group's own (room the caller leaves).
+uint32_t V210GroupsSsse3(const uint8_t* row, uint32_t firstGroup, uint32_t groups, int16_t* luma,
+                         int16_t* cb, int16_t* cr);
+#endif
+
 // Interpolation of chroma subsampled by 2 onto n luma positions starting at
 // the even position x0: `samples` holds the chroma samples x0 / 2 - 1 up to
 // (x0 + n - 1) / 2 + 1 (the edge ones already repeated past the picture),
 // in any unit; the result is 4 x the interpolated value in that unit.
 // Sample j sits at 2j + 0.5: position 2j takes 3/4 of j and 1/4 of j - 1,
 // position 2j + 1 takes 3/4 of j and 1/4 of j + 1.
+template <SimdLevel L>
 CONVERT_INLINE void UpsampleBy2(const int16_t* samples, int16_t* result, uint32_t n) {
     const uint32_t pairs = (n + 1) / 2;
-    for (uint32_t j = 0; j < pairs; ++j) {
+    uint32_t j = 0;
+#if CONVERT_X86
+    if constexpr (L != SimdLevel::Portable) j = UpsampleBy2Sse2(samples, result, pairs);
+#endif
+    for (; j < pairs; ++j) {
         const int16_t here = static_cast<int16_t>(3 * samples[j + 1]);
         result[2 * j] = static_cast<int16_t>(here + samples[j]);
         result[2 * j + 1] = static_cast<int16_t>(here + samples[j + 2]);
@@ -184,9 +211,14 @@ CONVERT_INLINE void UpsampleBy2(const int16_t* samples, int16_t* result, uint32_
 // The same for chroma subsampled by 4 (sample j at 4j + 1.5), from the
 // position x0 = 4 x first: samples x0 / 4 - 1 up to (x0 + n - 1) / 4 + 1;
 // the result is 8 x the interpolated value.
+template <SimdLevel L>
 CONVERT_INLINE void UpsampleBy4(const int16_t* samples, int16_t* result, uint32_t n) {
     const uint32_t quads = (n + 3) / 4;
-    for (uint32_t j = 0; j < quads; ++j) {
+    uint32_t j = 0;
+#if CONVERT_X86
+    if constexpr (L != SimdLevel::Portable) j = UpsampleBy4Sse2(samples, result, quads);
+#endif
+    for (; j < quads; ++j) {
         const int32_t before = samples[j], here = samples[j + 1], after = samples[j + 2];
         result[4 * j] = static_cast<int16_t>(5 * here + 3 * before);
         result[4 * j + 1] = static_cast<int16_t>(7 * here + before);
@@ -201,28 +233,62 @@ CONVERT_INLINE uint8_t* OutRow(uint8_t* out, ptrdiff_t outStride, uint32_t r) {
     return out + static_cast<ptrdiff_t>(r) * outStride;
 }
 
+// The vector part of a row of whole pixels: `blocks` blocks of a fixed
+// number of pixels from pixel 0, the last block first, each loading all its
+// bytes before it stores its output; `table` is the kernel's own (a palette,
+// or null).
+using BlockRunner = void (*)(const uint8_t* row, uint8_t* outRow, uint32_t blocks,
+                             const void* table);
+struct RowBlocks {
+    BlockRunner run = nullptr;
+    uint32_t pixels = 0;  // a block's pixels
+    uint32_t load = 0;    // bytes a block loads from its first pixel's (at least its own)
+};
+
 // The frame of a layout with whole pixels of kBytes stored bytes, each made
 // into one BGRA word by `pixel(storedBytes)`: the last row first and, in a
-// row, the last span first, each span copied out before it is written, so
-// that the frame may be converted where it was read (the output row is never
-// smaller than the stored one).
-template <size_t kBytes, typename PixelToWord>
-CONVERT_INLINE void EachPixelLastFirst(const uint8_t* stored, size_t storedStride, uint8_t* out,
-                                       ptrdiff_t outStride, uint32_t width, uint32_t height,
-                                       PixelToWord pixel) {
+// row, the pixels after the blocks one by one (last first), then the blocks,
+// last first. Blocks are taken only where their load stays inside the row's
+// width x kBytes bytes. Every pixel's bytes are read before its output is
+// written and a pixel's output never reaches the bytes of the pixels before
+// it (4 >= kBytes), so the frame may be converted where it was read (the
+// output row is never smaller than the stored one, nor below it).
+// Without blocks and with kSpans, a row goes in spans copied out whole
+// before any of their output is written, which lets the compiler vectorise
+// the plain loop (the copies cannot alias the output).
+template <size_t kBytes, bool kSpans = true, typename PixelToWord>
+CONVERT_INLINE void RowsLastFirst(const uint8_t* stored, size_t storedStride, uint8_t* out,
+                                  ptrdiff_t outStride, uint32_t width, uint32_t height,
+                                  PixelToWord pixel, const RowBlocks& blocks,
+                                  const void* table = nullptr) {
+    const uint64_t rowBytes = uint64_t{width} * kBytes;
+    const uint32_t count =
+        blocks.run != nullptr && rowBytes >= blocks.load
+            ? static_cast<uint32_t>((rowBytes - blocks.load) / (blocks.pixels * kBytes) + 1)
+            : 0;
+    const uint32_t vectorEnd = count * blocks.pixels;
     for (uint32_t r = height; r-- > 0;) {
         const uint8_t* row = stored + static_cast<size_t>(r) * storedStride;
         uint8_t* outRow = OutRow(out, outStride, r);
-        for (uint32_t s = (width + kSpan - 1) / kSpan; s-- > 0;) {
-            const uint32_t x0 = s * kSpan;
-            const uint32_t n = width - x0 < kSpan ? width - x0 : kSpan;
-            uint8_t bytes[kSpan * kBytes];
-            uint32_t words[kSpan];
-            std::memcpy(bytes, row + static_cast<size_t>(x0) * kBytes,
-                        static_cast<size_t>(n) * kBytes);
-            for (uint32_t i = 0; i < n; ++i) words[i] = pixel(bytes + kBytes * i);
-            std::memcpy(outRow + 4 * static_cast<size_t>(x0), words, static_cast<size_t>(n) * 4);
+        if (kSpans && blocks.run == nullptr) {
+            for (uint32_t s = (width + kSpan - 1) / kSpan; s-- > 0;) {
+                const uint32_t x0 = s * kSpan;
+                const uint32_t n = width - x0 < kSpan ? width - x0 : kSpan;
+                uint8_t bytes[kSpan * kBytes];
+                uint32_t words[kSpan];
+                std::memcpy(bytes, row + static_cast<size_t>(x0) * kBytes,
+                            static_cast<size_t>(n) * kBytes);
+                for (uint32_t i = 0; i < n; ++i) words[i] = pixel(bytes + kBytes * i);
+                std::memcpy(outRow + 4 * static_cast<size_t>(x0), words,
+                            static_cast<size_t>(n) * 4);
+            }
+            continue;
         }
+        for (uint32_t x = width; x-- > vectorEnd;) {
+            const uint32_t word = pixel(row + kBytes * static_cast<size_t>(x));
+            std::memcpy(outRow + 4 * static_cast<size_t>(x), &word, 4);
+        }
+        if (count > 0) blocks.run(row, outRow, count, table);
     }
 }
 

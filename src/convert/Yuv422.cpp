@@ -32,8 +32,8 @@ struct Packed422 {
         cr[0] = static_cast<int16_t>(row[4 * static_cast<size_t>(before) + kV] * 16);
         cb[pairs + 1] = static_cast<int16_t>(row[4 * static_cast<size_t>(after) + kU] * 16);
         cr[pairs + 1] = static_cast<int16_t>(row[4 * static_cast<size_t>(after) + kV] * 16);
-        UpsampleBy2(cb, cbFull, n);
-        UpsampleBy2(cr, crFull, n);
+        UpsampleBy2<L>(cb, cbFull, n);
+        UpsampleBy2<L>(cr, crFull, n);
         YuvSpanToBgra<L>(luma, cbFull, crFull, outRow + 4 * static_cast<size_t>(x0), n, k);
     }
 
@@ -122,7 +122,12 @@ struct V210 {
                 const uint32_t groups = (n + 5) / 6, pairs = (n + 1) / 2, c0 = x0 / 2;
                 int16_t luma[kSpan + 6], cb[kSpan / 2 + 4], cr[kSpan / 2 + 4];
                 int16_t cbFull[kSpan + 2], crFull[kSpan + 2];
-                for (uint32_t g = 0; g < groups; ++g) {
+                uint32_t g = 0;
+#if CONVERT_X86
+                if constexpr (L == SimdLevel::Ssse3 || L == SimdLevel::Avx2)
+                    g = V210GroupsSsse3(row, x0 / 6, groups, luma, cb + 1, cr + 1);
+#endif
+                for (; g < groups; ++g) {
                     const uint8_t* p = V210Group(row, x0 / 6 + g);
                     const uint32_t w0 = Word(p), w1 = Word(p + 4), w2 = Word(p + 8),
                                    w3 = Word(p + 12);
@@ -148,8 +153,8 @@ struct V210 {
                 cr[0] = static_cast<int16_t>(V210Chroma(row, before, 1) * 4);
                 cb[pairs + 1] = static_cast<int16_t>(V210Chroma(row, after, 0) * 4);
                 cr[pairs + 1] = static_cast<int16_t>(V210Chroma(row, after, 1) * 4);
-                UpsampleBy2(cb, cbFull, n);
-                UpsampleBy2(cr, crFull, n);
+                UpsampleBy2<L>(cb, cbFull, n);
+                UpsampleBy2<L>(cr, crFull, n);
                 YuvSpanToBgra<L>(luma, cbFull, crFull, outRow + 4 * static_cast<size_t>(x0), n, k);
             }
         }

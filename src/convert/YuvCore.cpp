@@ -198,6 +198,140 @@ __attribute__((target("avx2"))) void Packed422BlocksAvx2(const uint8_t* row, uin
     }
 }
 
+// The span preparation. Every value fits 16 bits: chroma at most 255 x 16
+// before an interpolation that multiplies it by 4 (by 8 for 4:1:x, whose
+// samples enter at 255 x 8 at most).
+__attribute__((target("sse2"))) uint32_t UpsampleBy2Sse2(const int16_t* samples, int16_t* result,
+                                                         uint32_t pairs) {
+    uint32_t j = 0;
+    for (; j + 8 <= pairs; j += 8) {
+        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + j));
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + j + 1));
+        const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + j + 2));
+        const __m128i here3 = _mm_add_epi16(here, _mm_add_epi16(here, here));
+        const __m128i even = _mm_add_epi16(here3, before), odd = _mm_add_epi16(here3, after);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(result + 2 * j), _mm_unpacklo_epi16(even, odd));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(result + 2 * j + 8),
+                         _mm_unpackhi_epi16(even, odd));
+    }
+    return j;
+}
+
+__attribute__((target("sse2"))) uint32_t UpsampleBy4Sse2(const int16_t* samples, int16_t* result,
+                                                         uint32_t quads) {
+    const __m128i three = _mm_set1_epi16(3), five = _mm_set1_epi16(5), seven = _mm_set1_epi16(7);
+    uint32_t j = 0;
+    for (; j + 8 <= quads; j += 8) {
+        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + j));
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + j + 1));
+        const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + j + 2));
+        const __m128i here5 = _mm_mullo_epi16(here, five), here7 = _mm_mullo_epi16(here, seven);
+        const __m128i e0 = _mm_add_epi16(here5, _mm_mullo_epi16(before, three));
+        const __m128i e1 = _mm_add_epi16(here7, before);
+        const __m128i e2 = _mm_add_epi16(here7, after);
+        const __m128i e3 = _mm_add_epi16(here5, _mm_mullo_epi16(after, three));
+        const __m128i lo01 = _mm_unpacklo_epi16(e0, e1), hi01 = _mm_unpackhi_epi16(e0, e1);
+        const __m128i lo23 = _mm_unpacklo_epi16(e2, e3), hi23 = _mm_unpackhi_epi16(e2, e3);
+        __m128i* o = reinterpret_cast<__m128i*>(result + 4 * j);
+        _mm_storeu_si128(o, _mm_unpacklo_epi32(lo01, lo23));
+        _mm_storeu_si128(o + 1, _mm_unpackhi_epi32(lo01, lo23));
+        _mm_storeu_si128(o + 2, _mm_unpacklo_epi32(hi01, hi23));
+        _mm_storeu_si128(o + 3, _mm_unpackhi_epi32(hi01, hi23));
+    }
+    return j;
+}
+
+__attribute__((target("sse2"))) uint32_t LumaTimes4Sse2(const uint8_t* src, int16_t* dst,
+                                                        uint32_t n) {
+    const __m128i zero = _mm_setzero_si128();
+    uint32_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
+                         _mm_slli_epi16(_mm_unpacklo_epi8(v, zero), 2));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i + 8),
+                         _mm_slli_epi16(_mm_unpackhi_epi8(v, zero), 2));
+    }
+    return i;
+}
+
+__attribute__((target("sse2"))) uint32_t BlendRowsSse2(const uint8_t* here, const uint8_t* other,
+                                                       int16_t wHere, int16_t wOther, int shift,
+                                                       int16_t* dst, uint32_t n) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i wh = _mm_set1_epi16(wHere), wo = _mm_set1_epi16(wOther);
+    const __m128i count = _mm_cvtsi32_si128(shift);
+    uint32_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i h = _mm_loadu_si128(reinterpret_cast<const __m128i*>(here + i));
+        const __m128i o = _mm_loadu_si128(reinterpret_cast<const __m128i*>(other + i));
+        const __m128i lo = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(h, zero), wh),
+                                         _mm_mullo_epi16(_mm_unpacklo_epi8(o, zero), wo));
+        const __m128i hi = _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(h, zero), wh),
+                                         _mm_mullo_epi16(_mm_unpackhi_epi8(o, zero), wo));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_sll_epi16(lo, count));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i + 8), _mm_sll_epi16(hi, count));
+    }
+    return i;
+}
+
+__attribute__((target("sse2"))) uint32_t BlendPairsSse2(const uint8_t* here, const uint8_t* other,
+                                                        int16_t wHere, int16_t wOther, int shift,
+                                                        int16_t* first, int16_t* second,
+                                                        uint32_t n) {
+    const __m128i low = _mm_set1_epi16(0x00FF);
+    const __m128i wh = _mm_set1_epi16(wHere), wo = _mm_set1_epi16(wOther);
+    const __m128i count = _mm_cvtsi32_si128(shift);
+    uint32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m128i h = _mm_loadu_si128(reinterpret_cast<const __m128i*>(here + 2 * i));
+        const __m128i o = _mm_loadu_si128(reinterpret_cast<const __m128i*>(other + 2 * i));
+        const __m128i a = _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(h, low), wh),
+                                        _mm_mullo_epi16(_mm_and_si128(o, low), wo));
+        const __m128i b = _mm_add_epi16(_mm_mullo_epi16(_mm_srli_epi16(h, 8), wh),
+                                        _mm_mullo_epi16(_mm_srli_epi16(o, 8), wo));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(first + i), _mm_sll_epi16(a, count));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(second + i), _mm_sll_epi16(b, count));
+    }
+    return i;
+}
+
+// A v210 group's four words w0..w3 hold, in fields a (bits 0-9), b (10-19)
+// and c (20-29): Cb0 = a0, Y0 = b0, Cr0 = c0, Y1 = a1, Cb1 = b1, Y2 = c1,
+// Cr1 = a2, Y3 = b2, Cb2 = c2, Y4 = a3, Cr2 = b3, Y5 = c3. The fields are
+// cut out as 32-bit lanes, packed to 16 bits (a0-a3 b0-b3 | c0-c3 c0-c3)
+// and shuffled into place.
+__attribute__((target("ssse3"))) uint32_t V210GroupsSsse3(const uint8_t* row, uint32_t firstGroup,
+                                                          uint32_t groups, int16_t* luma,
+                                                          int16_t* cb, int16_t* cr) {
+    const __m128i mask = _mm_set1_epi32(0x3FF);
+    // Words of ab (0-7: a0-a3, b0-b3) and of cc (c0-c3), as byte pairs; -1 is zero.
+    const __m128i lumaAb = _mm_setr_epi8(8, 9, 2, 3, -1, -1, 12, 13, 6, 7, -1, -1, -1, -1, -1, -1);
+    const __m128i lumaCc =
+        _mm_setr_epi8(-1, -1, -1, -1, 2, 3, -1, -1, -1, -1, 6, 7, -1, -1, -1, -1);
+    // Cb (a0, b1, c2) in words 0-2 and Cr (c0, a2, b3) in words 4-6.
+    const __m128i chromaAb =
+        _mm_setr_epi8(0, 1, 10, 11, -1, -1, -1, -1, -1, -1, 4, 5, 14, 15, -1, -1);
+    const __m128i chromaCc =
+        _mm_setr_epi8(-1, -1, -1, -1, 4, 5, -1, -1, 0, 1, -1, -1, -1, -1, -1, -1);
+    for (uint32_t g = 0; g < groups; ++g) {
+        const uint32_t at = firstGroup + g;
+        const uint8_t* p = row + static_cast<size_t>(at / 8) * 128 + (at % 8) * 16;
+        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i a = _mm_and_si128(w, mask);
+        const __m128i b = _mm_and_si128(_mm_srli_epi32(w, 10), mask);
+        const __m128i c = _mm_and_si128(_mm_srli_epi32(w, 20), mask);
+        const __m128i ab = _mm_packs_epi32(a, b), cc = _mm_packs_epi32(c, c);
+        const __m128i y = _mm_or_si128(_mm_shuffle_epi8(ab, lumaAb), _mm_shuffle_epi8(cc, lumaCc));
+        const __m128i uv = _mm_slli_epi16(
+            _mm_or_si128(_mm_shuffle_epi8(ab, chromaAb), _mm_shuffle_epi8(cc, chromaCc)), 2);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(luma + 6 * g), y);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(cb + 3 * g), uv);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(cr + 3 * g), _mm_srli_si128(uv, 8));
+    }
+    return groups;
+}
+
 }  // namespace detail
 }  // namespace convert
 

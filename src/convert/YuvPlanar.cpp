@@ -57,28 +57,57 @@ struct Planar {
         return p;
     }
 
-    // Chroma samples c0 - 1 .. c0 + count of one plane, blended down,
-    // edges repeated, in the unit the horizontal interpolation expects
-    // (1/16 level for a subsampling of 2 across, 1/8 for 4).
-    static CONVERT_INLINE void Samples(const uint8_t* plane, size_t chromaStride,
-                                       const RowBlend& blend, uint32_t c0, uint32_t count,
-                                       uint32_t chromaWidth, int16_t* samples) {
-        constexpr int32_t kUnit = kHShift == 1 ? 16 : 8;
-        constexpr int32_t kScale = kUnit / (kVShift == 0 ? 1 : (kVShift == 1 ? 4 : 8));
-        const uint8_t* here = plane + blend.j * chromaStride;
-        const uint8_t* other = plane + blend.partner * chromaStride;
-        for (uint32_t i = 0; i < count; ++i) {
+    // The unit the horizontal interpolation expects (1/16 level for a
+    // subsampling of 2 across, 1/8 for 4) over the sum of the vertical
+    // weights (1, 4 or 8): a power of two (16, 8, 4, 2 or 1), as a shift.
+    static constexpr int kShift = (kHShift == 1 ? 4 : 3) - (kVShift == 0 ? 0 : kVShift + 1);
+    static CONVERT_INLINE int16_t Blend(const RowBlend& blend, const uint8_t* here,
+                                        const uint8_t* other, size_t at) {
+        return static_cast<int16_t>((blend.here * here[at] + blend.other * other[at]) << kShift);
+    }
+
+    // Chroma samples c0 - 1 .. c0 + count of both planes, blended down,
+    // edges repeated, in that unit.
+    template <SimdLevel L>
+    static CONVERT_INLINE void Samples(const Planes& p, const RowBlend& blend, uint32_t c0,
+                                       uint32_t count, int16_t* cb, int16_t* cr) {
+        const uint8_t* cbHere = p.cb + blend.j * p.chromaStride;
+        const uint8_t* cbOther = p.cb + blend.partner * p.chromaStride;
+        const uint8_t* crHere = p.cr + blend.j * p.chromaStride;
+        const uint8_t* crOther = p.cr + blend.partner * p.chromaStride;
+        const auto wHere = static_cast<int16_t>(blend.here);
+        const auto wOther = static_cast<int16_t>(blend.other);
+        uint32_t i = 0;
+#if CONVERT_X86
+        if constexpr (L != SimdLevel::Portable) {
+            if constexpr (kStep == 2) {
+                // Interleaved: pairs from the plane's first byte, in its order.
+                const uint8_t* here = kSwap ? crHere : cbHere;
+                const uint8_t* other = kSwap ? crOther : cbOther;
+                int16_t* first = kSwap ? cr + 1 : cb + 1;
+                int16_t* second = kSwap ? cb + 1 : cr + 1;
+                i = BlendPairsSse2(here + 2 * static_cast<size_t>(c0),
+                                   other + 2 * static_cast<size_t>(c0), wHere, wOther, kShift,
+                                   first, second, count);
+            } else {
+                i = BlendRowsSse2(cbHere + c0, cbOther + c0, wHere, wOther, kShift, cb + 1, count);
+                BlendRowsSse2(crHere + c0, crOther + c0, wHere, wOther, kShift, cr + 1, i);
+            }
+        }
+#endif
+        for (; i < count; ++i) {
             const size_t at = static_cast<size_t>(c0 + i) * kStep;
-            samples[i + 1] =
-                static_cast<int16_t>((blend.here * here[at] + blend.other * other[at]) * kScale);
+            cb[i + 1] = Blend(blend, cbHere, cbOther, at);
+            cr[i + 1] = Blend(blend, crHere, crOther, at);
         }
         const size_t before = static_cast<size_t>(c0 > 0 ? c0 - 1 : 0) * kStep;
         const size_t after =
-            static_cast<size_t>(c0 + count < chromaWidth ? c0 + count : chromaWidth - 1) * kStep;
-        samples[0] = static_cast<int16_t>(
-            (blend.here * here[before] + blend.other * other[before]) * kScale);
-        samples[count + 1] =
-            static_cast<int16_t>((blend.here * here[after] + blend.other * other[after]) * kScale);
+            static_cast<size_t>(c0 + count < p.chromaWidth ? c0 + count : p.chromaWidth - 1) *
+            kStep;
+        cb[0] = Blend(blend, cbHere, cbOther, before);
+        cr[0] = Blend(blend, crHere, crOther, before);
+        cb[count + 1] = Blend(blend, cbHere, cbOther, after);
+        cr[count + 1] = Blend(blend, crHere, crOther, after);
     }
 
     template <SimdLevel L>
@@ -95,16 +124,18 @@ struct Planar {
                 const uint32_t count = (n + (1u << kHShift) - 1) >> kHShift;
                 int16_t luma[kSpan], cb[kSpan / 2 + 2], cr[kSpan / 2 + 2];
                 int16_t cbFull[kSpan + 4], crFull[kSpan + 4];
-                for (uint32_t i = 0; i < n; ++i)
-                    luma[i] = static_cast<int16_t>(lumaRow[x0 + i] * 4);
-                Samples(p.cb, p.chromaStride, blend, c0, count, p.chromaWidth, cb);
-                Samples(p.cr, p.chromaStride, blend, c0, count, p.chromaWidth, cr);
+                uint32_t i = 0;
+#if CONVERT_X86
+                if constexpr (L != SimdLevel::Portable) i = LumaTimes4Sse2(lumaRow + x0, luma, n);
+#endif
+                for (; i < n; ++i) luma[i] = static_cast<int16_t>(lumaRow[x0 + i] * 4);
+                Samples<L>(p, blend, c0, count, cb, cr);
                 if (kHShift == 1) {
-                    UpsampleBy2(cb, cbFull, n);
-                    UpsampleBy2(cr, crFull, n);
+                    UpsampleBy2<L>(cb, cbFull, n);
+                    UpsampleBy2<L>(cr, crFull, n);
                 } else {
-                    UpsampleBy4(cb, cbFull, n);
-                    UpsampleBy4(cr, crFull, n);
+                    UpsampleBy4<L>(cb, cbFull, n);
+                    UpsampleBy4<L>(cr, crFull, n);
                 }
                 YuvSpanToBgra<L>(luma, cbFull, crFull, outRow + 4 * static_cast<size_t>(x0), n, k);
             }

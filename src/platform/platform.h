@@ -146,9 +146,11 @@ std::string DebugPathText(DebugPath which);
 void SetDebugFolderForTesting(const std::string& folder);
 
 // Writes `text` to the process's standard output and flushes it. Never
-// waits: a standard output that is a full pipe (or socket) whose reader does
-// not read drops this copy of the text and counts it, as does a pipe nobody
-// reads; it never raises the broken-pipe signal that would end the host.
+// waits for a reader: a standard output that is a full pipe (or socket) whose
+// reader does not read drops this copy of the text and counts it, as does a
+// pipe nobody reads; it never raises the broken-pipe signal that would end
+// the host. (On Windows a writer thread of ours writes, and the caller waits
+// for it at most once per stall, briefly: see win32.cpp.)
 void WriteStandardOutput(const char* text);
 // The texts WriteStandardOutput dropped since the process started.
 uint64_t StandardOutputLinesDropped();

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <string>
 
@@ -356,15 +357,131 @@ void SetDebugFolderForTesting(const std::string& folder) {
     current.folder = wide;
 }
 
-// Windows raises no signal for a closed pipe: the write simply fails.
-// A full pipe still waits here: Windows offers no write to an anonymous
-// pipe that gives up when it is full.
-void WriteStandardOutput(const char* text) {
-    std::fputs(text, stdout);
-    std::fflush(stdout);
+namespace {
+// Standard output is written by one writer thread of ours, never by the
+// caller: a pipe whose reader has stopped reading blocks a write for ever,
+// and Windows offers no write to an anonymous pipe that gives up when it is
+// full. Switching the host's pipe to PIPE_NOWAIT would change its own writes
+// too (the mode belongs to the pipe's file object, shared by every duplicate
+// of the handle), and on Windows even asking a pipe its type waits while a
+// write to it is pending. The caller queues its line and waits for it a
+// little, so that the line is normally out before the caller returns, as a
+// direct write would be; a writer that is stuck is not waited for, and once
+// kQueuedLinesAtMost lines wait behind it, further lines are dropped and
+// counted. The log file keeps every line.
+constexpr size_t kQueuedLinesAtMost = 64;
+constexpr DWORD kLinePatienceMs = 500;
+// A writer with nothing to write ends, and gives back its hold on the module:
+// the host may then unload the library.
+constexpr DWORD kWriterIdleMs = 1000;
+
+struct OutputQueue {
+    SRWLOCK lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
+    std::deque<std::string> lines;
+    uint64_t queued = 0;   // lines ever queued
+    uint64_t written = 0;  // of those, lines the writer has finished
+    bool running = false;
+    bool busy = false;  // a line is being written, since busySince
+    DWORD busySince = 0;
+    uint64_t dropped = 0;
+};
+
+// Built on first use and never destroyed: a writer may still run while the
+// process ends.
+OutputQueue& Output() {
+    static OutputQueue* queue = new OutputQueue;
+    return *queue;
 }
 
-uint64_t StandardOutputLinesDropped() { return 0; }
+DWORD WINAPI WriteQueuedLines(LPVOID module) {
+    OutputQueue& out = Output();
+    AcquireSRWLockExclusive(&out.lock);
+    for (;;) {
+        if (out.lines.empty()) {
+            const BOOL woken = SleepConditionVariableSRW(&out.changed, &out.lock, kWriterIdleMs, 0);
+            if (!woken && out.lines.empty()) break;
+            continue;
+        }
+        const std::string line = std::move(out.lines.front());
+        out.lines.pop_front();
+        out.busy = true;
+        out.busySince = GetTickCount();
+        ReleaseSRWLockExclusive(&out.lock);
+        // Through the C runtime's stream, as before: the host's own lines
+        // buffered there go out first.
+        const bool whole = std::fputs(line.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+        AcquireSRWLockExclusive(&out.lock);
+        out.busy = false;
+        ++out.written;
+        if (!whole) ++out.dropped;  // a closed pipe, or no standard output at all
+        WakeAllConditionVariable(&out.changed);
+    }
+    out.running = false;
+    ReleaseSRWLockExclusive(&out.lock);
+    FreeLibraryAndExitThread(static_cast<HMODULE>(module), 0);
+    return 0;
+}
+
+// Called with the lock held. The writer holds the module loaded while it
+// runs, so that an unload never pulls its code from under it.
+bool WriterRunning(OutputQueue& out) {
+    if (out.running) return true;
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCWSTR>(&WriteQueuedLines), &module)) {
+        return false;
+    }
+    HANDLE thread = CreateThread(nullptr, 256 * 1024, WriteQueuedLines, module,
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (thread == nullptr) {
+        FreeLibrary(module);
+        return false;
+    }
+    CloseHandle(thread);
+    out.running = true;
+    return true;
+}
+
+bool Queue(OutputQueue& out, const char* text) {
+    try {
+        out.lines.emplace_back(text);
+    } catch (...) {  // no memory: the line is dropped like one that does not fit
+        return false;
+    }
+    return true;
+}
+}  // namespace
+
+// Windows raises no signal for a closed pipe: the write simply fails.
+void WriteStandardOutput(const char* text) {
+    OutputQueue& out = Output();
+    AcquireSRWLockExclusive(&out.lock);
+    if (out.lines.size() >= kQueuedLinesAtMost || !WriterRunning(out) || !Queue(out, text)) {
+        ++out.dropped;
+        ReleaseSRWLockExclusive(&out.lock);
+        return;
+    }
+    const uint64_t mine = ++out.queued;
+    WakeAllConditionVariable(&out.changed);
+    const DWORD started = GetTickCount();
+    while (out.written < mine) {
+        const DWORD now = GetTickCount();
+        if (out.busy && now - out.busySince >= kLinePatienceMs) break;  // stuck
+        const DWORD waited = now - started;
+        if (waited >= kLinePatienceMs) break;
+        SleepConditionVariableSRW(&out.changed, &out.lock, kLinePatienceMs - waited, 0);
+    }
+    ReleaseSRWLockExclusive(&out.lock);
+}
+
+uint64_t StandardOutputLinesDropped() {
+    OutputQueue& out = Output();
+    AcquireSRWLockShared(&out.lock);
+    const uint64_t dropped = out.dropped;
+    ReleaseSRWLockShared(&out.lock);
+    return dropped;
+}
 
 void LocalTimeNow(std::tm* local, unsigned short* milliseconds) {
     __timeb64 now;

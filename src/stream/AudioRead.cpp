@@ -53,21 +53,28 @@ size_t FirstChunkEndingAfter(const std::deque<AudioChunk>& chunks, int64_t start
     return static_cast<size_t>(found - chunks.begin());
 }
 
-// Reads into the staging buffer every chunk that overlaps [start, end), each
-// at its own place: the bytes of the chunk's sample `s` go to (s - start) *
-// frameBytes. Only whole sample frames are kept, so whatever is not read
+// Fills the first `stagingSize` bytes of the staging buffer: every chunk
+// that overlaps [start, end) is read to its own place (the bytes of the
+// chunk's sample `s` go to (s - start) * frameBytes), and whatever is not read
 // (a failed positioning, a short read, a chunk smaller than its sample count,
-// the part of the span past the last chunk) stays as the silence the buffer
-// was filled with.
+// the part of the span past the last chunk) is silence. Only whole sample
+// frames are kept. Silence is written only where no read lands, in file
+// order, so that a span read whole is not written twice.
 void StageChunks(const ServeContext& context, int64_t start, int64_t end, uint32_t frameBytes,
-                 uint8_t silence) {
+                 uint8_t silence, uint32_t stagingSize) {
     const std::deque<AudioChunk>& chunks = context.audioChunks;
     uint8_t* const staged = context.staging.Bytes();
+    // Every byte below `written` holds a read byte or silence.
+    uint32_t written = 0;
+    const auto silenceUpTo = [&](uint32_t upTo) {
+        if (upTo <= written) return;
+        std::memset(staged + written, silence, upTo - written);
+        written = upTo;
+    };
     const size_t totalChunks = chunks.size();
     size_t i = FirstChunkEndingAfter(chunks, start);
-    if (i == totalChunks) return;
 
-    const bool spanInOneChunk = chunks[i].endSample >= end;
+    const bool spanInOneChunk = i < totalChunks && chunks[i].endSample >= end;
     for (; i < totalChunks && chunks[i].firstSample < end; ++i) {
         const AudioChunk& chunk = chunks[i];
         const int64_t from = std::max(chunk.firstSample, start);
@@ -92,11 +99,14 @@ void StageChunks(const ServeContext& context, int64_t start, int64_t end, uint32
             }
             continue;
         }
+        silenceUpTo(at);
         uint32_t got = platform::ReadAtPosition(context.file, staged + at, want);
         if (got > want) got = want;
         const uint32_t kept = got - got % frameBytes;
         if (kept < want) std::memset(staged + at + kept, silence, want - kept);
+        written = std::max(written, at + want);
     }
+    silenceUpTo(stagingSize);
 }
 
 // De-interleaves `frames` staged sample frames of the file's channels into
@@ -156,9 +166,8 @@ bool ReadAudioSamples(const ServeContext& context, const SampleBlock& request) {
     }
     const auto stagingSize = static_cast<uint32_t>(spanSamples * frameBytes);
 
-    const uint8_t silence = row->silence;
-    std::memset(staging.Bytes(), silence, stagingSize);
-    StageChunks(context, request.start, request.end, static_cast<uint32_t>(frameBytes), silence);
+    StageChunks(context, request.start, request.end, static_cast<uint32_t>(frameBytes),
+                row->silence, stagingSize);
     // The whole span: what lies past the end of the audio is silence, whether
     // the span straddles the end or lies wholly beyond it.
     ConvertStaged(context, request, static_cast<uint32_t>(spanSamples));

@@ -66,37 +66,83 @@ bool ReadCopied(platform::FileHandle file, const format::PictureFormat& picture,
     return true;
 }
 
-// A staged frame: the stored frame read whole into the staging buffer (what
-// the file lacks is zero), then converted into the host's buffer, turned
-// over when the row says so. Without staging memory (logged once per
-// stream) the frame comes out as zeros.
+// Logs (once per stream) that the staging buffer could not be had and
+// serves the frame as zeros.
+bool StagingUnavailable(StagingBuffer& staging, uint64_t size, uint8_t* destination,
+                        uint64_t outputBytes) {
+    if (!staging.failureLogged) {
+        staging.failureLogged = true;
+        diag::DebugLog("", diag::kSourceName, diag::kLogStagingUnavailable,
+                       "Staging buffer of %llu bytes unavailable",
+                       static_cast<unsigned long long>(size));
+    }
+    std::memset(destination, 0, static_cast<size_t>(outputBytes));
+    return true;
+}
+
+// Reads `wanted` bytes at `at` into `bytes` and zeroes the rest of `size`.
+void ReadOrZero(platform::FileHandle file, int64_t at, uint8_t* bytes, uint64_t wanted,
+                uint64_t size) {
+    uint32_t got = 0;
+    if (wanted > 0 && platform::SeekFromBegin(file, at))
+        got = platform::ReadAtPosition(file, bytes, static_cast<uint32_t>(wanted));
+    if (got > wanted) got = static_cast<uint32_t>(wanted);
+    if (got < size) std::memset(bytes + got, 0, static_cast<size_t>(size - got));
+}
+
+// A staged frame: the stored bytes read into the staging buffer (what the
+// file or the chunk lacks is zero), then converted into the host's buffer,
+// turned over when the picture says so. A frame of whole rows goes in bands
+// of about kStagedBandBytes, each converted while it is still in the cache
+// (and the buffer stays small); any other (planar) is read whole. Without
+// staging memory (logged once per stream) the frame comes out as zeros.
+constexpr uint64_t kStagedBandBytes = 256 * 1024;
 bool ReadStaged(platform::FileHandle file, const format::PictureFormat& picture, int64_t offset,
                 uint32_t held, uint8_t* destination, StagingBuffer& staging) {
     if (!platform::SeekFromBegin(file, offset)) return false;
     if (destination == nullptr) return true;
     const uint64_t outRow = static_cast<uint64_t>(picture.width) * 4;
+    const uint32_t rows = picture.rows;
     const uint32_t size = picture.frameSize;
-    if (!staging.Reserve(size)) {
-        if (!staging.failureLogged) {
-            staging.failureLogged = true;
-            diag::DebugLog("", diag::kSourceName, diag::kLogStagingUnavailable,
-                           "Staging buffer of %llu bytes unavailable",
-                           static_cast<unsigned long long>(size));
-        }
-        std::memset(destination, 0, static_cast<size_t>(outRow * picture.rows));
+    const uint64_t stride = picture.storedStride;
+    const bool wholeRows = stride > 0 && stride * rows == size;
+    const uint32_t rowsPerBand = !wholeRows
+                                     ? rows
+                                     : static_cast<uint32_t>(std::min<uint64_t>(
+                                           rows, std::max<uint64_t>(1, kStagedBandBytes / stride)));
+    const uint64_t bandBytes = wholeRows ? rowsPerBand * stride : size;
+    if (!staging.Reserve(static_cast<size_t>(bandBytes)))
+        return StagingUnavailable(staging, bandBytes, destination, outRow * rows);
+    uint8_t* stored = staging.Bytes();
+    if (!wholeRows) {
+        // The first read goes on from the positioning above.
+        const uint32_t wanted = held < size ? held : size;
+        uint32_t got = platform::ReadAtPosition(file, stored, wanted);
+        if (got > wanted) got = wanted;
+        if (got < size) std::memset(stored + got, 0, size - got);
+        const bool turn = picture.turnOver && rows > 0;
+        uint8_t* out = turn ? destination + outRow * (rows - 1) : destination;
+        const ptrdiff_t outStride =
+            turn ? -static_cast<ptrdiff_t>(outRow) : static_cast<ptrdiff_t>(outRow);
+        picture.row->convert(stored, static_cast<size_t>(stride), out, outStride, picture.width,
+                             rows, picture.context);
         return true;
     }
-    uint8_t* stored = staging.Bytes();
-    const uint32_t wanted = held < size ? held : size;
-    uint32_t got = platform::ReadAtPosition(file, stored, wanted);
-    if (got > wanted) got = wanted;
-    if (got < size) std::memset(stored + got, 0, size - got);
-    const bool turn = picture.turnOver && picture.rows > 0;
-    uint8_t* out = turn ? destination + outRow * (picture.rows - 1) : destination;
     const ptrdiff_t outStride =
-        turn ? -static_cast<ptrdiff_t>(outRow) : static_cast<ptrdiff_t>(outRow);
-    picture.row->convert(stored, static_cast<size_t>(picture.storedStride), out, outStride,
-                         picture.width, picture.rows, picture.context);
+        picture.turnOver ? -static_cast<ptrdiff_t>(outRow) : static_cast<ptrdiff_t>(outRow);
+    for (uint32_t first = 0; first < rows; first += rowsPerBand) {
+        const uint32_t count = std::min(rowsPerBand, rows - first);
+        // Below the frame size, so below 2^32.
+        const uint64_t bandStart = first * stride;
+        const uint64_t bytes = count * stride;
+        const uint64_t bytesHeld = held > bandStart ? held - bandStart : 0;
+        // Unsigned, as in the in-place read: a wrapped position is refused.
+        const uint64_t at = static_cast<uint64_t>(offset) + bandStart;
+        ReadOrZero(file, static_cast<int64_t>(at), stored, std::min(bytes, bytesHeld), bytes);
+        const uint32_t outFirst = picture.turnOver ? rows - 1 - first : first;
+        picture.row->convert(stored, static_cast<size_t>(stride), destination + outFirst * outRow,
+                             outStride, picture.width, count, picture.context);
+    }
     return true;
 }
 
@@ -148,6 +194,8 @@ bool ReadVideoFrame(platform::FileHandle file, const format::PictureFormat& pict
                     int64_t frameOffset, uint32_t held, uint8_t* destination,
                     StagingBuffer& staging) {
     const format::PictureRow& row = *picture.row;
+    // Turned over, a row's output lands where other rows' stored bytes still
+    // wait: such frames go through the staging buffer.
     const bool inPlace = row.delivery == format::Delivery::InPlace && !picture.turnOver;
     const bool positioned =
         row.delivery == format::Delivery::Copy

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/CpuFeatures.h"
 #include "convert/PcmConvert.h"
 #include "format/PictureFormats.h"
 #include "format/SoundFormats.h"
@@ -152,40 +153,71 @@ std::vector<const SoundRow*> ServedSoundRows() {
 
 class ServedSoundRow : public ::testing::TestWithParam<const SoundRow*> {};
 
-// Every served row's kernel equals its rule bit for bit, in whatever channel
-// a sample sits, and writes nothing past the frames it is given.
-TEST_P(ServedSoundRow, KernelEqualsItsRuleForEveryInput) {
-    const SoundRow& row = *GetParam();
-    ASSERT_NE(row.convert, nullptr);
-    ASSERT_GT(row.bytesPerSample, 0u);
-    uint32_t channels = 0;
-    const std::vector<uint8_t> bytes = Inputs(row, &channels);
+// The SIMD levels this processor runs, portable first.
+std::vector<convert::SimdLevel> RunnableLevels() {
+    std::vector<convert::SimdLevel> levels;
+    for (int i = 0; i <= static_cast<int>(convert::ProcessorSimdLevel()); ++i)
+        levels.push_back(static_cast<convert::SimdLevel>(i));
+    return levels;
+}
+
+// Converts `bytes` as frames of `channels` interleaved samples with
+// `convert`, in pieces of a length that leaves a remainder for every vector
+// step, and counts the served floats whose bits differ from the rule.
+// Nothing may be written past a piece's frames.
+int Mismatches(const SoundRow& row, convert::SampleConverter convert,
+               const std::vector<uint8_t>& bytes, uint32_t channels, const std::string& what) {
     const size_t frameBytes = static_cast<size_t>(row.bytesPerSample) * channels;
     // In pieces, so that the 2^24 values of 24-bit samples never need all
     // their floats at once.
-    constexpr size_t kFramesPerPiece = 1u << 18;
+    constexpr size_t kFramesPerPiece = (1u << 18) - 3;
+    const size_t totalFrames = bytes.size() / frameBytes;
     int mismatches = 0;
-    for (size_t first = 0; first * frameBytes < bytes.size(); first += kFramesPerPiece) {
-        const size_t frames = std::min(kFramesPerPiece, bytes.size() / frameBytes - first);
+    for (size_t first = 0; first < totalFrames; first += kFramesPerPiece) {
+        const size_t frames = std::min(kFramesPerPiece, totalFrames - first);
         std::vector<std::vector<float>> out(channels, std::vector<float>(frames + 1, -99.0f));
         std::vector<float*> buffers;
         for (auto& channel : out) buffers.push_back(channel.data());
         const uint8_t* in = bytes.data() + first * frameBytes;
-        row.convert(in, channels, static_cast<uint32_t>(frames), buffers.data(), channels);
+        convert(in, channels, static_cast<uint32_t>(frames), buffers.data(), channels);
         for (uint32_t ch = 0; ch < channels; ++ch) {
-            ASSERT_EQ(out[ch][frames], -99.0f) << row.name << ": written past the frames";
+            if (out[ch][frames] != -99.0f) {
+                ADD_FAILURE() << what << ": written past the frames";
+                ++mismatches;
+            }
             for (size_t j = 0; j < frames; ++j) {
                 const uint8_t* sample = in + j * frameBytes + ch * row.bytesPerSample;
                 const uint32_t want = Model(row, sample);
                 if (Bits(&out[ch][j]) != want && ++mismatches <= 5) {
-                    ADD_FAILURE() << row.name << ": frame " << first + j << " channel " << ch
+                    ADD_FAILURE() << what << ": frame " << first + j << " channel " << ch
                                   << " gave bits " << std::hex << Bits(&out[ch][j]) << ", the rule "
                                   << want << std::dec;
                 }
             }
         }
     }
-    EXPECT_EQ(mismatches, 0) << row.name;
+    return mismatches;
+}
+
+// Every served row's kernel equals its rule bit for bit at every SIMD level,
+// in mono and in stereo (the layouts with vector forms) and in whatever
+// channel a sample sits, and writes nothing past the frames it is given.
+TEST_P(ServedSoundRow, KernelEqualsItsRuleForEveryInput) {
+    const SoundRow& row = *GetParam();
+    ASSERT_NE(row.convert, nullptr);
+    ASSERT_GT(row.bytesPerSample, 0u);
+    uint32_t channels = 0;
+    const std::vector<uint8_t> bytes = Inputs(row, &channels);
+    for (const convert::SimdLevel level : RunnableLevels()) {
+        const convert::SampleConverter convert = convert::SampleConverterAt(row.convert, level);
+        if (convert == nullptr) continue;  // not built for this processor family
+        for (const uint32_t layout : {1u, 2u}) {
+            const std::string what = std::string(row.name) + " at " +
+                                     convert::SimdLevelName(level) + ", " + std::to_string(layout) +
+                                     " channel(s)";
+            EXPECT_EQ(Mismatches(row, convert, bytes, layout, what), 0) << what;
+        }
+    }
 
     // Three interleaved channels, the middle one not asked for: each buffer
     // gets its own channel's samples.
@@ -198,6 +230,22 @@ TEST_P(ServedSoundRow, KernelEqualsItsRuleForEveryInput) {
             << row.name << " frame " << j;
         ASSERT_EQ(Bits(&right[j]), Model(row, bytes.data() + (3 * j + 2) * row.bytesPerSample))
             << row.name << " frame " << j;
+    }
+
+    // Stereo with only the left channel asked for, at every level: the right
+    // buffer stays as it was.
+    for (const convert::SimdLevel level : RunnableLevels()) {
+        const convert::SampleConverter convert = convert::SampleConverterAt(row.convert, level);
+        if (convert == nullptr) continue;
+        const size_t frames = std::min<size_t>(bytes.size() / (2 * row.bytesPerSample), 77);
+        std::vector<float> only(frames), untouched(frames, -99.0f);
+        float* two[] = {only.data(), untouched.data()};
+        convert(bytes.data(), 2, static_cast<uint32_t>(frames), two, 1);
+        for (size_t j = 0; j < frames; ++j) {
+            ASSERT_EQ(Bits(&only[j]), Model(row, bytes.data() + 2 * j * row.bytesPerSample))
+                << row.name << " at " << convert::SimdLevelName(level) << " frame " << j;
+            ASSERT_EQ(untouched[j], -99.0f) << row.name << " at " << convert::SimdLevelName(level);
+        }
     }
 }
 

@@ -29,7 +29,11 @@
 #include "support/Files.h"
 #include "support/TempDir.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <grp.h>
 #include <malloc.h>
@@ -896,6 +900,75 @@ TEST_F(Hostile, LogThatCannotGrowKeepsNoTornLine) {
 }
 
 #else
+
+// A standard output that is an anonymous pipe whose reader never reads: a
+// write that does not fit waits for ever. The opens and closes of a host with
+// the debug folder still return; the lines that did not fit are counted as
+// dropped from standard output and are all in Log.txt.
+TEST_F(Hostile, StandardOutputNobodyReadsNeverBlocksTheHost) {
+    testsupport::DebugFolder debug;
+    debug.CreateLogFile();
+    constexpr int kOpens = 40;
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, nullptr, 4096));
+    // The pipe is full: a write larger than it waits there, unread.
+    std::thread filler([writeEnd] {
+        const std::string blob(1 << 20, 'x');
+        DWORD wrote = 0;
+        WriteFile(writeEnd, blob.data(), static_cast<DWORD>(blob.size()), &wrote, nullptr);
+    });
+    DWORD held = 0;
+    for (int n = 0; n < 2000 && held == 0; ++n) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        PeekNamedPipe(readEnd, nullptr, 0, nullptr, &held, nullptr);
+    }
+    std::fflush(stdout);
+    const int saved = _dup(1);
+    const int piped = _open_osfhandle(reinterpret_cast<intptr_t>(writeEnd), _O_WRONLY);
+    ASSERT_TRUE(saved >= 0 && piped >= 0 && _dup2(piped, 1) == 0);
+    _close(piped);  // fd 1 holds its own copy of the write end
+
+    const uint64_t droppedBefore = platform::StandardOutputLinesDropped();
+    std::atomic<int> returned{0};
+    std::atomic<bool> refused{false};
+    std::thread host([&] {
+        for (int n = 0; n < kOpens; ++n) {
+            FakeStream stream;
+            if (driver->drv_open(&stream.handle, path.c_str(), kVideo) != 1) refused = true;
+            driver->drv_close(&stream.handle);
+            ++returned;
+        }
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (returned.load() < kOpens && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const int done = returned.load();
+    const uint64_t dropped = platform::StandardOutputLinesDropped() - droppedBefore;
+
+    // Frees every waiting write (ours, the filler's) before standard output
+    // is given back: a reader at last, until the last write end is closed.
+    std::thread drain([readEnd] {
+        char bytes[4096];
+        DWORD got = 0;
+        while (ReadFile(readEnd, bytes, sizeof bytes, &got, nullptr)) {
+        }
+    });
+    filler.join();
+    host.join();
+    std::fflush(stdout);
+    _dup2(saved, 1);
+    _close(saved);
+    drain.join();
+    CloseHandle(readEnd);
+
+    EXPECT_EQ(done, kOpens) << "opens and closes blocked by standard output";
+    EXPECT_FALSE(refused.load());
+    EXPECT_GT(dropped, 0u) << "no line counted as dropped";
+    // Every close's last line (991) is in the log file.
+    EXPECT_EQ(CountLines(LogText(debug.LogFile()), "Wait for Exit Run Monitor Thread").matching,
+              static_cast<size_t>(kOpens));
+}
 
 TEST(HostileLinux, FifoThreadLimitBrokenPipeProcessesAndFileSizeAreLinuxOnly) {
     GTEST_SKIP() << "FIFOs, RLIMIT_NPROC, SIGPIPE, fork and RLIMIT_FSIZE are the Linux "

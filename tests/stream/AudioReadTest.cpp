@@ -193,6 +193,10 @@ TEST_F(AudioRead, FailedPositioningOfAMiddleChunkKeepsLaterChunksInPlace) {
     testsupport::DebugFolder debug;
     Open(streamtest::PatternFile(14000, ByteOfWords), 2, 16,
          {{0, 100, 1000, 400}, {100, 200, -1, 400}, {200, 300, 3000, 400}});
+    // The last chunk's bytes left in the staging buffer where the failed
+    // chunk lands next: it must come out as silence, not as those bytes.
+    Channels before(2, 100);
+    EXPECT_TRUE(Read(200, 300, 2, before.pointers.data()));
     Channels out(2, 300);
     EXPECT_TRUE(Read(50, 300, 2, out.pointers.data()));
     ExpectStereoFrom(out, 0, 50, 1200);
@@ -219,6 +223,9 @@ TEST_F(AudioRead, ShortReadKeepsWholeFramesAndLaterChunksInPlace) {
 TEST_F(AudioRead, ChunkSmallerThanItsSampleCountUsesOnlyWholeFrames) {
     Open(streamtest::PatternFile(14000, ByteOfWords), 2, 16,
          {{0, 1000, 5000, 402}, {1000, 2000, 9008, 4000}});
+    // File bytes left in the staging buffer over the gap that follows.
+    Channels before(2, 1000);
+    EXPECT_TRUE(Read(1000, 2000, 2, before.pointers.data()));
     Channels out(2, 1010);
     EXPECT_TRUE(Read(0, 1010, 2, out.pointers.data()));
     ExpectStereoFrom(out, 0, 100, 5000);

@@ -213,6 +213,37 @@ TEST_F(VideoRead, StagedLayoutIsConvertedFromTheStagingBufferInTheRowsOrder) {
     }
 }
 
+// A frame of whole rows larger than a band goes through the staging buffer
+// band by band, each band's rows landing turned over (positive height) or in
+// order; the bytes past the chunk's end are converted from zeros, and the
+// staging buffer holds a band, not the frame.
+TEST_F(VideoRead, StagedFrameOfManyBandsKeepsItsRowsInOrderAndStopsAtTheChunksEnd) {
+    constexpr uint32_t kWidth = 1000, kRows = 700;  // 700,000 stored bytes: three bands
+    const std::vector<uint8_t> file = CountingFile(kWidth * kRows + 16);
+    testsupport::WriteFile(dir.File("bands.avi"), file);
+    Open(dir.File("bands.avi"));
+    constexpr uint32_t kHeld = 300 * kWidth + 17;  // cut inside the second band
+    for (const int32_t height : {int32_t{kRows}, -int32_t{kRows}}) {
+        const format::PictureFormat picture = PictureOf(&kStagedTopDown, kWidth, height, 0);
+        std::vector<uint8_t> buffer(kWidth * kRows * 4, kUntouched);
+        ASSERT_TRUE(
+            stream::ReadVideoFrame(opened.get(), picture, 16, kHeld, buffer.data(), staging));
+        EXPECT_LT(staging.Capacity(), size_t{kWidth} * kRows / 2);
+        int wrong = 0;
+        for (uint32_t r = 0; r < kRows; ++r) {
+            const uint32_t outRow = height > 0 ? kRows - 1 - r : r;
+            for (uint32_t x = 0; x < kWidth; ++x) {
+                const size_t at = size_t{r} * kWidth + x;
+                const uint8_t g = at < kHeld ? file[16 + at] : 0;
+                const uint8_t* pixel = buffer.data() + (size_t{outRow} * kWidth + x) * 4;
+                if (std::vector<uint8_t>(pixel, pixel + 4) != std::vector<uint8_t>{g, g, g, 255} &&
+                    wrong++ < 3)
+                    ADD_FAILURE() << "height " << height << " row " << r << " pixel " << x;
+            }
+        }
+    }
+}
+
 TEST_F(VideoRead, NullDestinationReadsNothing) {
     testsupport::WriteFile(dir.File("v.avi"), CountingFile(100));
     Open(dir.File("v.avi"));
