@@ -115,7 +115,7 @@ TwoSegmentFile BuildTwoSegments(uint32_t framesPerSegment, uint32_t frameSize = 
     return file;
 }
 
-std::vector<std::pair<int64_t, uint32_t>> Chunks(const ContainerValues& reader) {
+std::vector<std::pair<int64_t, uint32_t>> Chunks(const avi::StreamTables& reader) {
     std::vector<std::pair<int64_t, uint32_t>> chunks;
     for (const AudioChunk& chunk : reader.audioChunks)
         chunks.emplace_back(chunk.offset, chunk.size);
