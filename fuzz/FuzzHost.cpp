@@ -13,7 +13,7 @@
 
 #include "format/PictureFormats.h"
 #include "format/SoundFormats.h"
-#include "platform/platform.h"
+#include "platform/TestHooks.h"
 #include "reader/Mirolan.h"
 
 namespace fuzzhost {
