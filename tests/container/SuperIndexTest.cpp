@@ -5,7 +5,7 @@
 
 #include "AllocationCounter.h"
 #include "AviFixture.h"
-#include "platform/platform.h"
+#include "platform/TestHooks.h"
 #include "support/DebugFolder.h"
 #include "support/Files.h"
 
