@@ -968,6 +968,8 @@ TEST_F(Hostile, StandardOutputNobodyReadsNeverBlocksTheHost) {
     // Every close's last line (991) is in the log file.
     EXPECT_EQ(CountLines(LogText(debug.LogFile()), "Wait for Exit Run Monitor Thread").matching,
               static_cast<size_t>(kOpens));
+}
+
 // A pipe, a device or a disk itself, named where a file is expected, is
 // refused at once: a pipe whose server never writes would block the reads
 // for ever, and none of them holds a file. Paths to files in the device
