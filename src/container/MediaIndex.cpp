@@ -51,6 +51,7 @@ bool AppendFrame(MediaIndex& index, uint64_t offset, uint32_t size) {
     // A chunk whose data would start past the end of the file is no frame of it.
     if (offset > index.fileEnd) return true;
     ++index.nonEmptyChunks;
+    index.smallestChunk = std::min(index.smallestChunk, size);
     if (size < index.frameSize) {
         if (index.shortChunks == 0) index.firstShortSize = size;
         ++index.shortChunks;
