@@ -91,7 +91,7 @@ struct Side {
 void WriteFrames(const std::string& path, uint64_t bytes, uint32_t frames) {
     FILE* out = std::fopen(path.c_str(), "wb");
     if (out == nullptr) bench::Fail("cannot write " + path);
-    std::vector<uint8_t> frame(bytes);
+    std::vector<uint8_t> frame(static_cast<size_t>(bytes));
     for (uint32_t f = 0; f < frames; ++f) {
         for (size_t i = 0; i < frame.size(); ++i)
             frame[i] = static_cast<uint8_t>(i * 7 + f + (i >> 11));
@@ -153,14 +153,15 @@ int main(int argc, char** argv) {
         const uint64_t stored = upright.frameSize;
         WriteFrames(path, stored, frames);
         platform::FileHandle file = OpenForRead(path);
-        std::vector<uint8_t> host(output), plainBuffer(output);
+        std::vector<uint8_t> host(static_cast<size_t>(output)),
+            plainBuffer(static_cast<size_t>(output));
         stream::StagingBuffer staging;
 
         // The check: frame 1 read both ways against the row's kernel applied
         // to the frame in memory (turned over where the read turns it).
-        std::vector<uint8_t> frame(stored);
+        std::vector<uint8_t> frame(static_cast<size_t>(stored));
         {
-            std::vector<uint8_t> want(output);
+            std::vector<uint8_t> want(static_cast<size_t>(output));
             platform::SeekFromBegin(file, static_cast<int64_t>(stored));
             if (platform::ReadAtPosition(file, frame.data(), static_cast<uint32_t>(stored)) !=
                 stored)

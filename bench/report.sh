@@ -138,15 +138,21 @@ awk -F= '
     if (has("picture.reps")) {
       print ""
       printf "Converted picture layouts at 1920x1080 (benchmark 7), frames per second, best of %s passes of %s frames, kernels of the processor'"'"'s best level (%s); ratios against the plain read of the served frame (%s bytes: the goal'"'"'s reference) and of the stored frame, in the same run:\n\n", v["picture.reps"], v["picture.frames"], v["picture.level"], v["picture.output_bytes"]
-      print "| layout | stored bytes | plain read, served frame | plain read, stored frame | plug-in (positive height) | ratio to served frame | ratio to stored frame | negative height: fps, ratio to served, to stored | goal | |"
-      print "|---|---|---|---|---|---|---|---|---|---|"
+      wine = has("wine_picture.reps")
+      printf "| layout | stored bytes | plain read, served frame | plain read, stored frame | plug-in (positive height) | ratio to served frame | ratio to stored frame | negative height: fps, ratio to served, to stored | goal | |%s\n", wine ? " 32-bit DLL under Wine: plug-in, ratio to served, to stored | |" : ""
+      printf "|---|---|---|---|---|---|---|---|---|---|%s\n", wine ? "---|---|" : ""
       n = split("uyvy yuy2 yvyu v210 i420 yv12 nv12 nv21 y42b y41b yuv9 y800 rgb555 rgb565 pal8 pal4 pal1 rgba rv32 rv24 raw24 bgr24", keys, " ")
       for (i = 1; i <= n; i++) {
         k = "picture." keys[i]
         if (!has(k ".ratio_served")) continue
-        printf "| %s | %s | %s | %s | %s | **%s** | %s | %s, %s, %s | >= 0.5 | %s |\n", v[k ".name"], v[k ".stored_bytes"],
+        printf "| %s | %s | %s | %s | %s | **%s** | %s | %s, %s, %s | >= 0.5 | %s |", v[k ".name"], v[k ".stored_bytes"],
           v[k ".served_fps"], v[k ".stored_fps"], v[k ".plugin_fps"], v[k ".ratio_served"], v[k ".ratio_stored"],
           v[k ".negative_fps"], v[k ".negative_ratio_served"], v[k ".negative_ratio_stored"], verdict(v[k ".ratio_served"] >= 0.5)
+        if (wine) {
+          w = "wine_" k
+          printf " %s, **%s**, %s | %s |", v[w ".plugin_fps"], v[w ".ratio_served"], v[w ".ratio_stored"], verdict(v[w ".ratio_served"] >= 0.5)
+        }
+        printf "\n"
       }
       print ""
       print "The conversion alone (one frame in memory into the host'"'"'s buffer), ms a frame, at each SIMD level (every level gives the same bytes):"

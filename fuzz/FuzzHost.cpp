@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "format/SoundFormats.h"
-#include "platform/platform.h"
+#include "platform/TestHooks.h"
 #include "reader/Mirolan.h"
 
 namespace fuzzhost {

@@ -13,7 +13,7 @@
 #include <system_error>
 
 #include "FuzzHost.h"
-#include "platform/platform.h"
+#include "platform/TestHooks.h"
 #include "qxdriver.h"
 
 namespace {

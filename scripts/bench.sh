@@ -151,6 +151,9 @@ if [ "$wine_leg" = 1 ]; then
   echo "\$ wine build/bench-mingw/bench/bench_frames.exe mirolan.dll frames.avi --reps $REPS"
   wine build/bench-mingw/bench/bench_frames.exe "$dll" "$avi" --reps "$REPS" | tr -d '\r' |
     sed -n 's/^frames\./wine./p; s/^latency\.video/wine.latency/p' | tee -a "$results.new"
+  echo "\$ wine build/bench-mingw/bench/bench_picture.exe $data --reps $REPS"
+  wine build/bench-mingw/bench/bench_picture.exe "$(winepath -w "$data" 2>/dev/null)" --reps "$REPS" |
+    tr -d '\r' | sed -n 's/^picture\./wine_picture./p' | tee -a "$results.new"
   step "5b. audio serving of the Windows DLL under Wine, each layout against its own ReadFile loop"
   for layout in $audio_layouts; do
     codec=${layout%%:*}

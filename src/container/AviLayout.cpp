@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "diag/LogLines.h"
+
 namespace avi {
 
 Refusal MakeRefusal(RefusalKind kind, const char* format, ...) {
@@ -19,48 +21,26 @@ const char* RefusalKindName(RefusalKind kind) {
     switch (kind) {
         case RefusalKind::None:
             return "None";
-        case RefusalKind::NotAviName:
-            return "NotAviName";
-        case RefusalKind::NoMedium:
-            return "NoMedium";
-        case RefusalKind::CannotOpen:
-            return "CannotOpen";
-        case RefusalKind::Unreadable:
-            return "Unreadable";
-        case RefusalKind::NotRiffAvi:
-            return "NotRiffAvi";
-        case RefusalKind::NoMainHeader:
-            return "NoMainHeader";
-        case RefusalKind::NoStream:
-            return "NoStream";
-        case RefusalKind::CompressedVideo:
-            return "CompressedVideo";
-        case RefusalKind::VideoBitDepth:
-            return "VideoBitDepth";
-        case RefusalKind::VideoFrameSize:
-            return "VideoFrameSize";
-        case RefusalKind::AudioNotPcm:
-            return "AudioNotPcm";
-        case RefusalKind::AudioSampleSize:
-            return "AudioSampleSize";
-        case RefusalKind::AudioFormat:
-            return "AudioFormat";
-        case RefusalKind::RateOrScale:
-            return "RateOrScale";
-        case RefusalKind::NoIndexNoMovie:
-            return "NoIndexNoMovie";
-        case RefusalKind::NoFrames:
-            return "NoFrames";
-        case RefusalKind::VideoChunkSize:
-            return "VideoChunkSize";
-        case RefusalKind::ReadFailed:
-            return "ReadFailed";
-        case RefusalKind::NoWorker:
-            return "NoWorker";
-        case RefusalKind::OutOfMemory:
-            return "OutOfMemory";
+#define AVI_REFUSAL_NAME(kind, line) \
+    case RefusalKind::kind:          \
+        return #kind;
+            AVI_REFUSAL_KINDS(AVI_REFUSAL_NAME)
+#undef AVI_REFUSAL_NAME
     }
     return "?";
+}
+
+int RefusalLogLine(RefusalKind kind) {
+    switch (kind) {
+        case RefusalKind::None:
+            return diag::kLogRefusedUnreadable;
+#define AVI_REFUSAL_LINE(kind, line) \
+    case RefusalKind::kind:          \
+        return diag::line;
+            AVI_REFUSAL_KINDS(AVI_REFUSAL_LINE)
+#undef AVI_REFUSAL_LINE
+    }
+    return diag::kLogRefusedUnreadable;
 }
 
 uint32_t StreamChunkId(int32_t stream, char a, char b) {

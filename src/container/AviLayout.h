@@ -12,34 +12,40 @@
 
 namespace avi {
 
-// Why a file is refused. Each kind says what was found; the text of a
-// Refusal carries the values.
-enum class RefusalKind : uint8_t {
-    None,
-    // Before the file is read (the reader's open).
-    NotAviName,  // the path does not end in ".avi"
-    NoMedium,    // the options ask for neither or both of video and audio
-    CannotOpen,  // the file cannot be opened, sized or mapped
-    // What the file holds.
-    Unreadable,       // a view could not be mapped, or the file ends inside a header
-    NotRiffAvi,       // the file does not start as a RIFF 'AVI ' form
-    NoMainHeader,     // no 'avih'
-    NoStream,         // no video (or audio) stream of a kind that is read
-    CompressedVideo,  // the first video stream is compressed (or of a code no table knows)
-    VideoBitDepth,    // uncompressed, in a layout not read yet
-    VideoFrameSize,   // width, height or frame size unusable
-    AudioNotPcm,      // compressed audio, or a format tag no table knows
-    AudioSampleSize,  // PCM, float or G.711 of a sample size that is not read
-    AudioFormat,      // no channels, or a format record too short to read
-    RateOrScale,      // a stream rate or scale of 0, or a rate that does not fit
-    NoIndexNoMovie,   // neither an index nor a 'movi' list to scan
-    NoFrames,         // the index and the scan found no frame
-    VideoChunkSize,   // the video's chunks are, as a rule, shorter than a frame
-    ReadFailed,       // the system failed a read, or the file shrank while being opened
-    // What the system refused the open.
-    NoWorker,     // the worker thread cannot be created
-    OutOfMemory,  // memory for the tables was refused
-};
+// Why a file is refused: each kind, the log line its reason takes (the
+// open's last line, "Refused: <reason>"), and what was found. The enum, the
+// kinds' names and their log lines all come from this one list; the text of
+// a Refusal carries the values.
+// clang-format off
+#define AVI_REFUSAL_KINDS(X)                                                                       \
+    /* Before the file is read (the reader's open). */                                             \
+    X(NotAviName,      kLogRefusedNotAviName)       /* the path does not end in ".avi" */          \
+    X(NoMedium,        kLogRefusedNoMedium)         /* video and audio both, or neither */         \
+    X(CannotOpen,      kLogRefusedCannotOpen)       /* cannot be opened, sized or mapped */        \
+    /* What the file holds. */                                                                     \
+    X(Unreadable,      kLogRefusedUnreadable)       /* a view failed; ends in a header */          \
+    X(NotRiffAvi,      kLogRefusedNotRiffAvi)       /* does not start 'RIFF' 'AVI ' */             \
+    X(NoMainHeader,    kLogRefusedNoMainHeader)     /* no 'avih' */                                \
+    X(NoStream,        kLogRefusedNoStream)         /* no video (audio) stream read */             \
+    X(CompressedVideo, kLogRefusedCompressedVideo)  /* compressed, or an unknown code */           \
+    X(VideoBitDepth,   kLogRefusedVideoBitDepth)    /* uncompressed, not read yet */               \
+    X(VideoFrameSize,  kLogRefusedVideoFrameSize)   /* width, height or size unusable */           \
+    X(AudioNotPcm,     kLogRefusedAudioNotPcm)      /* compressed, or an unknown tag */            \
+    X(AudioSampleSize, kLogRefusedAudioSampleSize)  /* a sample size not read */                   \
+    X(AudioFormat,     kLogRefusedAudioFormat)      /* no channels, or format too short */         \
+    X(RateOrScale,     kLogRefusedRateOrScale)      /* a rate or scale of 0, or too big */         \
+    X(NoIndexNoMovie,  kLogRefusedNoIndexNoMovie)   /* no index and no 'movi' list */              \
+    X(NoFrames,        kLogRefusedNoFrames)         /* no frame found */                           \
+    X(VideoChunkSize,  kLogRefusedVideoChunkSize)   /* chunks mostly short of a frame */           \
+    X(ReadFailed,      kLogRefusedReadFailed)       /* a read failed, or the file shrank */        \
+    /* What the system refused the open. */                                                        \
+    X(NoWorker,        kLogRefusedNoWorker)         /* no worker thread */                         \
+    X(OutOfMemory,     kLogRefusedOutOfMemory)      /* memory for the tables refused */
+// clang-format on
+
+#define AVI_REFUSAL_ENUM(kind, line) kind,
+enum class RefusalKind : uint8_t { None, AVI_REFUSAL_KINDS(AVI_REFUSAL_ENUM) };
+#undef AVI_REFUSAL_ENUM
 
 struct Refusal {
     RefusalKind kind = RefusalKind::None;
@@ -57,6 +63,9 @@ Refusal MakeRefusal(RefusalKind kind, const char* format, ...)
 
 // The name of a kind, for tools and tests: "CompressedVideo", ...
 const char* RefusalKindName(RefusalKind kind);
+// The log line (diag/LogLines.h) of a refusal of `kind`; None, never logged
+// as a refusal, has Unreadable's.
+int RefusalLogLine(RefusalKind kind);
 
 constexpr int32_t kNoStream = -1;
 

@@ -45,19 +45,15 @@ public:
           requested_(source.granularity),
           stopAtMovie_(stopAtMovie) {}
 
-    WalkResult Run() {
-        WalkResult result;
+    Refusal Run() {
         if (!MapWindow(source_, window_, requested_)) {
-            result.end = WalkEnd::Refused;
-            result.refusal =
-                MakeRefusal(RefusalKind::Unreadable, "the file is empty or cannot be read");
-            return result;
+            return MakeRefusal(RefusalKind::Unreadable, "the file is empty or cannot be read");
         }
         return Loop();
     }
 
     // Takes up the state the walk stopped with at the 'movi' list.
-    WalkResult Resume(const std::vector<MovieRun>* runs) {
+    Refusal Resume(const std::vector<MovieRun>* runs) {
         runs_ = runs;
         const WalkResume& r = layout_.resume;
         layout_.stoppedAtMovie = false;
@@ -72,40 +68,29 @@ public:
         if (!MapWindow(source_, window_, requested_) && window_.position < source_.End()) {
             mapRefused_ = true;
         }
-        if (window_.view == nullptr) {
-            WalkResult result;
-            if (mapRefused_) {
-                result.end = WalkEnd::Refused;
-                result.refusal = MakeRefusal(RefusalKind::Unreadable,
-                                             "a view of the file at offset %llu cannot be mapped",
-                                             static_cast<unsigned long long>(window_.position));
-            }
-            return result;
-        }
+        if (window_.view == nullptr) return mapRefused_ ? MapRefusal() : Refusal{};
         return Loop();
     }
 
 private:
-    WalkResult Loop() {
-        WalkResult result;
+    // Dispatches chunk after chunk until one ends the walk: the served
+    // stream's standard index, the stop at the 'movi' list, the end of what
+    // can be read, or a refusal.
+    Refusal Loop() {
         for (;;) {
             if (runs_ != nullptr && JumpOverRun()) continue;
             // The end of the file without a hand-over ends the walk here.
-            Turn turn = Need(4) ? Dispatch(ReadFourCC(window_.Cursor())) : Turn::Ended;
+            const Turn turn = Need(4) ? Dispatch(ReadFourCC(window_.Cursor())) : Turn::Ended;
             if (turn == Turn::Next) continue;
-            if (turn == Turn::Ended && mapRefused_) {
-                refusal_ = MakeRefusal(RefusalKind::Unreadable,
-                                       "a view of the file at offset %llu cannot be mapped",
-                                       static_cast<unsigned long long>(window_.position));
-                turn = Turn::Refused;
-            }
-            result.end = turn == Turn::HandOver  ? WalkEnd::HandOver
-                         : turn == Turn::Refused ? WalkEnd::Refused
-                         : turn == Turn::AtMovie ? WalkEnd::AtMovie
-                                                 : WalkEnd::Ended;
-            result.refusal = refusal_;
-            return result;
+            if (turn == Turn::Ended && mapRefused_) return MapRefusal();
+            return turn == Turn::Refused ? refusal_ : Refusal{};
         }
+    }
+
+    Refusal MapRefusal() const {
+        return MakeRefusal(RefusalKind::Unreadable,
+                           "a view of the file at offset %llu cannot be mapped",
+                           static_cast<unsigned long long>(window_.position));
     }
 
     Turn Dispatch(uint32_t code) {
@@ -514,12 +499,12 @@ private:
 
 }  // namespace
 
-WalkResult WalkHeaders(const FileSource& source, Medium medium, AviLayout& layout) {
+Refusal WalkHeaders(const FileSource& source, Medium medium, AviLayout& layout) {
     return Walk(source, medium, layout, true).Run();
 }
 
-WalkResult ResumeWalk(const FileSource& source, Medium medium, AviLayout& layout,
-                      const std::vector<MovieRun>* runs) {
+Refusal ResumeWalk(const FileSource& source, Medium medium, AviLayout& layout,
+                   const std::vector<MovieRun>* runs) {
     return Walk(source, medium, layout, false).Resume(runs);
 }
 

@@ -36,19 +36,20 @@ bool WalkActsOn(uint32_t code) {
 
 }  // namespace
 
-Idx1Tiling Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
-                         std::vector<MovieRun>& runs, char (&why)[128]) {
+Shortcut Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
+                       std::vector<MovieRun>& runs) {
     runs.clear();
+    Shortcut tiling;
     const uint64_t end = source.End();
     // The 'idx1' chunk right after the 'movi' list, found from the list's size.
     uint64_t at = layout.moviEnd;
     if (!layout.haveMovie || at >= end || end - at < kChunkHeaderSize + kIdx1EntrySize) {
-        return Idx1Tiling::NoIdx1;
+        return tiling;
     }
     FileWindow window;
     window.position = at;
     if (!MapWindow(source, window, 16) || !window.Holds(kChunkHeaderSize)) {
-        return Idx1Tiling::NoIdx1;
+        return tiling;
     }
     if (ReadFourCC(window.Cursor()) != kIdx1 && (at & 1u) != 0 &&
         window.Holds(kChunkHeaderSize + 1) && ReadFourCC(window.Cursor() + 1) == kIdx1) {
@@ -56,21 +57,22 @@ Idx1Tiling Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
         StepWindow(source, window, 1);
     }
     if (!window.Holds(kChunkHeaderSize) || ReadFourCC(window.Cursor()) != kIdx1) {
-        return Idx1Tiling::NoIdx1;
+        return tiling;
     }
     const uint64_t data = at + kChunkHeaderSize;
     const uint32_t size = ReadLe32(window.Cursor() + 4);
     const uint64_t held = end - data < size ? end - data : size;
     const uint64_t entries = held / kIdx1EntrySize;
-    if (entries == 0) return Idx1Tiling::NoIdx1;
+    if (entries == 0) return tiling;
     if (entries * kIdx1EntrySize > 0xFFFFFFFFu - source.granularity) {
-        std::snprintf(why, sizeof why, "'idx1' of %llu entries is too large for one view",
+        std::snprintf(tiling.why, sizeof tiling.why,
+                      "'idx1' of %llu entries is too large for one view",
                       static_cast<unsigned long long>(entries));
-        return Idx1Tiling::Declined;
+        return tiling;
     }
     const auto bytes = static_cast<uint32_t>(entries * kIdx1EntrySize);
     window.position = data;
-    if (!MapWindow(source, window, bytes) || !window.Holds(bytes)) return Idx1Tiling::NoIdx1;
+    if (!MapWindow(source, window, bytes) || !window.Holds(bytes)) return tiling;
     const uint8_t* entry = window.Cursor();
 
     // Offsets count from the 'movi' code or from the file's start, as the
@@ -81,8 +83,8 @@ Idx1Tiling Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
                       ReadLe32(entry + 12))) {
         base = layout.moviType;
     } else if (!ChunkHeaderAt(source, firstOffset, ReadFourCC(entry), ReadLe32(entry + 12))) {
-        std::snprintf(why, sizeof why, "its first entry points at no chunk");
-        return Idx1Tiling::Declined;
+        std::snprintf(tiling.why, sizeof tiling.why, "its first entry points at no chunk");
+        return tiling;
     }
     // Runs of entries whose chunks follow each other inside the list, in
     // file order, each a chunk the walk only steps over.
@@ -131,7 +133,8 @@ Idx1Tiling Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
         ++chunks;
     }
     close();
-    return Idx1Tiling::Runs;
+    tiling.taken = true;
+    return tiling;
 }
 
 bool ReadIdx1Index(const FileSource& source, const IndexTarget& target, MediaIndex& index) {

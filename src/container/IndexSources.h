@@ -49,14 +49,16 @@ constexpr bool CheckedEntry(uint64_t n, uint64_t count) {
            (n * kMostCheckedEntries) % count < kMostCheckedEntries;
 }
 
-// Whether 'idx1' lets the walk step over the first 'movi' list in runs.
-enum class Idx1Tiling {
-    NoIdx1,    // no 'idx1' chunk right after the list
-    Declined,  // one is there, but where its offsets count from is unknown (`why`)
-    Runs,      // the runs of chunks it lists (perhaps none)
+// What a shortcut source (the super index, 'idx1' runs) gives back: taken,
+// or not, with the reason the next source is tried instead (for the log;
+// empty when there is nothing to say, as for a source that is absent).
+struct Shortcut {
+    bool taken = false;
+    char why[128] = {};
 };
 
-// Reads the 'idx1' chunk that follows the first 'movi' list (found from the
+// Whether 'idx1' lets the walk step over the first 'movi' list in runs:
+// reads the 'idx1' chunk that follows the first 'movi' list (found from the
 // list's declared size, not by stepping through it) and gathers the runs of
 // chunks it lists that follow each other in the list, in file order, with
 // media chunk codes only (none the walk acts on), each of 4 chunks or more
@@ -67,16 +69,18 @@ enum class Idx1Tiling {
 // and meet nothing else, so it may jump there (ResumeWalk). What is not
 // proven: that an unchecked chunk inside a longer run has the header its
 // entry gives. The chunk headers are read through one window moving forward
-// through the file, never one read per entry.
-Idx1Tiling Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
-                         std::vector<MovieRun>& runs, char (&why)[128]);
+// through the file, never one read per entry. Taken (with the runs, perhaps
+// none) unless there is no 'idx1' right after the list (no reason) or where
+// its offsets count from is unknown (the reason).
+Shortcut Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
+                       std::vector<MovieRun>& runs);
 
 // OpenDML super index ('indx' of the served stream, found by the walk, which
 // stopped at the first 'movi' list): the tables are built from the standard
 // indexes it lists, plus a scan of what follows the last chunk listed,
 // instead of the walk to the first standard index and the scan after it.
-// Taken only when these hold (else false, the reason in `why`, empty for a
-// super index that lists nothing; nothing stored):
+// Taken only when these hold (else not, with the reason, empty for a super
+// index that lists nothing; nothing stored):
 // - each listed chunk is a plain 'ix##' index of the stream's chunk id that
 //   lies in the file and holds the entries it counts in use; the indexes lie
 //   in file order, none overlapping or repeating another (so together they
@@ -102,8 +106,7 @@ Idx1Tiling Idx1MovieRuns(const FileSource& source, const AviLayout& layout,
 // there). A file that lies there is served from its super index. Nothing but
 // the indexes' headers is held: each index's entries are read through views
 // of up to 8 MiB and appended. May throw std::bad_alloc.
-bool ReadSuperIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index,
-                    char (&why)[128]);
+Shortcut ReadSuperIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index);
 
 // AVI 1.0 index ('idx1'): 16-byte entries (chunk id, flags, offset, size)
 // read through one view of the whole chunk. Offsets count from the 'movi'
@@ -138,9 +141,6 @@ uint64_t ScanMovieRange(const FileSource& source, const IndexTarget& target, uin
 // size; 0 when the chain of segments breaks first or runs past the file.
 uint64_t SegmentEndAt(const FileSource& source, const AviLayout& layout, uint64_t position);
 
-// Which source built the tables.
-enum class IndexSource : uint8_t { None, StandardIndex, Idx1, MovieScan, SuperIndex };
-
 // The cheapest sound source. When the walk stopped at the 'movi' list: the
 // super index (one it declines is logged, line 9101, unless it lists
 // nothing, and the walk goes on through the list as it would have); without
@@ -150,8 +150,8 @@ enum class IndexSource : uint8_t { None, StandardIndex, Idx1, MovieScan, SuperIn
 // movie data after the last chunk it lists), else 'idx1' (then a scan of
 // what follows the first 'RIFF' form), else a scan of every 'movi' list. A
 // standard index that cannot be read at all counts as none.
-// Returns the source used, or None (with `refusal` set) when there is none.
-IndexSource OpenIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index,
-                      Refusal& refusal);
+// Sets index.source to the source used; returns the refusal when there is
+// none (NoIndexNoMovie) or the resumed walk refuses the file, else kind None.
+Refusal OpenIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index);
 
 }  // namespace avi

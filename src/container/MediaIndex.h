@@ -29,7 +29,11 @@ struct ShortFrame {
 
 namespace avi {
 
+// Which source built the tables.
+enum class IndexSource : uint8_t { None, StandardIndex, Idx1, MovieScan, SuperIndex };
+
 struct MediaIndex {
+    IndexSource source = IndexSource::None;
     std::vector<FrameEntry> frameTable;
     std::deque<AudioChunk> audioChunks;
     // Drop frames met before any picture: each shows the first picture that

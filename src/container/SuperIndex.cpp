@@ -255,9 +255,8 @@ bool OtherIndexClaimsStream(const FileSource& source, const IndexTarget& target,
     return false;
 }
 
-}  // namespace
-
-bool ReadSuperIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index,
+// ReadSuperIndex, with the reason it declines in `why`.
+bool TakeSuperIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index,
                     char (&why)[128]) {
     const AviLayout& layout = *target.layout;
     std::vector<uint8_t> super;
@@ -393,6 +392,14 @@ bool ReadSuperIndex(const FileSource& source, const IndexTarget& target, MediaIn
     index.sampleCounter = built.sampleCounter;
     index.baseOffset = static_cast<int64_t>(listed[0].base);  // the index the walk would stop at
     return true;
+}
+
+}  // namespace
+
+Shortcut ReadSuperIndex(const FileSource& source, const IndexTarget& target, MediaIndex& index) {
+    Shortcut super;
+    super.taken = TakeSuperIndex(source, target, index, super.why);
+    return super;
 }
 
 }  // namespace avi

@@ -137,6 +137,12 @@ uint32_t YuvSpanSse2(const int16_t* luma, const int16_t* cb, const int16_t* cr, 
                      uint32_t n, const YuvCoefficients& k);
 uint32_t YuvSpanAvx2(const int16_t* luma, const int16_t* cb, const int16_t* cr, uint8_t* out,
                      uint32_t n, const YuvCoefficients& k);
+// The same from chroma subsampled by 2, interpolated on the way: cbSamples
+// and crSamples as YuvSpanBy2ToBgra takes them.
+uint32_t YuvSpanBy2Sse2(const int16_t* luma, const int16_t* cbSamples, const int16_t* crSamples,
+                        uint8_t* out, uint32_t n, const YuvCoefficients& k);
+uint32_t YuvSpanBy2Avx2(const int16_t* luma, const int16_t* cbSamples, const int16_t* crSamples,
+                        uint8_t* out, uint32_t n, const YuvCoefficients& k);
 // Packed 4:2:2 straight from the row: `blocks` blocks of 8 (SSE2) or 16
 // (AVX2) pixels from pixel x0 (even, >= 2), last block first; each reads
 // the 4 bytes before and after its own bytes. order 0: U Y V Y; 1: Y U Y V;
@@ -170,7 +176,6 @@ CONVERT_INLINE void YuvSpanToBgra(const int16_t* luma, const int16_t* cb, const 
 // Vector parts of the span preparation (SSE2, used from every x86 level),
 // each doing a leading part of its loop and returning how far it went; the
 // plain loops below finish. Not inlined, for the reason given above.
-uint32_t UpsampleBy2Sse2(const int16_t* samples, int16_t* result, uint32_t pairs);
 uint32_t UpsampleBy4Sse2(const int16_t* samples, int16_t* result, uint32_t quads);
 // dst[i] = src[i] x 4.
 uint32_t LumaTimes4Sse2(const uint8_t* src, int16_t* dst, uint32_t n);
@@ -188,29 +193,10 @@ uint32_t V210GroupsSsse3(const uint8_t* row, uint32_t firstGroup, uint32_t group
                          int16_t* cb, int16_t* cr);
 #endif
 
-// Interpolation of chroma subsampled by 2 onto n luma positions starting at
-// the even position x0: `samples` holds the chroma samples x0 / 2 - 1 up to
-// (x0 + n - 1) / 2 + 1 (the edge ones already repeated past the picture),
-// in any unit; the result is 4 x the interpolated value in that unit.
-// Sample j sits at 2j + 0.5: position 2j takes 3/4 of j and 1/4 of j - 1,
-// position 2j + 1 takes 3/4 of j and 1/4 of j + 1.
-template <SimdLevel L>
-CONVERT_INLINE void UpsampleBy2(const int16_t* samples, int16_t* result, uint32_t n) {
-    const uint32_t pairs = (n + 1) / 2;
-    uint32_t j = 0;
-#if CONVERT_X86
-    if constexpr (L != SimdLevel::Portable) j = UpsampleBy2Sse2(samples, result, pairs);
-#endif
-    for (; j < pairs; ++j) {
-        const int16_t here = static_cast<int16_t>(3 * samples[j + 1]);
-        result[2 * j] = static_cast<int16_t>(here + samples[j]);
-        result[2 * j + 1] = static_cast<int16_t>(here + samples[j + 2]);
-    }
-}
-
-// The same for chroma subsampled by 4 (sample j at 4j + 1.5), from the
-// position x0 = 4 x first: samples x0 / 4 - 1 up to (x0 + n - 1) / 4 + 1;
-// the result is 8 x the interpolated value.
+// Chroma subsampled by 4 (sample j at 4j + 1.5) interpolated onto n luma
+// positions starting at x0 = 4 x first: `samples` holds the chroma samples
+// x0 / 4 - 1 up to (x0 + n - 1) / 4 + 1 (the edge ones already repeated past
+// the picture), in any unit; the result is 8 x the interpolated value.
 template <SimdLevel L>
 CONVERT_INLINE void UpsampleBy4(const int16_t* samples, int16_t* result, uint32_t n) {
     const uint32_t quads = (n + 3) / 4;
@@ -224,6 +210,46 @@ CONVERT_INLINE void UpsampleBy4(const int16_t* samples, int16_t* result, uint32_
         result[4 * j + 1] = static_cast<int16_t>(7 * here + before);
         result[4 * j + 2] = static_cast<int16_t>(7 * here + after);
         result[4 * j + 3] = static_cast<int16_t>(5 * here + 3 * after);
+    }
+}
+
+// n pixels from luma (quarter levels) and chroma subsampled by 2, from the
+// even position x0: cbSamples and crSamples hold the chroma samples
+// x0 / 2 - 1 up to (x0 + n - 1) / 2 + 1 (the edge ones already repeated past
+// the picture) in 1/16 levels. Sample j sits at 2j + 0.5: position 2j takes
+// 3/4 of j and 1/4 of j - 1, position 2j + 1 takes 3/4 of j and 1/4 of
+// j + 1, which makes 1/64 levels; the interpolated chroma is never stored.
+template <SimdLevel L>
+CONVERT_INLINE void YuvSpanBy2ToBgra(const int16_t* luma, const int16_t* cbSamples,
+                                     const int16_t* crSamples, uint8_t* out, uint32_t n,
+                                     const YuvCoefficients& k) {
+    uint32_t i = 0;
+#if CONVERT_X86
+    if constexpr (L == SimdLevel::Avx2) {
+        i = YuvSpanBy2Avx2(luma, cbSamples, crSamples, out, n, k);
+    } else if constexpr (L != SimdLevel::Portable) {
+        i = YuvSpanBy2Sse2(luma, cbSamples, crSamples, out, n, k);
+    }
+#endif
+    if constexpr (L == SimdLevel::Portable) {
+        // Plain loops over stored chroma, which the compiler vectorises where
+        // the target lets it.
+        int16_t cb[kSpan + 2], cr[kSpan + 2];
+        for (uint32_t j = 0; j < (n + 1) / 2; ++j) {
+            cb[2 * j] = static_cast<int16_t>(3 * cbSamples[j + 1] + cbSamples[j]);
+            cb[2 * j + 1] = static_cast<int16_t>(3 * cbSamples[j + 1] + cbSamples[j + 2]);
+            cr[2 * j] = static_cast<int16_t>(3 * crSamples[j + 1] + crSamples[j]);
+            cr[2 * j + 1] = static_cast<int16_t>(3 * crSamples[j + 1] + crSamples[j + 2]);
+        }
+        YuvSpanToBgra<L>(luma, cb, cr, out, n, k);
+        return;
+    }
+    for (; i < n; ++i) {
+        const uint32_t j = i / 2, side = i % 2 == 0 ? j : j + 2;
+        const int32_t cb = 3 * cbSamples[j + 1] + cbSamples[side];
+        const int32_t cr = 3 * crSamples[j + 1] + crSamples[side];
+        const uint32_t word = YuvPixel(luma[i], cb, cr, k);
+        std::memcpy(out + 4 * static_cast<size_t>(i), &word, 4);
     }
 }
 

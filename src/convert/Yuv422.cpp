@@ -18,7 +18,6 @@ struct Packed422 {
                                     uint32_t n, uint8_t* outRow, const YuvCoefficients& k) {
         const uint32_t pairs = (n + 1) / 2, c0 = x0 / 2;
         int16_t luma[kSpan + 2], cb[kSpan / 2 + 2], cr[kSpan / 2 + 2];
-        int16_t cbFull[kSpan + 2], crFull[kSpan + 2];
         const uint8_t* group = row + 4 * static_cast<size_t>(c0);
         for (uint32_t j = 0; j < pairs; ++j) {
             luma[2 * j] = static_cast<int16_t>(group[4 * j + kY0] * 4);
@@ -32,9 +31,7 @@ struct Packed422 {
         cr[0] = static_cast<int16_t>(row[4 * static_cast<size_t>(before) + kV] * 16);
         cb[pairs + 1] = static_cast<int16_t>(row[4 * static_cast<size_t>(after) + kU] * 16);
         cr[pairs + 1] = static_cast<int16_t>(row[4 * static_cast<size_t>(after) + kV] * 16);
-        UpsampleBy2<L>(cb, cbFull, n);
-        UpsampleBy2<L>(cr, crFull, n);
-        YuvSpanToBgra<L>(luma, cbFull, crFull, outRow + 4 * static_cast<size_t>(x0), n, k);
+        YuvSpanBy2ToBgra<L>(luma, cb, cr, outRow + 4 * static_cast<size_t>(x0), n, k);
     }
 
     // Pixels [x0, end) in spans, last first.
@@ -121,7 +118,6 @@ struct V210 {
                 const uint32_t n = width - x0 < kSpan ? width - x0 : kSpan;
                 const uint32_t groups = (n + 5) / 6, pairs = (n + 1) / 2, c0 = x0 / 2;
                 int16_t luma[kSpan + 6], cb[kSpan / 2 + 4], cr[kSpan / 2 + 4];
-                int16_t cbFull[kSpan + 2], crFull[kSpan + 2];
                 uint32_t g = 0;
 #if CONVERT_X86
                 if constexpr (L == SimdLevel::Ssse3 || L == SimdLevel::Avx2)
@@ -153,9 +149,7 @@ struct V210 {
                 cr[0] = static_cast<int16_t>(V210Chroma(row, before, 1) * 4);
                 cb[pairs + 1] = static_cast<int16_t>(V210Chroma(row, after, 0) * 4);
                 cr[pairs + 1] = static_cast<int16_t>(V210Chroma(row, after, 1) * 4);
-                UpsampleBy2<L>(cb, cbFull, n);
-                UpsampleBy2<L>(cr, crFull, n);
-                YuvSpanToBgra<L>(luma, cbFull, crFull, outRow + 4 * static_cast<size_t>(x0), n, k);
+                YuvSpanBy2ToBgra<L>(luma, cb, cr, outRow + 4 * static_cast<size_t>(x0), n, k);
             }
         }
     }

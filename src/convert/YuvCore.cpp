@@ -125,6 +125,63 @@ __attribute__((target("sse2"))) uint32_t YuvSpanSse2(const int16_t* luma, const 
     return i;
 }
 
+// The same from chroma subsampled by 2, interpolated on the way (as
+// YuvSpanBy2ToBgra does): 8 (SSE2) or 16 (AVX2) pixels from pixel i take the
+// samples i / 2 .. i / 2 + 5 (or + 9) of the span's sample arrays.
+__attribute__((target("sse2"), always_inline)) inline __m128i InterpolatedBy2Sse2(
+    const int16_t* samples) {
+    const __m128i before = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples));
+    const __m128i here = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + 1));
+    const __m128i after = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + 2));
+    const __m128i here3 = _mm_add_epi16(here, _mm_add_epi16(here, here));
+    return _mm_unpacklo_epi16(_mm_add_epi16(here3, before), _mm_add_epi16(here3, after));
+}
+__attribute__((target("sse2"))) uint32_t YuvSpanBy2Sse2(const int16_t* luma,
+                                                        const int16_t* cbSamples,
+                                                        const int16_t* crSamples, uint8_t* out,
+                                                        uint32_t n, const YuvCoefficients& k) {
+    const Sse2Coefficients c = Sse2Of(k);
+    const __m128i y64 = _mm_set1_epi16(64), c8192 = _mm_set1_epi16(8192);
+    uint32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m128i yd =
+            _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(luma + i)), y64);
+        const __m128i u = _mm_sub_epi16(InterpolatedBy2Sse2(cbSamples + i / 2), c8192);
+        const __m128i v = _mm_sub_epi16(InterpolatedBy2Sse2(crSamples + i / 2), c8192);
+        Sse2Pixels8(yd, _mm_unpacklo_epi16(u, v), _mm_unpackhi_epi16(u, v), c,
+                    out + 4 * static_cast<size_t>(i));
+    }
+    return i;
+}
+
+__attribute__((target("avx2"), always_inline)) inline __m256i InterpolatedBy2Avx2(
+    const int16_t* samples) {
+    const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples));
+    const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + 1));
+    const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + 2));
+    const __m128i here3 = _mm_add_epi16(here, _mm_add_epi16(here, here));
+    const __m128i even = _mm_add_epi16(here3, before), odd = _mm_add_epi16(here3, after);
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi16(even, odd)),
+                                   _mm_unpackhi_epi16(even, odd), 1);
+}
+__attribute__((target("avx2"))) uint32_t YuvSpanBy2Avx2(const int16_t* luma,
+                                                        const int16_t* cbSamples,
+                                                        const int16_t* crSamples, uint8_t* out,
+                                                        uint32_t n, const YuvCoefficients& k) {
+    const Avx2Coefficients c = Avx2Of(k);
+    const __m256i y64 = _mm256_set1_epi16(64), c8192 = _mm256_set1_epi16(8192);
+    uint32_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m256i yd =
+            _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(luma + i)), y64);
+        const __m256i u = _mm256_sub_epi16(InterpolatedBy2Avx2(cbSamples + i / 2), c8192);
+        const __m256i v = _mm256_sub_epi16(InterpolatedBy2Avx2(crSamples + i / 2), c8192);
+        Avx2Pixels16(yd, _mm256_unpacklo_epi16(u, v), _mm256_unpackhi_epi16(u, v), c,
+                     out + 4 * static_cast<size_t>(i));
+    }
+    return i;
+}
+
 // Chroma of packed 4:2:2 from three loads of the row, 4 bytes apart: the
 // groups of the block, of the block shifted one group back and one group
 // on. In each, the 16-bit lanes hold the chroma bytes (Cb, Cr pairs, in the
@@ -201,22 +258,6 @@ __attribute__((target("avx2"))) void Packed422BlocksAvx2(const uint8_t* row, uin
 // The span preparation. Every value fits 16 bits: chroma at most 255 x 16
 // before an interpolation that multiplies it by 4 (by 8 for 4:1:x, whose
 // samples enter at 255 x 8 at most).
-__attribute__((target("sse2"))) uint32_t UpsampleBy2Sse2(const int16_t* samples, int16_t* result,
-                                                         uint32_t pairs) {
-    uint32_t j = 0;
-    for (; j + 8 <= pairs; j += 8) {
-        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + j));
-        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + j + 1));
-        const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + j + 2));
-        const __m128i here3 = _mm_add_epi16(here, _mm_add_epi16(here, here));
-        const __m128i even = _mm_add_epi16(here3, before), odd = _mm_add_epi16(here3, after);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(result + 2 * j), _mm_unpacklo_epi16(even, odd));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(result + 2 * j + 8),
-                         _mm_unpackhi_epi16(even, odd));
-    }
-    return j;
-}
-
 __attribute__((target("sse2"))) uint32_t UpsampleBy4Sse2(const int16_t* samples, int16_t* result,
                                                          uint32_t quads) {
     const __m128i three = _mm_set1_epi16(3), five = _mm_set1_epi16(5), seven = _mm_set1_epi16(7);

@@ -123,21 +123,21 @@ struct Planar {
                 const uint32_t c0 = x0 >> kHShift;
                 const uint32_t count = (n + (1u << kHShift) - 1) >> kHShift;
                 int16_t luma[kSpan], cb[kSpan / 2 + 2], cr[kSpan / 2 + 2];
-                int16_t cbFull[kSpan + 4], crFull[kSpan + 4];
                 uint32_t i = 0;
 #if CONVERT_X86
                 if constexpr (L != SimdLevel::Portable) i = LumaTimes4Sse2(lumaRow + x0, luma, n);
 #endif
                 for (; i < n; ++i) luma[i] = static_cast<int16_t>(lumaRow[x0 + i] * 4);
                 Samples<L>(p, blend, c0, count, cb, cr);
-                if (kHShift == 1) {
-                    UpsampleBy2<L>(cb, cbFull, n);
-                    UpsampleBy2<L>(cr, crFull, n);
+                uint8_t* const at = outRow + 4 * static_cast<size_t>(x0);
+                if constexpr (kHShift == 1) {
+                    YuvSpanBy2ToBgra<L>(luma, cb, cr, at, n, k);
                 } else {
+                    int16_t cbFull[kSpan + 4], crFull[kSpan + 4];
                     UpsampleBy4<L>(cb, cbFull, n);
                     UpsampleBy4<L>(cr, crFull, n);
+                    YuvSpanToBgra<L>(luma, cbFull, crFull, at, n, k);
                 }
-                YuvSpanToBgra<L>(luma, cbFull, crFull, outRow + 4 * static_cast<size_t>(x0), n, k);
             }
         }
     }

@@ -61,18 +61,6 @@ bool FirstViewFailure(MappingHandle mapping, uint64_t* offset, uint32_t* systemE
 // as zero.
 uint64_t NextDataOffset(MappingHandle mapping, uint64_t offset);
 
-// Test seam: the bytes the views have brought in and the views made since the
-// last reset (a view that costs no read, as a mapping where one is used,
-// counts its length). Counted for every view, cheaply, on every target.
-struct ViewReadCounters {
-    uint64_t bytes;
-    uint64_t views;
-};
-ViewReadCounters ViewReadCountersForTesting();
-void ResetViewReadCountersForTesting();
-// Counts one view made by MapView: its length less the prefix left unread.
-void CountView(uint32_t length, uint32_t unusedPrefix);
-
 // Moves the file position to `offset` from the beginning. Fails by the Win32
 // rule: only when the low half comes back as 0xFFFFFFFF and either an error is
 // reported or the high half is 0xFFFFFFFF too. An offset past the end succeeds.
@@ -87,16 +75,6 @@ uint32_t ReadAtPosition(FileHandle file, void* destination, uint32_t count);
 // none did. Clears it.
 uint32_t TakeReadError();
 
-// Test seam: after `readsBefore` more reads of any file (a view counts as
-// one, as does each ReadAtPosition), the next one fails as with a device
-// error, once; kNoReadFailure disarms. The shipped path pays one relaxed load.
-constexpr uint64_t kNoReadFailure = ~uint64_t{0};
-void FailReadForTesting(uint64_t readsBefore);
-// Reads left before the failing one; kNoReadFailure once it has failed.
-uint64_t ReadsBeforeFailureForTesting();
-// For the targets' reads: true when this read is the one to fail.
-bool InjectedReadFailure();
-
 // Thread created suspended with `stackBytes` of committed stack and at
 // least the stack a Windows thread of the same host reserves (the process
 // default, 1 MiB or more): the host's callbacks run on it. It runs
@@ -108,8 +86,6 @@ bool InjectedReadFailure();
 using ThreadProcedure = uint32_t (*)(void* argument);
 ThreadHandle CreateSuspendedThread(ThreadProcedure procedure, void* argument, uint32_t stackBytes,
                                    uint32_t* threadId);
-// Test seam: while set, CreateSuspendedThread fails as at the thread limit.
-void SetThreadCreationFailureForTesting(bool fail);
 void ResumeThread(ThreadHandle thread);
 // Asks for time-critical priority for the calling thread; a refusal is ignored.
 void RaiseCurrentThreadToTimeCritical();
@@ -123,8 +99,8 @@ void CloseThread(ThreadHandle thread);
 // the system reclaims the thread when it ends. Lets a thread release itself.
 void DetachThread(ThreadHandle thread);
 
-// The debug folder and the files in it. The folder is fixed for the shipped
-// library; tests may move it with SetDebugFolderForTesting.
+// The debug folder and the files in it. The folder is fixed (the test build
+// of this layer lets tests move it: TestHooks.h).
 enum class DebugPath { Folder, LogFile, FallbackFile, AssertMarker };
 bool DebugPathExists(DebugPath which);
 // True when the path exists and may be written by this process.
@@ -141,9 +117,6 @@ bool DebugPathWritable(DebugPath which);
 bool AppendLineExclusively(DebugPath which, const char* line, bool create);
 // The path as text for messages (UTF-8).
 std::string DebugPathText(DebugPath which);
-// Test seam: use `folder` (UTF-8, ending in a separator) as the debug folder;
-// an empty string restores the fixed folder.
-void SetDebugFolderForTesting(const std::string& folder);
 
 // Writes `text` to the process's standard output and flushes it. Never
 // waits for a reader: a standard output that is a full pipe (or socket) whose
@@ -161,9 +134,6 @@ void LocalTimeNow(std::tm* local, unsigned short* milliseconds);
 // The assertion prompt: caption and message shown modally; the user's answer.
 enum class PromptAnswer { Abort, Retry, Ignore };
 PromptAnswer ShowAssertPrompt(const char* caption, const char* message);
-using AssertPromptHook = PromptAnswer (*)(const char* caption, const char* message);
-// Test seam: replace the prompt; null restores the real one.
-void SetAssertPromptForTesting(AssertPromptHook hook);
 void BreakIntoDebugger();
 [[noreturn]] void ExitProcess(int code);
 

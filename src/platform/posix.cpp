@@ -25,6 +25,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/Seams.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -147,7 +148,7 @@ const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length,
     // Only what the caller will read is copied: consecutive views of a walk
     // overlap by their alignment prefix, which would otherwise be read twice.
     uint32_t done = unusedPrefix < length ? unusedPrefix : length;
-    const bool injected = InjectedReadFailure();
+    const bool injected = seams::ReadFails();
     while (done < length) {
         const ssize_t got = injected ? (errno = EIO, -1)
                                      : ::pread(mapping->fd, bytes + done, length - done,
@@ -165,7 +166,7 @@ const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length,
         }
         done += static_cast<uint32_t>(got);
     }
-    CountView(length, unusedPrefix);
+    seams::CountView(length, unusedPrefix);
     return bytes;
 }
 
@@ -214,7 +215,7 @@ uint32_t ReadAtPosition(FileHandle file, void* destination, uint32_t count) {
     if (file == nullptr) return 0;
     uint32_t done = 0;
     auto* bytes = static_cast<uint8_t*>(destination);
-    if (InjectedReadFailure()) {
+    if (seams::ReadFails()) {
         if (readError == 0) readError = EIO;
         return 0;
     }
@@ -242,8 +243,6 @@ struct ThreadObject {
 };
 
 namespace {
-std::atomic<bool> failThreadCreation{false};
-
 void* ThreadTrampoline(void* raw) {
     auto* object = static_cast<ThreadObject*>(raw);
     // SIGPIPE would end the whole host for a write to a pipe nobody reads;
@@ -280,12 +279,10 @@ size_t ReservedStackBytes(const pthread_attr_t& fresh, uint32_t stackBytes) {
 }
 }  // namespace
 
-void SetThreadCreationFailureForTesting(bool fail) { failThreadCreation.store(fail); }
-
 ThreadHandle CreateSuspendedThread(ThreadProcedure procedure, void* argument, uint32_t stackBytes,
                                    uint32_t* threadId) {
     *threadId = 0;
-    if (failThreadCreation.load()) {
+    if (seams::ThreadCreationFails()) {
         lastError = EAGAIN;  // what pthread_create says at the thread limit
         return nullptr;
     }
@@ -356,9 +353,6 @@ void DetachThread(ThreadHandle thread) {
 // ---- debug folder ----
 
 namespace {
-std::mutex folderLock;
-std::string testFolder;
-
 std::string HomeFolder() {
     struct passwd entry {};
     struct passwd* found = nullptr;
@@ -373,10 +367,8 @@ std::string HomeFolder() {
 // The folder is taken from the password database, never from the
 // environment: a fixed folder under /tmp would let another user plant links.
 std::string FolderPath() {
-    {
-        std::lock_guard<std::mutex> hold(folderLock);
-        if (!testFolder.empty()) return testFolder;
-    }
+    std::string moved = seams::DebugFolder();
+    if (!moved.empty()) return moved;
     static const std::string fixed = [] {
         const std::string home = HomeFolder();
         return home.empty() ? std::string() : home + "/tovraDebug/";
@@ -497,11 +489,6 @@ bool AppendLineExclusively(DebugPath which, const char* line, bool create) {
 
 std::string DebugPathText(DebugPath which) { return PathOf(which); }
 
-void SetDebugFolderForTesting(const std::string& folder) {
-    std::lock_guard<std::mutex> hold(folderLock);
-    testFolder = folder;
-}
-
 namespace {
 std::atomic<uint64_t> standardOutputDrops{0};
 
@@ -582,8 +569,6 @@ void LocalTimeNow(std::tm* local, unsigned short* milliseconds) {
 // ---- assertion prompt ----
 
 namespace {
-std::atomic<AssertPromptHook> promptHook{nullptr};
-
 // Only a host in the foreground of its terminal is asked; a background
 // process reading the terminal would be stopped by SIGTTIN.
 PromptAnswer TerminalPrompt(const char* caption, const char* message) {
@@ -612,12 +597,10 @@ PromptAnswer TerminalPrompt(const char* caption, const char* message) {
 }  // namespace
 
 PromptAnswer ShowAssertPrompt(const char* caption, const char* message) {
-    const AssertPromptHook hook = promptHook.load();
+    const seams::PromptHook hook = seams::AssertPrompt();
     if (hook != nullptr) return hook(caption, message);
     return TerminalPrompt(caption, message);
 }
-
-void SetAssertPromptForTesting(AssertPromptHook hook) { promptHook.store(hook); }
 
 void BreakIntoDebugger() { ::raise(SIGTRAP); }
 

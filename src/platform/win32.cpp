@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/Seams.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -107,7 +108,7 @@ const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length,
     // Only what the caller will read is read: consecutive views of a walk
     // overlap by their alignment prefix, which would otherwise be read twice.
     uint32_t done = unusedPrefix < length ? unusedPrefix : length;
-    const bool injected = InjectedReadFailure();
+    const bool injected = seams::ReadFails();
     while (done < length) {
         const uint64_t at = offset + done;
         OVERLAPPED position{};
@@ -129,7 +130,7 @@ const uint8_t* MapView(MappingHandle mapping, uint64_t offset, uint32_t length,
         }
         done += got;
     }
-    CountView(length, unusedPrefix);
+    seams::CountView(length, unusedPrefix);
     return bytes;
 }
 
@@ -169,7 +170,7 @@ uint32_t TakeReadError() {
 }
 
 uint32_t ReadAtPosition(FileHandle file, void* destination, uint32_t count) {
-    if (InjectedReadFailure()) {
+    if (seams::ReadFails()) {
         if (readError == 0) readError = ERROR_IO_DEVICE;
         return 0;
     }
@@ -194,17 +195,11 @@ DWORD WINAPI ThreadEntry(LPVOID raw) {
 }
 }  // namespace
 
-namespace {
-std::atomic<bool> failThreadCreation{false};
-}
-
-void SetThreadCreationFailureForTesting(bool fail) { failThreadCreation.store(fail); }
-
 // Windows has no broken-pipe signal: a write to a closed pipe fails by itself.
 ThreadHandle CreateSuspendedThread(ThreadProcedure procedure, void* argument, uint32_t stackBytes,
                                    uint32_t* threadId) {
     *threadId = 0;
-    if (failThreadCreation.load()) {
+    if (seams::ThreadCreationFails()) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);  // what CreateThread says at the limit
         return nullptr;
     }
@@ -246,24 +241,19 @@ void DetachThread(ThreadHandle thread) { CloseThread(thread); }
 // ---- debug folder ----
 
 namespace {
-// The tests' override of the folder. Built on first use, so that loading the
-// library runs no constructor of ours.
-struct FolderOverride {
-    std::mutex lock;
-    std::wstring folder;
-};
-FolderOverride& Override() {
-    static FolderOverride value;
-    return value;
+std::wstring Utf8ToWide(const std::string& text) {
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    if (length <= 0) return std::wstring();
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &wide[0], length);
+    wide.resize(static_cast<size_t>(length - 1));
+    return wide;
 }
 
 std::wstring PathOf(DebugPath which) {
     std::wstring folder = L"C:\\tovraDebug\\";
-    {
-        FolderOverride& current = Override();
-        std::lock_guard<std::mutex> hold(current.lock);
-        if (!current.folder.empty()) folder = current.folder;
-    }
+    const std::string moved = seams::DebugFolder();
+    if (!moved.empty()) folder = Utf8ToWide(moved);
     switch (which) {
         case DebugPath::Folder:
             return folder;
@@ -342,19 +332,6 @@ bool AppendLineExclusively(DebugPath which, const char* line, bool create) {
 std::string DebugPathText(DebugPath which) {
     const std::wstring wide = PathOf(which);
     return Utf16ToUtf8(reinterpret_cast<const char16_t*>(wide.c_str()));
-}
-
-void SetDebugFolderForTesting(const std::string& folder) {
-    std::wstring wide;
-    if (!folder.empty()) {
-        const int length = MultiByteToWideChar(CP_UTF8, 0, folder.c_str(), -1, nullptr, 0);
-        wide.resize(static_cast<size_t>(length));
-        MultiByteToWideChar(CP_UTF8, 0, folder.c_str(), -1, &wide[0], length);
-        wide.resize(static_cast<size_t>(length - 1));
-    }
-    FolderOverride& current = Override();
-    std::lock_guard<std::mutex> hold(current.lock);
-    current.folder = wide;
 }
 
 namespace {
@@ -492,12 +469,8 @@ void LocalTimeNow(std::tm* local, unsigned short* milliseconds) {
 
 // ---- assertion prompt ----
 
-namespace {
-std::atomic<AssertPromptHook> promptHook{nullptr};
-}
-
 PromptAnswer ShowAssertPrompt(const char* caption, const char* message) {
-    const AssertPromptHook hook = promptHook.load();
+    const seams::PromptHook hook = seams::AssertPrompt();
     if (hook != nullptr) return hook(caption, message);
     switch (MessageBoxA(nullptr, message, caption, MB_ABORTRETRYIGNORE | MB_ICONHAND)) {
         case IDABORT:
@@ -508,8 +481,6 @@ PromptAnswer ShowAssertPrompt(const char* caption, const char* message) {
             return PromptAnswer::Ignore;  // Ignore, or a failed message box
     }
 }
-
-void SetAssertPromptForTesting(AssertPromptHook hook) { promptHook.store(hook); }
 
 void BreakIntoDebugger() { DebugBreak(); }
 

@@ -9,6 +9,7 @@
 #include <deque>
 #include <vector>
 
+#include "container/AviLayout.h"
 #include "container/AviRecords.h"
 #include "container/FileSource.h"
 #include "container/IndexSources.h"
@@ -16,7 +17,6 @@
 #include "format/PictureFormats.h"
 #include "format/SoundFormats.h"
 #include "qxdriver.h"
-#include "reader/CheckFile.h"
 #include "reader/Owners.h"
 #include "stream/StagingBuffer.h"
 
@@ -36,12 +36,22 @@ struct StreamOptions {
 // none). Unknown tags are skipped.
 StreamOptions ParseOptions(const uint32_t* options);
 
+// The one exception a refused open throws out of the reader's construction,
+// with the reason its log line gave. It is the host contract's failure "by
+// throwing the integer 0", typed: drv_open catches every exception alike and
+// returns 0, and a caller that wants the reason has it here.
+struct OpenRefused {
+    avi::Refusal refusal;
+};
+
 class CMirolan {
 public:
     // Opens the stream: parses the options, checks and maps the file, reads its
     // headers and index, creates the worker suspended and fills the host's
-    // descriptors. Throws int 0 (or std::bad_alloc) on failure; whatever it
-    // had acquired is released by its owner.
+    // descriptors. A refusal, whatever its cause (out of memory included), is
+    // logged as the open's last line and thrown as OpenRefused, the only
+    // exception that leaves; whatever the open had acquired is released by
+    // its owner.
     CMirolan(StreamHandle* stream, const char16_t* path, const uint32_t* options);
 
     // Stops the worker (waiting for it to end); the members then release the
@@ -119,24 +129,15 @@ public:
     bool bDestroyOnExit = false;
 
 private:
-    friend avi::Refusal mirolan::CheckFile(const char16_t* path, avi::Medium medium);
-    friend mirolan::StreamFacts mirolan::ReadStreamFacts(const char16_t* path, avi::Medium medium);
-    // The open of a check (checkReason non-null): the same reading, checks,
-    // log lines and refusal as the host's open of that medium, stopping
-    // before the worker and the descriptors, with the outcome in
-    // *checkReason. Only CheckFile makes one; it never leaves that call.
-    CMirolan(StreamHandle* stream, const char16_t* path, const StreamOptions& options,
-             avi::Refusal* checkReason);
-    void Open(const char16_t* path);
-    // Refuses a host's open whose record is null or lacks the wanted
-    // medium's descriptor.
-    void CheckHostRecord();
+    CMirolan(StreamHandle* stream, const char16_t* path, const StreamOptions& options);
+    // The reason a host's open whose record is null or lacks the wanted
+    // medium's descriptor is refused; kind None when the record will do.
+    avi::Refusal CheckHostRecord() const;
     static void Register(const CMirolan* reader);
-    // Logs openRefusal as the open's last line (and hands it to a check).
-    void LogRefusal(avi::Refusal* checkReason);
-    // Every refusal once the file is open passes here, with openRefusal
-    // saying why; the owners release what the open had acquired.
-    [[noreturn]] void FailOpen();
+    // Every refusal of the open passes here: logs it as the open's last
+    // line, keeps it in openRefusal and throws it as OpenRefused; the owners
+    // release what the open had acquired.
+    [[noreturn]] void Refuse(const avi::Refusal& refusal);
     bool CreateRunMonitorThread();
     // The worker's procedure: serves the stream, then closes the file and
     // the mapping and logs its end; destroys the reader when the host closed

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "container/FileSource.h"
-#include "reader/ContainerValues.h"
+#include "container/OpenStream.h"
 #include "reader/Owners.h"
 #include "support/AviBuilder.h"
 #include "support/Bytes.h"
@@ -47,7 +47,7 @@ std::vector<uint64_t> VideoMovie(testsupport::AviBuilder& avi, uint32_t frames, 
 // Writes the file and opens it with its mapping, size and granularity, as
 // the opening sequence does; ReadContainer() then reads it as the open does,
 // into the values this object holds.
-class MappedReader : public ContainerValues {
+class MappedReader : public avi::StreamTables {
 public:
     enum Medium { kVideo, kAudio };
     MappedReader(const std::string& path, Medium which);
@@ -55,8 +55,12 @@ public:
     MappedReader* operator->() { return this; }
 
     avi::FileSource Source() const { return avi::FileSource{mapping.get(), fileSize, granularity}; }
-    bool ReadContainer() { return ::ReadContainer(Source(), medium, *this); }
+    bool ReadContainer() {
+        refusal = avi::OpenStream(Source(), medium, *this);
+        return !refusal.Refused();
+    }
 
+    avi::Refusal refusal{};  // kind None when the stream can be served
     int64_t fileSize = 0;
     uint32_t granularity = 0;
 

@@ -5,7 +5,7 @@
 
 #include "AllocationCounter.h"
 #include "AviFixture.h"
-#include "platform/platform.h"
+#include "platform/TestHooks.h"
 #include "support/DebugFolder.h"
 #include "support/Files.h"
 
@@ -115,7 +115,7 @@ TwoSegmentFile BuildTwoSegments(uint32_t framesPerSegment, uint32_t frameSize = 
     return file;
 }
 
-std::vector<std::pair<int64_t, uint32_t>> Chunks(const ContainerValues& reader) {
+std::vector<std::pair<int64_t, uint32_t>> Chunks(const avi::StreamTables& reader) {
     std::vector<std::pair<int64_t, uint32_t>> chunks;
     for (const AudioChunk& chunk : reader.audioChunks)
         chunks.emplace_back(chunk.offset, chunk.size);

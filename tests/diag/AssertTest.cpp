@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "diag/Assert.h"
-#include "platform/platform.h"
+#include "platform/TestHooks.h"
 #include "support/DebugFolder.h"
 #include "support/Files.h"
 

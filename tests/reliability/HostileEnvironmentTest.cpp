@@ -21,7 +21,7 @@
 #include "FuzzHost.h"
 #include "ProcessResources.h"
 #include "diag/DebugLog.h"
-#include "platform/platform.h"
+#include "platform/TestHooks.h"
 #include "reader/Mirolan.h"
 #include "support/AviBuilder.h"
 #include "support/DebugFolder.h"

@@ -726,10 +726,9 @@ OpenedTables OpenTables(const std::string& path, avi::Medium medium, bool walkAn
     const avi::FileSource source{mapping, size, platform::AllocationGranularity()};
     try {
         avi::AviLayout layout;
-        avi::WalkResult walk = avi::WalkHeaders(source, medium, layout);
+        avi::Refusal refusal = avi::WalkHeaders(source, medium, layout);
         result.stoppedAtMovie = layout.stoppedAtMovie;
-        if (walkAndScan && layout.stoppedAtMovie) walk = avi::ResumeWalk(source, medium, layout);
-        avi::Refusal refusal = walk.refusal;
+        if (walkAndScan && layout.stoppedAtMovie) refusal = avi::ResumeWalk(source, medium, layout);
         uint32_t frameSize = 0;
         if (!refusal.Refused() && !layout.haveMainHeader) {
             refusal = avi::MakeRefusal(avi::RefusalKind::NoMainHeader, "-");
@@ -740,8 +739,8 @@ OpenedTables OpenTables(const std::string& path, avi::Medium medium, bool walkAn
         }
         if (!refusal.Refused()) {
             avi::MediaIndex index;
-            result.source = avi::OpenIndex(source, avi::IndexTarget{medium, frameSize, &layout},
-                                           index, refusal);
+            refusal = avi::OpenIndex(source, avi::IndexTarget{medium, frameSize, &layout}, index);
+            result.source = index.source;
             result.frames = index.frameTable;
             result.chunks.assign(index.audioChunks.begin(), index.audioChunks.end());
         }

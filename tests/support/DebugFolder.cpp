@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "platform/platform.h"
+#include "platform/TestHooks.h"
 
 namespace fs = std::filesystem;
 
