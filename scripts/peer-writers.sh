@@ -31,7 +31,11 @@ cd "$(dirname "$0")/.."
 # name | group | video | audio | the file must have | how it is written
 #
 # video/audio: what the plug-in must do with that stream of the file: serve it
-# (equal to ffmpeg), refuse it (nothing served), or none (no such stream).
+# (equal to ffmpeg), refuse it (nothing served), or none (no such stream);
+# for video also pixels: serve a layout converted into BGRA, each frame within
+# the layout's tolerance of ffmpeg's accurate conversion with the matrix the
+# height chooses (native and Wine legs; the model host reads only the
+# layouts served byte for byte).
 # "the file must have": properties the walk of the written file must find, so
 # each row keeps testing what it claims even when a writer changes (see
 # tests/peers/avi_peers.py props): idx1-only, odml, avix, dc, db, drop (0-byte
@@ -43,7 +47,9 @@ cd "$(dirname "$0")/.."
 # sizeimage-wh (biSizeImage = width x height), scale1 (dwScale 1), no-index
 # (neither idx1 nor OpenDML indexes), no-index-flag (avih without AVIF_HASINDEX),
 # over-1gib (the file is larger than 1 GiB), top-down (the first video stream's
-# height is negative), rowpad (its 24-bit rows end in padding to 4 bytes).
+# height is negative), rowpad (its 24-bit or grey rows end in padding to 4
+# bytes), vids-CODE (the first video stream's layout: its compression code, or
+# rgbN / bitfieldsN and the bit count).
 #
 # $out is the file to write; $src a 2 s clip (bgra + s16 stereo) written by ffmpeg.
 V25="testsrc=size=64x48:rate=25"
@@ -53,6 +59,7 @@ U8="sine=frequency=440:sample_rate=22050:samples_per_frame=1001"
 GV="videotestsrc num-buffers=50 pattern=smpte ! video/x-raw,width=64,height=48"
 GA="audiotestsrc num-buffers=40 samplesperbuffer=1201 freq=440"
 GA8="audiotestsrc num-buffers=50 samplesperbuffer=1001 freq=440"
+SMOOTH="geq=r='128+90*sin(X/41+N/3)*cos(Y/37)':g='128+90*sin(X/53+Y/61+N/4)':b='128+90*cos(X/47-Y/43)'"
 ROWS=(
   # avimake, the control: the first two are served today
   "avimake-va25-s16 |small|serve |serve |odml,db        |avimake --width 64 --height 48 --frames 50"
@@ -108,6 +115,69 @@ ROWS=(
   # (avimux does not take float samples.)
   "gst-a-alaw       |small|none  |serve |no-index             |gst $GA ! audio/x-raw,format=S16LE,rate=8000,channels=1 ! alawenc ! avimux"
   "gst-a-mulaw      |small|none  |serve |no-index             |gst $GA ! audio/x-raw,format=S16LE,rate=8000,channels=1 ! mulawenc ! avimux"
+  # Layouts converted into BGRA, at an SD and an HD size, from clips of
+  # smooth colour ($sd, $hd: sinusoids, so that chroma interpolation is
+  # testable), each frame within the layout's tolerance of ffmpeg's accurate
+  # conversion (tests/peers/avi_peers.py: pixels); "qxhost check" says ok.
+  "ff-sd-uyvy       |small|pixels|none  |idx1-only,dc,vids-UYVY      |ff -i \$sd -pix_fmt uyvy422 -c:v rawvideo"
+  "ff-sd-yuy2       |small|pixels|none  |idx1-only,dc,vids-YUY2      |ff -i \$sd -pix_fmt yuyv422 -c:v rawvideo"
+  "ff-sd-yvyu       |small|pixels|none  |idx1-only,dc,vids-YVYU      |ff -i \$sd -pix_fmt yvyu422 -c:v rawvideo"
+  "ff-sd-i420       |small|pixels|none  |idx1-only,dc,vids-I420      |ff -i \$sd -pix_fmt yuv420p -c:v rawvideo"
+  "ff-sd-yv12       |small|pixels|none  |idx1-only,dc,vids-YV12      |ff -i \$sd -vtag YV12 -pix_fmt yuv420p -c:v rawvideo"
+  "ff-sd-nv12       |small|pixels|none  |idx1-only,dc,vids-NV12      |ff -i \$sd -pix_fmt nv12 -c:v rawvideo"
+  "ff-sd-nv21       |small|pixels|none  |idx1-only,dc,vids-NV21      |ff -i \$sd -pix_fmt nv21 -c:v rawvideo"
+  "ff-sd-y42b       |small|pixels|none  |idx1-only,dc,vids-Y42B      |ff -i \$sd -pix_fmt yuv422p -c:v rawvideo"
+  "ff-sd-y41b       |small|pixels|none  |idx1-only,dc,vids-Y41B      |ff -i \$sd -pix_fmt yuv411p -c:v rawvideo"
+  "ff-sd-yuv9       |small|pixels|none  |idx1-only,dc,vids-YUV9      |ff -i \$sd -pix_fmt yuv410p -c:v rawvideo"
+  "ff-sd-yvu9       |small|pixels|none  |idx1-only,dc,vids-YVU9      |ff -i \$sd -vtag YVU9 -pix_fmt yuv410p -c:v rawvideo"
+  "ff-sd-y800       |small|pixels|none  |idx1-only,dc,vids-Y800      |ff -i \$sd -pix_fmt gray -c:v rawvideo"
+  "ff-sd-rgb555     |small|pixels|none  |idx1-only,dc,vids-rgb16,top-down|ff -i \$sd -pix_fmt rgb555le -c:v rawvideo"
+  "ff-sd-pal8       |small|pixels|none  |idx1-only,dc,vids-rgb8,top-down|ff -i \$sd -pix_fmt pal8 -c:v rawvideo"
+  "ff-sd-monob      |small|pixels|none  |idx1-only,dc,vids-rgb1,top-down|ff -i \$sd -v fatal -pix_fmt monob -c:v rawvideo"
+  "ff-sd-rgba       |small|pixels|none  |idx1-only,dc,vids-RGBA      |ff -i \$sd -pix_fmt rgba -c:v rawvideo"
+  "ff-sd-v210       |small|pixels|none  |idx1-only,dc,vids-v210      |ff -i \$sd -c:v v210"
+  "ff-hd-uyvy       |small|pixels|none  |idx1-only,dc,vids-UYVY      |ff -i \$hd -pix_fmt uyvy422 -c:v rawvideo"
+  "ff-hd-yuy2       |small|pixels|none  |idx1-only,dc,vids-YUY2      |ff -i \$hd -pix_fmt yuyv422 -c:v rawvideo"
+  "ff-hd-yvyu       |small|pixels|none  |idx1-only,dc,vids-YVYU      |ff -i \$hd -pix_fmt yvyu422 -c:v rawvideo"
+  "ff-hd-i420       |small|pixels|none  |idx1-only,dc,vids-I420      |ff -i \$hd -pix_fmt yuv420p -c:v rawvideo"
+  "ff-hd-yv12       |small|pixels|none  |idx1-only,dc,vids-YV12      |ff -i \$hd -vtag YV12 -pix_fmt yuv420p -c:v rawvideo"
+  "ff-hd-nv12       |small|pixels|none  |idx1-only,dc,vids-NV12      |ff -i \$hd -pix_fmt nv12 -c:v rawvideo"
+  "ff-hd-nv21       |small|pixels|none  |idx1-only,dc,vids-NV21      |ff -i \$hd -pix_fmt nv21 -c:v rawvideo"
+  "ff-hd-y42b       |small|pixels|none  |idx1-only,dc,vids-Y42B      |ff -i \$hd -pix_fmt yuv422p -c:v rawvideo"
+  "ff-hd-y41b       |small|pixels|none  |idx1-only,dc,vids-Y41B      |ff -i \$hd -pix_fmt yuv411p -c:v rawvideo"
+  "ff-hd-yuv9       |small|pixels|none  |idx1-only,dc,vids-YUV9      |ff -i \$hd -pix_fmt yuv410p -c:v rawvideo"
+  "ff-hd-yvu9       |small|pixels|none  |idx1-only,dc,vids-YVU9      |ff -i \$hd -vtag YVU9 -pix_fmt yuv410p -c:v rawvideo"
+  "ff-hd-y800       |small|pixels|none  |idx1-only,dc,vids-Y800      |ff -i \$hd -pix_fmt gray -c:v rawvideo"
+  "ff-hd-rgb555     |small|pixels|none  |idx1-only,dc,vids-rgb16,top-down|ff -i \$hd -pix_fmt rgb555le -c:v rawvideo"
+  "ff-hd-pal8       |small|pixels|none  |idx1-only,dc,vids-rgb8,top-down|ff -i \$hd -pix_fmt pal8 -c:v rawvideo"
+  "ff-hd-monob      |small|pixels|none  |idx1-only,dc,vids-rgb1,top-down|ff -i \$hd -v fatal -pix_fmt monob -c:v rawvideo"
+  "ff-hd-rgba       |small|pixels|none  |idx1-only,dc,vids-RGBA      |ff -i \$hd -pix_fmt rgba -c:v rawvideo"
+  "ff-hd-v210       |small|pixels|none  |idx1-only,dc,vids-v210      |ff -i \$hd -c:v v210"
+  # The aliases of one layout: another code, the same kernel (SD only).
+  "ff-sd-iyuv       |small|pixels|none  |idx1-only,dc,vids-IYUV      |ff -i \$sd -vtag IYUV -pix_fmt yuv420p -c:v rawvideo"
+  "ff-sd-grey       |small|pixels|none  |idx1-only,dc,vids-GREY      |ff -i \$sd -vtag GREY -pix_fmt gray -c:v rawvideo"
+  "ff-sd-hdyc       |small|pixels|none  |idx1-only,dc,vids-HDYC      |ff -i \$sd -vtag HDYC -pix_fmt uyvy422 -c:v rawvideo"
+  # GStreamer's avimux takes these YUV and grey layouts.
+  "gst-sd-uyvy      |small|pixels|none  |idx1-only,db,vids-UYVY      |gst filesrc location=\$sd ! avidemux ! videoconvert ! video/x-raw,format=UYVY ! avimux"
+  "gst-sd-yuy2      |small|pixels|none  |idx1-only,db,vids-YUY2      |gst filesrc location=\$sd ! avidemux ! videoconvert ! video/x-raw,format=YUY2 ! avimux"
+  "gst-sd-i420      |small|pixels|none  |idx1-only,db,vids-I420      |gst filesrc location=\$sd ! avidemux ! videoconvert ! video/x-raw,format=I420 ! avimux"
+  "gst-sd-gray8     |small|pixels|none  |idx1-only,db,vids-Y800      |gst filesrc location=\$sd ! avidemux ! videoconvert ! video/x-raw,format=GRAY8 ! avimux"
+  "gst-sd-v210      |small|pixels|none  |idx1-only,db,vids-v210      |gst filesrc location=\$sd ! avidemux ! videoconvert ! video/x-raw,format=v210 ! avimux"
+  "gst-hd-uyvy      |small|pixels|none  |idx1-only,db,vids-UYVY      |gst filesrc location=\$hd ! avidemux ! videoconvert ! video/x-raw,format=UYVY ! avimux"
+  "gst-hd-yuy2      |small|pixels|none  |idx1-only,db,vids-YUY2      |gst filesrc location=\$hd ! avidemux ! videoconvert ! video/x-raw,format=YUY2 ! avimux"
+  "gst-hd-i420      |small|pixels|none  |idx1-only,db,vids-I420      |gst filesrc location=\$hd ! avidemux ! videoconvert ! video/x-raw,format=I420 ! avimux"
+  "gst-hd-gray8     |small|pixels|none  |idx1-only,db,vids-Y800      |gst filesrc location=\$hd ! avidemux ! videoconvert ! video/x-raw,format=GRAY8 ! avimux"
+  "gst-hd-v210      |small|pixels|none  |idx1-only,db,vids-v210      |gst filesrc location=\$hd ! avidemux ! videoconvert ! video/x-raw,format=v210 ! avimux"
+  # GStreamer pads grey rows to 4 bytes (a width of 642), ffmpeg does not;
+  # both are read as ffmpeg reads them: padded when the chunks hold the padding.
+  "gst-sd-gray8-w642|small|pixels|none  |idx1-only,db,vids-Y800,rowpad|gst filesrc location=\$w642 ! avidemux ! videoconvert ! video/x-raw,format=GRAY8 ! avimux"
+  "ff-sd-y800-w642  |small|pixels|none  |idx1-only,dc,vids-Y800      |ff -i \$w642 -pix_fmt gray -c:v rawvideo"
+  # MEncoder's own codes (the bit count, then 'RGB' or 'BGR'), which ffmpeg
+  # cannot decode: compared with ffmpeg's decode of the clip MEncoder read.
+  "menc-sd-bgr32    |small|pixels|none  |idx1-only,dc,vids-32RGB     |menc \$sd -ovc raw -vf format=bgr32 -nosound"
+  "menc-sd-bgr24    |small|pixels|none  |idx1-only,dc,vids-24RGB     |menc \$sd -ovc raw -vf format=bgr24 -nosound"
+  "menc-sd-rgb32    |small|pixels|none  |idx1-only,dc,vids-32BGR     |menc \$sd -ovc raw -vf format=rgb32 -nosound"
+  "menc-sd-rgb24    |small|pixels|none  |idx1-only,dc,vids-24BGR     |menc \$sd -ovc raw -vf format=rgb24 -nosound"
   # mencoder, its own AVI muxer, from ffmpeg's clip. "-ffourcc 0" writes the
   # frames as BI_RGB; by default the compression code is mplayer's own (the
   # bit count, then 'RGB' or 'BGR'), which ffmpeg cannot decode, so it has no
@@ -180,6 +250,13 @@ status=0
 t0=$SECONDS
 src="$work/src.avi"
 out=$src ff -f lavfi -i "$V25" -f lavfi -i "$S16" -t 2 -pix_fmt bgra -c:v rawvideo -ac 2 -c:a pcm_s16le
+# Clips of smooth colour for the converted layouts: 2 frames at 640x360 (SD)
+# and 642x360 (a width whose grey rows are padded), 1 at 1280x720 (HD).
+sd="$work/smooth-sd.avi" hd="$work/smooth-hd.avi" w642="$work/smooth-642.avi"
+for clip in "$sd:640x360:2" "$hd:1280x720:1" "$w642:642x360:2"; do
+  IFS=: read -r out size count <<<"$clip"
+  ff -f lavfi -i "nullsrc=s=$size:r=25,format=rgb24,$SMOOTH" -frames:v "$count" -pix_fmt bgra -c:v rawvideo
+done
 
 if [[ ",$legs," == *,wine,* ]]; then
   # shellcheck source=wine-env.sh
@@ -230,6 +307,20 @@ if [[ ",$legs," == *,model,* ]]; then
   done
 fi
 
+# The pixel check must fail on a wrong reference: the other matrix (an HD
+# file read as BT.601) and pictures turned over.
+if [[ ",$legs," == *,native,* ]] && [[ "ff-hd-uyvy" == $only ]]; then
+  out="$work/self-test-pixels.avi"
+  ff -i "$hd" -pix_fmt uyvy422 -c:v rawvideo
+  for fault in matrix vflip; do
+    if "${checker[@]}" "$out" --name "self-test-pixels-$fault" --leg native --video pixels \
+      --audio none --work "$work" --reference-fault "$fault" --qxhost "${qx_native[@]}" >/dev/null; then
+      echo "FAIL self-test: the pixel check passed against a reference with the fault '$fault'"
+      status=1
+    fi
+  done
+fi
+
 for row in "${ROWS[@]}"; do
   IFS='|' read -r name group video audio has command <<<"$row"
   name=${name// /} group=${group// /} video=${video// /} audio=${audio// /} has=${has// /}
@@ -242,8 +333,13 @@ for row in "${ROWS[@]}"; do
     status=1
     continue
   fi
+  reference=()
+  [[ $video == pixels && $command == menc* ]] && reference=(--reference "$sd")
   for leg in ${legs//,/ }; do
     [ "$group" = large ] && [ "$leg" = wine ] && continue
+    # The model host reads the layouts served byte for byte only; the
+    # converted ones' formula is checked by the kernels' own suite.
+    [ "$video" = pixels ] && [ "$leg" = model ] && continue
     case "$leg" in
       native) qx=("${qx_native[@]}") ;;
       wine) qx=("${qx_wine[@]}") ;;
@@ -251,9 +347,9 @@ for row in "${ROWS[@]}"; do
       *) echo "peer-writers: unknown leg $leg" >&2; exit 2 ;;
     esac
     "${checker[@]}" "$out" --name "$name" --leg "$leg" --video "$video" --audio "$audio" \
-      --has "$has" --work "$work" --qxhost "${qx[@]}" || status=1
+      --has "$has" --work "$work" "${reference[@]}" --qxhost "${qx[@]}" || status=1
   done
-  [ "$group" = large ] && [ -z "$keep" ] && rm -f "$out"
+  [[ $group == large || $video == pixels ]] && [ -z "$keep" ] && rm -f "$out"
 done
 echo "peer-writers: $((SECONDS - t0)) s, $([ $status -eq 0 ] && echo 'every file as expected' || echo 'MISMATCHES above')"
 exit "$status"

@@ -6,6 +6,7 @@
 #include "container/StreamRules.h"
 #include "diag/DebugLog.h"
 #include "diag/LogLines.h"
+#include "format/PictureFormats.h"
 
 namespace avi {
 
@@ -65,6 +66,11 @@ Refusal ReadServableStream(const FileSource& source, Medium medium, StreamTables
                        "%u bytes), zero-filled past their end",
                        frameSize, static_cast<unsigned long long>(index.shortChunks),
                        static_cast<unsigned long long>(index.nonEmptyChunks), index.firstShortSize);
+    }
+    // Rows padded by the writer: every chunk holds the padded frame.
+    if (video && index.nonEmptyChunks > 0 &&
+        format::PadRowsToChunks(tables.picture, index.smallestChunk)) {
+        tables.bih.biSizeImage = tables.picture.frameSize;
     }
     if (video) TrimFrameTable(index);  // the table lives as long as the stream
     tables.frameTable = std::move(index.frameTable);

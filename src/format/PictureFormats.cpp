@@ -7,8 +7,6 @@ namespace format {
 
 namespace {
 
-constexpr uint32_t kBt709FromRows = 720;  // HD pictures use BT.709, smaller ones BT.601
-
 uint64_t Rgb32Row(uint32_t width) { return PaddedRowBytes(width, 32); }
 uint64_t Rgb32Frame(uint32_t width, uint32_t rows) { return Rgb32Row(width) * rows; }
 uint64_t Rgb24Row(uint32_t width) { return PaddedRowBytes(width, 24); }
@@ -33,13 +31,13 @@ uint64_t LayoutFrame(uint32_t width, uint32_t rows) {
 
 // clang-format off
 const PictureRow kPictureRows[] = {
-    // name    compression   bits  masks                              support           delivery            order                   frame size                      bpp group palette row         frame       kernel
-    {"RGB",    kBiRgb,        32, {0, 0, 0},                          Support::Served,  Delivery::Copy,     RowOrder::AsHeightSays, FrameSize::SizeImageUnlessHint, 32, 1, false, Rgb32Row, Rgb32Frame, nullptr},
-    {"RGB",    kBiBitfields,  32, {0x00FF0000u, 0x0000FF00u, 0x000000FFu}, Support::Served, Delivery::Copy, RowOrder::AsHeightSays, FrameSize::SizeImageUnlessHint, 32, 1, false, Rgb32Row, Rgb32Frame, nullptr},
-    {"RGB",    kBiRgb,        24, {0, 0, 0},                          Support::Served,  Delivery::InPlace,  RowOrder::AsHeightSays, FrameSize::Computed,            24, 1, false, Rgb24Row, Rgb24Frame, convert::Bgr24ToBgra},
+    // name    compression   bits  masks                              support           delivery            order                   frame size                      bpp group palette pad row         frame       kernel
+    {"RGB",    kBiRgb,        32, {0, 0, 0},                          Support::Served,  Delivery::Copy,     RowOrder::AsHeightSays, FrameSize::SizeImageUnlessHint, 32, 1, false, false, Rgb32Row, Rgb32Frame, nullptr},
+    {"RGB",    kBiBitfields,  32, {0x00FF0000u, 0x0000FF00u, 0x000000FFu}, Support::Served, Delivery::Copy, RowOrder::AsHeightSays, FrameSize::SizeImageUnlessHint, 32, 1, false, false, Rgb32Row, Rgb32Frame, nullptr},
+    {"RGB",    kBiRgb,        24, {0, 0, 0},                          Support::Served,  Delivery::InPlace,  RowOrder::AsHeightSays, FrameSize::Computed,            24, 1, false, false, Rgb24Row, Rgb24Frame, convert::Bgr24ToBgra},
     // RGB of any other bit count: named, not read.
-    {"RGB",    kBiRgb,         0, {0, 0, 0},                          Support::NotReadYet, Delivery::Staged, RowOrder::AsHeightSays, FrameSize::Computed,            0, 1, false, nullptr,  nullptr,    nullptr},
-    {"RGB",    kBiBitfields,   0, {0x00FF0000u, 0x0000FF00u, 0x000000FFu}, Support::NotReadYet, Delivery::Staged, RowOrder::AsHeightSays, FrameSize::Computed, 0, 1, false, nullptr, nullptr, nullptr},
+    {"RGB",    kBiRgb,         0, {0, 0, 0},                          Support::NotReadYet, Delivery::Staged, RowOrder::AsHeightSays, FrameSize::Computed,            0, 1, false, false, nullptr,  nullptr,    nullptr},
+    {"RGB",    kBiBitfields,   0, {0x00FF0000u, 0x0000FF00u, 0x000000FFu}, Support::NotReadYet, Delivery::Staged, RowOrder::AsHeightSays, FrameSize::Computed, 0, 1, false, false, nullptr, nullptr, nullptr},
 };
 // clang-format on
 
@@ -47,7 +45,7 @@ const PictureRow kPictureRows[] = {
 #define LAYOUT_ROW(name, compression, bits, delivery, order, bpp, group, palette, layout, ...) \
     {                                                                                          \
         name, compression, bits, {__VA_ARGS__}, Support::Served, delivery, order,              \
-            FrameSize::Computed, bpp, group, palette,                                          \
+            FrameSize::Computed, bpp, group, palette, layout == convert::PictureLayout::Grey,  \
             LayoutRow<layout, compression == kBiRgb || compression == kBiBitfields>,           \
             LayoutFrame<layout, compression == kBiRgb || compression == kBiBitfields>,         \
             convert::ConvertLayout<layout>                                                     \
@@ -111,8 +109,8 @@ const PictureRow kConvertedRows[] = {
 // Still refused, named in words: RGB of 16 bits a channel.
 // clang-format off
 const PictureRow kWideRgbRows[] = {
-    {"RGB with 16 bits a channel", kBiRgb, 48, {0, 0, 0}, Support::NotReadYet, Delivery::Staged, RowOrder::AsHeightSays, FrameSize::Computed, 0, 1, false, nullptr, nullptr, nullptr},
-    {"RGB with 16 bits a channel", kBiRgb, 64, {0, 0, 0}, Support::NotReadYet, Delivery::Staged, RowOrder::AsHeightSays, FrameSize::Computed, 0, 1, false, nullptr, nullptr, nullptr},
+    {"RGB with 16 bits a channel", kBiRgb, 48, {0, 0, 0}, Support::NotReadYet, Delivery::Staged, RowOrder::AsHeightSays, FrameSize::Computed, 0, 1, false, false, nullptr, nullptr, nullptr},
+    {"RGB with 16 bits a channel", kBiRgb, 64, {0, 0, 0}, Support::NotReadYet, Delivery::Staged, RowOrder::AsHeightSays, FrameSize::Computed, 0, 1, false, false, nullptr, nullptr, nullptr},
 };
 // clang-format on
 
@@ -171,6 +169,17 @@ bool DescribePicture(const PictureRow& row, int32_t width, int32_t height, uint3
     picture.frameSize = takesSizeImage ? sizeImage : static_cast<uint32_t>(stored);
     picture.context = context;
     picture.context.bt709 = rows >= kBt709FromRows;
+    return true;
+}
+
+bool PadRowsToChunks(PictureFormat& picture, uint32_t smallestChunk) {
+    if (picture.row == nullptr || !picture.row->rowsMayPad) return false;
+    const uint64_t row = picture.row->storedRowBytes(picture.width);
+    const uint64_t padded = (row + 3) / 4 * 4;
+    const uint64_t frame = padded * picture.rows;
+    if (padded == row || frame > smallestChunk) return false;
+    picture.storedStride = padded;
+    picture.frameSize = static_cast<uint32_t>(frame);  // <= a chunk's 32-bit size
     return true;
 }
 

@@ -17,6 +17,10 @@
 
 namespace format {
 
+// The colour matrix of YUV pictures: BT.709 from this many lines (HD), BT.601
+// below, as editors read HD and SD; AVI records no matrix of its own.
+constexpr uint32_t kBt709FromRows = 720;
+
 // biCompression values that are not codes, and a code as biCompression holds
 // it (the four characters in file order, read little-endian).
 constexpr uint32_t kBiRgb = 0;
@@ -67,6 +71,10 @@ struct PictureRow {
     uint8_t bitsPerPixel;    // stored bits of one pixel (a row's partial read is cut by it)
     uint8_t pixelsPerGroup;  // pixels stored together: a partly read group is not converted
     bool usesPalette;        // the kernel reads FormatContext::palette
+    // Rows may be stored padded to 4 bytes although the layout's own rows are
+    // not: taken when every frame's chunk holds the padded frame (see
+    // PadRowsToChunks).
+    bool rowsMayPad;
     // Bytes of one stored row of `width` pixels (padding included) and of a
     // whole stored frame of `rows` such rows, in 64 bits: never wraps for
     // 32-bit width and rows.
@@ -101,5 +109,14 @@ struct PictureFormat {
 // fit 32 bits (the caller refuses the stream).
 bool DescribePicture(const PictureRow& row, int32_t width, int32_t height, uint32_t sizeImage,
                      const convert::FormatContext& context, PictureFormat& picture);
+
+// Some writers (GStreamer) pad the rows of layouts stored unpadded by
+// others (grey) to 4 bytes, and say so nowhere but in the chunk's size; ffmpeg
+// reads a frame's rows padded when its chunk holds the padded frame. For a row
+// with rowsMayPad, a width that pads, and a stream whose every video chunk
+// (the smallest of them holds `smallestChunk` bytes) holds the padded frame,
+// makes the stored rows padded and the frame size the padded frame's, and
+// returns true; leaves the picture as it is otherwise.
+bool PadRowsToChunks(PictureFormat& picture, uint32_t smallestChunk);
 
 }  // namespace format

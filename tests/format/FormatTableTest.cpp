@@ -293,3 +293,40 @@ TEST(SoundTable, TagsAndDepthsFindTheirRows) {
 }
 
 }  // namespace
+
+namespace {
+
+// Grey rows stored padded to 4 bytes (as GStreamer writes them) are read
+// padded only when every chunk holds the padded frame, as ffmpeg reads them;
+// layouts whose rows never pad keep their size.
+TEST(PictureTable, GreyRowsArePaddedOnlyWhenEveryChunkHoldsThePadding) {
+    const format::PictureRow* grey =
+        format::FindPictureRow(format::CompressionCode('Y', '8', '0', '0'), 8, nullptr);
+    const format::PictureRow* uyvy =
+        format::FindPictureRow(format::CompressionCode('U', 'Y', 'V', 'Y'), 16, nullptr);
+    ASSERT_NE(grey, nullptr);
+    ASSERT_NE(uyvy, nullptr);
+    const struct {
+        const format::PictureRow* row;
+        int32_t width;
+        uint32_t smallestChunk;
+        bool padded;
+        uint64_t stride;
+        uint32_t frameSize;
+    } cases[] = {
+        {grey, 642, 644 * 360, true, 644, 644 * 360},       // GStreamer's chunks
+        {grey, 642, 644 * 360 + 7, true, 644, 644 * 360},   // more than the frame: still padded
+        {grey, 642, 644 * 360 - 1, false, 642, 642 * 360},  // ffmpeg's (unpadded) or short chunks
+        {grey, 640, 1000000, false, 640, 640 * 360},        // nothing to pad
+        {uyvy, 642, 1000000, false, 1284, 1284 * 360},      // its rows are never padded
+    };
+    for (const auto& c : cases) {
+        format::PictureFormat picture;
+        ASSERT_TRUE(format::DescribePicture(*c.row, c.width, -360, 0, {}, picture));
+        EXPECT_EQ(format::PadRowsToChunks(picture, c.smallestChunk), c.padded) << c.width;
+        EXPECT_EQ(picture.storedStride, c.stride) << c.width;
+        EXPECT_EQ(picture.frameSize, c.frameSize) << c.width;
+    }
+}
+
+}  // namespace

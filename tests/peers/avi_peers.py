@@ -6,7 +6,8 @@ from the plug-in, with ffmpeg as the reference.
       the file's properties as the RIFF walk sees them (one JSON object)
   avi_peers.py check FILE --name N --leg L --video E --audio E [--has P,P...]
                  --qxhost CMD... [--work DIR]
-      E is serve, refuse or none (the file has no such stream). Prints one line:
+      E is serve, refuse or none (the file has no such stream); for video also
+      pixels (a layout converted into BGRA, compared with a tolerance). Prints one line:
       "PASS L N ..." or "FAIL L N: what differed; ...", exit status 0 or 1.
 
 The rules checked, stream by stream:
@@ -19,6 +20,17 @@ The rules checked, stream by stream:
                  count is the stream's length in time (its packets, 0-byte ones
                  included); the frame duration is 10,000,000 / r_frame_rate of
                  ffprobe, rounded to nearest, in 100 ns units
+  video pixels   a layout converted into BGRA (YUV, grey, 16-bit and palette RGB, RGB
+                 under a code): every frame of `qxhost frames --raw` (upright) is
+                 within the layout's tolerance of ffmpeg's decode converted by
+                 scale=in_color_matrix=M:in_range=tv:flags=accurate_rnd+full_chroma_int
+                 to bgra, M bt709 from 720 lines and bt601 below: exactly equal for
+                 RGB, palette and grey, +-1 for YUV, +-2 for 4:1:1 and 4:1:0 (Y41B,
+                 YUV9, YVU9), whose chroma ffmpeg's scaler widens fourfold with its bicubic
+                 filter where the plug-in interpolates linearly; the frame count
+                 is ffmpeg's count of decoded pictures; with --reference, the
+                 pictures of that file (the one a writer whose layout ffmpeg
+                 cannot decode was given)
   audio served   the float WAV of `qxhost audio` holds ffmpeg's decoded samples
                  x as (float)(x / 32767) (16-bit, and G.711 expanded by ffmpeg),
                  (float)((x - 128) / 127) (8-bit), x / 8388607 (24-bit), x / 2147483647
@@ -29,6 +41,7 @@ The rules checked, stream by stream:
 import argparse
 import array
 import json
+import operator
 import os
 import struct
 import subprocess
@@ -159,6 +172,8 @@ class RiffWalk:
                 self.index(off, size)
             elif cid[2:] in (b"db", b"dc"):
                 key = fourcc(cid)
+                if size and "first_video_chunk" not in self.p:
+                    self.p["first_video_chunk"] = size
                 self.p["video_chunk_ids"][key] = self.p["video_chunk_ids"].get(key, 0) + 1
                 if size == 0:
                     self.p["zero_video_chunks"] += 1
@@ -211,7 +226,16 @@ def properties(path):
         w, h, b = s.get("width", 0), abs(s.get("height", 0)), s.get("bits", 0)
         if s.get("height", 0) < 0:
             names.add("top-down")
+        comp = s.get("compression", 0)
+        if comp in (0, 3):
+            names.add("vids-%s%d" % ("rgb" if comp == 0 else "bitfields", b))
+        else:
+            code = comp.to_bytes(4, "little").decode("latin-1").rstrip(" ")
+            names.add("vids-" + "".join(c if 33 <= ord(c) < 127 else str(ord(c)) for c in code))
         if b == 24 and w * 3 % 4:
+            names.add("rowpad")
+        # Grey rows padded to 4 bytes (GStreamer): the chunks hold the padding.
+        if comp == 0x30303859 and w % 4 and p.get("first_video_chunk") == (w + 3) // 4 * 4 * h:
             names.add("rowpad")
         image = s.get("size_image")
         if image == 0:
@@ -247,6 +271,52 @@ def served_video(streams):
                 and s.get("pix_fmt") in ("bgra", "bgr0", "bgr24"):
             return s
     return None
+
+
+def first_video(streams):
+    """The first video stream: the one a host is served when its layout is converted."""
+    return next((s for s in streams if s.get("codec_type") == "video"), None)
+
+
+# Largest difference of one channel of a served pixel from ffmpeg's accurate
+# conversion: RGB, palette and grey are exact; YUV is +-1 (the fixed-point
+# formula against ffmpeg's); 4:1:1 and 4:1:0 are +-2, as ffmpeg's scaler
+# widens their chroma fourfold with its bicubic filter where the plug-in
+# interpolates linearly between the samples (both centred): measured 2 at
+# most on smooth colour (ffmpeg's bilinear filter is no closer).
+EXACT_PIX_FMTS = ("gray", "pal8", "monob", "monow", "rgb555le", "rgb565le", "rgba", "argb",
+                  "bgra", "bgr0", "rgb0", "rgb24", "bgr24", "0rgb")
+
+
+def pixel_tolerance(pix_fmt):
+    if pix_fmt in EXACT_PIX_FMTS:
+        return 0
+    if pix_fmt in ("yuv411p", "yuv410p"):
+        return 2
+    return 1
+
+
+def ffmpeg_bgra_pictures(path, index, rows, fault=""):
+    """ffmpeg's decoded pictures of one video stream converted to bgra by its
+    accurate scaler, the matrix chosen by the height (BT.709 from 720 lines),
+    rows top-down. `fault` (the suite's self-test): "matrix" takes the other
+    matrix, "vflip" turns the pictures over."""
+    bt709 = rows >= 720
+    if fault == "matrix":
+        bt709 = not bt709
+    chain = "scale=in_color_matrix=%s:in_range=tv:flags=accurate_rnd+full_chroma_int,format=bgra" \
+        % ("bt709" if bt709 else "bt601")
+    if fault == "vflip":
+        chain += ",vflip"
+    r = run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:%d" % index,
+             "-fps_mode", "passthrough", "-vf", chain, "-f", "rawvideo", "-"])
+    return r.stdout
+
+
+def max_difference(a, b):
+    if a == b:
+        return 0
+    return max(map(abs, map(operator.sub, a, b)))
 
 
 def served_audio(streams):
@@ -398,6 +468,9 @@ class Check:
 
     def video(self, info, streams):
         want = self.a.video
+        if want == "pixels":
+            self.pixels(info, streams)
+            return
         got = info.get("video") if info else None
         if want in ("refuse", "none"):
             if got is not None:
@@ -460,6 +533,87 @@ class Check:
         drops = sum(1 for p in packets if p[2] == 0) + len(want_pictures) - len(packets)
         self.notes.append("%d frames%s" % (len(want_pictures),
                                            " (%d dropped)" % drops if drops else ""))
+
+    def checked(self):
+        """`qxhost check` on the file (the core linked into qxhost: no --plugin)."""
+        qx, i = list(self.qx), 0
+        while i < len(qx):
+            if qx[i] == "--plugin":
+                del qx[i:i + 2]
+            else:
+                i += 1
+        r = run(qx + ["check", self.a.file, "--json"], timeout=600)
+        out = r.stdout.decode("utf-8", "replace")
+        try:
+            verdict = json.loads(out)[0]
+        except (ValueError, IndexError):
+            return "status %d, output %r" % (r.returncode, out[:200])
+        if r.returncode != 0 or verdict["video"]["status"] != "ok":
+            return "status %d, video %s" % (r.returncode, verdict["video"])
+        return None
+
+    def pixels(self, info, streams):
+        """A converted layout: each served frame against ffmpeg's accurate conversion."""
+        got = info.get("video") if info else None
+        if got is None:
+            self.problem("video: refused")
+            return
+        vs = first_video(streams)
+        if vs is None or "width" not in vs:
+            self.problem("reference: ffprobe sees no video stream")
+            return
+        width, rows = int(vs["width"]), int(vs["height"])
+        if got.get("width") != width or abs(got.get("height", 0)) != rows:
+            self.problem("video: %sx%s, ffprobe says %sx%s"
+                         % (got.get("width"), got.get("height"), width, rows))
+            return
+        duration = round(Fraction(10000000) / Fraction(vs["r_frame_rate"]))
+        if got.get("avgFrameDuration") != duration:
+            self.problem("video: frame duration %s, ffprobe's rate gives %d"
+                         % (got.get("avgFrameDuration"), duration))
+        bad_check = self.checked()
+        if bad_check:
+            self.problem("qxhost check: %s" % bad_check)
+        frame_size = width * rows * 4
+        # A layout ffmpeg cannot decode (MEncoder's own RGB codes) is compared
+        # with ffmpeg's decode of the file it was written from.
+        rs = first_video(ffprobe_streams(self.a.reference)) if self.a.reference else vs
+        theirs = ffmpeg_bgra_pictures(self.a.reference or self.a.file, int(rs["index"]), rows,
+                                      self.a.reference_fault)
+        if not theirs or len(theirs) % frame_size:
+            self.problem("reference: ffmpeg gives %d bytes of pictures" % len(theirs))
+            return
+        count = len(theirs) // frame_size
+        folder = os.path.join(self.a.work, "%s-%s-frames" % (self.a.name, self.a.leg))
+        rc, _, err = self.qxhost("frames", self.a.file, "--out", folder, "--raw", "--timeout", "20")
+        if rc != 0:
+            self.problem("video: qxhost frames status %d: %s" % (rc, err.strip()[:200]))
+            return
+        names = sorted(n for n in os.listdir(folder) if n.endswith(".bgra"))
+        if len(names) != count or got.get("frames") != count:
+            self.problem("video: %d frames served (info says %s), ffmpeg decodes %d"
+                         % (len(names), got.get("frames"), count))
+        tolerance = pixel_tolerance(rs.get("pix_fmt"))
+        worst, over = 0, []
+        for k, name in enumerate(names[:count]):
+            with open(os.path.join(folder, name), "rb") as f:
+                ours = f.read()
+            os.remove(os.path.join(folder, name))
+            if len(ours) != frame_size:
+                self.problem("video: frame %d is %d bytes, not %d" % (k, len(ours), frame_size))
+                continue
+            d = max_difference(ours, theirs[k * frame_size:(k + 1) * frame_size])
+            worst = max(worst, d)
+            if d > tolerance:
+                over.append(k)
+        os.rmdir(folder)
+        if over:
+            self.problem("video: %d frames differ from ffmpeg's %s conversion by more than %d "
+                         "(up to %d), first at frame %d"
+                         % (len(over), "BT.709" if rows >= 720 else "BT.601", tolerance, worst,
+                            over[0]))
+        self.notes.append("%d frames %dx%d %s, max difference %d"
+                          % (count, width, rows, rs.get("pix_fmt"), worst))
 
     def audio(self, info, streams):
         want = self.a.audio
@@ -535,9 +689,13 @@ def main():
     chk.add_argument("file")
     chk.add_argument("--name", required=True)
     chk.add_argument("--leg", required=True)
-    chk.add_argument("--video", choices=["serve", "refuse", "none"], required=True)
+    chk.add_argument("--video", choices=["serve", "pixels", "refuse", "none"], required=True)
     chk.add_argument("--audio", choices=["serve", "refuse", "none"], required=True)
     chk.add_argument("--has", default="")
+    chk.add_argument("--reference", default="",
+                     help="pixels: the file ffmpeg decodes as the reference (default FILE)")
+    chk.add_argument("--reference-fault", default="", choices=["", "matrix", "vflip"],
+                     help="the suite's self-test: a wrong reference the pixel check must reject")
     chk.add_argument("--work", default=".")
     chk.add_argument("--qxhost", nargs=argparse.REMAINDER, required=True)
     a = ap.parse_args()

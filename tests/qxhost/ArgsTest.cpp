@@ -24,6 +24,8 @@ TEST(ParseArguments, ReadsACommandItsFileAndItsOptions) {
     EXPECT_EQ(a.out, "dir");
     EXPECT_EQ(a.every, 5u);
     EXPECT_TRUE(a.alpha);
+    EXPECT_FALSE(a.raw);
+    EXPECT_TRUE(Parse({"frames", "in.avi", "--out", "dir", "--raw"}).raw);
 }
 
 TEST(ParseArguments, AcceptsValuesAfterAnEqualsSignAndOptionsBeforeTheCommand) {
@@ -41,6 +43,7 @@ TEST(ParseArguments, CheckTakesEveryFileGivenAndJson) {
     EXPECT_TRUE(a.json);
     ExpectUsageError({"check"}, "no input file");
     ExpectUsageError({"check", "a.avi", "--out", "d"}, "--out does not apply to check");
+    ExpectUsageError({"framemd5", "a.avi", "--raw"}, "--raw does not apply to framemd5");
     // check loads no plug-in: a plug-in named for it would be silently ignored.
     ExpectUsageError({"check", "a.avi", "--plugin", "x.so"}, "--plugin does not apply to check");
     ExpectUsageError({"check", "a.avi", "--timeout", "3"}, "--timeout does not apply to check");

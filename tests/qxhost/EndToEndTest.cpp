@@ -573,19 +573,27 @@ TEST_F(EndToEnd, CheckGivesTheReasonOfEveryRefusal) {
 }
 
 // The conversion command that check prints makes a file that check passes,
-// whether the file has both media or video alone.
+// whether the file has both media or video alone; from 720 lines it reads
+// YUV as BT.709, as the plug-in does, and below as ffmpeg does (BT.601).
 TEST_F(EndToEnd, CheckPrintsAConversionThatWorks) {
     if (!HaveFfmpeg()) GTEST_SKIP() << kNoFfmpeg;
     const struct {
         const char* name;
         const char* made;
         const char* audio;
+        bool hd;
     } rows[] = {
         {"mjpeg-pcm24.avi",
          "-f lavfi -i testsrc=size=48x32:rate=25 -f lavfi -i sine=r=22050 -t 0.4 -c:v mjpeg "
          "-c:a pcm_s24le",
-         "ok"},
-        {"mjpeg.avi", "-f lavfi -i testsrc=size=48x32:rate=25 -frames 5 -c:v mjpeg", "none"},
+         "ok", false},
+        {"mjpeg.avi", "-f lavfi -i testsrc=size=48x32:rate=25 -frames 5 -c:v mjpeg", "none", false},
+        {"mjpeg-719.avi", "-f lavfi -i testsrc=size=64x719:rate=25 -frames 1 -c:v mjpeg", "none",
+         false},
+        {"mjpeg-720-pcm24.avi",
+         "-f lavfi -i testsrc=size=1280x720:rate=25 -f lavfi -i sine=r=22050 -t 0.08 -c:v mjpeg "
+         "-c:a pcm_s24le",
+         "ok", true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -595,6 +603,10 @@ TEST_F(EndToEnd, CheckPrintsAConversionThatWorks) {
         EXPECT_EQ(before.status, 1);
         std::string command;
         ASSERT_TRUE(LineAfter(before.out, "  convert: ", command)) << before.out;
+        EXPECT_EQ(
+            command.find(" -vf scale=in_color_matrix=bt709:in_range=tv ") != std::string::npos,
+            row.hd)
+            << command;
         const Result converted = Run(command);
         ASSERT_EQ(converted.status, 0) << command << ": " << converted.err;
         const std::string out = file.substr(0, file.size() - 4) + "-servable.avi";

@@ -173,6 +173,7 @@ const format::PictureRow kStagedTopDown = {"grey",
                                            8,
                                            1,
                                            false,
+                                           false,
                                            GreyRow,
                                            GreyFrame,
                                            GreyToBgra};

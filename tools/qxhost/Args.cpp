@@ -62,7 +62,8 @@ bool Accepts(Command command, const std::string& option) {
         case Command::kFrameMd5:
             return option == "--stored" || progress;
         case Command::kFrames:
-            return option == "--out" || option == "--every" || option == "--alpha" || progress;
+            return option == "--out" || option == "--every" || option == "--alpha" ||
+                   option == "--raw" || progress;
         case Command::kAudio:
             return option == "--out" || progress;
         case Command::kPlay:
@@ -79,8 +80,8 @@ bool TakesValue(const std::string& option) {
 
 bool Known(const std::string& option) {
     return TakesValue(option) || option == "--json" || option == "--realtime" ||
-           option == "--alpha" || option == "--stored" || option == "--progress" ||
-           option == "--no-progress";
+           option == "--alpha" || option == "--raw" || option == "--stored" ||
+           option == "--progress" || option == "--no-progress";
 }
 
 }  // namespace
@@ -123,6 +124,7 @@ Arguments ParseArguments(const std::vector<std::string>& args) {
             if (name == "--json") parsed.json = true;
             if (name == "--realtime") parsed.realtime = true;
             if (name == "--alpha") parsed.alpha = true;
+            if (name == "--raw") parsed.raw = true;
             if (name == "--stored") parsed.stored = true;
             if (name == "--progress") parsed.progress = 1;
             if (name == "--no-progress") parsed.progress = 0;
@@ -169,9 +171,11 @@ Commands
                                and time bases reduced as ffmpeg has them. --stored: the bytes
                                as the file stores them, the lines of ffmpeg -c copy
                                (32-bit video rows in stored order, 8-bit audio unsigned)
-  frames FILE --out DIR [--every N] [--alpha]
+  frames FILE --out DIR [--every N] [--alpha] [--raw]
                                every Nth frame (default 1) as DIR/frame_NNNNNN.png, upright,
-                               RGB (RGBA with --alpha), plus DIR/contact_sheet.png
+                               RGB (RGBA with --alpha), plus DIR/contact_sheet.png; --raw:
+                               as DIR/frame_NNNNNN.bgra instead, the BGRA bytes served, rows
+                               top-down (width x height x 4 bytes), no sheet, in every build
   audio FILE --out F.wav       the whole audio track as a 32-bit float WAV file
   play FILE [--realtime]       serves video and audio in full, each on its own thread, with a
                                progress bar on a terminal and a summary; --realtime paces the

@@ -24,6 +24,7 @@ struct Arguments {
     bool json = false;
     bool realtime = false;
     bool alpha = false;
+    bool raw = false;     // frames: the served BGRA bytes, not PNG
     bool stored = false;  // framemd5: the stored bytes, as ffmpeg -c copy hashes them
     // Progress on standard error: -1 when standard error is a terminal, 0 never, 1 always.
     int progress = -1;

@@ -7,8 +7,10 @@
 #include <sstream>
 
 #include "Commands.h"
+#include "FrameMd5.h"
 #include "Utf.h"
 #include "container/AviLayout.h"
+#include "format/PictureFormats.h"
 #include "reader/CheckFile.h"
 
 namespace qxhost {
@@ -113,7 +115,7 @@ bool FfmpegDecodes(const avi::Refusal& refusal) {
     }
 }
 
-std::string ConversionCommand(const std::string& file, ConvertMedia media) {
+std::string ConversionCommand(const std::string& file, ConvertMedia media, uint32_t videoRows) {
     // ffmpeg's own AVI output with these codecs is what the plug-in serves
     // for video, audio or both; codecs for a medium the input lacks are
     // ignored. A medium ffmpeg cannot decode is left out.
@@ -121,7 +123,11 @@ std::string ConversionCommand(const std::string& file, ConvertMedia media) {
                           : media == ConvertMedia::AudioOnly
                               ? " -vn -c:a pcm_s16le "
                               : " -c:v rawvideo -pix_fmt bgra -c:a pcm_s16le ";
-    return "ffmpeg -i " + ShellQuoted(file) + streams + ShellQuoted(ServableName(file));
+    // ffmpeg reads untagged YUV as BT.601 at every size; the plug-in takes
+    // BT.709 for HD, so the converted file shows the colours it would.
+    const bool hd = media != ConvertMedia::AudioOnly && videoRows >= format::kBt709FromRows;
+    const char* matrix = hd ? " -vf scale=in_color_matrix=bt709:in_range=tv" : "";
+    return "ffmpeg -i " + ShellQuoted(file) + matrix + streams + ShellQuoted(ServableName(file));
 }
 
 namespace {
@@ -183,15 +189,16 @@ FileVerdict CheckOneFile(const std::string& file) {
     // converted; one it cannot is left out, and with neither nothing is known.
     const bool videoConverts = video.kind != avi::RefusalKind::NoStream && FfmpegDecodes(video);
     const bool audioConverts = audio.kind != avi::RefusalKind::NoStream && FfmpegDecodes(audio);
+    const uint32_t rows = videoConverts ? ScanHeaders(ReadFileStart(file), -1).videoRows : 0;
     // ffmpeg refuses to open a file whose audio has no sample rate at all.
     if (audio.kind == avi::RefusalKind::RateOrScale) {
         verdict.noConversion = true;
     } else if (videoConverts && (audioConverts || audio.kind == avi::RefusalKind::NoStream)) {
-        verdict.convert = ConversionCommand(file, ConvertMedia::Both);
+        verdict.convert = ConversionCommand(file, ConvertMedia::Both, rows);
     } else if (audioConverts && video.kind == avi::RefusalKind::NoStream) {
         verdict.convert = ConversionCommand(file, ConvertMedia::Both);
     } else if (videoConverts) {
-        verdict.convert = ConversionCommand(file, ConvertMedia::VideoOnly);
+        verdict.convert = ConversionCommand(file, ConvertMedia::VideoOnly, rows);
     } else if (audioConverts) {
         verdict.convert = ConversionCommand(file, ConvertMedia::AudioOnly);
     } else {

@@ -44,8 +44,11 @@ FileVerdict CheckOneFile(const std::string& file);
 
 // An ffmpeg command line that rewrites `file` as an AVI file the plug-in
 // serves (32-bit BGRA video, 16-bit PCM audio, OpenDML indexes), written
-// beside it as NAME-servable.avi; only the media `media` says.
-std::string ConversionCommand(const std::string& file, ConvertMedia media = ConvertMedia::Both);
+// beside it as NAME-servable.avi; only the media `media` says. Video of
+// `videoRows` lines converts from YUV with the matrix the plug-in itself
+// takes at that height: BT.709 for HD, limited range.
+std::string ConversionCommand(const std::string& file, ConvertMedia media = ConvertMedia::Both,
+                              uint32_t videoRows = 0);
 
 // The text (or JSON, an array of one object per file) that check prints.
 std::string FormatVerdicts(const std::vector<FileVerdict>& verdicts, bool json);

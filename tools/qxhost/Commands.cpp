@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <numeric>
@@ -446,12 +447,25 @@ int RunFrameMd5(const Arguments& args, const std::string& builtInPlugin) {
     return std::fflush(DataOutput()) == 0 ? 0 : 1;
 }
 
+// One frame's served BGRA bytes, rows top-down, as `path`.
+void WriteUprightBgra(const std::string& path, const uint8_t* bgra, int width, int height) {
+    const size_t row = static_cast<size_t>(width) * 4;
+    const size_t rows = static_cast<size_t>(std::abs(height));
+    std::ofstream out(fs::u8path(path), std::ios::binary | std::ios::trunc);
+    for (size_t y = 0; y < rows && out; ++y) {
+        const size_t source = height > 0 ? rows - 1 - y : y;
+        out.write(reinterpret_cast<const char*>(bgra + source * row),
+                  static_cast<std::streamsize>(row));
+    }
+    out.close();
+    const bool written = static_cast<bool>(out);
+    if (!written) throw HostError("cannot write " + path);
+}
+
 int RunFrames(const Arguments& args, const std::string& builtInPlugin) {
 #ifndef QXHOST_HAVE_PNG
-    (void)args;
-    (void)builtInPlugin;
-    throw HostError("frames: PNG output is not available in this build");
-#else
+    if (!args.raw) throw HostError("frames: PNG output is not available in this build");
+#endif
     Session session;
     OpenSession(session, args, builtInPlugin, true, false);
     Stream& stream = *session.video;
@@ -463,11 +477,13 @@ int RunFrames(const Arguments& args, const std::string& builtInPlugin) {
         throw HostError("cannot create folder " + args.out);
     }
     const uint64_t chosen = (layout.frames + args.every - 1) / args.every;
-    const uint64_t sheetFrames = std::min(chosen, kSheetMaxFrames);
+    const uint64_t sheetFrames = args.raw ? 0 : std::min(chosen, kSheetMaxFrames);
+#ifdef QXHOST_HAVE_PNG
     int thumbWidth = 0, thumbHeight = 0;
     ThumbnailSize(video.width, std::abs(video.height), kThumbnailWidth, thumbWidth, thumbHeight);
     ContactSheet sheet(thumbWidth, thumbHeight, kSheetColumns, static_cast<int>(sheetFrames));
     uint64_t nextSheetSlot = 0;
+#endif
     Progress progress(args);
     const auto requests = MakeVideoRequests(layout);
     stream.Start();
@@ -479,11 +495,19 @@ int RunFrames(const Arguments& args, const std::string& builtInPlugin) {
         },
         [&](const Stream::Delivery& delivery, uint64_t i) {
             const uint64_t frame = i * args.every;
+            char name[32];
+            std::snprintf(name, sizeof name, "frame_%06" PRIu64 ".%s", frame,
+                          args.raw ? "bgra" : "png");
+            const std::string path = (fs::u8path(args.out) / name).u8string();
+            progress.Show("frames: frame", i + 1, chosen);
+            if (args.raw) {
+                WriteUprightBgra(path, delivery.request->frameBuffer, video.width, video.height);
+                return;
+            }
+#ifdef QXHOST_HAVE_PNG
             const Picture picture = UprightFromBgra(delivery.request->frameBuffer, video.width,
                                                     video.height, args.alpha);
-            char name[32];
-            std::snprintf(name, sizeof name, "frame_%06" PRIu64 ".png", frame);
-            WritePng((fs::u8path(args.out) / name).u8string(), picture);
+            WritePng(path, picture);
             // Sheet slot j shows chosen frame j * chosen / sheetFrames.
             if (nextSheetSlot < sheetFrames && i == nextSheetSlot * chosen / sheetFrames) {
                 const double timescale =
@@ -495,17 +519,18 @@ int RunFrames(const Arguments& args, const std::string& builtInPlugin) {
                     TileLabel(frame, static_cast<double>(frame) *
                                          static_cast<double>(layout.frameDuration) / timescale));
             }
-            progress.Show("frames: frame", i + 1, chosen);
+#endif
         },
         Timeout(args));
     stream.Close();
     progress.Done();
+#ifdef QXHOST_HAVE_PNG
     if (sheetFrames > 0)
         WritePng((fs::u8path(args.out) / "contact_sheet.png").u8string(), sheet.picture());
-    std::fprintf(stderr, "qxhost: wrote %" PRIu64 " frame(s) and contact_sheet.png to %s\n", chosen,
-                 args.out.c_str());
-    return 0;
 #endif
+    std::fprintf(stderr, "qxhost: wrote %" PRIu64 " frame(s)%s to %s\n", chosen,
+                 sheetFrames > 0 ? " and contact_sheet.png" : "", args.out.c_str());
+    return 0;
 }
 
 int RunAudio(const Arguments& args, const std::string& builtInPlugin) {

@@ -38,6 +38,10 @@ void ScanStreamList(const std::vector<uint8_t>& b, size_t at, size_t end, int nu
             } else if (IsCode(b, data, "auds") && facts.audioIndex < 0) {
                 facts.audioIndex = number;
             }
+        } else if (IsCode(b, at, "strf") && number == facts.videoIndex && dataEnd - data >= 12) {
+            const auto height = static_cast<int32_t>(Le32(b, data + 8));
+            facts.videoRows =
+                height < 0 ? 0u - static_cast<uint32_t>(height) : static_cast<uint32_t>(height);
         } else if (IsCode(b, at, "vprp") && video && dataEnd - data > 36) {
             // Frame aspect x:y in one word (y low), then the active width and
             // height: the sample aspect is their quotient.

@@ -13,13 +13,15 @@
 namespace qxhost {
 
 // From the file's header list: the stream numbers of the first video and the
-// first audio stream (-1 when none), and the sample aspect ratio of video
+// first audio stream (-1 when none), the sample aspect ratio of video
 // stream `videoStream` from its 'vprp' record (0/1 when it has none), as
-// ffmpeg reads them.
+// ffmpeg reads them, and the first video stream's rows (|biHeight|, 0 when
+// its format says none).
 struct HeaderFacts {
     int videoIndex = -1;
     int audioIndex = -1;
     Rational sampleAspect{0, 1};
+    uint32_t videoRows = 0;
 };
 HeaderFacts ScanHeaders(const std::vector<uint8_t>& fileStart, int videoStream);
 // The first bytes of `path` (UTF-8), as many as the header list needs (at
