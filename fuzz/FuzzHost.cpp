@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "format/PictureFormats.h"
 #include "format/SoundFormats.h"
 #include "platform/TestHooks.h"
 #include "reader/Mirolan.h"
@@ -86,6 +87,7 @@ struct Stream {
     // The served audio's layout, as the open found it: which values its
     // conversion can give.
     const format::SoundRow* soundRow = nullptr;
+    const format::PictureRow* pictureRow = nullptr;
 
     void Problem(const std::string& text) {
         if (problems.size() < 16) problems.push_back(text);
@@ -260,41 +262,113 @@ bool IsSentinel(float value) {
     return bits == kFloatSentinelBits;
 }
 
-// x / scale for an integer x in [lowest, highest] that gives the value,
-// computed as the plug-in does (in double, rounded once to float).
-bool IsIntegerOver(float value, double scale, double lowest, double highest) {
-    const double x = std::nearbyint(static_cast<double>(value) * scale);
-    return x >= lowest && x <= highest && static_cast<float>(x / scale) == value;
-}
-bool IsPcm16(float value) { return IsIntegerOver(value, 32767.0, -32768.0, 32767.0); }
-bool IsPcm8(float value) { return IsIntegerOver(value, 127.0, -128.0, 127.0); }
+// ---- samples ----
 
-// Every sample layout the plug-in serves, each with the values its rule can
-// yield. A sample passes when one rule yields it; a layout added to the
-// plug-in gets a row here.
+// Each served sound layout's stored sample made a float, computed here from
+// the layout's definition (not by the plug-in's kernels): x / 32767 for
+// 16-bit PCM, the stored float as it is, G.711 codes by the reference
+// decoders, ... Integer layouts whose factor is not exact give the quotient
+// and the product by the reciprocal: either rounding is a correct result.
 struct SampleRule {
     const char* name;
-    bool (*yields)(float value);
+    uint16_t tag;  // the row's tag and bits
+    uint16_t bits;
+    uint8_t bytes;
+    float (*decode)(const uint8_t* sample);
+    float (*decodeOtherwise)(const uint8_t* sample);
 };
-bool IsPcm24(float value) { return IsIntegerOver(value, 8388607.0, -8388608.0, 8388607.0); }
-bool IsPcm32(float value) {
-    return IsIntegerOver(value, 2147483647.0, -2147483648.0, 2147483647.0);
+
+int32_t Signed24(const uint8_t* b) {
+    const int32_t x = static_cast<int32_t>(b[0] | (b[1] << 8) | (b[2] << 16));
+    return x >= 0x800000 ? x - 0x1000000 : x;
+}
+int32_t Signed32(const uint8_t* b) {
+    uint32_t bits;
+    std::memcpy(&bits, b, sizeof bits);
+    return static_cast<int32_t>(bits);
+}
+// G.711 as the ITU-T reference decoders give it, 16-bit.
+int32_t ALaw(uint8_t code) {
+    const uint32_t a = code ^ 0x55u;
+    int32_t t = static_cast<int32_t>((a & 0x0Fu) << 4);
+    const uint32_t segment = (a & 0x70u) >> 4;
+    if (segment == 0) {
+        t += 8;
+    } else {
+        t = (t + 0x108) << (segment - 1);
+    }
+    return (a & 0x80u) != 0 ? t : -t;
+}
+int32_t MuLaw(uint8_t code) {
+    const uint32_t u = static_cast<uint8_t>(~code);
+    const int32_t t = static_cast<int32_t>((((u & 0x0Fu) << 3) + 0x84) << ((u & 0x70u) >> 4));
+    return (u & 0x80u) != 0 ? 0x84 - t : t - 0x84;
+}
+float Over(double x, double scale) { return static_cast<float>(x / scale); }
+float Times(double x, double scale) { return static_cast<float>(x * (1.0 / scale)); }
+
+constexpr SampleRule kSampleRules[] = {
+    {"8-bit PCM, (x - 128) / 127", format::kWaveFormatPcm, 8, 1,
+     [](const uint8_t* b) { return Over(b[0] - 128.0, 127.0); }, nullptr},
+    {"16-bit PCM, x / 32767", format::kWaveFormatPcm, 16, 2,
+     [](const uint8_t* b) { return Over(static_cast<int16_t>(b[0] | (b[1] << 8)), 32767.0); },
+     nullptr},
+    {"24-bit PCM, x / 8388607", format::kWaveFormatPcm, 24, 3,
+     [](const uint8_t* b) { return Over(Signed24(b), 8388607.0); },
+     [](const uint8_t* b) { return Times(Signed24(b), 8388607.0); }},
+    {"32-bit PCM, x / 2147483647", format::kWaveFormatPcm, 32, 4,
+     [](const uint8_t* b) { return Over(Signed32(b), 2147483647.0); },
+     [](const uint8_t* b) { return Times(Signed32(b), 2147483647.0); }},
+    {"32-bit float, as stored", format::kWaveFormatFloat, 32, 4,
+     [](const uint8_t* b) {
+         float value;
+         std::memcpy(&value, b, sizeof value);
+         return value;
+     },
+     nullptr},
+    {"64-bit float, rounded once", format::kWaveFormatFloat, 64, 8,
+     [](const uint8_t* b) {
+         double value;
+         std::memcpy(&value, b, sizeof value);
+         return static_cast<float>(value);
+     },
+     nullptr},
+    {"A-law, 16-bit / 32767", format::kWaveFormatALaw, 8, 1,
+     [](const uint8_t* b) { return Over(ALaw(b[0]), 32767.0); }, nullptr},
+    {"mu-law, 16-bit / 32767", format::kWaveFormatMuLaw, 8, 1,
+     [](const uint8_t* b) { return Over(MuLaw(b[0]), 32767.0); }, nullptr},
+};
+
+const SampleRule* RuleOf(const format::SoundRow& row) {
+    for (const SampleRule& rule : kSampleRules) {
+        if (rule.tag == row.tag && rule.bits == row.bits) return &rule;
+    }
+    return nullptr;
 }
 
-// Float samples are served as stored (or rounded once): any value; the
-// served row tells them apart (Stream::soundRow).
-constexpr SampleRule kSampleRules[] = {
-    {"16-bit signed, x / 32767 (G.711 too)", IsPcm16},
-    {"8-bit unsigned, (x - 128) / 127", IsPcm8},
-    {"24-bit signed, x / 8388607", IsPcm24},
-    {"32-bit signed, x / 2147483647", IsPcm32},
-};
+uint32_t BitsOf(float value) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
 
-bool IsConvertedSample(float value) {
-    for (const SampleRule& rule : kSampleRules) {
-        if (rule.yields(value)) return true;
-    }
-    return false;
+// Every value a sample of `rule` stored anywhere in the file gives (a chunk
+// may start at any byte), its silence and 0, as sorted float bits.
+std::vector<uint32_t> ValuesOfFile(const SampleRule& rule, const format::SoundRow& row,
+                                   const uint8_t* data, size_t size) {
+    std::vector<uint32_t> values;
+    const auto add = [&](const uint8_t* sample) {
+        values.push_back(BitsOf(rule.decode(sample)));
+        if (rule.decodeOtherwise != nullptr) values.push_back(BitsOf(rule.decodeOtherwise(sample)));
+    };
+    for (size_t at = 0; at + rule.bytes <= size; ++at) add(data + at);
+    uint8_t silence[8];
+    std::memset(silence, row.silence, sizeof silence);
+    add(silence);
+    values.push_back(BitsOf(0.0f));
+    std::sort(values.begin(), values.end());
+    values.erase(std::unique(values.begin(), values.end()), values.end());
+    return values;
 }
 
 bool BytesOccurIn(const uint8_t* needle, size_t length, const uint8_t* data, size_t size) {
@@ -306,6 +380,8 @@ bool BytesOccurIn(const uint8_t* needle, size_t length, const uint8_t* data, siz
                std::boyer_moore_horspool_searcher<const uint8_t*>(needle, needle + length)) != end;
 }
 
+// ---- frames ----
+
 // What the host's frame buffer came back holding: `written` bytes from its
 // start (the rest still the sentinel), of a frame `width` pixels wide.
 struct FrameSeen {
@@ -314,64 +390,176 @@ struct FrameSeen {
     size_t width;
 };
 
+// The file's bytes, and its runs of three, for checks pixel by pixel.
+class FileBytes {
+public:
+    FileBytes(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    const uint8_t* data() const { return data_; }
+    size_t size() const { return size_; }
+    bool HasByte(uint8_t value) const {
+        Build();
+        return bytes_[value];
+    }
+    // b0 b1 b2 one after another somewhere in the file.
+    bool HasRun(uint8_t b0, uint8_t b1, uint8_t b2) const {
+        Build();
+        const uint32_t key = b0 | (b1 << 8) | (static_cast<uint32_t>(b2) << 16);
+        return (runs_[key / 64] >> (key % 64) & 1u) != 0;
+    }
+
+private:
+    void Build() const {
+        if (!runs_.empty()) return;
+        runs_.assign((1u << 24) / 64, 0);
+        for (size_t i = 0; i < size_; ++i) bytes_[data_[i]] = true;
+        for (size_t i = 0; i + 3 <= size_; ++i) {
+            const uint32_t key =
+                data_[i] | (data_[i + 1] << 8) | (static_cast<uint32_t>(data_[i + 2]) << 16);
+            runs_[key / 64] |= uint64_t{1} << (key % 64);
+        }
+    }
+    const uint8_t* data_;
+    size_t size_;
+    mutable std::vector<uint64_t> runs_;
+    mutable bool bytes_[256] = {};
+};
+
 // Stored BGRA, copied untouched: the bytes are one run of the file, or a
 // run followed by the zeros of a frame cut short by the end of the file.
-bool CopiedRun(const FrameSeen& frame, const uint8_t* data, size_t size) {
+bool CopiedRun(const FrameSeen& frame, const FileBytes& file) {
     size_t read = frame.written;
     while (read > 0 && frame.bytes[read - 1] == 0) --read;
-    return BytesOccurIn(frame.bytes, frame.written, data, size) ||
-           BytesOccurIn(frame.bytes, read, data, size);
+    return BytesOccurIn(frame.bytes, frame.written, file.data(), file.size()) ||
+           BytesOccurIn(frame.bytes, read, file.data(), file.size());
 }
 
-// Stored 24-bit BGR made BGRA: every pixel has alpha 255 and, without its
-// alpha, each row is a run of the file (rows are stored apart, with their
-// padding); pixels that could not be read are zero and come only after all
-// that were.
-bool Bgr24Rows(const FrameSeen& frame, const uint8_t* data, size_t size) {
-    if (frame.width == 0) return frame.written == 0;
-    const size_t pixels = frame.written / 4;
-    size_t read = 0;
-    while (read < pixels && frame.bytes[4 * read + 3] == 255) ++read;
-    for (size_t i = 4 * read; i < frame.written; ++i) {
+// Pixels of an opaque layout: alpha 255 where read; pixels that could not
+// be read are zero and come only after all that were. The count read.
+bool OpaqueThenZeros(const FrameSeen& frame, size_t* read) {
+    *read = 0;
+    while (*read < frame.written / 4 && frame.bytes[4 * *read + 3] == 255) ++*read;
+    for (size_t i = 4 * *read; i < frame.written; ++i) {
         if (frame.bytes[i] != 0) return false;
     }
+    return true;
+}
+
+// Stored 24-bit BGR made BGRA: opaque, and without its alpha each row is a
+// run of the file (rows are stored apart, with their padding).
+bool Bgr24Rows(const FrameSeen& frame, const FileBytes& file) {
+    if (frame.width == 0) return frame.written == 0;
+    size_t read = 0;
+    if (!OpaqueThenZeros(frame, &read)) return false;
     std::vector<uint8_t> row;
     for (size_t first = 0; first < read; first += frame.width) {
         row.clear();
         for (size_t p = first; p < std::min(read, first + frame.width); ++p)
             row.insert(row.end(), frame.bytes + 4 * p, frame.bytes + 4 * p + 3);
-        if (!BytesOccurIn(row.data(), row.size(), data, size)) return false;
+        if (!BytesOccurIn(row.data(), row.size(), file.data(), file.size())) return false;
     }
     return true;
 }
 
-// Every picture layout the plug-in serves, each with what its frames must
-// be made of. The host sees only the descriptor (no bit depth), so a frame
-// passes when one layout accepts it. A layout added to the plug-in gets a
-// row here, and the fuzzer then checks its frames too.
+// Pixel by pixel: opaque layouts are OpaqueThenZeros and each pixel read is
+// `fromFile`; layouts that keep their alpha have no tell-tale of a pixel not
+// read but zeros, so each pixel is zero or `fromFile`.
+template <bool kKeepsAlpha, typename FromFile>
+bool EachPixel(const FrameSeen& frame, FromFile fromFile) {
+    size_t read = frame.written / 4;
+    if (!kKeepsAlpha && !OpaqueThenZeros(frame, &read)) return false;
+    for (size_t p = 0; p < read; ++p) {
+        const uint8_t* x = frame.bytes + 4 * p;
+        if (kKeepsAlpha && (x[0] | x[1] | x[2] | x[3]) == 0) continue;
+        if (!fromFile(x)) return false;
+    }
+    return true;
+}
+// Stored blue, green, red (in that order, alpha added or a fourth byte dropped).
+bool BgrPixels(const FrameSeen& frame, const FileBytes& file) {
+    return EachPixel<false>(frame, [&](const uint8_t* x) { return file.HasRun(x[0], x[1], x[2]); });
+}
+// Stored red, green, blue.
+bool RgbPixels(const FrameSeen& frame, const FileBytes& file) {
+    return EachPixel<false>(frame, [&](const uint8_t* x) { return file.HasRun(x[2], x[1], x[0]); });
+}
+// Stored R G B A or A R G B: alpha kept.
+bool RgbWithAlphaPixels(const FrameSeen& frame, const FileBytes& file) {
+    return EachPixel<true>(frame, [&](const uint8_t* x) { return file.HasRun(x[2], x[1], x[0]); });
+}
+// Grey: blue, green and red the stored byte.
+bool GreyPixels(const FrameSeen& frame, const FileBytes& file) {
+    return EachPixel<false>(frame, [&](const uint8_t* x) {
+        return x[0] == x[1] && x[1] == x[2] && file.HasByte(x[0]);
+    });
+}
+// A palette's entries are stored blue, green, red, reserved; an index past
+// the entries the file holds gives black.
+bool PalettePixels(const FrameSeen& frame, const FileBytes& file) {
+    return EachPixel<false>(frame, [&](const uint8_t* x) {
+        return (x[0] | x[1] | x[2]) == 0 || file.HasRun(x[0], x[1], x[2]);
+    });
+}
+// YUV and 16-bit RGB are converted by formulas the host does not repeat.
+bool OpaqueOnly(const FrameSeen& frame, const FileBytes&) {
+    size_t read = 0;
+    return OpaqueThenZeros(frame, &read);
+}
+
+// Every picture layout the plug-in serves, each with what its frames must be
+// made of. The stream's row says which applies; a layout added to the
+// plug-in gets a row here (an unknown row is a problem the fuzzer reports).
 struct FrameLayout {
     const char* name;
-    bool (*accepts)(const FrameSeen& frame, const uint8_t* data, size_t size);
+    bool (*matches)(const format::PictureRow& row);
+    bool (*accepts)(const FrameSeen& frame, const FileBytes& file);
 };
-// Every other layout (YUV, grey, 16-bit, palette, reordered RGB) is converted
-// by a formula the host does not repeat: every pixel read is opaque, the rest
-// zeros.
-bool OpaqueThenZeros(const FrameSeen& frame, const uint8_t*, size_t) {
-    size_t read = 0;
-    while (read < frame.written / 4 && frame.bytes[4 * read + 3] == 255) ++read;
-    for (size_t i = 4 * read; i < frame.written; ++i) {
-        if (frame.bytes[i] != 0) return false;
+constexpr uint32_t Code(const char* c) { return format::CompressionCode(c[0], c[1], c[2], c[3]); }
+bool Is(const format::PictureRow& row, uint32_t compression, uint16_t bits = 0) {
+    return row.compression == compression && (bits == 0 || row.bitCount == bits);
+}
+bool Named(const format::PictureRow& row, const char* name) {
+    return std::strcmp(row.name, name) == 0;
+}
+constexpr FrameLayout kFrameLayouts[] = {
+    {"32-bit BGRA, copied",
+     [](const format::PictureRow& r) { return r.delivery == format::Delivery::Copy; }, CopiedRun},
+    {"24-bit BGR, made BGRA", [](const format::PictureRow& r) { return Is(r, format::kBiRgb, 24); },
+     Bgr24Rows},
+    {"B G R (x), made BGRA",
+     [](const format::PictureRow& r) {
+         return Is(r, Code("RV24")) || Is(r, Code("RV32")) || Is(r, Code("\x18RGB")) ||
+                Is(r, Code(" RGB"));
+     },
+     BgrPixels},
+    {"R G B (x), made BGRA",
+     [](const format::PictureRow& r) {
+         return Is(r, Code("raw "), 24) ||
+                Is(r, Code("\x18"
+                           "BGR")) ||
+                Is(r, Code(" BGR"));
+     },
+     RgbPixels},
+    {"R G B A or A R G B, alpha kept",
+     [](const format::PictureRow& r) { return Is(r, Code("RGBA")) || Is(r, Code("raw "), 32); },
+     RgbWithAlphaPixels},
+    {"grey", [](const format::PictureRow& r) { return Named(r, "grey"); }, GreyPixels},
+    {"palette", [](const format::PictureRow& r) { return Named(r, "palette"); }, PalettePixels},
+    {"YUV and 16-bit RGB, converted",
+     [](const format::PictureRow& r) {
+         return std::strncmp(r.name, "YUV", 3) == 0 || std::strncmp(r.name, "RGB 5-", 6) == 0;
+     },
+     OpaqueOnly},
+};
+
+const FrameLayout* LayoutOf(const format::PictureRow& row) {
+    for (const FrameLayout& layout : kFrameLayouts) {
+        if (layout.matches(row)) return &layout;
     }
-    return true;
+    return nullptr;
 }
 
-constexpr FrameLayout kFrameLayouts[] = {
-    {"32-bit BGRA, copied", CopiedRun},
-    {"24-bit BGR, made BGRA", Bgr24Rows},
-    {"other layouts, converted to BGRA", OpaqueThenZeros},
-};
-
-void CheckSlot(Stream& s, const Slot& slot, bool video, const uint8_t* data, size_t size) {
+void CheckSlot(Stream& s, const Slot& slot, bool video, const FileBytes& file,
+               const std::vector<uint32_t>& samples) {
     if (slot.delivered) {
         const int64_t span = Wrap(U(slot.request.end) - U(slot.request.start));
         // A span that is not positive comes back with a duration of 0; video
@@ -392,26 +580,40 @@ void CheckSlot(Stream& s, const Slot& slot, bool video, const uint8_t* data, siz
         }
         size_t touched = slot.frameBytes;
         while (touched > 0 && frame[touched - 1] == kFrameSentinel) --touched;
-        if (!FrameIsFromFile(frame, touched,
-                             static_cast<size_t>(std::abs(static_cast<int64_t>(slot.width))), data,
-                             size)) {
-            s.Problem("frame buffer holds " + std::to_string(touched) +
-                      " bytes that no picture layout makes of the file");
+        const FrameLayout* layout = s.pictureRow != nullptr ? LayoutOf(*s.pictureRow) : nullptr;
+        const FrameSeen seen{frame, touched,
+                             static_cast<size_t>(std::abs(static_cast<int64_t>(slot.width)))};
+        if (layout == nullptr) {
+            s.Problem("served picture layout '" +
+                      std::string(s.pictureRow != nullptr ? s.pictureRow->name : "?") +
+                      "' has no frame rule in the fuzz host");
+        } else if (!layout->accepts(seen, file)) {
+            s.Problem("frame buffer holds " + std::to_string(touched) + " bytes that " +
+                      layout->name + " does not make of the file");
         }
         return;
     }
+    // A request holds up to 1 Mi samples: each value is looked up once in a
+    // row (silence repeats), and at most kSamplesLookedUp spread over each
+    // channel are looked up at all, so that a check stays far below the
+    // fuzzer's time per input. A wrong read spoils many samples, not one.
+    constexpr size_t kSamplesLookedUp = 4096;
+    const size_t stride = slot.span / kSamplesLookedUp + 1;
     for (const auto& channel : slot.channels) {
+        uint32_t previous = kFloatSentinelBits;
         for (size_t i = 0; i < channel.size(); ++i) {
             if (i >= slot.span) {
                 if (!IsSentinel(channel[i])) {
                     s.Problem("channel buffer written past its end");
                     break;
                 }
-            } else if (!IsSentinel(channel[i]) &&
-                       !(s.soundRow != nullptr &&
-                         s.soundRow->family == format::SoundFamily::Float) &&
-                       !IsConvertedSample(channel[i])) {
-                s.Problem("channel buffer holds a value no sample converts to");
+                continue;
+            }
+            const uint32_t bits = BitsOf(channel[i]);
+            if (i % stride != 0 || bits == previous || bits == kFloatSentinelBits) continue;
+            previous = bits;
+            if (!std::binary_search(samples.begin(), samples.end(), bits)) {
+                s.Problem("channel buffer holds a value no sample of the file converts to");
                 break;
             }
         }
@@ -457,8 +659,11 @@ void ExerciseStream(const DriverTable& driver, const std::u16string& path, bool 
     (video ? outcome.videoOpened : outcome.audioOpened) = true;
     if (s.handle.pReader == nullptr)
         outcome.problems.push_back(kind + "open succeeded without a reader");
-    else
-        s.soundRow = static_cast<const CMirolan*>(s.handle.pReader)->sound.row;
+    else {
+        const auto* reader = static_cast<const CMirolan*>(s.handle.pReader);
+        s.soundRow = reader->sound.row;
+        s.pictureRow = reader->picture.row;
+    }
 
     // The host sizes everything from the descriptors the open filled in.
     const bool usable =
@@ -505,23 +710,40 @@ void ExerciseStream(const DriverTable& driver, const std::u16string& path, bool 
 
     std::lock_guard<std::mutex> hold(s.lock);
     s.closed = true;
+    const FileBytes file(data, size);
+    std::vector<uint32_t> samples;
+    if (!video && !s.slots.empty()) {
+        const SampleRule* rule = s.soundRow != nullptr ? RuleOf(*s.soundRow) : nullptr;
+        if (rule == nullptr) {
+            s.Problem("served sound layout '" +
+                      std::string(s.soundRow != nullptr ? s.soundRow->name : "?") +
+                      "' has no sample rule in the fuzz host");
+        } else {
+            samples = ValuesOfFile(*rule, *s.soundRow, data, size);
+        }
+    }
     for (const auto& slot : s.slots) {
         ++outcome.requestsHandedOut;
         if (slot->delivered) ++outcome.requestsDelivered;
-        CheckSlot(s, *slot, video, data, size);
+        CheckSlot(s, *slot, video, file, samples);
     }
     for (const std::string& problem : s.problems) outcome.problems.push_back(kind + problem);
 }
 
 }  // namespace
 
-bool FrameIsFromFile(const uint8_t* frame, size_t written, size_t width, const uint8_t* data,
-                     size_t size) {
-    const FrameSeen seen{frame, written, width};
-    for (const FrameLayout& layout : kFrameLayouts) {
-        if (layout.accepts(seen, data, size)) return true;
-    }
-    return false;
+bool FrameIsFromFile(const format::PictureRow& row, const uint8_t* frame, size_t written,
+                     size_t width, const uint8_t* data, size_t size) {
+    const FrameLayout* layout = LayoutOf(row);
+    return layout != nullptr &&
+           layout->accepts(FrameSeen{frame, written, width}, FileBytes(data, size));
+}
+
+bool SampleIsFromFile(const format::SoundRow& row, float value, const uint8_t* data, size_t size) {
+    const SampleRule* rule = RuleOf(row);
+    if (rule == nullptr) return false;
+    const std::vector<uint32_t> values = ValuesOfFile(*rule, row, data, size);
+    return std::binary_search(values.begin(), values.end(), BitsOf(value));
 }
 
 const HostServices& Services() {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "format/PictureFormats.h"
+#include "format/SoundFormats.h"
 #include "qxdriver.h"
 
 namespace fuzzhost {
@@ -53,10 +55,14 @@ Outcome Exercise(const DriverTable& driver, const std::u16string& path, const ui
                  size_t size, const Options& options = Options());
 
 // The frame check: true when the first `written` bytes of a frame buffer
-// `width` pixels wide are what one of the picture layouts the plug-in serves
-// makes of the file's bytes `data`.
-bool FrameIsFromFile(const uint8_t* frame, size_t written, size_t width, const uint8_t* data,
-                     size_t size);
+// `width` pixels wide are what the picture layout `row` makes of the file's
+// bytes `data`.
+bool FrameIsFromFile(const format::PictureRow& row, const uint8_t* frame, size_t written,
+                     size_t width, const uint8_t* data, size_t size);
+
+// The sample check: true when `value` is what the sound layout `row` makes of
+// a sample stored somewhere in the file's bytes `data` (or of its silence).
+bool SampleIsFromFile(const format::SoundRow& row, float value, const uint8_t* data, size_t size);
 
 // Runs drv_close on a thread of its own and waits for it at most `bound`.
 // False when it has not returned: the thread is then left running with the

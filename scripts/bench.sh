@@ -79,10 +79,10 @@ make_peer_input gstreamer-1.3g.avi gst-launch-1.0 -q videotestsrc num-buffers=14
   ! video/x-raw,format=BGRA,width=640,height=360,framerate=25/1 ! mux. audiotestsrc num-buffers=1400 \
   samplesperbuffer=1920 ! audio/x-raw,format=S16LE,rate=48000,channels=2 ! mux. avimux name=mux \
   ! filesink location="$data/gstreamer-1.3g.avi"
-# 3b. Audio of the other served sample layouts: ten minutes each of 48 kHz
-#     stereo beside a tiny video, written by ffmpeg (shorter than the 16-bit
-#     hour: the widest, 64-bit float, is 0.46 GB).
-audio_layouts="s24le:s24 s32le:s32 f32le:f32 f64le:f64 alaw:alaw mulaw:mulaw"
+# 3b. Audio of every served sample layout: ten minutes each of 48 kHz stereo
+#     beside a tiny video, written by ffmpeg (shorter than the 16-bit hour:
+#     the widest, 64-bit float, is 0.46 GB). Natively and under Wine (5b).
+audio_layouts="u8:u8 s16le:s16 s24le:s24 s32le:s32 f32le:f32 f64le:f64 alaw:alaw mulaw:mulaw"
 for layout in $audio_layouts; do
   codec=${layout%%:*}
   make_peer_input "audio-$codec.avi" ffmpeg -nostdin -v error -y -f lavfi -i color=size=8x8:rate=25 \
@@ -133,7 +133,7 @@ done
 
 step "3. audio (and audio latency)"
 run build/bench/bench/bench_audio "$plugin" "$data/audio.avi" --reps "$REPS"
-step "3b. audio of the other sample layouts, each against its own plain read"
+step "3b. audio of every sample layout, each against its own plain read"
 for layout in $audio_layouts; do
   run build/bench/bench/bench_audio "$plugin" "$data/audio-${layout%%:*}.avi" --reps "$REPS" --label "${layout#*:}"
 done
@@ -154,6 +154,14 @@ if [ "$wine_leg" = 1 ]; then
   echo "\$ wine build/bench-mingw/bench/bench_picture.exe $data --reps $REPS"
   wine build/bench-mingw/bench/bench_picture.exe "$(winepath -w "$data" 2>/dev/null)" --reps "$REPS" |
     tr -d '\r' | sed -n 's/^picture\./wine_picture./p' | tee -a "$results.new"
+  step "5b. audio serving of the Windows DLL under Wine, each layout against its own ReadFile loop"
+  for layout in $audio_layouts; do
+    codec=${layout%%:*}
+    avi=$(winepath -w "$data/audio-$codec.avi" 2>/dev/null)
+    echo "\$ wine build/bench-mingw/bench/bench_audio.exe mirolan.dll audio-$codec.avi --reps $REPS --label wine_${layout#*:}"
+    wine build/bench-mingw/bench/bench_audio.exe "$dll" "$avi" --reps "$REPS" --label "wine_${layout#*:}" |
+      tr -d '\r' | tee -a "$results.new"
+  done
   # The 64 GiB file with a zero tail opened by the Windows plug-in: the
   # reference host's info (video and audio opens), process start included.
   qxhost_exe=build/bench-mingw/tools/qxhost/qxhost.exe

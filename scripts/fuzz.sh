@@ -61,6 +61,14 @@ if command -v ffmpeg >/dev/null; then
   ff drop-frames -f lavfi -i "testsrc=size=4x2:rate=25,setpts='PTS+if(gte(N\,2)\,2\,0)'" \
     -t 0.2 -pix_fmt bgra -c:v rawvideo -fps_mode passthrough
   ff mjpeg "${tiny[@]}" -c:v mjpeg
+  # Every served sound and picture layout besides 8/16-bit PCM and 24/32-bit BGR(A).
+  for codec in pcm_s24le pcm_s32le pcm_f32le pcm_f64le pcm_alaw pcm_mulaw; do
+    ff "audio-$codec" -f lavfi -i sine=sample_rate=2000 -t 0.05 -c:a "$codec"
+  done
+  for pixels in gray yuyv422 uyvy422 yuv420p nv12 yuv422p yuv411p yuv410p bgr24 \
+    rgb555le pal8 rgba; do
+    ff "video-$pixels" "${tiny[@]}" -pix_fmt "$pixels" -c:v rawvideo
+  done
 fi
 if command -v gst-launch-1.0 >/dev/null; then
   gst-launch-1.0 -q videotestsrc num-buffers=3 ! video/x-raw,format=BGRx,width=16,height=16,framerate=25/1 ! mux. \

@@ -90,6 +90,18 @@ void AppendAudioChunk(MediaIndex& index, const WAVEFORMATEX& format, uint64_t of
     // Samples the file does not hold are not counted: the size is cut at its end.
     if (offset > index.fileEnd) return;
     if (size > index.fileEnd - offset) size = static_cast<uint32_t>(index.fileEnd - offset);
+    // The chunk list is the one table an index can make larger than the
+    // file: a record takes 32 bytes, a standard index entry 8. Past the first
+    // kAudioChunksAlways records it holds at most the file's size, one record
+    // per 32 bytes of file, and a list that would grow beyond is refused as
+    // out of memory. A real file's audio chunk takes far more of the file
+    // than that (hundreds of bytes of samples at least, its header and its
+    // index entries); only entries naming the same few bytes over and over
+    // come near it.
+    if (index.audioChunks.size() >= kAudioChunksAlways &&
+        index.audioChunks.size() >= index.fileEnd / sizeof(AudioChunk)) {
+        throw std::bad_alloc();
+    }
     // 64-bit unsigned sums: a hostile count cannot overflow a signed value.
     const uint64_t end = index.sampleCounter + SampleCount(size, format);
     index.audioChunks.push_back(AudioChunk{static_cast<int64_t>(index.sampleCounter),

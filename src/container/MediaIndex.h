@@ -3,6 +3,7 @@
 // list (one record per audio data chunk, with the samples it holds).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <vector>
@@ -83,9 +84,15 @@ bool AppendFrame(MediaIndex& index, uint64_t offset, uint32_t size);
 // frame's. False as AppendFrame.
 bool AppendDropFrame(MediaIndex& index);
 
+// Records the chunk list always takes; past them, no more than one per 32
+// bytes of file (see AppendAudioChunk).
+constexpr size_t kAudioChunksAlways = 64 * 1024;
+
 // Appends the chunk's record after the last one; a chunk counts the samples
 // that `format` says its size holds, its size cut at the end of the file (a
-// chunk that starts past it is not appended).
+// chunk that starts past it is not appended). Throws std::bad_alloc when the
+// list already holds kAudioChunksAlways records and one per 32 bytes of the
+// file: the chunk list never takes more memory than the file's size.
 void AppendAudioChunk(MediaIndex& index, const WAVEFORMATEX& format, uint64_t offset,
                       uint32_t size);
 

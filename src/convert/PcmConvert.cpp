@@ -14,6 +14,10 @@ namespace convert {
 
 namespace {
 
+// Forced inline, so that each SIMD level's entry point (below) compiles the
+// whole body for its own instructions.
+#define PCM_INLINE inline __attribute__((always_inline))
+
 // Four lanes at a time through the compiler's vector extension: SSE on x86-64,
 // element by element where the target has no vector unit.
 typedef int32_t Int32x4 __attribute__((vector_size(16)));
@@ -29,24 +33,25 @@ typedef float Float4 __attribute__((vector_size(16)));
 constexpr float kTwoPowMinus15 = 0x1p-15f;
 constexpr float kTwoPowMinus30Plus45 = 0x1.0002p-30f;  // 2^-30 + 2^-45, exact in a float
 
-inline float Divide32767(float x) { return x * kTwoPowMinus15 + x * kTwoPowMinus30Plus45; }
+PCM_INLINE float Divide32767(float x) { return x * kTwoPowMinus15 + x * kTwoPowMinus30Plus45; }
 
 // The same for four samples at once, written to out[0..3]. Vectors go by
 // reference only: by value they would change the calling convention on
 // targets without SSE.
-inline void StoreDivided32767(const Int32x4& samples, float* out) {
+PCM_INLINE void StoreDivided32767(const Int32x4& samples, float* out) {
     const Float4 x = __builtin_convertvector(samples, Float4);
     const Float4 quotients = x * kTwoPowMinus15 + x * kTwoPowMinus30Plus45;
     std::memcpy(out, &quotients, sizeof quotients);
 }
 
-inline int16_t Sample16(const uint8_t* bytes) {
+PCM_INLINE int16_t Sample16(const uint8_t* bytes) {
     return static_cast<int16_t>(static_cast<uint16_t>(bytes[0] | (bytes[1] << 8)));
 }
 
 // Stereo, the common case: one 16-byte load holds four frames, left sample in
 // the low half of each 32-bit lane and right in the high half (little-endian).
-void Stereo16(const uint8_t* interleaved, uint32_t frameCount, float* left, float* right) {
+PCM_INLINE void Stereo16(const uint8_t* interleaved, uint32_t frameCount, float* left,
+                         float* right) {
     uint32_t j = 0;
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     for (; j + 4 <= frameCount; j += 4) {
@@ -67,7 +72,7 @@ void Stereo16(const uint8_t* interleaved, uint32_t frameCount, float* left, floa
 }
 
 // Any channel count: one channel at a time, four samples per step.
-void Channel16(const uint8_t* in, size_t stride, uint32_t frameCount, float* out) {
+PCM_INLINE void Channel16(const uint8_t* in, size_t stride, uint32_t frameCount, float* out) {
     uint32_t j = 0;
     for (; j + 4 <= frameCount; j += 4, in += 4 * stride) {
         const Int32x4 lanes = {Sample16(in), Sample16(in + stride), Sample16(in + 2 * stride),
@@ -510,7 +515,7 @@ constexpr bool AtLeast(SimdLevel level, SimdLevel wanted) {
 #define PCM_KERNEL(Name, bytes, portable, level, form)                                   \
     struct Name {                                                                        \
         template <SimdLevel L>                                                           \
-        static inline __attribute__((always_inline)) void Run(PCM_ARGS) {                \
+        static PCM_INLINE void Run(PCM_ARGS) {                                           \
             uint32_t done = 0;                                                           \
             PCM_VECTOR(level, form)                                                      \
             Rest(portable, done, static_cast<size_t>(channelCount) * (bytes), PCM_PASS); \
@@ -524,6 +529,27 @@ PCM_KERNEL(Pcm24Kernel, 3, Pcm24Portable, SimdLevel::Ssse3, Pcm24Ssse3)
 PCM_KERNEL(Pcm32Kernel, 4, Pcm32Portable, SimdLevel::Avx2, Pcm32Avx2)
 PCM_KERNEL(Float32Kernel, 4, Float32Portable, SimdLevel::Sse2, Float32Sse2)
 PCM_KERNEL(Float64Kernel, 8, Float64Portable, SimdLevel::Avx2, Float64Avx2)
+
+// 16-bit: one form for every channel count, in the compiler's vector lanes
+// (emulated one by one where the target has no vector unit, as a 32-bit x86
+// build's portable level), built for every level like the others.
+struct Pcm16Kernel {
+    template <SimdLevel L>
+    static PCM_INLINE void Run(PCM_ARGS) {
+        if (channelsToFill > channelCount) channelsToFill = channelCount;
+        if (channelCount == 2 && channelsToFill == 2 && channelBuffers[0] != nullptr &&
+            channelBuffers[1] != nullptr) {
+            Stereo16(interleaved, frameCount, channelBuffers[0], channelBuffers[1]);
+            return;
+        }
+        const size_t stride = static_cast<size_t>(channelCount) * 2;
+        for (uint32_t ch = 0; ch < channelsToFill; ++ch) {
+            if (channelBuffers[ch] == nullptr) continue;
+            Channel16(interleaved + static_cast<size_t>(ch) * 2, stride, frameCount,
+                      channelBuffers[ch]);
+        }
+    }
+};
 
 // Each kernel built once per level: the level's instructions for the whole
 // body (the vector forms and the portable loops around them).
@@ -604,23 +630,11 @@ void Float64ToFloat(PCM_ARGS) { Best<Float64Kernel>()(PCM_PASS); }
 void ALawToFloat(PCM_ARGS) { Best<ALawKernel>()(PCM_PASS); }
 void MuLawToFloat(PCM_ARGS) { Best<MuLawKernel>()(PCM_PASS); }
 
-void Pcm16ToFloat(PCM_ARGS) {
-    if (channelsToFill > channelCount) channelsToFill = channelCount;
-    if (channelCount == 2 && channelsToFill == 2 && channelBuffers[0] != nullptr &&
-        channelBuffers[1] != nullptr) {
-        Stereo16(interleaved, frameCount, channelBuffers[0], channelBuffers[1]);
-        return;
-    }
-    const size_t stride = static_cast<size_t>(channelCount) * 2;
-    for (uint32_t ch = 0; ch < channelsToFill; ++ch) {
-        if (channelBuffers[ch] == nullptr) continue;
-        Channel16(interleaved + static_cast<size_t>(ch) * 2, stride, frameCount,
-                  channelBuffers[ch]);
-    }
-}
+void Pcm16ToFloat(PCM_ARGS) { Best<Pcm16Kernel>()(PCM_PASS); }
 
 SampleConverter SampleConverterAt(SampleConverter converter, SimdLevel level) {
     if (converter == Pcm8ToFloat) return KernelAt<Pcm8Kernel>(level);
+    if (converter == Pcm16ToFloat) return KernelAt<Pcm16Kernel>(level);
     if (converter == Pcm24ToFloat) return KernelAt<Pcm24Kernel>(level);
     if (converter == Pcm32ToFloat) return KernelAt<Pcm32Kernel>(level);
     if (converter == Float32ToFloat) return KernelAt<Float32Kernel>(level);

@@ -9,6 +9,7 @@
 #include "container/HeaderWalk.h"
 #include "container/IndexSources.h"
 #include "platform/platform.h"
+#include "support/AllocationCounter.h"
 #include "support/DebugFolder.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
@@ -254,6 +255,27 @@ TEST_F(StandardIndex, AudioRecordsCountSamplesAndScanSkipsEmptyChunks) {
     const std::vector<AudioRow> expected{
         {At(m.chunks[0]), 0, 4800}, {At(m.chunks[1]), 4800, 4800}, {At(a2), 4800, 4810}};
     EXPECT_EQ(AudioRows((*file)->audioChunks), expected);
+}
+
+// A crafted audio index of 2 Mi entries all naming one 4-byte chunk (a
+// 16 MiB file): its chunk list, a 32-byte record per 8-byte entry, would
+// take four times the file. The open is refused as out of memory before
+// the list holds more than the file's size.
+TEST_F(StandardIndex, AudioIndexOfRepeatedTinyEntriesNeverHoldsMoreThanTheFile) {
+    constexpr uint32_t kEntries = 2u << 20;
+    AviBuilder avi;
+    const IndexedMovie m = StartIndexedMovie(avi, "ix01", "01wb", {4});
+    for (uint32_t i = 1; i < kEntries; ++i)
+        avi.IndexEntry(static_cast<uint32_t>(m.chunks[0] - m.movi), 4);
+    avi.Close(m.index);
+    avi.Close(m.movi);
+    auto file = Open(avi, MappedReader::kAudio);
+    const size_t before = allocation::Current();
+    allocation::ResetPeak();
+    // Refused as the open refuses a failed allocation (OutOfMemory).
+    EXPECT_THROW((*file)->ReadContainer(), std::bad_alloc);
+    const size_t peak = allocation::Peak() - before;
+    EXPECT_LE(peak, avi.size() + (4u << 20)) << "file of " << avi.size() << " bytes";
 }
 
 TEST_F(StandardIndex, AudioFormatWithoutChannelsIsRefused) {

@@ -9,6 +9,8 @@
 
 #include "FuzzHost.h"
 #include "KeptFuzzFiles.h"
+#include "format/PictureFormats.h"
+#include "format/SoundFormats.h"
 #include "support/AviBuilder.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
@@ -105,12 +107,37 @@ TEST(CorpusReplay, FuzzHostChecksFramesOfEveryServedLayout) {
             frame.insert(frame.end(), {pixel[0], pixel[1], pixel[2], 255});
         }
     }
-    const auto fromFile = [&](const std::vector<uint8_t>& bytes) {
-        return fuzzhost::FrameIsFromFile(bytes.data(), bytes.size(), 5, built.bytes.data(),
-                                         built.bytes.size());
+    const auto fromFile = [&](const char* code, uint16_t bits, const std::vector<uint8_t>& bytes) {
+        const uint32_t compression =
+            code == nullptr ? format::kBiRgb
+                            : format::CompressionCode(code[0], code[1], code[2], code[3]);
+        const format::PictureRow* row = format::FindPictureRow(compression, bits, nullptr);
+        return row != nullptr && fuzzhost::FrameIsFromFile(*row, bytes.data(), bytes.size(), 5,
+                                                           built.bytes.data(), built.bytes.size());
     };
-    EXPECT_TRUE(fromFile(frame));
+    EXPECT_TRUE(fromFile(nullptr, 24, frame));
     std::vector<uint8_t> translucent = frame;
     translucent[4 * 7 + 3] = 254;
-    EXPECT_FALSE(fromFile(translucent));
+    EXPECT_FALSE(fromFile(nullptr, 24, translucent));
+    // The same pixels as stored B G R: each is a run of the file; as stored
+    // R G B they are not.
+    EXPECT_TRUE(fromFile("RV24", 0, frame));
+    EXPECT_FALSE(fromFile("raw ", 24, frame));
+    // Grey: blue, green and red one byte of the file.
+    const uint8_t v = frame[0];
+    EXPECT_TRUE(fromFile("Y800", 0, {v, v, v, 255, 0, 0, 0, 0}));
+    EXPECT_FALSE(fromFile("Y800", 0, {v, v, static_cast<uint8_t>(v + 1), 255}));
+    EXPECT_FALSE(fromFile("Y800", 0, {0, 0, 0, 0, v, v, v, 255}));  // a pixel read after a hole
+
+    // Samples: a value some stored sample gives passes, another does not.
+    const uint8_t stored[] = {0x00, 0x00, 0xC0, 0x3F, 0x12, 0x34, 0x56};  // 1.5f at 0
+    const auto sample = [&](uint16_t tag, uint16_t bits, float value) {
+        const format::SoundRow* row = format::FindSoundRow(tag, bits);
+        return row != nullptr && fuzzhost::SampleIsFromFile(*row, value, stored, sizeof stored);
+    };
+    EXPECT_TRUE(sample(format::kWaveFormatFloat, 32, 1.5f));
+    EXPECT_FALSE(sample(format::kWaveFormatFloat, 32, 0.5f));
+    EXPECT_TRUE(sample(format::kWaveFormatPcm, 16, static_cast<float>(0x3412 / 32767.0)));
+    EXPECT_FALSE(sample(format::kWaveFormatPcm, 16, static_cast<float>(0x3413 / 32767.0)));
+    EXPECT_TRUE(sample(format::kWaveFormatPcm, 24, static_cast<float>(0x563412 / 8388607.0)));
 }
