@@ -86,6 +86,8 @@ ROWS=(
   "ff-v25-drop-bgr24|small|serve |none  |idx1-only,dc,top-down,drop |ff -f lavfi -i $V25 -t 2 -vf 'select=not(between(n\,10\,14)+eq(n\,30))' -fps_mode passthrough -pix_fmt bgr24 -c:v rawvideo"
   "gst-v25-bgr24    |small|serve |none  |idx1-only,db               |gst $GV,framerate=25/1 ! videoconvert ! video/x-raw,format=BGR ! avimux"
   "gst-v25-bgr24-w63|small|serve |none  |idx1-only,db,rowpad        |gst videotestsrc num-buffers=50 pattern=smpte ! video/x-raw,width=63,height=48,framerate=25/1 ! videoconvert ! video/x-raw,format=BGR ! avimux"
+  # a palette that changes from frame to frame ('00pc' chunks, listed in idx1): refused
+  "ff-v5-pal8-pc    |small|refuse|none  |idx1-only,dc,vids-rgb8 |ff -f lavfi -i testsrc=size=64x48:rate=5 -t 1 -vf 'split[a][b];[a]palettegen=stats_mode=single:max_colors=16[p];[b][p]paletteuse=new=1' -pix_fmt pal8 -c:v rawvideo"
   # compressed video, non-PCM audio: refused (the other stream is served)
   "ff-v25-mjpeg     |small|refuse|none  |idx1-only,dc         |ff -f lavfi -i $V25 -t 1 -c:v mjpeg"
   "ff-va25-ffv1-s16 |small|refuse|serve |idx1-only,dc         |ff -f lavfi -i $V25 -f lavfi -i $S16 -t 1 -c:v ffv1 -ac 2 -c:a pcm_s16le"

@@ -158,6 +158,10 @@ struct AviLayout {
     bool IsVideoChunk(uint32_t code) const {
         return code != 0 && (code == VideoChunkDb() || code == VideoChunkDc());
     }
+    // A palette change ('##pc') of the video stream.
+    bool IsPaletteChange(uint32_t code) const {
+        return code != 0 && code == StreamChunkId(videoStream, 'p', 'c');
+    }
     // A file with one stream may still name its audio chunks '01wb' (this
     // plug-in's own test files did): no other stream can own them.
     bool IsAudioChunk(uint32_t code) const {

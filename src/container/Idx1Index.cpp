@@ -171,6 +171,8 @@ bool ReadIdx1Index(const FileSource& source, const IndexTarget& target, MediaInd
         if (target.medium == Medium::Video && layout.IsVideoChunk(code)) {
             const bool stored = size == 0 ? AppendDropFrame(index) : AppendFrame(index, data, size);
             if (!stored) break;
+        } else if (target.medium == Medium::Video && layout.IsPaletteChange(code)) {
+            ++index.paletteChanges;
         } else if (target.medium == Medium::Audio && layout.IsAudioChunk(code) && size != 0) {
             AppendAudioChunk(index, layout.wfx, data, size);
         }

@@ -59,6 +59,7 @@ struct MediaIndex {
     uint64_t shortChunks = 0;
     uint32_t firstShortSize = 0;          // the first short chunk's size, for a refusal
     uint32_t smallestChunk = UINT32_MAX;  // the smallest video chunk of a size above 0
+    uint64_t paletteChanges = 0;          // the video stream's '##pc' chunks met
 };
 
 // Sample frames in an audio chunk of `size` bytes: (size x 8) / (bits x

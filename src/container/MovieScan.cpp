@@ -64,6 +64,8 @@ bool ScanChunk(Scan& scan) {
     }
     if (target.medium == Medium::Audio && layout.IsAudioChunk(code)) {
         if (size != 0) AppendAudioChunk(index, layout.wfx, window.position, size);
+    } else if (target.medium == Medium::Video && layout.IsPaletteChange(code)) {
+        ++index.paletteChanges;
     } else if (code == kRIFF) {
         // A further segment: its form type, then its chunks ('LIST' 'movi' among them).
         scan.segmentEnd = header + kChunkHeaderSize + size;

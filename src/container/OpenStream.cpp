@@ -60,6 +60,15 @@ Refusal ReadServableStream(const FileSource& source, Medium medium, StreamTables
             static_cast<unsigned long long>(index.shortChunks),
             static_cast<unsigned long long>(index.nonEmptyChunks), frameSize, index.firstShortSize);
     }
+    if (video && index.paletteChanges > 0 && tables.picture.row->usesPalette) {
+        // Served with the header's palette, the frames after a change would
+        // show wrong colours: refused, named, rather than shown wrong.
+        return MakeRefusal(RefusalKind::VideoBitDepth,
+                           "video is %u-bit palette that changes during the stream (%llu '##pc' "
+                           "chunks), not read yet",
+                           static_cast<unsigned>(tables.bih.biBitCount),
+                           static_cast<unsigned long long>(index.paletteChanges));
+    }
     if (video && index.shortChunks > 0) {
         diag::DebugLog("", diag::kSourceName, diag::kLogShortVideoChunks,
                        "Video chunks shorter than a frame of %u bytes: %llu of %llu (the first "

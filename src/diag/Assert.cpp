@@ -4,7 +4,6 @@
 #include <cstring>
 #include <string>
 
-#include "diag/Format.h"
 #include "platform/platform.h"
 
 namespace diag {
@@ -15,15 +14,16 @@ namespace {
 class MessageBuffer {
 public:
     explicit MessageBuffer(char (&buffer)[1024]) : buffer_(buffer) { buffer_[0] = '\0'; }
-    void Append(const char* format, ...) {
+    DIAG_PRINTF(2, 3) void Append(const char* format, ...) {
         va_list arguments;
         va_start(arguments, format);
         AppendV(format, arguments);
         va_end(arguments);
     }
-    void AppendV(const char* format, va_list arguments) {
+    DIAG_PRINTF(2, 0) void AppendV(const char* format, va_list arguments) {
         if (position_ >= sizeof buffer_ - 1) return;
-        const int written = FormatV(buffer_ + position_, sizeof buffer_ - position_, format, arguments);
+        const int written =
+            std::vsnprintf(buffer_ + position_, sizeof buffer_ - position_, format, arguments);
         if (written > 0) {
             const size_t room = sizeof buffer_ - 1 - position_;
             position_ += static_cast<size_t>(written) < room ? static_cast<size_t>(written) : room;
@@ -35,6 +35,22 @@ private:
     char (&buffer_)[1024];
     size_t position_ = 0;
 };
+
+void Report(const char* expressionText, const char* sourceFile, int line, bool logged,
+            const char* detailsFormat, va_list arguments) {
+    if (!platform::DebugPathExists(platform::DebugPath::AssertMarker)) return;
+    char message[1024];
+    BuildAssertMessage(message, expressionText, sourceFile, line, logged, detailsFormat, arguments);
+    switch (platform::ShowAssertPrompt(kAssertCaption, message)) {
+        case platform::PromptAnswer::Abort:
+            platform::ExitProcess(0);
+        case platform::PromptAnswer::Retry:
+            platform::BreakIntoDebugger();
+            return;
+        case platform::PromptAnswer::Ignore:
+            return;
+    }
+}
 
 }  // namespace
 
@@ -58,22 +74,14 @@ void BuildAssertMessage(char (&out)[1024], const char* expressionText, const cha
 }
 
 void AssertReport(const char* expressionText, const char* sourceFile, int line, bool logged,
-                  const char* detailsFormat, ...) {
-    if (!platform::DebugPathExists(platform::DebugPath::AssertMarker)) return;
-    char message[1024];
+                  const char* detailsFormat, ...) noexcept {
     va_list arguments;
     va_start(arguments, detailsFormat);
-    BuildAssertMessage(message, expressionText, sourceFile, line, logged, detailsFormat, arguments);
-    va_end(arguments);
-    switch (platform::ShowAssertPrompt(kAssertCaption, message)) {
-        case platform::PromptAnswer::Abort:
-            platform::ExitProcess(0);
-        case platform::PromptAnswer::Retry:
-            platform::BreakIntoDebugger();
-            return;
-        case platform::PromptAnswer::Ignore:
-            return;
+    try {
+        Report(expressionText, sourceFile, line, logged, detailsFormat, arguments);
+    } catch (...) {  // out of memory for the log's path: no dialog
     }
+    va_end(arguments);
 }
 
 }  // namespace diag

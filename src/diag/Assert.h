@@ -10,12 +10,15 @@ namespace diag {
 // Shows the assertion dialog when the debug folder holds ShowAssertDialog.txt:
 // the expression, source file and line, optional details (null for none) and
 // whether the failure reached Log.txt. Abort ends the process with exit code 0,
-// Retry breaks into the debugger and returns, anything else returns.
+// Retry breaks into the debugger and returns, anything else returns. Never
+// throws (out of memory, no dialog is shown).
+DIAG_PRINTF(5, 6)
 void AssertReport(const char* expressionText, const char* sourceFile, int line, bool logged,
-                  const char* detailsFormat, ...);
+                  const char* detailsFormat, ...) noexcept;
 
 // The dialog's text, bounded to 1,023 characters. `detailsFormat` null means
 // no details piece. Exposed for tests.
+DIAG_PRINTF(6, 0)
 void BuildAssertMessage(char (&out)[1024], const char* expressionText, const char* sourceFile,
                         int line, bool logged, const char* detailsFormat, va_list arguments);
 
@@ -23,8 +26,8 @@ constexpr const char* kAssertCaption = "QXASSERT failed!";
 
 // A failed check: the log line first, then the report with the log's result.
 inline void AssertFailed(const char* expressionText, const char* logText, const char* sourceFile,
-                         int line) {
-    const bool logged = DebugLog(logText, sourceFile, line, "");
+                         int line) noexcept {
+    const bool logged = DebugLog(logText, sourceFile, line, "%s", "");  // no details
     AssertReport(expressionText, sourceFile, line, logged, nullptr);
 }
 

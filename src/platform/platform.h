@@ -19,7 +19,9 @@ using ThreadHandle = ThreadObject*;    // null means none
 
 // Opens an existing file for reading, letting others read but not write, with
 // the sequential-access hint. Null when the file cannot be opened or is not a
-// regular file (a FIFO, socket or device): never waits for another party.
+// regular file (a FIFO, pipe, socket or device; on Windows also a path in the
+// device namespace that names no file, as \\.\pipe\x or \\.\C:): never waits
+// for another party.
 FileHandle OpenFileForSharedRead(const char16_t* path);
 void CloseFile(FileHandle file);
 

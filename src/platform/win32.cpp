@@ -22,10 +22,52 @@ HANDLE AsHandle(const void* object) { return const_cast<HANDLE>(object); }
 const wchar_t* AsWide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 }  // namespace
 
+namespace {
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+bool IsLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
+bool StartsWithNoCase(const char16_t* text, const char* prefix) {
+    for (; *prefix != '\0'; ++text, ++prefix) {
+        const char16_t c = *text >= u'a' && *text <= u'z' ? char16_t(*text - 32) : *text;
+        if (c != static_cast<char16_t>(*prefix)) return false;
+    }
+    return true;
+}
+
+// A path in the device namespace ("\\.\" or "\\?\") that names no file on a
+// drive, a share or a volume: a pipe, a volume or disk itself, a port. The
+// open itself would connect to a pipe's server or reach a raw disk (which
+// the file type below calls a disk), so such a path is refused before it.
+bool NamesADevice(const char16_t* path) {
+    if (!IsSeparator(path[0]) || !IsSeparator(path[1]) || (path[2] != u'.' && path[2] != u'?') ||
+        !IsSeparator(path[3])) {
+        return false;
+    }
+    const char16_t* rest = path + 4;
+    if (IsLetter(rest[0]) && rest[1] == u':' && IsSeparator(rest[2])) return false;  // C:\...
+    if (StartsWithNoCase(rest, "UNC") && IsSeparator(rest[3])) return false;  // UNC\server\...
+    if (StartsWithNoCase(rest, "VOLUME{")) {  // Volume{guid}\ and a path on it
+        while (*rest != u'\0' && *rest != u'}') ++rest;
+        return !(rest[0] == u'}' && IsSeparator(rest[1]) && rest[2] != u'\0');
+    }
+    return true;
+}
+}  // namespace
+
+// Only a file on a disk is served: a pipe would block the reads, and a
+// console, port or NUL ("NUL.avi" names that device too) holds no file.
 FileHandle OpenFileForSharedRead(const char16_t* path) {
+    if (NamesADevice(path)) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return nullptr;
+    }
     HANDLE file = CreateFileW(AsWide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return nullptr;
+    }
     return static_cast<FileHandle>(file);
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <mutex>
 #include <new>
+#include <string>
 #include <utility>
 
 #include "container/OpenStream.h"
@@ -124,6 +125,7 @@ struct OpenedFile {
     int64_t fileSize = 0;
     uint32_t granularity = 0;
     avi::StreamTables tables;
+    std::string name;  // the path in UTF-8, for the log's lines
 };
 
 // The open's reading of the file, the same for a host's open and a check:
@@ -160,8 +162,9 @@ avi::Refusal ReadFile(const char16_t* path, const StreamOptions& options, Opened
         return avi::MakeRefusal(avi::RefusalKind::CannotOpen, "the file size cannot be read");
     }
     const int64_t fileSize = opened.fileSize;
+    opened.name = platform::Utf16ToUtf8(path);
     diag::DebugLog("", diag::kSourceName, diag::kLogFileSize,
-                   "%S size is %lld memory granularity is %d ", path,
+                   "%s size is %lld memory granularity is %d ", opened.name.c_str(),
                    static_cast<long long>(fileSize), static_cast<int>(opened.granularity));
     // Said before the mapping, which an empty file fails with an error
     // number of its own on each system: the reason is the file's, not the system's.
@@ -233,6 +236,7 @@ CMirolan::CMirolan(StreamHandle* stream, const char16_t* path, const StreamOptio
       dintValue(options.dintValue),
       pStream(stream),
       services(host::Current()) {
+    std::string name;  // the path as the log writes it, made while a failure still refuses
     try {
         // The host's record to hand the reader back in, with the descriptor
         // of the medium it asks for.
@@ -245,6 +249,7 @@ CMirolan::CMirolan(StreamHandle* stream, const char16_t* path, const StreamOptio
         const avi::Refusal refusal = ReadFileWithinMemory(path, options, opened);
         fileSize = opened.fileSize;
         if (refusal.Refused()) Refuse(refusal);
+        name = std::move(opened.name);
         // The one move from what the container read into the reader's members.
         hFile = std::move(opened.file);
         hMapFile = std::move(opened.mapping);
@@ -281,7 +286,7 @@ CMirolan::CMirolan(StreamHandle* stream, const char16_t* path, const StreamOptio
     }
     // The worker is created (suspended) before the descriptors are written, so
     // that a refused open leaves them as the host had them.
-    if (bVideo) DescribeVideo(path);
+    if (bVideo) DescribeVideo(name);
     if (bAudio) DescribeAudio();
 }
 
@@ -351,7 +356,7 @@ avi::Refusal CMirolan::CheckHostRecord() const {
 }
 
 // The descriptor of the other medium is cleared when the host gave one.
-void CMirolan::DescribeVideo(const char16_t* path) {
+void CMirolan::DescribeVideo(const std::string& name) {
     VideoDesc& video = *pStream->pVideo;
     // CheckVideoFrames made sure that the product fits 63 bits.
     const auto duration = static_cast<int64_t>(static_cast<uint64_t>(avih.dwTotalFrames) *
@@ -361,9 +366,9 @@ void CMirolan::DescribeVideo(const char16_t* path) {
     if (pStream->pAudio != nullptr) WriteAudioDesc(*pStream->pAudio, {});
 
     diag::DebugLog("", diag::kSourceName, diag::kLogVideoDescription,
-                   "Video Mirolan:FileName[%S] Width[%d] Height[%d] avgFrameDuration[%d] Depth[%d] "
+                   "Video Mirolan:FileName[%s] Width[%d] Height[%d] avgFrameDuration[%d] Depth[%d] "
                    "Duration[%lld]",
-                   path, bih.biWidth, bih.biHeight, static_cast<int>(frameDuration),
+                   name.c_str(), bih.biWidth, bih.biHeight, static_cast<int>(frameDuration),
                    static_cast<int>(bih.biBitCount), static_cast<long long>(video.duration));
 }
 

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <string>
 #include <vector>
 
 #include "container/AviLayout.h"
@@ -144,7 +145,7 @@ private:
     // the stream on this thread. Never lets an exception out.
     static uint32_t RunMonitorThreadProc(void* reader);
     void CloseFileAndMapping();
-    void DescribeVideo(const char16_t* path);
+    void DescribeVideo(const std::string& name);
     void DescribeAudio();
     // Samples the host is told of: the stream header's length, or the
     // samples the chunks hold when a file without an OpenDML index says fewer

@@ -486,6 +486,51 @@ TEST_F(HeaderWalk, FormatsDecideWhatIsServed) {
     EXPECT_FALSE(LogHas("ASSERT FAILED"));
 }
 
+// A palette stream whose palette changes ('00pc' chunks, met by the scan of
+// the movie data or listed in 'idx1', as ffmpeg writes them) is refused and
+// named: served with the header's palette its later frames would show wrong
+// colours. Without a change, and for a layout without a palette, it is served.
+TEST_F(HeaderWalk, PaletteChangesRefuseAPaletteStream) {
+    const struct {
+        const char* name;
+        uint16_t bitCount;
+        bool change, idx1;
+        bool served;
+    } rows[] = {
+        {"palette, no change", 8, false, false, true},
+        {"palette, a change in the movie data", 8, true, false, false},
+        {"palette, a change listed in idx1", 8, true, true, false},
+        {"RGB, a stray change", 32, true, true, true},
+    };
+    for (const auto& row : rows) {
+        AviBuilder avi;
+        const uint64_t movi = WriterHeaders(avi, {Video(0, row.bitCount, 40 + 4 * 256)});
+        const uint32_t frameBytes = 4u * 4u * row.bitCount / 8u;
+        const uint64_t first = avi.Chunk("00dc", frameBytes, 1);
+        const uint64_t change = row.change ? avi.Chunk("00pc", 4 + 4 * 2, 0) : 0;
+        const uint64_t second = avi.Chunk("00dc", frameBytes, 2);
+        avi.Close(movi);
+        if (row.idx1) {
+            const uint64_t idx1 = avi.OpenChunk("idx1");
+            const auto at = [movi](uint64_t data) {
+                return static_cast<uint32_t>(data - 8 - (movi + 8));
+            };
+            avi.Idx1Entry("00dc", at(first), frameBytes);
+            avi.Idx1Entry("00pc", at(change), 4 + 4 * 2);
+            avi.Idx1Entry("00dc", at(second), frameBytes);
+            avi.Close(idx1);
+        }
+        auto file = Open(avi, MappedReader::kVideo);
+        EXPECT_EQ((*file)->ReadContainer(), row.served) << row.name;
+        if (row.served) continue;
+        EXPECT_EQ((*file)->refusal.kind, avi::RefusalKind::VideoBitDepth) << row.name;
+        EXPECT_STREQ((*file)->refusal.text,
+                     "video is 8-bit palette that changes during the stream (1 '##pc' chunks), "
+                     "not read yet")
+            << row.name;
+    }
+}
+
 TEST(FrameDuration, IsTenMillionTimesScaleOverRateRoundedToNearest) {
     struct Row {
         uint32_t scale, rate;

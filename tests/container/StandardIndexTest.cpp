@@ -5,11 +5,11 @@
 #include <new>
 #include <tuple>
 
-#include "AllocationCounter.h"
 #include "AviFixture.h"
 #include "container/HeaderWalk.h"
 #include "container/IndexSources.h"
 #include "platform/platform.h"
+#include "support/AllocationCounter.h"
 #include "support/DebugFolder.h"
 #include "support/Files.h"
 #include "support/TempDir.h"

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "AllocationCounter.h"
+#include "support/AllocationCounter.h"
 #include "AviFixture.h"
 #include "platform/TestHooks.h"
 #include "support/DebugFolder.h"

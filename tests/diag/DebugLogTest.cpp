@@ -101,15 +101,3 @@ TEST(DebugLog, LongDetailsAreCutAndTheLineMarked) {
     ASSERT_EQ(out.size(), 259u);
     EXPECT_EQ(out.substr(253), "[...]\n");
 }
-
-TEST(DebugLog, WideStringArgumentsAreWrittenAsUtf8) {
-    DebugFolder folder;
-    const std::string out = Printed([&] {
-        diag::DebugLog("", "Mirolan", 324, "%S size is %lld memory granularity is %d ",
-                       u"C:\\media\\clip\u00e9.avi", 10000LL, 65536);
-    });
-    EXPECT_NE(
-        out.find("\tC:\\media\\clip\xc3\xa9.avi size is 10000 memory granularity is 65536 \n"),
-        std::string::npos)
-        << out;
-}

@@ -5,9 +5,12 @@
 #include <cstring>
 #include <string>
 
+#include "diag/DebugLog.h"
 #include "host/HostServices.h"
 #include "qxdriver.h"
 #include "reader/Mirolan.h"
+#include "support/AllocationCounter.h"
+#include "support/AviBuilder.h"
 #include "support/DebugFolder.h"
 #include "support/FakeHost.h"
 #include "support/Files.h"
@@ -141,4 +144,46 @@ TEST(DriverStart, EmptySlotDoesNothing) {
     testsupport::FakeStream stream;
     Table()->drv_start(&stream.handle);
     EXPECT_EQ(stream.handle.runState, -1);
+}
+
+// Out of memory inside a start, a close or the export (with the log on, which
+// builds paths), nothing crosses the C boundary and the stream is still
+// closed: every allocation of the host's thread from the n-th on fails, for
+// each n up to the first round that needs none.
+TEST(DriverBoundary, NoExceptionLeavesAnEntryPointWhenMemoryRunsOut) {
+    DebugFolder folder;
+    folder.CreateLogFile();
+    testsupport::TempDir dir;
+    testsupport::AviLayout layout;
+    layout.frames = 2;
+    testsupport::WriteFile(dir.File("clip.avi"), testsupport::BuildAvi(layout).bytes);
+    const std::u16string path = testsupport::ToUtf16(dir.File("clip.avi"));
+    const uint32_t video[] = {QX_TAG_EYES, 1, 0, 0};
+    testing::internal::CaptureStdout();
+    size_t failed = 1;
+    for (size_t n = 0; failed > 0 && n < 200; ++n) {
+        testsupport::FakeStream stream;
+        ASSERT_EQ(Table()->drv_open(&stream.handle, path.c_str(), video), 1);
+        bool threw = false;
+        allocation::FailOnThisThreadAfter(n);
+        try {
+            Table()->drv_start(&stream.handle);
+            diag::PrintNotice("notice %zu\n", n);
+            diag::DebugLog("", "Mirolan", 1, "line %zu", n);
+            Table()->drv_close(&stream.handle);
+        } catch (...) {
+            threw = true;
+        }
+        failed = allocation::StopFailing();
+        EXPECT_FALSE(threw) << "allocation " << n;
+        EXPECT_EQ(stream.handle.pReader, nullptr) << "allocation " << n;
+        if (threw) {  // the stream is still open: closed now, and the sweep ends
+            Table()->drv_close(&stream.handle);
+            break;
+        }
+    }
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(failed, 0u) << "a round in which no allocation failed was never reached";
+    // With memory again, the log goes on.
+    EXPECT_TRUE(diag::DebugLog("", "Mirolan", 1, "after"));
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -78,8 +79,13 @@ TEST_F(OpenCloseLog, VideoOpenLogsSizeAndDescription) {
     layout.height = 2;
     layout.frames = 3;
     const testsupport::BuiltAvi built = testsupport::BuildAvi(layout);
-    const std::u16string path = Write("clip.avi", built.bytes);
-    const std::string utf8 = dir.File("clip.avi");
+    // A name beyond ASCII is written as UTF-8 in both lines (renamed through
+    // the system's wide names, which Windows needs for it).
+    Write("clip.avi", built.bytes);
+    const std::string utf8 = dir.File("clip\xc3\xa9\xe2\x82\xac.avi");
+    std::filesystem::rename(std::filesystem::u8path(dir.File("clip.avi")),
+                            std::filesystem::u8path(utf8));
+    const std::u16string path = testsupport::ToUtf16(dir.path()) + u"clip\u00e9\u20ac.avi";
     FakeStream stream;
     ASSERT_EQ(driver->drv_open(&stream.handle, path.c_str(), kVideo), 1);
     driver->drv_close(&stream.handle);

@@ -970,6 +970,51 @@ TEST_F(Hostile, StandardOutputNobodyReadsNeverBlocksTheHost) {
               static_cast<size_t>(kOpens));
 }
 
+// A pipe, a device or a disk itself, named where a file is expected, is
+// refused at once: a pipe whose server never writes would block the reads
+// for ever, and none of them holds a file. Paths to files in the device
+// namespace ("\\?\C:\...") still open.
+TEST_F(Hostile, PipesAndDevicesAreRefusedAtOnce) {
+    const std::u16string pipeName = u"\\\\.\\pipe\\mirolan-" +
+                                    testsupport::ToUtf16(std::to_string(GetCurrentProcessId())) +
+                                    u".avi";
+    HANDLE server =
+        CreateNamedPipeW(reinterpret_cast<const wchar_t*>(pipeName.c_str()), PIPE_ACCESS_OUTBOUND,
+                         PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE) << GetLastError();
+    const std::u16string throughDriver[] = {pipeName, testsupport::ToUtf16(dir.File("NUL.avi")),
+                                            u"CON.avi", u"\\\\.\\NUL.avi"};
+    for (const std::u16string& name : throughDriver) {
+        FakeStream stream;
+        std::atomic<int> result{-1};
+        std::thread opener(
+            [&] { result = driver->drv_open(&stream.handle, name.c_str(), kVideo); });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (result.load() < 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const bool returned = result.load() >= 0;
+        if (!returned) DisconnectNamedPipe(server);  // frees a read that waits on the pipe
+        opener.join();
+        EXPECT_TRUE(returned) << platform::Utf16ToUtf8(name.c_str()) << ": drv_open waited";
+        EXPECT_EQ(result.load(), 0) << platform::Utf16ToUtf8(name.c_str());
+        if (result.load() == 1) driver->drv_close(&stream.handle);
+    }
+    CloseHandle(server);
+    // Without the name's rule of the open: the disk itself and the devices.
+    for (const char16_t* device : {u"\\\\.\\C:", u"\\\\.\\C:\\", u"\\\\?\\C:", u"NUL", u"CON",
+                                   u"\\\\.\\PhysicalDrive0", u"//./pipe/mirolan-none"}) {
+        platform::FileHandle file = platform::OpenFileForSharedRead(device);
+        EXPECT_EQ(file, nullptr) << platform::Utf16ToUtf8(device);
+        platform::CloseFile(file);
+    }
+    std::u16string inNamespace = u"\\\\?\\" + path;
+    std::replace(inNamespace.begin(), inNamespace.end(), u'/', u'\\');
+    FakeStream stream;
+    ASSERT_EQ(driver->drv_open(&stream.handle, inNamespace.c_str(), kVideo), 1)
+        << platform::Utf16ToUtf8(inNamespace.c_str());
+    driver->drv_close(&stream.handle);
+}
+
 TEST(HostileLinux, FifoThreadLimitBrokenPipeProcessesAndFileSizeAreLinuxOnly) {
     GTEST_SKIP() << "FIFOs, RLIMIT_NPROC, SIGPIPE, fork and RLIMIT_FSIZE are the Linux "
                     "platform's concern";

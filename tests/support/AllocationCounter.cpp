@@ -1,6 +1,6 @@
 // Replaces the global operator new and delete of the test binary with a
 // counting pair: each block carries its size in a header.
-#include "AllocationCounter.h"
+#include "support/AllocationCounter.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -12,7 +12,19 @@ constexpr size_t kHeader = alignof(std::max_align_t);
 std::atomic<size_t> current{0};
 std::atomic<size_t> peak{0};
 
+// The calling thread's injected failure (see FailOnThisThreadAfter).
+thread_local bool failing = false;
+thread_local size_t allowedBeforeFailure = 0;
+thread_local size_t failedCount = 0;
+
 void* Allocate(size_t size) {
+    if (failing) {
+        if (allowedBeforeFailure == 0) {
+            ++failedCount;
+            throw std::bad_alloc();
+        }
+        --allowedBeforeFailure;
+    }
     void* block = std::malloc(size + kHeader);
     if (block == nullptr) throw std::bad_alloc();
     *static_cast<size_t*>(block) = size;
@@ -60,5 +72,16 @@ namespace allocation {
 void ResetPeak() { peak.store(current.load()); }
 size_t Current() { return current.load(); }
 size_t Peak() { return peak.load(); }
+
+void FailOnThisThreadAfter(size_t skipped) {
+    allowedBeforeFailure = skipped;
+    failedCount = 0;
+    failing = true;
+}
+
+size_t StopFailing() {
+    failing = false;
+    return failedCount;
+}
 
 }  // namespace allocation
