@@ -10,6 +10,7 @@ namespace {
 
 constexpr uint64_t kListTypeSize = 4;
 constexpr uint32_t kSmallView = 16 * 1024;
+constexpr uint32_t kRangeFirstView = 4 * 1024;
 
 // One scan: the window, the end of the RIFF segment it is in (0 when not
 // known) and where it must stop.
@@ -96,12 +97,22 @@ uint64_t ScanMovieRange(const ByteSource& source, const IndexTarget& target, uin
                         uint64_t limit, MediaIndex& index, uint64_t segmentEnd) {
     // Views as large as the index reader's, moved only when the next header
     // lies outside: a run of tiny chunks costs no mapping per chunk.
-    const uint32_t requested = source.ReadAhead();
+    uint32_t requested = source.ReadAhead();
+    uint32_t first = requested;
+    if (limit != ~uint64_t{0}) {
+        // A bounded range (the gaps an index check looks into: mostly one
+        // chunk of the other stream) starts with a view of a few headers and
+        // never reads past its own end plus one header.
+        if (limit > start && limit - start < requested - kChunkHeaderSize) {
+            requested = static_cast<uint32_t>(limit - start + kChunkHeaderSize);
+        }
+        first = std::min(requested, kRangeFirstView);
+    }
     if (segmentEnd == kFindSegmentEnd) segmentEnd = SegmentEndAt(source, *target.layout, start);
     Scan scan{source, target, index, {}, segmentEnd, limit};
     FileWindow& window = scan.window;
     window.position = start;
-    if (start >= limit || BytesAt(source, window, start, 1, requested) == nullptr) return start;
+    if (start >= limit || BytesAt(source, window, start, 1, first) == nullptr) return start;
     // The start is often the end of an indexed chunk: after an odd size its
     // pad byte comes first.
     if ((start & 1u) != 0) SkipPadByte(source, window, requested);
