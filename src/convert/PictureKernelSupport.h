@@ -176,9 +176,10 @@ CONVERT_INLINE void YuvSpanToBgra(const int16_t* luma, const int16_t* cb, const 
 // Vector parts of the span preparation (SSE2, used from every x86 level),
 // each doing a leading part of its loop and returning how far it went; the
 // plain loops below finish. Not inlined, for the reason given above.
-uint32_t UpsampleBy4Sse2(const int16_t* samples, int16_t* result, uint32_t quads);
 // dst[i] = src[i] x 4.
 uint32_t LumaTimes4Sse2(const uint8_t* src, int16_t* dst, uint32_t n);
+// The leading quads of CubicBy4 (below), 8 at a time.
+uint32_t CubicBy4Sse2(const int16_t* samples, int16_t* result, uint32_t quads, int drop);
 // dst[i] = (here[i] wHere + other[i] wOther) << shift.
 uint32_t BlendRowsSse2(const uint8_t* here, const uint8_t* other, int16_t wHere, int16_t wOther,
                        int shift, int16_t* dst, uint32_t n);
@@ -193,24 +194,37 @@ uint32_t V210GroupsSsse3(const uint8_t* row, uint32_t firstGroup, uint32_t group
                          int16_t* cb, int16_t* cr);
 #endif
 
-// Chroma subsampled by 4 (sample j at 4j + 1.5) interpolated onto n luma
-// positions starting at x0 = 4 x first: `samples` holds the chroma samples
-// x0 / 4 - 1 up to (x0 + n - 1) / 4 + 1 (the edge ones already repeated past
-// the picture), in any unit; the result is 8 x the interpolated value.
+// Chroma subsampled by 4 (sample j at 4j + 1.5) is widened by the cubic of
+// the four nearest samples (Keys' kernel, a = -0.6, the bicubic filter of
+// common scalers, which a linear blend of two samples misses by up to 2
+// levels next to the picture's edges). Luma position 4j + p takes samples
+// j - 2 .. j + 1 (p = 0, 1) or j - 1 .. j + 2 (p = 2, 3) with the weights of
+// row p: the kernel's values in 1/1024, rounded (each row sums to 1024).
+constexpr int16_t kCubicBy4[4][4] = {
+    {-54, 414, 754, -90},  // 0.625 past the second sample
+    {-8, 103, 988, -59},   // 0.875
+    {-59, 988, 103, -8},   // 0.125
+    {-90, 754, 414, -54},  // 0.375
+};
+
+// `quads` groups of 4 luma positions from 4 x first: `samples` holds the
+// chroma samples first - 2 up to first + quads + 1 (the edge ones already
+// repeated past the picture); result[4j + p] = (sum of the weights of row p
+// times samples j + p / 2 .. j + p / 2 + 3 + 2^(drop - 1)) >> drop.
 template <SimdLevel L>
-CONVERT_INLINE void UpsampleBy4(const int16_t* samples, int16_t* result, uint32_t n) {
-    const uint32_t quads = (n + 3) / 4;
+CONVERT_INLINE void CubicBy4(const int16_t* samples, int16_t* result, uint32_t quads, int drop) {
     uint32_t j = 0;
 #if CONVERT_X86
-    if constexpr (L != SimdLevel::Portable) j = UpsampleBy4Sse2(samples, result, quads);
+    if constexpr (L != SimdLevel::Portable) j = CubicBy4Sse2(samples, result, quads, drop);
 #endif
-    for (; j < quads; ++j) {
-        const int32_t before = samples[j], here = samples[j + 1], after = samples[j + 2];
-        result[4 * j] = static_cast<int16_t>(5 * here + 3 * before);
-        result[4 * j + 1] = static_cast<int16_t>(7 * here + before);
-        result[4 * j + 2] = static_cast<int16_t>(7 * here + after);
-        result[4 * j + 3] = static_cast<int16_t>(5 * here + 3 * after);
-    }
+    const int32_t half = 1 << (drop - 1);
+    for (; j < quads; ++j)
+        for (uint32_t q = 0; q < 4; ++q) {
+            const int16_t* w = kCubicBy4[q];
+            const int16_t* s = samples + j + (q >> 1);
+            const int32_t sum = w[0] * s[0] + w[1] * s[1] + w[2] * s[2] + w[3] * s[3];
+            result[4 * j + q] = static_cast<int16_t>((sum + half) >> drop);
+        }
 }
 
 // n pixels from luma (quarter levels) and chroma subsampled by 2, from the

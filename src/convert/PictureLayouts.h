@@ -15,8 +15,10 @@
 // the final one. Chroma samples sit between the luma samples they cover
 // (sample j of a plane subsampled by 2 at luma position 2j + 0.5, by 4 at
 // 4j + 1.5, in both directions where the plane is subsampled in both); the
-// chroma of a luma sample is the linear interpolation of the two nearest
-// chroma samples, the edge sample repeated past the picture's edge.
+// chroma of a luma sample is, by 2, the linear interpolation of the two
+// nearest chroma samples and, by 4, their cubic interpolation from the four
+// nearest (kCubicBy4 in PictureKernelSupport.h: 4:1:0 down first, then
+// across), the edge sample repeated past the picture's edge.
 // The kernels compute this in 32-bit fixed point (PictureKernelSupport.h): the
 // result equals the formula's except where the exact value lies within
 // 0.03 of a half, where it may be one off; on grey (Cb = Cr = 128) it is

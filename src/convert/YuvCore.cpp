@@ -256,23 +256,44 @@ __attribute__((target("avx2"))) void Packed422BlocksAvx2(const uint8_t* row, uin
 }
 
 // The span preparation. Every value fits 16 bits: chroma at most 255 x 16
-// before an interpolation that multiplies it by 4 (by 8 for 4:1:x, whose
-// samples enter at 255 x 8 at most).
-__attribute__((target("sse2"))) uint32_t UpsampleBy4Sse2(const int16_t* samples, int16_t* result,
-                                                         uint32_t quads) {
-    const __m128i three = _mm_set1_epi16(3), five = _mm_set1_epi16(5), seven = _mm_set1_epi16(7);
+// before an interpolation that multiplies it by 4.
+// Samples j .. j + 7 paired with j + 1 .. j + 8 (lo: j .. j + 3) times one
+// row's weights, the sum of the two pairs of taps for 4 quads each.
+__attribute__((target("sse2"))) uint32_t CubicBy4Sse2(const int16_t* samples, int16_t* result,
+                                                      uint32_t quads, int drop) {
+    __m128i pair01[4], pair23[4];
+    for (int q = 0; q < 4; ++q) {
+        const int16_t* w = kCubicBy4[q];
+        pair01[q] = _mm_set1_epi32(
+            static_cast<int32_t>(static_cast<uint16_t>(w[0]) |
+                                 static_cast<uint32_t>(static_cast<uint16_t>(w[1])) << 16));
+        pair23[q] = _mm_set1_epi32(
+            static_cast<int32_t>(static_cast<uint16_t>(w[2]) |
+                                 static_cast<uint32_t>(static_cast<uint16_t>(w[3])) << 16));
+    }
+    const __m128i half = _mm_set1_epi32(1 << (drop - 1));
+    const __m128i count = _mm_cvtsi32_si128(drop);
     uint32_t j = 0;
     for (; j + 8 <= quads; j += 8) {
-        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + j));
-        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + j + 1));
-        const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + j + 2));
-        const __m128i here5 = _mm_mullo_epi16(here, five), here7 = _mm_mullo_epi16(here, seven);
-        const __m128i e0 = _mm_add_epi16(here5, _mm_mullo_epi16(before, three));
-        const __m128i e1 = _mm_add_epi16(here7, before);
-        const __m128i e2 = _mm_add_epi16(here7, after);
-        const __m128i e3 = _mm_add_epi16(here5, _mm_mullo_epi16(after, three));
-        const __m128i lo01 = _mm_unpacklo_epi16(e0, e1), hi01 = _mm_unpackhi_epi16(e0, e1);
-        const __m128i lo23 = _mm_unpacklo_epi16(e2, e3), hi23 = _mm_unpackhi_epi16(e2, e3);
+        __m128i s[5];
+        for (int t = 0; t < 5; ++t)
+            s[t] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + j + t));
+        __m128i phase[4];
+        for (int q = 0; q < 4; ++q) {
+            const int o = q >> 1;
+            const __m128i lo =
+                _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(s[o], s[o + 1]), pair01[q]),
+                              _mm_madd_epi16(_mm_unpacklo_epi16(s[o + 2], s[o + 3]), pair23[q]));
+            const __m128i hi =
+                _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(s[o], s[o + 1]), pair01[q]),
+                              _mm_madd_epi16(_mm_unpackhi_epi16(s[o + 2], s[o + 3]), pair23[q]));
+            phase[q] = _mm_packs_epi32(_mm_sra_epi32(_mm_add_epi32(lo, half), count),
+                                       _mm_sra_epi32(_mm_add_epi32(hi, half), count));
+        }
+        const __m128i lo01 = _mm_unpacklo_epi16(phase[0], phase[1]);
+        const __m128i hi01 = _mm_unpackhi_epi16(phase[0], phase[1]);
+        const __m128i lo23 = _mm_unpacklo_epi16(phase[2], phase[3]);
+        const __m128i hi23 = _mm_unpackhi_epi16(phase[2], phase[3]);
         __m128i* o = reinterpret_cast<__m128i*>(result + 4 * j);
         _mm_storeu_si128(o, _mm_unpacklo_epi32(lo01, lo23));
         _mm_storeu_si128(o + 1, _mm_unpackhi_epi32(lo01, lo23));

@@ -17,8 +17,8 @@ struct Planes {
 };
 
 // Vertical weights of the chroma row pair for luma row y: weight `here` of
-// row `j`, the rest of `partner` (clamped to the plane), summing to
-// 1 << kVShift times 2 (4:2:0: 3/4 and 1/4; 4:1:0: 5/8, 3/8 or 7/8, 1/8).
+// row `j`, the rest of `partner` (clamped to the plane): 4:2:0 3/4 and 1/4
+// of 4, 4:2:2 the row itself.
 struct RowBlend {
     uint32_t j, partner;
     int32_t here, other;
@@ -26,14 +26,19 @@ struct RowBlend {
 template <int kVShift>
 CONVERT_INLINE RowBlend BlendForRow(uint32_t y, uint32_t chromaHeight) {
     const uint32_t j = y >> kVShift;
-    if (kVShift == 0) return RowBlend{j, j, 1, 0};
-    const uint32_t m = y & ((1u << kVShift) - 1);
-    const bool down = m >= (1u << kVShift) / 2;
+    if (kVShift != 1) return RowBlend{j, j, 1, 0};
+    const bool down = (y & 1) != 0;
     uint32_t partner = down ? j + 1 : (j > 0 ? j - 1 : 0);
     if (partner >= chromaHeight) partner = chromaHeight - 1;
-    if (kVShift == 1) return RowBlend{j, partner, 3, 1};
-    static const int32_t kNear[4] = {5, 7, 7, 5};
-    return RowBlend{j, partner, kNear[m], 8 - kNear[m]};
+    return RowBlend{j, partner, 3, 1};
+}
+
+// The first of the four samples around luma position `at` (4j + p).
+CONVERT_INLINE int32_t FirstCubicTap(uint32_t at) {
+    return static_cast<int32_t>(at >> 2) - 2 + static_cast<int32_t>((at & 3) >> 1);
+}
+CONVERT_INLINE uint32_t ClampIndex(int32_t i, uint32_t count) {
+    return i < 0 ? 0u : (static_cast<uint32_t>(i) >= count ? count - 1 : static_cast<uint32_t>(i));
 }
 
 // kHShift, kVShift: chroma subsampling (log2) across and down; kStep: bytes
@@ -57,10 +62,9 @@ struct Planar {
         return p;
     }
 
-    // The unit the horizontal interpolation expects (1/16 level for a
-    // subsampling of 2 across, 1/8 for 4) over the sum of the vertical
-    // weights (1, 4 or 8): a power of two (16, 8, 4, 2 or 1), as a shift.
-    static constexpr int kShift = (kHShift == 1 ? 4 : 3) - (kVShift == 0 ? 0 : kVShift + 1);
+    // The unit the horizontal interpolation by 2 expects (1/16 level) over
+    // the sum of the vertical weights (1 or 4), as a shift.
+    static constexpr int kShift = kVShift == 0 ? 4 : 2;
     static CONVERT_INLINE int16_t Blend(const RowBlend& blend, const uint8_t* here,
                                         const uint8_t* other, size_t at) {
         return static_cast<int16_t>((blend.here * here[at] + blend.other * other[at]) << kShift);
@@ -110,8 +114,83 @@ struct Planar {
         cr[count + 1] = Blend(blend, crHere, crOther, after);
     }
 
+    // 4:1:1 and 4:1:0 (kCubicBy4): each span's chroma samples c0 - 2 ..
+    // c0 + quads + 1, edges repeated, blended down first (4:1:0) by the
+    // weights of the row into 1/64 levels, rounded, then across into 1/64
+    // levels.
     template <SimdLevel L>
-    static CONVERT_INLINE void Run(CONVERT_KERNEL_PARAMS) {
+    static CONVERT_INLINE void RunCubic(CONVERT_KERNEL_PARAMS) {
+        const YuvCoefficients& k = CoefficientsOf(context);
+        const Planes p = Locate(stored, storedStride, width, height);
+        // Across: whole levels (4:1:1) or 1/64 (4:1:0) times 1/1024 to 1/64.
+        constexpr int kDrop = kVShift == 0 ? 4 : 10;
+        const auto lastSample = static_cast<int32_t>(p.chromaWidth) - 1;
+        for (uint32_t y = 0; y < height; ++y) {
+            const uint8_t* lumaRow = p.luma + y * p.lumaStride;
+            const uint8_t* cbRows[4];
+            const uint8_t* crRows[4];
+            const int16_t* weights = kCubicBy4[y & 3];
+            for (int t = 0; t < 4; ++t) {
+                const size_t row =
+                    kVShift == 0 ? y : ClampIndex(FirstCubicTap(y) + t, p.chromaHeight);
+                cbRows[t] = p.cb + row * p.chromaStride;
+                crRows[t] = p.cr + row * p.chromaStride;
+            }
+            uint8_t* outRow = OutRow(out, outStride, y);
+            for (uint32_t x0 = 0; x0 < width; x0 += kSpan) {
+                const uint32_t n = width - x0 < kSpan ? width - x0 : kSpan;
+                const uint32_t quads = (n + 3) >> 2;
+                int16_t luma[kSpan];
+                uint32_t i = 0;
+#if CONVERT_X86
+                if constexpr (L != SimdLevel::Portable) i = LumaTimes4Sse2(lumaRow + x0, luma, n);
+#endif
+                for (; i < n; ++i) luma[i] = static_cast<int16_t>(lumaRow[x0 + i] * 4);
+                // Samples from - 2 to from + quads + 1: those inside the plane
+                // (first .. last) read, the others repeat the edge ones.
+                const int32_t from = static_cast<int32_t>(x0 >> 2) - 2;
+                const int32_t first = from < 0 ? 0 : from;
+                const int32_t last = from + static_cast<int32_t>(quads) + 3 < lastSample
+                                         ? from + static_cast<int32_t>(quads) + 3
+                                         : lastSample;
+                int16_t cb[kSpan / 4 + 4], cr[kSpan / 4 + 4];
+                int16_t* const cbAt = cb + (first - from);
+                int16_t* const crAt = cr + (first - from);
+                const auto inside = static_cast<uint32_t>(last - first + 1);
+                if constexpr (kVShift == 0) {
+                    for (uint32_t e = 0; e < inside; ++e) {
+                        cbAt[e] = cbRows[0][first + e];
+                        crAt[e] = crRows[0][first + e];
+                    }
+                } else {
+                    const int32_t w0 = weights[0], w1 = weights[1], w2 = weights[2],
+                                  w3 = weights[3];
+                    for (uint32_t e = 0; e < inside; ++e) {
+                        const size_t c = static_cast<size_t>(first) + e;
+                        cbAt[e] =
+                            static_cast<int16_t>((w0 * cbRows[0][c] + w1 * cbRows[1][c] +
+                                                  w2 * cbRows[2][c] + w3 * cbRows[3][c] + 8) >>
+                                                 4);
+                        crAt[e] =
+                            static_cast<int16_t>((w0 * crRows[0][c] + w1 * crRows[1][c] +
+                                                  w2 * crRows[2][c] + w3 * crRows[3][c] + 8) >>
+                                                 4);
+                    }
+                }
+                for (int32_t e = 0; e < first - from; ++e) cb[e] = cbAt[0], cr[e] = crAt[0];
+                for (auto e = static_cast<uint32_t>(last - from + 1); e < quads + 4; ++e)
+                    cb[e] = cbAt[inside - 1], cr[e] = crAt[inside - 1];
+                int16_t cbFull[kSpan + 4], crFull[kSpan + 4];
+                CubicBy4<L>(cb, cbFull, quads, kDrop);
+                CubicBy4<L>(cr, crFull, quads, kDrop);
+                YuvSpanToBgra<L>(luma, cbFull, crFull, outRow + 4 * static_cast<size_t>(x0), n, k);
+            }
+        }
+    }
+
+    // Chroma subsampled by 2: linear between the two nearest samples.
+    template <SimdLevel L>
+    static CONVERT_INLINE void RunLinear(CONVERT_KERNEL_PARAMS) {
         const YuvCoefficients& k = CoefficientsOf(context);
         const Planes p = Locate(stored, storedStride, width, height);
         for (uint32_t y = 0; y < height; ++y) {
@@ -130,15 +209,17 @@ struct Planar {
                 for (; i < n; ++i) luma[i] = static_cast<int16_t>(lumaRow[x0 + i] * 4);
                 Samples<L>(p, blend, c0, count, cb, cr);
                 uint8_t* const at = outRow + 4 * static_cast<size_t>(x0);
-                if constexpr (kHShift == 1) {
-                    YuvSpanBy2ToBgra<L>(luma, cb, cr, at, n, k);
-                } else {
-                    int16_t cbFull[kSpan + 4], crFull[kSpan + 4];
-                    UpsampleBy4<L>(cb, cbFull, n);
-                    UpsampleBy4<L>(cr, crFull, n);
-                    YuvSpanToBgra<L>(luma, cbFull, crFull, at, n, k);
-                }
+                YuvSpanBy2ToBgra<L>(luma, cb, cr, at, n, k);
             }
+        }
+    }
+
+    template <SimdLevel L>
+    static CONVERT_INLINE void Run(CONVERT_KERNEL_PARAMS) {
+        if constexpr (kHShift == 2) {
+            RunCubic<L>(CONVERT_KERNEL_ARGS);
+        } else {
+            RunLinear<L>(CONVERT_KERNEL_ARGS);
         }
     }
 };

@@ -194,9 +194,49 @@ Planes Decode(PictureLayout layout, const std::vector<uint8_t>& f, size_t stride
     return p;
 }
 
+// Keys' cubic kernel, a = -0.6, at distance d, rounded to 1/1024 as the
+// documented weights are.
+double Keys(double d) {
+    const double a = -0.6;
+    d = std::fabs(d);
+    const double w = d < 1 ? (a + 2) * d * d * d - (a + 3) * d * d + 1
+                           : (d < 2 ? a * d * d * d - 5 * a * d * d + 8 * a * d - 4 * a : 0);
+    return std::floor(w * 1024 + 0.5) / 1024;
+}
+
+// Chroma subsampled by 4 at luma position `at`: the cubic of the four
+// nearest samples along that axis, edges repeated.
+double CubicBy4(const std::vector<double>& plane, const Planes& p, uint32_t x, uint32_t y) {
+    auto taps = [](uint32_t at, int s, uint32_t count, long index[4], double w[4]) {
+        if (s != 4) {  // not subsampled this way
+            index[0] = at;
+            w[0] = 1;
+            for (int t = 1; t < 4; ++t) index[t] = at, w[t] = 0;
+            return;
+        }
+        const double pos = (at - 1.5) / 4;
+        const long first = static_cast<long>(std::floor(pos)) - 1;
+        for (int t = 0; t < 4; ++t) {
+            w[t] = Keys(pos - double(first + t));
+            const long i = first + t;
+            index[t] = i < 0 ? 0 : (i >= long(count) ? long(count) - 1 : i);
+        }
+    };
+    long xi[4], yi[4];
+    double xw[4], yw[4];
+    taps(x, p.hSub, p.chromaWidth, xi, xw);
+    taps(y, p.vSub, p.chromaHeight, yi, yw);
+    double sum = 0;
+    for (int v = 0; v < 4; ++v)
+        for (int u = 0; u < 4; ++u) sum += yw[v] * xw[u] * plane[yi[v] * p.chromaWidth + xi[u]];
+    return sum;
+}
+
 // Chroma at luma position (x, y): sample j of a plane subsampled by s sits
-// at s x j + (s - 1) / 2; linear between the two nearest, edges repeated.
+// at s x j + (s - 1) / 2; linear between the two nearest (by 2), cubic of
+// the four nearest (by 4), edges repeated.
 double Interpolate(const std::vector<double>& plane, const Planes& p, uint32_t x, uint32_t y) {
+    if (p.hSub == 4) return CubicBy4(plane, p, x, y);
     auto axis = [](uint32_t at, int s, uint32_t count, uint32_t& i0, uint32_t& i1, double& t) {
         const double pos = (at - (s - 1) / 2.0) / s;
         const double fl = std::floor(pos);
@@ -296,9 +336,10 @@ PictureContext ContextFor(bool bt709) {
     return c;
 }
 
-// Odd widths, spans cut short, one pixel, and rows of whole vector blocks.
-const std::pair<uint32_t, uint32_t> kSizes[] = {{1, 1},  {2, 3},   {5, 4},  {47, 3},
-                                                {64, 2}, {193, 5}, {390, 2}};
+// Odd widths, spans cut short, one pixel, rows of whole vector blocks, and
+// rows enough for chroma subsampled by 4 down to have an inside.
+const std::pair<uint32_t, uint32_t> kSizes[] = {{1, 1},  {2, 3},   {5, 4},   {47, 3},
+                                                {64, 2}, {193, 5}, {390, 2}, {38, 19}};
 
 class PictureKernelTest : public ::testing::TestWithParam<PictureLayout> {};
 

@@ -25,9 +25,7 @@ The rules checked, stream by stream:
                  within the layout's tolerance of ffmpeg's decode converted by
                  scale=in_color_matrix=M:in_range=tv:flags=accurate_rnd+full_chroma_int
                  to bgra, M bt709 from 720 lines and bt601 below: exactly equal for
-                 RGB, palette and grey, +-1 for YUV, +-2 for 4:1:1 and 4:1:0 (Y41B,
-                 YUV9, YVU9), whose chroma ffmpeg's scaler widens fourfold with its bicubic
-                 filter where the plug-in interpolates linearly; the frame count
+                 RGB, palette and grey, +-1 for YUV; the frame count
                  is ffmpeg's count of decoded pictures; with --reference, the
                  pictures of that file (the one a writer whose layout ffmpeg
                  cannot decode was given)
@@ -279,21 +277,14 @@ def first_video(streams):
 
 
 # Largest difference of one channel of a served pixel from ffmpeg's accurate
-# conversion: RGB, palette and grey are exact; YUV is +-1 (the fixed-point
-# formula against ffmpeg's); 4:1:1 and 4:1:0 are +-2, as ffmpeg's scaler
-# widens their chroma fourfold with its bicubic filter where the plug-in
-# interpolates linearly between the samples (both centred): measured 2 at
-# most on smooth colour (ffmpeg's bilinear filter is no closer).
+# conversion: RGB, palette and grey are exact; YUV is +-1 (the rounded
+# formula against ffmpeg's fixed point).
 EXACT_PIX_FMTS = ("gray", "pal8", "monob", "monow", "rgb555le", "rgb565le", "rgba", "argb",
                   "bgra", "bgr0", "rgb0", "rgb24", "bgr24", "0rgb")
 
 
 def pixel_tolerance(pix_fmt):
-    if pix_fmt in EXACT_PIX_FMTS:
-        return 0
-    if pix_fmt in ("yuv411p", "yuv410p"):
-        return 2
-    return 1
+    return 0 if pix_fmt in EXACT_PIX_FMTS else 1
 
 
 def ffmpeg_bgra_pictures(path, index, rows, fault=""):
