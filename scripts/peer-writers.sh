@@ -34,8 +34,8 @@ cd "$(dirname "$0")/.."
 # (equal to ffmpeg), refuse it (nothing served), or none (no such stream);
 # for video also pixels: serve a layout converted into BGRA, each frame within
 # the layout's tolerance of ffmpeg's accurate conversion with the matrix the
-# height chooses (native and Wine legs; the model host reads only the
-# layouts served byte for byte).
+# height chooses (on the model leg: the model host's pictures, made by the
+# documented formula).
 # "the file must have": properties the walk of the written file must find, so
 # each row keeps testing what it claims even when a writer changes (see
 # tests/peers/avi_peers.py props): idx1-only, odml, avix, dc, db, drop (0-byte
@@ -298,8 +298,20 @@ if [[ ",$legs," == *,model,* ]]; then
       status=1
     fi
   done
+  # A converted layout (SD 4:2:0, chroma interpolated both ways): the other
+  # matrix, pictures turned over.
+  out="$work/self-test-yuv.avi"
+  ff -i "$sd" -frames:v 1 -pix_fmt yuv420p -c:v rawvideo
+  for fault in matrix flip; do
+    if "${checker[@]}" "$out" --name "self-test-$fault" --leg model --video pixels --audio none \
+      --work "$work" --qxhost python3 tests/peers/model_host.py --mutate "$fault" >/dev/null; then
+      echo "FAIL self-test: a host with the fault '$fault' on $(basename "$out") passed the checks"
+      status=1
+    fi
+  done
   # ...and pass without one: a check that fails on everything proves nothing.
-  for file in self-test.avi:serve:serve self-test-24.avi:serve:none self-test-refused.avi:refuse:none; do
+  for file in self-test.avi:serve:serve self-test-24.avi:serve:none self-test-refused.avi:refuse:none \
+    self-test-yuv.avi:pixels:none; do
     IFS=: read -r name video audio <<<"$file"
     "${checker[@]}" "$work/$name" --name "self-test-$name" --leg model --video "$video" --audio "$audio" \
       --work "$work" --qxhost python3 tests/peers/model_host.py >/dev/null || {
@@ -339,9 +351,6 @@ for row in "${ROWS[@]}"; do
   [[ $video == pixels && $command == menc* ]] && reference=(--reference "$sd")
   for leg in ${legs//,/ }; do
     [ "$group" = large ] && [ "$leg" = wine ] && continue
-    # The model host reads the layouts served byte for byte only; the
-    # converted ones' formula is checked by the kernels' own suite.
-    [ "$video" = pixels ] && [ "$leg" = model ] && continue
     case "$leg" in
       native) qx=("${qx_native[@]}") ;;
       wine) qx=("${qx_wine[@]}") ;;

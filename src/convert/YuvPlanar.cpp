@@ -217,9 +217,9 @@ struct Planar {
     template <SimdLevel L>
     static CONVERT_INLINE void Run(CONVERT_KERNEL_PARAMS) {
         if constexpr (kHShift == 2) {
-            RunCubic<L>(CONVERT_KERNEL_ARGS);
+            RunCubic<L>(stored, storedStride, out, outStride, width, height, context);
         } else {
-            RunLinear<L>(CONVERT_KERNEL_ARGS);
+            RunLinear<L>(stored, storedStride, out, outStride, width, height, context);
         }
     }
 };

@@ -562,7 +562,8 @@ class Check:
         if got.get("avgFrameDuration") != duration:
             self.problem("video: frame duration %s, ffprobe's rate gives %d"
                          % (got.get("avgFrameDuration"), duration))
-        bad_check = self.checked()
+        # `qxhost check` is the plug-in's own; the model leg checks the reference only.
+        bad_check = self.checked() if self.a.leg != "model" else None
         if bad_check:
             self.problem("qxhost check: %s" % bad_check)
         frame_size = width * rows * 4

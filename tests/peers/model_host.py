@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """A model of what a host gets from the plug-in, written from the file rules
 alone and sharing nothing with the plug-in: qxhost's `info --json`,
-`framemd5` and `audio --out` for one AVI file, read by walking its movie data
-chunk by chunk (pad bytes after odd chunks, 0-byte video chunks as drop frames,
-24-bit frames served as 32-bit BGRA with alpha 255 in the stored row order).
+`framemd5`, `frames --raw` and `audio --out` for one AVI file, read by walking
+its movie data chunk by chunk (pad bytes after odd chunks, 0-byte video chunks
+as drop frames, 24-bit frames served as 32-bit BGRA with alpha 255 in the
+stored row order; the converted layouts as upright BGRA pictures by the
+documented colour formula, computed in double precision).
 
 It stands in for qxhost to check the suite's reference side: where the model
 and ffmpeg agree on a writer's file, what the suite expects of the plug-in is
@@ -11,6 +13,8 @@ what the file holds (`peer-writers.sh --model`).
 """
 import hashlib
 import json
+import math
+import os
 import struct
 import sys
 
@@ -59,7 +63,8 @@ class File:
             elif in_movi:
                 self.chunks.append((cid, off + 8, size))
             elif cid in (b"strh", b"strf") and self.streams:
-                self.streams[-1][cid.decode()] = self.read(off + 8, min(size, 256))
+                # A palette follows the 40-byte header (up to 256 entries).
+                self.streams[-1][cid.decode()] = self.read(off + 8, min(size, 40 + 1024 + 16))
             off = self.next_chunk(off, size)
 
     def pick(self):
@@ -72,7 +77,10 @@ class File:
             kind = strh[:4]
             if kind == b"vids" and video is None and len(strf) >= 40:
                 bits, comp = struct.unpack("<HI", strf[14:20])
-                if (bits == 32 and comp in (BI_RGB, BI_BITFIELDS)) or (bits == 24 and comp == BI_RGB):
+                # A palette that changes during the stream ('##pc' chunks) is refused.
+                changes = comp == BI_RGB and bits <= 8 and any(c[0] == b"%02dpc" % n for c in self.chunks)
+                if (bits == 32 and comp in (BI_RGB, BI_BITFIELDS)) or (bits == 24 and comp == BI_RGB) \
+                        or (converted_layout(strf) and not changes):
                     video = (n, strh, strf)
             elif kind == b"auds" and audio is None and len(strf) >= 16:
                 tag, _, _, _, _, bits = struct.unpack("<HHIIHH", strf[:16])
@@ -117,6 +125,287 @@ def frames(f, video, fault=""):
                 last = (len(picture), hashlib.md5(picture).hexdigest())
             out.append(last)
     return out
+
+
+# ---------------------------------------------------------------- converted layouts
+#
+# YUV is limited range; the matrix BT.709 from 720 lines, BT.601 below:
+#   Y' = (Y - 16) 255/219, Cb' = (Cb - 128) 255/224, Cr' = (Cr - 128) 255/224
+#   R = Y' + 2 (1 - Kr) Cr', G = Y' - (2 Kb (1 - Kb) Cb' + 2 Kr (1 - Kr) Cr') / (1 - Kr - Kb),
+#   B = Y' + 2 (1 - Kb) Cb', each rounded (halves up) and clamped; 10-bit
+# samples enter as value / 4. Chroma sample j of a plane subsampled by s sits
+# at luma position s j + (s - 1) / 2; by 2 a pixel takes the line between the
+# two nearest samples, by 4 the cubic of the four nearest (Keys, a = -0.6,
+# rounded to 1/1024), down first, then across; edge samples repeat past the
+# edge. YUV and grey are stored top-down; BI_RGB, BI_BITFIELDS and MEncoder's
+# codes as the height's sign says (positive: bottom-up), rows padded to 4 bytes.
+
+def fourcc_code(text):
+    return struct.unpack("<I", text.encode("latin-1"))[0]
+
+
+# code -> (kind, chroma order or pixel bytes); kinds: packed 4:2:2, v210,
+# planar (horizontal, vertical subsampling, interleaved), grey, rgb (bytes)
+YUV_CODES = {}
+for _c in ("UYVY", "2vuy", "2Vuy", "HDYC", "UYNV", "UYNY"):
+    YUV_CODES[fourcc_code(_c)] = ("422", "UYVY")
+for _c in ("YUY2", "YUYV", "YUNV", "V422", "Y422"):
+    YUV_CODES[fourcc_code(_c)] = ("422", "YUYV")
+YUV_CODES[fourcc_code("YVYU")] = ("422", "YVYU")
+YUV_CODES[fourcc_code("v210")] = ("v210", None)
+for _c, _how in (("I420", (2, 2, False, False)), ("IYUV", (2, 2, False, False)),
+                 ("YV12", (2, 2, False, True)), ("NV12", (2, 2, True, False)),
+                 ("NV21", (2, 2, True, True)), ("Y42B", (2, 1, False, False)),
+                 ("P422", (2, 1, False, False)), ("Y41B", (4, 1, False, False)),
+                 ("YUV9", (4, 4, False, False)), ("YVU9", (4, 4, False, True))):
+    YUV_CODES[fourcc_code(_c)] = ("planar", _how)
+for _c in ("Y800", "Y8  ", "GREY"):
+    YUV_CODES[fourcc_code(_c)] = ("grey", None)
+# RGB named by a code: (bits, byte order of a pixel, rows as the height says)
+RGB_CODES = {
+    (fourcc_code("RGBA"), 32): ("RGBA", False), (fourcc_code("RV32"), 32): ("BGRx", False),
+    (fourcc_code("RV24"), 24): ("BGR", False), (fourcc_code("raw "), 24): ("RGB", False),
+    (fourcc_code("raw "), 32): ("ARGB", False),
+    (0x42475220, 32): ("BGRx", True), (0x42475218, 24): ("BGR", True),
+    (0x52474220, 32): ("RGBx", True), (0x52474218, 24): ("RGB", True),
+}
+
+
+def converted_layout(strf):
+    """What the model converts the stream's pictures as, or None."""
+    bits, comp = struct.unpack("<HI", strf[14:20])
+    if comp in YUV_CODES:
+        return YUV_CODES[comp]
+    key = (comp, bits)
+    if key in RGB_CODES or (comp == fourcc_code("RV16") and bits == 16) \
+            or (comp == fourcc_code("RV15") and bits == 16):
+        return ("code", key)
+    if comp == BI_RGB and bits in (16, 8, 4, 1):
+        return ("dib", bits)
+    if comp == BI_BITFIELDS and bits == 16 and len(strf) >= 52:
+        masks = struct.unpack("<III", strf[40:52])
+        if masks in ((0xF800, 0x07E0, 0x001F), (0x7C00, 0x03E0, 0x001F)):
+            return ("dib", 16)
+    return None
+
+
+def keys_weight(d):
+    a, d = -0.6, abs(d)
+    w = (a + 2) * d ** 3 - (a + 3) * d * d + 1 if d < 1 else \
+        (a * d ** 3 - 5 * a * d * d + 8 * a * d - 4 * a if d < 2 else 0.0)
+    return math.floor(w * 1024 + 0.5) / 1024
+
+
+def taps(count_luma, s, count_chroma):
+    """Per luma position along one axis: [(chroma index, weight)...]."""
+    out = []
+    for at in range(count_luma):
+        if s == 1:
+            out.append(((at, 1.0),))
+            continue
+        pos = (at - (s - 1) / 2.0) / s
+        lo = math.floor(pos)
+        if s == 2:
+            t = pos - lo
+            pairs = ((lo, 1 - t), (lo + 1, t))
+        else:
+            pairs = tuple((lo - 1 + k, keys_weight(pos - (lo - 1 + k))) for k in range(4))
+        out.append(tuple((min(max(i, 0), count_chroma - 1), w) for i, w in pairs))
+    return out
+
+
+class Yuv:
+    def __init__(self, bt709):
+        kr, kb = (0.2126, 0.0722) if bt709 else (0.299, 0.114)
+        c = 255.0 / 224
+        self.vr = 2 * (1 - kr) * c
+        self.ug = 2 * kb * (1 - kb) / (1 - kr - kb) * c
+        self.vg = 2 * kr * (1 - kr) / (1 - kr - kb) * c
+        self.ub = 2 * (1 - kb) * c
+
+    def row(self, ys, cbs, crs, out, at):
+        """One row of luma (8-bit units) and per-pixel chroma into BGRA at out[at:]."""
+        vr, ug, vg, ub = self.vr, self.ug, self.vg, self.ub
+        k = 255.0 / 219
+        for y, cb, cr in zip(ys, cbs, crs):
+            yy = (y - 16) * k
+            u, v = cb - 128, cr - 128
+            for value in (yy + ub * u, yy - ug * u - vg * v, yy + vr * v):
+                value = int(value + 0.5)
+                out[at] = 0 if value < 0 else (255 if value > 255 else value)
+                at += 1
+            out[at] = 255
+            at += 1
+
+
+def interpolate_rows(planes, width, height, hs, vs):
+    """Per-pixel chroma rows of chroma planes (lists of rows of floats)."""
+    cw, ch = len(planes[0][0]), len(planes[0])
+    across, down = taps(width, hs, cw), taps(height, vs, ch)
+    for y in range(height):
+        result = []
+        for plane in planes:
+            blended = [0.0] * cw
+            for j, w in down[y]:
+                if w:
+                    src = plane[j]
+                    blended = [b + w * v for b, v in zip(blended, src)]
+            if hs == 2:
+                result.append([blended[t[0][0]] * t[0][1] + blended[t[1][0]] * t[1][1] for t in across])
+            else:
+                result.append([sum(blended[i] * w for i, w in t) for t in across])
+        yield result
+
+
+def yuv_picture(data, width, rows, how, smallest_chunk, bt709):
+    kind, detail = how
+    out = bytearray(width * rows * 4)
+    model = Yuv(bt709)
+    if kind == "grey":
+        stride = width
+        padded = (width + 3) // 4 * 4
+        if padded != width and smallest_chunk >= padded * rows:
+            stride = padded
+        data = data.ljust(stride * rows, b"\0")
+        for y in range(rows):
+            line = data[y * stride:y * stride + width]
+            at = y * width * 4
+            out[at:at + width * 4:4] = line
+            out[at + 1:at + width * 4:4] = line
+            out[at + 2:at + width * 4:4] = line
+            out[at + 3:at + width * 4:4] = b"\xff" * width
+        return bytes(out)
+    if kind == "422":
+        stride = (width + 1) // 2 * 4
+        stride = (stride + 3) // 4 * 4
+        data = data.ljust(stride * rows, b"\0")
+        order = detail
+        ys, us, vs_ = [], [], []
+        for y in range(rows):
+            r = data[y * stride:y * stride + (width + 1) // 2 * 4]
+            quads = [r[i:i + 4] for i in range(0, len(r), 4)]
+            pos = {c: order.index(c) for c in "UV"}
+            yi = [i for i, c in enumerate(order) if c == "Y"]
+            ys.append([q[yi[k]] for q in quads for k in (0, 1)][:width])
+            us.append([q[pos["U"]] for q in quads])
+            vs_.append([q[pos["V"]] for q in quads])
+        planes = (us, vs_)
+        hs, vsub = 2, 1
+    elif kind == "v210":
+        stride = (width + 47) // 48 * 128
+        data = data.ljust(stride * rows, b"\0")
+        ys, us, vs_ = [], [], []
+        for y in range(rows):
+            groups = (width + 5) // 6
+            words = struct.unpack("<%dI" % (groups * 4), data[y * stride:y * stride + groups * 16])
+            vals = []
+            for w in words:
+                vals += [w & 1023, (w >> 10) & 1023, (w >> 20) & 1023]
+            # per 6 pixels: Cb0 Y0 Cr0 Y1 Cb1 Y2 Cr1 Y3 Cb2 Y4 Cr2 Y5
+            yl, ul, vl = [], [], []
+            for g in range(groups):
+                v = vals[g * 12:g * 12 + 12]
+                yl += [v[1] / 4, v[3] / 4, v[5] / 4, v[7] / 4, v[9] / 4, v[11] / 4]
+                ul += [v[0] / 4, v[4] / 4, v[8] / 4]
+                vl += [v[2] / 4, v[6] / 4, v[10] / 4]
+            ys.append(yl[:width])
+            us.append(ul[:(width + 1) // 2])
+            vs_.append(vl[:(width + 1) // 2])
+        planes = (us, vs_)
+        hs, vsub = 2, 1
+    else:
+        hs, vsub, interleaved, swap = detail
+        cw, ch = (width + hs - 1) // hs, (rows + vsub - 1) // vsub
+        luma = width * rows
+        data = data.ljust(luma + 2 * cw * ch, b"\0")
+        ys = [data[y * width:(y + 1) * width] for y in range(rows)]
+        if interleaved:
+            both = data[luma:luma + 2 * cw * ch]
+            first = [both[j * 2 * cw:(j + 1) * 2 * cw:2] for j in range(ch)]
+            second = [both[j * 2 * cw + 1:(j + 1) * 2 * cw:2] for j in range(ch)]
+        else:
+            first = [data[luma + j * cw:luma + (j + 1) * cw] for j in range(ch)]
+            second = [data[luma + cw * ch + j * cw:luma + cw * ch + (j + 1) * cw] for j in range(ch)]
+        planes = (second, first) if swap else (first, second)
+        planes = tuple([list(r) for r in p] for p in planes)
+    for y, (cbs, crs) in enumerate(interpolate_rows(planes, width, rows, hs, vsub)):
+        model.row(ys[y], cbs, crs, out, y * width * 4)
+    return bytes(out)
+
+
+def widen(v, bits):
+    return (v << (8 - bits)) | (v >> (2 * bits - 8))
+
+
+def rgb_picture(data, strf, width, height, how):
+    """BI_RGB 16/8/4/1, BI_BITFIELDS 16 and RGB named by a code, upright BGRA."""
+    rows = abs(height)
+    kind, detail = how
+    bits = struct.unpack("<H", strf[14:16])[0]
+    comp = struct.unpack("<I", strf[16:20])[0]
+    stride = (width * bits + 31) // 32 * 4
+    data = data.ljust(stride * rows, b"\0")
+    bottom_up = height > 0 and (kind == "dib" or RGB_CODES.get(detail, (None, False))[1])
+    order = range(rows - 1, -1, -1) if bottom_up else range(rows)
+    out = bytearray()
+    palette = []
+    if kind == "dib" and bits <= 8:
+        used = struct.unpack("<I", strf[32:36])[0] or (1 << bits)
+        table = strf[40:40 + 4 * min(used, 1 << bits)]
+        palette = [bytes(table[i:i + 3]) + b"\xff" for i in range(0, len(table) - 3, 4)]
+        palette += [b"\0\0\0\xff"] * ((1 << bits) - len(palette))
+    five = comp == fourcc_code("RV15") or (bits == 16 and comp == BI_RGB) or \
+        (comp == BI_BITFIELDS and strf[40:44] == struct.pack("<I", 0x7C00))
+    for r in order:
+        line = data[r * stride:r * stride + stride]
+        if bits == 16:
+            for x in range(width):
+                v = line[2 * x] | line[2 * x + 1] << 8
+                if five:
+                    red, green, blue = widen(v >> 10 & 31, 5), widen(v >> 5 & 31, 5), widen(v & 31, 5)
+                else:
+                    red, green, blue = widen(v >> 11, 5), widen(v >> 5 & 63, 6), widen(v & 31, 5)
+                out += bytes((blue, green, red, 255))
+        elif palette:
+            per = 8 // bits
+            for x in range(width):
+                byte = line[x // per]
+                index = (byte >> (8 - bits - (x % per) * bits)) & ((1 << bits) - 1)
+                out += palette[index]
+        else:
+            names = RGB_CODES[detail][0]
+            size = bits // 8
+            for x in range(width):
+                px = dict(zip(names, line[x * size:x * size + size]))
+                out += bytes((px["B"], px["G"], px["R"], px.get("A", 255)))
+    return bytes(out)
+
+
+def converted_frames(f, video, fault=""):
+    """Every frame of a converted layout as upright BGRA (a 0-byte chunk repeats the last).
+    `fault` (--mutate): "matrix" takes the other matrix, "flip" turns the pictures over."""
+    n, _, strf = video
+    width, height = struct.unpack("<ii", strf[4:12])
+    rows = abs(height)
+    how = converted_layout(strf)
+    ids = (b"%02ddb" % n, b"%02ddc" % n)
+    chunks = [(off, size) for cid, off, size in f.chunks if cid in ids]
+    smallest = min((size for _, size in chunks if size), default=0)
+    last = None
+    for off, size in chunks:
+        if size:
+            data = f.data(off, size)
+            if how[0] in ("422", "v210", "planar", "grey"):
+                bt709 = (rows >= 720) != (fault == "matrix")
+                picture = yuv_picture(data, width, rows, how, smallest, bt709)
+            else:
+                picture = rgb_picture(data, strf, width, height, how)
+            if fault == "flip":
+                stride = width * 4
+                picture = b"".join(picture[r * stride:(r + 1) * stride] for r in range(rows - 1, -1, -1))
+            last = picture
+        if last is not None:
+            yield last
 
 
 def g711(code, alaw):
@@ -169,7 +458,8 @@ def info(path, f, video, audio):
 def mutate(kind, what, value):
     """One deliberate fault (--mutate KIND) so the suite can prove its checks fail.
     The 24-bit faults (rows in the wrong order, rows read without their padding,
-    alpha 0) are made by bgra_from_bgr24."""
+    alpha 0) are made by bgra_from_bgr24, the converted layouts' (the other
+    matrix, pictures turned over) by converted_frames."""
     if kind == "frame" and what == "frames" and len(value) > 1:
         value[1] = value[0]
     elif kind == "count" and what == "frames":
@@ -211,6 +501,16 @@ def main(argv):
         print("#tb 0: model")
         for k, (size, md5) in enumerate(mutate(kind, "frames", frames(f, video, kind))):
             print("%d, %d, %d, 1, %d, %s" % (video[0], k, k, size, md5))
+        return 0
+    if cmd == "frames":
+        # Converted layouts only: each frame upright as frame_NNNNNN.bgra.
+        if not video or video[0] == "fake" or not converted_layout(video[2]):
+            return 1
+        folder = argv[argv.index("--out") + 1]
+        os.makedirs(folder, exist_ok=True)
+        for k, picture in enumerate(converted_frames(f, video, kind)):
+            with open(os.path.join(folder, "frame_%06d.bgra" % k), "wb") as out:
+                out.write(picture)
         return 0
     if cmd == "audio":
         if not audio:
