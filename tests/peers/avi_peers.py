@@ -287,11 +287,17 @@ def pixel_tolerance(pix_fmt):
     return 0 if pix_fmt in EXACT_PIX_FMTS else 1
 
 
-def ffmpeg_bgra_pictures(path, index, rows, fault=""):
+def ffmpeg_bgra_pictures(path, index, rows, fault="", keep=""):
     """ffmpeg's decoded pictures of one video stream converted to bgra by its
     accurate scaler, the matrix chosen by the height (BT.709 from 720 lines),
     rows top-down. `fault` (the suite's self-test): "matrix" takes the other
-    matrix, "vflip" turns the pictures over."""
+    matrix, "vflip" turns the pictures over. With `keep` (a file name), the
+    pictures are kept there for the next leg on the same file, and read from
+    there when it is newer than the file."""
+    if keep and not fault and os.path.exists(keep) \
+            and os.path.getmtime(keep) >= os.path.getmtime(path):
+        with open(keep, "rb") as f:
+            return f.read()
     bt709 = rows >= 720
     if fault == "matrix":
         bt709 = not bt709
@@ -301,6 +307,9 @@ def ffmpeg_bgra_pictures(path, index, rows, fault=""):
         chain += ",vflip"
     r = run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:%d" % index,
              "-fps_mode", "passthrough", "-vf", chain, "-f", "rawvideo", "-"])
+    if keep and not fault and r.returncode == 0:
+        with open(keep, "wb") as f:
+            f.write(r.stdout)
     return r.stdout
 
 
@@ -571,7 +580,8 @@ class Check:
         # with ffmpeg's decode of the file it was written from.
         rs = first_video(ffprobe_streams(self.a.reference)) if self.a.reference else vs
         theirs = ffmpeg_bgra_pictures(self.a.reference or self.a.file, int(rs["index"]), rows,
-                                      self.a.reference_fault)
+                                      self.a.reference_fault,
+                                      os.path.join(self.a.work, "%s.reference" % self.a.name))
         if not theirs or len(theirs) % frame_size:
             self.problem("reference: ffmpeg gives %d bytes of pictures" % len(theirs))
             return
