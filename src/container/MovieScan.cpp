@@ -56,11 +56,12 @@ bool ScanChunk(Scan& scan) {
     if (target.medium == Medium::Video && layout.IsVideoChunk(code)) {
         // A size of 0 is a drop frame. Any other size is a frame, stepped by
         // the frame size: a size field written wrong still leaves the next
-        // chunk where it is, as this plug-in has always stepped it. What is
-        // read of the frame is its chunk's declared bytes alone.
+        // chunk where it is, as this plug-in has always stepped it. A chunk
+        // of the padded frame's size is stepped whole. What is read of the
+        // frame is its chunk's declared bytes alone.
         if (size == 0) return AppendDropFrame(index);
         return AppendFrame(index, window.position, size) &&
-               StepChunkBody(source, window, target.frameSize, requested);
+               StepChunkBody(source, window, target.FrameStep(size), requested);
     }
     if (target.medium == Medium::Audio && layout.IsAudioChunk(code)) {
         if (size != 0) AppendAudioChunk(index, layout.wfx, window.position, size);

@@ -44,7 +44,8 @@ Refusal ReadServableStream(const ByteSource& source, Medium medium, StreamTables
     }
 
     MediaIndex index;
-    const IndexTarget target{medium, frameSize, &layout};
+    IndexTarget target{medium, frameSize, &layout};
+    if (video) target.paddedFrameSize = format::PaddedFrameSize(tables.picture);
     refusal = OpenIndex(source, target, index);
     tables.indexSource = index.source;
     tables.baseOffset = index.baseOffset;  // a walk stopped at 'movi' had read none yet

@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <functional>
 
-#include "support/AllocationCounter.h"
 #include "AviFixture.h"
 #include "platform/TestHooks.h"
+#include "support/AllocationCounter.h"
 #include "support/DebugFolder.h"
 #include "support/Files.h"
 
@@ -63,7 +63,15 @@ size_t StandardIndex(TwoSegmentFile& file, const char (&code)[5], const char (&c
     return ix;
 }
 
-TwoSegmentFile BuildTwoSegments(uint32_t framesPerSegment, uint32_t frameSize = kFrameSize) {
+// The video format: 32-bit RGB of frameSize / 8 x 2 pixels unless given.
+struct Picture {
+    int32_t width = 0, height = 2;
+    uint16_t bitCount = 32;
+    uint32_t compression = 0;
+};
+
+TwoSegmentFile BuildTwoSegments(uint32_t framesPerSegment, uint32_t frameSize = kFrameSize,
+                                Picture picture = {}) {
     TwoSegmentFile file;
     AviBuilder& avi = file.avi;
     const uint64_t riff = avi.OpenList("RIFF", "AVI ");
@@ -71,7 +79,8 @@ TwoSegmentFile BuildTwoSegments(uint32_t framesPerSegment, uint32_t frameSize = 
     avi.MainHeader(0x10, framesPerSegment);
     const uint64_t videoStrl = avi.OpenList("LIST", "strl");
     avi.StreamHeader("vids");
-    avi.Bitmap(frameSize / 8, 2, 32, 0, frameSize);
+    avi.Bitmap(picture.width != 0 ? picture.width : static_cast<int32_t>(frameSize / 8),
+               picture.height, picture.bitCount, picture.compression, frameSize);
     file.videoSuper = SuperIndex(avi, "00db", 4);
     avi.Close(videoStrl);
     const uint64_t audioStrl = avi.OpenList("LIST", "strl");
@@ -136,6 +145,40 @@ TEST(SuperIndex, TwoSegmentFileIsReadFromItsIndexesAlone) {
     EXPECT_EQ((*audio)->indexSource, avi::IndexSource::SuperIndex);
     EXPECT_EQ(Chunks(**audio), file.audio);
     EXPECT_EQ((*audio)->audioChunks.back().endSample, 100);
+}
+
+// Frames whose rows the writer padded (GStreamer's grey and I420 at widths
+// not a multiple of 4, I420 of an odd height) are frames of every index: the
+// super index, the walk's standard index (the super index names another
+// stream) and the scan of the next segment after it, which steps each
+// padded chunk whole. The stream is read with the padded geometry.
+TEST(SuperIndex, FramesOfPaddedRowsAreTakenFromEveryIndex) {
+    const struct {
+        const char* name;
+        Picture picture;
+        uint32_t padded;
+    } rows[] = {
+        {"grey 6x2", {6, 2, 8, avi::MakeFourCC('0', '0', '8', 'Y')}, 8 * 2},
+        {"I420 6x3", {6, 3, 12, avi::MakeFourCC('0', '2', '4', 'I')}, 8 * 4 + 2 * 4 * 2},
+    };
+    TempDir dir;
+    for (const auto& row : rows) {
+        for (const bool walked : {false, true}) {
+            SCOPED_TRACE(testing::Message() << row.name << (walked ? ", walked" : ""));
+            TwoSegmentFile file = BuildTwoSegments(5, row.padded, row.picture);
+            if (walked) file.avi.bytes.PatchU32(file.videoSuper + 16, 0x62773130u);  // '01wb'
+            auto video =
+                fixture::Open(dir, "padded.avi", file.avi.bytes.data(), MappedReader::kVideo);
+            ASSERT_TRUE((*video)->ReadContainer());
+            EXPECT_EQ((*video)->indexSource,
+                      walked ? avi::IndexSource::StandardIndex : avi::IndexSource::SuperIndex);
+            EXPECT_EQ((*video)->frameTable, file.frames);
+            EXPECT_EQ((*video)->picture.frameSize, row.padded);
+            EXPECT_EQ((*video)->bih.biSizeImage, row.padded);
+            EXPECT_EQ((*video)->picture.storedStride, 8u);
+            EXPECT_TRUE((*video)->shortFrames.empty());
+        }
+    }
 }
 
 // Super indexes that point at the wrong place, or list what their chunks do
