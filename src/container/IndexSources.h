@@ -151,6 +151,13 @@ constexpr uint64_t kFindSegmentEnd = ~uint64_t{0};
 uint64_t ScanMovieRange(const ByteSource& source, const IndexTarget& target, uint64_t start,
                         uint64_t limit, MediaIndex& index, uint64_t segmentEnd = kFindSegmentEnd);
 
+// The video stream's '##pc' (palette change) chunks from `start` up to
+// `limit`, found by the same scan, which stores no frame: OpenDML standard
+// indexes list no such chunks, so the movie data they cover is scanned for
+// them. Reads chunk headers only, as the scan does.
+uint64_t CountPaletteChanges(const ByteSource& source, const IndexTarget& target, uint64_t start,
+                             uint64_t limit);
+
 // The declared end of the RIFF segment that holds `position`, reached by
 // stepping from the first segment's end over each next 'RIFF' header by its
 // size; 0 when the chain of segments breaks first or runs past the file.

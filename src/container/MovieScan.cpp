@@ -129,6 +129,17 @@ void ScanMovieData(const ByteSource& source, const IndexTarget& target, uint64_t
     ScanMovieRange(source, target, start, ~uint64_t{0}, index);
 }
 
+uint64_t CountPaletteChanges(const ByteSource& source, const IndexTarget& target, uint64_t start,
+                             uint64_t limit) {
+    MediaIndex seen;
+    seen.frameSize = target.frameSize;
+    // No chunk lies before the end of an empty file: no frame is stored
+    // (the table would take as much memory as the stream's own).
+    seen.fileEnd = 0;
+    ScanMovieRange(source, target, start, limit, seen);
+    return seen.paletteChanges;
+}
+
 uint64_t SegmentEndAt(const ByteSource& source, const AviLayout& layout, uint64_t position) {
     // Segments follow each other, each stepped by its declared size; a few
     // 12-byte reads reach the one that holds `position`.

@@ -63,11 +63,14 @@ size_t StandardIndex(TwoSegmentFile& file, const char (&code)[5], const char (&c
     return ix;
 }
 
-// The video format: 32-bit RGB of frameSize / 8 x 2 pixels unless given.
+// The video format: 32-bit RGB of frameSize / 8 x 2 pixels unless given;
+// and a palette change ('00pc', listed by no index) after the first frame.
 struct Picture {
     int32_t width = 0, height = 2;
     uint16_t bitCount = 32;
     uint32_t compression = 0;
+    uint32_t formatSize = 40;  // 40 + 4 x 256 with a palette
+    bool paletteChange = false;
 };
 
 TwoSegmentFile BuildTwoSegments(uint32_t framesPerSegment, uint32_t frameSize = kFrameSize,
@@ -80,7 +83,8 @@ TwoSegmentFile BuildTwoSegments(uint32_t framesPerSegment, uint32_t frameSize = 
     const uint64_t videoStrl = avi.OpenList("LIST", "strl");
     avi.StreamHeader("vids");
     avi.Bitmap(picture.width != 0 ? picture.width : static_cast<int32_t>(frameSize / 8),
-               picture.height, picture.bitCount, picture.compression, frameSize);
+               picture.height, picture.bitCount, picture.compression, frameSize,
+               picture.formatSize);
     file.videoSuper = SuperIndex(avi, "00db", 4);
     avi.Close(videoStrl);
     const uint64_t audioStrl = avi.OpenList("LIST", "strl");
@@ -99,6 +103,7 @@ TwoSegmentFile BuildTwoSegments(uint32_t framesPerSegment, uint32_t frameSize = 
                 avi.Chunk("00db", frameSize, static_cast<uint8_t>(file.frames.size() + 1));
             frames.emplace_back(static_cast<int64_t>(frame), frameSize);
             file.frames.push_back(static_cast<int64_t>(frame));
+            if (picture.paletteChange && file.frames.size() == 1) avi.Chunk("00pc", 4 + 4 * 2);
             const uint64_t chunk = avi.Chunk("01wb", kAudioSize);
             audio.emplace_back(static_cast<int64_t>(chunk), kAudioSize);
             file.audio.emplace_back(static_cast<int64_t>(chunk), kAudioSize);
@@ -177,6 +182,43 @@ TEST(SuperIndex, FramesOfPaddedRowsAreTakenFromEveryIndex) {
             EXPECT_EQ((*video)->bih.biSizeImage, row.padded);
             EXPECT_EQ((*video)->picture.storedStride, 8u);
             EXPECT_TRUE((*video)->shortFrames.empty());
+        }
+    }
+}
+
+// A palette stream whose palette changes among the chunks an OpenDML index
+// lists (which no standard index names) is refused, named, whether the super
+// index or the walk's standard index is read; without a change, and for a
+// layout without a palette, it is served from the super index.
+TEST(SuperIndex, PaletteChangesAmongIndexedChunksRefuseAPaletteStream) {
+    const struct {
+        const char* name;
+        Picture picture;
+        bool served;
+    } rows[] = {
+        {"palette, no change", {4, 2, 8, 0, 40 + 4 * 256, false}, true},
+        {"palette, a change", {4, 2, 8, 0, 40 + 4 * 256, true}, false},
+        {"RGB, a stray change", {1, 2, 32, 0, 40, true}, true},
+    };
+    TempDir dir;
+    for (const auto& row : rows) {
+        for (const bool walked : {false, true}) {
+            SCOPED_TRACE(testing::Message() << row.name << (walked ? ", walked" : ""));
+            TwoSegmentFile file = BuildTwoSegments(5, 8, row.picture);
+            if (walked) file.avi.bytes.PatchU32(file.videoSuper + 16, 0x62773130u);  // '01wb'
+            auto video =
+                fixture::Open(dir, "palette.avi", file.avi.bytes.data(), MappedReader::kVideo);
+            ASSERT_EQ((*video)->ReadContainer(), row.served) << (*video)->refusal.text;
+            if (row.served) {
+                EXPECT_EQ((*video)->indexSource,
+                          walked ? avi::IndexSource::StandardIndex : avi::IndexSource::SuperIndex);
+                EXPECT_EQ((*video)->frameTable, file.frames);
+                continue;
+            }
+            EXPECT_EQ((*video)->refusal.kind, avi::RefusalKind::VideoBitDepth);
+            EXPECT_STREQ((*video)->refusal.text,
+                         "video is 8-bit palette that changes during the stream (1 '##pc' "
+                         "chunks), not read yet");
         }
     }
 }
