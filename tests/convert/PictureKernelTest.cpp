@@ -296,9 +296,10 @@ PictureContext ContextFor(bool bt709) {
     return c;
 }
 
-// Odd widths, spans cut short, one pixel, and rows of whole vector blocks.
-const std::pair<uint32_t, uint32_t> kSizes[] = {{1, 1},  {2, 3},   {5, 4},  {47, 3},
-                                                {64, 2}, {193, 5}, {390, 2}};
+// Odd widths, spans cut short, one pixel, rows of whole vector blocks (and
+// of whole v210 blocks), and rows of several spans.
+const std::pair<uint32_t, uint32_t> kSizes[] = {{1, 1},  {2, 3},   {5, 4},   {47, 3},  {64, 2},
+                                                {96, 2}, {193, 5}, {390, 2}, {1000, 2}};
 
 class PictureKernelTest : public ::testing::TestWithParam<PictureLayout> {};
 
