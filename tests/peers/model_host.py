@@ -316,16 +316,25 @@ def yuv_picture(data, width, rows, how, smallest_chunk, bt709):
     else:
         hs, vsub, interleaved, swap = detail
         cw, ch = (width + hs - 1) // hs, (rows + vsub - 1) // vsub
-        luma = width * rows
-        data = data.ljust(luma + 2 * cw * ch, b"\0")
-        ys = [data[y * width:(y + 1) * width] for y in range(rows)]
+        stride, cstride, luma_rows = width, cw, rows
+        if detail == (2, 2, False, False):
+            # I420 as GStreamer pads it (each plane's rows to 4 bytes, the luma
+            # plane to an even number of rows), when every chunk holds that frame.
+            padded = ((width + 3) // 4 * 4, (cw + 3) // 4 * 4, ch * 2)
+            frame = padded[0] * padded[2] + 2 * padded[1] * ch
+            if frame != width * rows + 2 * cw * ch and smallest_chunk >= frame:
+                stride, cstride, luma_rows = padded
+        luma = stride * luma_rows
+        data = data.ljust(luma + 2 * cstride * ch, b"\0")
+        ys = [data[y * stride:y * stride + width] for y in range(rows)]
         if interleaved:
             both = data[luma:luma + 2 * cw * ch]
             first = [both[j * 2 * cw:(j + 1) * 2 * cw:2] for j in range(ch)]
             second = [both[j * 2 * cw + 1:(j + 1) * 2 * cw:2] for j in range(ch)]
         else:
-            first = [data[luma + j * cw:luma + (j + 1) * cw] for j in range(ch)]
-            second = [data[luma + cw * ch + j * cw:luma + cw * ch + (j + 1) * cw] for j in range(ch)]
+            first = [data[luma + j * cstride:luma + j * cstride + cw] for j in range(ch)]
+            second = [data[luma + cstride * ch + j * cstride:luma + cstride * ch + j * cstride + cw]
+                      for j in range(ch)]
         planes = (second, first) if swap else (first, second)
         planes = tuple([list(r) for r in p] for p in planes)
     for y, (cbs, crs) in enumerate(interpolate_rows(planes, width, rows, hs, vsub)):
