@@ -123,7 +123,7 @@ struct Planar {
     template <SimdLevel L>
     static CONVERT_INLINE void RunCubic(CONVERT_KERNEL_PARAMS) {
         const YuvCoefficients& k = CoefficientsOf(context);
-        const Planes p = Locate(stored, storedStride, width, height);
+        const Planes p = Locate(stored, storedStride, width, height, context);
         // Across: whole levels (4:1:1) or 1/64 (4:1:0) times 1/1024 to 1/64.
         constexpr int kDrop = kVShift == 0 ? 4 : 10;
         const auto lastSample = static_cast<int32_t>(p.chromaWidth) - 1;
