@@ -100,7 +100,7 @@ void StageChunks(const ServeContext& context, int64_t start, int64_t end, uint32
                 diag::DebugLog("", diag::kSourceName, diag::kLogAudioSeekFailed,
                                "Seeking to wrong Position %lld", static_cast<long long>(position));
             }
-        } else {
+        } else if (got % frameBytes != 0) {
             // Only whole sample frames are kept.
             std::memset(staged + at + (got - got % frameBytes), silence, got % frameBytes);
         }

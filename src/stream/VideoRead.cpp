@@ -53,14 +53,14 @@ void ConvertBandInPlace(uint8_t* band, const format::PictureFormat& picture, uin
     std::memset(band + converted, 0, static_cast<size_t>(rows * outRow - converted));
 }
 
-// A copied frame: one read straight into the host's buffer, no copy, no
-// allocation.
+// A copied frame: one positioning and one read straight into the host's
+// buffer, no copy, no allocation.
 bool ReadCopied(platform::FileHandle file, const format::PictureFormat& picture, int64_t offset,
                 uint32_t held, uint8_t* destination) {
     if (!platform::SeekFromBegin(file, offset)) return false;
     if (destination == nullptr) return true;
     const uint32_t byteCount = picture.frameSize;
-    ReadOrFill(file, offset, destination, held < byteCount ? held : byteCount, byteCount, 0);
+    ReadHereOrFill(file, destination, held < byteCount ? held : byteCount, byteCount, 0);
     return true;
 }
 
@@ -103,7 +103,8 @@ bool ReadStaged(platform::FileHandle file, const format::PictureFormat& picture,
         return StagingUnavailable(staging, bandBytes, destination, outRow * rows);
     uint8_t* stored = staging.Bytes();
     if (!wholeRows) {
-        ReadOrFill(file, offset, stored, held < size ? held : size, size, 0);
+        // The read goes on from the positioning above.
+        ReadHereOrFill(file, stored, held < size ? held : size, size, 0);
         const bool turn = picture.turnOver && rows > 0;
         uint8_t* out = turn ? destination + outRow * (rows - 1) : destination;
         const ptrdiff_t outStride =
