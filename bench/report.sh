@@ -67,6 +67,23 @@ awk -F= '
         v[k ".channels"], v[k ".format"], v[k ".request_samples"], v[k ".served_msps"], v[k ".plain_msps"],
         v[k ".ratio_plain"], v[k ".ratio_plain_median"], verdict(v[k ".ratio_plain"] >= 0.5)
     }
+    split("idx1_runs other_super", crafted, " ")
+    cname["idx1_runs"] = "an '"'"'idx1'"'"' of 16 Mi entries listing runs of 4 chunks, each run checked before the walk jumps it"
+    cname["other_super"] = "another stream'"'"'s super index of 1 Mi entries, each naming a place ahead of the served stream'"'"'s index"
+    for (c = 1; c <= 2; c++) {
+      k = "open_time." crafted[c] "."
+      if (!has(k "index_bytes")) continue
+      for (m = 1; m <= 2; m++) {
+        s = m == 1 ? "video" : "audio"
+        printf "| 8 | open, %s, %s (%.2f GiB of index in a %.2f GiB file) | %s s (CPU %s s) | | **%s s per GiB of index** | <= 3 | %s |\n",
+          s, cname[crafted[c]], v[k "index_bytes"] / 1073741824, v[k "file_bytes"] / 1073741824, v[k s "_s"],
+          v[k s "_cpu_s"], v[k s "_s_per_index_gib"], verdict(v[k s "_served"] && v[k s "_s_per_index_gib"] <= 3)
+        w = "wine_" k
+        if (has(w s "_s"))
+          printf "| 8b | the same, mirolan'"'"'s Windows build under Wine | %s s (CPU %s s) | | **%s s per GiB of index** | <= 6 (2 x the native goal) | %s |\n",
+            v[w s "_s"], v[w s "_cpu_s"], v[w s "_s_per_index_gib"], verdict(v[w s "_served"] && v[w s "_s_per_index_gib"] <= 6)
+      }
+    }
     if (has("cold.avimake.reps")) {
       print ""
       printf "Open from disk (benchmark 2b): each open and each ffprobe run starts with the file evicted from the page cache (ffprobe'"'"'s own binary warm); medians of %s opens. Bytes and read calls are the process'"'"'s own I/O counters around `drv_open` (ffprobe'"'"'s: its reads of the file under strace); the budget is 2 x the bytes of the file'"'"'s index chunks + 1 MiB.\n\n", v["cold.avimake.reps"]

@@ -141,6 +141,13 @@ step "6. 24-bit frames read into 32-bit BGRA"
 run build/bench/bench/bench_bgr24 "$data" --reps "$REPS"
 step "7. every converted picture layout read into 32-bit BGRA"
 run build/bench/bench/bench_picture "$data" --reps "$REPS"
+step "8. open of crafted indexes (an 'idx1' of runs, another stream's super index)"
+# open_time_bench writes its files with the tests' AVI builder, so it is built
+# in a configuration of its own with the tests on (only its own target).
+cmake --preset native -B build/bench-open -DCMAKE_BUILD_TYPE=Release -DMIROLAN_BUILD_BENCH=ON >/dev/null
+cmake --build build/bench-open -j "$JOBS" --target open_time_bench >/dev/null
+echo "\$ open_time_bench 1 $data --rows 67"
+build/bench-open/bench/open_time_bench 1 "$data" --rows 67 | tee /dev/stderr | grep '^open_time\.' >>"$results.new"
 
 if [ "$wine_leg" = 1 ]; then
   step "5. frame serving of the Windows DLL under Wine"
@@ -162,6 +169,12 @@ if [ "$wine_leg" = 1 ]; then
     wine build/bench-mingw/bench/bench_audio.exe "$dll" "$avi" --reps "$REPS" --label "wine_${layout#*:}" |
       tr -d '\r' | tee -a "$results.new"
   done
+  step "8b. open of crafted indexes by the Windows build under Wine"
+  cmake --preset mingw -B build/bench-open-mingw -DCMAKE_BUILD_TYPE=Release -DMIROLAN_BUILD_BENCH=ON >/dev/null
+  cmake --build build/bench-open-mingw -j "$JOBS" --target open_time_bench >/dev/null
+  echo "\$ wine open_time_bench.exe 1 $data --rows 67"
+  wine build/bench-open-mingw/bench/open_time_bench.exe 1 "$(winepath -w "$data" 2>/dev/null)" --rows 67 |
+    tr -d '\r' | tee /dev/stderr | sed -n 's/^open_time\./wine_open_time./p' >>"$results.new"
   # The 64 GiB file with a zero tail opened by the Windows plug-in: the
   # reference host's info (video and audio opens), process start included.
   qxhost_exe=build/bench-mingw/tools/qxhost/qxhost.exe

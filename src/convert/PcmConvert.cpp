@@ -551,51 +551,10 @@ struct Pcm16Kernel {
     }
 };
 
-// Each kernel built once per level: the level's instructions for the whole
-// body (the vector forms and the portable loops around them).
-template <class K>
-void RunPortable(PCM_ARGS) {
-    K::template Run<SimdLevel::Portable>(PCM_PASS);
-}
-#if PCM_X86
-template <class K>
-__attribute__((target("sse2"))) void RunSse2(PCM_ARGS) {
-    K::template Run<SimdLevel::Sse2>(PCM_PASS);
-}
-template <class K>
-__attribute__((target("ssse3"))) void RunSsse3(PCM_ARGS) {
-    K::template Run<SimdLevel::Ssse3>(PCM_PASS);
-}
-template <class K>
-__attribute__((target("avx2"))) void RunAvx2(PCM_ARGS) {
-    K::template Run<SimdLevel::Avx2>(PCM_PASS);
-}
-#endif
-
-template <class K>
-SampleConverter KernelAt(SimdLevel level) {
-    switch (level) {
-        case SimdLevel::Portable:
-            return RunPortable<K>;
-#if PCM_X86
-        case SimdLevel::Sse2:
-            return RunSse2<K>;
-        case SimdLevel::Ssse3:
-            return RunSsse3<K>;
-        case SimdLevel::Avx2:
-            return RunAvx2<K>;
-#else
-        default:
-            return nullptr;
-#endif
-    }
-    return nullptr;
-}
-
 // The kernel at the best level this processor runs, chosen on the first call.
 template <class K>
 SampleConverter Best() {
-    static const SampleConverter best = KernelAt<K>(ProcessorSimdLevel());
+    static const SampleConverter best = KernelAt<K, SampleConverter>(ProcessorSimdLevel());
     return best;
 }
 
@@ -633,14 +592,14 @@ void MuLawToFloat(PCM_ARGS) { Best<MuLawKernel>()(PCM_PASS); }
 void Pcm16ToFloat(PCM_ARGS) { Best<Pcm16Kernel>()(PCM_PASS); }
 
 SampleConverter SampleConverterAt(SampleConverter converter, SimdLevel level) {
-    if (converter == Pcm8ToFloat) return KernelAt<Pcm8Kernel>(level);
-    if (converter == Pcm16ToFloat) return KernelAt<Pcm16Kernel>(level);
-    if (converter == Pcm24ToFloat) return KernelAt<Pcm24Kernel>(level);
-    if (converter == Pcm32ToFloat) return KernelAt<Pcm32Kernel>(level);
-    if (converter == Float32ToFloat) return KernelAt<Float32Kernel>(level);
-    if (converter == Float64ToFloat) return KernelAt<Float64Kernel>(level);
-    if (converter == ALawToFloat) return KernelAt<ALawKernel>(level);
-    if (converter == MuLawToFloat) return KernelAt<MuLawKernel>(level);
+    if (converter == Pcm8ToFloat) return KernelAt<Pcm8Kernel, SampleConverter>(level);
+    if (converter == Pcm16ToFloat) return KernelAt<Pcm16Kernel, SampleConverter>(level);
+    if (converter == Pcm24ToFloat) return KernelAt<Pcm24Kernel, SampleConverter>(level);
+    if (converter == Pcm32ToFloat) return KernelAt<Pcm32Kernel, SampleConverter>(level);
+    if (converter == Float32ToFloat) return KernelAt<Float32Kernel, SampleConverter>(level);
+    if (converter == Float64ToFloat) return KernelAt<Float64Kernel, SampleConverter>(level);
+    if (converter == ALawToFloat) return KernelAt<ALawKernel, SampleConverter>(level);
+    if (converter == MuLawToFloat) return KernelAt<MuLawKernel, SampleConverter>(level);
     // One form for every level.
     return level == SimdLevel::Portable || PCM_X86 ? converter : nullptr;
 }

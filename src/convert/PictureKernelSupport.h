@@ -27,26 +27,9 @@ namespace detail {
 #define CONVERT_KERNEL_PARAMS                                                                      \
     const uint8_t *stored, size_t storedStride, uint8_t *out, ptrdiff_t outStride, uint32_t width, \
         uint32_t height, const PictureContext &context
-#define CONVERT_KERNEL_ARGS stored, storedStride, out, outStride, width, height, context
 
-template <class K>
-void RunPortable(CONVERT_KERNEL_PARAMS) {
-    K::template Run<SimdLevel::Portable>(CONVERT_KERNEL_ARGS);
-}
 #if defined(__x86_64__) || defined(__i386__)
 #define CONVERT_X86 1
-template <class K>
-__attribute__((target("sse2"))) void RunSse2(CONVERT_KERNEL_PARAMS) {
-    K::template Run<SimdLevel::Sse2>(CONVERT_KERNEL_ARGS);
-}
-template <class K>
-__attribute__((target("ssse3"))) void RunSsse3(CONVERT_KERNEL_PARAMS) {
-    K::template Run<SimdLevel::Ssse3>(CONVERT_KERNEL_ARGS);
-}
-template <class K>
-__attribute__((target("avx2"))) void RunAvx2(CONVERT_KERNEL_PARAMS) {
-    K::template Run<SimdLevel::Avx2>(CONVERT_KERNEL_ARGS);
-}
 #else
 #define CONVERT_X86 0
 #endif
@@ -54,22 +37,7 @@ __attribute__((target("avx2"))) void RunAvx2(CONVERT_KERNEL_PARAMS) {
 // The entry point of kernel K built for `level`, or nullptr.
 template <class K>
 PictureKernel KernelAtLevel(SimdLevel level) {
-    switch (level) {
-        case SimdLevel::Portable:
-            return RunPortable<K>;
-#if defined(__x86_64__) || defined(__i386__)
-        case SimdLevel::Sse2:
-            return RunSse2<K>;
-        case SimdLevel::Ssse3:
-            return RunSsse3<K>;
-        case SimdLevel::Avx2:
-            return RunAvx2<K>;
-#else
-        default:
-            return nullptr;
-#endif
-    }
-    return nullptr;
+    return KernelAt<K, PictureKernel>(level);
 }
 
 // Pixels converted per span: a multiple of 48 (v210's block) and of 4 (the
