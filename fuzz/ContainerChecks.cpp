@@ -8,6 +8,7 @@
 
 #include "container/ByteSource.h"
 #include "container/OpenStream.h"
+#include "diag/DebugLog.h"
 
 namespace fuzzhost {
 
@@ -60,9 +61,7 @@ Opened Open(const avi::ByteSource& source, avi::Medium medium) {
 
 const char* Name(avi::Medium medium) { return medium == avi::Medium::Video ? "video" : "audio"; }
 
-#if defined(__GNUC__)
-__attribute__((format(printf, 3, 4)))
-#endif
+DIAG_PRINTF(3, 4)
 void Note(std::vector<std::string>& problems, avi::Medium medium, const char* format, ...) {
     char line[512];
     va_list args;
@@ -71,6 +70,8 @@ void Note(std::vector<std::string>& problems, avi::Medium medium, const char* fo
     va_end(args);
     problems.push_back(std::string(Name(medium)) + ": " + line);
 }
+
+unsigned long long Count(size_t n) { return n; }
 
 bool SameChunk(const AudioChunk& a, const AudioChunk& b) {
     return a.firstSample == b.firstSample && a.endSample == b.endSample && a.offset == b.offset &&
@@ -108,10 +109,11 @@ void CompareSources(const Opened& exact, const Opened& aligned, avi::Medium medi
         a.avih.dwTotalFrames != b.avih.dwTotalFrames || a.bih.biSizeImage != b.bih.biSizeImage ||
         a.picture.frameSize != b.picture.frameSize) {
         Note(problems, medium,
-             "tables differ between exact and aligned views (index source %d/%d, %zu/%zu "
-             "frames, %zu/%zu audio chunks)",
-             static_cast<int>(a.indexSource), static_cast<int>(b.indexSource), a.frameTable.size(),
-             b.frameTable.size(), a.audioChunks.size(), b.audioChunks.size());
+             "tables differ between exact and aligned views (index source %d/%d, %llu/%llu "
+             "frames, %llu/%llu audio chunks)",
+             static_cast<int>(a.indexSource), static_cast<int>(b.indexSource),
+             Count(a.frameTable.size()), Count(b.frameTable.size()), Count(a.audioChunks.size()),
+             Count(b.audioChunks.size()));
     }
 }
 
@@ -121,7 +123,7 @@ void CheckServed(const avi::StreamTables& t, avi::Medium medium, uint64_t size,
     if (medium == avi::Medium::Video) {
         const size_t frames = t.frameTable.size();
         if (frames == 0 || frames != t.avih.dwTotalFrames) {
-            Note(problems, medium, "%zu frames, the main header counts %u", frames,
+            Note(problems, medium, "%llu frames, the main header counts %u", Count(frames),
                  t.avih.dwTotalFrames);
         }
         if (t.frameDuration <= 0) {
@@ -134,7 +136,7 @@ void CheckServed(const avi::StreamTables& t, avi::Medium medium, uint64_t size,
         for (size_t k = 0; k < frames; ++k) {
             const FrameEntry offset = t.frameTable[k];
             if (offset < 0 || static_cast<uint64_t>(offset) > size) {
-                Note(problems, medium, "frame %zu at %lld, past the file's %llu bytes", k,
+                Note(problems, medium, "frame %llu at %lld, past the file's %llu bytes", Count(k),
                      static_cast<long long>(offset), static_cast<unsigned long long>(size));
                 break;
             }
@@ -143,8 +145,8 @@ void CheckServed(const avi::StreamTables& t, avi::Medium medium, uint64_t size,
             const ShortFrame& entry = t.shortFrames[i];
             if (entry.frame >= frames || entry.size >= t.picture.frameSize ||
                 (i > 0 && entry.frame <= t.shortFrames[i - 1].frame)) {
-                Note(problems, medium, "short frame %zu (frame %u, %u bytes) out of order or size",
-                     i, entry.frame, entry.size);
+                Note(problems, medium, "short frame %llu (frame %u, %u bytes) out of order or size",
+                     Count(i), entry.frame, entry.size);
                 break;
             }
         }
@@ -157,9 +159,9 @@ void CheckServed(const avi::StreamTables& t, avi::Medium medium, uint64_t size,
             chunk.offset < 0 || static_cast<uint64_t>(chunk.offset) > size ||
             chunk.size > size - static_cast<uint64_t>(chunk.offset)) {
             Note(problems, medium,
-                 "audio chunk %zu holds samples [%lld, %lld) at %lld (%u bytes), after sample "
+                 "audio chunk %llu holds samples [%lld, %lld) at %lld (%u bytes), after sample "
                  "%lld, in a file of %llu bytes",
-                 i, static_cast<long long>(chunk.firstSample),
+                 Count(i), static_cast<long long>(chunk.firstSample),
                  static_cast<long long>(chunk.endSample), static_cast<long long>(chunk.offset),
                  chunk.size, static_cast<long long>(expected),
                  static_cast<unsigned long long>(size));
