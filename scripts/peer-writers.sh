@@ -48,7 +48,8 @@ cd "$(dirname "$0")/.."
 # (neither idx1 nor OpenDML indexes), no-index-flag (avih without AVIF_HASINDEX),
 # over-1gib (the file is larger than 1 GiB), top-down (the first video stream's
 # height is negative), rowpad (its 24-bit or grey rows end in padding to 4
-# bytes), vids-CODE (the first video stream's layout: its compression code, or
+# bytes), planepad (its I420 chunks hold planes padded as GStreamer pads
+# them), vids-CODE (the first video stream's layout: its compression code, or
 # rgbN / bitfieldsN and the bit count).
 #
 # $out is the file to write; $src a 2 s clip (bgra + s16 stereo) written by ffmpeg.
@@ -174,6 +175,13 @@ ROWS=(
   # both are read as ffmpeg reads them: padded when the chunks hold the padding.
   "gst-sd-gray8-w642|small|pixels|none  |idx1-only,db,vids-Y800,rowpad|gst filesrc location=\$w642 ! avidemux ! videoconvert ! video/x-raw,format=GRAY8 ! avimux"
   "ff-sd-y800-w642  |small|pixels|none  |idx1-only,dc,vids-Y800      |ff -i \$w642 -pix_fmt gray -c:v rawvideo"
+  # GStreamer pads I420's planes too (rows to 4 bytes, the luma plane to even
+  # rows) and ffmpeg reads them wrong: the reference is ffmpeg's reading of
+  # the chunks with the padding taken out. ffmpeg's unpadded I420 of the same
+  # size stays unpadded.
+  "gst-sd-i420-w642 |small|pixels|none  |idx1-only,db,vids-I420,planepad|gst filesrc location=\$w642 ! avidemux ! videoconvert ! video/x-raw,format=I420 ! avimux"
+  "gst-sd-i420-w318 |small|pixels|none  |idx1-only,db,vids-I420,planepad|gst filesrc location=\$w318 ! avidemux ! videoconvert ! video/x-raw,format=I420 ! avimux"
+  "ff-sd-i420-w642  |small|pixels|none  |idx1-only,dc,vids-I420      |ff -i \$w642 -pix_fmt yuv420p -c:v rawvideo"
   # MEncoder's own codes (the bit count, then 'RGB' or 'BGR'), which ffmpeg
   # cannot decode: compared with ffmpeg's decode of the clip MEncoder read.
   "menc-sd-bgr32    |small|pixels|none  |idx1-only,dc,vids-32RGB     |menc \$sd -ovc raw -vf format=bgr32 -nosound"
@@ -252,10 +260,12 @@ status=0
 t0=$SECONDS
 src="$work/src.avi"
 out=$src ff -f lavfi -i "$V25" -f lavfi -i "$S16" -t 2 -pix_fmt bgra -c:v rawvideo -ac 2 -c:a pcm_s16le
-# Clips of smooth colour for the converted layouts: 2 frames at 640x360 (SD)
-# and 642x360 (a width whose grey rows are padded), 1 at 1280x720 (HD).
+# Clips of smooth colour for the converted layouts: 2 frames at 640x360 (SD),
+# 642x360 (a width whose grey rows are padded) and 318x241 (padded I420
+# planes of an odd height), 1 at 1280x720 (HD).
 sd="$work/smooth-sd.avi" hd="$work/smooth-hd.avi" w642="$work/smooth-642.avi"
-for clip in "$sd:640x360:2" "$hd:1280x720:1" "$w642:642x360:2"; do
+w318="$work/smooth-318.avi"
+for clip in "$sd:640x360:2" "$hd:1280x720:1" "$w642:642x360:2" "$w318:318x241:2"; do
   IFS=: read -r out size count <<<"$clip"
   ff -f lavfi -i "nullsrc=s=$size:r=25,format=rgb24,$SMOOTH" -frames:v "$count" -pix_fmt bgra -c:v rawvideo
 done
@@ -337,6 +347,7 @@ for row in "${ROWS[@]}"; do
   fi
   reference=()
   [[ $video == pixels && $command == menc* ]] && reference=(--reference "$sd")
+  [[ $has == *planepad* ]] && reference=(--reference-unpadded)
   for leg in ${legs//,/ }; do
     [ "$group" = large ] && [ "$leg" = wine ] && continue
     # The model host reads the layouts served byte for byte only; the

@@ -18,6 +18,20 @@ struct IndexTarget {
     Medium medium = Medium::Video;
     uint32_t frameSize = 0;  // video: the bytes of one stored frame
     const AviLayout* layout = nullptr;
+    // Video: the bytes of a frame as a writer that pads the layout's rows
+    // stores it (format::PaddedFrameSize), 0 when it never does. A chunk of
+    // that size is a whole frame too: an index entry of it is a frame, and
+    // the scan steps over it whole.
+    uint32_t paddedFrameSize = 0;
+
+    bool IsFrameSize(uint32_t size) const {
+        return size == frameSize || (paddedFrameSize != 0 && size == paddedFrameSize);
+    }
+    // The bytes the scan steps after a video chunk's header: the frame
+    // size, whatever the chunk says, unless it holds the padded frame.
+    uint32_t FrameStep(uint32_t size) const {
+        return paddedFrameSize != 0 && size == paddedFrameSize ? size : frameSize;
+    }
 };
 
 // OpenDML standard index ('ix##'): reads the 8-byte entries from the
@@ -26,7 +40,7 @@ struct IndexTarget {
 // not the stream's. Entry sizes lose bit 31 (the OpenDML not-a-key-frame
 // flag). An offset of 0 (the base itself, never a chunk's data: an entry
 // never written) ends the index. Video: a size of 0 is a drop frame, the
-// frame size a frame, any other size ends the index. Audio: a size of 0
+// frame size (or the padded frame size) a frame, any other size ends the index. Audio: a size of 0
 // ends the index. Sets `indexedEnd` past the last chunk listed.
 // False only when the first view cannot be mapped; then nothing is stored.
 // May throw std::bad_alloc.
@@ -120,7 +134,8 @@ bool ReadIdx1Index(const ByteSource& source, const IndexTarget& target, MediaInd
 // The movie-data scan: from `start` to the end of the file, chunk header by
 // chunk header, each chunk stepped by its own size (and its pad byte): the
 // served stream's chunks are appended (a video chunk of size 0 is a drop
-// frame, any other video chunk a frame stepped by the frame size, an audio
+// frame, any other video chunk a frame stepped by the frame size (by its own
+// when it holds the padded frame: IndexTarget::FrameStep), an audio
 // chunk of size 0 is skipped), a 'RIFF' form and a 'LIST' 'movi' or 'rec '
 // list are entered, any other chunk or list stepped over. A run of all-zero
 // chunk headers is crossed as a whole (holes of a sparse file skipped
@@ -135,6 +150,13 @@ void ScanMovieData(const ByteSource& source, const IndexTarget& target, uint64_t
 constexpr uint64_t kFindSegmentEnd = ~uint64_t{0};
 uint64_t ScanMovieRange(const ByteSource& source, const IndexTarget& target, uint64_t start,
                         uint64_t limit, MediaIndex& index, uint64_t segmentEnd = kFindSegmentEnd);
+
+// The video stream's '##pc' (palette change) chunks from `start` up to
+// `limit`, found by the same scan, which stores no frame: OpenDML standard
+// indexes list no such chunks, so the movie data they cover is scanned for
+// them. Reads chunk headers only, as the scan does.
+uint64_t CountPaletteChanges(const ByteSource& source, const IndexTarget& target, uint64_t start,
+                             uint64_t limit);
 
 // The declared end of the RIFF segment that holds `position`, reached by
 // stepping from the first segment's end over each next 'RIFF' header by its

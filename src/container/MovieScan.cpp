@@ -56,11 +56,12 @@ bool ScanChunk(Scan& scan) {
     if (target.medium == Medium::Video && layout.IsVideoChunk(code)) {
         // A size of 0 is a drop frame. Any other size is a frame, stepped by
         // the frame size: a size field written wrong still leaves the next
-        // chunk where it is, as this plug-in has always stepped it. What is
-        // read of the frame is its chunk's declared bytes alone.
+        // chunk where it is, as this plug-in has always stepped it. A chunk
+        // of the padded frame's size is stepped whole. What is read of the
+        // frame is its chunk's declared bytes alone.
         if (size == 0) return AppendDropFrame(index);
         return AppendFrame(index, window.position, size) &&
-               StepChunkBody(source, window, target.frameSize, requested);
+               StepChunkBody(source, window, target.FrameStep(size), requested);
     }
     if (target.medium == Medium::Audio && layout.IsAudioChunk(code)) {
         if (size != 0) AppendAudioChunk(index, layout.wfx, window.position, size);
@@ -126,6 +127,17 @@ uint64_t ScanMovieRange(const ByteSource& source, const IndexTarget& target, uin
 void ScanMovieData(const ByteSource& source, const IndexTarget& target, uint64_t start,
                    MediaIndex& index) {
     ScanMovieRange(source, target, start, ~uint64_t{0}, index);
+}
+
+uint64_t CountPaletteChanges(const ByteSource& source, const IndexTarget& target, uint64_t start,
+                             uint64_t limit) {
+    MediaIndex seen;
+    seen.frameSize = target.frameSize;
+    // No chunk lies before the end of an empty file: no frame is stored
+    // (the table would take as much memory as the stream's own).
+    seen.fileEnd = 0;
+    ScanMovieRange(source, target, start, limit, seen);
+    return seen.paletteChanges;
 }
 
 uint64_t SegmentEndAt(const ByteSource& source, const AviLayout& layout, uint64_t position) {

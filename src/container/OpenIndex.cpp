@@ -68,7 +68,8 @@ Refusal OpenIndex(const ByteSource& source, const IndexTarget& target, MediaInde
     const Refusal refusal = ResumeWalk(source, target.medium, walked, &runs);
     index.baseOffset = walked.baseOffset;
     if (refusal.Refused()) return refusal;
-    const IndexTarget resumed{target.medium, target.frameSize, &walked};
+    IndexTarget resumed = target;
+    resumed.layout = &walked;
     return OpenWalkedIndex(source, resumed, index);
 }
 

@@ -44,7 +44,8 @@ Refusal ReadServableStream(const ByteSource& source, Medium medium, StreamTables
     }
 
     MediaIndex index;
-    const IndexTarget target{medium, frameSize, &layout};
+    IndexTarget target{medium, frameSize, &layout};
+    if (video) target.paddedFrameSize = format::PaddedFrameSize(tables.picture);
     refusal = OpenIndex(source, target, index);
     tables.indexSource = index.source;
     tables.baseOffset = index.baseOffset;  // a walk stopped at 'movi' had read none yet
@@ -59,6 +60,16 @@ Refusal ReadServableStream(const ByteSource& source, Medium medium, StreamTables
             "the first %u): not uncompressed video",
             static_cast<unsigned long long>(index.shortChunks),
             static_cast<unsigned long long>(index.nonEmptyChunks), frameSize, index.firstShortSize);
+    }
+    const bool odmlIndexed =
+        index.source == IndexSource::StandardIndex || index.source == IndexSource::SuperIndex;
+    if (video && tables.picture.row->usesPalette && odmlIndexed && layout.haveMovie &&
+        index.indexedEnd > layout.moviType + 4) {
+        // OpenDML standard indexes list no '##pc' chunks: the movie data
+        // they cover (from the first 'movi' list to their last chunk; the
+        // scan after it counted its own) is scanned for them.
+        index.paletteChanges +=
+            CountPaletteChanges(source, target, layout.moviType + 4, index.indexedEnd);
     }
     if (video && index.paletteChanges > 0 && tables.picture.row->usesPalette) {
         // Served with the header's palette, the frames after a change would

@@ -22,7 +22,7 @@ uint64_t AppendStandardEntries(const uint8_t* entries, uint64_t count, uint64_t 
         if (target.medium == Medium::Video) {
             if (size == 0) {
                 if (!AppendDropFrame(index)) break;
-            } else if (size == target.frameSize) {
+            } else if (target.IsFrameSize(size)) {
                 if (!AppendFrame(index, offset, size)) break;
             } else {
                 break;  // not an entry of this stream: the index ends

@@ -176,7 +176,7 @@ bool TakeLaterIndex(const ByteSource& source, const IndexTarget& target, const L
             const uint64_t n = done + i;
             const Entry e = EntryAt(ix, entries + i * kStandardIndexEntrySize);
             const uint64_t stepped =
-                target.medium == Medium::Video && e.size != 0 ? target.frameSize : e.size;
+                target.medium == Medium::Video && e.size != 0 ? target.FrameStep(e.size) : e.size;
             if (ReadLe32(entries + i * kStandardIndexEntrySize) == 0 ||
                 e.data < floor + kChunkHeaderSize || e.data + stepped > movie.end) {
                 return Decline(why,
@@ -344,7 +344,8 @@ bool TakeSuperIndex(const ByteSource& source, const IndexTarget& target, MediaIn
             first.standardIndexEnd = ix.chunkEnd;
             first.standardIndexInUse = ix.entriesInUse;
             first.baseOffset = static_cast<int64_t>(ix.base);
-            const IndexTarget walked{target.medium, target.frameSize, &first};
+            IndexTarget walked = target;
+            walked.layout = &first;
             if (ix.entriesInUse == 0 || !ReadStandardIndex(source, walked, built)) {
                 return Decline(why, "first index lists no chunk");
             }
@@ -384,6 +385,8 @@ bool TakeSuperIndex(const ByteSource& source, const IndexTarget& target, MediaIn
     index.nonEmptyChunks = built.nonEmptyChunks;
     index.shortChunks = built.shortChunks;
     index.firstShortSize = built.firstShortSize;
+    index.smallestChunk = built.smallestChunk;
+    index.paletteChanges = built.paletteChanges;
     index.audioChunks = std::move(built.audioChunks);
     index.pendingDropFrames = built.pendingDropFrames;
     index.indexedEnd = built.indexedEnd;

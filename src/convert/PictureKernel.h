@@ -20,6 +20,13 @@ struct FormatContext {
     // reserved, read little-endian), entries past paletteEntries zero.
     uint32_t paletteEntries = 0;
     uint32_t palette[256] = {};
+    // Planar layouts whose planes the writer padded (GStreamer: rows to 4
+    // bytes, the luma plane to an even number of rows): the bytes between a
+    // chroma plane's rows and the rows the luma plane holds. 0: planes stored
+    // without padding, their geometry following from the luma stride and the
+    // height (PictureLayouts.h).
+    uint32_t chromaStride = 0;
+    uint32_t lumaPlaneRows = 0;
 };
 
 // Converts `height` stored rows of `width` pixels into BGRA: stored row r

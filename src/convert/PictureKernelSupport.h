@@ -154,11 +154,20 @@ uint32_t BlendRowsSse2(const uint8_t* here, const uint8_t* other, int16_t wHere,
 // second into second[].
 uint32_t BlendPairsSse2(const uint8_t* here, const uint8_t* other, int16_t wHere, int16_t wOther,
                         int shift, int16_t* first, int16_t* second, uint32_t n);
-// v210 groups (16 bytes, 6 pixels) into luma (as stored) and chroma (x 4):
-// `groups` groups, writing up to 2 lumas and 1 chroma sample of each past
-// the last group's own (room the caller leaves).
-uint32_t V210GroupsSsse3(const uint8_t* row, uint32_t firstGroup, uint32_t groups, int16_t* luma,
-                         int16_t* cb, int16_t* cr);
+// v210 groups (16 bytes, 6 pixels, one after another) unpacked: each
+// group's 6 lumas as stored into luma[6 g ..], its 3 (Cb, Cr) pairs x 4 into
+// pairs[6 g ..]; each writes up to 2 lumas and 1 pair past the last group's
+// own (room the caller leaves). SSSE3 takes `count` groups, AVX2 `count`
+// rounded down to 2. Both return how many they took.
+uint32_t V210UnpackSsse3(const uint8_t* groups, uint32_t count, int16_t* luma, int16_t* pairs);
+uint32_t V210UnpackAvx2(const uint8_t* groups, uint32_t count, int16_t* luma, int16_t* pairs);
+// n pixels from v210's unpacked luma and chroma pairs (pairs[2 j], pairs[2 j
+// + 1]: sample j - 1 of the span x 4, the edge ones in place): the vector
+// part, n rounded down to 8 (SSE2) or 16 (AVX2), returning how many.
+uint32_t V210SpanSse2(const int16_t* luma, const int16_t* pairs, uint8_t* out, uint32_t n,
+                      const YuvCoefficients& k);
+uint32_t V210SpanAvx2(const int16_t* luma, const int16_t* pairs, uint8_t* out, uint32_t n,
+                      const YuvCoefficients& k);
 #endif
 
 // Chroma subsampled by 4 (sample j at 4j + 1.5) interpolated onto n luma

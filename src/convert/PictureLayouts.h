@@ -71,7 +71,9 @@ using PictureContext = FormatContext;
 // Planar layouts (I420 to Yvu410P): the planes follow one another with no
 // padding, the luma plane's rows storedStride bytes apart, each chroma
 // plane's rows (storedStride + s - 1) / s bytes apart for a horizontal
-// subsampling s (two such interleaved for NV12/NV21), PlanarFrameBytes in all.
+// subsampling s (two such interleaved for NV12/NV21), PlanarFrameBytes in all;
+// unless the context's chromaStride and lumaPlaneRows give padded planes:
+// the chroma rows that many bytes apart, after a luma plane of that many rows.
 // Output row r starts at out + r x outStride (negative to turn the picture
 // over); each output row gets exactly width x 4 bytes.
 //

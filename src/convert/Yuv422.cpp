@@ -79,21 +79,20 @@ struct Packed422 {
     }
 };
 
-// v210: each 16 bytes hold 6 pixels as four little-endian words of three
-// 10-bit fields (bits 0-9, 10-19, 20-29):
+// v210: each 16 bytes (a group) hold 6 pixels as four little-endian words
+// of three 10-bit fields (bits 0-9, 10-19, 20-29):
 //   Cb0 Y0 Cr0 | Y1 Cb1 Y2 | Cr1 Y3 Cb2 | Y4 Cr2 Y5
-// and 8 such groups (48 pixels) make a 128-byte block; a row is whole blocks.
+// and 8 groups (48 pixels) make a 128-byte block; a row is whole blocks, so
+// group g of a row starts at byte 16 g and every group of a started block
+// may be read.
 CONVERT_INLINE uint32_t Word(const uint8_t* p) {
     uint32_t w;
     std::memcpy(&w, p, 4);
     return w;
 }
-CONVERT_INLINE const uint8_t* V210Group(const uint8_t* row, uint32_t group) {
-    return row + static_cast<size_t>(group / 8) * 128 + (group % 8) * 16;
-}
 // Chroma sample c (0 = Cb, 1 = Cr) of the row.
 CONVERT_INLINE int32_t V210Chroma(const uint8_t* row, uint32_t c, int which) {
-    const uint8_t* g = V210Group(row, c / 3);
+    const uint8_t* g = row + 16 * static_cast<size_t>(c / 3);
     switch (c % 3) {
         case 0:
             return which == 0 ? Word(g) & 0x3FF : (Word(g) >> 20) & 0x3FF;
@@ -104,52 +103,102 @@ CONVERT_INLINE int32_t V210Chroma(const uint8_t* row, uint32_t c, int which) {
     }
 }
 
+// A row goes in spans of whole blocks, last first, each in two passes over
+// the first-level cache: its groups unpacked into lumas (as stored) and
+// (Cb, Cr) pairs x 4, with the sample on either side of the span, then
+// converted, chroma interpolated on the way. The span is read whole before
+// its output is written, and the next span's first group (its `after`
+// sample) lies below that span's own output, so a row converts in place.
+constexpr uint32_t kV210Span = 960;  // 20 blocks
+static_assert(kV210Span % 48 == 0, "spans of whole blocks");
+
 struct V210 {
+    template <SimdLevel L>
+    static CONVERT_INLINE void Span(const uint8_t* row, uint32_t chromaWidth, uint32_t x0,
+                                    uint32_t n, uint8_t* out, const YuvCoefficients& k) {
+        const uint32_t groups = (n + 5) / 6, samples = (n + 1) / 2, c0 = x0 / 2;
+        const uint8_t* first = row + 16 * static_cast<size_t>(x0 / 6);
+        // pairs[2 j], pairs[2 j + 1]: Cb and Cr of sample c0 - 1 + j.
+        int16_t luma[kV210Span + 16], pairs[kV210Span + 16];
+        uint32_t g = 0;
+#if CONVERT_X86
+        // Whole blocks: an odd count's next group is in the row.
+        if constexpr (L == SimdLevel::Avx2) {
+            g = V210UnpackAvx2(first, groups + 1, luma, pairs + 2);
+        } else if constexpr (L == SimdLevel::Ssse3) {
+            g = V210UnpackSsse3(first, groups, luma, pairs + 2);
+        }
+#endif
+        for (; g < groups; ++g) {
+            const uint8_t* p = first + 16 * static_cast<size_t>(g);
+            const uint32_t w0 = Word(p), w1 = Word(p + 4), w2 = Word(p + 8), w3 = Word(p + 12);
+            int16_t* y = luma + 6 * g;
+            y[0] = static_cast<int16_t>((w0 >> 10) & 0x3FF);
+            y[1] = static_cast<int16_t>(w1 & 0x3FF);
+            y[2] = static_cast<int16_t>((w1 >> 20) & 0x3FF);
+            y[3] = static_cast<int16_t>((w2 >> 10) & 0x3FF);
+            y[4] = static_cast<int16_t>(w3 & 0x3FF);
+            y[5] = static_cast<int16_t>((w3 >> 20) & 0x3FF);
+            int16_t* uv = pairs + 2 + 6 * g;
+            uv[0] = static_cast<int16_t>((w0 & 0x3FF) * 4);
+            uv[1] = static_cast<int16_t>(((w0 >> 20) & 0x3FF) * 4);
+            uv[2] = static_cast<int16_t>(((w1 >> 10) & 0x3FF) * 4);
+            uv[3] = static_cast<int16_t>((w2 & 0x3FF) * 4);
+            uv[4] = static_cast<int16_t>(((w2 >> 20) & 0x3FF) * 4);
+            uv[5] = static_cast<int16_t>(((w3 >> 10) & 0x3FF) * 4);
+        }
+        // The samples on either side, the edge one repeated past the row
+        // (after the unpacking, which writes past the span's own).
+        const uint32_t before = c0 > 0 ? c0 - 1 : 0;
+        const uint32_t after = c0 + samples < chromaWidth ? c0 + samples : chromaWidth - 1;
+        pairs[0] = static_cast<int16_t>(V210Chroma(row, before, 0) * 4);
+        pairs[1] = static_cast<int16_t>(V210Chroma(row, before, 1) * 4);
+        pairs[2 * samples + 2] = static_cast<int16_t>(V210Chroma(row, after, 0) * 4);
+        pairs[2 * samples + 3] = static_cast<int16_t>(V210Chroma(row, after, 1) * 4);
+        if constexpr (L == SimdLevel::Portable) {
+            // Plain loops, which the compiler vectorises where the target
+            // lets it: pixel 2 j takes 3/4 of sample j and 1/4 of j - 1,
+            // pixel 2 j + 1 1/4 of j + 1.
+            int16_t cb[kV210Span + 2], cr[kV210Span + 2];
+            for (uint32_t j = 0; j < samples; ++j) {
+                const int16_t* p = pairs + 2 * j;
+                cb[2 * j] = static_cast<int16_t>(3 * p[2] + p[0]);
+                cb[2 * j + 1] = static_cast<int16_t>(3 * p[2] + p[4]);
+                cr[2 * j] = static_cast<int16_t>(3 * p[3] + p[1]);
+                cr[2 * j + 1] = static_cast<int16_t>(3 * p[3] + p[5]);
+            }
+            YuvSpanToBgra<L>(luma, cb, cr, out, n, k);
+            return;
+        }
+        uint32_t i = 0;
+#if CONVERT_X86
+        if constexpr (L == SimdLevel::Avx2) {
+            i = V210SpanAvx2(luma, pairs, out, n, k);
+            i += V210SpanSse2(luma + i, pairs + i, out + 4 * static_cast<size_t>(i), n - i, k);
+        } else if constexpr (L != SimdLevel::Portable) {
+            i = V210SpanSse2(luma, pairs, out, n, k);
+        }
+#endif
+        for (; i < n; ++i) {
+            const uint32_t here = 2 * (i / 2 + 1), side = i % 2 == 0 ? here - 2 : here + 2;
+            const uint32_t word = YuvPixel(luma[i], 3 * pairs[here] + pairs[side],
+                                           3 * pairs[here + 1] + pairs[side + 1], k);
+            std::memcpy(out + 4 * static_cast<size_t>(i), &word, 4);
+        }
+    }
+
     template <SimdLevel L>
     static CONVERT_INLINE void Run(CONVERT_KERNEL_PARAMS) {
         const YuvCoefficients& k = CoefficientsOf(context);
         const uint32_t chromaWidth = (width + 1) / 2;
-        const uint32_t spans = (width + kSpan - 1) / kSpan;
+        const uint32_t spans = (width + kV210Span - 1) / kV210Span;
         for (uint32_t r = height; r-- > 0;) {
             const uint8_t* row = stored + static_cast<size_t>(r) * storedStride;
             uint8_t* outRow = OutRow(out, outStride, r);
             for (uint32_t s = spans; s-- > 0;) {
-                const uint32_t x0 = s * kSpan;
-                const uint32_t n = width - x0 < kSpan ? width - x0 : kSpan;
-                const uint32_t groups = (n + 5) / 6, pairs = (n + 1) / 2, c0 = x0 / 2;
-                int16_t luma[kSpan + 6], cb[kSpan / 2 + 4], cr[kSpan / 2 + 4];
-                uint32_t g = 0;
-#if CONVERT_X86
-                if constexpr (L == SimdLevel::Ssse3 || L == SimdLevel::Avx2)
-                    g = V210GroupsSsse3(row, x0 / 6, groups, luma, cb + 1, cr + 1);
-#endif
-                for (; g < groups; ++g) {
-                    const uint8_t* p = V210Group(row, x0 / 6 + g);
-                    const uint32_t w0 = Word(p), w1 = Word(p + 4), w2 = Word(p + 8),
-                                   w3 = Word(p + 12);
-                    int16_t* y = luma + 6 * g;
-                    y[0] = static_cast<int16_t>((w0 >> 10) & 0x3FF);
-                    y[1] = static_cast<int16_t>(w1 & 0x3FF);
-                    y[2] = static_cast<int16_t>((w1 >> 20) & 0x3FF);
-                    y[3] = static_cast<int16_t>((w2 >> 10) & 0x3FF);
-                    y[4] = static_cast<int16_t>(w3 & 0x3FF);
-                    y[5] = static_cast<int16_t>((w3 >> 20) & 0x3FF);
-                    int16_t* u = cb + 1 + 3 * g;
-                    int16_t* v = cr + 1 + 3 * g;
-                    u[0] = static_cast<int16_t>((w0 & 0x3FF) * 4);
-                    v[0] = static_cast<int16_t>(((w0 >> 20) & 0x3FF) * 4);
-                    u[1] = static_cast<int16_t>(((w1 >> 10) & 0x3FF) * 4);
-                    v[1] = static_cast<int16_t>((w2 & 0x3FF) * 4);
-                    u[2] = static_cast<int16_t>(((w2 >> 20) & 0x3FF) * 4);
-                    v[2] = static_cast<int16_t>(((w3 >> 10) & 0x3FF) * 4);
-                }
-                const uint32_t before = c0 > 0 ? c0 - 1 : 0;
-                const uint32_t after = c0 + pairs < chromaWidth ? c0 + pairs : chromaWidth - 1;
-                cb[0] = static_cast<int16_t>(V210Chroma(row, before, 0) * 4);
-                cr[0] = static_cast<int16_t>(V210Chroma(row, before, 1) * 4);
-                cb[pairs + 1] = static_cast<int16_t>(V210Chroma(row, after, 0) * 4);
-                cr[pairs + 1] = static_cast<int16_t>(V210Chroma(row, after, 1) * 4);
-                YuvSpanBy2ToBgra<L>(luma, cb, cr, outRow + 4 * static_cast<size_t>(x0), n, k);
+                const uint32_t x0 = s * kV210Span;
+                const uint32_t n = width - x0 < kV210Span ? width - x0 : kV210Span;
+                Span<L>(row, chromaWidth, x0, n, outRow + 4 * static_cast<size_t>(x0), k);
             }
         }
     }

@@ -24,15 +24,12 @@ __attribute__((target("sse2"), always_inline)) inline Sse2Coefficients Sse2Of(
             static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint16_t>(-k.vg)) << 16)),
         _mm_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(k.ub)))};
 }
-// yd: 8 lumas less 64; uv: 8 (Cb, Cr) pairs less 8192, in two registers
-// (pixels 0-3, 4-7). Writes 32 bytes at `out`.
-__attribute__((target("sse2"), always_inline)) inline void Sse2Pixels8(__m128i yd, __m128i uvLo,
-                                                                       __m128i uvHi,
-                                                                       const Sse2Coefficients& c,
-                                                                       uint8_t* out) {
-    const __m128i two = _mm_set1_epi16(2);
-    const __m128i yLo = _mm_slli_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(yd, two), c.y), 2);
-    const __m128i yHi = _mm_slli_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(yd, two), c.y), 2);
+// yLo, yHi: the luma terms 4 (ky Y + 2^15) of pixels 0-3 and 4-7 (32-bit
+// lanes); uvLo, uvHi: their (Cb, Cr) pairs less 8192. Writes 32 bytes at `out`.
+__attribute__((target("sse2"), always_inline)) inline void Sse2Channels(__m128i yLo, __m128i yHi,
+                                                                        __m128i uvLo, __m128i uvHi,
+                                                                        const Sse2Coefficients& c,
+                                                                        uint8_t* out) {
     const __m128i r =
         _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(yLo, _mm_madd_epi16(uvLo, c.r)), kChromaBits),
                         _mm_srai_epi32(_mm_add_epi32(yHi, _mm_madd_epi16(uvHi, c.r)), kChromaBits));
@@ -48,6 +45,17 @@ __attribute__((target("sse2"), always_inline)) inline void Sse2Pixels8(__m128i y
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(bg, ra));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(bg, ra));
 }
+// yd: 8 lumas less 64; uv: 8 (Cb, Cr) pairs less 8192, in two registers
+// (pixels 0-3, 4-7). Writes 32 bytes at `out`.
+__attribute__((target("sse2"), always_inline)) inline void Sse2Pixels8(__m128i yd, __m128i uvLo,
+                                                                       __m128i uvHi,
+                                                                       const Sse2Coefficients& c,
+                                                                       uint8_t* out) {
+    const __m128i two = _mm_set1_epi16(2);
+    const __m128i yLo = _mm_slli_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(yd, two), c.y), 2);
+    const __m128i yHi = _mm_slli_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(yd, two), c.y), 2);
+    Sse2Channels(yLo, yHi, uvLo, uvHi, c, out);
+}
 
 struct Avx2Coefficients {
     __m256i y, r, g, b;
@@ -58,17 +66,13 @@ __attribute__((target("avx2"), always_inline)) inline Avx2Coefficients Avx2Of(
     return Avx2Coefficients{_mm256_broadcastsi128_si256(c.y), _mm256_broadcastsi128_si256(c.r),
                             _mm256_broadcastsi128_si256(c.g), _mm256_broadcastsi128_si256(c.b)};
 }
-// 16 pixels: yd lanes hold pixels 0-7 | 8-15; uvLo pixels 0-3 | 8-11, uvHi
-// 4-7 | 12-15 (the order the in-lane unpacks give). Writes 64 bytes.
-__attribute__((target("avx2"), always_inline)) inline void Avx2Pixels16(__m256i yd, __m256i uvLo,
-                                                                        __m256i uvHi,
+// 16 pixels: yLo, yHi the luma terms as for Sse2Channels of pixels 0-3 |
+// 8-11 and 4-7 | 12-15, uvLo and uvHi their chroma pairs (the order the
+// in-lane unpacks give). Writes 64 bytes.
+__attribute__((target("avx2"), always_inline)) inline void Avx2Channels(__m256i yLo, __m256i yHi,
+                                                                        __m256i uvLo, __m256i uvHi,
                                                                         const Avx2Coefficients& c,
                                                                         uint8_t* out) {
-    const __m256i two = _mm256_set1_epi16(2);
-    const __m256i yLo =
-        _mm256_slli_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(yd, two), c.y), 2);
-    const __m256i yHi =
-        _mm256_slli_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(yd, two), c.y), 2);
     const __m256i r = _mm256_packs_epi32(
         _mm256_srai_epi32(_mm256_add_epi32(yLo, _mm256_madd_epi16(uvLo, c.r)), kChromaBits),
         _mm256_srai_epi32(_mm256_add_epi32(yHi, _mm256_madd_epi16(uvHi, c.r)), kChromaBits));
@@ -85,6 +89,19 @@ __attribute__((target("avx2"), always_inline)) inline void Avx2Pixels16(__m256i 
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute2x128_si256(lo, hi, 0x20));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32),
                         _mm256_permute2x128_si256(lo, hi, 0x31));
+}
+// 16 pixels: yd lanes hold pixels 0-7 | 8-15; uvLo pixels 0-3 | 8-11, uvHi
+// 4-7 | 12-15. Writes 64 bytes.
+__attribute__((target("avx2"), always_inline)) inline void Avx2Pixels16(__m256i yd, __m256i uvLo,
+                                                                        __m256i uvHi,
+                                                                        const Avx2Coefficients& c,
+                                                                        uint8_t* out) {
+    const __m256i two = _mm256_set1_epi16(2);
+    const __m256i yLo =
+        _mm256_slli_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(yd, two), c.y), 2);
+    const __m256i yHi =
+        _mm256_slli_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(yd, two), c.y), 2);
+    Avx2Channels(yLo, yHi, uvLo, uvHi, c, out);
 }
 
 __attribute__((target("avx2"))) uint32_t YuvSpanAvx2(const int16_t* luma, const int16_t* cb,
@@ -337,40 +354,127 @@ __attribute__((target("sse2"))) uint32_t BlendPairsSse2(const uint8_t* here, con
     return i;
 }
 
-// A v210 group's four words w0..w3 hold, in fields a (bits 0-9), b (10-19)
-// and c (20-29): Cb0 = a0, Y0 = b0, Cr0 = c0, Y1 = a1, Cb1 = b1, Y2 = c1,
-// Cr1 = a2, Y3 = b2, Cb2 = c2, Y4 = a3, Cr2 = b3, Y5 = c3. The fields are
-// cut out as 32-bit lanes, packed to 16 bits (a0-a3 b0-b3 | c0-c3 c0-c3)
-// and shuffled into place.
-__attribute__((target("ssse3"))) uint32_t V210GroupsSsse3(const uint8_t* row, uint32_t firstGroup,
-                                                          uint32_t groups, int16_t* luma,
-                                                          int16_t* cb, int16_t* cr) {
-    const __m128i mask = _mm_set1_epi32(0x3FF);
-    // Words of ab (0-7: a0-a3, b0-b3) and of cc (c0-c3), as byte pairs; -1 is zero.
-    const __m128i lumaAb = _mm_setr_epi8(8, 9, 2, 3, -1, -1, 12, 13, 6, 7, -1, -1, -1, -1, -1, -1);
-    const __m128i lumaCc =
-        _mm_setr_epi8(-1, -1, -1, -1, 2, 3, -1, -1, -1, -1, 6, 7, -1, -1, -1, -1);
-    // Cb (a0, b1, c2) in words 0-2 and Cr (c0, a2, b3) in words 4-6.
-    const __m128i chromaAb =
-        _mm_setr_epi8(0, 1, 10, 11, -1, -1, -1, -1, -1, -1, 4, 5, 14, 15, -1, -1);
-    const __m128i chromaCc =
-        _mm_setr_epi8(-1, -1, -1, -1, 4, 5, -1, -1, 0, 1, -1, -1, -1, -1, -1, -1);
-    for (uint32_t g = 0; g < groups; ++g) {
-        const uint32_t at = firstGroup + g;
-        const uint8_t* p = row + static_cast<size_t>(at / 8) * 128 + (at % 8) * 16;
-        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i a = _mm_and_si128(w, mask);
-        const __m128i b = _mm_and_si128(_mm_srli_epi32(w, 10), mask);
-        const __m128i c = _mm_and_si128(_mm_srli_epi32(w, 20), mask);
-        const __m128i ab = _mm_packs_epi32(a, b), cc = _mm_packs_epi32(c, c);
-        const __m128i y = _mm_or_si128(_mm_shuffle_epi8(ab, lumaAb), _mm_shuffle_epi8(cc, lumaCc));
-        const __m128i uv = _mm_slli_epi16(
-            _mm_or_si128(_mm_shuffle_epi8(ab, chromaAb), _mm_shuffle_epi8(cc, chromaCc)), 2);
+// v210 unpacked. A group's four words w0..w3 hold, in fields a (bits 0-9),
+// b (10-19) and c (20-29): Cb0 = a0, Y0 = b0, Cr0 = c0, Y1 = a1, Cb1 = b1,
+// Y2 = c1, Cr1 = a2, Y3 = b2, Cb2 = c2, Y4 = a3, Cr2 = b3, Y5 = c3. A byte
+// shuffle gathers, into each 16-bit lane, the two bytes that hold one field
+// (a at bit 0 of its pair, b at bit 2, c at bit 4); a multiplication by
+// 2^(6 - bit) lifts the field to the top of the lane, dropping what lies
+// above it, and a shift right by 6 brings it down alone (by 4, then the
+// mask, for the chroma x 4).
+__attribute__((target("ssse3"), always_inline)) inline __m128i V210LumaShuffle() {
+    return _mm_setr_epi8(1, 2, 4, 5, 6, 7, 9, 10, 12, 13, 14, 15, -1, -1, -1, -1);
+}
+__attribute__((target("ssse3"), always_inline)) inline __m128i V210LumaLift() {
+    return _mm_setr_epi16(16, 64, 4, 16, 64, 4, 0, 0);
+}
+// (Cb, Cr) pairs: (a0, c0), (b1, a2), (c2, b3).
+__attribute__((target("ssse3"), always_inline)) inline __m128i V210ChromaShuffle() {
+    return _mm_setr_epi8(0, 1, 2, 3, 5, 6, 8, 9, 10, 11, 13, 14, -1, -1, -1, -1);
+}
+__attribute__((target("ssse3"), always_inline)) inline __m128i V210ChromaLift() {
+    return _mm_setr_epi16(64, 4, 16, 64, 4, 16, 0, 0);
+}
+
+__attribute__((target("ssse3"))) uint32_t V210UnpackSsse3(const uint8_t* groups, uint32_t count,
+                                                          int16_t* luma, int16_t* pairs) {
+    const __m128i lumaShuffle = V210LumaShuffle(), lumaLift = V210LumaLift();
+    const __m128i chromaShuffle = V210ChromaShuffle(), chromaLift = V210ChromaLift();
+    const __m128i mask = _mm_set1_epi16(0x0FFC);
+    for (uint32_t g = 0; g < count; ++g) {
+        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(groups + 16 * g));
+        const __m128i y =
+            _mm_srli_epi16(_mm_mullo_epi16(_mm_shuffle_epi8(w, lumaShuffle), lumaLift), 6);
+        const __m128i uv = _mm_and_si128(
+            _mm_srli_epi16(_mm_mullo_epi16(_mm_shuffle_epi8(w, chromaShuffle), chromaLift), 4),
+            mask);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(luma + 6 * g), y);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(cb + 3 * g), uv);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(cr + 3 * g), _mm_srli_si128(uv, 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pairs + 6 * g), uv);
     }
-    return groups;
+    return count;
+}
+
+__attribute__((target("avx2"))) uint32_t V210UnpackAvx2(const uint8_t* groups, uint32_t count,
+                                                        int16_t* luma, int16_t* pairs) {
+    const __m256i lumaShuffle = _mm256_broadcastsi128_si256(V210LumaShuffle());
+    const __m256i lumaLift = _mm256_broadcastsi128_si256(V210LumaLift());
+    const __m256i chromaShuffle = _mm256_broadcastsi128_si256(V210ChromaShuffle());
+    const __m256i chromaLift = _mm256_broadcastsi128_si256(V210ChromaLift());
+    const __m256i mask = _mm256_set1_epi16(0x0FFC);
+    uint32_t g = 0;
+    for (; g + 2 <= count; g += 2) {
+        const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groups + 16 * g));
+        const __m256i y =
+            _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_shuffle_epi8(w, lumaShuffle), lumaLift), 6);
+        const __m256i uv = _mm256_and_si256(
+            _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_shuffle_epi8(w, chromaShuffle), chromaLift),
+                              4),
+            mask);
+        // Each lane's 6 values, then the next lane's over its 2 spare ones.
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(luma + 6 * g), _mm256_castsi256_si128(y));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(luma + 6 * g + 6),
+                         _mm256_extracti128_si256(y, 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pairs + 6 * g), _mm256_castsi256_si128(uv));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pairs + 6 * g + 6),
+                         _mm256_extracti128_si256(uv, 1));
+    }
+    return g;
+}
+
+// The chroma of 8 (SSE2) or 16 (AVX2) pixels from their samples' pairs
+// (samples x 4): 3/4 of each pixel's own sample and 1/4 of its neighbour on
+// its side, less 8192, in the pixels' order (pixels 0-3, 4-7 a register;
+// per lane for AVX2).
+__attribute__((target("sse2"))) uint32_t V210SpanSse2(const int16_t* luma, const int16_t* pairs,
+                                                      uint8_t* out, uint32_t n,
+                                                      const YuvCoefficients& k) {
+    const Sse2Coefficients c = Sse2Of(k);
+    const __m128i lumaTerm = _mm_set1_epi32(
+        static_cast<int32_t>(static_cast<uint16_t>(k.y)) |
+        static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint16_t>(k.y - 512)) << 16));
+    const __m128i minus256 = _mm_set1_epi16(-256), c8192 = _mm_set1_epi16(8192);
+    uint32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m128i y4 =
+            _mm_slli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(luma + i)), 2);
+        const __m128i yLo = _mm_madd_epi16(_mm_unpacklo_epi16(y4, minus256), lumaTerm);
+        const __m128i yHi = _mm_madd_epi16(_mm_unpackhi_epi16(y4, minus256), lumaTerm);
+        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + i));
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + i + 2));
+        const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + i + 4));
+        const __m128i here3 = _mm_sub_epi16(_mm_add_epi16(here, _mm_add_epi16(here, here)), c8192);
+        const __m128i even = _mm_add_epi16(here3, before), odd = _mm_add_epi16(here3, after);
+        Sse2Channels(yLo, yHi, _mm_unpacklo_epi32(even, odd), _mm_unpackhi_epi32(even, odd), c,
+                     out + 4 * static_cast<size_t>(i));
+    }
+    return i;
+}
+
+__attribute__((target("avx2"))) uint32_t V210SpanAvx2(const int16_t* luma, const int16_t* pairs,
+                                                      uint8_t* out, uint32_t n,
+                                                      const YuvCoefficients& k) {
+    const Avx2Coefficients c = Avx2Of(k);
+    const __m256i lumaTerm = _mm256_set1_epi32(
+        static_cast<int32_t>(static_cast<uint16_t>(k.y)) |
+        static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint16_t>(k.y - 512)) << 16));
+    const __m256i minus256 = _mm256_set1_epi16(-256), c8192 = _mm256_set1_epi16(8192);
+    uint32_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m256i y4 =
+            _mm256_slli_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(luma + i)), 2);
+        const __m256i yLo = _mm256_madd_epi16(_mm256_unpacklo_epi16(y4, minus256), lumaTerm);
+        const __m256i yHi = _mm256_madd_epi16(_mm256_unpackhi_epi16(y4, minus256), lumaTerm);
+        const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs + i));
+        const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs + i + 2));
+        const __m256i after = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs + i + 4));
+        const __m256i here3 =
+            _mm256_sub_epi16(_mm256_add_epi16(here, _mm256_add_epi16(here, here)), c8192);
+        const __m256i even = _mm256_add_epi16(here3, before);
+        const __m256i odd = _mm256_add_epi16(here3, after);
+        Avx2Channels(yLo, yHi, _mm256_unpacklo_epi32(even, odd), _mm256_unpackhi_epi32(even, odd),
+                     c, out + 4 * static_cast<size_t>(i));
+    }
+    return i;
 }
 
 }  // namespace detail

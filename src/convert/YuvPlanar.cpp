@@ -1,5 +1,6 @@
 // Planar YUV (I420, YV12, NV12, NV21, 4:2:2, 4:1:1 and 4:1:0 planar) into
-// BGRA. The planes follow one another without padding; see PictureLayouts.h.
+// BGRA. The planes follow one another, without padding unless the context
+// gives the padded planes' geometry; see PictureLayouts.h.
 #include "convert/PictureKernelSupport.h"
 
 namespace convert {
@@ -42,15 +43,16 @@ CONVERT_INLINE RowBlend BlendForRow(uint32_t y, uint32_t chromaHeight) {
 template <int kHShift, int kVShift, int kStep, bool kSwap>
 struct Planar {
     static CONVERT_INLINE Planes Locate(const uint8_t* stored, size_t lumaStride, uint32_t width,
-                                        uint32_t height) {
+                                        uint32_t height, const PictureContext& context) {
         Planes p;
         p.luma = stored;
         p.lumaStride = lumaStride;
         p.chromaWidth = (width + (1u << kHShift) - 1) >> kHShift;
         p.chromaHeight = (height + (1u << kVShift) - 1) >> kVShift;
         const size_t planeWidth = (lumaStride + (1u << kHShift) - 1) >> kHShift;
-        p.chromaStride = planeWidth * kStep;
-        const uint8_t* first = stored + lumaStride * height;
+        p.chromaStride = context.chromaStride != 0 ? context.chromaStride : planeWidth * kStep;
+        const size_t lumaRows = context.lumaPlaneRows != 0 ? context.lumaPlaneRows : height;
+        const uint8_t* first = stored + lumaStride * lumaRows;
         const uint8_t* second = kStep == 2 ? first + 1 : first + p.chromaStride * p.chromaHeight;
         p.cb = kSwap ? second : first;
         p.cr = kSwap ? first : second;
@@ -113,7 +115,7 @@ struct Planar {
     template <SimdLevel L>
     static CONVERT_INLINE void Run(CONVERT_KERNEL_PARAMS) {
         const YuvCoefficients& k = CoefficientsOf(context);
-        const Planes p = Locate(stored, storedStride, width, height);
+        const Planes p = Locate(stored, storedStride, width, height, context);
         for (uint32_t y = 0; y < height; ++y) {
             const uint8_t* lumaRow = p.luma + y * p.lumaStride;
             const RowBlend blend = BlendForRow<kVShift>(y, p.chromaHeight);

@@ -32,20 +32,27 @@ uint64_t LayoutFrame(uint32_t width, uint32_t rows) {
 // clang-format off
 const PictureRow kPictureRows[] = {
     // name    compression   bits  masks                              support           delivery            order                   frame size                      bpp group palette pad row         frame       kernel
-    {"RGB",    kBiRgb,        32, {0, 0, 0},                          Support::Served,  Delivery::Copy,     RowOrder::AsHeightSays, FrameSize::SizeImageUnlessHint, 32, 1, false, false, Rgb32Row, Rgb32Frame, nullptr},
-    {"RGB",    kBiBitfields,  32, {0x00FF0000u, 0x0000FF00u, 0x000000FFu}, Support::Served, Delivery::Copy, RowOrder::AsHeightSays, FrameSize::SizeImageUnlessHint, 32, 1, false, false, Rgb32Row, Rgb32Frame, nullptr},
-    {"RGB",    kBiRgb,        24, {0, 0, 0},                          Support::Served,  Delivery::InPlace,  RowOrder::AsHeightSays, FrameSize::Computed,            24, 1, false, false, Rgb24Row, Rgb24Frame, convert::Bgr24ToBgra},
+    {"RGB",    kBiRgb,        32, {0, 0, 0},                          Support::Served,  Delivery::Copy,     RowOrder::AsHeightSays, FrameSize::SizeImageUnlessHint, 32, 1, false, RowPadding::None, Rgb32Row, Rgb32Frame, nullptr},
+    {"RGB",    kBiBitfields,  32, {0x00FF0000u, 0x0000FF00u, 0x000000FFu}, Support::Served, Delivery::Copy, RowOrder::AsHeightSays, FrameSize::SizeImageUnlessHint, 32, 1, false, RowPadding::None, Rgb32Row, Rgb32Frame, nullptr},
+    {"RGB",    kBiRgb,        24, {0, 0, 0},                          Support::Served,  Delivery::InPlace,  RowOrder::AsHeightSays, FrameSize::Computed,            24, 1, false, RowPadding::None, Rgb24Row, Rgb24Frame, convert::Bgr24ToBgra},
     // RGB of any other bit count: named, not read.
-    {"RGB",    kBiRgb,         0, {0, 0, 0},                          Support::NotReadYet, Delivery::Staged, RowOrder::AsHeightSays, FrameSize::Computed,            0, 1, false, false, nullptr,  nullptr,    nullptr},
-    {"RGB",    kBiBitfields,   0, {0x00FF0000u, 0x0000FF00u, 0x000000FFu}, Support::NotReadYet, Delivery::Staged, RowOrder::AsHeightSays, FrameSize::Computed, 0, 1, false, false, nullptr, nullptr, nullptr},
+    {"RGB",    kBiRgb,         0, {0, 0, 0},                          Support::NotReadYet, Delivery::Staged, RowOrder::AsHeightSays, FrameSize::Computed,            0, 1, false, RowPadding::None, nullptr,  nullptr,    nullptr},
+    {"RGB",    kBiBitfields,   0, {0x00FF0000u, 0x0000FF00u, 0x000000FFu}, Support::NotReadYet, Delivery::Staged, RowOrder::AsHeightSays, FrameSize::Computed, 0, 1, false, RowPadding::None, nullptr, nullptr, nullptr},
 };
 // clang-format on
+
+// GStreamer pads grey rows and I420's planes; it writes no other planar layout.
+constexpr RowPadding PaddingOf(convert::PictureLayout layout) {
+    return layout == convert::PictureLayout::Grey   ? RowPadding::RowsTo4
+           : layout == convert::PictureLayout::I420 ? RowPadding::PlanesTo4
+                                                    : RowPadding::None;
+}
 
 // A converted layout: served, frame size computed, the layout's kernel.
 #define LAYOUT_ROW(name, compression, bits, delivery, order, bpp, group, palette, layout, ...) \
     {                                                                                          \
         name, compression, bits, {__VA_ARGS__}, Support::Served, delivery, order,              \
-            FrameSize::Computed, bpp, group, palette, layout == convert::PictureLayout::Grey,  \
+            FrameSize::Computed, bpp, group, palette, PaddingOf(layout),                       \
             LayoutRow<layout, compression == kBiRgb || compression == kBiBitfields>,           \
             LayoutFrame<layout, compression == kBiRgb || compression == kBiBitfields>,         \
             convert::ConvertLayout<layout>                                                     \
@@ -109,8 +116,8 @@ const PictureRow kConvertedRows[] = {
 // Still refused, named in words: RGB of 16 bits a channel.
 // clang-format off
 const PictureRow kWideRgbRows[] = {
-    {"RGB with 16 bits a channel", kBiRgb, 48, {0, 0, 0}, Support::NotReadYet, Delivery::Staged, RowOrder::AsHeightSays, FrameSize::Computed, 0, 1, false, false, nullptr, nullptr, nullptr},
-    {"RGB with 16 bits a channel", kBiRgb, 64, {0, 0, 0}, Support::NotReadYet, Delivery::Staged, RowOrder::AsHeightSays, FrameSize::Computed, 0, 1, false, false, nullptr, nullptr, nullptr},
+    {"RGB with 16 bits a channel", kBiRgb, 48, {0, 0, 0}, Support::NotReadYet, Delivery::Staged, RowOrder::AsHeightSays, FrameSize::Computed, 0, 1, false, RowPadding::None, nullptr, nullptr, nullptr},
+    {"RGB with 16 bits a channel", kBiRgb, 64, {0, 0, 0}, Support::NotReadYet, Delivery::Staged, RowOrder::AsHeightSays, FrameSize::Computed, 0, 1, false, RowPadding::None, nullptr, nullptr, nullptr},
 };
 // clang-format on
 
@@ -172,14 +179,60 @@ bool DescribePicture(const PictureRow& row, int32_t width, int32_t height, uint3
     return true;
 }
 
+namespace {
+
+// A frame as a padding writer stores it.
+struct PaddedGeometry {
+    uint64_t stride = 0;        // of a luma (or grey) row
+    uint64_t chromaStride = 0;  // of a chroma row (planar)
+    uint64_t lumaRows = 0;      // rows of the luma plane (planar)
+    uint64_t frame = 0;
+};
+
+uint64_t RoundUp4(uint64_t n) { return (n + 3) / 4 * 4; }
+
+// False when the row's layout is never padded or padding adds nothing.
+bool PaddedGeometryOf(const PictureFormat& picture, PaddedGeometry& padded) {
+    if (picture.row == nullptr) return false;
+    const uint64_t width = picture.width;
+    const uint64_t rows = picture.rows;
+    switch (picture.row->padding) {
+        case RowPadding::None:
+            return false;
+        case RowPadding::RowsTo4:
+            padded.stride = RoundUp4(picture.row->storedRowBytes(picture.width));
+            padded.frame = padded.stride * rows;
+            break;
+        case RowPadding::PlanesTo4: {
+            // GStreamer's I420: luma rows of width bytes and chroma rows of
+            // (width + 1) / 2, each padded to 4; the luma plane of an even
+            // number of rows; two chroma planes of (rows + 1) / 2 rows.
+            const uint64_t chromaRows = (rows + 1) / 2;
+            padded.stride = RoundUp4(width);
+            padded.chromaStride = RoundUp4((width + 1) / 2);
+            padded.lumaRows = chromaRows * 2;
+            padded.frame = padded.stride * padded.lumaRows + 2 * padded.chromaStride * chromaRows;
+            break;
+        }
+    }
+    return padded.frame != picture.frameSize && padded.frame <= 0xFFFFFFFFu;
+}
+
+}  // namespace
+
+uint32_t PaddedFrameSize(const PictureFormat& picture) {
+    PaddedGeometry padded;
+    return PaddedGeometryOf(picture, padded) ? static_cast<uint32_t>(padded.frame) : 0;
+}
+
 bool PadRowsToChunks(PictureFormat& picture, uint32_t smallestChunk) {
-    if (picture.row == nullptr || !picture.row->rowsMayPad) return false;
-    const uint64_t row = picture.row->storedRowBytes(picture.width);
-    const uint64_t padded = (row + 3) / 4 * 4;
-    const uint64_t frame = padded * picture.rows;
-    if (padded == row || frame > smallestChunk) return false;
-    picture.storedStride = padded;
-    picture.frameSize = static_cast<uint32_t>(frame);  // <= a chunk's 32-bit size
+    PaddedGeometry padded;
+    if (!PaddedGeometryOf(picture, padded) || padded.frame > smallestChunk) return false;
+    picture.storedStride = padded.stride;
+    picture.frameSize = static_cast<uint32_t>(padded.frame);  // <= a chunk's 32-bit size
+    // Both below the frame size.
+    picture.context.chromaStride = static_cast<uint32_t>(padded.chromaStride);
+    picture.context.lumaPlaneRows = static_cast<uint32_t>(padded.lumaRows);
     return true;
 }
 

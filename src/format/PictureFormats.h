@@ -59,6 +59,15 @@ enum class FrameSize : uint8_t {
     SizeImageUnlessHint,
 };
 
+// Padding some writers (GStreamer) add to layouts that others store without
+// it, and say so nowhere but in the chunks' size.
+enum class RowPadding : uint8_t {
+    None,
+    RowsTo4,    // each row padded to 4 bytes (grey)
+    PlanesTo4,  // 4:2:0 planes: the rows of each plane padded to 4 bytes, the
+                // luma plane to an even number of rows (I420)
+};
+
 struct PictureRow {
     const char* name;      // as a user knows it, for refusals: "RGB", "YUV 4:2:2"
     uint32_t compression;  // biCompression: kBiRgb, kBiBitfields or a code
@@ -71,10 +80,9 @@ struct PictureRow {
     uint8_t bitsPerPixel;    // stored bits of one pixel (a row's partial read is cut by it)
     uint8_t pixelsPerGroup;  // pixels stored together: a partly read group is not converted
     bool usesPalette;        // the kernel reads FormatContext::palette
-    // Rows may be stored padded to 4 bytes although the layout's own rows are
-    // not: taken when every frame's chunk holds the padded frame (see
-    // PadRowsToChunks).
-    bool rowsMayPad;
+    // How a writer may pad a layout whose own rows are not padded: taken
+    // when every frame's chunk holds the padded frame (see PadRowsToChunks).
+    RowPadding padding;
     // Bytes of one stored row of `width` pixels (padding included) and of a
     // whole stored frame of `rows` such rows, in 64 bits: never wraps for
     // 32-bit width and rows.
@@ -111,12 +119,18 @@ bool DescribePicture(const PictureRow& row, int32_t width, int32_t height, uint3
                      const convert::FormatContext& context, PictureFormat& picture);
 
 // Some writers (GStreamer) pad the rows of layouts stored unpadded by
-// others (grey) to 4 bytes, and say so nowhere but in the chunk's size; ffmpeg
-// reads a frame's rows padded when its chunk holds the padded frame. For a row
-// with rowsMayPad, a width that pads, and a stream whose every video chunk
-// (the smallest of them holds `smallestChunk` bytes) holds the padded frame,
-// makes the stored rows padded and the frame size the padded frame's, and
-// returns true; leaves the picture as it is otherwise.
+// others (grey, I420) to 4 bytes, and the luma plane of I420 to an even
+// number of rows, and say so nowhere but in the chunk's size; ffmpeg reads a
+// grey frame's rows padded when its chunk holds the padded frame.
+//
+// PaddedFrameSize: the bytes of a frame of `picture` as such a writer pads
+// it, or 0 when the row's layout is never padded, its padding adds nothing
+// at this size, or the padded frame would not fit 32 bits.
+uint32_t PaddedFrameSize(const PictureFormat& picture);
+// For a stream whose every video chunk (the smallest of them holds
+// `smallestChunk` bytes) holds the padded frame, makes the stored rows and
+// planes padded and the frame size the padded frame's, and returns true;
+// leaves the picture as it is otherwise.
 bool PadRowsToChunks(PictureFormat& picture, uint32_t smallestChunk);
 
 }  // namespace format

@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <functional>
 
-#include "support/AllocationCounter.h"
 #include "AviFixture.h"
 #include "platform/TestHooks.h"
+#include "support/AllocationCounter.h"
 #include "support/DebugFolder.h"
 #include "support/Files.h"
 
@@ -63,7 +63,18 @@ size_t StandardIndex(TwoSegmentFile& file, const char (&code)[5], const char (&c
     return ix;
 }
 
-TwoSegmentFile BuildTwoSegments(uint32_t framesPerSegment, uint32_t frameSize = kFrameSize) {
+// The video format: 32-bit RGB of frameSize / 8 x 2 pixels unless given;
+// and a palette change ('00pc', listed by no index) after the first frame.
+struct Picture {
+    int32_t width = 0, height = 2;
+    uint16_t bitCount = 32;
+    uint32_t compression = 0;
+    uint32_t formatSize = 40;  // 40 + 4 x 256 with a palette
+    bool paletteChange = false;
+};
+
+TwoSegmentFile BuildTwoSegments(uint32_t framesPerSegment, uint32_t frameSize = kFrameSize,
+                                Picture picture = {}) {
     TwoSegmentFile file;
     AviBuilder& avi = file.avi;
     const uint64_t riff = avi.OpenList("RIFF", "AVI ");
@@ -71,7 +82,9 @@ TwoSegmentFile BuildTwoSegments(uint32_t framesPerSegment, uint32_t frameSize = 
     avi.MainHeader(0x10, framesPerSegment);
     const uint64_t videoStrl = avi.OpenList("LIST", "strl");
     avi.StreamHeader("vids");
-    avi.Bitmap(frameSize / 8, 2, 32, 0, frameSize);
+    avi.Bitmap(picture.width != 0 ? picture.width : static_cast<int32_t>(frameSize / 8),
+               picture.height, picture.bitCount, picture.compression, frameSize,
+               picture.formatSize);
     file.videoSuper = SuperIndex(avi, "00db", 4);
     avi.Close(videoStrl);
     const uint64_t audioStrl = avi.OpenList("LIST", "strl");
@@ -90,6 +103,7 @@ TwoSegmentFile BuildTwoSegments(uint32_t framesPerSegment, uint32_t frameSize = 
                 avi.Chunk("00db", frameSize, static_cast<uint8_t>(file.frames.size() + 1));
             frames.emplace_back(static_cast<int64_t>(frame), frameSize);
             file.frames.push_back(static_cast<int64_t>(frame));
+            if (picture.paletteChange && file.frames.size() == 1) avi.Chunk("00pc", 4 + 4 * 2);
             const uint64_t chunk = avi.Chunk("01wb", kAudioSize);
             audio.emplace_back(static_cast<int64_t>(chunk), kAudioSize);
             file.audio.emplace_back(static_cast<int64_t>(chunk), kAudioSize);
@@ -136,6 +150,77 @@ TEST(SuperIndex, TwoSegmentFileIsReadFromItsIndexesAlone) {
     EXPECT_EQ((*audio)->indexSource, avi::IndexSource::SuperIndex);
     EXPECT_EQ(Chunks(**audio), file.audio);
     EXPECT_EQ((*audio)->audioChunks.back().endSample, 100);
+}
+
+// Frames whose rows the writer padded (GStreamer's grey and I420 at widths
+// not a multiple of 4, I420 of an odd height) are frames of every index: the
+// super index, the walk's standard index (the super index names another
+// stream) and the scan of the next segment after it, which steps each
+// padded chunk whole. The stream is read with the padded geometry.
+TEST(SuperIndex, FramesOfPaddedRowsAreTakenFromEveryIndex) {
+    const struct {
+        const char* name;
+        Picture picture;
+        uint32_t padded;
+    } rows[] = {
+        {"grey 6x2", {6, 2, 8, avi::MakeFourCC('0', '0', '8', 'Y')}, 8 * 2},
+        {"I420 6x3", {6, 3, 12, avi::MakeFourCC('0', '2', '4', 'I')}, 8 * 4 + 2 * 4 * 2},
+    };
+    TempDir dir;
+    for (const auto& row : rows) {
+        for (const bool walked : {false, true}) {
+            SCOPED_TRACE(testing::Message() << row.name << (walked ? ", walked" : ""));
+            TwoSegmentFile file = BuildTwoSegments(5, row.padded, row.picture);
+            if (walked) file.avi.bytes.PatchU32(file.videoSuper + 16, 0x62773130u);  // '01wb'
+            auto video =
+                fixture::Open(dir, "padded.avi", file.avi.bytes.data(), MappedReader::kVideo);
+            ASSERT_TRUE((*video)->ReadContainer());
+            EXPECT_EQ((*video)->indexSource,
+                      walked ? avi::IndexSource::StandardIndex : avi::IndexSource::SuperIndex);
+            EXPECT_EQ((*video)->frameTable, file.frames);
+            EXPECT_EQ((*video)->picture.frameSize, row.padded);
+            EXPECT_EQ((*video)->bih.biSizeImage, row.padded);
+            EXPECT_EQ((*video)->picture.storedStride, 8u);
+            EXPECT_TRUE((*video)->shortFrames.empty());
+        }
+    }
+}
+
+// A palette stream whose palette changes among the chunks an OpenDML index
+// lists (which no standard index names) is refused, named, whether the super
+// index or the walk's standard index is read; without a change, and for a
+// layout without a palette, it is served from the super index.
+TEST(SuperIndex, PaletteChangesAmongIndexedChunksRefuseAPaletteStream) {
+    const struct {
+        const char* name;
+        Picture picture;
+        bool served;
+    } rows[] = {
+        {"palette, no change", {4, 2, 8, 0, 40 + 4 * 256, false}, true},
+        {"palette, a change", {4, 2, 8, 0, 40 + 4 * 256, true}, false},
+        {"RGB, a stray change", {1, 2, 32, 0, 40, true}, true},
+    };
+    TempDir dir;
+    for (const auto& row : rows) {
+        for (const bool walked : {false, true}) {
+            SCOPED_TRACE(testing::Message() << row.name << (walked ? ", walked" : ""));
+            TwoSegmentFile file = BuildTwoSegments(5, 8, row.picture);
+            if (walked) file.avi.bytes.PatchU32(file.videoSuper + 16, 0x62773130u);  // '01wb'
+            auto video =
+                fixture::Open(dir, "palette.avi", file.avi.bytes.data(), MappedReader::kVideo);
+            ASSERT_EQ((*video)->ReadContainer(), row.served) << (*video)->refusal.text;
+            if (row.served) {
+                EXPECT_EQ((*video)->indexSource,
+                          walked ? avi::IndexSource::StandardIndex : avi::IndexSource::SuperIndex);
+                EXPECT_EQ((*video)->frameTable, file.frames);
+                continue;
+            }
+            EXPECT_EQ((*video)->refusal.kind, avi::RefusalKind::VideoBitDepth);
+            EXPECT_STREQ((*video)->refusal.text,
+                         "video is 8-bit palette that changes during the stream (1 '##pc' "
+                         "chunks), not read yet");
+        }
+    }
 }
 
 // Super indexes that point at the wrong place, or list what their chunks do

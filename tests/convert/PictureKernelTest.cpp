@@ -296,9 +296,10 @@ PictureContext ContextFor(bool bt709) {
     return c;
 }
 
-// Odd widths, spans cut short, one pixel, and rows of whole vector blocks.
-const std::pair<uint32_t, uint32_t> kSizes[] = {{1, 1},  {2, 3},   {5, 4},  {47, 3},
-                                                {64, 2}, {193, 5}, {390, 2}};
+// Odd widths, spans cut short, one pixel, rows of whole vector blocks (and
+// of whole v210 blocks), and rows of several spans.
+const std::pair<uint32_t, uint32_t> kSizes[] = {{1, 1},  {2, 3},   {5, 4},   {47, 3},  {64, 2},
+                                                {96, 2}, {193, 5}, {390, 2}, {1000, 2}};
 
 class PictureKernelTest : public ::testing::TestWithParam<PictureLayout> {};
 
@@ -364,6 +365,45 @@ TEST_P(PictureKernelTest, EveryLevelGivesThePortableBytesAlsoTurnedOverAndInPlac
         kernel(inPlace.data(), g.stride, inPlace.data(), static_cast<ptrdiff_t>(outRow), w, h,
                context);
         ASSERT_EQ(inPlace, portable) << convert::SimdLevelName(level) << " in place";
+    }
+}
+
+// Planes padded as GStreamer pads I420 (rows to 4 bytes, the luma plane to
+// even rows; the padding filled with bytes of its own), converted with the
+// padded geometry in the context, give the unpadded frame's pixels at every
+// level; the padded frame is exactly its bytes, so a read past it is a fault
+// under ASan.
+TEST(PaddedPlanes, GiveThePixelsOfTheUnpaddedFrameAtEveryLevel) {
+    const auto round4 = [](uint32_t n) { return (n + 3) / 4 * 4; };
+    for (const auto& size : kSizes) {
+        const uint32_t w = size.first, h = size.second;
+        const uint32_t cw = (w + 1) / 2, ch = (h + 1) / 2;
+        const Geometry g = GeometryOf(PictureLayout::I420, w, h);
+        const std::vector<uint8_t> plain = RandomFrame(g.bytes, w * 7 + h);
+        const uint32_t stride = round4(w), chromaStride = round4(cw), lumaRows = 2 * ch;
+        std::vector<uint8_t> padded(size_t(stride) * lumaRows + 2 * size_t(chromaStride) * ch,
+                                    0x5A);
+        for (uint32_t r = 0; r < h; ++r)
+            std::memcpy(&padded[size_t(r) * stride], &plain[size_t(r) * w], w);
+        for (uint32_t plane = 0; plane < 2; ++plane) {
+            for (uint32_t r = 0; r < ch; ++r) {
+                std::memcpy(
+                    &padded[size_t(stride) * lumaRows + (size_t(plane) * ch + r) * chromaStride],
+                    &plain[size_t(w) * h + (size_t(plane) * ch + r) * cw], cw);
+            }
+        }
+        PictureContext context = ContextFor(false);
+        std::vector<uint8_t> expected(size_t(w) * h * 4);
+        convert::PictureKernelAt(PictureLayout::I420, SimdLevel::Portable)(
+            plain.data(), w, expected.data(), w * 4, w, h, context);
+        context.chromaStride = chromaStride;
+        context.lumaPlaneRows = lumaRows;
+        for (const SimdLevel level : RunnableLevels()) {
+            std::vector<uint8_t> out(expected.size());
+            convert::PictureKernelAt(PictureLayout::I420, level)(padded.data(), stride, out.data(),
+                                                                 w * 4, w, h, context);
+            EXPECT_EQ(out, expected) << convert::SimdLevelName(level) << " " << w << "x" << h;
+        }
     }
 }
 

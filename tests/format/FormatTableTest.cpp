@@ -329,4 +329,50 @@ TEST(PictureTable, GreyRowsArePaddedOnlyWhenEveryChunkHoldsThePadding) {
     }
 }
 
+// GStreamer's I420: luma and chroma rows padded to 4 bytes, the luma plane
+// to an even number of rows (642x360: 348480 bytes, 318x241: 116160). Taken
+// only when every chunk holds that frame; sizes it does not pad, YV12 (which
+// no padding writer stores) and unpadded chunks keep the plain planes.
+TEST(PictureTable, I420PlanesArePaddedAsGStreamerPadsThemWhenEveryChunkHoldsThem) {
+    const format::PictureRow* i420 =
+        format::FindPictureRow(format::CompressionCode('I', '4', '2', '0'), 12, nullptr);
+    const format::PictureRow* yv12 =
+        format::FindPictureRow(format::CompressionCode('Y', 'V', '1', '2'), 12, nullptr);
+    ASSERT_NE(i420, nullptr);
+    ASSERT_NE(yv12, nullptr);
+    const struct {
+        const format::PictureRow* row;
+        int32_t width, height;
+        uint32_t padded;    // PaddedFrameSize
+        uint32_t unpadded;  // the frame as others store it
+        uint64_t stride;
+        uint32_t chromaStride, lumaRows;
+    } cases[] = {
+        {i420, 642, 360, 348480, 346680, 644, 324, 360},
+        {i420, 318, 241, 116160, 115116, 320, 160, 242},
+        {i420, 320, 241, 116160, 115840, 320, 160, 242},  // only the height pads
+        {i420, 644, 360, 348480, 347760, 644, 324, 360},  // only the chroma rows pad
+        {i420, 640, 360, 0, 345600, 640, 0, 0},           // nothing to pad
+        {yv12, 642, 360, 0, 346680, 642, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
+        format::PictureFormat picture;
+        ASSERT_TRUE(format::DescribePicture(*c.row, c.width, c.height, 0, {}, picture));
+        EXPECT_EQ(picture.frameSize, c.unpadded);
+        EXPECT_EQ(format::PaddedFrameSize(picture), c.padded);
+        // Chunks one byte short of the padded frame: read as others store it.
+        format::PictureFormat shorter = picture;
+        EXPECT_FALSE(format::PadRowsToChunks(shorter, c.padded - 1));
+        EXPECT_EQ(shorter.frameSize, c.unpadded);
+        EXPECT_EQ(shorter.context.chromaStride, 0u);
+        const bool pads = c.padded != 0;
+        EXPECT_EQ(format::PadRowsToChunks(picture, pads ? c.padded : 0xFFFFFFFFu), pads);
+        EXPECT_EQ(picture.frameSize, pads ? c.padded : c.unpadded);
+        EXPECT_EQ(picture.storedStride, c.stride);
+        EXPECT_EQ(picture.context.chromaStride, c.chromaStride);
+        EXPECT_EQ(picture.context.lumaPlaneRows, c.lumaRows);
+    }
+}
+
 }  // namespace

@@ -30,7 +30,12 @@ The rules checked, stream by stream:
                  filter where the plug-in interpolates linearly; the frame count
                  is ffmpeg's count of decoded pictures; with --reference, the
                  pictures of that file (the one a writer whose layout ffmpeg
-                 cannot decode was given)
+                 cannot decode was given); with --reference-unpadded, ffmpeg's
+                 reading (-f rawvideo -pix_fmt yuv420p) of the file's I420
+                 chunks with GStreamer's padding taken out (rows of each plane
+                 to 4 bytes, the luma plane to even rows), which ffmpeg itself
+                 reads wrong (an odd height converted at the next even one,
+                 see unpad_gst_i420)
   audio served   the float WAV of `qxhost audio` holds ffmpeg's decoded samples
                  x as (float)(x / 32767) (16-bit, and G.711 expanded by ffmpeg),
                  (float)((x - 128) / 127) (8-bit), x / 8388607 (24-bit), x / 2147483647
@@ -237,6 +242,10 @@ def properties(path):
         # Grey rows padded to 4 bytes (GStreamer): the chunks hold the padding.
         if comp == 0x30303859 and w % 4 and p.get("first_video_chunk") == (w + 3) // 4 * 4 * h:
             names.add("rowpad")
+        # I420 planes padded as GStreamer pads them: the chunks hold the padding.
+        if comp == 0x30323449 and p.get("first_video_chunk") == gst_i420_frame(w, h) \
+                != w * h + 2 * ((w + 1) // 2) * ((h + 1) // 2):
+            names.add("planepad")
         image = s.get("size_image")
         if image == 0:
             names.add("sizeimage0")
@@ -248,6 +257,39 @@ def properties(path):
             names.add("scale1")
     p["properties"] = sorted(names)
     return p
+
+
+def round4(n):
+    return (n + 3) // 4 * 4
+
+
+def gst_i420_frame(w, h):
+    """Bytes of an I420 frame as GStreamer stores it: the rows of each plane
+    padded to 4 bytes, the luma plane to an even number of rows."""
+    ch = (h + 1) // 2
+    return round4(w) * 2 * ch + 2 * round4((w + 1) // 2) * ch
+
+
+def unpad_gst_i420(data, w, h):
+    """GStreamer's padded I420 frames (concatenated) as plain yuv420p frames,
+    an odd height made even by repeating the last luma row: ffmpeg's scaler
+    sites the chroma of an odd height off the 4:2:0 positions (it stretches
+    (h + 1) / 2 chroma rows over h rows, up to 4 levels off at the bottom on
+    smooth colour); at the even height the chroma rows are where 4:2:0 puts
+    them, and the extra row, dropped after the conversion, changes no other."""
+    size, cw, ch = gst_i420_frame(w, h), (w + 1) // 2, (h + 1) // 2
+    ys, cs = round4(w), round4(cw)
+    out = bytearray()
+    for f in range(0, len(data) - size + 1, size):
+        frame = data[f:f + size]
+        for r in range(h + (h & 1)):
+            r = min(r, h - 1)
+            out += frame[r * ys:r * ys + w]
+        for plane in range(2):
+            base = ys * 2 * ch + plane * cs * ch
+            for r in range(ch):
+                out += frame[base + r * cs:base + r * cs + cw]
+    return bytes(out)
 
 
 # ---------------------------------------------------------------- reference
@@ -296,11 +338,13 @@ def pixel_tolerance(pix_fmt):
     return 1
 
 
-def ffmpeg_bgra_pictures(path, index, rows, fault=""):
+def ffmpeg_bgra_pictures(path, index, rows, fault="", raw=None):
     """ffmpeg's decoded pictures of one video stream converted to bgra by its
     accurate scaler, the matrix chosen by the height (BT.709 from 720 lines),
     rows top-down. `fault` (the suite's self-test): "matrix" takes the other
-    matrix, "vflip" turns the pictures over."""
+    matrix, "vflip" turns the pictures over. `raw`: (bytes, pix_fmt, width, height)
+    read as raw frames instead of the file, each cut to `rows` rows after the
+    conversion."""
     bt709 = rows >= 720
     if fault == "matrix":
         bt709 = not bt709
@@ -308,9 +352,22 @@ def ffmpeg_bgra_pictures(path, index, rows, fault=""):
         % ("bt709" if bt709 else "bt601")
     if fault == "vflip":
         chain += ",vflip"
-    r = run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:%d" % index,
-             "-fps_mode", "passthrough", "-vf", chain, "-f", "rawvideo", "-"])
-    return r.stdout
+    source, data = ["-i", path, "-map", "0:%d" % index], None
+    if raw is not None:
+        data, pix_fmt, width, height = raw
+        source = ["-f", "rawvideo", "-pix_fmt", pix_fmt, "-s", "%dx%d" % (width, height), "-i", "-"]
+    r = run(["ffmpeg", "-nostdin", "-v", "error"] + source +
+            ["-fps_mode", "passthrough", "-vf", chain, "-f", "rawvideo", "-"], input=data)
+    if raw is None or height == rows:
+        return r.stdout
+    taken, made = width * 4 * rows, width * 4 * height
+    return b"".join(r.stdout[f:f + taken] for f in range(0, len(r.stdout), made))
+
+
+def ffmpeg_packets(path, index):
+    """The stream's packets as stored, one after another."""
+    return run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:%d" % index,
+                "-c", "copy", "-f", "rawvideo", "-"]).stdout
 
 
 def max_difference(a, b):
@@ -578,8 +635,16 @@ class Check:
         # A layout ffmpeg cannot decode (MEncoder's own RGB codes) is compared
         # with ffmpeg's decode of the file it was written from.
         rs = first_video(ffprobe_streams(self.a.reference)) if self.a.reference else vs
+        raw = None
+        if self.a.reference_unpadded:
+            packets = ffmpeg_packets(self.a.file, int(vs["index"]))
+            if not packets or len(packets) % gst_i420_frame(width, rows):
+                self.problem("reference: %d bytes of packets are not whole padded I420 frames"
+                             % len(packets))
+                return
+            raw = (unpad_gst_i420(packets, width, rows), "yuv420p", width, rows + (rows & 1))
         theirs = ffmpeg_bgra_pictures(self.a.reference or self.a.file, int(rs["index"]), rows,
-                                      self.a.reference_fault)
+                                      self.a.reference_fault, raw)
         if not theirs or len(theirs) % frame_size:
             self.problem("reference: ffmpeg gives %d bytes of pictures" % len(theirs))
             return
@@ -694,6 +759,9 @@ def main():
     chk.add_argument("--has", default="")
     chk.add_argument("--reference", default="",
                      help="pixels: the file ffmpeg decodes as the reference (default FILE)")
+    chk.add_argument("--reference-unpadded", action="store_true",
+                     help="pixels: the reference is the file's I420 chunks without "
+                          "GStreamer's padding, read as raw yuv420p")
     chk.add_argument("--reference-fault", default="", choices=["", "matrix", "vflip"],
                      help="the suite's self-test: a wrong reference the pixel check must reject")
     chk.add_argument("--work", default=".")

@@ -173,7 +173,7 @@ const format::PictureRow kStagedTopDown = {"grey",
                                            8,
                                            1,
                                            false,
-                                           false,
+                                           format::RowPadding::None,
                                            GreyRow,
                                            GreyFrame,
                                            GreyToBgra};
