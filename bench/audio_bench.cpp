@@ -17,6 +17,7 @@
 #include <mutex>
 
 #include "bench_common.h"
+#include "support/SampleRules.h"
 
 namespace {
 
@@ -28,25 +29,10 @@ constexpr size_t kPoolSets = 4;  // the host's reused sets of channel buffers
 struct AudioPass : bench::RequestPass {
     // Set for the checking pass: called with every delivered request.
     void (*check)(const SampleRequest&) = nullptr;
+    void Check(const SampleRequest& request, size_t) override {
+        if (check != nullptr) check(request);
+    }
 };
-
-AudioPass* currentPass = nullptr;
-
-SampleRequest* QX_CALL HostAcquire(StreamHandle*, uint32_t) { return currentPass->Acquire(); }
-
-int32_t QX_CALL HostSetDuration(StreamHandle*, SampleRequest* request, int64_t duration) {
-    currentPass->CheckDuration(*request, duration);
-    return 0;
-}
-
-int32_t QX_CALL HostDeliver(StreamHandle*, SampleRequest* request) {
-    AudioPass& pass = *currentPass;
-    if (pass.check != nullptr) pass.check(*request);
-    pass.Delivered(pass.IndexOf(request));
-    return 0;
-}
-
-int32_t QX_CALL HostWake(StreamHandle*) { return 0; }  // acquire never waits
 
 struct Setup {
     std::string plugin;
@@ -151,11 +137,10 @@ private:
     std::vector<size_t> firstPiece_;
 };
 
-// The stored sample layouts the benchmark knows, each with its own rule.
-enum class Layout { U8, S16, S24, S32, F32, F64, ALaw, MuLaw };
-
+// The stored sample layout: its rule (support/SampleRules.h) gives the float
+// the plug-in must serve for each stored sample.
 struct SoundInfo {
-    Layout layout = Layout::S16;
+    const samplerules::SampleRule* rule = nullptr;
     uint32_t bytes = 2;  // stored bytes of one sample of one channel
     uint32_t rate = 0;
     const char* name = "16-bit PCM";
@@ -192,84 +177,23 @@ SoundInfo ReadSoundInfo(bench::PlainFile& file, uint32_t* streamNumber) {
             }
             static const struct {
                 uint16_t tag, bits;
-                SoundInfo info;
+                const char* name;
             } known[] = {
-                {1, 8, {Layout::U8, 1, 0, "8-bit PCM"}},
-                {1, 16, {Layout::S16, 2, 0, "16-bit PCM"}},
-                {1, 24, {Layout::S24, 3, 0, "24-bit PCM"}},
-                {1, 32, {Layout::S32, 4, 0, "32-bit PCM"}},
-                {3, 32, {Layout::F32, 4, 0, "32-bit float"}},
-                {3, 64, {Layout::F64, 8, 0, "64-bit float"}},
-                {6, 8, {Layout::ALaw, 1, 0, "A-law"}},
-                {7, 8, {Layout::MuLaw, 1, 0, "mu-law"}},
+                {1, 8, "8-bit PCM"},   {1, 16, "16-bit PCM"},   {1, 24, "24-bit PCM"},
+                {1, 32, "32-bit PCM"}, {3, 32, "32-bit float"}, {3, 64, "64-bit float"},
+                {6, 8, "A-law"},       {7, 8, "mu-law"},
             };
+            const samplerules::SampleRule* rule = samplerules::RuleOf(tag, bits);
             for (const auto& k : known) {
-                if (k.tag != tag || k.bits != bits) continue;
-                SoundInfo info = k.info;
-                info.rate = rate;
+                if (k.tag != tag || k.bits != bits || rule == nullptr) continue;
                 *streamNumber = stream;
-                return info;
+                return SoundInfo{rule, rule->bytes, rate, k.name};
             }
             bench::Fail("the audio stream's layout is not one the benchmark knows");
         }
         at += 8 + length + (length & 1u);
     }
     bench::Fail("no audio stream header in the first 64 KiB");
-}
-
-// G.711 expansion to 16-bit linear, written out from the standard's segment
-// tables (independent of the plug-in's own tables).
-int32_t ALawLinear(uint8_t code) {
-    const uint32_t a = code ^ 0x55u;
-    int32_t t = static_cast<int32_t>((a & 0x0Fu) << 4);
-    const uint32_t segment = (a & 0x70u) >> 4;
-    if (segment == 0) {
-        t += 8;
-    } else {
-        t = (t + 0x108) << (segment - 1);
-    }
-    return (a & 0x80u) != 0 ? t : -t;
-}
-int32_t MuLawLinear(uint8_t code) {
-    const uint32_t u = ~static_cast<uint32_t>(code) & 0xFFu;
-    const int32_t t = static_cast<int32_t>((((u & 0x0Fu) << 3) + 0x84u) << ((u & 0x70u) >> 4));
-    return (u & 0x80u) != 0 ? 0x84 - t : t - 0x84;
-}
-
-// The float the plug-in must serve for one stored sample at `p`.
-float Expected(Layout layout, const uint8_t* p) {
-    switch (layout) {
-        case Layout::U8:
-            return static_cast<float>(static_cast<double>(int32_t{p[0]} - 128) / 127.0);
-        case Layout::S16: {
-            const auto x = static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
-            return static_cast<float>(static_cast<double>(x) / 32767.0);
-        }
-        case Layout::S24: {
-            const uint32_t u = uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16);
-            const int32_t x = static_cast<int32_t>(u << 8) / 256;  // sign-extended
-            return static_cast<float>(static_cast<double>(x) / 8388607.0);
-        }
-        case Layout::S32: {
-            const auto x = static_cast<int32_t>(bench::Le32(p));
-            return static_cast<float>(static_cast<double>(x) / 2147483647.0);
-        }
-        case Layout::F32: {
-            float f;
-            std::memcpy(&f, p, sizeof f);  // stored bit for bit
-            return f;
-        }
-        case Layout::F64: {
-            double d;
-            std::memcpy(&d, p, sizeof d);
-            return static_cast<float>(d);
-        }
-        case Layout::ALaw:
-            return static_cast<float>(static_cast<double>(ALawLinear(p[0])) / 32767.0);
-        case Layout::MuLaw:
-            return static_cast<float>(static_cast<double>(MuLawLinear(p[0])) / 32767.0);
-    }
-    return 0.0f;
 }
 
 // What the checking pass compares the served floats with: the file's bytes,
@@ -293,7 +217,7 @@ void CheckRequest(const SampleRequest& request) {
     for (uint64_t j = 0; j < samples; ++j) {
         for (uint32_t ch = 0; ch < checker.channels; ++ch) {
             const uint8_t* p = checker.staging.data() + (j * checker.channels + ch) * bytes;
-            const float expected = Expected(checker.sound.layout, p);
+            const float expected = checker.sound.rule->decode(p);
             const float got = request.channelBuffers[ch][j];
             if (std::memcmp(&expected, &got, sizeof got) != 0) ++checker.mismatches;
         }
@@ -348,13 +272,12 @@ public:
             checker.mismatches = 0;
             pass.check = CheckRequest;
         }
-        currentPass = &pass;
+        pass.Attach(stream);
 
         const Clock::time_point start = Clock::now();
         driver_.drv_start(&stream.handle);
         const double seconds = pass.SecondsFrom(start);
         driver_.drv_close(&stream.handle);
-        currentPass = nullptr;
 
         if (pass.wrongDurations.load() != 0) bench::Fail("the plug-in set wrong durations");
         if (check && checker.mismatches != 0) {
@@ -391,10 +314,8 @@ private:
 
 int main(int argc, char** argv) {
     const Setup setup = ParseArgs(argc, argv);
-    const HostServices services = {nullptr,         HostAcquire, HostDeliver,
-                                   HostSetDuration, nullptr,     HostWake};
     const bench::Plugin plugin(setup.plugin);
-    const DriverTable& driver = plugin.Connect(services);
+    const DriverTable& driver = plugin.Connect(testsupport::FakeHostServices());
 
     // The channel count as the plug-in describes it; the layout from the file.
     uint32_t channels = 0;

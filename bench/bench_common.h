@@ -1,5 +1,6 @@
-// What every benchmark program shares: a clock, order statistics, the loaded
-// plug-in, a plain file reader for the reference loops, a walk over the AVI
+// What every benchmark program shares: a clock, order statistics, the host
+// (the shared scripted one, support/FakeHost.h) and its passes of requests,
+// the loaded plug-in, a plain file reader for the reference loops, a walk over the AVI
 // file's data chunks (independent of the plug-in's own parsing), and, on Linux,
 // timing of an external command such as ffmpeg.
 #pragma once
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "qxdriver.h"
+#include "support/FakeHost.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -49,17 +51,23 @@ inline double Best(const std::vector<double>& seconds) {
     return seconds.empty() ? 0.0 : *std::min_element(seconds.begin(), seconds.end());
 }
 
-// One pass of requests, prepared before the worker starts: the host's acquire
-// hands them out with an atomic index and never blocks, its deliver counts
-// them, and the last delivery ends the pass.
+// One pass of requests, prepared before the worker starts and handed out by
+// the shared scripted host (support/FakeHost.h) with an atomic index, never
+// blocking and recording nothing; its hooks count the deliveries, and the
+// last delivery ends the pass. A benchmark's own check of a delivered
+// request is its override of Check.
 struct RequestPass {
     std::vector<SampleRequest> requests;
-    std::atomic<size_t> next{0};
     std::atomic<size_t> delivered{0};
     std::atomic<size_t> wrongDurations{0};
     bool timestamps = false;  // record acquire and deliver times per request
     std::vector<Clock::time_point> acquiredAt;
     std::vector<Clock::time_point> deliveredAt;
+
+    RequestPass() = default;
+    RequestPass(const RequestPass&) = delete;
+    RequestPass& operator=(const RequestPass&) = delete;
+    virtual ~RequestPass() = default;
 
     void Prepare(size_t count, bool withTimestamps) {
         requests.resize(count);
@@ -69,29 +77,17 @@ struct RequestPass {
             deliveredAt.resize(count);
         }
     }
-    SampleRequest* Acquire() {
-        const size_t i = next.fetch_add(1, std::memory_order_relaxed);
-        if (i >= requests.size()) return nullptr;
-        if (timestamps) acquiredAt[i] = Clock::now();
-        return &requests[i];
+    // Hands the prepared requests to `stream`'s host, this pass's hooks on it.
+    void Attach(testsupport::FakeStream& stream) {
+        stream.Prepare(requests.data(), requests.size());
+        stream.hookData = this;
+        stream.onAcquire = timestamps ? OnAcquire : nullptr;
+        stream.onSetDuration = OnSetDuration;
+        stream.onDeliver = OnDeliver;
     }
-    void CheckDuration(const SampleRequest& request, int64_t duration) {
-        if (duration != request.end - request.start) wrongDurations.fetch_add(1);
-    }
-    // Index of a request handed out by this pass.
-    size_t IndexOf(const SampleRequest* request) const {
-        return static_cast<size_t>(request - requests.data());
-    }
-    void Delivered(size_t i) {
-        if (timestamps) deliveredAt[i] = Clock::now();
-        if (delivered.fetch_add(1) + 1 == requests.size()) {
-            const Clock::time_point now = Clock::now();  // the end of the pass
-            std::lock_guard<std::mutex> hold(lock_);
-            lastDelivery_ = now;
-            done_ = true;
-            finished_.notify_one();
-        }
-    }
+    // Called with every delivered request, `i` its index in the pass.
+    virtual void Check(const SampleRequest& /*request*/, size_t /*i*/) {}
+
     // Waits for the last delivery and returns the seconds from `start` to it.
     double SecondsFrom(Clock::time_point start) {
         std::unique_lock<std::mutex> hold(lock_);
@@ -107,6 +103,34 @@ struct RequestPass {
     }
 
 private:
+    static RequestPass& Of(testsupport::FakeStream& stream) {
+        return *static_cast<RequestPass*>(stream.hookData);
+    }
+    size_t IndexOf(const SampleRequest* request) const {
+        return static_cast<size_t>(request - requests.data());
+    }
+    static void OnAcquire(testsupport::FakeStream& stream, SampleRequest* request) {
+        RequestPass& pass = Of(stream);
+        pass.acquiredAt[pass.IndexOf(request)] = Clock::now();
+    }
+    static void OnSetDuration(testsupport::FakeStream& stream, SampleRequest* request,
+                              int64_t duration) {
+        if (duration != request->end - request->start) Of(stream).wrongDurations.fetch_add(1);
+    }
+    static void OnDeliver(testsupport::FakeStream& stream, SampleRequest* request) {
+        RequestPass& pass = Of(stream);
+        const size_t i = pass.IndexOf(request);
+        pass.Check(*request, i);
+        if (pass.timestamps) pass.deliveredAt[i] = Clock::now();
+        if (pass.delivered.fetch_add(1) + 1 == pass.requests.size()) {
+            const Clock::time_point now = Clock::now();  // the end of the pass
+            std::lock_guard<std::mutex> hold(pass.lock_);
+            pass.lastDelivery_ = now;
+            pass.done_ = true;
+            pass.finished_.notify_one();
+        }
+    }
+
     Clock::time_point lastDelivery_;
     std::mutex lock_;
     std::condition_variable finished_;
@@ -138,17 +162,6 @@ inline void RaiseToWorkerPriority() {
     const int ignored = setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), -20);
     (void)ignored;
 #endif
-}
-
-// Services of a host that only opens streams: it never hands out a request,
-// so a started worker ends at once. For the open benchmarks.
-inline SampleRequest* QX_CALL OpenOnlyAcquire(StreamHandle*, uint32_t) { return nullptr; }
-inline int32_t QX_CALL OpenOnlyDeliver(StreamHandle*, SampleRequest*) { return 0; }
-inline int32_t QX_CALL OpenOnlySetDuration(StreamHandle*, SampleRequest*, int64_t) { return 0; }
-inline int32_t QX_CALL OpenOnlyWake(StreamHandle*) { return 0; }
-inline HostServices OpenOnlyServices() {
-    return HostServices{nullptr, OpenOnlyAcquire, OpenOnlyDeliver, OpenOnlySetDuration,
-                        nullptr, OpenOnlyWake};
 }
 
 // The plug-in loaded by path, as a host loads it.
@@ -318,17 +331,12 @@ inline double TimeCommand(const std::vector<std::string>& args) {
 }
 #endif
 
-// The stream the bench host hands the plug-in, with the host's descriptors.
-// StreamHandle comes first so that a callback's handle leads back to it.
-struct HostStream {
-    StreamHandle handle{};
-    VideoDesc video{};
-    AudioDesc audio{};
-    HostStream() {
-        handle.pVideo = &video;
-        handle.pAudio = &audio;
-    }
-    static HostStream& Of(StreamHandle* stream) { return *reinterpret_cast<HostStream*>(stream); }
+// The stream the bench host hands the plug-in, with the host's descriptors:
+// a stream of the shared scripted host, whose services (FakeHostServices)
+// every benchmark connects with. Left without requests, its acquire
+// returns null, so a started worker ends at once (the open benchmarks).
+struct HostStream : testsupport::FakeStream {
+    HostStream() { Finish(); }
 };
 
 inline const uint32_t* OptionsFor(bool video) {

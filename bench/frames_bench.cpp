@@ -20,22 +20,6 @@ namespace {
 
 using bench::Clock;
 
-// One pass of requests, prepared before the worker starts: request i asks for
-// frame i and points at one of the host's reused frame buffers.
-struct VideoPass : bench::RequestPass {
-    std::atomic<size_t> wrongFrames{0};
-    int64_t frameDuration = 0;
-};
-
-VideoPass* currentPass = nullptr;
-
-SampleRequest* QX_CALL HostAcquire(StreamHandle*, uint32_t) { return currentPass->Acquire(); }
-
-int32_t QX_CALL HostSetDuration(StreamHandle*, SampleRequest* request, int64_t duration) {
-    currentPass->CheckDuration(*request, duration);
-    return 0;
-}
-
 // The frame number avimake's pattern stores in the first four pixels of each
 // frame as the file holds it: pixel k carries byte k of the number in B, G, R.
 bool CarriesFrameNumber(const uint8_t* frame, size_t number) {
@@ -47,15 +31,15 @@ bool CarriesFrameNumber(const uint8_t* frame, size_t number) {
     return true;
 }
 
-int32_t QX_CALL HostDeliver(StreamHandle*, SampleRequest* request) {
-    VideoPass& pass = *currentPass;
-    const size_t i = pass.IndexOf(request);
-    if (!CarriesFrameNumber(request->frameBuffer, i)) pass.wrongFrames.fetch_add(1);
-    pass.Delivered(i);
-    return 0;
-}
-
-int32_t QX_CALL HostWake(StreamHandle*) { return 0; }  // acquire never waits
+// One pass of requests, prepared before the worker starts: request i asks for
+// frame i and points at one of the host's reused frame buffers.
+struct VideoPass : bench::RequestPass {
+    std::atomic<size_t> wrongFrames{0};
+    int64_t frameDuration = 0;
+    void Check(const SampleRequest& request, size_t i) override {
+        if (!CarriesFrameNumber(request.frameBuffer, i)) wrongFrames.fetch_add(1);
+    }
+};
 
 struct Setup {
     std::string plugin;
@@ -117,13 +101,12 @@ public:
             r.end = r.start + pass.frameDuration;
             r.frameBuffer = buffers_[i % buffers_.size()].data();
         }
-        currentPass = &pass;
+        pass.Attach(stream);
 
         const Clock::time_point start = Clock::now();
         driver_.drv_start(&stream.handle);
         const double seconds = pass.SecondsFrom(start);
         driver_.drv_close(&stream.handle);
-        currentPass = nullptr;
 
         if (pass.wrongFrames.load() != 0)
             bench::Fail("the plug-in served frames with the wrong content");
@@ -171,10 +154,8 @@ int main(int argc, char** argv) {
     }
     const double totalBytes = static_cast<double>(frameBytes) * static_cast<double>(chunks.size());
 
-    const HostServices services = {nullptr,         HostAcquire, HostDeliver,
-                                   HostSetDuration, nullptr,     HostWake};
     const bench::Plugin plugin(setup.plugin);
-    const DriverTable& driver = plugin.Connect(services);
+    const DriverTable& driver = plugin.Connect(testsupport::FakeHostServices());
     FrameBench frameBench(setup, driver, chunks.size(), frameBytes);
 
     bench::RaiseToWorkerPriority();

@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
     }
     if (reps < 1) bench::Fail("--reps must be at least 1");
 
-    const HostServices services = bench::OpenOnlyServices();
+    const HostServices& services = testsupport::FakeHostServices();
     const bench::Plugin plugin(argv[1]);
     const DriverTable& driver = plugin.Connect(services);
     bench::PlainFile plain(file);

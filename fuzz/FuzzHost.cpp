@@ -15,6 +15,8 @@
 #include "format/SoundFormats.h"
 #include "platform/TestHooks.h"
 #include "reader/Mirolan.h"
+#include "support/FakeHost.h"
+#include "support/SampleRules.h"
 
 namespace fuzzhost {
 
@@ -69,20 +71,13 @@ struct Slot {
     bool delivered = false;
 };
 
+// One stream of the shared scripted host (support/FakeHost.h): its requests
+// are made as the worker asks for them, each with buffers of its own.
 struct Stream {
-    StreamHandle handle{};  // first member: the driver's StreamHandle* is this object
-    VideoDesc video{};
-    AudioDesc audio{};
-
-    std::mutex lock;
-    std::condition_variable changed;
+    testsupport::FakeStream host;
     std::vector<std::unique_ptr<Slot>> slots;
     std::function<void(Slot&)> prepare;  // fills the next request; set before start
     size_t planned = 0;
-    bool woken = false;
-    bool exhausted = false;  // acquire has returned null
-    bool closed = false;     // drv_close has returned
-    std::chrono::steady_clock::time_point lastCall = std::chrono::steady_clock::now();
     std::vector<std::string> problems;
     // The served audio's layout, as the open found it: which values its
     // conversion can give.
@@ -98,67 +93,30 @@ struct Stream {
         }
         return nullptr;
     }
+    // Called by the host's acquire, its lock held.
+    SampleRequest* Produce() {
+        if (slots.size() >= planned || !prepare) return nullptr;
+        slots.push_back(std::make_unique<Slot>());
+        Slot& slot = *slots.back();
+        prepare(slot);
+        return &slot.request;
+    }
+    // After the close: what the worker did with each request, and every
+    // promise of the host contract it broke.
+    void Collect() {
+        for (const testsupport::FakeStream::Event& e : host.Events()) {
+            Slot* slot = Find(e.request);
+            if (slot == nullptr) continue;  // reported by BrokenPromises
+            if (e.kind == testsupport::FakeStream::Event::SetDuration) {
+                slot->durationSet = true;
+                slot->duration = e.duration;
+            } else {
+                slot->delivered = true;
+            }
+        }
+        for (const std::string& broken : host.BrokenPromises()) Problem(broken);
+    }
 };
-
-Stream& StreamOf(StreamHandle* handle) { return *reinterpret_cast<Stream*>(handle); }
-
-SampleRequest* QX_CALL Acquire(StreamHandle* handle, uint32_t kind) {
-    Stream& s = StreamOf(handle);
-    std::lock_guard<std::mutex> hold(s.lock);
-    s.lastCall = std::chrono::steady_clock::now();
-    if (s.closed) s.Problem("host_acquire after drv_close returned");
-    if (kind != QX_TAG_EYES && kind != QX_TAG_EARS) s.Problem("host_acquire with an unknown kind");
-    if (s.woken || s.slots.size() >= s.planned || !s.prepare) {
-        s.exhausted = true;
-        s.changed.notify_all();
-        return nullptr;
-    }
-    s.slots.push_back(std::make_unique<Slot>());
-    Slot& slot = *s.slots.back();
-    s.prepare(slot);
-    return &slot.request;
-}
-
-int32_t QX_CALL SetDuration(StreamHandle* handle, SampleRequest* request, int64_t duration) {
-    Stream& s = StreamOf(handle);
-    std::lock_guard<std::mutex> hold(s.lock);
-    s.lastCall = std::chrono::steady_clock::now();
-    Slot* slot = s.Find(request);
-    if (slot == nullptr) {
-        s.Problem("host_set_duration with a request the host never handed out");
-        return 0;
-    }
-    if (slot->delivered) s.Problem("host_set_duration after the request was delivered");
-    slot->durationSet = true;
-    slot->duration = duration;
-    return 0;
-}
-
-int32_t QX_CALL Deliver(StreamHandle* handle, SampleRequest* request) {
-    Stream& s = StreamOf(handle);
-    std::lock_guard<std::mutex> hold(s.lock);
-    s.lastCall = std::chrono::steady_clock::now();
-    if (s.closed) s.Problem("host_deliver after drv_close returned");
-    Slot* slot = s.Find(request);
-    if (slot == nullptr) {
-        s.Problem("host_deliver with a request the host never handed out");
-        return 0;
-    }
-    if (slot->delivered) s.Problem("a request delivered twice");
-    if (!slot->durationSet) s.Problem("a request delivered without a duration");
-    slot->delivered = true;
-    return 0;
-}
-
-int32_t QX_CALL Wake(StreamHandle* handle) {
-    Stream& s = StreamOf(handle);
-    std::lock_guard<std::mutex> hold(s.lock);
-    s.woken = true;
-    s.changed.notify_all();
-    return 0;
-}
-
-void QX_CALL NeverCalled() { std::abort(); }
 
 // ---- requests ----
 
@@ -264,86 +222,17 @@ bool IsSentinel(float value) {
 
 // ---- samples ----
 
-// Each served sound layout's stored sample made a float, computed here from
-// the layout's definition (not by the plug-in's kernels): x / 32767 for
-// 16-bit PCM, the stored float as it is, G.711 codes by the reference
-// decoders, ... Integer layouts whose factor is not exact give the quotient
-// and the product by the reciprocal: either rounding is a correct result.
-struct SampleRule {
-    const char* name;
-    uint16_t tag;  // the row's tag and bits
-    uint16_t bits;
-    uint8_t bytes;
-    float (*decode)(const uint8_t* sample);
-    float (*decodeOtherwise)(const uint8_t* sample);
-};
-
-int32_t Signed24(const uint8_t* b) {
-    const int32_t x = static_cast<int32_t>(b[0] | (b[1] << 8) | (b[2] << 16));
-    return x >= 0x800000 ? x - 0x1000000 : x;
-}
-int32_t Signed32(const uint8_t* b) {
-    uint32_t bits;
-    std::memcpy(&bits, b, sizeof bits);
-    return static_cast<int32_t>(bits);
-}
-// G.711 as the ITU-T reference decoders give it, 16-bit.
-int32_t ALaw(uint8_t code) {
-    const uint32_t a = code ^ 0x55u;
-    int32_t t = static_cast<int32_t>((a & 0x0Fu) << 4);
-    const uint32_t segment = (a & 0x70u) >> 4;
-    if (segment == 0) {
-        t += 8;
-    } else {
-        t = (t + 0x108) << (segment - 1);
-    }
-    return (a & 0x80u) != 0 ? t : -t;
-}
-int32_t MuLaw(uint8_t code) {
-    const uint32_t u = static_cast<uint8_t>(~code);
-    const int32_t t = static_cast<int32_t>((((u & 0x0Fu) << 3) + 0x84) << ((u & 0x70u) >> 4));
-    return (u & 0x80u) != 0 ? 0x84 - t : t - 0x84;
-}
-float Over(double x, double scale) { return static_cast<float>(x / scale); }
-float Times(double x, double scale) { return static_cast<float>(x * (1.0 / scale)); }
-
-constexpr SampleRule kSampleRules[] = {
-    {"8-bit PCM, (x - 128) / 127", format::kWaveFormatPcm, 8, 1,
-     [](const uint8_t* b) { return Over(b[0] - 128.0, 127.0); }, nullptr},
-    {"16-bit PCM, x / 32767", format::kWaveFormatPcm, 16, 2,
-     [](const uint8_t* b) { return Over(static_cast<int16_t>(b[0] | (b[1] << 8)), 32767.0); },
-     nullptr},
-    {"24-bit PCM, x / 8388607", format::kWaveFormatPcm, 24, 3,
-     [](const uint8_t* b) { return Over(Signed24(b), 8388607.0); },
-     [](const uint8_t* b) { return Times(Signed24(b), 8388607.0); }},
-    {"32-bit PCM, x / 2147483647", format::kWaveFormatPcm, 32, 4,
-     [](const uint8_t* b) { return Over(Signed32(b), 2147483647.0); },
-     [](const uint8_t* b) { return Times(Signed32(b), 2147483647.0); }},
-    {"32-bit float, as stored", format::kWaveFormatFloat, 32, 4,
-     [](const uint8_t* b) {
-         float value;
-         std::memcpy(&value, b, sizeof value);
-         return value;
-     },
-     nullptr},
-    {"64-bit float, rounded once", format::kWaveFormatFloat, 64, 8,
-     [](const uint8_t* b) {
-         double value;
-         std::memcpy(&value, b, sizeof value);
-         return static_cast<float>(value);
-     },
-     nullptr},
-    {"A-law, 16-bit / 32767", format::kWaveFormatALaw, 8, 1,
-     [](const uint8_t* b) { return Over(ALaw(b[0]), 32767.0); }, nullptr},
-    {"mu-law, 16-bit / 32767", format::kWaveFormatMuLaw, 8, 1,
-     [](const uint8_t* b) { return Over(MuLaw(b[0]), 32767.0); }, nullptr},
-};
+// The served sound layouts' rows (support/SampleRules.h), by the tags the
+// plug-in's own table gives them.
+static_assert(samplerules::kTagPcm == format::kWaveFormatPcm &&
+                  samplerules::kTagFloat == format::kWaveFormatFloat &&
+                  samplerules::kTagALaw == format::kWaveFormatALaw &&
+                  samplerules::kTagMuLaw == format::kWaveFormatMuLaw,
+              "the sample rules' tags are the formats' tags");
+using samplerules::SampleRule;
 
 const SampleRule* RuleOf(const format::SoundRow& row) {
-    for (const SampleRule& rule : kSampleRules) {
-        if (rule.tag == row.tag && rule.bits == row.bits) return &rule;
-    }
-    return nullptr;
+    return samplerules::RuleOf(row.tag, row.bits);
 }
 
 uint32_t BitsOf(float value) {
@@ -629,14 +518,11 @@ void ExerciseStream(const DriverTable& driver, const std::u16string& path, bool 
                     Outcome& outcome) {
     auto owned = std::make_unique<Stream>();
     Stream& s = *owned;
-    s.handle.hostWord = 0x5EED;
-    s.handle.runState = -1;
-    s.handle.pVideo = &s.video;
-    s.handle.pAudio = &s.audio;
-    std::memset(&s.video, 0x77, sizeof s.video);
-    std::memset(&s.audio, 0x66, sizeof s.audio);
-    const VideoDesc videoBefore = s.video;
-    const AudioDesc audioBefore = s.audio;
+    testsupport::FakeStream& host = s.host;
+    std::memset(&host.video, 0x77, sizeof host.video);
+    std::memset(&host.audio, 0x66, sizeof host.audio);
+    const VideoDesc videoBefore = host.video;
+    const AudioDesc audioBefore = host.audio;
 
     const uint32_t options[] = {video ? QX_TAG_EYES : QX_TAG_EARS,    1, QX_TAG_DINT,
                                 static_cast<uint32_t>(random.Next()), 0, 0};
@@ -645,71 +531,73 @@ void ExerciseStream(const DriverTable& driver, const std::u16string& path, bool 
     struct Disarm {
         ~Disarm() { platform::FailReadForTesting(platform::kNoReadFailure); }
     } disarm;
-    const int32_t opened = driver.drv_open(&s.handle, path.c_str(), options);
+    const int32_t opened = driver.drv_open(&host.handle, path.c_str(), options);
     const std::string kind = video ? "video: " : "audio: ";
     if (opened == 0) {
-        if (s.handle.pReader != nullptr)
+        if (host.handle.pReader != nullptr)
             outcome.problems.push_back(kind + "refused open set pReader");
-        if (std::memcmp(&s.video, &videoBefore, sizeof s.video) != 0 ||
-            std::memcmp(&s.audio, &audioBefore, sizeof s.audio) != 0) {
+        if (std::memcmp(&host.video, &videoBefore, sizeof host.video) != 0 ||
+            std::memcmp(&host.audio, &audioBefore, sizeof host.audio) != 0) {
             outcome.problems.push_back(kind + "refused open wrote a descriptor");
         }
         return;
     }
     (video ? outcome.videoOpened : outcome.audioOpened) = true;
-    if (s.handle.pReader == nullptr)
+    if (host.handle.pReader == nullptr)
         outcome.problems.push_back(kind + "open succeeded without a reader");
     else {
-        const auto* reader = static_cast<const CMirolan*>(s.handle.pReader);
+        const auto* reader = static_cast<const CMirolan*>(host.handle.pReader);
         s.soundRow = reader->sound.row;
         s.pictureRow = reader->picture.row;
     }
 
     // The host sizes everything from the descriptors the open filled in.
     const bool usable =
-        video ? s.video.avgFrameDuration > 0 &&
-                    static_cast<uint64_t>(std::abs(static_cast<int64_t>(s.video.width))) *
-                            static_cast<uint64_t>(std::abs(static_cast<int64_t>(s.video.height))) *
-                            4u <=
-                        kLargestFrameBuffer
-              : s.audio.channels > 0;
+        video
+            ? host.video.avgFrameDuration > 0 &&
+                  static_cast<uint64_t>(std::abs(static_cast<int64_t>(host.video.width))) *
+                          static_cast<uint64_t>(std::abs(static_cast<int64_t>(host.video.height))) *
+                          4u <=
+                      kLargestFrameBuffer
+            : host.audio.channels > 0;
     const uint64_t choice = random.Below(8);
     const Mode mode = choices.alwaysServe ? Mode::ServeAll
                       : choice == 0       ? Mode::CloseUnstarted
                       : choice == 1       ? Mode::CloseAtOnce
                                           : Mode::ServeAll;
     {
-        std::lock_guard<std::mutex> hold(s.lock);
+        std::lock_guard<std::mutex> hold(host.lock);
         s.planned = usable ? static_cast<size_t>(random.Below(6)) + 1 : 0;
         const uint64_t seed = random.Next();
         auto requests = std::make_shared<Random>(seed);
         if (video) {
-            s.prepare = [&s, requests](Slot& slot) { PrepareVideo(slot, s.video, *requests); };
+            s.prepare = [&host, requests](Slot& slot) {
+                PrepareVideo(slot, host.video, *requests);
+            };
         } else {
-            s.prepare = [&s, requests](Slot& slot) { PrepareAudio(slot, s.audio, *requests); };
+            s.prepare = [&host, requests](Slot& slot) {
+                PrepareAudio(slot, host.audio, *requests);
+            };
         }
+        host.produce = [&s] { return s.Produce(); };
     }
 
-    if (mode != Mode::CloseUnstarted) driver.drv_start(&s.handle);
+    if (mode != Mode::CloseUnstarted) driver.drv_start(&host.handle);
     if (mode == Mode::ServeAll) {
         // Until the worker asks past the last request. A worker whose read
         // failed ends without asking again, which a host cannot tell from a
         // slow read: after a quiet spell the host closes anyway, and the
         // close must return in either case.
-        const auto quiet = std::chrono::milliseconds(choices.quietMilliseconds);
-        std::unique_lock<std::mutex> hold(s.lock);
-        while (!s.exhausted && std::chrono::steady_clock::now() - s.lastCall < quiet) {
-            s.changed.wait_for(hold, std::chrono::milliseconds(5));
-        }
+        host.WaitUntilExhaustedOrQuiet(std::chrono::milliseconds(choices.quietMilliseconds));
     }
-    if (!CloseWithin(driver, &s.handle, std::chrono::seconds(choices.patienceSeconds))) {
+    if (!CloseWithin(driver, &host.handle, std::chrono::seconds(choices.patienceSeconds))) {
         outcome.problems.push_back(kind + "drv_close did not return");
         owned.release();  // the stuck close still uses the stream
         return;
     }
 
-    std::lock_guard<std::mutex> hold(s.lock);
-    s.closed = true;
+    host.MarkClosed();
+    s.Collect();
     const FileBytes file(data, size);
     std::vector<uint32_t> samples;
     if (!video && !s.slots.empty()) {
@@ -746,11 +634,7 @@ bool SampleIsFromFile(const format::SoundRow& row, float value, const uint8_t* d
     return std::binary_search(values.begin(), values.end(), BitsOf(value));
 }
 
-const HostServices& Services() {
-    static const HostServices services = {NeverCalled, Acquire,     Deliver,
-                                          SetDuration, NeverCalled, Wake};
-    return services;
-}
+const HostServices& Services() { return testsupport::FakeHostServices(); }
 
 Outcome Exercise(const DriverTable& driver, const std::u16string& path, const uint8_t* data,
                  size_t size, const Options& options) {

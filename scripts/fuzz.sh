@@ -1,30 +1,40 @@
 #!/usr/bin/env bash
-# Fuzzes the open-serve-close path with libFuzzer for a bounded time.
-#   FUZZ_SECONDS   run length in seconds (default 600)
-#   FUZZ_MERGE=1   afterwards, merge what the run found into fuzz/corpus
-#                  (minimized: only inputs that add coverage are kept)
+# Fuzzes with libFuzzer for a bounded time, with two targets in turn: first
+# the container alone over the input's bytes in memory (fuzz_container), then
+# the whole open-serve-close path through the export (fuzz_open), which also
+# starts from what the first found.
+#   FUZZ_SECONDS            whole run length in seconds (default 600)
+#   FUZZ_CONTAINER_SECONDS  the container target's share (default a quarter)
+#   FUZZ_MERGE=1            afterwards, merge what both found into fuzz/corpus
+#                           (minimized by fuzz_open: only inputs that add
+#                           coverage of the whole path are kept)
 # Seeds: the kept corpus, every past finding (fuzz/regressions), avimake's
 # valid and malformed variants at small sizes, the index shapes of an attacker
 # (scripts/fuzz-shapes.py) and the in-test builder's files. One read in four
-# opens fails (injected) at a point the input chooses.
+# opens fails (injected) at a point the input chooses. Each target first runs
+# every seed, kept input and regression (libFuzzer's loading), so a replay
+# that fails is a finding like any other.
 # A crash, hang or sanitizer report leaves its input in build/fuzz/artifacts/
 # and makes the script fail: fix it, then keep the input in fuzz/regressions/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 JOBS=${JOBS:-2}
 FUZZ_SECONDS=${FUZZ_SECONDS:-600}
+FUZZ_CONTAINER_SECONDS=${FUZZ_CONTAINER_SECONDS:-$((FUZZ_SECONDS / 4))}
+open_seconds=$((FUZZ_SECONDS - FUZZ_CONTAINER_SECONDS))
 build=build/fuzz
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DMIROLAN_BUILD_FUZZ=ON -DMIROLAN_SANITIZE=address -DMIROLAN_WARNINGS_AS_ERRORS=ON >/dev/null
-cmake --build "$build" -j "$JOBS" --target fuzz_open fuzz_write_seeds avimake
+cmake --build "$build" -j "$JOBS" --target fuzz_open fuzz_container fuzz_write_seeds avimake
 
 seeds="$build/seeds"
 work="$build/corpus"
+container_work="$build/corpus-container"
 artifacts="$build/artifacts"
 rm -rf "$seeds"
-mkdir -p "$seeds" "$work" "$artifacts"
+mkdir -p "$seeds" "$work" "$container_work" "$artifacts"
 
 # avimake variants: tiny frames, a few of them, low audio rates. The served-data
 # baseline (tests/reliability/ServedBaselineTest.cpp) makes the same ones.
@@ -76,24 +86,33 @@ if command -v gst-launch-1.0 >/dev/null; then
     ! mux. avimux name=mux ! filesink location="$seeds/gstreamer-bgrx-u8.avi" >/dev/null 2>&1 || true
 fi
 
-echo "fuzzing for ${FUZZ_SECONDS} s (seeds: $(ls "$seeds" | wc -l) generated," \
-  "$(ls fuzz/corpus | wc -l) kept, $(ls fuzz/regressions | wc -l) regressions)"
-log="$build/fuzz.log"
+echo "seeds: $(ls "$seeds" | wc -l) generated, $(ls fuzz/corpus | wc -l) kept," \
+  "$(ls fuzz/regressions | wc -l) regressions"
 status=0
-# -close_fd_mask=1: the worker prints "Wrong Index" lines on stdout.
-"$build/fuzz/fuzz_open" -max_total_time="$FUZZ_SECONDS" -timeout=30 -rss_limit_mb=2048 \
-  -max_len=16384 -dict=fuzz/avi.dict -close_fd_mask=1 -print_final_stats=1 \
-  -artifact_prefix="$artifacts/" "$work" "$seeds" fuzz/corpus fuzz/regressions 2>&1 | tee "$log" \
-  | grep -E '^#[0-9]+ +(INITED|DONE|pulse)|ERROR|SUMMARY|stat::' || true
-[ "${PIPESTATUS[0]}" -eq 0 ] || status=1
-
-runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-echo "executions: ${runs:-?} in ${FUZZ_SECONDS} s, $(( ${runs:-0} / (FUZZ_SECONDS > 0 ? FUZZ_SECONDS : 1) )) per second"
+# run TARGET SECONDS WORK [SEEDS...]: one libFuzzer run; new inputs go to WORK.
+run() {
+  local target=$1 seconds=$(($2 > 0 ? $2 : 1)) into=$3; shift 3
+  local log="$build/$target.log"
+  echo "$target: fuzzing for $seconds s"
+  # -close_fd_mask=1: the worker prints "Wrong Index" lines on stdout.
+  "$build/fuzz/$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
+    -max_len=16384 -dict=fuzz/avi.dict -close_fd_mask=1 -print_final_stats=1 \
+    -artifact_prefix="$artifacts/$target-" "$into" "$@" 2>&1 | tee "$log" \
+    | grep -E '^#[0-9]+ +(INITED|DONE|pulse)|ERROR|SUMMARY|stat::' || true
+  [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+  local runs
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  echo "$target: ${runs:-?} executions in $seconds s," \
+    "$(( ${runs:-0} / (seconds > 0 ? seconds : 1) )) per second"
+}
+run fuzz_container "$FUZZ_CONTAINER_SECONDS" "$container_work" "$seeds" fuzz/corpus fuzz/regressions
+run fuzz_open "$open_seconds" "$work" "$seeds" fuzz/corpus fuzz/regressions "$container_work"
 
 if [ "${FUZZ_MERGE:-0}" = 1 ]; then
   merged="$build/merged"
   rm -rf "$merged" && mkdir -p "$merged"
-  "$build/fuzz/fuzz_open" -merge=1 -close_fd_mask=1 "$merged" fuzz/corpus "$work" >/dev/null 2>&1
+  "$build/fuzz/fuzz_open" -merge=1 -close_fd_mask=1 "$merged" fuzz/corpus "$work" "$container_work" \
+    >/dev/null 2>&1
   rm -f fuzz/corpus/*
   cp "$merged"/* fuzz/corpus/
   echo "fuzz/corpus: $(ls fuzz/corpus | wc -l) inputs after merge"

@@ -25,6 +25,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/ReadError.h"
 #include "platform/Seams.h"
 #include "platform/platform.h"
 
@@ -201,22 +202,12 @@ bool SeekFromBegin(FileHandle file, int64_t offset) {
     return true;
 }
 
-namespace {
-thread_local uint32_t readError = 0;  // see TakeReadError
-}  // namespace
-
-uint32_t TakeReadError() {
-    const uint32_t error = readError;
-    readError = 0;
-    return error;
-}
-
 uint32_t ReadAtPosition(FileHandle file, void* destination, uint32_t count) {
     if (file == nullptr) return 0;
     uint32_t done = 0;
     auto* bytes = static_cast<uint8_t*>(destination);
     if (seams::ReadFails()) {
-        if (readError == 0) readError = EIO;
+        KeepReadError(EIO);
         return 0;
     }
     while (done < count) {
@@ -224,7 +215,7 @@ uint32_t ReadAtPosition(FileHandle file, void* destination, uint32_t count) {
         const ssize_t got =
             ::pread(file->fd, bytes + done, chunk, static_cast<off_t>(file->position + done));
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0 && readError == 0) readError = static_cast<uint32_t>(errno);
+        if (got < 0) KeepReadError(static_cast<uint32_t>(errno));
         if (got <= 0) break;
         done += static_cast<uint32_t>(got);
     }

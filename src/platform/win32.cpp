@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/ReadError.h"
 #include "platform/Seams.h"
 #include "platform/platform.h"
 
@@ -201,26 +202,15 @@ bool SeekFromBegin(FileHandle file, int64_t offset) {
     return true;
 }
 
-namespace {
-thread_local uint32_t readError = 0;  // see TakeReadError
-}  // namespace
-
-uint32_t TakeReadError() {
-    const uint32_t error = readError;
-    readError = 0;
-    return error;
-}
-
 uint32_t ReadAtPosition(FileHandle file, void* destination, uint32_t count) {
     if (seams::ReadFails()) {
-        if (readError == 0) readError = ERROR_IO_DEVICE;
+        KeepReadError(ERROR_IO_DEVICE);
         return 0;
     }
     // A failed read still says how much it read (nothing, or what came
     // before the error), and that part is the caller's.
     DWORD got = 0;
-    if (!ReadFile(AsHandle(file), destination, count, &got, nullptr) && readError == 0)
-        readError = GetLastError();
+    if (!ReadFile(AsHandle(file), destination, count, &got, nullptr)) KeepReadError(GetLastError());
     return got;
 }
 

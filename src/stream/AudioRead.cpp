@@ -5,6 +5,7 @@
 
 #include "diag/DebugLog.h"
 #include "diag/LogLines.h"
+#include "stream/FileRead.h"
 
 namespace stream {
 
@@ -92,18 +93,17 @@ void StageChunks(const ServeContext& context, int64_t start, int64_t end, uint32
         const auto position =
             static_cast<int64_t>(static_cast<uint64_t>(chunk.offset) + skipSamples * frameBytes);
 
-        if (!platform::SeekFromBegin(context.file, position)) {
+        silenceUpTo(at);
+        const uint32_t got = ReadOrFill(context.file, position, staged + at, want, want, silence);
+        if (got == kUnpositioned) {
             if (spanInOneChunk) {
                 diag::DebugLog("", diag::kSourceName, diag::kLogAudioSeekFailed,
                                "Seeking to wrong Position %lld", static_cast<long long>(position));
             }
-            continue;
+        } else if (got % frameBytes != 0) {
+            // Only whole sample frames are kept.
+            std::memset(staged + at + (got - got % frameBytes), silence, got % frameBytes);
         }
-        silenceUpTo(at);
-        uint32_t got = platform::ReadAtPosition(context.file, staged + at, want);
-        if (got > want) got = want;
-        const uint32_t kept = got - got % frameBytes;
-        if (kept < want) std::memset(staged + at + kept, silence, want - kept);
         written = std::max(written, at + want);
     }
     silenceUpTo(stagingSize);

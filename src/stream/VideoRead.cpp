@@ -5,6 +5,7 @@
 
 #include "diag/DebugLog.h"
 #include "diag/LogLines.h"
+#include "stream/FileRead.h"
 
 namespace stream {
 
@@ -59,10 +60,7 @@ bool ReadCopied(platform::FileHandle file, const format::PictureFormat& picture,
     if (!platform::SeekFromBegin(file, offset)) return false;
     if (destination == nullptr) return true;
     const uint32_t byteCount = picture.frameSize;
-    const uint32_t wanted = held < byteCount ? held : byteCount;
-    uint32_t got = platform::ReadAtPosition(file, destination, wanted);
-    if (got > wanted) got = wanted;
-    if (got < byteCount) std::memset(destination + got, 0, byteCount - got);
+    ReadHereOrFill(file, destination, held < byteCount ? held : byteCount, byteCount, 0);
     return true;
 }
 
@@ -78,16 +76,6 @@ bool StagingUnavailable(StagingBuffer& staging, uint64_t size, uint8_t* destinat
     }
     std::memset(destination, 0, static_cast<size_t>(outputBytes));
     return true;
-}
-
-// Reads `wanted` bytes at `at` into `bytes` and zeroes the rest of `size`.
-void ReadOrZero(platform::FileHandle file, int64_t at, uint8_t* bytes, uint64_t wanted,
-                uint64_t size) {
-    uint32_t got = 0;
-    if (wanted > 0 && platform::SeekFromBegin(file, at))
-        got = platform::ReadAtPosition(file, bytes, static_cast<uint32_t>(wanted));
-    if (got > wanted) got = static_cast<uint32_t>(wanted);
-    if (got < size) std::memset(bytes + got, 0, static_cast<size_t>(size - got));
 }
 
 // A staged frame: the stored bytes read into the staging buffer (what the
@@ -115,11 +103,8 @@ bool ReadStaged(platform::FileHandle file, const format::PictureFormat& picture,
         return StagingUnavailable(staging, bandBytes, destination, outRow * rows);
     uint8_t* stored = staging.Bytes();
     if (!wholeRows) {
-        // The first read goes on from the positioning above.
-        const uint32_t wanted = held < size ? held : size;
-        uint32_t got = platform::ReadAtPosition(file, stored, wanted);
-        if (got > wanted) got = wanted;
-        if (got < size) std::memset(stored + got, 0, size - got);
+        // The read goes on from the positioning above.
+        ReadHereOrFill(file, stored, held < size ? held : size, size, 0);
         const bool turn = picture.turnOver && rows > 0;
         uint8_t* out = turn ? destination + outRow * (rows - 1) : destination;
         const ptrdiff_t outStride =
@@ -138,7 +123,9 @@ bool ReadStaged(platform::FileHandle file, const format::PictureFormat& picture,
         const uint64_t bytesHeld = held > bandStart ? held - bandStart : 0;
         // Unsigned, as in the in-place read: a wrapped position is refused.
         const uint64_t at = static_cast<uint64_t>(offset) + bandStart;
-        ReadOrZero(file, static_cast<int64_t>(at), stored, std::min(bytes, bytesHeld), bytes);
+        ReadOrFill(file, static_cast<int64_t>(at), stored,
+                   static_cast<uint32_t>(std::min(bytes, bytesHeld)), static_cast<uint32_t>(bytes),
+                   0);
         const uint32_t outFirst = picture.turnOver ? rows - 1 - first : first;
         picture.row->convert(stored, static_cast<size_t>(stride), destination + outFirst * outRow,
                              outStride, picture.width, count, picture.context);
@@ -173,14 +160,13 @@ bool ReadFrameInPlace(platform::FileHandle file, const format::PictureFormat& pi
         // <= the band's output, so < 2^32; none of it past the bytes held.
         const uint64_t bandStart = first * stride;
         const uint64_t bandBytesHeld = held > bandStart ? held - bandStart : 0;
-        const uint64_t wanted = std::min((end - first) * stride, bandBytesHeld);
-        uint32_t got = 0;
+        const auto wanted = static_cast<uint32_t>(std::min((end - first) * stride, bandBytesHeld));
         // Unsigned, so that an offset near the top wraps to a position the
         // seek refuses (its band then comes out as zeros) instead of overflowing.
         const uint64_t at = static_cast<uint64_t>(offset) + first * stride;
-        if (wanted > 0 && platform::SeekFromBegin(file, static_cast<int64_t>(at)))
-            got = platform::ReadAtPosition(file, band, static_cast<uint32_t>(wanted));
-        ConvertBandInPlace(band, picture, end - first, got);
+        // The conversion zeroes what is not read: nothing to fill here.
+        const uint32_t got = ReadOrFill(file, static_cast<int64_t>(at), band, wanted, wanted, 0);
+        ConvertBandInPlace(band, picture, end - first, got == kUnpositioned ? 0 : got);
         end = first;
     }
     return true;

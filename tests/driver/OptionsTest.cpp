@@ -1,9 +1,12 @@
 // The option list given to an open.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstring>
 #include <string>
+#include <vector>
 
-#include "host/HostServices.h"
+#include "qxdriver.h"
 #include "reader/Mirolan.h"
 #include "support/AviBuilder.h"
 #include "support/FakeHost.h"
@@ -52,23 +55,35 @@ TEST(Options, LastOccurrenceWins) {
     EXPECT_EQ(parsed.dint, -1);
 }
 
-TEST(ReaderState, OpensSuspendedWithoutStopRequestHoldingItsFileAndTables) {
+// The options an open was given, seen from the host: only the asked medium
+// is described, the worker makes no call before drv_start, then asks for
+// that medium's requests and serves them from the file and tables it holds.
+TEST(ReaderState, OpensSuspendedThenServesTheMediumItsOptionsAsked) {
     testsupport::TempDir dir;
     const std::string path = dir.File("state.avi");
-    testsupport::WriteAvi(path, testsupport::BuildAvi(testsupport::AviLayout{}));
-    host::Store(testsupport::FakeHostServices());
+    const testsupport::BuiltAvi built = testsupport::BuildAvi(testsupport::AviLayout{});
+    testsupport::WriteAvi(path, built);
+    const DriverTable* driver = qxVideoDriver_Mirolan(&testsupport::FakeHostServices());
     testsupport::FakeStream stream;
+    const AudioDesc audioBefore = stream.audio;
     const uint32_t options[] = {QX_TAG_EYES, 1, QX_TAG_DINT, 7, 0, 0};
-    CMirolan reader(&stream.handle, testsupport::ToUtf16(path).c_str(), options);
-    EXPECT_TRUE(reader.bVideo);
-    EXPECT_FALSE(reader.bAudio);
-    EXPECT_EQ(reader.dintValue, 7);
-    EXPECT_TRUE(reader.bSuspended);
-    EXPECT_FALSE(reader.bExit.load());
-    EXPECT_EQ(reader.pStream, &stream.handle);
-    EXPECT_NE(reader.hThread.get(), nullptr);
-    EXPECT_NE(reader.hFile, nullptr);
-    EXPECT_NE(reader.hMapFile, nullptr);
-    EXPECT_EQ(reader.frameTable.size(), 3u);
-    EXPECT_TRUE(reader.audioChunks.empty());
+    ASSERT_EQ(driver->drv_open(&stream.handle, testsupport::ToUtf16(path).c_str(), options), 1);
+    EXPECT_EQ(stream.video.duration, 3 * stream.video.avgFrameDuration);
+    EXPECT_EQ(std::memcmp(&stream.audio, &audioBefore, sizeof audioBefore), 0);
+    // Suspended: the worker exists but asks for nothing until started.
+    EXPECT_FALSE(stream.WaitUntilAcquireWaits(std::chrono::milliseconds(100)));
+    EXPECT_EQ(stream.AcquireCount(), 0);
+
+    std::vector<uint8_t> frame(4 * 2 * 4, 0);
+    const int64_t d = stream.video.avgFrameDuration;
+    SampleRequest request = testsupport::MakeRequest(2 * d, 3 * d, 0, frame.data());
+    stream.Push(&request);
+    driver->drv_start(&stream.handle);
+    ASSERT_TRUE(stream.WaitForDeliveries(1));
+    EXPECT_EQ(stream.LastKind(), QX_TAG_EYES);
+    const std::vector<uint8_t> stored(
+        built.bytes.begin() + static_cast<long>(built.frameOffsets[2]),
+        built.bytes.begin() + static_cast<long>(built.frameOffsets[2] + frame.size()));
+    EXPECT_EQ(frame, stored);
+    driver->drv_close(&stream.handle);
 }

@@ -1,12 +1,14 @@
-// Every kept fuzz input, replayed through the export in-process with the fuzz
-// host: the minimized corpus and every past finding. Under the sanitizer
-// builds this repeats the fuzzer's checks deterministically.
+// Every kept fuzz input, replayed as both fuzz targets run it: through the
+// export in-process with the fuzz host, and through the container alone from
+// memory. The minimized corpus and every past finding; under the sanitizer
+// builds this repeats the fuzzers' checks deterministically.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "ContainerChecks.h"
 #include "FuzzHost.h"
 #include "KeptFuzzFiles.h"
 #include "format/PictureFormats.h"
@@ -24,6 +26,7 @@ struct ReplayCounts {
     size_t videoOpened = 0;
     size_t audioOpened = 0;
     size_t delivered = 0;
+    size_t containerServable = 0;  // media the container alone found servable
 };
 
 ReplayCounts Replay(const std::vector<fs::path>& inputs) {
@@ -39,6 +42,16 @@ ReplayCounts Replay(const std::vector<fs::path>& inputs) {
         for (const std::string& problem : outcome.problems) {
             ADD_FAILURE() << input.filename().string() << ": " << problem;
         }
+        const fuzzhost::ContainerOutcome container =
+            fuzzhost::CheckContainer(bytes.data(), bytes.size());
+        for (const std::string& problem : container.problems) {
+            ADD_FAILURE() << input.filename().string() << " (container): " << problem;
+        }
+        // The driver serves what the container finds servable, and nothing else.
+        EXPECT_EQ(outcome.videoOpened, container.videoServable) << input.filename().string();
+        EXPECT_EQ(outcome.audioOpened, container.audioServable) << input.filename().string();
+        counts.containerServable +=
+            (container.videoServable ? 1 : 0) + (container.audioServable ? 1 : 0);
         ++counts.inputs;
         counts.videoOpened += outcome.videoOpened ? 1 : 0;
         counts.audioOpened += outcome.audioOpened ? 1 : 0;
