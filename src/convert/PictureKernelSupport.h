@@ -146,8 +146,9 @@ CONVERT_INLINE void YuvSpanToBgra(const int16_t* luma, const int16_t* cb, const 
 // plain loops below finish. Not inlined, for the reason given above.
 // dst[i] = src[i] x 4.
 uint32_t LumaTimes4Sse2(const uint8_t* src, int16_t* dst, uint32_t n);
-// The leading quads of CubicBy4 (below), 8 at a time.
+// The leading quads of CubicBy4 (below), 8 (SSE2) or 16 (AVX2) at a time.
 uint32_t CubicBy4Sse2(const int16_t* samples, int16_t* result, uint32_t quads, int drop);
+uint32_t CubicBy4Avx2(const int16_t* samples, int16_t* result, uint32_t quads, int drop);
 // dst[i] = (here[i] wHere + other[i] wOther) << shift.
 uint32_t BlendRowsSse2(const uint8_t* here, const uint8_t* other, int16_t wHere, int16_t wOther,
                        int shift, int16_t* dst, uint32_t n);
@@ -192,7 +193,11 @@ template <SimdLevel L>
 CONVERT_INLINE void CubicBy4(const int16_t* samples, int16_t* result, uint32_t quads, int drop) {
     uint32_t j = 0;
 #if CONVERT_X86
-    if constexpr (L != SimdLevel::Portable) j = CubicBy4Sse2(samples, result, quads, drop);
+    if constexpr (L == SimdLevel::Avx2) {
+        j = CubicBy4Avx2(samples, result, quads, drop);
+    } else if constexpr (L != SimdLevel::Portable) {
+        j = CubicBy4Sse2(samples, result, quads, drop);
+    }
 #endif
     const int32_t half = 1 << (drop - 1);
     for (; j < quads; ++j)
