@@ -7,7 +7,9 @@ results=${1:-build/bench/results.txt}
 [ -f "$results" ] || { echo "report: no $results" >&2; exit 1; }
 
 awk -F= '
-  { v[$1] = substr($0, length($1) + 2) }
+  # num[] holds each value as a number: awk compares two strings as text
+  # ("10.0" <= "3"), so every goal is checked on num[].
+  { v[$1] = substr($0, length($1) + 2); num[$1] = v[$1] + 0 }
   function has(k) { return (k in v) && v[k] != "" }
   function verdict(ok) { return ok ? "met" : "**not met**" }
   END {
@@ -21,7 +23,7 @@ awk -F= '
     print "|---|---|---|---|---|---|---|"
     printf "| 1 | frame serving, %s frames of %s bytes (%s GB) from the page cache | %s GB/s | plain positioned reads into one buffer: %s GB/s | **%s** (median of ratios %s) | >= 0.9 | %s |\n",
       v["frames.count"], v["frames.frame_bytes"], v["frames.total_gb"], v["frames.served_gbps"],
-      v["frames.plain_gbps"], v["frames.ratio_plain"], v["frames.ratio_plain_median"], verdict(v["frames.ratio_plain"] >= 0.9)
+      v["frames.plain_gbps"], v["frames.ratio_plain"], v["frames.ratio_plain_median"], verdict(num["frames.ratio_plain"] >= 0.9)
     if (has("frames.ffmpeg_gbps"))
       printf "| 1 | | | ffmpeg -c copy to the null muxer: %s GB/s | %s | (peer) | |\n",
         v["frames.ffmpeg_gbps"], v["frames.ratio_ffmpeg"]
@@ -31,18 +33,18 @@ awk -F= '
         v["pool3.ratio_plain_pool"], v["pool3.ratio_plain"]
     printf "| 2 | open, video, %s frames in 3 RIFF segments (median of %s opens) | %s ms | ffprobe -show_entries stream=nb_frames: %s ms | **%s** | <= 0.14 | %s |\n",
       v["open.frames"], v["open.reps"], v["open.video_ms"], v["open.ffprobe_ms"], v["open.ratio_video"],
-      verdict(v["open.ratio_video"] <= 0.14)
+      verdict(num["open.ratio_video"] <= 0.14)
     printf "| 2 | open, audio, %s chunks | %s ms | the same ffprobe | **%s** | <= 0.14 | %s |\n",
-      v["open.audio_chunks"], v["open.audio_ms"], v["open.ratio_audio"], verdict(v["open.ratio_audio"] <= 0.14)
-    vmem = v["open.video_retained_bytes"] <= 8 * v["open.frames"] + 65536
+      v["open.audio_chunks"], v["open.audio_ms"], v["open.ratio_audio"], verdict(num["open.ratio_audio"] <= 0.14)
+    vmem = num["open.video_retained_bytes"] <= 8 * num["open.frames"] + 65536
     printf "| 2 | open memory, video: heap left by the open | %s bytes (%s a frame; peak %s a frame) | the frame table: 8 bytes a frame | | <= 8 a frame + 64 KiB | %s |\n",
       v["open.video_retained_bytes"], v["open.video_retained_per_frame"], v["open.video_peak_per_frame"], verdict(vmem)
-    amem = v["open.audio_retained_per_chunk"] <= 40
+    amem = num["open.audio_retained_per_chunk"] <= 40
     printf "| 2 | open memory, audio: heap left by the open | %s bytes (%s a chunk; peak %s a chunk) | the chunk list: one 32-byte AudioChunk a chunk | | <= 40 a chunk | %s |\n",
       v["open.audio_retained_bytes"], v["open.audio_retained_per_chunk"], v["open.audio_peak_per_chunk"], verdict(amem)
     printf "| 3 | audio, 1 h of 48 kHz stereo 16-bit in %s requests of %s samples | %s M samples/s | plain positioned reads of each request'"'"'s bytes: %s M samples/s | **%s** (median of ratios %s) | >= 0.5 | %s |\n",
       v["audio.requests"], v["audio.request_samples"], v["audio.served_msps"], v["audio.plain_msps"],
-      v["audio.ratio_plain"], v["audio.ratio_plain_median"], verdict(v["audio.ratio_plain"] >= 0.5)
+      v["audio.ratio_plain"], v["audio.ratio_plain_median"], verdict(num["audio.ratio_plain"] >= 0.5)
     if (has("audio.ffmpeg_msps"))
       printf "| 3 | | | ffmpeg to f32le: %s M samples/s | %s | (peer) | |\n", v["audio.ffmpeg_msps"], v["audio.ratio_ffmpeg"]
     n = split("u8 s16 s24 s32 f32 f64 alaw mulaw", layouts, " ")
@@ -53,10 +55,10 @@ awk -F= '
       printf "| 3b | audio, %g min of %g kHz %s-channel %s in %s requests of %s samples | %s M samples/s | plain positioned reads of each request'"'"'s bytes: %s M samples/s%s | **%s** (median of ratios %s) | >= 0.5 | %s |\n",
         v[k ".samples"] / v[k ".rate"] / 60, v[k ".rate"] / 1000, v[k ".channels"], v[k ".format"], v[k ".requests"],
         v[k ".request_samples"], v[k ".served_msps"], v[k ".plain_msps"], peer, v[k ".ratio_plain"],
-        v[k ".ratio_plain_median"], verdict(v[k ".ratio_plain"] >= 0.5)
+        v[k ".ratio_plain_median"], verdict(num[k ".ratio_plain"] >= 0.5)
     }
     if (has("wine.ratio_plain")) {
-      rel = v["wine.ratio_plain"] / v["frames.ratio_plain"]
+      rel = num["wine.ratio_plain"] / num["frames.ratio_plain"]
       printf "| 5 | frame serving, mirolan.dll under Wine | %s GB/s | ReadFile loop into one buffer: %s GB/s | **%s** (median of ratios %s); %.2f x the native ratio | within 10%% of native | %s |\n",
         v["wine.served_gbps"], v["wine.plain_gbps"], v["wine.ratio_plain"], v["wine.ratio_plain_median"], rel, verdict(rel >= 0.9 && rel <= 1.1)
     }
@@ -65,7 +67,7 @@ awk -F= '
       if (!has(k ".ratio_plain")) continue
       printf "| 5b | audio, %s-channel %s, mirolan.dll under Wine, requests of %s samples | %s M samples/s | ReadFile loop of each request'"'"'s bytes: %s M samples/s | **%s** (median of ratios %s) | >= 0.5 | %s |\n",
         v[k ".channels"], v[k ".format"], v[k ".request_samples"], v[k ".served_msps"], v[k ".plain_msps"],
-        v[k ".ratio_plain"], v[k ".ratio_plain_median"], verdict(v[k ".ratio_plain"] >= 0.5)
+        v[k ".ratio_plain"], v[k ".ratio_plain_median"], verdict(num[k ".ratio_plain"] >= 0.5)
     }
     split("idx1_runs other_super", crafted, " ")
     cname["idx1_runs"] = "an '"'"'idx1'"'"' of 16 Mi entries listing runs of 4 chunks, each run checked before the walk jumps it"
@@ -77,11 +79,11 @@ awk -F= '
         s = m == 1 ? "video" : "audio"
         printf "| 8 | open, %s, %s (%.2f GiB of index in a %.2f GiB file) | %s s (CPU %s s) | | **%s s per GiB of index** | <= 3 | %s |\n",
           s, cname[crafted[c]], v[k "index_bytes"] / 1073741824, v[k "file_bytes"] / 1073741824, v[k s "_s"],
-          v[k s "_cpu_s"], v[k s "_s_per_index_gib"], verdict(v[k s "_served"] && v[k s "_s_per_index_gib"] <= 3)
+          v[k s "_cpu_s"], v[k s "_s_per_index_gib"], verdict(num[k s "_served"] && num[k s "_s_per_index_gib"] <= 3)
         w = "wine_" k
         if (has(w s "_s"))
           printf "| 8b | the same, mirolan'"'"'s Windows build under Wine | %s s (CPU %s s) | | **%s s per GiB of index** | <= 6 (2 x the native goal) | %s |\n",
-            v[w s "_s"], v[w s "_cpu_s"], v[w s "_s_per_index_gib"], verdict(v[w s "_served"] && v[w s "_s_per_index_gib"] <= 6)
+            v[w s "_s"], v[w s "_cpu_s"], v[w s "_s_per_index_gib"], verdict(num[w s "_served"] && num[w s "_s_per_index_gib"] <= 6)
       }
     }
     if (has("cold.avimake.reps")) {
@@ -102,9 +104,9 @@ awk -F= '
           s = m == 1 ? "video" : "audio"
           what = m == 1 ? sprintf("%s (%.2f GB, %s frames)", names[files[n]], v[k "file_bytes"] / 1e9, v[k "frames"]) : ""
           probe = m == 1 ? sprintf("%s ms (%s bytes in %s reads)", v[k "ffprobe_cold_ms"], v[k "ffprobe_read_bytes"], v[k "ffprobe_read_calls"]) : ""
-          rb = v[k s "_read_bytes"] / budget
-          goal_cold = files[n] == "sparse" ? (v[k s "_cold_ms"] < 1000) : (v[k s "_cold_ratio"] <= 0.5)
-          warm = v[k s "_warm_ratio"]
+          rb = num[k s "_read_bytes"] / budget
+          goal_cold = files[n] == "sparse" ? (num[k s "_cold_ms"] < 1000) : (num[k s "_cold_ratio"] <= 0.5)
+          warm = num[k s "_warm_ratio"]
           printf "| %s | %s | %s ms | %s | **%s** | %s | %s bytes in %s reads | %d bytes | **%.3f** | %s | %s | %s |\n",
             what, s, v[k s "_cold_ms"], probe, v[k s "_cold_ratio"], verdict(goal_cold),
             v[k s "_read_bytes"], v[k s "_read_calls"], budget, rb, verdict(rb <= 1), warm, verdict(warm <= 0.14)
@@ -112,7 +114,7 @@ awk -F= '
       }
       if (has("wine.sparse_info_s"))
         printf "\nUnder Wine, `qxhost.exe info` (video and audio opens of mirolan.dll, Wine'"'"'s process start included) on the 64 GiB file: %s s (goal < 1 s: %s).\n",
-          v["wine.sparse_info_s"], verdict(v["wine.sparse_info_s"] < 1)
+          v["wine.sparse_info_s"], verdict(num["wine.sparse_info_s"] < 1)
     }
     print ""
     print "Memory of one open (heap counted by the benchmark'"'"'s own allocator):"
@@ -149,7 +151,7 @@ awk -F= '
           v[k ".stored_bytes"], v[k ".output_bytes"], v[k ".plain_stored_fps"], v[k ".plain_output_fps"],
           v[k ".inplace_256k_fps"], v[k ".inplace_256k_ratio_stored"], v[k ".inplace_whole_fps"], v[k ".inplace_whole_ratio_stored"],
           v[k ".staged_256k_fps"], v[k ".staged_256k_ratio_stored"], v[k ".staged_whole_fps"], v[k ".staged_whole_ratio_stored"],
-          verdict(v[k ".inplace_256k_ratio_stored"] >= 0.5)
+          verdict(num[k ".inplace_256k_ratio_stored"] >= 0.5)
       }
     }
     if (has("picture.reps")) {
@@ -164,10 +166,10 @@ awk -F= '
         if (!has(k ".ratio_served")) continue
         printf "| %s | %s | %s | %s | %s | **%s** | %s | %s, %s, %s | >= 0.5 | %s |", v[k ".name"], v[k ".stored_bytes"],
           v[k ".served_fps"], v[k ".stored_fps"], v[k ".plugin_fps"], v[k ".ratio_served"], v[k ".ratio_stored"],
-          v[k ".negative_fps"], v[k ".negative_ratio_served"], v[k ".negative_ratio_stored"], verdict(v[k ".ratio_served"] >= 0.5)
+          v[k ".negative_fps"], v[k ".negative_ratio_served"], v[k ".negative_ratio_stored"], verdict(num[k ".ratio_served"] >= 0.5)
         if (wine) {
           w = "wine_" k
-          printf " %s, **%s**, %s | %s |", v[w ".plugin_fps"], v[w ".ratio_served"], v[w ".ratio_stored"], verdict(v[w ".ratio_served"] >= 0.5)
+          printf " %s, **%s**, %s | %s |", v[w ".plugin_fps"], v[w ".ratio_served"], v[w ".ratio_stored"], verdict(num[w ".ratio_served"] >= 0.5)
         }
         printf "\n"
       }
