@@ -106,10 +106,10 @@ awk -F= '
           probe = m == 1 ? sprintf("%s ms (%s bytes in %s reads)", v[k "ffprobe_cold_ms"], v[k "ffprobe_read_bytes"], v[k "ffprobe_read_calls"]) : ""
           rb = num[k s "_read_bytes"] / budget
           goal_cold = files[n] == "sparse" ? (num[k s "_cold_ms"] < 1000) : (num[k s "_cold_ratio"] <= 0.5)
-          warm = num[k s "_warm_ratio"]
+          warm = v[k s "_warm_ratio"]
           printf "| %s | %s | %s ms | %s | **%s** | %s | %s bytes in %s reads | %d bytes | **%.3f** | %s | %s | %s |\n",
             what, s, v[k s "_cold_ms"], probe, v[k s "_cold_ratio"], verdict(goal_cold),
-            v[k s "_read_bytes"], v[k s "_read_calls"], budget, rb, verdict(rb <= 1), warm, verdict(warm <= 0.14)
+            v[k s "_read_bytes"], v[k s "_read_calls"], budget, rb, verdict(rb <= 1), warm, verdict(num[k s "_warm_ratio"] <= 0.14)
         }
       }
       if (has("wine.sparse_info_s"))
