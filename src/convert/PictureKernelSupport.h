@@ -101,18 +101,16 @@ CONVERT_INLINE uint32_t YuvPixel(int32_t luma, int32_t cb, int32_t cr, const Yuv
 // vectors cover and returns how far it went, or converts whole blocks; the
 // callers' plain loops do the rest. Not inlined: each is compiled for its
 // own instructions and called from every level's kernels at or above it.
+enum class SpanChroma { PerPixel, By2 };
+
 template <class V>
 struct WidthKernels {
-    // YUV into BGRA over the first pixels of a span: luma, cb and cr as for
-    // YuvSpanToBgra; n rounded down to whole vectors of 16-bit elements
-    // (8 or 16 pixels).
-    static uint32_t YuvSpan(const int16_t* luma, const int16_t* cb, const int16_t* cr, uint8_t* out,
-                            uint32_t n, const YuvCoefficients& k);
-    // The same from chroma subsampled by 2, interpolated on the way:
-    // cbSamples and crSamples as YuvSpanBy2ToBgra takes them.
-    static uint32_t YuvSpanBy2(const int16_t* luma, const int16_t* cbSamples,
-                               const int16_t* crSamples, uint8_t* out, uint32_t n,
-                               const YuvCoefficients& k);
+    // YUV into BGRA over the first pixels of a span: n rounded down to whole
+    // vectors of 16-bit elements (8 or 16 pixels). Chroma as YuvSpanToBgra
+    // takes it (PerPixel), or subsampled by 2 and interpolated on the way,
+    // cb and cr as YuvSpanBy2ToBgra takes them (By2).
+    static uint32_t YuvSpan(const int16_t* luma, const int16_t* cb, const int16_t* cr,
+                            SpanChroma chroma, uint8_t* out, uint32_t n, const YuvCoefficients& k);
     // Packed 4:2:2 straight from the row: `blocks` blocks of 8 or 16 pixels
     // from pixel x0 (even, >= 2), last block first; each reads the 4 bytes
     // before and after its own bytes. order 0: U Y V Y; 1: Y U Y V; 2: Y V Y U.
@@ -149,7 +147,9 @@ CONVERT_INLINE void YuvSpanToBgra(const int16_t* luma, const int16_t* cb, const 
                                   uint8_t* out, uint32_t n, const YuvCoefficients& k) {
     uint32_t i = 0;
 #if CONVERT_X86
-    if constexpr (L != SimdLevel::Portable) i = Wide<L>::YuvSpan(luma, cb, cr, out, n, k);
+    if constexpr (L != SimdLevel::Portable) {
+        i = Wide<L>::YuvSpan(luma, cb, cr, SpanChroma::PerPixel, out, n, k);
+    }
 #endif
     for (; i < n; ++i) {
         const uint32_t word = YuvPixel(luma[i], cb[i], cr[i], k);
@@ -225,7 +225,7 @@ CONVERT_INLINE void YuvSpanBy2ToBgra(const int16_t* luma, const int16_t* cbSampl
     uint32_t i = 0;
 #if CONVERT_X86
     if constexpr (L != SimdLevel::Portable) {
-        i = Wide<L>::YuvSpanBy2(luma, cbSamples, crSamples, out, n, k);
+        i = Wide<L>::YuvSpan(luma, cbSamples, crSamples, SpanChroma::By2, out, n, k);
     }
 #endif
     if constexpr (L == SimdLevel::Portable) {

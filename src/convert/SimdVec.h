@@ -31,6 +31,7 @@ namespace detail {
 // _mm256) and `si` the whole vector's suffix (si128, si256). Loads and
 // stores take any alignment; the packs and Zip (unpack) ops work within
 // each 128-bit lane, as the instructions do.
+// clang-format off
 #define CONVERT_VEC_OPS(OP, mm, si)                                                             \
     OP T Load(const void* p) { return mm##_loadu_##si(static_cast<const T*>(p)); }              \
     OP void Store(void* p, T v) { mm##_storeu_##si(static_cast<T*>(p), v); }                    \
@@ -44,22 +45,10 @@ namespace detail {
     OP T Mullo16(T a, T b) { return mm##_mullo_epi16(a, b); }                                   \
     OP T Add32(T a, T b) { return mm##_add_epi32(a, b); }                                       \
     OP T Madd16(T a, T b) { return mm##_madd_epi16(a, b); }                                     \
-    template <int n>                                                                            \
-    OP T Shl16(T a) {                                                                           \
-        return mm##_slli_epi16(a, n);                                                           \
-    }                                                                                           \
-    template <int n>                                                                            \
-    OP T Shr16(T a) {                                                                           \
-        return mm##_srli_epi16(a, n);                                                           \
-    }                                                                                           \
-    template <int n>                                                                            \
-    OP T Shl32(T a) {                                                                           \
-        return mm##_slli_epi32(a, n);                                                           \
-    }                                                                                           \
-    template <int n>                                                                            \
-    OP T Sar32(T a) {                                                                           \
-        return mm##_srai_epi32(a, n);                                                           \
-    }                                                                                           \
+    template <int n> OP T Shl16(T a) { return mm##_slli_epi16(a, n); }                          \
+    template <int n> OP T Shr16(T a) { return mm##_srli_epi16(a, n); }                          \
+    template <int n> OP T Shl32(T a) { return mm##_slli_epi32(a, n); }                          \
+    template <int n> OP T Sar32(T a) { return mm##_srai_epi32(a, n); }                          \
     OP T PackSigned32(T a, T b) { return mm##_packs_epi32(a, b); }                              \
     OP T PackUnsigned16(T a, T b) { return mm##_packus_epi16(a, b); }                           \
     OP T ZipLo8(T a, T b) { return mm##_unpacklo_epi8(a, b); }                                  \
@@ -72,6 +61,7 @@ namespace detail {
     OP T SwapPairs16(T a) { return mm##_shufflehi_epi16(mm##_shufflelo_epi16(a, 0xB1), 0xB1); } \
     /* Half a vector's 16-bit elements added (within the low 128 bits). */                      \
     OP Half AddHalf16(Half a, Half b) { return _mm_add_epi16(a, b); }
+// clang-format on
 
 struct Vec128 {
     using T = __m128i;

@@ -137,22 +137,13 @@ CONVERT_WIDE void Rgb16Blocks(const uint8_t* row, uint8_t* outRow, uint32_t bloc
 
 }  // namespace CONVERT_WIDTH_NS
 
-CONVERT_WIDE_ENTRY uint32_t WidthKernels<CONVERT_WIDTH_VEC>::YuvSpan(const int16_t* luma,
-                                                                     const int16_t* cb,
-                                                                     const int16_t* cr,
-                                                                     uint8_t* out, uint32_t n,
-                                                                     const YuvCoefficients& k) {
+// One branch a span, each way's loop compiled with its chroma inlined.
+CONVERT_WIDE_ENTRY uint32_t WidthKernels<CONVERT_WIDTH_VEC>::YuvSpan(
+    const int16_t* luma, const int16_t* cb, const int16_t* cr, SpanChroma chroma, uint8_t* out,
+    uint32_t n, const YuvCoefficients& k) {
     using namespace CONVERT_WIDTH_NS;
-    return SpanOf(luma, ChromaAsStored{cb, cr}, out, n, k);
-}
-
-CONVERT_WIDE_ENTRY uint32_t WidthKernels<CONVERT_WIDTH_VEC>::YuvSpanBy2(const int16_t* luma,
-                                                                        const int16_t* cbSamples,
-                                                                        const int16_t* crSamples,
-                                                                        uint8_t* out, uint32_t n,
-                                                                        const YuvCoefficients& k) {
-    using namespace CONVERT_WIDTH_NS;
-    return SpanOf(luma, ChromaBy2{cbSamples, crSamples}, out, n, k);
+    return chroma == SpanChroma::By2 ? SpanOf(luma, ChromaBy2{cb, cr}, out, n, k)
+                                     : SpanOf(luma, ChromaAsStored{cb, cr}, out, n, k);
 }
 
 // Chroma of packed 4:2:2 from three loads of the row, 4 bytes apart: the
