@@ -146,9 +146,18 @@ CONVERT_INLINE void YuvSpanToBgra(const int16_t* luma, const int16_t* cb, const 
 // plain loops below finish. Not inlined, for the reason given above.
 // dst[i] = src[i] x 4.
 uint32_t LumaTimes4Sse2(const uint8_t* src, int16_t* dst, uint32_t n);
-// The leading quads of CubicBy4 (below), 8 (SSE2) or 16 (AVX2) at a time.
+// The leading quads of CubicBy4 (below), 8 at a time. (AVX2 kernels widen
+// chroma by 4 in YuvSpanCubicAvx2, fused with the conversion.)
 uint32_t CubicBy4Sse2(const int16_t* samples, int16_t* result, uint32_t quads, int drop);
-uint32_t CubicBy4Avx2(const int16_t* samples, int16_t* result, uint32_t quads, int drop);
+// n pixels of chroma subsampled by 4, widened by the cubic on the way:
+// lumas from the stored row, cbSamples and crSamples as CubicBy4 takes
+// them, the cubic's result `drop` bits down; n rounded down to 16, returned.
+uint32_t YuvSpanCubicAvx2(const uint8_t* lumaRow, const int16_t* cbSamples,
+                          const int16_t* crSamples, uint8_t* out, uint32_t n, int drop,
+                          const YuvCoefficients& k);
+// dst[i] = (sum of weights[t] x rows[t][at + i], t = 0 .. 3, + 8) >> 4.
+uint32_t BlendFourRowsSse2(const uint8_t* const rows[4], size_t at, const int16_t* weights,
+                           int16_t* dst, uint32_t n);
 // dst[i] = (here[i] wHere + other[i] wOther) << shift.
 uint32_t BlendRowsSse2(const uint8_t* here, const uint8_t* other, int16_t wHere, int16_t wOther,
                        int shift, int16_t* dst, uint32_t n);
@@ -193,11 +202,7 @@ template <SimdLevel L>
 CONVERT_INLINE void CubicBy4(const int16_t* samples, int16_t* result, uint32_t quads, int drop) {
     uint32_t j = 0;
 #if CONVERT_X86
-    if constexpr (L == SimdLevel::Avx2) {
-        j = CubicBy4Avx2(samples, result, quads, drop);
-    } else if constexpr (L != SimdLevel::Portable) {
-        j = CubicBy4Sse2(samples, result, quads, drop);
-    }
+    if constexpr (L != SimdLevel::Portable) j = CubicBy4Sse2(samples, result, quads, drop);
 #endif
     const int32_t half = 1 << (drop - 1);
     for (; j < quads; ++j)

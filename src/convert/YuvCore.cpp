@@ -320,56 +320,120 @@ __attribute__((target("sse2"))) uint32_t CubicBy4Sse2(const int16_t* samples, in
     return j;
 }
 
-// The same 16 quads at a time: each 128-bit lane does what the SSE2 form
-// does for 8 quads (lane 0 quads j .. j + 7, lane 1 j + 8 .. j + 15), and the
-// stores put the lanes' halves back in order.
-__attribute__((target("avx2"))) uint32_t CubicBy4Avx2(const int16_t* samples, int16_t* result,
-                                                      uint32_t quads, int drop) {
-    __m256i pair01[4], pair23[4];
-    for (int q = 0; q < 4; ++q) {
-        const int16_t* w = kCubicBy4[q];
-        pair01[q] = _mm256_set1_epi32(
-            static_cast<int32_t>(static_cast<uint16_t>(w[0]) |
-                                 static_cast<uint32_t>(static_cast<uint16_t>(w[1])) << 16));
-        pair23[q] = _mm256_set1_epi32(
-            static_cast<int32_t>(static_cast<uint16_t>(w[2]) |
-                                 static_cast<uint32_t>(static_cast<uint16_t>(w[3])) << 16));
+// The cubic by 4 fused with the conversion (the integers of CubicBy4 then
+// YuvSpanToBgra). Pixel 4q + p takes the pairs (s[m], s[m + 1]) of samples
+// m = q + p / 2 and m + 2 times the two pairs of its phase's weights
+// (pmaddwd). The span's pairs are first laid out doubled, pair m at 32-bit
+// lanes 2m and 2m + 1: then each register's pairs are one plain load. For
+// the 16 pixels from quad j, those of pixels 0-3 | 8-11 (the order
+// Avx2Channels takes) start at lane 2j, those of 4-7 | 12-15 at lane 2j + 2,
+// and each register's second pairs 4 lanes after its first. The chroma's
+// offset is taken off before the shift (8192 << drop is a whole multiple of
+// 2^drop, so the result is the same); the results fit 16 bits (at most
+// 255 x 64 x 1.32 in magnitude), so a lane's (Cb, Cr) pair is the low halves
+// of the two sums.
+__attribute__((target("avx2"), always_inline)) inline void DoubledPairsAvx2(const int16_t* samples,
+                                                                            uint32_t groups,
+                                                                            int32_t* doubled) {
+    // Of 8 samples, the bytes of pairs 0, 0, 1, 1 | 2, 2, 3, 3.
+    const __m256i pattern = _mm256_setr_epi8(0, 1, 2, 3, 0, 1, 2, 3, 2, 3, 4, 5, 2, 3, 4, 5, 4, 5,
+                                             6, 7, 4, 5, 6, 7, 6, 7, 8, 9, 6, 7, 8, 9);
+    for (uint32_t g = 0; g < groups; ++g) {
+        const __m256i s = _mm256_broadcastsi128_si256(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + 4 * g)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(doubled + 8 * g),
+                            _mm256_shuffle_epi8(s, pattern));
     }
-    const __m256i half = _mm256_set1_epi32(1 << (drop - 1));
+}
+// One plane's chroma of 8 pixels: their first pairs at `first`, their
+// second 4 lanes on; less the offset, shifted down.
+__attribute__((target("avx2"), always_inline)) inline __m256i CubicChromaAvx2(
+    const int32_t* first, __m256i w01, __m256i w23, __m256i bias, __m128i count) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(first));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(first + 4));
+    const __m256i sum = _mm256_add_epi32(_mm256_madd_epi16(a, w01), _mm256_madd_epi16(b, w23));
+    return _mm256_sra_epi32(_mm256_add_epi32(sum, bias), count);
+}
+__attribute__((target("avx2"))) uint32_t YuvSpanCubicAvx2(const uint8_t* lumaRow,
+                                                          const int16_t* cbSamples,
+                                                          const int16_t* crSamples, uint8_t* out,
+                                                          uint32_t n, int drop,
+                                                          const YuvCoefficients& k) {
+    const uint32_t blocks = n / 16;
+    if (blocks == 0 || blocks > kSpan / 16) return 0;
+    // Groups of 4 pairs: blocks + 1 (the last block reads 3 pairs past its own).
+    int32_t cbDoubled[2 * kSpan / 4 + 8], crDoubled[2 * kSpan / 4 + 8];
+    DoubledPairsAvx2(cbSamples, blocks + 1, cbDoubled);
+    DoubledPairsAvx2(crSamples, blocks + 1, crDoubled);
+    const Avx2Coefficients c = Avx2Of(k);
+    int32_t pair01[8], pair23[8];
+    for (int d = 0; d < 8; ++d) {
+        const int16_t* w = kCubicBy4[d & 3];
+        pair01[d] = static_cast<int32_t>(static_cast<uint16_t>(w[0]) |
+                                         static_cast<uint32_t>(static_cast<uint16_t>(w[1])) << 16);
+        pair23[d] = static_cast<int32_t>(static_cast<uint16_t>(w[2]) |
+                                         static_cast<uint32_t>(static_cast<uint16_t>(w[3])) << 16);
+    }
+    const __m256i w01 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pair01));
+    const __m256i w23 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pair23));
+    const __m256i bias = _mm256_set1_epi32((1 << (drop - 1)) - (8192 << drop));
     const __m128i count = _mm_cvtsi32_si128(drop);
-    uint32_t j = 0;
-    for (; j + 16 <= quads; j += 16) {
-        __m256i s[5];
-        for (int t = 0; t < 5; ++t)
-            s[t] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(samples + j + t));
-        __m256i phase[4];
-        for (int q = 0; q < 4; ++q) {
-            const int o = q >> 1;
-            const __m256i lo = _mm256_add_epi32(
-                _mm256_madd_epi16(_mm256_unpacklo_epi16(s[o], s[o + 1]), pair01[q]),
-                _mm256_madd_epi16(_mm256_unpacklo_epi16(s[o + 2], s[o + 3]), pair23[q]));
-            const __m256i hi = _mm256_add_epi32(
-                _mm256_madd_epi16(_mm256_unpackhi_epi16(s[o], s[o + 1]), pair01[q]),
-                _mm256_madd_epi16(_mm256_unpackhi_epi16(s[o + 2], s[o + 3]), pair23[q]));
-            phase[q] = _mm256_packs_epi32(_mm256_sra_epi32(_mm256_add_epi32(lo, half), count),
-                                          _mm256_sra_epi32(_mm256_add_epi32(hi, half), count));
-        }
-        const __m256i lo01 = _mm256_unpacklo_epi16(phase[0], phase[1]);
-        const __m256i hi01 = _mm256_unpackhi_epi16(phase[0], phase[1]);
-        const __m256i lo23 = _mm256_unpacklo_epi16(phase[2], phase[3]);
-        const __m256i hi23 = _mm256_unpackhi_epi16(phase[2], phase[3]);
-        // Per lane: quads 0-1, 2-3, 4-5, 6-7 of that lane's 8.
-        const __m256i q01 = _mm256_unpacklo_epi32(lo01, lo23);
-        const __m256i q23 = _mm256_unpackhi_epi32(lo01, lo23);
-        const __m256i q45 = _mm256_unpacklo_epi32(hi01, hi23);
-        const __m256i q67 = _mm256_unpackhi_epi32(hi01, hi23);
-        __m256i* o = reinterpret_cast<__m256i*>(result + 4 * j);
-        _mm256_storeu_si256(o, _mm256_permute2x128_si256(q01, q23, 0x20));
-        _mm256_storeu_si256(o + 1, _mm256_permute2x128_si256(q45, q67, 0x20));
-        _mm256_storeu_si256(o + 2, _mm256_permute2x128_si256(q01, q23, 0x31));
-        _mm256_storeu_si256(o + 3, _mm256_permute2x128_si256(q45, q67, 0x31));
+    const __m256i low = _mm256_set1_epi32(0xFFFF);
+    // Lumas into 32-bit lanes, pixels 0-3 | 8-11 and 4-7 | 12-15; the luma
+    // term 4 (ky (4 Y - 64) + 2^15) as (ky Y + 2^13 - 16 ky) x 16.
+    const __m256i lumaLo =
+        _mm256_setr_epi8(0, -1, -1, -1, 1, -1, -1, -1, 2, -1, -1, -1, 3, -1, -1, -1, 8, -1, -1, -1,
+                         9, -1, -1, -1, 10, -1, -1, -1, 11, -1, -1, -1);
+    const __m256i lumaHi = _mm256_add_epi8(lumaLo, _mm256_set1_epi32(4));
+    const __m256i ky = _mm256_set1_epi32(static_cast<uint16_t>(k.y));
+    const __m256i lumaBase = _mm256_set1_epi32((1 << 13) - 16 * k.y);
+    for (uint32_t b = 0; b < blocks; ++b) {
+        const uint32_t i = 16 * b;
+        const int32_t* cbAt = cbDoubled + 8 * b;
+        const int32_t* crAt = crDoubled + 8 * b;
+        const __m256i uvLo =
+            _mm256_or_si256(_mm256_and_si256(CubicChromaAvx2(cbAt, w01, w23, bias, count), low),
+                            _mm256_slli_epi32(CubicChromaAvx2(crAt, w01, w23, bias, count), 16));
+        const __m256i uvHi = _mm256_or_si256(
+            _mm256_and_si256(CubicChromaAvx2(cbAt + 2, w01, w23, bias, count), low),
+            _mm256_slli_epi32(CubicChromaAvx2(crAt + 2, w01, w23, bias, count), 16));
+        const __m256i y = _mm256_broadcastsi128_si256(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(lumaRow + i)));
+        const __m256i yLo = _mm256_slli_epi32(
+            _mm256_add_epi32(_mm256_madd_epi16(_mm256_shuffle_epi8(y, lumaLo), ky), lumaBase), 4);
+        const __m256i yHi = _mm256_slli_epi32(
+            _mm256_add_epi32(_mm256_madd_epi16(_mm256_shuffle_epi8(y, lumaHi), ky), lumaBase), 4);
+        Avx2Channels(yLo, yHi, uvLo, uvHi, c, out + 4 * static_cast<size_t>(i));
     }
-    return j;
+    return 16 * blocks;
+}
+
+__attribute__((target("sse2"))) uint32_t BlendFourRowsSse2(const uint8_t* const rows[4], size_t at,
+                                                           const int16_t* weights, int16_t* dst,
+                                                           uint32_t n) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i w01 = _mm_set1_epi32(
+        static_cast<int32_t>(static_cast<uint16_t>(weights[0]) |
+                             static_cast<uint32_t>(static_cast<uint16_t>(weights[1])) << 16));
+    const __m128i w23 = _mm_set1_epi32(
+        static_cast<int32_t>(static_cast<uint16_t>(weights[2]) |
+                             static_cast<uint32_t>(static_cast<uint16_t>(weights[3])) << 16));
+    const __m128i eight = _mm_set1_epi32(8);
+    uint32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        __m128i r[4];
+        for (int t = 0; t < 4; ++t)
+            r[t] = _mm_unpacklo_epi8(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows[t] + at + i)), zero);
+        const __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(r[0], r[1]), w01),
+                                         _mm_madd_epi16(_mm_unpacklo_epi16(r[2], r[3]), w23));
+        const __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(r[0], r[1]), w01),
+                                         _mm_madd_epi16(_mm_unpackhi_epi16(r[2], r[3]), w23));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
+                         _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, eight), 4),
+                                         _mm_srai_epi32(_mm_add_epi32(hi, eight), 4)));
+    }
+    return i;
 }
 
 __attribute__((target("sse2"))) uint32_t LumaTimes4Sse2(const uint8_t* src, int16_t* dst,
