@@ -155,9 +155,11 @@ uint32_t CubicBy4Sse2(const int16_t* samples, int16_t* result, uint32_t quads, i
 uint32_t YuvSpanCubicAvx2(const uint8_t* lumaRow, const int16_t* cbSamples,
                           const int16_t* crSamples, uint8_t* out, uint32_t n, int drop,
                           const YuvCoefficients& k);
-// dst[i] = (sum of weights[t] x rows[t][at + i], t = 0 .. 3, + 8) >> 4.
-uint32_t BlendFourRowsSse2(const uint8_t* const rows[4], size_t at, const int16_t* weights,
-                           int16_t* dst, uint32_t n);
+// dst[i] = (sum of weights[t] x rows[t][at + i], t = 0 .. 3, + 8) >> 4
+// (SSSE3, from that level up), weights those of a kCubicBy4 row: all n of
+// them where n >= 8, else none.
+uint32_t BlendFourRowsSsse3(const uint8_t* const rows[4], size_t at, const int16_t* weights,
+                            int16_t* dst, uint32_t n);
 // dst[i] = (here[i] wHere + other[i] wOther) << shift.
 uint32_t BlendRowsSse2(const uint8_t* here, const uint8_t* other, int16_t wHere, int16_t wOther,
                        int shift, int16_t* dst, uint32_t n);
