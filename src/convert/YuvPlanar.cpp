@@ -151,9 +151,8 @@ struct Planar {
                 const int32_t last = from + static_cast<int32_t>(quads) + 3 < lastSample
                                          ? from + static_cast<int32_t>(quads) + 3
                                          : lastSample;
-                // 4 more than the span's own: the fused form reads up to 8
-                // samples from the one it starts with.
-                int16_t cb[kSpan / 4 + 8], cr[kSpan / 4 + 8];
+                // 8 more than the span's own: the vector form reads them.
+                int16_t cb[kSpan / 4 + 12], cr[kSpan / 4 + 12];
                 int16_t* const cbAt = cb + (first - from);
                 int16_t* const crAt = cr + (first - from);
                 const auto inside = static_cast<uint32_t>(last - first + 1);
@@ -192,27 +191,23 @@ struct Planar {
                     }
                 }
                 for (int32_t f = 0; f < first - from; ++f) cb[f] = cbAt[0], cr[f] = crAt[0];
-                for (auto f = static_cast<uint32_t>(last - from + 1); f < quads + 8; ++f)
+                for (auto f = static_cast<uint32_t>(last - from + 1); f < quads + 12; ++f)
                     cb[f] = cbAt[inside - 1], cr[f] = crAt[inside - 1];
                 uint8_t* const spanOut = outRow + 4 * static_cast<size_t>(x0);
-                // Pixels done by the fused form: a multiple of 16, so of 4.
+                // Pixels done by the vector form: whole vectors, so quads.
                 uint32_t done = 0;
 #if CONVERT_X86
-                if constexpr (L == SimdLevel::Avx2)
-                    done = YuvSpanCubicAvx2(lumaRow + x0, cb, cr, spanOut, n, kDrop, k);
+                if constexpr (L != SimdLevel::Portable)
+                    done = Wide<L>::YuvSpanCubic(lumaRow + x0, cb, cr, kDrop, spanOut, n, k);
 #endif
                 if (done == n) continue;
                 const uint32_t rest = n - done;
                 int16_t luma[kSpan];
-                uint32_t i = 0;
-#if CONVERT_X86
-                if constexpr (L != SimdLevel::Portable)
-                    i = LumaTimes4Sse2(lumaRow + x0 + done, luma, rest);
-#endif
-                for (; i < rest; ++i) luma[i] = static_cast<int16_t>(lumaRow[x0 + done + i] * 4);
+                for (uint32_t i = 0; i < rest; ++i)
+                    luma[i] = static_cast<int16_t>(lumaRow[x0 + done + i] * 4);
                 int16_t cbFull[kSpan + 4], crFull[kSpan + 4];
-                CubicBy4<L>(cb + done / 4, cbFull, quads - done / 4, kDrop);
-                CubicBy4<L>(cr + done / 4, crFull, quads - done / 4, kDrop);
+                CubicBy4(cb + done / 4, cbFull, quads - done / 4, kDrop);
+                CubicBy4(cr + done / 4, crFull, quads - done / 4, kDrop);
                 YuvSpanToBgra<L>(luma, cbFull, crFull, spanOut + 4 * static_cast<size_t>(done),
                                  rest, k);
             }
