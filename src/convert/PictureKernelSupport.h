@@ -103,6 +103,13 @@ CONVERT_INLINE uint32_t YuvPixel(int32_t luma, int32_t cb, int32_t cr, const Yuv
 // own instructions and called from every level's kernels at or above it.
 enum class SpanChroma { PerPixel, By2 };
 
+// Output byte i of a 128-bit lane from stored byte index[i] of the same
+// lane (none where its top bit is set), or-ed with `opaque` a pixel.
+struct ByteShuffle {
+    int8_t index[16];
+    uint32_t opaque;
+};
+
 template <class V>
 struct WidthKernels {
     // YUV into BGRA over the first pixels of a span: n rounded down to whole
@@ -141,6 +148,12 @@ struct WidthKernels {
     static void Rgb555Blocks(const uint8_t* row, uint8_t* outRow, uint32_t blocks, const void*);
     static void Rgb565Blocks(const uint8_t* row, uint8_t* outRow, uint32_t blocks, const void*);
     static void GreyBlocks(const uint8_t* row, uint8_t* outRow, uint32_t blocks, const void*);
+    // 8-bit RGB of 3 or 4 bytes a pixel into BGRA by one byte shuffle a
+    // 128-bit lane (4 pixels): `shuffle` a ByteShuffle. Need SSSE3.
+    static void Shuffle3Blocks(const uint8_t* row, uint8_t* outRow, uint32_t blocks,
+                               const void* shuffle);
+    static void Shuffle4Blocks(const uint8_t* row, uint8_t* outRow, uint32_t blocks,
+                               const void* shuffle);
 };
 
 // The kernels of level L's width (L above the portable level).

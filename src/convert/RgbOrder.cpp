@@ -38,56 +38,18 @@ __attribute__((target("sse2"))) void Words4BlocksSse2(const uint8_t* row, uint8_
 // 4i + c from stored byte kBytes i + (kB, kG, kR, kA)[c], 255 where there is
 // no alpha (the shuffle's zero, or-ed with 255).
 template <int kBytes, int kR, int kG, int kB, int kA>
-struct Shuffle {
-    static constexpr char At(int i) {
+constexpr ByteShuffle ShuffleOf() {
+    ByteShuffle s{};
+    for (int i = 0; i < 16; ++i) {
         const int pixel = i / 4, c = i % 4;
         const int from = c == 0 ? kB : (c == 1 ? kG : (c == 2 ? kR : kA));
-        return static_cast<char>(from < 0 ? 0x80 : kBytes * pixel + from);
+        s.index[i] = static_cast<int8_t>(from < 0 ? -128 : kBytes * pixel + from);
     }
-};
-template <int kBytes, int kR, int kG, int kB, int kA>
-__attribute__((target("ssse3"), always_inline)) inline __m128i ShuffleMask() {
-    using S = Shuffle<kBytes, kR, kG, kB, kA>;
-    return _mm_setr_epi8(S::At(0), S::At(1), S::At(2), S::At(3), S::At(4), S::At(5), S::At(6),
-                         S::At(7), S::At(8), S::At(9), S::At(10), S::At(11), S::At(12), S::At(13),
-                         S::At(14), S::At(15));
+    s.opaque = kA < 0 ? 0xFF000000u : 0;
+    return s;
 }
-
-// 4 pixels a block from one 16-byte load (of which a 3-byte layout uses 12).
 template <int kBytes, int kR, int kG, int kB, int kA>
-__attribute__((target("ssse3"))) void ShuffleBlocksSsse3(const uint8_t* row, uint8_t* outRow,
-                                                         uint32_t blocks, const void*) {
-    const __m128i mask = ShuffleMask<kBytes, kR, kG, kB, kA>();
-    const __m128i opaque = _mm_set1_epi32(kA < 0 ? static_cast<int32_t>(0xFF000000u) : 0);
-    for (uint32_t b = blocks; b-- > 0;) {
-        const __m128i v =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 4 * kBytes * size_t{b}));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(outRow + 16 * size_t{b}),
-                         _mm_or_si128(_mm_shuffle_epi8(v, mask), opaque));
-    }
-}
-
-// 8 pixels a block: pixels 0-3 in the low lane, 4-7 in the high one (loaded
-// from 4 x kBytes bytes on), the same shuffle in both.
-template <int kBytes, int kR, int kG, int kB, int kA>
-__attribute__((target("avx2"))) void ShuffleBlocksAvx2(const uint8_t* row, uint8_t* outRow,
-                                                       uint32_t blocks, const void*) {
-    const __m256i mask = _mm256_broadcastsi128_si256(ShuffleMask<kBytes, kR, kG, kB, kA>());
-    const __m256i opaque = _mm256_set1_epi32(kA < 0 ? static_cast<int32_t>(0xFF000000u) : 0);
-    for (uint32_t b = blocks; b-- > 0;) {
-        const uint8_t* p = row + 8 * kBytes * size_t{b};
-        __m256i v;
-        if constexpr (kBytes == 4) {
-            v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        } else {
-            v = _mm256_inserti128_si256(
-                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * kBytes)), 1);
-        }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(outRow + 32 * size_t{b}),
-                            _mm256_or_si256(_mm256_shuffle_epi8(v, mask), opaque));
-    }
-}
+constexpr ByteShuffle kShuffle = ShuffleOf<kBytes, kR, kG, kB, kA>();
 #endif
 
 // kBytes a stored pixel; red, green and blue at kR, kG, kB; alpha at kA, or
@@ -98,11 +60,14 @@ struct Reorder {
     static CONVERT_INLINE void Run(CONVERT_KERNEL_PARAMS) {
         (void)context;
         RowBlocks blocks;
+        const void* table = nullptr;
 #if CONVERT_X86
-        if constexpr (L == SimdLevel::Avx2) {
-            blocks = RowBlocks{ShuffleBlocksAvx2<kBytes, kR, kG, kB, kA>, 8, 4 * kBytes + 16};
-        } else if constexpr (L == SimdLevel::Ssse3) {
-            blocks = RowBlocks{ShuffleBlocksSsse3<kBytes, kR, kG, kB, kA>, 4, 16};
+        if constexpr (L >= SimdLevel::Ssse3) {
+            // 4 pixels a 128-bit lane, loaded from 4 x kBytes bytes apart.
+            constexpr uint32_t kLanes = VecAt<L>::kBytes / 16;
+            blocks = RowBlocks{kBytes == 3 ? Wide<L>::Shuffle3Blocks : Wide<L>::Shuffle4Blocks,
+                               4 * kLanes, 4 * kBytes * (kLanes - 1) + 16};
+            table = &kShuffle<kBytes, kR, kG, kB, kA>;
         } else if constexpr (L == SimdLevel::Sse2 && kBytes == 4) {
             blocks = RowBlocks{Words4BlocksSse2<kR, kG, kB, kA>, 4, 16};
         }
@@ -114,7 +79,7 @@ struct Reorder {
                 return p[kB] | static_cast<uint32_t>(p[kG]) << 8 |
                        static_cast<uint32_t>(p[kR]) << 16 | alpha << 24;
             },
-            blocks);
+            blocks, table);
     }
 };
 

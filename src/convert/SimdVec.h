@@ -97,6 +97,12 @@ struct Vec128 {
         _mm_storeu_si128(o + 2, _mm_unpacklo_epi16(abHi, cdHi));
         _mm_storeu_si128(o + 3, _mm_unpackhi_epi16(abHi, cdHi));
     }
+    // Each 128-bit lane's 16 bytes loaded from kApart bytes after the one
+    // before's: one load here.
+    template <size_t kApart>
+    CONVERT_VEC128 T LoadLanes(const void* p) {
+        return Load(p);
+    }
     // Each 128-bit lane's 16 bytes stored `apart` elements after the one
     // before: one store here.
     CONVERT_VEC128 void StoreLanesApart(int16_t* p, size_t /*apart*/, T v) {
@@ -151,6 +157,17 @@ struct Vec256 {
         _mm256_storeu_si256(o + 1, _mm256_permute2x128_si256(p2, p3, 0x20));
         _mm256_storeu_si256(o + 2, _mm256_permute2x128_si256(p0, p1, 0x31));
         _mm256_storeu_si256(o + 3, _mm256_permute2x128_si256(p2, p3, 0x31));
+    }
+    template <size_t kApart>
+    CONVERT_VEC256 T LoadLanes(const void* p) {
+        if constexpr (kApart == 16) {
+            return Load(p);
+        } else {
+            const uint8_t* bytes = static_cast<const uint8_t*>(p);
+            return _mm256_inserti128_si256(
+                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes))),
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + kApart)), 1);
+        }
     }
     CONVERT_VEC256 void StoreLanesApart(int16_t* p, size_t apart, T v) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(v));

@@ -11,6 +11,8 @@
 // No include guard: included once per width.
 
 #define CONVERT_WIDE inline __attribute__((target(CONVERT_WIDTH_TARGET), always_inline))
+#define CONVERT_WIDE_SHUFFLE \
+    inline __attribute__((target(CONVERT_WIDTH_SHUFFLE_TARGET), always_inline))
 #define CONVERT_WIDE_ENTRY \
     template <>            \
     __attribute__((target(CONVERT_WIDTH_TARGET)))
@@ -132,6 +134,19 @@ CONVERT_WIDE void Rgb16Blocks(const uint8_t* row, uint8_t* outRow, uint32_t bloc
         const T red = V::Or(V::Shl16<3>(r5), V::Shr16<2>(r5));
         V::StoreZip16(outRow + 2 * V::kBytes * size_t{b}, V::Or(blue, V::Shl16<8>(green)),
                       V::Or(red, alpha));
+    }
+}
+
+// 8-bit RGB reordered: 4 pixels of kBytes bytes a 128-bit lane.
+template <size_t kBytes>
+CONVERT_WIDE_SHUFFLE void ShuffleBlocks(const uint8_t* row, uint8_t* outRow, uint32_t blocks,
+                                        const ByteShuffle& shuffle) {
+    const T index = V::Lanes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(shuffle.index)));
+    const T opaque = V::Set32(static_cast<int32_t>(shuffle.opaque));
+    constexpr size_t kPixels = V::kBytes / 4;
+    for (uint32_t b = blocks; b-- > 0;) {
+        const T v = V::LoadLanes<4 * kBytes>(row + kPixels * kBytes * size_t{b});
+        V::Store(outRow + V::kBytes * size_t{b}, V::Or(V::ShuffleBytes(v, index), opaque));
     }
 }
 
@@ -341,9 +356,21 @@ CONVERT_WIDE_ENTRY void WidthKernels<CONVERT_WIDTH_VEC>::GreyBlocks(const uint8_
     }
 }
 
+CONVERT_WIDE_SHUFFLE_ENTRY void WidthKernels<CONVERT_WIDTH_VEC>::Shuffle3Blocks(
+    const uint8_t* row, uint8_t* outRow, uint32_t blocks, const void* shuffle) {
+    CONVERT_WIDTH_NS::ShuffleBlocks<3>(row, outRow, blocks,
+                                       *static_cast<const ByteShuffle*>(shuffle));
+}
+CONVERT_WIDE_SHUFFLE_ENTRY void WidthKernels<CONVERT_WIDTH_VEC>::Shuffle4Blocks(
+    const uint8_t* row, uint8_t* outRow, uint32_t blocks, const void* shuffle) {
+    CONVERT_WIDTH_NS::ShuffleBlocks<4>(row, outRow, blocks,
+                                       *static_cast<const ByteShuffle*>(shuffle));
+}
+
 }  // namespace detail
 }  // namespace convert
 
 #undef CONVERT_WIDE
+#undef CONVERT_WIDE_SHUFFLE
 #undef CONVERT_WIDE_ENTRY
 #undef CONVERT_WIDE_SHUFFLE_ENTRY
