@@ -44,8 +44,8 @@ bool WalkActsOn(uint32_t code) {
            code == kStrf || code == kIndx || code == kIdx1 || IsStandardIndexCode(code);
 }
 
-constexpr uint32_t kIdx1View = static_cast<uint32_t>(kIdx1EntriesPerView * kIdx1EntrySize);
 constexpr uint64_t kEntriesPerView = kIdx1EntriesPerView;
+static_assert(kEntriesPerView * kIdx1EntrySize <= 1u << 20, "a view the heap reuses");
 
 // The `count` entries of one 'idx1' chunk whose first entry is at `data`,
 // a window of them at a time.
