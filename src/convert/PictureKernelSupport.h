@@ -14,10 +14,7 @@
 #include <cstring>
 
 #include "convert/PictureLayouts.h"
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
+#include "convert/SimdVec.h"
 
 #define CONVERT_INLINE inline __attribute__((always_inline))
 
@@ -96,29 +93,51 @@ CONVERT_INLINE uint32_t YuvPixel(int32_t luma, int32_t cb, int32_t cr, const Yuv
 }
 
 #if CONVERT_X86
-// The vector forms of YuvPixel over the first pixels of a span: luma,
-// cb and cr as for YuvSpanToBgra; they convert n rounded down to 8 (SSE2)
-// or 16 (AVX2) pixels and return how many. Not inlined: each is compiled
-// for its own instructions and called from every level's kernels at or
-// above it.
-uint32_t YuvSpanSse2(const int16_t* luma, const int16_t* cb, const int16_t* cr, uint8_t* out,
-                     uint32_t n, const YuvCoefficients& k);
-uint32_t YuvSpanAvx2(const int16_t* luma, const int16_t* cb, const int16_t* cr, uint8_t* out,
-                     uint32_t n, const YuvCoefficients& k);
-// The same from chroma subsampled by 2, interpolated on the way: cbSamples
-// and crSamples as YuvSpanBy2ToBgra takes them.
-uint32_t YuvSpanBy2Sse2(const int16_t* luma, const int16_t* cbSamples, const int16_t* crSamples,
-                        uint8_t* out, uint32_t n, const YuvCoefficients& k);
-uint32_t YuvSpanBy2Avx2(const int16_t* luma, const int16_t* cbSamples, const int16_t* crSamples,
-                        uint8_t* out, uint32_t n, const YuvCoefficients& k);
-// Packed 4:2:2 straight from the row: `blocks` blocks of 8 (SSE2) or 16
-// (AVX2) pixels from pixel x0 (even, >= 2), last block first; each reads
-// the 4 bytes before and after its own bytes. order 0: U Y V Y; 1: Y U Y V;
-// 2: Y V Y U.
-void Packed422BlocksSse2(const uint8_t* row, uint8_t* outRow, uint32_t x0, uint32_t blocks,
-                         int order, const YuvCoefficients& k);
-void Packed422BlocksAvx2(const uint8_t* row, uint8_t* outRow, uint32_t x0, uint32_t blocks,
-                         int order, const YuvCoefficients& k);
+// The vector kernels written once for every width: each is compiled for
+// SSE2 (Vec128) and for AVX2 (Vec256) from one body (WidthKernelBodies.h,
+// included once per width by WidthKernels.cpp), so that the widths cannot
+// drift apart. `Wide<L>::Kernel` is the one built for level L's width
+// (VecAt<L>, SimdVec.h). Each does the leading part of its loop that whole
+// vectors cover and returns how far it went, or converts whole blocks; the
+// callers' plain loops do the rest. Not inlined: each is compiled for its
+// own instructions and called from every level's kernels at or above it.
+enum class SpanChroma { PerPixel, By2 };
+
+template <class V>
+struct WidthKernels {
+    // YUV into BGRA over the first pixels of a span: n rounded down to whole
+    // vectors of 16-bit elements (8 or 16 pixels). Chroma as YuvSpanToBgra
+    // takes it (PerPixel), or subsampled by 2 and interpolated on the way,
+    // cb and cr as YuvSpanBy2ToBgra takes them (By2).
+    static uint32_t YuvSpan(const int16_t* luma, const int16_t* cb, const int16_t* cr,
+                            SpanChroma chroma, uint8_t* out, uint32_t n, const YuvCoefficients& k);
+    // Packed 4:2:2 straight from the row: `blocks` blocks of 8 or 16 pixels
+    // from pixel x0 (even, >= 2), last block first; each reads the 4 bytes
+    // before and after its own bytes. order 0: U Y V Y; 1: Y U Y V; 2: Y V Y U.
+    static void Packed422Blocks(const uint8_t* row, uint8_t* outRow, uint32_t x0, uint32_t blocks,
+                                int order, const YuvCoefficients& k);
+    // v210 groups (16 bytes, 6 pixels, one after another) unpacked: each
+    // group's 6 lumas as stored into luma[6 g ..], its 3 (Cb, Cr) pairs x 4
+    // into pairs[6 g ..]; writes up to 2 lumas and 1 pair past the last
+    // group's own (room the caller leaves). Takes `count` rounded down to
+    // whole vectors (1 or 2 groups). The 128-bit form needs SSSE3.
+    static uint32_t V210Unpack(const uint8_t* groups, uint32_t count, int16_t* luma,
+                               int16_t* pairs);
+    // n pixels from v210's unpacked luma and chroma pairs (pairs[2 j],
+    // pairs[2 j + 1]: sample j - 1 of the span x 4, the edge ones in place),
+    // n rounded down to 8 or 16.
+    static uint32_t V210Span(const int16_t* luma, const int16_t* pairs, uint8_t* out, uint32_t n,
+                             const YuvCoefficients& k);
+    // Row blocks (RowBlocks) of one vector's load: 16-bit RGB 5-5-5 and
+    // 5-6-5, 8-bit grey.
+    static void Rgb555Blocks(const uint8_t* row, uint8_t* outRow, uint32_t blocks, const void*);
+    static void Rgb565Blocks(const uint8_t* row, uint8_t* outRow, uint32_t blocks, const void*);
+    static void GreyBlocks(const uint8_t* row, uint8_t* outRow, uint32_t blocks, const void*);
+};
+
+// The kernels of level L's width (L above the portable level).
+template <SimdLevel L>
+using Wide = WidthKernels<VecAt<L>>;
 #endif
 
 // n pixels from luma (quarter levels) and interpolated chroma (1/64 levels)
@@ -128,10 +147,8 @@ CONVERT_INLINE void YuvSpanToBgra(const int16_t* luma, const int16_t* cb, const 
                                   uint8_t* out, uint32_t n, const YuvCoefficients& k) {
     uint32_t i = 0;
 #if CONVERT_X86
-    if constexpr (L == SimdLevel::Avx2) {
-        i = YuvSpanAvx2(luma, cb, cr, out, n, k);
-    } else if constexpr (L != SimdLevel::Portable) {
-        i = YuvSpanSse2(luma, cb, cr, out, n, k);
+    if constexpr (L != SimdLevel::Portable) {
+        i = Wide<L>::YuvSpan(luma, cb, cr, SpanChroma::PerPixel, out, n, k);
     }
 #endif
     for (; i < n; ++i) {
@@ -156,20 +173,6 @@ uint32_t BlendRowsSse2(const uint8_t* here, const uint8_t* other, int16_t wHere,
 // second into second[].
 uint32_t BlendPairsSse2(const uint8_t* here, const uint8_t* other, int16_t wHere, int16_t wOther,
                         int shift, int16_t* first, int16_t* second, uint32_t n);
-// v210 groups (16 bytes, 6 pixels, one after another) unpacked: each
-// group's 6 lumas as stored into luma[6 g ..], its 3 (Cb, Cr) pairs x 4 into
-// pairs[6 g ..]; each writes up to 2 lumas and 1 pair past the last group's
-// own (room the caller leaves). SSSE3 takes `count` groups, AVX2 `count`
-// rounded down to 2. Both return how many they took.
-uint32_t V210UnpackSsse3(const uint8_t* groups, uint32_t count, int16_t* luma, int16_t* pairs);
-uint32_t V210UnpackAvx2(const uint8_t* groups, uint32_t count, int16_t* luma, int16_t* pairs);
-// n pixels from v210's unpacked luma and chroma pairs (pairs[2 j], pairs[2 j
-// + 1]: sample j - 1 of the span x 4, the edge ones in place): the vector
-// part, n rounded down to 8 (SSE2) or 16 (AVX2), returning how many.
-uint32_t V210SpanSse2(const int16_t* luma, const int16_t* pairs, uint8_t* out, uint32_t n,
-                      const YuvCoefficients& k);
-uint32_t V210SpanAvx2(const int16_t* luma, const int16_t* pairs, uint8_t* out, uint32_t n,
-                      const YuvCoefficients& k);
 #endif
 
 // Chroma subsampled by 4 (sample j at 4j + 1.5) is widened by the cubic of
@@ -221,10 +224,8 @@ CONVERT_INLINE void YuvSpanBy2ToBgra(const int16_t* luma, const int16_t* cbSampl
                                      const YuvCoefficients& k) {
     uint32_t i = 0;
 #if CONVERT_X86
-    if constexpr (L == SimdLevel::Avx2) {
-        i = YuvSpanBy2Avx2(luma, cbSamples, crSamples, out, n, k);
-    } else if constexpr (L != SimdLevel::Portable) {
-        i = YuvSpanBy2Sse2(luma, cbSamples, crSamples, out, n, k);
+    if constexpr (L != SimdLevel::Portable) {
+        i = Wide<L>::YuvSpan(luma, cbSamples, crSamples, SpanChroma::By2, out, n, k);
     }
 #endif
     if constexpr (L == SimdLevel::Portable) {
@@ -266,6 +267,15 @@ struct RowBlocks {
     uint32_t pixels = 0;  // a block's pixels
     uint32_t load = 0;    // bytes a block loads from its first pixel's (at least its own)
 };
+
+#if CONVERT_X86
+// The row blocks of a width kernel at level L over stored pixels of kBytes
+// bytes: one vector loaded a block; none at the portable level.
+template <SimdLevel L, size_t kBytes>
+CONVERT_INLINE RowBlocks VectorBlocks(BlockRunner run) {
+    return RowBlocks{run, VecAt<L>::kBytes / kBytes, VecAt<L>::kBytes};
+}
+#endif
 
 // The frame of a layout with whole pixels of kBytes stored bytes, each made
 // into one BGRA word by `pixel(storedBytes)`: the last row first and, in a

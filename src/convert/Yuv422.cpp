@@ -52,7 +52,7 @@ struct Packed422 {
         // 16 on, each reading its own group and the ones on either side, and
         // stop 2 pixels short of the row's end so that the group after the
         // last exists; the head and the tail go through the spans.
-        const uint32_t block = L == SimdLevel::Avx2 ? 16 : 8;
+        constexpr uint32_t block = L == SimdLevel::Avx2 ? 16 : 8;
         const uint32_t blocks = CONVERT_X86 && L != SimdLevel::Portable && width >= 16 + block + 2
                                     ? (width - 18) / block
                                     : 0;
@@ -68,10 +68,9 @@ struct Packed422 {
             Spans<L>(row, chromaWidth, middleEnd, width, outRow, k);
 #if CONVERT_X86
             constexpr int kOrder = kU == 0 ? 0 : (kU == 1 ? 1 : 2);
-            if constexpr (L == SimdLevel::Avx2) {
-                Packed422BlocksAvx2(row, outRow, 16, blocks, kOrder, k);
-            } else if constexpr (L != SimdLevel::Portable) {
-                Packed422BlocksSse2(row, outRow, 16, blocks, kOrder, k);
+            if constexpr (L != SimdLevel::Portable) {
+                static_assert(VecAt<L>::kBytes / 2 == block, "a block is one vector's pixels");
+                Wide<L>::Packed422Blocks(row, outRow, 16, blocks, kOrder, k);
             }
 #endif
             Spans<L>(row, chromaWidth, 0, 16, outRow, k);
@@ -122,11 +121,13 @@ struct V210 {
         int16_t luma[kV210Span + 16], pairs[kV210Span + 16];
         uint32_t g = 0;
 #if CONVERT_X86
-        // Whole blocks: an odd count's next group is in the row.
-        if constexpr (L == SimdLevel::Avx2) {
-            g = V210UnpackAvx2(first, groups + 1, luma, pairs + 2);
-        } else if constexpr (L == SimdLevel::Ssse3) {
-            g = V210UnpackSsse3(first, groups, luma, pairs + 2);
+        // Whole vectors of groups (the 128-bit form needs SSSE3), the count
+        // rounded up to them: the span is whole blocks, so an odd count's
+        // next group is in the row.
+        if constexpr (L >= SimdLevel::Ssse3) {
+            constexpr uint32_t kGroups = VecAt<L>::kBytes / 16;
+            g = Wide<L>::V210Unpack(first, (groups + kGroups - 1) / kGroups * kGroups, luma,
+                                    pairs + 2);
         }
 #endif
         for (; g < groups; ++g) {
@@ -172,11 +173,10 @@ struct V210 {
         }
         uint32_t i = 0;
 #if CONVERT_X86
-        if constexpr (L == SimdLevel::Avx2) {
-            i = V210SpanAvx2(luma, pairs, out, n, k);
-            i += V210SpanSse2(luma + i, pairs + i, out + 4 * static_cast<size_t>(i), n - i, k);
-        } else if constexpr (L != SimdLevel::Portable) {
-            i = V210SpanSse2(luma, pairs, out, n, k);
+        if constexpr (L != SimdLevel::Portable) i = Wide<L>::V210Span(luma, pairs, out, n, k);
+        if constexpr (L == SimdLevel::Avx2) {  // then half a vector's pixels
+            i += Wide<SimdLevel::Sse2>::V210Span(luma + i, pairs + i,
+                                                 out + 4 * static_cast<size_t>(i), n - i, k);
         }
 #endif
         for (; i < n; ++i) {
