@@ -128,6 +128,14 @@ struct WidthKernels {
     // n rounded down to 8 or 16.
     static uint32_t V210Span(const int16_t* luma, const int16_t* pairs, uint8_t* out, uint32_t n,
                              const YuvCoefficients& k);
+    // Chroma subsampled by 4, widened by the cubic on the way, with the
+    // integers of CubicBy4 then YuvSpanToBgra: lumas straight from the
+    // stored row, cbSamples and crSamples as CubicBy4 takes them (with 8
+    // more readable past them), the cubic's sums `drop` bits down (4 or
+    // 10); n rounded down to whole vectors.
+    static uint32_t YuvSpanCubic(const uint8_t* lumaRow, const int16_t* cbSamples,
+                                 const int16_t* crSamples, int drop, uint8_t* out, uint32_t n,
+                                 const YuvCoefficients& k);
     // Row blocks (RowBlocks) of one vector's load: 16-bit RGB 5-5-5 and
     // 5-6-5, 8-bit grey.
     static void Rgb555Blocks(const uint8_t* row, uint8_t* outRow, uint32_t blocks, const void*);
@@ -163,9 +171,11 @@ CONVERT_INLINE void YuvSpanToBgra(const int16_t* luma, const int16_t* cb, const 
 // plain loops below finish. Not inlined, for the reason given above.
 // dst[i] = src[i] x 4.
 uint32_t LumaTimes4Sse2(const uint8_t* src, int16_t* dst, uint32_t n);
-// The leading quads of CubicBy4 (below), 8 (SSE2) or 16 (AVX2) at a time.
-uint32_t CubicBy4Sse2(const int16_t* samples, int16_t* result, uint32_t quads, int drop);
-uint32_t CubicBy4Avx2(const int16_t* samples, int16_t* result, uint32_t quads, int drop);
+// dst[i] = (sum of weights[t] x rows[t][at + i], t = 0 .. 3, + 8) >> 4
+// (SSSE3, from that level up), weights those of a kCubicBy4 row: all n of
+// them where n >= 8, else none.
+uint32_t BlendFourRowsSsse3(const uint8_t* const rows[4], size_t at, const int16_t* weights,
+                            int16_t* dst, uint32_t n);
 // dst[i] = (here[i] wHere + other[i] wOther) << shift.
 uint32_t BlendRowsSse2(const uint8_t* here, const uint8_t* other, int16_t wHere, int16_t wOther,
                        int shift, int16_t* dst, uint32_t n);
@@ -191,19 +201,11 @@ constexpr int16_t kCubicBy4[4][4] = {
 // `quads` groups of 4 luma positions from 4 x first: `samples` holds the
 // chroma samples first - 2 up to first + quads + 1 (the edge ones already
 // repeated past the picture); result[4j + p] = (sum of the weights of row p
-// times samples j + p / 2 .. j + p / 2 + 3 + 2^(drop - 1)) >> drop.
-template <SimdLevel L>
+// times samples j + p / 2 .. j + p / 2 + 3 + 2^(drop - 1)) >> drop. The
+// plain form, for the pixels after the vector kernel's (YuvSpanCubic).
 CONVERT_INLINE void CubicBy4(const int16_t* samples, int16_t* result, uint32_t quads, int drop) {
-    uint32_t j = 0;
-#if CONVERT_X86
-    if constexpr (L == SimdLevel::Avx2) {
-        j = CubicBy4Avx2(samples, result, quads, drop);
-    } else if constexpr (L != SimdLevel::Portable) {
-        j = CubicBy4Sse2(samples, result, quads, drop);
-    }
-#endif
     const int32_t half = 1 << (drop - 1);
-    for (; j < quads; ++j)
+    for (uint32_t j = 0; j < quads; ++j)
         for (uint32_t q = 0; q < 4; ++q) {
             const int16_t* w = kCubicBy4[q];
             const int16_t* s = samples + j + (q >> 1);

@@ -102,6 +102,17 @@ struct Vec128 {
     CONVERT_VEC128 void StoreLanesApart(int16_t* p, size_t /*apart*/, T v) {
         _mm_storeu_si128(reinterpret_cast<T*>(p), v);
     }
+    // The pairs (p[m], p[m + 1]) of 32-bit elements, m = 0 .. kBytes / 8 - 1,
+    // each twice, in order; reads p[0 .. 8].
+    CONVERT_VEC128 T PairsTwice(const int16_t* p) {
+        const T pairs = _mm_unpacklo_epi16(Load(p), Load(p + 1));
+        return _mm_unpacklo_epi32(pairs, pairs);
+    }
+    // 8 or 16 bytes, each widened to a 16-bit element, in order.
+    CONVERT_VEC128 T LoadWiden8(const uint8_t* p) {
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)),
+                                 _mm_setzero_si128());
+    }
 };
 
 struct Vec256 {
@@ -144,6 +155,17 @@ struct Vec256 {
     CONVERT_VEC256 void StoreLanesApart(int16_t* p, size_t apart, T v) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(v));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(p + apart), _mm256_extracti128_si256(v, 1));
+    }
+    // One byte shuffle of p[0 .. 7] in both lanes.
+    CONVERT_VEC256 T PairsTwice(const int16_t* p) {
+        const T pattern = _mm256_setr_epi8(0, 1, 2, 3, 0, 1, 2, 3, 2, 3, 4, 5, 2, 3, 4, 5,  //
+                                           4, 5, 6, 7, 4, 5, 6, 7, 6, 7, 8, 9, 6, 7, 8, 9);
+        return _mm256_shuffle_epi8(
+            _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
+            pattern);
+    }
+    CONVERT_VEC256 T LoadWiden8(const uint8_t* p) {
+        return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
     }
 };
 

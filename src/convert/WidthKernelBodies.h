@@ -246,6 +246,76 @@ CONVERT_WIDE_ENTRY uint32_t WidthKernels<CONVERT_WIDTH_VEC>::V210Span(const int1
     return i;
 }
 
+// The cubic by 4 fused with the conversion. Pixel 4q + p takes the pairs
+// (s[m], s[m + 1]) of samples m = q + p / 2 and m + 2 times the two pairs of
+// its phase's weights (Madd16). The span's pairs are first laid out doubled,
+// pair m at 32-bit elements 2m and 2m + 1: then each vector's pairs are one
+// plain load. For the pixels from quad j, those of the first half of the
+// pixels (per lane for AVX2: 0-3 | 8-11, the order Pixels takes) start at
+// element 2j, those of the second half at 2j + 2, and each vector's second
+// pairs 4 elements after its first. The chroma's offset is taken off before
+// the shift (8192 << drop is a whole multiple of 2^drop, so the result is
+// the same); the results fit 16 bits (at most 255 x 64 x 1.32 in
+// magnitude), so an element's (Cb, Cr) pair is the low halves of the sums.
+namespace CONVERT_WIDTH_NS {
+// The pairs of a vector of doubled pairs.
+constexpr uint32_t kPairs = V::kBytes / 8;
+CONVERT_WIDE void DoubledPairs(const int16_t* samples, uint32_t vectors, int32_t* doubled) {
+    for (uint32_t v = 0; v < vectors; ++v)
+        V::Store(doubled + 2 * kPairs * v, V::PairsTwice(samples + kPairs * v));
+}
+// One plane's chroma of half a vector's pixels, their first pairs at `at`.
+template <int kDrop>
+CONVERT_WIDE T CubicChroma(const int32_t* at, T w01, T w23, T bias) {
+    const T sum = V::Add32(V::Madd16(V::Load(at), w01), V::Madd16(V::Load(at + 4), w23));
+    return V::Sar32<kDrop>(V::Add32(sum, bias));
+}
+template <int kDrop>
+CONVERT_WIDE uint32_t SpanCubicOf(const uint8_t* lumaRow, const int16_t* cbSamples,
+                                  const int16_t* crSamples, uint8_t* out, uint32_t n,
+                                  const YuvCoefficients& k) {
+    const uint32_t blocks = n / kLanes16;
+    if (blocks == 0 || n > kSpan) return 0;
+    // The pairs up to 3 past the last block's quads, in whole vectors.
+    const uint32_t vectors = (blocks * kLanes16 / 4 + 3 + kPairs - 1) / kPairs;
+    int32_t cbDoubled[kSpan / 2 + 8], crDoubled[kSpan / 2 + 8];
+    DoubledPairs(cbSamples, vectors, cbDoubled);
+    DoubledPairs(crSamples, vectors, crDoubled);
+    const auto pairOf = [](int16_t first, int16_t second) {
+        return static_cast<int32_t>(static_cast<uint16_t>(first) |
+                                    static_cast<uint32_t>(static_cast<uint16_t>(second)) << 16);
+    };
+    const int16_t(&w)[4][4] = kCubicBy4;
+    const T w01 = V::Lanes(_mm_setr_epi32(pairOf(w[0][0], w[0][1]), pairOf(w[1][0], w[1][1]),
+                                          pairOf(w[2][0], w[2][1]), pairOf(w[3][0], w[3][1])));
+    const T w23 = V::Lanes(_mm_setr_epi32(pairOf(w[0][2], w[0][3]), pairOf(w[1][2], w[1][3]),
+                                          pairOf(w[2][2], w[2][3]), pairOf(w[3][2], w[3][3])));
+    const T bias = V::Set32((1 << (kDrop - 1)) - (8192 << kDrop));
+    const T low = V::Set32(0xFFFF), y64 = V::Set16(64);
+    const Coefficients c = CoefficientsFor(k);
+    for (uint32_t b = 0; b < blocks; ++b) {
+        const uint32_t i = b * kLanes16;
+        const int32_t* cbAt = cbDoubled + i / 2;
+        const int32_t* crAt = crDoubled + i / 2;
+        const T uvLo = V::Or(V::And(CubicChroma<kDrop>(cbAt, w01, w23, bias), low),
+                             V::Shl32<16>(CubicChroma<kDrop>(crAt, w01, w23, bias)));
+        const T uvHi = V::Or(V::And(CubicChroma<kDrop>(cbAt + 2, w01, w23, bias), low),
+                             V::Shl32<16>(CubicChroma<kDrop>(crAt + 2, w01, w23, bias)));
+        const T yd = V::Sub16(V::Shl16<2>(V::LoadWiden8(lumaRow + i)), y64);
+        Pixels(yd, uvLo, uvHi, c, out + 4 * static_cast<size_t>(i));
+    }
+    return blocks * kLanes16;
+}
+}  // namespace CONVERT_WIDTH_NS
+
+CONVERT_WIDE_ENTRY uint32_t WidthKernels<CONVERT_WIDTH_VEC>::YuvSpanCubic(
+    const uint8_t* lumaRow, const int16_t* cbSamples, const int16_t* crSamples, int drop,
+    uint8_t* out, uint32_t n, const YuvCoefficients& k) {
+    using namespace CONVERT_WIDTH_NS;
+    return drop == 4 ? SpanCubicOf<4>(lumaRow, cbSamples, crSamples, out, n, k)
+                     : SpanCubicOf<10>(lumaRow, cbSamples, crSamples, out, n, k);
+}
+
 CONVERT_WIDE_ENTRY void WidthKernels<CONVERT_WIDTH_VEC>::Rgb555Blocks(const uint8_t* row,
                                                                       uint8_t* outRow,
                                                                       uint32_t blocks,

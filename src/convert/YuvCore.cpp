@@ -7,104 +7,43 @@
 namespace convert {
 namespace detail {
 
-// The span preparation. Every value fits 16 bits: chroma at most 255 x 16
-// before an interpolation that multiplies it by 4.
-// Samples j .. j + 7 paired with j + 1 .. j + 8 (lo: j .. j + 3) times one
-// row's weights, the sum of the two pairs of taps for 4 quads each.
-__attribute__((target("sse2"))) uint32_t CubicBy4Sse2(const int16_t* samples, int16_t* result,
-                                                      uint32_t quads, int drop) {
-    __m128i pair01[4], pair23[4];
-    for (int q = 0; q < 4; ++q) {
-        const int16_t* w = kCubicBy4[q];
-        pair01[q] = _mm_set1_epi32(
-            static_cast<int32_t>(static_cast<uint16_t>(w[0]) |
-                                 static_cast<uint32_t>(static_cast<uint16_t>(w[1])) << 16));
-        pair23[q] = _mm_set1_epi32(
-            static_cast<int32_t>(static_cast<uint16_t>(w[2]) |
-                                 static_cast<uint32_t>(static_cast<uint16_t>(w[3])) << 16));
-    }
-    const __m128i half = _mm_set1_epi32(1 << (drop - 1));
-    const __m128i count = _mm_cvtsi32_si128(drop);
-    uint32_t j = 0;
-    for (; j + 8 <= quads; j += 8) {
-        __m128i s[5];
-        for (int t = 0; t < 5; ++t)
-            s[t] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + j + t));
-        __m128i phase[4];
-        for (int q = 0; q < 4; ++q) {
-            const int o = q >> 1;
-            const __m128i lo =
-                _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(s[o], s[o + 1]), pair01[q]),
-                              _mm_madd_epi16(_mm_unpacklo_epi16(s[o + 2], s[o + 3]), pair23[q]));
-            const __m128i hi =
-                _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(s[o], s[o + 1]), pair01[q]),
-                              _mm_madd_epi16(_mm_unpackhi_epi16(s[o + 2], s[o + 3]), pair23[q]));
-            phase[q] = _mm_packs_epi32(_mm_sra_epi32(_mm_add_epi32(lo, half), count),
-                                       _mm_sra_epi32(_mm_add_epi32(hi, half), count));
-        }
-        const __m128i lo01 = _mm_unpacklo_epi16(phase[0], phase[1]);
-        const __m128i hi01 = _mm_unpackhi_epi16(phase[0], phase[1]);
-        const __m128i lo23 = _mm_unpacklo_epi16(phase[2], phase[3]);
-        const __m128i hi23 = _mm_unpackhi_epi16(phase[2], phase[3]);
-        __m128i* o = reinterpret_cast<__m128i*>(result + 4 * j);
-        _mm_storeu_si128(o, _mm_unpacklo_epi32(lo01, lo23));
-        _mm_storeu_si128(o + 1, _mm_unpackhi_epi32(lo01, lo23));
-        _mm_storeu_si128(o + 2, _mm_unpacklo_epi32(hi01, hi23));
-        _mm_storeu_si128(o + 3, _mm_unpackhi_epi32(hi01, hi23));
-    }
-    return j;
+// Each weight w split into 16 h + l (h = w >> 4, l = w & 15, both bytes):
+// (sum of w r + 8) >> 4 = sum of h r + ((sum of l r + 8) >> 4), exactly, and
+// every partial sum fits 16 bits (sum of h r within -10 x 255 .. 72 x 255,
+// sum of l r at most 60 x 255), so pmaddubsw on the rows' interleaved bytes
+// makes them. The last 8 are redone from n - 8 where n is not a multiple of
+// 8 (the same values again).
+__attribute__((target("ssse3"), always_inline)) inline void BlendFourRowsAt(
+    const uint8_t* const rows[4], size_t at, __m128i high01, __m128i high23, __m128i low01,
+    __m128i low23, int16_t* dst) {
+    const __m128i r01 =
+        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows[0] + at)),
+                          _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows[1] + at)));
+    const __m128i r23 =
+        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows[2] + at)),
+                          _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows[3] + at)));
+    const __m128i high =
+        _mm_add_epi16(_mm_maddubs_epi16(r01, high01), _mm_maddubs_epi16(r23, high23));
+    const __m128i low = _mm_add_epi16(_mm_maddubs_epi16(r01, low01), _mm_maddubs_epi16(r23, low23));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst),
+                     _mm_add_epi16(high, _mm_srli_epi16(_mm_add_epi16(low, _mm_set1_epi16(8)), 4)));
 }
-
-// The same 16 quads at a time: each 128-bit lane does what the SSE2 form
-// does for 8 quads (lane 0 quads j .. j + 7, lane 1 j + 8 .. j + 15), and the
-// stores put the lanes' halves back in order.
-__attribute__((target("avx2"))) uint32_t CubicBy4Avx2(const int16_t* samples, int16_t* result,
-                                                      uint32_t quads, int drop) {
-    __m256i pair01[4], pair23[4];
-    for (int q = 0; q < 4; ++q) {
-        const int16_t* w = kCubicBy4[q];
-        pair01[q] = _mm256_set1_epi32(
-            static_cast<int32_t>(static_cast<uint16_t>(w[0]) |
-                                 static_cast<uint32_t>(static_cast<uint16_t>(w[1])) << 16));
-        pair23[q] = _mm256_set1_epi32(
-            static_cast<int32_t>(static_cast<uint16_t>(w[2]) |
-                                 static_cast<uint32_t>(static_cast<uint16_t>(w[3])) << 16));
-    }
-    const __m256i half = _mm256_set1_epi32(1 << (drop - 1));
-    const __m128i count = _mm_cvtsi32_si128(drop);
-    uint32_t j = 0;
-    for (; j + 16 <= quads; j += 16) {
-        __m256i s[5];
-        for (int t = 0; t < 5; ++t)
-            s[t] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(samples + j + t));
-        __m256i phase[4];
-        for (int q = 0; q < 4; ++q) {
-            const int o = q >> 1;
-            const __m256i lo = _mm256_add_epi32(
-                _mm256_madd_epi16(_mm256_unpacklo_epi16(s[o], s[o + 1]), pair01[q]),
-                _mm256_madd_epi16(_mm256_unpacklo_epi16(s[o + 2], s[o + 3]), pair23[q]));
-            const __m256i hi = _mm256_add_epi32(
-                _mm256_madd_epi16(_mm256_unpackhi_epi16(s[o], s[o + 1]), pair01[q]),
-                _mm256_madd_epi16(_mm256_unpackhi_epi16(s[o + 2], s[o + 3]), pair23[q]));
-            phase[q] = _mm256_packs_epi32(_mm256_sra_epi32(_mm256_add_epi32(lo, half), count),
-                                          _mm256_sra_epi32(_mm256_add_epi32(hi, half), count));
-        }
-        const __m256i lo01 = _mm256_unpacklo_epi16(phase[0], phase[1]);
-        const __m256i hi01 = _mm256_unpackhi_epi16(phase[0], phase[1]);
-        const __m256i lo23 = _mm256_unpacklo_epi16(phase[2], phase[3]);
-        const __m256i hi23 = _mm256_unpackhi_epi16(phase[2], phase[3]);
-        // Per lane: quads 0-1, 2-3, 4-5, 6-7 of that lane's 8.
-        const __m256i q01 = _mm256_unpacklo_epi32(lo01, lo23);
-        const __m256i q23 = _mm256_unpackhi_epi32(lo01, lo23);
-        const __m256i q45 = _mm256_unpacklo_epi32(hi01, hi23);
-        const __m256i q67 = _mm256_unpackhi_epi32(hi01, hi23);
-        __m256i* o = reinterpret_cast<__m256i*>(result + 4 * j);
-        _mm256_storeu_si256(o, _mm256_permute2x128_si256(q01, q23, 0x20));
-        _mm256_storeu_si256(o + 1, _mm256_permute2x128_si256(q45, q67, 0x20));
-        _mm256_storeu_si256(o + 2, _mm256_permute2x128_si256(q01, q23, 0x31));
-        _mm256_storeu_si256(o + 3, _mm256_permute2x128_si256(q45, q67, 0x31));
-    }
-    return j;
+__attribute__((target("ssse3"))) uint32_t BlendFourRowsSsse3(const uint8_t* const rows[4],
+                                                             size_t at, const int16_t* weights,
+                                                             int16_t* dst, uint32_t n) {
+    if (n < 8) return 0;
+    // Two weights' parts as the bytes of a 16-bit lane, the first row's low.
+    const auto bytes = [](int first, int second) {
+        return static_cast<int16_t>((first & 0xFF) | (second & 0xFF) << 8);
+    };
+    const __m128i high01 = _mm_set1_epi16(bytes(weights[0] >> 4, weights[1] >> 4));
+    const __m128i high23 = _mm_set1_epi16(bytes(weights[2] >> 4, weights[3] >> 4));
+    const __m128i low01 = _mm_set1_epi16(bytes(weights[0] & 15, weights[1] & 15));
+    const __m128i low23 = _mm_set1_epi16(bytes(weights[2] & 15, weights[3] & 15));
+    uint32_t i = 0;
+    for (; i + 8 <= n; i += 8) BlendFourRowsAt(rows, at + i, high01, high23, low01, low23, dst + i);
+    if (i < n) BlendFourRowsAt(rows, at + n - 8, high01, high23, low01, low23, dst + n - 8);
+    return n;
 }
 
 __attribute__((target("sse2"))) uint32_t LumaTimes4Sse2(const uint8_t* src, int16_t* dst,

@@ -119,7 +119,9 @@ struct Planar {
     // 4:1:1 and 4:1:0 (kCubicBy4): each span's chroma samples c0 - 2 ..
     // c0 + quads + 1, edges repeated, blended down first (4:1:0) by the
     // weights of the row into 1/64 levels, rounded, then across into 1/64
-    // levels.
+    // levels. With AVX2 the widening across is fused with the conversion
+    // (lumas read from the row, the widened chroma never stored); the plain
+    // path finishes what the vector one leaves.
     template <SimdLevel L>
     static CONVERT_INLINE void RunCubic(CONVERT_KERNEL_PARAMS) {
         const YuvCoefficients& k = CoefficientsOf(context);
@@ -142,12 +144,6 @@ struct Planar {
             for (uint32_t x0 = 0; x0 < width; x0 += kSpan) {
                 const uint32_t n = width - x0 < kSpan ? width - x0 : kSpan;
                 const uint32_t quads = (n + 3) >> 2;
-                int16_t luma[kSpan];
-                uint32_t i = 0;
-#if CONVERT_X86
-                if constexpr (L != SimdLevel::Portable) i = LumaTimes4Sse2(lumaRow + x0, luma, n);
-#endif
-                for (; i < n; ++i) luma[i] = static_cast<int16_t>(lumaRow[x0 + i] * 4);
                 // Samples from - 2 to from + quads + 1: those inside the plane
                 // (first .. last) read, the others repeat the edge ones.
                 const int32_t from = static_cast<int32_t>(x0 >> 2) - 2;
@@ -155,20 +151,35 @@ struct Planar {
                 const int32_t last = from + static_cast<int32_t>(quads) + 3 < lastSample
                                          ? from + static_cast<int32_t>(quads) + 3
                                          : lastSample;
-                int16_t cb[kSpan / 4 + 4], cr[kSpan / 4 + 4];
+                // 8 more than the span's own: the vector form reads them.
+                int16_t cb[kSpan / 4 + 12], cr[kSpan / 4 + 12];
                 int16_t* const cbAt = cb + (first - from);
                 int16_t* const crAt = cr + (first - from);
                 const auto inside = static_cast<uint32_t>(last - first + 1);
+                const auto at = static_cast<size_t>(first);
+                uint32_t e = 0;
                 if constexpr (kVShift == 0) {
-                    for (uint32_t e = 0; e < inside; ++e) {
-                        cbAt[e] = cbRows[0][first + e];
-                        crAt[e] = crRows[0][first + e];
+#if CONVERT_X86
+                    if constexpr (L != SimdLevel::Portable) {
+                        e = BlendRowsSse2(cbRows[0] + at, cbRows[0] + at, 1, 0, 0, cbAt, inside);
+                        BlendRowsSse2(crRows[0] + at, crRows[0] + at, 1, 0, 0, crAt, e);
+                    }
+#endif
+                    for (; e < inside; ++e) {
+                        cbAt[e] = cbRows[0][at + e];
+                        crAt[e] = crRows[0][at + e];
                     }
                 } else {
+#if CONVERT_X86
+                    if constexpr (L == SimdLevel::Ssse3 || L == SimdLevel::Avx2) {
+                        e = BlendFourRowsSsse3(cbRows, at, weights, cbAt, inside);
+                        BlendFourRowsSsse3(crRows, at, weights, crAt, e);
+                    }
+#endif
                     const int32_t w0 = weights[0], w1 = weights[1], w2 = weights[2],
                                   w3 = weights[3];
-                    for (uint32_t e = 0; e < inside; ++e) {
-                        const size_t c = static_cast<size_t>(first) + e;
+                    for (; e < inside; ++e) {
+                        const size_t c = at + e;
                         cbAt[e] =
                             static_cast<int16_t>((w0 * cbRows[0][c] + w1 * cbRows[1][c] +
                                                   w2 * cbRows[2][c] + w3 * cbRows[3][c] + 8) >>
@@ -179,13 +190,26 @@ struct Planar {
                                                  4);
                     }
                 }
-                for (int32_t e = 0; e < first - from; ++e) cb[e] = cbAt[0], cr[e] = crAt[0];
-                for (auto e = static_cast<uint32_t>(last - from + 1); e < quads + 4; ++e)
-                    cb[e] = cbAt[inside - 1], cr[e] = crAt[inside - 1];
+                for (int32_t f = 0; f < first - from; ++f) cb[f] = cbAt[0], cr[f] = crAt[0];
+                for (auto f = static_cast<uint32_t>(last - from + 1); f < quads + 12; ++f)
+                    cb[f] = cbAt[inside - 1], cr[f] = crAt[inside - 1];
+                uint8_t* const spanOut = outRow + 4 * static_cast<size_t>(x0);
+                // Pixels done by the vector form: whole vectors, so quads.
+                uint32_t done = 0;
+#if CONVERT_X86
+                if constexpr (L != SimdLevel::Portable)
+                    done = Wide<L>::YuvSpanCubic(lumaRow + x0, cb, cr, kDrop, spanOut, n, k);
+#endif
+                if (done == n) continue;
+                const uint32_t rest = n - done;
+                int16_t luma[kSpan];
+                for (uint32_t i = 0; i < rest; ++i)
+                    luma[i] = static_cast<int16_t>(lumaRow[x0 + done + i] * 4);
                 int16_t cbFull[kSpan + 4], crFull[kSpan + 4];
-                CubicBy4<L>(cb, cbFull, quads, kDrop);
-                CubicBy4<L>(cr, crFull, quads, kDrop);
-                YuvSpanToBgra<L>(luma, cbFull, crFull, outRow + 4 * static_cast<size_t>(x0), n, k);
+                CubicBy4(cb + done / 4, cbFull, quads - done / 4, kDrop);
+                CubicBy4(cr + done / 4, crFull, quads - done / 4, kDrop);
+                YuvSpanToBgra<L>(luma, cbFull, crFull, spanOut + 4 * static_cast<size_t>(done),
+                                 rest, k);
             }
         }
     }
