@@ -271,8 +271,8 @@ struct RowBlocks {
 };
 
 #if CONVERT_X86
-// The row blocks of a width kernel at level L over stored pixels of kBytes
-// bytes: one vector loaded a block; none at the portable level.
+// The row blocks of a width kernel at level L (above the portable level)
+// over stored pixels of kBytes bytes: one vector loaded a block.
 template <SimdLevel L, size_t kBytes>
 CONVERT_INLINE RowBlocks VectorBlocks(BlockRunner run) {
     return RowBlocks{run, VecAt<L>::kBytes / kBytes, VecAt<L>::kBytes};
