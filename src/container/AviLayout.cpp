@@ -43,10 +43,4 @@ int RefusalLogLine(RefusalKind kind) {
     return diag::kLogRefusedUnreadable;
 }
 
-uint32_t StreamChunkId(int32_t stream, char a, char b) {
-    if (stream < 0 || stream > 99) return 0;
-    return MakeFourCC(static_cast<char>('0' + stream / 10), static_cast<char>('0' + stream % 10), a,
-                      b);
-}
-
 }  // namespace avi

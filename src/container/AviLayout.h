@@ -71,7 +71,12 @@ constexpr int32_t kNoStream = -1;
 
 // Chunk id of stream `stream` (0..99) with the two-letter suffix, e.g. ('d',
 // 'c') for stream 0 gives '00dc'; 0 (no code) for a stream out of that range.
-uint32_t StreamChunkId(int32_t stream, char a, char b);
+// Inline: the index readers ask for it once or more per entry.
+constexpr uint32_t StreamChunkId(int32_t stream, char a, char b) {
+    return stream < 0 || stream > 99 ? 0
+                                     : MakeFourCC(static_cast<char>('0' + stream / 10),
+                                                  static_cast<char>('0' + stream % 10), a, b);
+}
 
 // Where a header walk that stopped at the first 'movi' list goes on from:
 // the position of the list's first chunk and the walk's own state there.

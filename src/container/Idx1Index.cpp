@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -16,8 +17,17 @@ constexpr uint64_t kShortestRun = 4;  // chunks
 // Read through `window`, which moves only when the header lies outside it.
 bool ChunkHeaderAt(const ByteSource& source, FileWindow& window, uint64_t position, uint32_t code,
                    uint32_t size) {
-    const uint8_t* header = BytesAt(source, window, position, kChunkHeaderSize, kHeaderView);
-    if (header == nullptr) return false;
+    // Most headers a run's check reads lie in the view it holds: taken from
+    // there without a call (the window's place in the file does not change).
+    const uint8_t* header = nullptr;
+    const uint64_t viewStart = window.position - window.offsetInView;
+    if (window.view != nullptr && position >= viewStart && window.length >= kChunkHeaderSize &&
+        position - viewStart <= window.length - kChunkHeaderSize) {
+        header = window.view + (position - viewStart);
+    } else {
+        header = BytesAt(source, window, position, kChunkHeaderSize, kHeaderView);
+        if (header == nullptr) return false;
+    }
     const uint32_t found = ReadFourCC(header);
     const uint32_t expected = code == kRec ? kLIST : code;
     return found == expected && (code == kRec || ReadLe32(header + 4) == size);
@@ -34,6 +44,57 @@ bool WalkActsOn(uint32_t code) {
            code == kStrf || code == kIndx || code == kIdx1 || IsStandardIndexCode(code);
 }
 
+constexpr uint64_t kEntriesPerView = kIdx1EntriesPerView;
+static_assert(kEntriesPerView * kIdx1EntrySize <= 1u << 20, "a view the heap reuses");
+
+// The `count` entries of one 'idx1' chunk whose first entry is at `data`,
+// a window of them at a time.
+class Idx1Entries {
+public:
+    Idx1Entries(const ByteSource& source, uint64_t data, uint64_t count)
+        : source_(source), data_(data), count_(count) {}
+
+    // Entries [first, first + held) in view, held = what is left up to one
+    // window's worth; null when they cannot be read.
+    const uint8_t* Load(uint64_t first, uint64_t& held) {
+        if (entries_ == nullptr || first != first_) {
+            first_ = first;
+            held_ = first < count_ ? std::min(count_ - first, kEntriesPerView) : 0;
+            const auto bytes = static_cast<uint32_t>(held_ * kIdx1EntrySize);
+            entries_ = held_ == 0 ? nullptr
+                                  : BytesAt(source_, window_, data_ + first * kIdx1EntrySize, bytes,
+                                            bytes);
+        }
+        held = entries_ == nullptr ? 0 : held_;
+        return entries_;
+    }
+
+    // Entry i (below count): from the window when it holds it, else read on
+    // its own (a run's entries that lie behind the window). Null when it
+    // cannot be read.
+    const uint8_t* At(uint64_t i) {
+        if (entries_ != nullptr && i >= first_ && i - first_ < held_) {
+            return entries_ + (i - first_) * kIdx1EntrySize;
+        }
+        return BytesAt(source_, behind_, data_ + i * kIdx1EntrySize, kIdx1EntrySize, kHeaderView);
+    }
+
+private:
+    const ByteSource& source_;
+    const uint64_t data_;
+    const uint64_t count_;
+    FileWindow window_;
+    uint64_t first_ = 0;
+    uint64_t held_ = 0;
+    const uint8_t* entries_ = nullptr;
+    FileWindow behind_;
+};
+
+// A chunk with this code is one the walk only steps over.
+bool WalkStepsOver(uint32_t code) {
+    return LooksLikeChunkCode(code) && !WalkActsOn(code) && code != kRec;
+}
+
 }  // namespace
 
 Shortcut Idx1MovieRuns(const ByteSource& source, const AviLayout& layout,
@@ -46,29 +107,28 @@ Shortcut Idx1MovieRuns(const ByteSource& source, const AviLayout& layout,
     if (!layout.haveMovie || at >= end || end - at < kChunkHeaderSize + kIdx1EntrySize) {
         return tiling;
     }
-    FileWindow window;
-    if (BytesAt(source, window, at, kChunkHeaderSize, 16) == nullptr) return tiling;
-    if (ReadFourCC(window.Cursor()) != kIdx1 && (at & 1u) != 0 &&
-        window.Holds(kChunkHeaderSize + 1) && ReadFourCC(window.Cursor() + 1) == kIdx1) {
-        ++at;  // the pad byte of an odd-sized list
-        StepWindow(source, window, 1);
+    uint64_t data = 0;
+    uint32_t size = 0;
+    {
+        FileWindow window;
+        if (BytesAt(source, window, at, kChunkHeaderSize, 16) == nullptr) return tiling;
+        if (ReadFourCC(window.Cursor()) != kIdx1 && (at & 1u) != 0 &&
+            window.Holds(kChunkHeaderSize + 1) && ReadFourCC(window.Cursor() + 1) == kIdx1) {
+            ++at;  // the pad byte of an odd-sized list
+            StepWindow(source, window, 1);
+        }
+        if (!window.Holds(kChunkHeaderSize) || ReadFourCC(window.Cursor()) != kIdx1) {
+            return tiling;
+        }
+        data = at + kChunkHeaderSize;
+        size = ReadLe32(window.Cursor() + 4);
     }
-    if (!window.Holds(kChunkHeaderSize) || ReadFourCC(window.Cursor()) != kIdx1) {
-        return tiling;
-    }
-    const uint64_t data = at + kChunkHeaderSize;
-    const uint32_t size = ReadLe32(window.Cursor() + 4);
     const uint64_t held = end - data < size ? end - data : size;
     const uint64_t entries = held / kIdx1EntrySize;
     if (entries == 0) return tiling;
-    if (entries * kIdx1EntrySize > source.MostViewBytes()) {
-        std::snprintf(tiling.why, sizeof tiling.why,
-                      "'idx1' of %llu entries is too large for one view",
-                      static_cast<unsigned long long>(entries));
-        return tiling;
-    }
-    const auto bytes = static_cast<uint32_t>(entries * kIdx1EntrySize);
-    const uint8_t* entry = BytesAt(source, window, data, bytes, bytes);
+    Idx1Entries list(source, data, entries);
+    uint64_t inView = 0;
+    const uint8_t* entry = list.Load(0, inView);
     if (entry == nullptr) return tiling;
 
     // Offsets count from the 'movi' code or from the file's start, as the
@@ -88,7 +148,8 @@ Shortcut Idx1MovieRuns(const ByteSource& source, const AviLayout& layout,
     const uint64_t listEnd = layout.moviEnd < end ? layout.moviEnd : end;
     MovieRun run{};
     uint64_t chunks = 0;
-    const uint8_t* runEntries = nullptr;  // the run's first entry: its entries follow it
+    uint64_t runFirst = 0;  // the run's first entry: its entries follow it
+    bool unread = false;    // an entry could not be read: no run is trusted
     FileWindow headers;
     auto close = [&]() {
         // The run's checked chunks carry the header their entries give. A
@@ -98,37 +159,61 @@ Shortcut Idx1MovieRuns(const ByteSource& source, const AviLayout& layout,
         bool matches = chunks >= kShortestRun;
         for (uint64_t n = 0; matches && n < chunks; ++n) {
             if (!CheckedEntry(n, chunks)) continue;
-            const uint8_t* e = runEntries + n * kIdx1EntrySize;
+            const uint8_t* e = list.At(runFirst + n);
+            if (e == nullptr) {
+                unread = true;
+                break;
+            }
             matches = ChunkHeaderAt(source, headers, base + ReadLe32(e + 8), ReadFourCC(e),
                                     ReadLe32(e + 12));
         }
-        if (matches) runs.push_back(run);
+        if (matches && !unread) runs.push_back(run);
         chunks = 0;
     };
-    for (uint64_t i = 0; i < entries; ++i, entry += kIdx1EntrySize) {
-        const uint32_t code = ReadFourCC(entry);
-        const uint64_t header = base + ReadLe32(entry + 8);
-        const uint32_t chunkSize = ReadLe32(entry + 12);
-        const uint64_t chunkEnd = header + kChunkHeaderSize + chunkSize;
-        const bool stepped = LooksLikeChunkCode(code) && !WalkActsOn(code) && code != kRec &&
-                             header >= listStart && chunkEnd <= listEnd;
-        const bool follows =
-            chunks > 0 && (header == run.end || (run.afterOddChunk && header == run.end + 1));
-        if (!stepped || !follows) close();
-        if (!stepped) continue;
-        const uint64_t floor = runs.empty() ? listStart : runs.back().end;
-        if (chunks == 0) {
-            if (header < floor) continue;  // out of file order: left to the walk
-            run = MovieRun{header, header, 0, false, code, chunkSize, code};
-            runEntries = entry;
+    // Most entries repeat the code before them: its test is kept.
+    uint32_t knownCode = 0;
+    bool knownSteps = WalkStepsOver(knownCode);
+    for (uint64_t first = 0; first < entries && !unread; first += inView) {
+        entry = list.Load(first, inView);
+        if (entry == nullptr) {
+            unread = true;
+            break;
         }
-        run.lastHeader = header;
-        run.lastCode = code;
-        run.end = chunkEnd;
-        run.afterOddChunk = (chunkSize & 1u) != 0;
-        ++chunks;
+        for (uint64_t k = 0; k < inView; ++k, entry += kIdx1EntrySize) {
+            const uint32_t code = ReadFourCC(entry);
+            if (code != knownCode) {
+                knownCode = code;
+                knownSteps = WalkStepsOver(code);
+            }
+            const uint64_t header = base + ReadLe32(entry + 8);
+            const uint32_t chunkSize = ReadLe32(entry + 12);
+            const uint64_t chunkEnd = header + kChunkHeaderSize + chunkSize;
+            const bool stepped = knownSteps && header >= listStart && chunkEnd <= listEnd;
+            const bool follows =
+                chunks > 0 && (header == run.end || (run.afterOddChunk && header == run.end + 1));
+            if (!stepped || !follows) close();
+            if (unread) break;
+            if (!stepped) continue;
+            const uint64_t floor = runs.empty() ? listStart : runs.back().end;
+            if (chunks == 0) {
+                if (header < floor) continue;  // out of file order: left to the walk
+                run = MovieRun{header, header, 0, false, code, chunkSize, code};
+                runFirst = first + k;
+            }
+            run.lastHeader = header;
+            run.lastCode = code;
+            run.end = chunkEnd;
+            run.afterOddChunk = (chunkSize & 1u) != 0;
+            ++chunks;
+        }
     }
-    close();
+    if (!unread) close();
+    if (unread) {
+        // A read that failed is the open's to report; runs gathered from
+        // part of the index are not kept.
+        runs.clear();
+        return tiling;
+    }
     tiling.taken = true;
     return tiling;
 }
@@ -137,14 +222,14 @@ bool ReadIdx1Index(const ByteSource& source, const IndexTarget& target, MediaInd
     const AviLayout& layout = *target.layout;
     const uint64_t end = source.Size();
     if (!layout.haveIdx1 || layout.idx1Data >= end) return false;
-    // The whole chunk in one view, bounded by what the file holds.
+    // The chunk, bounded by what the file holds, a window at a time.
     const uint64_t held =
         end - layout.idx1Data < layout.idx1Size ? end - layout.idx1Data : layout.idx1Size;
     const uint64_t entries = held / kIdx1EntrySize;
     if (entries == 0) return false;
-    FileWindow window;
-    const auto bytes = static_cast<uint32_t>(entries * kIdx1EntrySize);
-    const uint8_t* entry = BytesAt(source, window, layout.idx1Data, bytes, bytes);
+    Idx1Entries list(source, layout.idx1Data, entries);
+    uint64_t inView = 0;
+    const uint8_t* entry = list.Load(0, inView);
     if (entry == nullptr) return false;
 
     // Offsets count from the 'movi' code (the usual) or from the file's start.
@@ -159,17 +244,45 @@ bool ReadIdx1Index(const ByteSource& source, const IndexTarget& target, MediaInd
         return false;
     }
 
-    for (uint64_t i = 0; i < entries; ++i, entry += kIdx1EntrySize) {
-        const uint32_t code = ReadFourCC(entry);
-        const uint64_t data = base + ReadLe32(entry + 8) + kChunkHeaderSize;
-        const uint32_t size = ReadLe32(entry + 12);
-        if (target.medium == Medium::Video && layout.IsVideoChunk(code)) {
-            const bool stored = size == 0 ? AppendDropFrame(index) : AppendFrame(index, data, size);
-            if (!stored) break;
-        } else if (target.medium == Medium::Video && layout.IsPaletteChange(code)) {
-            ++index.paletteChanges;
-        } else if (target.medium == Medium::Audio && layout.IsAudioChunk(code) && size != 0) {
-            AppendAudioChunk(index, layout.wfx, data, size);
+    // What an entry's code makes of it, kept for the code before (most
+    // entries repeat it).
+    enum class Kind : uint8_t { Other, Frame, PaletteChange, Audio };
+    const bool video = target.medium == Medium::Video;
+    const auto kindOf = [&](uint32_t code) {
+        if (video && layout.IsVideoChunk(code)) return Kind::Frame;
+        if (video && layout.IsPaletteChange(code)) return Kind::PaletteChange;
+        if (!video && layout.IsAudioChunk(code)) return Kind::Audio;
+        return Kind::Other;
+    };
+    uint32_t knownCode = 0;
+    Kind known = kindOf(knownCode);
+    // A read that fails part way leaves the tables as they were: the open
+    // reports the failure, and no table is built from part of the index.
+    const MediaIndex before = index;
+    for (uint64_t first = 0; first < entries; first += inView) {
+        entry = list.Load(first, inView);
+        if (entry == nullptr) {
+            index = before;
+            return false;
+        }
+        for (uint64_t k = 0; k < inView; ++k, entry += kIdx1EntrySize) {
+            const uint32_t code = ReadFourCC(entry);
+            if (code != knownCode) {
+                knownCode = code;
+                known = kindOf(code);
+            }
+            if (known == Kind::Other) continue;
+            const uint64_t data = base + ReadLe32(entry + 8) + kChunkHeaderSize;
+            const uint32_t size = ReadLe32(entry + 12);
+            if (known == Kind::Frame) {
+                const bool stored =
+                    size == 0 ? AppendDropFrame(index) : AppendFrame(index, data, size);
+                if (!stored) return true;
+            } else if (known == Kind::PaletteChange) {
+                ++index.paletteChanges;
+            } else if (size != 0) {
+                AppendAudioChunk(index, layout.wfx, data, size);
+            }
         }
     }
     return true;

@@ -82,10 +82,11 @@ struct Shortcut {
 // that reaches a run's first chunk would step through the run to its end
 // and meet nothing else, so it may jump there (ResumeWalk). What is not
 // proven: that an unchecked chunk inside a longer run has the header its
-// entry gives. The chunk headers are read through one window moving forward
-// through the file, never one read per entry. Taken (with the runs, perhaps
-// none) unless there is no 'idx1' right after the list (no reason) or where
-// its offsets count from is unknown (the reason).
+// entry gives. The entries are read a view at a time (kIdx1EntriesPerView)
+// and the chunk headers through one window moving forward through the file,
+// never one read per entry. When an entry cannot be read, no run is given. Taken (with the runs,
+// perhaps none) unless there is no 'idx1' right after the list (no reason) or where its offsets
+// count from is unknown (the reason).
 Shortcut Idx1MovieRuns(const ByteSource& source, const AviLayout& layout,
                        std::vector<MovieRun>& runs);
 
@@ -122,13 +123,20 @@ Shortcut Idx1MovieRuns(const ByteSource& source, const AviLayout& layout,
 // of up to 8 MiB and appended. May throw std::bad_alloc.
 Shortcut ReadSuperIndex(const ByteSource& source, const IndexTarget& target, MediaIndex& index);
 
+// 'idx1' entries are read this many at a time, through one view that moves
+// forward through the chunk (256 KiB): an open's memory does not grow with
+// the index, and each entry is read once per pass into a buffer the cache
+// still holds.
+constexpr uint64_t kIdx1EntriesPerView = 16384;
+
 // AVI 1.0 index ('idx1'): 16-byte entries (chunk id, flags, offset, size)
-// read through one view of the whole chunk. Offsets count from the 'movi'
+// read a view at a time (kIdx1EntriesPerView). Offsets count from the 'movi'
 // code or from the start of the file; the first entry decides, checked
 // against the chunk header it points at. Video: a size of 0 is a drop frame,
 // any other size a frame; audio: every chunk of a size above 0. False when
-// the chunk cannot be read or neither reading of the offsets fits; then
-// nothing is stored. May throw std::bad_alloc.
+// the chunk cannot be read (a read that fails part way leaves the tables as
+// they were: the open reports the failure) or neither reading of the offsets
+// fits; then nothing is stored. May throw std::bad_alloc.
 bool ReadIdx1Index(const ByteSource& source, const IndexTarget& target, MediaIndex& index);
 
 // The movie-data scan: from `start` to the end of the file, chunk header by

@@ -143,6 +143,11 @@ struct WidthKernels {
     static uint32_t YuvSpanCubic(const uint8_t* lumaRow, const int16_t* cbSamples,
                                  const int16_t* crSamples, int drop, uint8_t* out, uint32_t n,
                                  const YuvCoefficients& k);
+    // dst[i] = (sum of weights[t] x rows[t][at + i], t = 0 .. 3, + 8) >> 4,
+    // weights those of a kCubicBy4 row: all n where n is at least a vector
+    // of 16-bit elements, else none. The 128-bit form needs SSSE3.
+    static uint32_t BlendFourRows(const uint8_t* const rows[4], size_t at, const int16_t* weights,
+                                  int16_t* dst, uint32_t n);
     // Row blocks (RowBlocks) of one vector's load: 16-bit RGB 5-5-5 and
     // 5-6-5, 8-bit grey.
     static void Rgb555Blocks(const uint8_t* row, uint8_t* outRow, uint32_t blocks, const void*);
@@ -184,11 +189,6 @@ CONVERT_INLINE void YuvSpanToBgra(const int16_t* luma, const int16_t* cb, const 
 // plain loops below finish. Not inlined, for the reason given above.
 // dst[i] = src[i] x 4.
 uint32_t LumaTimes4Sse2(const uint8_t* src, int16_t* dst, uint32_t n);
-// dst[i] = (sum of weights[t] x rows[t][at + i], t = 0 .. 3, + 8) >> 4
-// (SSSE3, from that level up), weights those of a kCubicBy4 row: all n of
-// them where n >= 8, else none.
-uint32_t BlendFourRowsSsse3(const uint8_t* const rows[4], size_t at, const int16_t* weights,
-                            int16_t* dst, uint32_t n);
 // dst[i] = (here[i] wHere + other[i] wOther) << shift.
 uint32_t BlendRowsSse2(const uint8_t* here, const uint8_t* other, int16_t wHere, int16_t wOther,
                        int shift, int16_t* dst, uint32_t n);

@@ -119,6 +119,14 @@ struct Vec128 {
         return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)),
                                  _mm_setzero_si128());
     }
+    // 8 or 16 bytes of a and of b interleaved, a first, in order.
+    CONVERT_VEC128 T LoadZip8(const uint8_t* a, const uint8_t* b) {
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)),
+                                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b)));
+    }
+    // Each 16-bit element: the sum of its two bytes in a (unsigned) times
+    // those in b (signed), saturated.
+    CONVERT_VEC128_SHUFFLE T MaddBytes(T a, T b) { return _mm_maddubs_epi16(a, b); }
 };
 
 struct Vec256 {
@@ -184,6 +192,10 @@ struct Vec256 {
     CONVERT_VEC256 T LoadWiden8(const uint8_t* p) {
         return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
     }
+    CONVERT_VEC256 T LoadZip8(const uint8_t* a, const uint8_t* b) {
+        return _mm256_or_si256(LoadWiden8(a), _mm256_slli_epi16(LoadWiden8(b), 8));
+    }
+    CONVERT_VEC256 T MaddBytes(T a, T b) { return _mm256_maddubs_epi16(a, b); }
 };
 
 #undef CONVERT_VEC128

@@ -331,6 +331,36 @@ CONVERT_WIDE_ENTRY uint32_t WidthKernels<CONVERT_WIDTH_VEC>::YuvSpanCubic(
                      : SpanCubicOf<10>(lumaRow, cbSamples, crSamples, out, n, k);
 }
 
+// Each weight w split into 16 h + l (h = w >> 4, l = w & 15, both bytes):
+// (sum of w r + 8) >> 4 = sum of h r + ((sum of l r + 8) >> 4), exactly, and
+// every partial sum fits 16 bits (sum of h r within -10 x 255 .. 72 x 255,
+// sum of l r at most 60 x 255), so MaddBytes on the rows' interleaved bytes
+// makes them. Where n is not a whole number of vectors the last vector is
+// redone from n less a vector (the same values again).
+CONVERT_WIDE_SHUFFLE_ENTRY uint32_t WidthKernels<CONVERT_WIDTH_VEC>::BlendFourRows(
+    const uint8_t* const rows[4], size_t at, const int16_t* weights, int16_t* dst, uint32_t n) {
+    using namespace CONVERT_WIDTH_NS;
+    if (n < kLanes16) return 0;
+    // Two weights' parts as the bytes of a 16-bit element, the first row's low.
+    const auto bytes = [](int first, int second) {
+        return static_cast<int16_t>((first & 0xFF) | (second & 0xFF) << 8);
+    };
+    const T high01 = V::Set16(bytes(weights[0] >> 4, weights[1] >> 4));
+    const T high23 = V::Set16(bytes(weights[2] >> 4, weights[3] >> 4));
+    const T low01 = V::Set16(bytes(weights[0] & 15, weights[1] & 15));
+    const T low23 = V::Set16(bytes(weights[2] & 15, weights[3] & 15));
+    const T eight = V::Set16(8);
+    for (uint32_t i = 0; i < n; i += kLanes16) {
+        const size_t x = i + kLanes16 <= n ? i : n - kLanes16;
+        const T r01 = V::LoadZip8(rows[0] + at + x, rows[1] + at + x);
+        const T r23 = V::LoadZip8(rows[2] + at + x, rows[3] + at + x);
+        const T high = V::Add16(V::MaddBytes(r01, high01), V::MaddBytes(r23, high23));
+        const T low = V::Add16(V::MaddBytes(r01, low01), V::MaddBytes(r23, low23));
+        V::Store(dst + x, V::Add16(high, V::Shr16<4>(V::Add16(low, eight))));
+    }
+    return n;
+}
+
 CONVERT_WIDE_ENTRY void WidthKernels<CONVERT_WIDTH_VEC>::Rgb555Blocks(const uint8_t* row,
                                                                       uint8_t* outRow,
                                                                       uint32_t blocks,

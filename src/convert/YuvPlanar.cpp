@@ -172,8 +172,8 @@ struct Planar {
                 } else {
 #if CONVERT_X86
                     if constexpr (L == SimdLevel::Ssse3 || L == SimdLevel::Avx2) {
-                        e = BlendFourRowsSsse3(cbRows, at, weights, cbAt, inside);
-                        BlendFourRowsSsse3(crRows, at, weights, crAt, e);
+                        e = Wide<L>::BlendFourRows(cbRows, at, weights, cbAt, inside);
+                        Wide<L>::BlendFourRows(crRows, at, weights, crAt, e);
                     }
 #endif
                     const int32_t w0 = weights[0], w1 = weights[1], w2 = weights[2],

@@ -395,6 +395,136 @@ TEST(SuperIndex, OpenReadsTheIndexesNotTheMovieData) {
     }
 }
 
+// An 'idx1' of more entries than one view holds, read a view at a time in
+// both passes: groups of six consecutive chunks (three frames, three audio
+// chunks) that it lists, each group followed by an unlisted 'JUNK', so that
+// its runs are the groups and one of them straddles the seam of the first
+// two views. `hiddenAt`: the entry at which a standard index of the video
+// stream lies among the chunks, listed as an audio chunk.
+struct LongIdx1File {
+    AviBuilder avi;
+    std::vector<int64_t> frames;
+    std::vector<int64_t> audio;
+};
+constexpr uint64_t kNoHiddenIndex = ~uint64_t{0};
+LongIdx1File BuildLongIdx1File(uint64_t hiddenAt = kNoHiddenIndex) {
+    LongIdx1File file;
+    AviBuilder& avi = file.avi;
+    const uint64_t riff = fixture::Headers(avi);
+    const uint64_t movi = avi.OpenList("LIST", "movi");
+    struct Listed {
+        bool audio;
+        uint64_t header;
+        uint32_t size;
+    };
+    std::vector<Listed> listed;
+    auto add = [&](bool audio, uint8_t fill) {
+        if (listed.size() == hiddenAt) {
+            const uint64_t ix = avi.OpenIndex("ix00", "00db", movi);
+            for (const int64_t frame : file.frames) {
+                avi.IndexEntry(static_cast<uint32_t>(frame - static_cast<int64_t>(movi)), 64);
+            }
+            avi.Close(ix);
+            listed.push_back({true, ix, static_cast<uint32_t>(avi.Position() - ix - 8)});
+            file.audio.push_back(static_cast<int64_t>(ix + 8));  // what 'idx1' says it is
+        }
+        const uint64_t data = avi.Chunk(audio ? "01wb" : "00db", audio ? 40 : 64, fill);
+        (audio ? file.audio : file.frames).push_back(static_cast<int64_t>(data));
+        listed.push_back({audio, data - 8, audio ? 40u : 64u});
+    };
+    for (uint64_t group = 0; group < avi::kIdx1EntriesPerView / 6 + 8; ++group) {
+        for (int i = 0; i < 3; ++i) {
+            add(false, static_cast<uint8_t>(group));
+            add(true, static_cast<uint8_t>(i));
+        }
+        avi.Chunk("JUNK", 4);
+    }
+    avi.Close(movi);
+    avi.ChunkHeader("idx1", static_cast<uint32_t>(16 * listed.size()));
+    for (const Listed& e : listed) {
+        avi.Idx1Entry(e.audio ? "01wb" : "00db", static_cast<uint32_t>(e.header - (movi + 8)),
+                      e.size);
+    }
+    avi.Close(riff);
+    return file;
+}
+
+// Every entry of every view is read once, the seam between views neither
+// losing nor repeating one: the tables list every chunk. The run that
+// straddles the seam is checked with its entries on both sides, so a
+// standard index among its chunks (first or last before the seam, first or
+// last after) is met by the walk, which takes it, as it would without 'idx1'.
+TEST(Idx1Runs, IndexOfSeveralViewsIsReadWholeAndItsRunsCheckedAcrossTheSeams) {
+    TempDir dir;
+    const uint64_t seam = avi::kIdx1EntriesPerView;
+    const uint64_t straddling = seam / 6 * 6;  // the first entry of the run across the seam
+    ASSERT_LT(straddling, seam);
+    for (const uint64_t hiddenAt : {kNoHiddenIndex, straddling, seam - 1, seam, straddling + 6}) {
+        SCOPED_TRACE(hiddenAt);
+        const LongIdx1File file = BuildLongIdx1File(hiddenAt);
+        for (const bool inMemory : {true, false}) {
+            for (const auto medium : {MappedReader::kVideo, MappedReader::kAudio}) {
+                auto reader = inMemory
+                                  ? fixture::InMemory(file.avi.bytes.data(), medium)
+                                  : fixture::Open(dir, "idx1.avi", file.avi.bytes.data(), medium);
+                ASSERT_TRUE((*reader)->ReadContainer());
+                if (medium == MappedReader::kAudio) {
+                    EXPECT_EQ((*reader)->indexSource, avi::IndexSource::Idx1);
+                    ASSERT_EQ((*reader)->audioChunks.size(), file.audio.size());
+                    for (size_t i = 0; i < file.audio.size(); ++i) {
+                        ASSERT_EQ((*reader)->audioChunks[i].offset, file.audio[i]) << i;
+                    }
+                    continue;
+                }
+                EXPECT_EQ((*reader)->indexSource, hiddenAt == kNoHiddenIndex
+                                                      ? avi::IndexSource::Idx1
+                                                      : avi::IndexSource::StandardIndex);
+                EXPECT_EQ((*reader)->frameTable, file.frames);
+            }
+        }
+    }
+}
+
+// A read that fails anywhere in the open, in the middle of the 'idx1' among
+// them, is left for the open to report (the mapping keeps it), and the
+// tables never hold part of the index: what was read is given up, and the
+// movie data's own chunks are found instead.
+TEST(Idx1Runs, ReadFailureInTheMiddleOfTheIndexNeverLeavesPartOfIt) {
+    TempDir dir;
+    const LongIdx1File file = BuildLongIdx1File();
+    const std::string path = dir.File("idx1.avi");
+    testsupport::WriteFile(path, file.avi.bytes.data());
+    for (const auto medium : {MappedReader::kVideo, MappedReader::kAudio}) {
+        int failures = 0;
+        for (uint64_t failing = 0;; ++failing) {
+            SCOPED_TRACE(failing);
+            MappedReader reader(path, medium);
+            platform::FailReadForTesting(failing);
+            const bool served = reader->ReadContainer();
+            const bool failed =
+                platform::ReadsBeforeFailureForTesting() == platform::kNoReadFailure;
+            platform::FailReadForTesting(platform::kNoReadFailure);
+            if (!failed) break;  // past the open's last read
+            ++failures;
+            uint64_t at = 0;
+            uint32_t error = 0;
+            EXPECT_TRUE(platform::FirstViewFailure(reader.MappedSource().mapping, &at, &error));
+            if (!served) continue;
+            if (medium == MappedReader::kVideo) {
+                EXPECT_EQ(reader->frameTable, file.frames);
+            } else {
+                ASSERT_EQ(reader->audioChunks.size(), file.audio.size());
+                for (size_t i = 0; i < file.audio.size(); ++i) {
+                    ASSERT_EQ(reader->audioChunks[i].offset, file.audio[i]) << i;
+                }
+            }
+        }
+        // The headers, the 'idx1' in views in each of its two passes, the
+        // runs' chunk headers.
+        EXPECT_GT(failures, 6);
+    }
+}
+
 // A first segment of 64-byte frames (closed), then a second segment with
 // its 'movi' list open: the start of the files the movie scan is tried on.
 struct SecondSegment {
