@@ -73,6 +73,23 @@ ResourceCounts WaitForResourcesAt(const ResourceCounts& baseline,
     return now;
 }
 
+ResourceCounts SteadyResources(std::chrono::milliseconds steadyFor,
+                               std::chrono::milliseconds patience) {
+    const auto start = std::chrono::steady_clock::now();
+    ResourceCounts held = CountResources();
+    auto heldSince = start;
+    for (;;) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - heldSince >= steadyFor || now - start >= patience) return held;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        const ResourceCounts seen = CountResources();
+        if (seen.handles != held.handles || seen.threads != held.threads) {
+            held = seen;
+            heldSince = std::chrono::steady_clock::now();
+        }
+    }
+}
+
 const char* ResourceSource() {
 #ifdef _WIN32
     return "GetProcessHandleCount and a Toolhelp32 thread snapshot";

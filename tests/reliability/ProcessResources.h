@@ -19,6 +19,15 @@ ResourceCounts CountResources();
 ResourceCounts WaitForResourcesAt(const ResourceCounts& baseline,
                                   std::chrono::milliseconds patience = std::chrono::seconds(5));
 
+// The counts once they have held still for `steadyFor` (or the last seen
+// after `patience`): the baseline of a leak check. Threads of the tests
+// before may still be ending (a worker just joined; the Windows build's
+// standard-output writer, which ends after a second without lines), and one
+// that ends after the baseline would hide a thread leaked.
+ResourceCounts SteadyResources(
+    std::chrono::milliseconds steadyFor = std::chrono::milliseconds(1500),
+    std::chrono::milliseconds patience = std::chrono::seconds(5));
+
 // Where the counts come from, for messages.
 const char* ResourceSource();
 
