@@ -10,22 +10,41 @@ namespace avi {
 namespace {
 
 constexpr uint32_t kHeaderView = 4 * 1024;
+// The most a run check's header view grows to: the size of an entries'
+// view, which a heap reuses rather than mapping anew.
+constexpr uint32_t kMostHeaderView = 256 * 1024;
 constexpr uint64_t kShortestRun = 4;  // chunks
+
+// The headers of a run check, read through one window. Where the headers
+// lie close together (short runs of small chunks) each new view begins just
+// past the last one, and the view doubles, up to kMostHeaderView: a file of
+// such runs is read in few large reads instead of one read per 4 KiB (a
+// system call each, and on some systems far more). A header far from the
+// view starts again from kHeaderView, so checks of runs that lie far apart
+// read little more than their headers.
+struct HeaderReader {
+    FileWindow window;
+    uint32_t view = kHeaderView;
+};
 
 // True when a chunk header with `code` and `size` starts at `position`:
 // how an entry's offset is checked. A 'rec ' entry points at a 'LIST'.
-// Read through `window`, which moves only when the header lies outside it.
-bool ChunkHeaderAt(const ByteSource& source, FileWindow& window, uint64_t position, uint32_t code,
+bool ChunkHeaderAt(const ByteSource& source, HeaderReader& reader, uint64_t position, uint32_t code,
                    uint32_t size) {
     // Most headers a run's check reads lie in the view it holds: taken from
     // there without a call (the window's place in the file does not change).
+    FileWindow& window = reader.window;
     const uint8_t* header = nullptr;
     const uint64_t viewStart = window.position - window.offsetInView;
     if (window.view != nullptr && position >= viewStart && window.length >= kChunkHeaderSize &&
         position - viewStart <= window.length - kChunkHeaderSize) {
         header = window.view + (position - viewStart);
     } else {
-        header = BytesAt(source, window, position, kChunkHeaderSize, kHeaderView);
+        const uint64_t viewEnd = viewStart + window.length;
+        const bool near = window.view != nullptr && position + kChunkHeaderSize > viewEnd &&
+                          position < viewEnd + reader.view;
+        reader.view = near ? std::min(2 * reader.view, kMostHeaderView) : kHeaderView;
+        header = BytesAt(source, window, position, kChunkHeaderSize, reader.view);
         if (header == nullptr) return false;
     }
     const uint32_t found = ReadFourCC(header);
@@ -33,7 +52,7 @@ bool ChunkHeaderAt(const ByteSource& source, FileWindow& window, uint64_t positi
     return found == expected && (code == kRec || ReadLe32(header + 4) == size);
 }
 bool ChunkHeaderAt(const ByteSource& source, uint64_t position, uint32_t code, uint32_t size) {
-    FileWindow probe;
+    HeaderReader probe;
     return ChunkHeaderAt(source, probe, position, code, size);
 }
 
@@ -150,7 +169,7 @@ Shortcut Idx1MovieRuns(const ByteSource& source, const AviLayout& layout,
     uint64_t chunks = 0;
     uint64_t runFirst = 0;  // the run's first entry: its entries follow it
     bool unread = false;    // an entry could not be read: no run is trusted
-    FileWindow headers;
+    HeaderReader headers;
     auto close = [&]() {
         // The run's checked chunks carry the header their entries give. A
         // run of fewer than 4 chunks is left to the walk: its chunks are all
