@@ -31,13 +31,10 @@ bool RefillWindow(const ByteSource& source, FileWindow& window, uint32_t request
 
 const uint8_t* BytesAt(const ByteSource& source, FileWindow& window, uint64_t offset, uint32_t n,
                        uint32_t requested) {
-    if (window.view != nullptr) {
-        const uint64_t viewStart = window.position - window.offsetInView;
-        if (offset >= viewStart && offset - viewStart <= window.length) {
-            window.position = offset;
-            window.offsetInView = offset - viewStart;
-            if (window.Holds(n)) return window.Cursor();
-        }
+    if (const uint8_t* held = window.ViewAt(offset, n)) {
+        window.offsetInView = offset - window.ViewStart();
+        window.position = offset;
+        return held;
     }
     window.position = offset;
     if (!RefillWindow(source, window, requested > n ? requested : n) || !window.Holds(n)) {

@@ -34,6 +34,15 @@ struct FileWindow {
     }
     // The byte at `position`; only valid after Holds() said so.
     const uint8_t* Cursor() const { return view + offsetInView; }
+    // Where the view begins in the file (meaningful while there is a view).
+    uint64_t ViewStart() const { return position - offsetInView; }
+    // The n bytes at absolute `offset` when the view holds them all, else
+    // null; the window does not move.
+    const uint8_t* ViewAt(uint64_t offset, uint64_t n) const {
+        if (view == nullptr || offset < ViewStart()) return nullptr;
+        const uint64_t in = offset - ViewStart();
+        return in <= length && n <= length - in ? view + in : nullptr;
+    }
 };
 
 // Gives back the current view and takes a new one for `requested` bytes at

@@ -34,13 +34,9 @@ bool ChunkHeaderAt(const ByteSource& source, HeaderReader& reader, uint64_t posi
     // Most headers a run's check reads lie in the view it holds: taken from
     // there without a call (the window's place in the file does not change).
     FileWindow& window = reader.window;
-    const uint8_t* header = nullptr;
-    const uint64_t viewStart = window.position - window.offsetInView;
-    if (window.view != nullptr && position >= viewStart && window.length >= kChunkHeaderSize &&
-        position - viewStart <= window.length - kChunkHeaderSize) {
-        header = window.view + (position - viewStart);
-    } else {
-        const uint64_t viewEnd = viewStart + window.length;
+    const uint8_t* header = window.ViewAt(position, kChunkHeaderSize);
+    if (header == nullptr) {
+        const uint64_t viewEnd = window.ViewStart() + window.length;
         const bool near = window.view != nullptr && position + kChunkHeaderSize > viewEnd &&
                           position < viewEnd + reader.view;
         reader.view = near ? std::min(2 * reader.view, kMostHeaderView) : kHeaderView;

@@ -87,7 +87,7 @@ bool ScanChunk(Scan& scan) {
 // which a whole window serves best.
 uint32_t ViewRequest(const FileWindow& window, uint32_t requested) {
     if (window.view == nullptr || window.Holds(kChunkHeaderSize)) return requested;
-    const uint64_t viewEnd = window.position - window.offsetInView + window.length;
+    const uint64_t viewEnd = window.ViewStart() + window.length;
     const bool farPast = window.position > viewEnd && window.position - viewEnd > kSmallView;
     return farPast && kSmallView < requested ? kSmallView : requested;
 }
